@@ -1,0 +1,30 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+set(VODUZAZI_WARNINGS -Wall -Wextra -Wpedantic)
+
+# voduzazi_library(<folder> SOURCES ... [DEPS ...])
+# Declares the static library voduzazi_<folder>; includes read "voduzazi/<folder>/x.hpp".
+function(voduzazi_library folder)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(voduzazi_${folder} STATIC ${ARG_SOURCES})
+  target_include_directories(voduzazi_${folder} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(voduzazi_${folder} PRIVATE ${VODUZAZI_WARNINGS})
+  target_link_libraries(voduzazi_${folder} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# voduzazi_test(<name> SOURCES ... [DEPS ...] [NO_MAIN])
+# A GoogleTest executable registered with CTest. Sources are paths relative to the caller.
+function(voduzazi_test name)
+  if(NOT VODUZAZI_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "NO_MAIN" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${VODUZAZI_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock Threads::Threads)
+  if(NOT ARG_NO_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
