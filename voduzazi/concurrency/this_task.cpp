@@ -1,0 +1,99 @@
+#include "voduzazi/concurrency/this_task.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/quiescence.hpp"
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
+#include "voduzazi/concurrency/task_local.hpp"
+
+namespace voduzazi {
+namespace {
+thread_local std::stop_token currentStop;
+
+// How long one megaYield round waits for the others to settle.
+constexpr std::chrono::microseconds kYieldRound{2000};
+}  // namespace
+
+namespace detail {
+
+LocalBindings& currentBindings() {
+  thread_local LocalBindings bindings;
+  return bindings;
+}
+
+ScopedStopToken::ScopedStopToken(std::stop_token token) : previous_(std::move(currentStop)) {
+  currentStop = std::move(token);
+}
+
+ScopedStopToken::~ScopedStopToken() { currentStop = std::move(previous_); }
+
+}  // namespace detail
+
+namespace this_task {
+
+std::stop_token stopToken() { return currentStop; }
+
+bool isCancelled() { return currentStop.stop_requested(); }
+
+void checkCancellation() {
+  if (isCancelled()) throw CancellationError();
+}
+
+void sleepUntil(std::chrono::steady_clock::time_point deadline) {
+  std::mutex mutex;
+  detail::WaitQueue queue;
+  std::unique_lock lock(mutex);
+  queue.waitUntil(lock, currentStop, deadline, [] { return false; });
+  checkCancellation();
+}
+
+void sleepFor(std::chrono::nanoseconds duration) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto room = std::chrono::steady_clock::time_point::max() - now;
+  sleepUntil(duration >= room ? std::chrono::steady_clock::time_point::max()
+                              : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                          duration));
+}
+
+void never() {
+  std::mutex mutex;
+  detail::WaitQueue queue;
+  std::unique_lock lock(mutex);
+  queue.wait(lock, currentStop, [] { return false; });
+  throw CancellationError();
+}
+
+int parseMegaYieldCount(const char* text) {
+  constexpr int kDefault = 20;
+  if (text == nullptr || *text == '\0') return kDefault;
+  const char* first = text;
+  const char* last = text + std::strlen(text);
+  bool negative = false;
+  if (*first == '+' || *first == '-') negative = *first++ == '-';
+  if (first == last) return kDefault;
+  long long magnitude = 0;
+  auto [end, error] = std::from_chars(first, last, magnitude);
+  if (error != std::errc() || end != last || magnitude < 0) return kDefault;
+  const long long value = negative ? -magnitude : magnitude;
+  if (value > 10000) return 10000;
+  if (value < 1) return 0;
+  return static_cast<int>(value);
+}
+
+int defaultMegaYieldCount() {
+  static const int count = parseMegaYieldCount(std::getenv("TASK_MEGA_YIELD_COUNT"));
+  return count;
+}
+
+void megaYield(std::optional<int> count) {
+  const int rounds = count.value_or(defaultMegaYieldCount());
+  if (rounds <= 0) return;
+  detail::Quiescence::shared().waitUntilQuiet(rounds, kYieldRound);
+}
+
+}  // namespace this_task
+}  // namespace voduzazi
