@@ -119,9 +119,9 @@ TEST(AsyncThrowingStream, ErrorArrivesAfterTheBufferedElementsOnce) {
   EXPECT_EQ(stream.next(), 1);
   EXPECT_THROW(stream.next(), std::runtime_error);
   EXPECT_FALSE(stream.next().has_value());
-  EXPECT_THROW(AsyncThrowingStream<int>::finished(
-                   std::make_exception_ptr(std::logic_error("x"))).next(),
-               std::logic_error);
+  EXPECT_THROW(
+      AsyncThrowingStream<int>::finished(std::make_exception_ptr(std::logic_error("x"))).next(),
+      std::logic_error);
   EXPECT_FALSE(AsyncStream<int>::finished().next().has_value());
 }
 

@@ -76,9 +76,8 @@ TEST(TaskLocal, ChildTasksInheritDetachedTasksDoNot) {
   TaskLocal<std::string>::Binding binding(requestID, "r-1");
   EXPECT_EQ(Task<std::string>([] { return requestID.get(); }).value(), "r-1");
   EXPECT_EQ(Task<std::string>::detached([] { return requestID.get(); }).value(), "none");
-  auto grandchild = Task<std::string>([] {
-    return Task<std::string>([] { return requestID.get(); }).value();
-  });
+  auto grandchild =
+      Task<std::string>([] { return Task<std::string>([] { return requestID.get(); }).value(); });
   EXPECT_EQ(grandchild.value(), "r-1");
 }
 

@@ -30,8 +30,8 @@ class AnyHashableSendable {
   // Literals: booleans, integers (stored as std::int64_t), floating point (double) and strings.
   AnyHashableSendable(bool value) : AnyHashableSendable(Tag{}, value) {}
   template <std::integral I>
-    requires(!std::same_as<I, bool>)
-  AnyHashableSendable(I value) : AnyHashableSendable(Tag{}, static_cast<std::int64_t>(value)) {}
+  requires(!std::same_as<I, bool>) AnyHashableSendable(I value)
+      : AnyHashableSendable(Tag{}, static_cast<std::int64_t>(value)) {}
   template <std::floating_point F>
   AnyHashableSendable(F value) : AnyHashableSendable(Tag{}, static_cast<double>(value)) {}
   AnyHashableSendable(const char* value) : AnyHashableSendable(Tag{}, std::string(value)) {}
@@ -39,9 +39,9 @@ class AnyHashableSendable {
 
   // Any other hashable value.
   template <HashableValue T>
-    requires(!std::is_arithmetic_v<T> && !std::same_as<T, std::string> &&
-             !std::same_as<T, AnyHashableSendable>)
-  explicit AnyHashableSendable(T value) : AnyHashableSendable(Tag{}, std::move(value)) {}
+  requires(!std::is_arithmetic_v<T> && !std::same_as<T, std::string> &&
+           !std::same_as<T, AnyHashableSendable>) explicit AnyHashableSendable(T value)
+      : AnyHashableSendable(Tag{}, std::move(value)) {}
 
   // The wrapped value when it is a T, else nullptr.
   template <class T>
@@ -91,7 +91,7 @@ class AnyHashableSendable {
         return debug ? quoted(value_) : value_;
       } else if constexpr (std::same_as<T, bool>) {
         return value_ ? "true" : "false";
-      } else if constexpr (requires(std::ostream& out) { out << value_; }) {
+      } else if constexpr (requires(std::ostream & out) { out << value_; }) {
         std::ostringstream out;
         out << value_;
         return out.str();
@@ -116,7 +116,5 @@ class AnyHashableSendable {
 
 template <>
 struct std::hash<voduzazi::AnyHashableSendable> {
-  std::size_t operator()(const voduzazi::AnyHashableSendable& value) const {
-    return value.hash();
-  }
+  std::size_t operator()(const voduzazi::AnyHashableSendable& value) const { return value.hash(); }
 };

@@ -99,9 +99,8 @@ class ChannelState final : public StreamSource<T> {
 
   std::optional<T> next() override {
     std::unique_lock lock(mutex_);
-    const bool ready = queue_.wait(lock, this_task::stopToken(), [this] {
-      return !buffer_.empty() || finished_;
-    });
+    const bool ready =
+        queue_.wait(lock, this_task::stopToken(), [this] { return !buffer_.empty() || finished_; });
     if (!ready) {
       lock.unlock();
       cancel();
@@ -243,9 +242,7 @@ class BasicAsyncStream {
     YieldResult<T> yield(T element) const { return state_->yield(std::move(element)); }
     // Ends the stream once the buffered elements are read; later yields report terminated.
     void finish() const { state_->finish(nullptr); }
-    void finish(std::exception_ptr error) const
-      requires Throwing
-    {
+    void finish(std::exception_ptr error) const requires Throwing {
       state_->finish(std::move(error));
     }
     // Runs once, when the stream terminates (at once when it already has).
@@ -277,8 +274,7 @@ class BasicAsyncStream {
 
   // A stream that asks `produce` for each element; nullopt ends it.
   static BasicAsyncStream unfolding(std::function<std::optional<T>()> produce) {
-    return BasicAsyncStream(
-        std::make_shared<detail::UnfoldingSource<T>>(std::move(produce)));
+    return BasicAsyncStream(std::make_shared<detail::UnfoldingSource<T>>(std::move(produce)));
   }
 
   // Never yields and never finishes: next() returns only when the consumer is cancelled.

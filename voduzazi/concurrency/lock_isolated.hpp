@@ -26,8 +26,8 @@ class LockIsolated : public detail::GuardedValue<Value, std::recursive_mutex> {
 
   // Reads one member of a copy of the value, under the lock.
   template <class Member, class V = Value>
-    requires std::is_class_v<V>
-  Member get(Member V::*member) const {
+  requires std::is_class_v<V> Member get(Member V::*member)
+  const {
     std::lock_guard lock(this->mutex_);
     Value copy = this->value_;
     return copy.*member;

@@ -88,8 +88,8 @@ class Task {
  public:
   // A task that inherits the caller's task-local values.
   template <class F>
-    requires(!std::is_same_v<std::decay_t<F>, Task>)
-  explicit Task(F&& body) : Task(std::forward<F>(body), detail::currentBindings()) {}
+  requires(!std::is_same_v<std::decay_t<F>, Task>) explicit Task(F&& body)
+      : Task(std::forward<F>(body), detail::currentBindings()) {}
 
   // A task that starts with no task-local values bound.
   template <class F>
@@ -115,9 +115,8 @@ class Task {
 
   // As value(), but cancelling the waiting task also cancels this one.
   T cancellableValue() const {
-    std::stop_callback forward(this_task::stopToken(), [state = state_] {
-      state->stop.request_stop();
-    });
+    std::stop_callback forward(this_task::stopToken(),
+                               [state = state_] { state->stop.request_stop(); });
     return value();
   }
 
@@ -125,8 +124,7 @@ class Task {
 
  private:
   template <class F>
-  Task(F&& body, detail::LocalBindings locals)
-      : state_(std::make_shared<detail::TaskState<T>>()) {
+  Task(F&& body, detail::LocalBindings locals) : state_(std::make_shared<detail::TaskState<T>>()) {
     // std::function needs a copyable callable; the body itself may be move-only.
     auto holder = std::make_shared<std::optional<std::decay_t<F>>>(std::forward<F>(body));
     detail::spawnTaskThread([state = state_, holder] { state->run(*holder); },

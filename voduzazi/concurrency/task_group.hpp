@@ -35,8 +35,7 @@ class TaskGroup {
   using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
   TaskGroup()
-      : state_(std::make_shared<State>()),
-        parentLink_(this_task::stopToken(), Canceller{state_}) {}
+      : state_(std::make_shared<State>()), parentLink_(this_task::stopToken(), Canceller{state_}) {}
 
   ~TaskGroup() {
     cancelAll();
@@ -69,9 +68,8 @@ class TaskGroup {
   // child is left. Waiting does not end on cancellation: cancellation reaches the children instead.
   std::optional<Value> next() {
     std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, std::stop_token(), [this] {
-      return !state_->done.empty() || state_->running == 0;
-    });
+    state_->changed.wait(lock, std::stop_token(),
+                         [this] { return !state_->done.empty() || state_->running == 0; });
     if (state_->done.empty()) return std::nullopt;
     Outcome outcome = std::move(state_->done.front());
     state_->done.pop_front();

@@ -48,8 +48,8 @@ class TaskLocal {
   class Binding {
    public:
     Binding(const TaskLocal& local, T value) : previous_(detail::currentBindings()) {
-      detail::currentBindings() = std::make_shared<const detail::LocalBinding>(detail::LocalBinding{
-          &local, std::make_shared<const T>(std::move(value)), previous_});
+      detail::currentBindings() = std::make_shared<const detail::LocalBinding>(
+          detail::LocalBinding{&local, std::make_shared<const T>(std::move(value)), previous_});
     }
     ~Binding() { detail::currentBindings() = previous_; }
     Binding(const Binding&) = delete;

@@ -54,9 +54,9 @@ void sleepUntil(std::chrono::steady_clock::time_point deadline) {
 void sleepFor(std::chrono::nanoseconds duration) {
   const auto now = std::chrono::steady_clock::now();
   const auto room = std::chrono::steady_clock::time_point::max() - now;
-  sleepUntil(duration >= room ? std::chrono::steady_clock::time_point::max()
-                              : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                          duration));
+  sleepUntil(duration >= room
+                 ? std::chrono::steady_clock::time_point::max()
+                 : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration));
 }
 
 void never() {

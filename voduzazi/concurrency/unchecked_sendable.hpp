@@ -27,17 +27,14 @@ struct UncheckedSendable {
   Value* operator->() { return &value; }
 
   // Iterating the wrapper iterates the wrapped async sequence.
-  auto makeAsyncIterator() const
-    requires requires(const Value& v) { v.makeAsyncIterator(); }
-  {
-    return value.makeAsyncIterator();
-  }
+  auto makeAsyncIterator() const requires requires(const Value& v) { v.makeAsyncIterator(); }
+  { return value.makeAsyncIterator(); }
 
-  friend bool operator==(const UncheckedSendable& a, const UncheckedSendable& b)
-    requires requires(const Value& v) { v == v; }
-  {
-    return a.value == b.value;
+  friend bool operator==(const UncheckedSendable& a, const UncheckedSendable& b) requires
+      requires(const Value& v) {
+    v == v;
   }
+  { return a.value == b.value; }
 };
 
 // A mutable cell shared by reference (hold it in a shared_ptr).

@@ -22,13 +22,11 @@ class LazyMessage {
   LazyMessage(std::string text)
       : make_([text = std::move(text)]() -> std::optional<std::string> { return text; }) {}
   template <class F>
-    requires std::is_invocable_r_v<std::optional<std::string>, F>
-  LazyMessage(F make) : make_(std::move(make)) {}
+  requires std::is_invocable_r_v<std::optional<std::string>, F> LazyMessage(F make)
+      : make_(std::move(make)) {}
 
   // Computes the message; absent when none was given.
-  std::optional<std::string> evaluate() const {
-    return make_ ? make_() : std::nullopt;
-  }
+  std::optional<std::string> evaluate() const { return make_ ? make_() : std::nullopt; }
 
  private:
   std::function<std::optional<std::string>()> make_;

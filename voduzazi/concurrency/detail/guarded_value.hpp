@@ -14,7 +14,7 @@ class GuardedValue {
 
   // Builds the value with `make`; an exception from it propagates and no instance exists.
   template <class Make>
-    requires std::is_invocable_r_v<Value, Make>
+  requires std::is_invocable_r_v<Value, Make>
   explicit GuardedValue(Make&& make) : value_(std::forward<Make>(make)()) {}
 
   GuardedValue(const GuardedValue&) = delete;
@@ -41,7 +41,7 @@ class GuardedValue {
 
   // Evaluates `make` under the lock; when it throws, the old value stays.
   template <class Make>
-    requires std::is_invocable_r_v<Value, Make>
+  requires std::is_invocable_r_v<Value, Make>
   void setValue(Make&& make) {
     std::lock_guard lock(mutex_);
     value_ = std::forward<Make>(make)();

@@ -1,0 +1,95 @@
+#include "voduzazi/clocks/test_clock.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/lock_isolated.hpp"
+#include "voduzazi/concurrency/task.hpp"
+
+namespace voduzazi {
+namespace {
+
+using namespace std::chrono_literals;
+using Instant = TestClock::Instant;
+
+// Records (label, now) each time a sleeper wakes.
+struct WakeLog {
+  LockIsolated<std::vector<std::pair<int, Duration>>> entries{
+      std::vector<std::pair<int, Duration>>{}};
+
+  Task<void> sleeper(std::shared_ptr<TestClock> clock, int label, Duration deadline) {
+    return Task<void>([this, clock, label, deadline] {
+      clock->sleep(Instant{deadline});
+      entries.withValue([&](auto& e) { e.emplace_back(label, clock->now().offset); });
+    });
+  }
+  std::vector<std::pair<int, Duration>> value() const { return entries.value(); }
+};
+
+TEST(TestClock, PassedDeadlineReturnsAtOnceEqualDeadlineWaitsForAdvance) {
+  auto clock = std::make_shared<TestClock>(Instant{5s});
+  clock->sleep(Instant{4s});
+  WakeLog log;
+  auto sleeper = log.sleeper(clock, 1, 5s);
+  clock->advance(0s);
+  sleeper.value();
+  EXPECT_EQ(log.value(), (std::vector<std::pair<int, Duration>>{{1, 5s}}));
+}
+
+TEST(TestClock, AdvanceWakesDueSleepersInDeadlineOrder) {
+  auto clock = std::make_shared<TestClock>();
+  WakeLog log;
+  auto three = log.sleeper(clock, 3, 3s);
+  auto one = log.sleeper(clock, 1, 1s);
+  auto two = log.sleeper(clock, 2, 2s);
+  clock->advance(2s);
+  EXPECT_EQ(log.value(), (std::vector<std::pair<int, Duration>>{{1, 1s}, {2, 2s}}));
+  EXPECT_EQ(clock->now(), Instant{2s});
+  EXPECT_THROW(clock->checkSuspension(), SuspensionError);
+  clock->advance(1s);
+  three.value();
+  EXPECT_NO_THROW(clock->checkSuspension());
+}
+
+TEST(TestClock, EqualDeadlinesWakeInRegistrationOrder) {
+  auto clock = std::make_shared<TestClock>();
+  WakeLog log;
+  auto first = log.sleeper(clock, 1, 1s);
+  this_task::megaYield(5000);  // let the first register before the second
+  auto second = log.sleeper(clock, 2, 1s);
+  clock->advance(1s);
+  EXPECT_EQ(log.value(), (std::vector<std::pair<int, Duration>>{{1, 1s}, {2, 1s}}));
+}
+
+TEST(TestClock, AdvanceToThePastKeepsNow) {
+  TestClock clock(Instant{3s});
+  clock.advanceTo(Instant{1s});
+  EXPECT_EQ(clock.now(), Instant{3s});
+}
+
+TEST(TestClock, CancelledSleeperRemovesItsSuspension) {
+  auto clock = std::make_shared<TestClock>();
+  Task<void> sleeper([clock] { clock->sleep(Instant{10s}); });
+  this_task::megaYield(5000);
+  EXPECT_THROW(clock->checkSuspension(), SuspensionError);
+  sleeper.cancel();
+  EXPECT_THROW(sleeper.value(), CancellationError);
+  EXPECT_NO_THROW(clock->checkSuspension());
+}
+
+TEST(TestClock, RunAdvancesThroughChainedSleeps) {
+  auto clock = std::make_shared<TestClock>();
+  Task<void> chain([clock] {
+    for (int i = 1; i <= 3; ++i) clock->sleep(clock->now().advanced(1s));
+  });
+  clock->run(5s);
+  chain.value();
+  EXPECT_EQ(clock->now(), Instant{3s});
+}
+
+}  // namespace
+}  // namespace voduzazi
