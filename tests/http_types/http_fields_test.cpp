@@ -184,6 +184,7 @@ TEST(HTTPFieldsDeathTest, StopsOnPseudoHeaderFieldsAndBadPositions) {
   EXPECT_DEATH(HTTPFields({{*Name::fromParsed(":path"), "/"}}), "pseudo header field");
   EXPECT_DEATH(abaFields().insert(0, pseudo), "pseudo header field");
   EXPECT_DEATH(abaFields().set(0, pseudo), "pseudo header field");
+  EXPECT_DEATH(abaFields().set(pseudo.name(), "/"), "pseudo header field");
   EXPECT_DEATH((void)abaFields()[3], "out of range");
   EXPECT_DEATH(abaFields().erase(2, 4), "out of bounds");
 }

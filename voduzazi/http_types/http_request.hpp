@@ -58,7 +58,8 @@ class HTTPRequest {
 
   // The pseudo-header fields, each an HTTPField named after its slot. Setters stop the process
   // when given a field of another name (and, for the method, a value that is not a token).
-  // Thread safety: distinct values safe; copies share storage until one of them changes.
+  // Thread safety: a value may be read from many threads; changing it needs exclusive access.
+  // Lifetime: a value type; copies share one storage until one of them changes (copy-on-write).
   class PseudoHeaderFields {
    public:
     PseudoHeaderFields(const PseudoHeaderFields&) = default;

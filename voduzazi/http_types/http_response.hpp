@@ -108,7 +108,8 @@ class HTTPResponse {
 
   // The ":status" field and the reason phrase that travels beside it; only the field counts
   // for equality, hashing and coding.
-  // Thread safety: distinct values safe; copies share storage until one of them changes.
+  // Thread safety: a value may be read from many threads; changing it needs exclusive access.
+  // Lifetime: a value type; copies share one storage until one of them changes (copy-on-write).
   class PseudoHeaderFields {
    public:
     PseudoHeaderFields(const PseudoHeaderFields&) = default;
