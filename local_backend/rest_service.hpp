@@ -1,0 +1,50 @@
+// The REST database API under "/rest/v1": reads (GET, HEAD), inserts and upserts (POST),
+// updates (PATCH) and deletes (DELETE) on the app's tables, with filters, ordering, paging,
+// "Prefer" return and count forms, single-object answers and per-user access rules.
+//
+//   auto rest = std::make_shared<RestService>(db, tokens);
+//   router.mount("/rest/v1", rest);
+//   // GET /rest/v1/messages?select=*&receiver_id=eq.<uuid>&order=created_at.asc
+#pragma once
+
+#include "local_backend/database.hpp"
+#include "local_backend/rest_catalog.hpp"
+#include "local_backend/rest_preferences.hpp"
+#include "local_backend/rest_query.hpp"
+#include "local_backend/router.hpp"
+#include "local_backend/token_authority.hpp"
+
+namespace local_backend {
+
+// Thread safety: safe; each request runs in its own transaction. Lifetime: the server's; the
+// database and the token authority must outlive it.
+class RestService : public ServiceHandler {
+ public:
+  // Reads the tables from the database schema.
+  RestService(Database& database, const TokenAuthority& tokens);
+
+  Response handle(const Request& request, const RequestTarget& target) override;
+
+ private:
+  // One parsed request on one table.
+  struct Call {
+    const Request& request;
+    const Table& table;
+    Caller caller;
+    RestQuery query;
+    Preferences preferences;
+    ResponseShape shape;
+  };
+
+  Caller callerOf(const Request& request, const RequestTarget& target) const;
+  Response read(const Call& call);
+  Response insert(const Call& call);
+  Response update(const Call& call);
+  Response remove(const Call& call);
+
+  Database& database_;
+  const TokenAuthority& tokens_;
+  Catalog catalog_;
+};
+
+}  // namespace local_backend

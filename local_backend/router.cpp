@@ -1,0 +1,103 @@
+#include "local_backend/router.hpp"
+
+#include "local_backend/detail/utf8.hpp"
+
+#include <boost/json/object.hpp>
+#include <boost/url/parse.hpp>
+
+#include <cstdio>
+#include <exception>
+
+namespace local_backend {
+
+namespace {
+
+std::optional<RequestTarget> parseTarget(std::string_view target) {
+  const auto url = boost::urls::parse_origin_form(target);
+  if (!url) return std::nullopt;
+  RequestTarget parsed;
+  parsed.path = url->path();
+  for (const auto& param : url->params()) {
+    if (!detail::isValidUtf8(param.key) || !detail::isValidUtf8(param.value)) {
+      return std::nullopt;
+    }
+    parsed.query.emplace_back(param.key, param.value);
+  }
+  if (!detail::isValidUtf8(parsed.path)) return std::nullopt;
+  return parsed;
+}
+
+// "/rest/v1/messages" below "/rest/v1" is "messages"; the prefix must end at a segment boundary.
+std::optional<std::string> below(const std::string& path, const std::string& prefix) {
+  if (path.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  if (path.size() == prefix.size()) return std::string();
+  if (path[prefix.size()] != '/') return std::nullopt;
+  return path.substr(prefix.size() + 1);
+}
+
+}  // namespace
+
+std::string apiKeyOf(const Request& request, const RequestTarget& target) {
+  if (const auto header = request.find("apikey"); header != request.end()) {
+    return std::string(header->value());
+  }
+  if (const auto* query = target.find("apikey")) return *query;
+  return {};
+}
+
+Response gatewayError(const Request& request, http::status status, std::string_view message,
+                      std::string_view hint) {
+  boost::json::object body{{"message", message}};
+  if (!hint.empty()) body["hint"] = hint;
+  return jsonResponse(request, status, body);
+}
+
+void Router::mount(std::string prefix, std::shared_ptr<ServiceHandler> service) {
+  mounts_.push_back(Mount{std::move(prefix), std::move(service)});
+}
+
+Response Router::route(const Request& request) const {
+  auto target = parseTarget(request.target());
+  if (!target) {
+    return gatewayError(request, http::status::bad_request,
+                        "The request target is not a valid URL path and query");
+  }
+  const Mount* chosen = nullptr;
+  std::string rest;
+  for (const auto& mount : mounts_) {
+    auto sub = below(target->path, mount.prefix);
+    if (sub && (chosen == nullptr || mount.prefix.size() > chosen->prefix.size())) {
+      chosen = &mount;
+      rest = std::move(*sub);
+    }
+  }
+  if (chosen == nullptr) {
+    return gatewayError(request, http::status::not_found, "no Route matched with those values");
+  }
+  target->path = std::move(rest);
+  Response response = [&] {
+    const std::string key = apiKeyOf(request, *target);
+    if (key.empty()) {
+      return gatewayError(request, http::status::unauthorized, "No API key found in request",
+                          "No `apikey` request header or url param was found.");
+    }
+    if (!tokens_.isApiKey(key)) {
+      return gatewayError(request, http::status::unauthorized, "Invalid API key",
+                          "Double check the `anon` or `service_role` API key of this server.");
+    }
+    try {
+      return chosen->service->handle(request, *target);
+    } catch (const std::exception& error) {
+      // The reason goes to the operator; the client learns nothing about the internals.
+      std::fprintf(stderr, "local backend: %s %s failed: %s\n",
+                   std::string(request.method_string()).c_str(), chosen->prefix.c_str(),
+                   error.what());
+      return gatewayError(request, http::status::internal_server_error,
+                          "An unexpected error occurred");
+    }
+  }();
+  chosen->service->finish(response);
+  return response;
+}
+
+}  // namespace local_backend

@@ -1,0 +1,61 @@
+// Dispatch of every request to the service mounted under the longest matching path prefix,
+// behind the gateway's API-key check.
+//
+//   Router router(tokens);
+//   router.mount("/auth/v1", authService);
+//   router.mount("/rest/v1", restService);
+//   Response response = router.route(request);
+#pragma once
+
+#include "local_backend/http_message.hpp"
+#include "local_backend/token_authority.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace local_backend {
+
+// One backend service (authentication, REST, ...). Thread safety: handle() is called from
+// several worker threads at once. Lifetime: shared by the router.
+class ServiceHandler {
+ public:
+  virtual ~ServiceHandler() = default;
+
+  // Answers one request whose key the gateway has accepted. May throw; the router then answers
+  // 500 without details.
+  virtual Response handle(const Request& request, const RequestTarget& target) = 0;
+
+  // Adjusts every response under this service's prefix, the gateway's refusals included.
+  virtual void finish(Response&) const {}
+};
+
+// Thread safety: mount() before serving; route() is safe from any thread. Lifetime: the server's.
+class Router {
+ public:
+  explicit Router(const TokenAuthority& tokens) : tokens_(tokens) {}
+
+  void mount(std::string prefix, std::shared_ptr<ServiceHandler> service);
+
+  // Never throws: malformed targets, missing or invalid keys and unknown paths get 4xx bodies,
+  // a failing service a 500.
+  Response route(const Request& request) const;
+
+ private:
+  struct Mount {
+    std::string prefix;
+    std::shared_ptr<ServiceHandler> service;
+  };
+
+  const TokenAuthority& tokens_;
+  std::vector<Mount> mounts_;
+};
+
+// The API key of a request: the "apikey" header, else the "apikey" query item, else empty.
+std::string apiKeyOf(const Request& request, const RequestTarget& target);
+
+// The JSON error body of the gateway: {"message": ..., "hint": ...}.
+Response gatewayError(const Request& request, http::status status, std::string_view message,
+                      std::string_view hint = {});
+
+}  // namespace local_backend

@@ -1,0 +1,66 @@
+-- Tables of the local backend.
+--
+-- Column types are the database's own names: UUID, TEXT and TIMESTAMPTZ. The REST layer reads
+-- them back to decide how to check, normalise and compare values. Tables named "auth_*" belong to
+-- the authentication service and are never reachable over REST.
+--
+-- gen_random_uuid() and now_utc() are functions the server registers on every connection:
+-- a random lower-case UUID and a strictly increasing UTC time with microseconds
+-- ("2025-10-21T08:00:00.123456+00:00").
+
+CREATE TABLE IF NOT EXISTS auth_users (
+  id                 TEXT PRIMARY KEY,
+  email              TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  password_hash      TEXT NOT NULL,
+  user_metadata      TEXT NOT NULL DEFAULT '{}',
+  created_at         TEXT NOT NULL,
+  updated_at         TEXT NOT NULL,
+  email_confirmed_at TEXT,
+  confirmation_sent_at TEXT,
+  last_sign_in_at    TEXT
+);
+
+CREATE TABLE IF NOT EXISTS auth_sessions (
+  id         TEXT PRIMARY KEY,
+  user_id    TEXT NOT NULL REFERENCES auth_users(id) ON DELETE CASCADE,
+  created_at TEXT NOT NULL,
+  signed_in_at INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS auth_sessions_user ON auth_sessions(user_id);
+
+-- Refresh tokens are kept as SHA-256 digests; a spent token stays, marked revoked, so that its
+-- reuse can be told apart from a token that never existed.
+CREATE TABLE IF NOT EXISTS auth_refresh_tokens (
+  token_hash TEXT PRIMARY KEY,
+  session_id TEXT NOT NULL REFERENCES auth_sessions(id) ON DELETE CASCADE,
+  revoked    INTEGER NOT NULL DEFAULT 0,
+  created_at TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS auth_refresh_tokens_session ON auth_refresh_tokens(session_id);
+
+CREATE TABLE IF NOT EXISTS profiles (
+  id       UUID NOT NULL PRIMARY KEY,
+  username TEXT,
+  email    TEXT
+);
+
+CREATE TABLE IF NOT EXISTS friend_invites (
+  inviter UUID NOT NULL,
+  code    TEXT NOT NULL PRIMARY KEY
+);
+
+-- No uniqueness: redeeming a code twice, or one's own code, writes the rows again.
+CREATE TABLE IF NOT EXISTS friends (
+  user_id   UUID NOT NULL,
+  friend_id UUID NOT NULL
+);
+CREATE INDEX IF NOT EXISTS friends_user ON friends(user_id);
+
+CREATE TABLE IF NOT EXISTS messages (
+  id          UUID NOT NULL PRIMARY KEY DEFAULT (gen_random_uuid()),
+  sender_id   UUID NOT NULL,
+  receiver_id UUID NOT NULL,
+  content     TEXT NOT NULL,
+  created_at  TIMESTAMPTZ NOT NULL DEFAULT (now_utc())
+);
+CREATE INDEX IF NOT EXISTS messages_receiver ON messages(receiver_id, created_at);

@@ -1,0 +1,90 @@
+#include "local_backend/server.hpp"
+
+#include "local_backend/auth_service.hpp"
+#include "local_backend/database.hpp"
+#include "local_backend/detail/http_listener.hpp"
+#include "local_backend/rest_service.hpp"
+#include "local_backend/router.hpp"
+#include "local_backend/token_authority.hpp"
+
+#include <boost/asio/io_context.hpp>
+
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace local_backend {
+
+namespace {
+
+std::unique_ptr<Database> openDatabase(const std::optional<std::filesystem::path>& dataDir) {
+  if (!dataDir) return std::make_unique<Database>();
+  std::filesystem::create_directories(*dataDir);
+  std::filesystem::permissions(*dataDir, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
+  return std::make_unique<Database>(*dataDir / "backend.sqlite3");
+}
+
+}  // namespace
+
+std::filesystem::path defaultDataDir() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::filesystem::path(xdg) / "voduzazi-local";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share" /
+         "voduzazi-local";
+}
+
+struct Server::Impl {
+  explicit Impl(const ServerOptions& options)
+      : database(openDatabase(options.dataDir)),
+        tokens(options.jwtSecret, options.jwtExpiry),
+        router(tokens),
+        ioc(static_cast<int>(options.threads)) {
+    router.mount("/auth/v1", std::make_shared<AuthService>(
+                                 *database, tokens, AuthOptions{options.confirmEmail}));
+    router.mount("/rest/v1", std::make_shared<RestService>(*database, tokens));
+    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
+                                                  options.port);
+    listener = std::make_shared<detail::HttpListener>(
+        ioc, endpoint, router, detail::HttpLimits{options.maxBodyBytes, 16 * 1024,
+                                                  std::chrono::seconds{60}});
+    port = listener->port();
+    listener->start();
+    const unsigned count = options.threads == 0 ? 1 : options.threads;
+    for (unsigned i = 0; i < count; ++i) workers.emplace_back([this] { ioc.run(); });
+  }
+
+  void stop() {
+    ioc.stop();
+    for (auto& worker : workers) {
+      if (worker.joinable()) worker.join();
+    }
+    workers.clear();
+  }
+
+  std::unique_ptr<Database> database;
+  TokenAuthority tokens;
+  Router router;
+  boost::asio::io_context ioc;
+  std::shared_ptr<detail::HttpListener> listener;
+  std::uint16_t port = 0;
+  std::vector<std::thread> workers;
+};
+
+Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(options)) {}
+
+Server::~Server() { stop(); }
+
+std::uint16_t Server::port() const noexcept { return impl_->port; }
+
+std::string Server::url() const { return "http://127.0.0.1:" + std::to_string(impl_->port); }
+
+const std::string& Server::anonKey() const noexcept { return impl_->tokens.anonKey(); }
+
+const std::string& Server::serviceKey() const noexcept { return impl_->tokens.serviceKey(); }
+
+void Server::stop() { impl_->stop(); }
+
+}  // namespace local_backend

@@ -1,0 +1,66 @@
+// The local stand-in backend, in-process: authentication under "/auth/v1" and the REST database
+// API under "/rest/v1", on 127.0.0.1, with its data in SQLite (in memory or in a data folder).
+//
+//   local_backend::Server server;                       // free port, in memory
+//   std::string base = server.url();                    // "http://127.0.0.1:41234"
+//   client.connect(base, server.anonKey());
+//   server.stop();                                      // or let the destructor stop it
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace local_backend {
+
+// The secret of the fixed development keys: with it the anonymous key is a constant.
+inline constexpr std::string_view kDevelopmentJwtSecret =
+    "voduzazi-local-development-secret-do-not-use-in-production";
+
+struct ServerOptions {
+  // 0 picks a free port.
+  std::uint16_t port = 0;
+  // The folder of the database file; none keeps everything in memory.
+  std::optional<std::filesystem::path> dataDir;
+  // Lifetime of the access tokens the authentication service issues.
+  std::chrono::seconds jwtExpiry{3600};
+  std::string jwtSecret{kDevelopmentJwtSecret};
+  // When set, sign-up answers a bare user and sign-in waits for a confirmation.
+  bool confirmEmail = false;
+  unsigned threads = 4;
+  std::size_t maxBodyBytes = 1024 * 1024;
+};
+
+// "$XDG_DATA_HOME/voduzazi-local", falling back to "~/.local/share/voduzazi-local".
+std::filesystem::path defaultDataDir();
+
+// Serving starts in the constructor and ends in stop() or the destructor.
+// Thread safety: the accessors are safe from any thread; stop() from one thread at a time.
+// Lifetime: owns its worker threads, its database and its listening socket.
+class Server {
+ public:
+  // Throws when the data folder or database cannot be opened or the port cannot be bound.
+  explicit Server(ServerOptions options = {});
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  std::uint16_t port() const noexcept;
+  // "http://127.0.0.1:PORT", without a trailing slash.
+  std::string url() const;
+  const std::string& anonKey() const noexcept;
+  const std::string& serviceKey() const noexcept;
+
+  // Stops accepting, drops open connections and joins the workers. Idempotent.
+  void stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace local_backend
