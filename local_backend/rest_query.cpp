@@ -120,12 +120,13 @@ std::vector<std::string> parseInList(std::string_view text) {
         current += c;
       }
     } else if (c == '"') {
+      if (trim(current).empty()) current.clear();
       quoted = wasQuoted = true;
     } else if (c == ',') {
       items.push_back(wasQuoted ? current : std::string(trim(current)));
       current.clear();
       wasQuoted = false;
-    } else {
+    } else if (!(wasQuoted && (c == ' ' || c == '\t'))) {
       current += c;
     }
   }
@@ -198,7 +199,7 @@ Filter parseFilter(const std::string& column, std::string_view text) {
 RestQuery parseRestQuery(const std::vector<std::pair<std::string, std::string>>& items) {
   RestQuery query;
   for (const auto& [key, value] : items) {
-    if (key == "apikey") continue;
+    if (key == "apikey" || (key.empty() && value.empty())) continue;
     if (key == "select") {
       query.select = parseSelect(value);
     } else if (key == "order") {

@@ -52,8 +52,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                     "The request headers are too large");
     }
     if (ec) {
-      // A connection reset or garbage on the wire: there is no request to answer.
-      if (!parser_->is_header_done()) return close();
+      // Bytes that are not HTTP get an answer; a dropped connection has nobody to answer.
+      if (ec.category() != http::make_error_code(http::error::bad_target).category() ||
+          ec == http::error::partial_message) {
+        return close();
+      }
       return refuse(http::status::bad_request, "The request is not valid HTTP");
     }
     Request request = parser_->release();
