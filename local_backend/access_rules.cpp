@@ -1,8 +1,8 @@
 #include "local_backend/access_rules.hpp"
 
-#include "local_backend/rest_error.hpp"
-
 #include <algorithm>
+
+#include "local_backend/rest_error.hpp"
 
 namespace local_backend {
 
@@ -19,8 +19,7 @@ RestError permissionDenied(const Table& table, const Caller& caller) {
 
 RestError policyViolation(const Table& table, const Caller& caller) {
   return RestError(refusalStatus(caller), "42501",
-                   "new row violates row-level security policy for table \"" + table.name +
-                       "\"");
+                   "new row violates row-level security policy for table \"" + table.name + "\"");
 }
 
 bool isCaller(const RowValues& row, const std::string& column, const Caller& caller) {

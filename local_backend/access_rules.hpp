@@ -10,14 +10,14 @@
 //   AccessRules::checkInsert(table, caller, row);   // throws RestError "42501"
 #pragma once
 
+#include <map>
+#include <optional>
+#include <string>
+
 #include "local_backend/rest_catalog.hpp"
 #include "local_backend/rest_query.hpp"
 #include "local_backend/rest_sql.hpp"
 #include "local_backend/token_authority.hpp"
-
-#include <map>
-#include <optional>
-#include <string>
 
 namespace local_backend {
 

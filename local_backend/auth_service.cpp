@@ -1,19 +1,18 @@
 #include "local_backend/auth_service.hpp"
 
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <boost/json/array.hpp>
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <cctype>
+#include <variant>
+
 #include "local_backend/auth_store.hpp"
 #include "local_backend/detail/crypto.hpp"
 #include "local_backend/jwt.hpp"
 #include "local_backend/password_hash.hpp"
-
-#include <boost/json/array.hpp>
-#include <boost/json/parse.hpp>
-#include <boost/json/serialize.hpp>
-
-#include <sqlite3.h>
-
-#include <algorithm>
-#include <cctype>
-#include <variant>
 
 namespace local_backend {
 
@@ -48,12 +47,14 @@ object parseBody(const Request& request) {
   boost::system::error_code ec;
   value parsed = boost::json::parse(request.body(), ec);
   if (ec) {
-    throw AuthFailure{http::status::bad_request, "bad_json",
-                      "Could not parse request body as JSON: " + ec.message(), {}};
+    throw AuthFailure{http::status::bad_request,
+                      "bad_json",
+                      "Could not parse request body as JSON: " + ec.message(),
+                      {}};
   }
   if (!parsed.is_object()) {
-    throw AuthFailure{http::status::bad_request, "bad_json",
-                      "The request body must be a JSON object", {}};
+    throw AuthFailure{
+        http::status::bad_request, "bad_json", "The request body must be a JSON object", {}};
   }
   return std::move(parsed.as_object());
 }
@@ -62,8 +63,10 @@ std::optional<std::string> stringField(const object& body, std::string_view key)
   const auto* field = body.if_contains(key);
   if (field == nullptr || field->is_null()) return std::nullopt;
   if (!field->is_string()) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "\"" + std::string(key) + "\" must be a string", {}};
+    throw AuthFailure{http::status::bad_request,
+                      "validation_failed",
+                      "\"" + std::string(key) + "\" must be a string",
+                      {}};
   }
   return std::string(field->as_string());
 }
@@ -98,25 +101,30 @@ bool isValidEmail(std::string_view email) {
 std::string requireEmail(const object& body) {
   const auto email = stringField(body, "email");
   if (!email || email->empty()) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "An e-mail address is required", {}};
+    throw AuthFailure{
+        http::status::bad_request, "validation_failed", "An e-mail address is required", {}};
   }
   if (!isValidEmail(*email)) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "Unable to validate email address: invalid format", {}};
+    throw AuthFailure{http::status::bad_request,
+                      "validation_failed",
+                      "Unable to validate email address: invalid format",
+                      {}};
   }
   return lowerCase(*email);
 }
 
 std::size_t characterCount(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(
-      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 void checkPasswordStrength(const std::string& password) {
   if (characterCount(password) < kMinPasswordLength) {
-    throw AuthFailure{http::status::unprocessable_entity, "weak_password",
-                      "Password should be at least 6 characters.", {"length"}};
+    throw AuthFailure{http::status::unprocessable_entity,
+                      "weak_password",
+                      "Password should be at least 6 characters.",
+                      {"length"}};
   }
 }
 
@@ -133,8 +141,8 @@ void putOptional(object& target, std::string_view key, const std::optional<std::
 }
 
 object userBody(const auth_store::UserRecord& user) {
-  object body{{"id", user.id}, {"aud", "authenticated"}, {"role", "authenticated"},
-              {"email", user.email}};
+  object body{
+      {"id", user.id}, {"aud", "authenticated"}, {"role", "authenticated"}, {"email", user.email}};
   putOptional(body, "email_confirmed_at", user.emailConfirmedAt);
   putOptional(body, "confirmed_at", user.emailConfirmedAt);
   putOptional(body, "confirmation_sent_at", user.confirmationSentAt);
@@ -160,9 +168,10 @@ std::string bearerToken(const Request& request) {
   return std::string(value.substr(kScheme.size()));
 }
 
-std::string nowText() { return formatTimestampZulu(std::chrono::time_point_cast<
-                                                   std::chrono::microseconds>(
-    std::chrono::system_clock::now())); }
+std::string nowText() {
+  return formatTimestampZulu(
+      std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()));
+}
 
 }  // namespace
 
@@ -183,11 +192,12 @@ Response AuthService::handle(const Request& request, const RequestTarget& target
     if (path == "user" && method == http::verb::put) return updateUser(request);
     if (path == "logout" && method == http::verb::post) return logout(request, target);
     if (path == "signup" || path == "token" || path == "user" || path == "logout") {
-      throw AuthFailure{http::status::method_not_allowed, "method_not_allowed",
-                        "This method is not allowed here", {}};
+      throw AuthFailure{http::status::method_not_allowed,
+                        "method_not_allowed",
+                        "This method is not allowed here",
+                        {}};
     }
-    throw AuthFailure{http::status::not_found, "not_found", "No such authentication endpoint",
-                      {}};
+    throw AuthFailure{http::status::not_found, "not_found", "No such authentication endpoint", {}};
   } catch (const AuthFailure& failure) {
     return failureResponse(request, failure);
   }
@@ -251,22 +261,28 @@ Response AuthService::signUp(const Request& request) {
   const std::string email = requireEmail(body);
   const auto password = stringField(body, "password");
   if (!password) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "Signup requires a valid password", {}};
+    throw AuthFailure{
+        http::status::bad_request, "validation_failed", "Signup requires a valid password", {}};
   }
   checkPasswordStrength(*password);
   object metadata;
   if (const auto* data = body.if_contains("data"); data != nullptr && !data->is_null()) {
     if (!data->is_object()) {
-      throw AuthFailure{http::status::bad_request, "validation_failed",
-                        "\"data\" must be a JSON object", {}};
+      throw AuthFailure{
+          http::status::bad_request, "validation_failed", "\"data\" must be a JSON object", {}};
     }
     metadata = data->as_object();
   }
   const std::string now = nowText();
-  auth_store::UserRecord user{detail::randomUuid(), email, hashPassword(*password),
-                              boost::json::serialize(metadata), now, now, std::nullopt,
-                              std::nullopt, std::nullopt};
+  auth_store::UserRecord user{detail::randomUuid(),
+                              email,
+                              hashPassword(*password),
+                              boost::json::serialize(metadata),
+                              now,
+                              now,
+                              std::nullopt,
+                              std::nullopt,
+                              std::nullopt};
   if (options_.confirmEmail) {
     user.confirmationSentAt = now;
   } else {
@@ -278,13 +294,12 @@ Response AuthService::signUp(const Request& request) {
       if (options_.confirmEmail) {
         return jsonResponse(request, http::status::ok, userBody(user));
       }
-      return jsonResponse(request, http::status::ok,
-                          sessionBody(tokens_, startSession(c, user)));
+      return jsonResponse(request, http::status::ok, sessionBody(tokens_, startSession(c, user)));
     });
   } catch (const SqliteError& error) {
     if (!isUniqueViolation(error)) throw;
-    throw AuthFailure{http::status::unprocessable_entity, "user_already_exists",
-                      "User already registered", {}};
+    throw AuthFailure{
+        http::status::unprocessable_entity, "user_already_exists", "User already registered", {}};
   }
 }
 
@@ -292,8 +307,10 @@ Response AuthService::grantToken(const Request& request, const RequestTarget& ta
   const std::string* grant = target.find("grant_type");
   if (grant != nullptr && *grant == "password") return passwordGrant(request);
   if (grant != nullptr && *grant == "refresh_token") return refreshGrant(request);
-  throw AuthFailure{http::status::bad_request, "validation_failed",
-                    "unsupported_grant_type: use \"password\" or \"refresh_token\"", {}};
+  throw AuthFailure{http::status::bad_request,
+                    "validation_failed",
+                    "unsupported_grant_type: use \"password\" or \"refresh_token\"",
+                    {}};
 }
 
 Response AuthService::passwordGrant(const Request& request) {
@@ -301,19 +318,20 @@ Response AuthService::passwordGrant(const Request& request) {
   const auto email = stringField(body, "email");
   const auto password = stringField(body, "password");
   if (!email || !password) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "An e-mail address and a password are required", {}};
+    throw AuthFailure{http::status::bad_request,
+                      "validation_failed",
+                      "An e-mail address and a password are required",
+                      {}};
   }
-  const AuthFailure invalid{http::status::bad_request, "invalid_credentials",
-                            "Invalid login credentials", {}};
+  const AuthFailure invalid{
+      http::status::bad_request, "invalid_credentials", "Invalid login credentials", {}};
   const auto user = database_.transaction(
       [&](Connection& c) { return auth_store::findUserByEmail(c, lowerCase(*email)); });
   // An unknown address costs the same hash as a wrong password, so timing tells nothing.
   static const std::string decoy = hashPassword("decoy password");
   if (!verifyPassword(*password, user ? user->passwordHash : decoy) || !user) throw invalid;
   if (!user->emailConfirmedAt) {
-    throw AuthFailure{http::status::bad_request, "email_not_confirmed", "Email not confirmed",
-                      {}};
+    throw AuthFailure{http::status::bad_request, "email_not_confirmed", "Email not confirmed", {}};
   }
   return database_.transaction([&](Connection& c) {
     auto current = auth_store::findUserById(c, user->id);
@@ -327,14 +345,18 @@ Response AuthService::refreshGrant(const Request& request) {
   const object body = parseBody(request);
   const auto token = stringField(body, "refresh_token");
   if (!token || token->empty()) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "A refresh token is required", {}};
+    throw AuthFailure{
+        http::status::bad_request, "validation_failed", "A refresh token is required", {}};
   }
   // The outcome is committed before any refusal: a reused token must end its session for good.
-  const AuthFailure notFound{http::status::bad_request, "refresh_token_not_found",
-                             "Invalid Refresh Token: Refresh Token Not Found", {}};
-  const AuthFailure alreadyUsed{http::status::bad_request, "refresh_token_already_used",
-                                "Invalid Refresh Token: Already Used", {}};
+  const AuthFailure notFound{http::status::bad_request,
+                             "refresh_token_not_found",
+                             "Invalid Refresh Token: Refresh Token Not Found",
+                             {}};
+  const AuthFailure alreadyUsed{http::status::bad_request,
+                                "refresh_token_already_used",
+                                "Invalid Refresh Token: Already Used",
+                                {}};
   using Result = std::variant<IssuedSession, AuthFailure>;
   const Result result = database_.transaction([&](Connection& c) -> Result {
     auto outcome = auth_store::spendRefreshToken(c, *token);
@@ -356,25 +378,29 @@ namespace {
 Caller requireUser(const Request& request, const TokenAuthority& tokens) {
   const std::string token = bearerToken(request);
   if (token.empty()) {
-    throw AuthFailure{http::status::unauthorized, "no_authorization",
-                      "This endpoint requires a Bearer token", {}};
+    throw AuthFailure{http::status::unauthorized,
+                      "no_authorization",
+                      "This endpoint requires a Bearer token",
+                      {}};
   }
   try {
     Caller caller = tokens.callerFromToken(token);
     if (caller.role != Role::authenticated) {
-      throw AuthFailure{http::status::forbidden, "bad_jwt",
-                        "invalid JWT: the token does not name a user", {}};
+      throw AuthFailure{
+          http::status::forbidden, "bad_jwt", "invalid JWT: the token does not name a user", {}};
     }
     return caller;
   } catch (const JwtError& error) {
-    throw AuthFailure{http::status::forbidden, "bad_jwt",
-                      std::string("invalid JWT: ") + error.what(), {}};
+    throw AuthFailure{
+        http::status::forbidden, "bad_jwt", std::string("invalid JWT: ") + error.what(), {}};
   }
 }
 
 AuthFailure sessionGone() {
-  return AuthFailure{http::status::forbidden, "session_not_found",
-                     "Session from session_id claim in JWT does not exist", {}};
+  return AuthFailure{http::status::forbidden,
+                     "session_not_found",
+                     "Session from session_id claim in JWT does not exist",
+                     {}};
 }
 
 auth_store::UserRecord requireLiveUser(const Connection& c, const Caller& caller) {
@@ -402,16 +428,18 @@ Response AuthService::updateUser(const Request& request) {
   if (password) checkPasswordStrength(*password);
   const auto* data = body.if_contains("data");
   if (data != nullptr && !data->is_null() && !data->is_object()) {
-    throw AuthFailure{http::status::bad_request, "validation_failed",
-                      "\"data\" must be a JSON object", {}};
+    throw AuthFailure{
+        http::status::bad_request, "validation_failed", "\"data\" must be a JSON object", {}};
   }
   // Hashing is slow: do it before taking the database.
   const std::optional<std::string> newHash =
       password ? std::optional<std::string>(hashPassword(*password)) : std::nullopt;
   auto current = database_.transaction([&](Connection& c) { return requireLiveUser(c, caller); });
   if (password && verifyPassword(*password, current.passwordHash)) {
-    throw AuthFailure{http::status::unprocessable_entity, "same_password",
-                      "New password should be different from the old password.", {}};
+    throw AuthFailure{http::status::unprocessable_entity,
+                      "same_password",
+                      "New password should be different from the old password.",
+                      {}};
   }
   try {
     const auto updated = database_.transaction([&](Connection& c) {
@@ -436,8 +464,10 @@ Response AuthService::updateUser(const Request& request) {
     return jsonResponse(request, http::status::ok, userBody(updated));
   } catch (const SqliteError& error) {
     if (!isUniqueViolation(error)) throw;
-    throw AuthFailure{http::status::unprocessable_entity, "email_exists",
-                      "A user with this email address has already been registered", {}};
+    throw AuthFailure{http::status::unprocessable_entity,
+                      "email_exists",
+                      "A user with this email address has already been registered",
+                      {}};
   }
 }
 
@@ -450,13 +480,14 @@ Response AuthService::logout(const Request& request, const RequestTarget& target
     } else if (*text == "others") {
       scope = auth_store::LogoutScope::others;
     } else if (*text != "global") {
-      throw AuthFailure{http::status::bad_request, "validation_failed",
-                        "\"scope\" must be global, local or others", {}};
+      throw AuthFailure{http::status::bad_request,
+                        "validation_failed",
+                        "\"scope\" must be global, local or others",
+                        {}};
     }
   }
-  database_.transaction([&](Connection& c) {
-    auth_store::endSessions(c, caller.userId, caller.sessionId, scope);
-  });
+  database_.transaction(
+      [&](Connection& c) { auth_store::endSessions(c, caller.userId, caller.sessionId, scope); });
   return emptyResponse(request, http::status::no_content);
 }
 

@@ -11,9 +11,8 @@ constexpr std::string_view kUserColumns =
     "confirmation_sent_at, last_sign_in_at";
 
 UserRecord readUser(const Statement& s) {
-  return UserRecord{s.text(0),         s.text(1),         s.text(2),
-                    s.text(3),         s.text(4),         s.text(5),
-                    s.optionalText(6), s.optionalText(7), s.optionalText(8)};
+  return UserRecord{s.text(0), s.text(1),         s.text(2),         s.text(3),        s.text(4),
+                    s.text(5), s.optionalText(6), s.optionalText(7), s.optionalText(8)};
 }
 
 std::optional<UserRecord> findUser(const Connection& c, std::string_view where,

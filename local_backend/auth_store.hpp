@@ -8,12 +8,12 @@
 //   });
 #pragma once
 
-#include "local_backend/database.hpp"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "local_backend/database.hpp"
 
 namespace local_backend::auth_store {
 

@@ -1,12 +1,12 @@
 #include "local_backend/database.hpp"
 
-#include "local_backend/detail/crypto.hpp"
-#include "local_backend/detail/like_pattern.hpp"
-#include "local_backend/detail/schema_sql.hpp"
-
 #include <sqlite3.h>
 
 #include <vector>
+
+#include "local_backend/detail/crypto.hpp"
+#include "local_backend/detail/like_pattern.hpp"
+#include "local_backend/detail/schema_sql.hpp"
 
 namespace local_backend {
 
@@ -19,9 +19,9 @@ namespace {
 
 std::string_view argText(sqlite3_value* value) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-  return text == nullptr ? std::string_view{}
-                         : std::string_view(text, static_cast<std::size_t>(
-                                                      sqlite3_value_bytes(value)));
+  return text == nullptr
+             ? std::string_view{}
+             : std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
 }
 
 void genRandomUuid(sqlite3_context* context, int, sqlite3_value**) {
@@ -48,8 +48,8 @@ void pgLike(sqlite3_context* context, int, sqlite3_value** args) {
 }  // namespace
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
-  const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement_,
-                                    nullptr);
+  const int rc =
+      sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr);
   if (rc != SQLITE_OK) fail(db_, rc);
 }
 
@@ -145,8 +145,7 @@ void Database::open(const std::string& location, bool onDisk) {
   const int utf8 = SQLITE_UTF8;
   sqlite3_create_function_v2(db_, "gen_random_uuid", 0, utf8, nullptr, genRandomUuid, nullptr,
                              nullptr, nullptr);
-  sqlite3_create_function_v2(db_, "now_utc", 0, utf8, &clock_, nowUtc, nullptr, nullptr,
-                             nullptr);
+  sqlite3_create_function_v2(db_, "now_utc", 0, utf8, &clock_, nowUtc, nullptr, nullptr, nullptr);
   sqlite3_create_function_v2(db_, "pg_like", 3, utf8 | SQLITE_DETERMINISTIC, nullptr, pgLike,
                              nullptr, nullptr, nullptr);
   Connection connection(db_);

@@ -8,8 +8,6 @@
 //   });
 #pragma once
 
-#include "local_backend/timestamp.hpp"
-
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -19,6 +17,8 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "local_backend/timestamp.hpp"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -47,7 +47,9 @@ class Statement {
   Statement& operator=(Statement&&) = delete;
 
   Statement& bind(int index, std::string_view text);
-  Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+  Statement& bind(int index, const std::string& text) {
+    return bind(index, std::string_view(text));
+  }
   Statement& bind(int index, std::int64_t value);
   Statement& bindNull(int index);
   Statement& bind(int index, const std::optional<std::string>& text);

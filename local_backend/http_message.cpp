@@ -11,8 +11,7 @@ const std::string* RequestTarget::find(std::string_view name) const {
   return nullptr;
 }
 
-Response jsonResponse(const Request& request, http::status status,
-                      const boost::json::value& body) {
+Response jsonResponse(const Request& request, http::status status, const boost::json::value& body) {
   Response response{status, request.version()};
   response.set(http::field::content_type, "application/json; charset=utf-8");
   response.keep_alive(request.keep_alive());

@@ -7,7 +7,6 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/json/value.hpp>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,8 +29,7 @@ struct RequestTarget {
 };
 
 // A response with the request's HTTP version and keep-alive, "Content-Type: application/json".
-Response jsonResponse(const Request& request, http::status status,
-                      const boost::json::value& body);
+Response jsonResponse(const Request& request, http::status status, const boost::json::value& body);
 
 // A response without a body.
 Response emptyResponse(const Request& request, http::status status);

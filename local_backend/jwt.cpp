@@ -1,9 +1,9 @@
 #include "local_backend/jwt.hpp"
 
-#include "local_backend/detail/crypto.hpp"
-
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+
+#include "local_backend/detail/crypto.hpp"
 
 namespace local_backend {
 
@@ -34,8 +34,7 @@ std::string signJwt(const boost::json::object& claims, std::string_view secret) 
   return token;
 }
 
-boost::json::object verifyJwt(std::string_view token, std::string_view secret,
-                              std::int64_t now) {
+boost::json::object verifyJwt(std::string_view token, std::string_view secret, std::int64_t now) {
   const auto first = token.find('.');
   const auto second = first == std::string_view::npos ? first : token.find('.', first + 1);
   if (second == std::string_view::npos || token.find('.', second + 1) != std::string_view::npos) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <boost/json/object.hpp>
-
 #include <cstdint>
 #include <stdexcept>
 #include <string>

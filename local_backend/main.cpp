@@ -2,8 +2,6 @@
 //
 //   voduzazi-local-backend --port 8484 --data-dir ~/.local/share/voduzazi-local
 //   voduzazi-local-backend --memory --jwt-expiry 60
-#include "local_backend/server.hpp"
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "local_backend/server.hpp"
 
 namespace {
 

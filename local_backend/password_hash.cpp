@@ -1,13 +1,13 @@
 #include "local_backend/password_hash.hpp"
 
-#include "local_backend/detail/crypto.hpp"
-
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+
+#include "local_backend/detail/crypto.hpp"
 
 namespace local_backend {
 
@@ -56,8 +56,8 @@ bool verifyPassword(std::string_view password, std::string_view stored) {
   Parameters p{};
   int consumed = 0;
   const std::string text(stored);
-  if (std::sscanf(text.c_str(), "$scrypt$ln=%d,r=%d,p=%d$%n", &p.logN, &p.blockSize,
-                  &p.parallelism, &consumed) != 3 ||
+  if (std::sscanf(text.c_str(), "$scrypt$ln=%d,r=%d,p=%d$%n", &p.logN, &p.blockSize, &p.parallelism,
+                  &consumed) != 3 ||
       consumed == 0 || p.logN < 1 || p.logN > 24 || p.blockSize < 1 || p.blockSize > 64 ||
       p.parallelism < 1 || p.parallelism > 16) {
     return false;

@@ -31,8 +31,9 @@ Catalog Catalog::load(Database& database) {
         "ESCAPE '\\' AND name NOT LIKE 'auth\\_%' ESCAPE '\\' ORDER BY name");
     while (names.step()) catalog.tables_.push_back(Table{names.text(0), {}, {}});
     for (auto& table : catalog.tables_) {
-      Statement info = c.prepare("SELECT name, type, \"notnull\", dflt_value, pk "
-                                 "FROM pragma_table_info(?1) ORDER BY cid");
+      Statement info = c.prepare(
+          "SELECT name, type, \"notnull\", dflt_value, pk "
+          "FROM pragma_table_info(?1) ORDER BY cid");
       info.bind(1, table.name);
       std::map<std::int64_t, std::string> keyColumns;
       while (info.step()) {
@@ -47,8 +48,8 @@ Catalog Catalog::load(Database& database) {
 }
 
 const Table* Catalog::find(std::string_view table) const {
-  const auto it = std::find_if(tables_.begin(), tables_.end(),
-                               [&](const Table& t) { return t.name == table; });
+  const auto it =
+      std::find_if(tables_.begin(), tables_.end(), [&](const Table& t) { return t.name == table; });
   return it == tables_.end() ? nullptr : &*it;
 }
 

@@ -6,11 +6,11 @@
 //   const Column* content = messages->find("content");
 #pragma once
 
-#include "local_backend/database.hpp"
-
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "local_backend/database.hpp"
 
 namespace local_backend {
 

@@ -5,11 +5,11 @@
 //   Response r = restErrorResponse(request, error);
 #pragma once
 
-#include "local_backend/http_message.hpp"
-
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "local_backend/http_message.hpp"
 
 namespace local_backend {
 

@@ -5,9 +5,9 @@
 //   ResponseShape shape = parseAccept(request);  // "application/vnd.pgrst.object+json"
 #pragma once
 
-#include "local_backend/http_message.hpp"
-
 #include <optional>
+
+#include "local_backend/http_message.hpp"
 
 namespace local_backend {
 

@@ -1,9 +1,9 @@
 #include "local_backend/rest_query.hpp"
 
-#include "local_backend/rest_error.hpp"
-
 #include <algorithm>
 #include <charconv>
+
+#include "local_backend/rest_error.hpp"
 
 namespace local_backend {
 
@@ -137,11 +137,11 @@ std::vector<std::string> parseInList(std::string_view text) {
 
 std::optional<FilterOperator> operatorNamed(std::string_view name) {
   static constexpr std::pair<std::string_view, FilterOperator> kOperators[] = {
-      {"eq", FilterOperator::eq},       {"neq", FilterOperator::neq},
-      {"gt", FilterOperator::gt},       {"gte", FilterOperator::gte},
-      {"lt", FilterOperator::lt},       {"lte", FilterOperator::lte},
-      {"like", FilterOperator::like},   {"ilike", FilterOperator::ilike},
-      {"is", FilterOperator::is},       {"in", FilterOperator::in}};
+      {"eq", FilterOperator::eq},     {"neq", FilterOperator::neq},
+      {"gt", FilterOperator::gt},     {"gte", FilterOperator::gte},
+      {"lt", FilterOperator::lt},     {"lte", FilterOperator::lte},
+      {"like", FilterOperator::like}, {"ilike", FilterOperator::ilike},
+      {"is", FilterOperator::is},     {"in", FilterOperator::in}};
   for (const auto& [text, op] : kOperators) {
     if (text == name) return op;
   }
@@ -169,9 +169,7 @@ Filter parseFilter(const std::string& column, std::string_view text) {
   filter.op = *op;
   const std::string_view operand = text.substr(dot + 1);
   switch (*op) {
-    case FilterOperator::in:
-      filter.list = parseInList(operand);
-      break;
+    case FilterOperator::in: filter.list = parseInList(operand); break;
     case FilterOperator::is: {
       std::string lowered(operand);
       std::transform(lowered.begin(), lowered.end(), lowered.begin(),
@@ -188,8 +186,7 @@ Filter parseFilter(const std::string& column, std::string_view text) {
       filter.value = operand;
       std::replace(filter.value.begin(), filter.value.end(), '*', '%');
       break;
-    default:
-      filter.value = operand;
+    default: filter.value = operand;
   }
   return filter;
 }

@@ -1,17 +1,16 @@
 #include "local_backend/rest_service.hpp"
 
-#include "local_backend/access_rules.hpp"
-#include "local_backend/jwt.hpp"
-#include "local_backend/rest_error.hpp"
-#include "local_backend/rest_sql.hpp"
+#include <sqlite3.h>
 
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/parse.hpp>
-
-#include <sqlite3.h>
-
 #include <set>
+
+#include "local_backend/access_rules.hpp"
+#include "local_backend/jwt.hpp"
+#include "local_backend/rest_error.hpp"
+#include "local_backend/rest_sql.hpp"
 
 namespace local_backend {
 
@@ -71,8 +70,7 @@ RestError translate(const SqliteError& error) {
     case SQLITE_CONSTRAINT_NOTNULL:
       return RestError(http::status::bad_request, "23502",
                        "null value violates not-null constraint", reason);
-    default:
-      break;
+    default: break;
   }
   if (reason.find("ON CONFLICT clause does not match") != std::string::npos) {
     return RestError(http::status::bad_request, "42P10",
@@ -86,8 +84,7 @@ value parseJsonBody(const Request& request) {
   boost::system::error_code ec;
   value body = boost::json::parse(request.body(), ec);
   if (ec) {
-    throw RestError(http::status::bad_request, "PGRST102", "Empty or invalid json",
-                    ec.message());
+    throw RestError(http::status::bad_request, "PGRST102", "Empty or invalid json", ec.message());
   }
   return body;
 }
@@ -101,8 +98,8 @@ void rejectPaging(const RestQuery& query) {
 std::string contentRange(std::int64_t offset, std::size_t rows, std::optional<std::int64_t> total) {
   const std::string all = total ? std::to_string(*total) : "*";
   if (rows == 0) return "*/" + all;
-  return std::to_string(offset) + "-" + std::to_string(offset + static_cast<std::int64_t>(rows) - 1) +
-         "/" + all;
+  return std::to_string(offset) + "-" +
+         std::to_string(offset + static_cast<std::int64_t>(rows) - 1) + "/" + all;
 }
 
 // The keys of the written objects, checked against the table: the "columns" item when given,
@@ -171,15 +168,17 @@ std::string insertSql(const Table& table, const RowValues& row, const std::optio
   for (const auto& [name, stored] : row) {
     names += (names.empty() ? "" : ", ") + quoteIdentifier(name);
     values += (values.empty() ? "" : ", ") + params.add(stored);
-    if (upsert && std::find(upsert->target.begin(), upsert->target.end(), name) ==
-                      upsert->target.end()) {
-      updates += (updates.empty() ? "" : ", ") + quoteIdentifier(name) + " = excluded." + quoteIdentifier(name);
+    if (upsert &&
+        std::find(upsert->target.begin(), upsert->target.end(), name) == upsert->target.end()) {
+      updates += (updates.empty() ? "" : ", ") + quoteIdentifier(name) + " = excluded." +
+                 quoteIdentifier(name);
     }
   }
   sql += " (" + names + ") VALUES (" + values + ")";
   if (upsert) {
     std::string target;
-    for (const auto& name : upsert->target) target += (target.empty() ? "" : ", ") + quoteIdentifier(name);
+    for (const auto& name : upsert->target)
+      target += (target.empty() ? "" : ", ") + quoteIdentifier(name);
     sql += " ON CONFLICT (" + target + ")";
     sql += upsert->merge && !updates.empty() ? " DO UPDATE SET " + updates : " DO NOTHING";
   }
@@ -250,14 +249,10 @@ Response RestService::handle(const Request& request, const RequestTarget& target
                     parseAccept(request)};
     switch (request.method()) {
       case http::verb::get:
-      case http::verb::head:
-        return read(call);
-      case http::verb::post:
-        return insert(call);
-      case http::verb::patch:
-        return update(call);
-      case http::verb::delete_:
-        return remove(call);
+      case http::verb::head: return read(call);
+      case http::verb::post: return insert(call);
+      case http::verb::patch: return update(call);
+      case http::verb::delete_: return remove(call);
       default:
         throw RestError(http::status::method_not_allowed, "PGRST117",
                         "Unsupported HTTP method: " + std::string(request.method_string()));
@@ -277,8 +272,9 @@ Response RestService::read(const Call& call) {
   if (auto rule = AccessRules::readCondition(table, call.caller, query.filters, params)) {
     where = "(" + where + ") AND " + *rule;
   }
-  std::string sql = "SELECT " + selectList(table, query.select) + " FROM " + quoteIdentifier(table.name) +
-                    " WHERE " + where + orderClause(table, query.order);
+  std::string sql = "SELECT " + selectList(table, query.select) + " FROM " +
+                    quoteIdentifier(table.name) + " WHERE " + where +
+                    orderClause(table, query.order);
   if (query.limit || query.offset) {
     sql += " LIMIT " + (query.limit ? std::to_string(*query.limit) : std::string("-1"));
     sql += " OFFSET " + std::to_string(query.offset.value_or(0));
@@ -289,8 +285,8 @@ Response RestService::read(const Call& call) {
     Rows found = collectRows(select);
     std::optional<std::int64_t> count;
     if (call.preferences.count) {
-      Statement counting = c.prepare("SELECT count(*) FROM " + quoteIdentifier(table.name) + " WHERE " +
-                                     where);
+      Statement counting =
+          c.prepare("SELECT count(*) FROM " + quoteIdentifier(table.name) + " WHERE " + where);
       params.bindTo(counting);
       counting.step();
       count = counting.integer(0);
@@ -303,9 +299,9 @@ Response RestService::read(const Call& call) {
   const std::int64_t offset = query.offset.value_or(0);
   const bool partial = total && !rows.empty() &&
                        (offset > 0 || offset + static_cast<std::int64_t>(rows.size()) < *total);
-  Response response = jsonResponse(call.request,
-                                   partial ? http::status::partial_content : http::status::ok,
-                                   rowsBody(rows, {}, call.shape));
+  Response response =
+      jsonResponse(call.request, partial ? http::status::partial_content : http::status::ok,
+                   rowsBody(rows, {}, call.shape));
   response.set(http::field::content_range, contentRange(offset, rows.size(), total));
   if (call.request.method() == http::verb::head) {
     response.body().clear();
@@ -368,9 +364,9 @@ namespace {
 Response changedRowsResponse(const Request& request, const Rows& rows, const RestQuery& query,
                              const Preferences& preferences, ResponseShape shape) {
   const bool represent = preferences.returning == ReturnPreference::representation;
-  Response response = represent
-                          ? jsonResponse(request, http::status::ok, rowsBody(rows, query.select, shape))
-                          : emptyResponse(request, http::status::no_content);
+  Response response =
+      represent ? jsonResponse(request, http::status::ok, rowsBody(rows, query.select, shape))
+                : emptyResponse(request, http::status::no_content);
   response.set(http::field::content_range,
                preferences.count ? "*/" + std::to_string(rows.size()) : "*/*");
   return response;
@@ -393,14 +389,15 @@ Response RestService::update(const Call& call) {
   SqlParams params;
   std::string assignments;
   for (const auto& [name, stored] : changes) {
-    assignments += (assignments.empty() ? "" : ", ") + quoteIdentifier(name) + " = " + params.add(stored);
+    assignments +=
+        (assignments.empty() ? "" : ", ") + quoteIdentifier(name) + " = " + params.add(stored);
   }
   const std::string where = whereClause(table, call.query.filters, params);
   const Rows changed = database_.transaction([&](Connection& c) {
     Rows rows;
     if (!assignments.empty()) {
-      Statement statement = c.prepare("UPDATE " + quoteIdentifier(table.name) + " SET " + assignments +
-                                      " WHERE " + where + " RETURNING *");
+      Statement statement = c.prepare("UPDATE " + quoteIdentifier(table.name) + " SET " +
+                                      assignments + " WHERE " + where + " RETURNING *");
       params.bindTo(statement);
       rows = collectRows(statement);
     }
@@ -420,8 +417,8 @@ Response RestService::remove(const Call& call) {
   SqlParams params;
   const std::string where = whereClause(table, call.query.filters, params);
   const Rows removed = database_.transaction([&](Connection& c) {
-    Statement statement =
-        c.prepare("DELETE FROM " + quoteIdentifier(table.name) + " WHERE " + where + " RETURNING *");
+    Statement statement = c.prepare("DELETE FROM " + quoteIdentifier(table.name) + " WHERE " +
+                                    where + " RETURNING *");
     params.bindTo(statement);
     Rows rows = collectRows(statement);
     if (call.shape == ResponseShape::singleObject && rows.size() != 1) {

@@ -1,11 +1,10 @@
 #include "local_backend/rest_sql.hpp"
 
+#include <boost/json/serialize.hpp>
+#include <cctype>
+
 #include "local_backend/rest_error.hpp"
 #include "local_backend/timestamp.hpp"
-
-#include <boost/json/serialize.hpp>
-
-#include <cctype>
 
 namespace local_backend {
 
@@ -110,11 +109,10 @@ std::string normaliseValue(const Column& column, std::string_view text) {
                       "invalid input syntax for type uuid: \"" + std::string(text) + "\"");
     case ColumnType::timestamptz:
       if (auto time = parseTimestamp(text)) return formatTimestamp(*time);
-      throw RestError(http::status::bad_request, "22007",
-                      "invalid input syntax for type timestamp with time zone: \"" +
-                          std::string(text) + "\"");
-    case ColumnType::text:
-      break;
+      throw RestError(
+          http::status::bad_request, "22007",
+          "invalid input syntax for type timestamp with time zone: \"" + std::string(text) + "\"");
+    case ColumnType::text: break;
   }
   return std::string(text);
 }
@@ -123,13 +121,12 @@ std::optional<std::string> columnValue(const Column& column, const boost::json::
   if (value.is_null()) return std::nullopt;
   if (value.is_string()) return normaliseValue(column, value.as_string());
   if (column.type == ColumnType::text) return boost::json::serialize(value);
-  throw RestError(http::status::bad_request, "22P02",
-                  "invalid input for column \"" + column.name + "\": " +
-                      boost::json::serialize(value));
+  throw RestError(
+      http::status::bad_request, "22P02",
+      "invalid input for column \"" + column.name + "\": " + boost::json::serialize(value));
 }
 
-std::string whereClause(const Table& table, const std::vector<Filter>& filters,
-                        SqlParams& params) {
+std::string whereClause(const Table& table, const std::vector<Filter>& filters, SqlParams& params) {
   if (filters.empty()) return "1";
   std::string sql;
   for (const auto& filter : filters) {

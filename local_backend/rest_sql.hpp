@@ -7,15 +7,14 @@
 //   params.bindTo(s);
 #pragma once
 
-#include "local_backend/database.hpp"
-#include "local_backend/rest_catalog.hpp"
-#include "local_backend/rest_query.hpp"
-
 #include <boost/json/value.hpp>
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "local_backend/database.hpp"
+#include "local_backend/rest_catalog.hpp"
+#include "local_backend/rest_query.hpp"
 
 namespace local_backend {
 
@@ -45,8 +44,7 @@ std::string normaliseValue(const Column& column, std::string_view text);
 std::optional<std::string> columnValue(const Column& column, const boost::json::value& value);
 
 // The filters joined with AND, or "1" when there are none.
-std::string whereClause(const Table& table, const std::vector<Filter>& filters,
-                        SqlParams& params);
+std::string whereClause(const Table& table, const std::vector<Filter>& filters, SqlParams& params);
 
 // " ORDER BY ..." or empty.
 std::string orderClause(const Table& table, const std::vector<OrderTerm>& order);

@@ -1,12 +1,11 @@
 #include "local_backend/router.hpp"
 
-#include "local_backend/detail/utf8.hpp"
-
 #include <boost/json/object.hpp>
 #include <boost/url/parse.hpp>
-
 #include <cstdio>
 #include <exception>
+
+#include "local_backend/detail/utf8.hpp"
 
 namespace local_backend {
 

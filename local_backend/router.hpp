@@ -7,12 +7,12 @@
 //   Response response = router.route(request);
 #pragma once
 
-#include "local_backend/http_message.hpp"
-#include "local_backend/token_authority.hpp"
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "local_backend/http_message.hpp"
+#include "local_backend/token_authority.hpp"
 
 namespace local_backend {
 

@@ -1,17 +1,16 @@
 #include "local_backend/server.hpp"
 
+#include <boost/asio/io_context.hpp>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
 #include "local_backend/auth_service.hpp"
 #include "local_backend/database.hpp"
 #include "local_backend/detail/http_listener.hpp"
 #include "local_backend/rest_service.hpp"
 #include "local_backend/router.hpp"
 #include "local_backend/token_authority.hpp"
-
-#include <boost/asio/io_context.hpp>
-
-#include <cstdlib>
-#include <thread>
-#include <vector>
 
 namespace local_backend {
 
@@ -42,14 +41,14 @@ struct Server::Impl {
         tokens(options.jwtSecret, options.jwtExpiry),
         router(tokens),
         ioc(static_cast<int>(options.threads)) {
-    router.mount("/auth/v1", std::make_shared<AuthService>(
-                                 *database, tokens, AuthOptions{options.confirmEmail}));
+    router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens,
+                                                           AuthOptions{options.confirmEmail}));
     router.mount("/rest/v1", std::make_shared<RestService>(*database, tokens));
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
                                                   options.port);
     listener = std::make_shared<detail::HttpListener>(
-        ioc, endpoint, router, detail::HttpLimits{options.maxBodyBytes, 16 * 1024,
-                                                  std::chrono::seconds{60}});
+        ioc, endpoint, router,
+        detail::HttpLimits{options.maxBodyBytes, 16 * 1024, std::chrono::seconds{60}});
     port = listener->port();
     listener->start();
     const unsigned count = options.threads == 0 ? 1 : options.threads;

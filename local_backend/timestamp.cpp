@@ -108,8 +108,7 @@ std::optional<Timestamp> parseTimestamp(std::string_view text) {
 }
 
 std::int64_t unixNow() {
-  return std::chrono::duration_cast<seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <boost/json/object.hpp>
-
 #include <chrono>
 #include <string>
 #include <string_view>

@@ -6,7 +6,6 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
-
 #include <optional>
 
 namespace local_backend::detail {
@@ -33,10 +32,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     parser_->body_limit(limits_.maxBodyBytes);
     parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
     stream_.expires_after(limits_.idleTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                       self->onRead(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
   }
 
   void onRead(beast::error_code ec) {
@@ -133,10 +131,11 @@ void HttpListener::start() { accept(); }
 std::uint16_t HttpListener::port() const { return acceptor_.local_endpoint().port(); }
 
 void HttpListener::accept() {
-  acceptor_.async_accept(net::make_strand(ioc_), [self = shared_from_this()](
-                                                     beast::error_code ec, tcp::socket socket) {
+  acceptor_.async_accept(net::make_strand(ioc_), [self = shared_from_this()](beast::error_code ec,
+                                                                             tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
-    if (!ec) std::make_shared<HttpSession>(std::move(socket), self->router_, self->limits_)->start();
+    if (!ec)
+      std::make_shared<HttpSession>(std::move(socket), self->router_, self->limits_)->start();
     self->accept();
   });
 }

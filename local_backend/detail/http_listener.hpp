@@ -6,14 +6,13 @@
 //   std::uint16_t port = listener->port();
 #pragma once
 
-#include "local_backend/router.hpp"
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-
 #include <chrono>
 #include <cstddef>
 #include <memory>
+
+#include "local_backend/router.hpp"
 
 namespace local_backend::detail {
 

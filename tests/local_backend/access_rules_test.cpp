@@ -1,7 +1,7 @@
 // The per-user rules on the app's tables, each allowed and refused, through the REST API.
-#include "tests/local_backend/test_client.hpp"
-
 #include <boost/json/serialize.hpp>
+
+#include "tests/local_backend/test_client.hpp"
 
 namespace local_backend::testing {
 namespace {
@@ -30,8 +30,7 @@ class AccessRulesApi : public BackendTest {
   static void expectRefused(const HttpResult& result, int status) {
     EXPECT_EQ(result.status, status) << result.body;
     const auto body = result.json();
-    EXPECT_TRUE(body.is_object() && body.as_object().contains("code") &&
-                body.at("code") == "42501")
+    EXPECT_TRUE(body.is_object() && body.as_object().contains("code") && body.at("code") == "42501")
         << result.body;
   }
 
@@ -58,10 +57,10 @@ TEST_F(AccessRulesApi, ProfilesInsertOwnRowReadByAnySignedInUser) {
 }
 
 TEST_F(AccessRulesApi, InvitesInsertAsInviterReadByCode) {
-  EXPECT_EQ(insert(ann_, "friend_invites", R"({"inviter":")" + upper(ann_.id) +
-                                               R"(","code":"AAAA1111"})")
-                .status,
-            201);
+  EXPECT_EQ(
+      insert(ann_, "friend_invites", R"({"inviter":")" + upper(ann_.id) + R"(","code":"AAAA1111"})")
+          .status,
+      201);
   expectRefused(insert(eve_, "friend_invites",
                        R"({"inviter":")" + upper(ann_.id) + R"(","code":"EEEE1111"})"),
                 403);
@@ -75,19 +74,17 @@ TEST_F(AccessRulesApi, InvitesInsertAsInviterReadByCode) {
 
 TEST_F(AccessRulesApi, FriendsInsertWithOneselfOnEitherSideReadOwnRows) {
   const std::string both = "[" + std::string(R"({"user_id":")") + upper(bob_.id) +
-                           R"(","friend_id":")" + upper(ann_.id) + R"("},)" +
-                           R"({"user_id":")" + upper(ann_.id) + R"(","friend_id":")" +
-                           upper(bob_.id) + R"("}])";
+                           R"(","friend_id":")" + upper(ann_.id) + R"("},)" + R"({"user_id":")" +
+                           upper(ann_.id) + R"(","friend_id":")" + upper(bob_.id) + R"("}])";
   EXPECT_EQ(insert(bob_, "friends", both).status, 201);
-  expectRefused(insert(eve_, "friends",
-                       R"({"user_id":")" + upper(ann_.id) + R"(","friend_id":")" +
-                           upper(bob_.id) + "\"}"),
-                403);
+  expectRefused(
+      insert(eve_, "friends",
+             R"({"user_id":")" + upper(ann_.id) + R"(","friend_id":")" + upper(bob_.id) + "\"}"),
+      403);
   // One refused row refuses the whole request.
   const std::string mixed = "[" + std::string(R"({"user_id":")") + upper(eve_.id) +
-                            R"(","friend_id":")" + upper(ann_.id) + R"("},)" +
-                            R"({"user_id":")" + upper(ann_.id) + R"(","friend_id":")" +
-                            upper(bob_.id) + R"("}])";
+                            R"(","friend_id":")" + upper(ann_.id) + R"("},)" + R"({"user_id":")" +
+                            upper(ann_.id) + R"(","friend_id":")" + upper(bob_.id) + R"("}])";
   expectRefused(insert(eve_, "friends", mixed), 403);
   EXPECT_EQ(visible(ann_, "friends"), 1u);
   EXPECT_EQ(visible(bob_, "friends?select=friend_id&user_id=eq." + upper(bob_.id)), 1u);
@@ -118,9 +115,8 @@ TEST_F(AccessRulesApi, OnlyTheServiceRoleChangesOrDeletes) {
                      ann_.accessToken, {}),
                 403);
   expectRefused(call(http::verb::delete_, "/rest/v1/messages", {}, ann_.accessToken, {}), 403);
-  expectRefused(post("/rest/v1/profiles",
-                     R"({"id":")" + upper(ann_.id) + R"(","username":"x"})", ann_.accessToken,
-                     {{"Prefer", "resolution=merge-duplicates"}}),
+  expectRefused(post("/rest/v1/profiles", R"({"id":")" + upper(ann_.id) + R"(","username":"x"})",
+                     ann_.accessToken, {{"Prefer", "resolution=merge-duplicates"}}),
                 403);
   const auto service = client_.send(http::verb::delete_, "/rest/v1/messages", {},
                                     {{"apikey", server_.serviceKey()}});

@@ -1,8 +1,7 @@
 // The authentication API over HTTP: sign-up, sign-in, refresh, the user, sign-out and errors.
-#include "tests/local_backend/test_client.hpp"
-
 #include "local_backend/jwt.hpp"
 #include "local_backend/timestamp.hpp"
+#include "tests/local_backend/test_client.hpp"
 
 namespace local_backend::testing {
 namespace {
@@ -35,8 +34,8 @@ class AuthApi : public BackendTest {
 };
 
 TEST_F(AuthApi, SignUpAnswersASessionWithAValidAccessToken) {
-  const auto result = post("/auth/v1/signup",
-                           R"({"email":"Ada@Example.com","password":"secret1","data":{"n":1}})");
+  const auto result =
+      post("/auth/v1/signup", R"({"email":"Ada@Example.com","password":"secret1","data":{"n":1}})");
   ASSERT_EQ(result.status, 200) << result.body;
   EXPECT_EQ(result.header("X-Voduzazi-Api-Version"), "2024-01-01");
   const auto body = result.json().as_object();
@@ -48,8 +47,8 @@ TEST_F(AuthApi, SignUpAnswersASessionWithAValidAccessToken) {
   EXPECT_EQ(user.at("user_metadata").at("n"), 1);
   EXPECT_TRUE(user.contains("created_at") && user.contains("updated_at"));
 
-  const auto claims = verifyJwt(body.at("access_token").as_string(), kDevelopmentJwtSecret,
-                                unixNow());
+  const auto claims =
+      verifyJwt(body.at("access_token").as_string(), kDevelopmentJwtSecret, unixNow());
   EXPECT_EQ(claims.at("sub"), user.at("id"));
   EXPECT_EQ(claims.at("role"), "authenticated");
   EXPECT_EQ(claims.at("aud"), "authenticated");
@@ -108,9 +107,9 @@ TEST_F(AuthApi, GetsAndUpdatesTheUser) {
   ASSERT_EQ(fetched.status, 200) << fetched.body;
   EXPECT_EQ(text(fetched.json(), "id"), user.id);
 
-  const auto updated = call(http::verb::put, "/auth/v1/user",
-                            R"({"data":{"username":"ada"},"password":"another-secret"})",
-                            user.accessToken, {});
+  const auto updated =
+      call(http::verb::put, "/auth/v1/user",
+           R"({"data":{"username":"ada"},"password":"another-secret"})", user.accessToken, {});
   ASSERT_EQ(updated.status, 200) << updated.body;
   EXPECT_EQ(updated.json().at("user_metadata").at("username"), "ada");
   EXPECT_EQ(signIn(user.email, "another-secret").status, 200);
@@ -119,8 +118,7 @@ TEST_F(AuthApi, GetsAndUpdatesTheUser) {
   expectError(call(http::verb::put, "/auth/v1/user", R"({"password":"another-secret"})",
                    user.accessToken, {}),
               422, "same_password");
-  expectError(call(http::verb::put, "/auth/v1/user", R"({"password":"abc"})", user.accessToken,
-                   {}),
+  expectError(call(http::verb::put, "/auth/v1/user", R"({"password":"abc"})", user.accessToken, {}),
               422, "weak_password");
   const auto other = signUp("other");
   expectError(call(http::verb::put, "/auth/v1/user", R"({"email":")" + other.email + "\"}",
@@ -138,11 +136,10 @@ TEST_F(AuthApi, UserEndpointsRefuseMissingForgedAndExpiredTokens) {
   const auto claims = verifyJwt(user.accessToken, kDevelopmentJwtSecret, unixNow());
   auto expiredClaims = claims;
   expiredClaims["exp"] = unixNow() - 10;
-  expectError(get("/auth/v1/user", signJwt(expiredClaims, kDevelopmentJwtSecret)), 403,
-              "bad_jwt");
-  expectError(get("/auth/v1/user",
-                  signJwt(claims, "some-other-secret-of-another-server-0123456789")),
-              403, "bad_jwt");
+  expectError(get("/auth/v1/user", signJwt(expiredClaims, kDevelopmentJwtSecret)), 403, "bad_jwt");
+  expectError(
+      get("/auth/v1/user", signJwt(claims, "some-other-secret-of-another-server-0123456789")), 403,
+      "bad_jwt");
 }
 
 TEST_F(AuthApi, LogoutScopesEndTheRightSessions) {

@@ -1,11 +1,11 @@
 // Unit tests of the building blocks: tokens, password hashes, LIKE patterns, timestamps, UTF-8.
+#include <gtest/gtest.h>
+
 #include "local_backend/detail/like_pattern.hpp"
 #include "local_backend/detail/utf8.hpp"
 #include "local_backend/jwt.hpp"
 #include "local_backend/password_hash.hpp"
 #include "local_backend/timestamp.hpp"
-
-#include <gtest/gtest.h>
 
 namespace local_backend {
 namespace {
@@ -36,9 +36,9 @@ TEST(Jwt, RefusesForgedExpiredAndMalformedTokens) {
   EXPECT_EQ(refusal("not.a-token", kSecret, 1000), JwtError::Kind::malformed);
   EXPECT_EQ(refusal("a.b.c.d", kSecret, 1000), JwtError::Kind::malformed);
   // Same claims, header switched to "none" and the signature dropped.
-  const std::string unsignedToken = "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0" +
-                                token.substr(token.find('.'), token.rfind('.') - token.find('.')) +
-                                ".";
+  const std::string unsignedToken =
+      "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0" +
+      token.substr(token.find('.'), token.rfind('.') - token.find('.')) + ".";
   EXPECT_EQ(refusal(unsignedToken, kSecret, 1000), JwtError::Kind::badSignature);
   // A changed payload under the old signature.
   std::string tampered = token;

@@ -1,17 +1,15 @@
 // What must hold under load and abuse: concurrent writers, restarts, oversize and malformed
 // requests, and requests without a valid key.
-#include "tests/local_backend/test_client.hpp"
-
-#include "local_backend/detail/crypto.hpp"
-
+#include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-
-#include <atomic>
 #include <thread>
+
+#include "local_backend/detail/crypto.hpp"
+#include "tests/local_backend/test_client.hpp"
 
 namespace local_backend::testing {
 namespace {
@@ -27,11 +25,11 @@ TEST_F(Reliability, ConcurrentInsertsLoseNothing) {
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([&, t] {
       for (int i = 0; i < kInserts; ++i) {
-        const auto result = post("/rest/v1/messages",
-                                 R"({"sender_id":")" + user.id + R"(","receiver_id":")" +
-                                     user.id + R"(","content":")" + std::to_string(t) + "-" +
-                                     std::to_string(i) + "\"}",
-                                 user.accessToken);
+        const auto result =
+            post("/rest/v1/messages",
+                 R"({"sender_id":")" + user.id + R"(","receiver_id":")" + user.id +
+                     R"(","content":")" + std::to_string(t) + "-" + std::to_string(i) + "\"}",
+                 user.accessToken);
         if (result.status != 201) ++failures;
       }
     });
@@ -40,18 +38,17 @@ TEST_F(Reliability, ConcurrentInsertsLoseNothing) {
   EXPECT_EQ(failures.load(), 0);
   const auto counted = client_.send(http::verb::head, "/rest/v1/messages", {},
                                     {{"apikey", server_.serviceKey()}, {"Prefer", "count=exact"}});
-  EXPECT_EQ(counted.header("Content-Range"),
-            "0-" + std::to_string(kThreads * kInserts - 1) + "/" +
-                std::to_string(kThreads * kInserts));
-  const auto distinct = client_.send(
-      http::verb::get, "/rest/v1/messages?select=content&content=eq.7-199", {},
-      {{"apikey", server_.serviceKey()}});
+  EXPECT_EQ(counted.header("Content-Range"), "0-" + std::to_string(kThreads * kInserts - 1) + "/" +
+                                                 std::to_string(kThreads * kInserts));
+  const auto distinct =
+      client_.send(http::verb::get, "/rest/v1/messages?select=content&content=eq.7-199", {},
+                   {{"apikey", server_.serviceKey()}});
   EXPECT_EQ(distinct.json().as_array().size(), 1u);
 }
 
 TEST(LocalBackendRestart, KeepsUsersSessionsAndRows) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("voduzazi-local-test-" + detail::randomUuid());
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("voduzazi-local-test-" + detail::randomUuid());
   ServerOptions options;
   options.dataDir = dir;
   std::string email = "persist@example.com";
@@ -69,10 +66,9 @@ TEST(LocalBackendRestart, KeepsUsersSessionsAndRows) {
     refreshToken = session.at("refresh_token").as_string();
     accessToken = session.at("access_token").as_string();
     userId = session.at("user").at("id").as_string();
-    const auto row = client.send(http::verb::post, "/rest/v1/profiles",
-                                 R"({"id":")" + userId + R"(","username":"kept"})",
-                                 {{"apikey", server.anonKey()},
-                                  {"Authorization", "Bearer " + accessToken}});
+    const auto row = client.send(
+        http::verb::post, "/rest/v1/profiles", R"({"id":")" + userId + R"(","username":"kept"})",
+        {{"apikey", server.anonKey()}, {"Authorization", "Bearer " + accessToken}});
     ASSERT_EQ(row.status, 201) << row.body;
   }
   EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all,
@@ -120,22 +116,22 @@ TEST_F(Reliability, RefusesMissingAndInvalidKeys) {
   EXPECT_EQ(wrong.header("X-Voduzazi-Api-Version"), "2024-01-01");
   // A user's access token is not an API key.
   const auto user = signUp("key");
-  EXPECT_EQ(client_.send(http::verb::get, "/rest/v1/profiles", {}, {{"apikey", user.accessToken}})
-                .status,
-            401);
+  EXPECT_EQ(
+      client_.send(http::verb::get, "/rest/v1/profiles", {}, {{"apikey", user.accessToken}}).status,
+      401);
   Server other([] {
     ServerOptions options;
     options.jwtSecret = "a-different-secret-for-another-server-0123";
     return options;
   }());
   EXPECT_NE(other.anonKey(), server_.anonKey());
-  EXPECT_EQ(client_.send(http::verb::get, "/rest/v1/profiles", {}, {{"apikey", other.anonKey()}})
-                .status,
-            401);
+  EXPECT_EQ(
+      client_.send(http::verb::get, "/rest/v1/profiles", {}, {{"apikey", other.anonKey()}}).status,
+      401);
   // The key may also come as a query item.
-  EXPECT_EQ(client_.send(http::verb::get, "/rest/v1/profiles?apikey=" + server_.serviceKey())
-                .status,
-            200);
+  EXPECT_EQ(
+      client_.send(http::verb::get, "/rest/v1/profiles?apikey=" + server_.serviceKey()).status,
+      200);
   const auto nowhere = get("/storage/v1/object");
   EXPECT_EQ(nowhere.status, 404);
 }

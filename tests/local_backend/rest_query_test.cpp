@@ -1,8 +1,9 @@
 // Parsing of REST query strings.
-#include "local_backend/rest_error.hpp"
 #include "local_backend/rest_query.hpp"
 
 #include <gtest/gtest.h>
+
+#include "local_backend/rest_error.hpp"
 
 namespace local_backend {
 namespace {

@@ -1,15 +1,13 @@
 // The REST database API over HTTP: filters, ordering, paging, "Prefer" forms, single objects,
 // writes and the error bodies. Rows are seeded with the service key, which passes every rule.
-#include "tests/local_backend/test_client.hpp"
+#include <algorithm>
+#include <boost/json/serialize.hpp>
+#include <regex>
+#include <set>
 
 #include "local_backend/jwt.hpp"
 #include "local_backend/timestamp.hpp"
-
-#include <boost/json/serialize.hpp>
-
-#include <algorithm>
-#include <regex>
-#include <set>
+#include "tests/local_backend/test_client.hpp"
 
 namespace local_backend::testing {
 namespace {
@@ -63,8 +61,7 @@ class RestApi : public BackendTest {
     const auto body = result.json();
     if (!body.is_object() || !body.as_object().contains("code")) return "no code: " + result.body;
     const auto& object = body.as_object();
-    EXPECT_TRUE(object.contains("message") && object.contains("details") &&
-                object.contains("hint"))
+    EXPECT_TRUE(object.contains("message") && object.contains("details") && object.contains("hint"))
         << result.body;
     return std::string(object.at("code").as_string());
   }
@@ -148,15 +145,15 @@ TEST_F(RestApi, PagesWithLimitOffsetAndExactCount) {
   EXPECT_EQ(names("order=email&limit=2&offset=1"), (std::vector<std::string>{"Bob", "carl"}));
   EXPECT_EQ(names("order=email&offset=3"), (std::vector<std::string>{"-"}));
 
-  const auto counted = serve(http::verb::get, "/rest/v1/profiles?order=email&limit=2&offset=1",
-                             {}, {{"Prefer", "count=exact"}});
+  const auto counted = serve(http::verb::get, "/rest/v1/profiles?order=email&limit=2&offset=1", {},
+                             {{"Prefer", "count=exact"}});
   EXPECT_EQ(counted.status, 206);
   EXPECT_EQ(counted.header("Content-Range"), "1-2/4");
   const auto all = serve(http::verb::get, "/rest/v1/profiles", {}, {{"Prefer", "count=exact"}});
   EXPECT_EQ(all.status, 200);
   EXPECT_EQ(all.header("Content-Range"), "0-3/4");
-  const auto none = serve(http::verb::get, "/rest/v1/profiles?username=eq.zed", {},
-                          {{"Prefer", "count=exact"}});
+  const auto none =
+      serve(http::verb::get, "/rest/v1/profiles?username=eq.zed", {}, {{"Prefer", "count=exact"}});
   EXPECT_EQ(none.header("Content-Range"), "*/0");
   EXPECT_EQ(serve(http::verb::get, "/rest/v1/profiles?limit=1").header("Content-Range"), "0-0/*");
 }
@@ -182,11 +179,10 @@ TEST_F(RestApi, InsertAnswersByReturnPreference) {
   EXPECT_EQ(minimal.status, 201);
   EXPECT_TRUE(minimal.body.empty());
 
-  const auto represented = serve(
-      http::verb::post, "/rest/v1/messages?select=content,created_at",
-      R"({"sender_id":")" + std::string(kAnn) + R"(","receiver_id":")" + kBob +
-          R"(","content":"two"})",
-      {{"Prefer", "return=representation,count=exact"}});
+  const auto represented = serve(http::verb::post, "/rest/v1/messages?select=content,created_at",
+                                 R"({"sender_id":")" + std::string(kAnn) + R"(","receiver_id":")" +
+                                     kBob + R"(","content":"two"})",
+                                 {{"Prefer", "return=representation,count=exact"}});
   ASSERT_EQ(represented.status, 201) << represented.body;
   EXPECT_EQ(represented.header("Content-Range"), "*/1");
   const auto representedBody = represented.json();
@@ -195,8 +191,8 @@ TEST_F(RestApi, InsertAnswersByReturnPreference) {
   EXPECT_EQ(row.at("content"), "two");
 
   const auto headersOnly = serve(http::verb::post, "/rest/v1/messages",
-                                 R"({"sender_id":")" + std::string(kAnn) +
-                                     R"(","receiver_id":")" + kBob + R"(","content":"three"})",
+                                 R"({"sender_id":")" + std::string(kAnn) + R"(","receiver_id":")" +
+                                     kBob + R"(","content":"three"})",
                                  {{"Prefer", "return=headers-only"}});
   EXPECT_EQ(headersOnly.status, 201);
   EXPECT_TRUE(headersOnly.body.empty());
@@ -239,12 +235,12 @@ TEST_F(RestApi, TimeFiltersCompareInstantsNotText) {
 }
 
 TEST_F(RestApi, BulkInsertWithColumnsTakesDefaultsForMissingKeys) {
-  const auto result = serve(
-      http::verb::post, "/rest/v1/messages?columns=sender_id,receiver_id,content",
-      std::string("[") + R"({"sender_id":")" + kAnn + R"(","receiver_id":")" + kBob +
-          R"(","content":"a","ignored":1},)" + R"({"sender_id":")" + kBob +
-          R"(","receiver_id":")" + kAnn + R"(","content":"b"}])",
-      {{"Prefer", "return=representation"}});
+  const auto result =
+      serve(http::verb::post, "/rest/v1/messages?columns=sender_id,receiver_id,content",
+            std::string("[") + R"({"sender_id":")" + kAnn + R"(","receiver_id":")" + kBob +
+                R"(","content":"a","ignored":1},)" + R"({"sender_id":")" + kBob +
+                R"(","receiver_id":")" + kAnn + R"(","content":"b"}])",
+            {{"Prefer", "return=representation"}});
   ASSERT_EQ(result.status, 201) << result.body;
   EXPECT_EQ(result.json().as_array().size(), 2u);
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/friends",
@@ -254,7 +250,8 @@ TEST_F(RestApi, BulkInsertWithColumnsTakesDefaultsForMissingKeys) {
 }
 
 TEST_F(RestApi, UpsertMergesOrIgnoresDuplicates) {
-  const std::string bob2 = std::string(R"({"id":")") + kBob + R"(","username":"Bobby","email":"b@x"})";
+  const std::string bob2 =
+      std::string(R"({"id":")") + kBob + R"(","username":"Bobby","email":"b@x"})";
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", bob2)), "23505");
   EXPECT_EQ(serve(http::verb::post, "/rest/v1/profiles", bob2).status, 409);
 
@@ -280,16 +277,16 @@ TEST_F(RestApi, UpsertMergesOrIgnoresDuplicates) {
 }
 
 TEST_F(RestApi, UpdatesAndDeletesTheFilteredRows) {
-  const auto patched = serve(http::verb::patch, "/rest/v1/profiles?username=ilike.*b*",
-                             R"({"email":"new@x"})",
-                             {{"Prefer", "return=representation,count=exact"}});
+  const auto patched =
+      serve(http::verb::patch, "/rest/v1/profiles?username=ilike.*b*", R"({"email":"new@x"})",
+            {{"Prefer", "return=representation,count=exact"}});
   ASSERT_EQ(patched.status, 200) << patched.body;
   EXPECT_EQ(patched.header("Content-Range"), "*/1");
   EXPECT_EQ(patched.json().at(0).at("email"), "new@x");
   EXPECT_EQ(nameSet("email=eq.new@x"), Names{"Bob"});
 
-  const auto quiet = serve(http::verb::patch, "/rest/v1/profiles?username=eq.ann",
-                           R"({"username":"anne"})");
+  const auto quiet =
+      serve(http::verb::patch, "/rest/v1/profiles?username=eq.ann", R"({"username":"anne"})");
   EXPECT_EQ(quiet.status, 204);
   EXPECT_EQ(nameSet("id=eq." + std::string(kAnn)), Names{"anne"});
 
@@ -304,8 +301,8 @@ TEST_F(RestApi, UpdatesAndDeletesTheFilteredRows) {
 
 TEST_F(RestApi, SingleObjectAnswersExactlyOneRow) {
   const Headers single{{"Accept", "application/vnd.pgrst.object+json"}};
-  const auto one = serve(http::verb::get, "/rest/v1/profiles?select=username&id=eq." +
-                                              std::string(kCarl), {}, single);
+  const auto one = serve(
+      http::verb::get, "/rest/v1/profiles?select=username&id=eq." + std::string(kCarl), {}, single);
   EXPECT_EQ(one.status, 200);
   EXPECT_EQ(boost::json::serialize(one.json()), R"({"username":"carl"})");
 
@@ -319,10 +316,10 @@ TEST_F(RestApi, SingleObjectAnswersExactlyOneRow) {
   EXPECT_EQ(code(patch), "PGRST116");
   EXPECT_EQ(nameSet("email=eq.all@x"), Names{});
 
-  const auto inserted = serve(http::verb::post, "/rest/v1/friend_invites",
-                              std::string(R"({"inviter":")") + kAnn + R"(","code":"ABCD1234"})",
-                              {{"Accept", "application/vnd.pgrst.object+json"},
-                               {"Prefer", "return=representation"}});
+  const auto inserted =
+      serve(http::verb::post, "/rest/v1/friend_invites",
+            std::string(R"({"inviter":")") + kAnn + R"(","code":"ABCD1234"})",
+            {{"Accept", "application/vnd.pgrst.object+json"}, {"Prefer", "return=representation"}});
   EXPECT_EQ(inserted.status, 201);
   EXPECT_EQ(inserted.json().at("code"), "ABCD1234");
 }
@@ -338,17 +335,17 @@ TEST_F(RestApi, ReportsErrorsInTheDatabaseErrorBody) {
     EXPECT_EQ(result.status, 400) << target;
     EXPECT_EQ(code(result), "42703") << target;
   }
-  EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", R"({"id":")" + std::string(kAnn) +
-                                                                   R"(","nope":1})")),
+  EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles",
+                       R"({"id":")" + std::string(kAnn) + R"(","nope":1})")),
             "42703");
   EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?username=approx.ann")), "PGRST100");
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", "{\"id\":")), "PGRST102");
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", "[1,2]")), "PGRST102");
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", "\"text\"")), "PGRST102");
-  EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/messages",
-                       R"({"sender_id":")" + std::string(kAnn) + R"(","receiver_id":")" + kBob +
-                           "\"}")),
-            "23502");
+  EXPECT_EQ(
+      code(serve(http::verb::post, "/rest/v1/messages",
+                 R"({"sender_id":")" + std::string(kAnn) + R"(","receiver_id":")" + kBob + "\"}")),
+      "23502");
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/profiles", R"({"id":7})")), "22P02");
   const auto method = serve(http::verb::put, "/rest/v1/profiles", "{}");
   EXPECT_EQ(method.status, 405);

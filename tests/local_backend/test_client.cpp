@@ -26,8 +26,8 @@ std::string HttpResult::header(std::string_view name) const {
   return it == headers.end() ? std::string() : std::string(it->value());
 }
 
-HttpResult TestClient::send(http::verb method, const std::string& target,
-                            const std::string& body, const Headers& headers) const {
+HttpResult TestClient::send(http::verb method, const std::string& target, const std::string& body,
+                            const Headers& headers) const {
   net::io_context ioc;
   tcp::socket socket(ioc);
   socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port_));
@@ -65,9 +65,8 @@ Headers BackendTest::keyHeaders(const std::string& bearer) const {
   return headers;
 }
 
-HttpResult BackendTest::call(http::verb method, const std::string& target,
-                             const std::string& body, const std::string& bearer,
-                             Headers extra) const {
+HttpResult BackendTest::call(http::verb method, const std::string& target, const std::string& body,
+                             const std::string& bearer, Headers extra) const {
   Headers headers = keyHeaders(bearer);
   headers.insert(headers.end(), extra.begin(), extra.end());
   return client_.send(method, target, body, headers);
@@ -85,8 +84,8 @@ HttpResult BackendTest::post(const std::string& target, const std::string& body,
 
 TestUser BackendTest::signUp(const std::string& name) {
   const std::string email = name + std::to_string(++users_) + "@example.com";
-  const auto result = post("/auth/v1/signup",
-                           R"({"email":")" + email + R"(","password":"secret-password"})");
+  const auto result =
+      post("/auth/v1/signup", R"({"email":")" + email + R"(","password":"secret-password"})");
   EXPECT_EQ(result.status, 200) << result.body;
   const auto body = result.json();
   if (!body.is_object() || !body.as_object().contains("access_token")) return {};

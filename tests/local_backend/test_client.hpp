@@ -7,18 +7,17 @@
 //   EXPECT_EQ(r.status, 200);
 #pragma once
 
-#include "local_backend/server.hpp"
+#include <gtest/gtest.h>
 
 #include <boost/beast/http/fields.hpp>
 #include <boost/beast/http/verb.hpp>
 #include <boost/json/value.hpp>
-
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "local_backend/server.hpp"
 
 namespace local_backend::testing {
 
