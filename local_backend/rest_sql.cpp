@@ -77,7 +77,9 @@ std::string condition(const Column& column, const Filter& filter, SqlParams& par
 
 std::string SqlParams::add(std::optional<std::string> value) {
   values_.push_back(std::move(value));
-  return "?" + std::to_string(values_.size());
+  std::string placeholder(1, '?');
+  placeholder += std::to_string(values_.size());
+  return placeholder;
 }
 
 void SqlParams::bindTo(Statement& statement) const {
