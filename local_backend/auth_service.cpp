@@ -7,6 +7,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <cctype>
+#include <stdexcept>
 #include <variant>
 
 #include "local_backend/auth_store.hpp"
@@ -24,17 +25,24 @@ using boost::json::value;
 
 constexpr std::size_t kMinPasswordLength = 6;
 
-// A refusal with the error code the clients switch on.
-struct AuthFailure {
+// A refusal with the error code the clients switch on; `what()` is the message.
+class AuthFailure : public std::runtime_error {
+ public:
+  AuthFailure(http::status status, std::string code, const std::string& message,
+              std::vector<std::string> weakReasons = {})
+      : std::runtime_error(message),
+        status(status),
+        code(std::move(code)),
+        weakReasons(std::move(weakReasons)) {}
+
   http::status status;
   std::string code;
-  std::string message;
   std::vector<std::string> weakReasons;
 };
 
 Response failureResponse(const Request& request, const AuthFailure& failure) {
   // "code" is read by clients of this API version, "error_code" by older ones.
-  object body{{"code", failure.code}, {"error_code", failure.code}, {"msg", failure.message}};
+  object body{{"code", failure.code}, {"error_code", failure.code}, {"msg", failure.what()}};
   if (!failure.weakReasons.empty()) {
     array reasons;
     for (const auto& reason : failure.weakReasons) reasons.emplace_back(reason);

@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: voduzazi-local-backend [--port N] [--data-dir DIR | --memory]\n"
     "                              [--jwt-expiry SECONDS] [--jwt-secret SECRET]\n"
-    "                              [--confirm-email] [--threads N]\n";
+    "                              [--confirm-email]\n";
 
 [[noreturn]] void usageError(const std::string& message) {
   std::cerr << "voduzazi-local-backend: " << message << "\n" << kUsage;
@@ -58,8 +58,6 @@ local_backend::ServerOptions parseArguments(int argc, char** argv) {
       if (options.jwtSecret.size() < 32) usageError("--jwt-secret needs at least 32 characters");
     } else if (flag == "--confirm-email") {
       options.confirmEmail = true;
-    } else if (flag == "--threads") {
-      options.threads = static_cast<unsigned>(numberArgument(flag, next(), 1, 64));
     } else if (flag == "--help" || flag == "-h") {
       std::cout << kUsage;
       std::exit(0);

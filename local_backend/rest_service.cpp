@@ -60,7 +60,9 @@ value rowsBody(const Rows& rows, const std::vector<std::string>& select, Respons
   return body;
 }
 
-RestError translate(const SqliteError& error) {
+// The database's refusals of a write, as the REST layer reports them; nullopt for failures that
+// are the server's own.
+std::optional<RestError> translate(const SqliteError& error) {
   const std::string reason = error.what();
   switch (error.code()) {
     case SQLITE_CONSTRAINT_UNIQUE:
@@ -77,7 +79,7 @@ RestError translate(const SqliteError& error) {
                      "there is no unique or exclusion constraint matching the ON CONFLICT "
                      "specification");
   }
-  throw error;
+  return std::nullopt;
 }
 
 value parseJsonBody(const Request& request) {
@@ -260,7 +262,8 @@ Response RestService::handle(const Request& request, const RequestTarget& target
   } catch (const RestError& error) {
     return restErrorResponse(request, error);
   } catch (const SqliteError& error) {
-    return restErrorResponse(request, translate(error));
+    if (auto refusal = translate(error)) return restErrorResponse(request, *refusal);
+    throw;
   }
 }
 
