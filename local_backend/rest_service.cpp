@@ -210,6 +210,17 @@ std::string bearerOf(std::string_view header) {
   return std::string(header.substr(kScheme.size()));
 }
 
+// Every table lives in the one schema "public"; a request for another is refused.
+void checkSchema(const Request& request) {
+  for (const char* header : {"Accept-Profile", "Content-Profile"}) {
+    const auto field = request.find(header);
+    if (field != request.end() && field->value() != "public") {
+      throw RestError(http::status::not_acceptable, "PGRST106",
+                      "The schema must be one of the following: public");
+    }
+  }
+}
+
 }  // namespace
 
 RestService::RestService(Database& database, const TokenAuthority& tokens)
@@ -238,6 +249,11 @@ Caller RestService::callerOf(const Request& request, const RequestTarget& target
 
 Response RestService::handle(const Request& request, const RequestTarget& target) {
   try {
+    checkSchema(request);
+    if (target.path.rfind("rpc/", 0) == 0) {
+      throw RestError(http::status::not_found, "PGRST202",
+                      "Could not find the function public." + target.path.substr(4));
+    }
     const Table* table = catalog_.find(target.path);
     if (table == nullptr) {
       throw RestError(http::status::not_found, "42P01",

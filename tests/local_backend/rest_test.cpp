@@ -350,6 +350,12 @@ TEST_F(RestApi, ReportsErrorsInTheDatabaseErrorBody) {
   const auto method = serve(http::verb::put, "/rest/v1/profiles", "{}");
   EXPECT_EQ(method.status, 405);
   EXPECT_EQ(code(method), "PGRST117");
+  const auto schema = serve(http::verb::get, "/rest/v1/profiles", {}, {{"Accept-Profile", "api"}});
+  EXPECT_EQ(schema.status, 406);
+  EXPECT_EQ(code(schema), "PGRST106");
+  EXPECT_EQ(serve(http::verb::get, "/rest/v1/profiles", {}, {{"Accept-Profile", "public"}}).status,
+            200);
+  EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/rpc/add", "{}")), "PGRST202");
   const auto csv = serve(http::verb::get, "/rest/v1/profiles", {}, {{"Accept", "text/csv"}});
   EXPECT_EQ(csv.status, 406);
   EXPECT_EQ(code(csv), "PGRST107");
