@@ -1,0 +1,88 @@
+#include "voduzazi/helpers/detail/log_redaction.hpp"
+
+#include <array>
+#include <boost/json/parse.hpp>
+#include <boost/url/encode.hpp>
+#include <boost/url/pct_string_view.hpp>
+#include <boost/url/rfc/unreserved_chars.hpp>
+
+#include "voduzazi/helpers/detail/json_writer.hpp"
+#include "voduzazi/helpers/detail/utf8.hpp"
+#include "voduzazi/helpers/query_items.hpp"
+
+namespace voduzazi::detail {
+namespace {
+
+constexpr std::string_view redacted = "<redacted>";
+
+void redact(boost::json::value& json) {
+  if (auto* object = json.if_object()) {
+    for (auto& member : *object) {
+      if (isSecretName(member.key())) {
+        member.value() = redacted;
+      } else {
+        redact(member.value());
+      }
+    }
+  } else if (auto* array = json.if_array()) {
+    for (auto& item : *array) redact(item);
+  }
+}
+
+// "a=1&password=x" gives "a=1&password=<redacted>"; names are compared after decoding.
+std::string redactPairs(std::string_view encoded) {
+  std::string result;
+  std::size_t start = 0;
+  while (start <= encoded.size()) {
+    const std::size_t end = std::min(encoded.find('&', start), encoded.size());
+    const std::string_view pair = encoded.substr(start, end - start);
+    const std::size_t equals = pair.find('=');
+    const std::string_view name = pair.substr(0, equals);
+    if (start > 0) result += '&';
+    auto decodedName = boost::urls::make_pct_string_view(name);
+    if (equals != std::string_view::npos && decodedName &&
+        isSecretName(decodedName->decode())) {
+      result += std::string(name) + "=" + std::string(redacted);
+    } else {
+      result += pair;
+    }
+    start = end + 1;
+  }
+  return result;
+}
+
+}  // namespace
+
+bool isSecretName(std::string_view name) {
+  static constexpr std::array<std::string_view, 5> secrets{
+      "password", "access_token", "refresh_token", "id_token", "code_verifier"};
+  for (std::string_view secret : secrets) {
+    if (name == secret) return true;
+  }
+  return false;
+}
+
+std::string bodyText(const std::optional<Data>& body, bool formEncoded) {
+  if (!body) return "<none>";
+  boost::system::error_code error;
+  boost::json::value json = boost::json::parse(*body, error);
+  if (!error) {
+    redact(json);
+    try {
+      return writeJSON(json, {.prettyPrinted = true, .sortedKeys = true});
+    } catch (const std::exception&) {
+    }
+  }
+  if (!isValidUTF8(*body)) return "<failed>";
+  return formEncoded ? redactPairs(*body) : *body;
+}
+
+std::string decodedURLText(const boost::urls::url& url) {
+  boost::urls::url copy = url;
+  if (copy.has_query()) copy.set_encoded_query(redactPairs(copy.encoded_query()));
+  auto text = boost::urls::make_pct_string_view(copy.buffer());
+  if (!text) return {};
+  return text->decode();
+}
+
+}  // namespace voduzazi::detail
