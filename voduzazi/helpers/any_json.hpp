@@ -142,7 +142,7 @@ AnyJSON AnyJSON::from(const T& value) {
 
 template <class T>
 T AnyJSON::decode(const JSONDecoder& decoder) const {
-  return decoder.template decode<T>(toJSON());
+  return decoder.template decodeJSON<T>(toJSON());
 }
 
 template <class T>

@@ -81,12 +81,12 @@ class JSONDecoder {
   // not valid JSON.") for text that is not JSON, or what T's decoding throws.
   template <class T>
   T decode(std::string_view data) const {
-    return decode<T>(parse(data));
+    return decodeJSON<T>(parse(data));
   }
 
   // Decodes T from a JSON tree after applying the key strategy.
   template <class T>
-  T decode(boost::json::value json) const;
+  T decodeJSON(boost::json::value json) const;
 
   // Parses JSON text (no comments, no trailing commas, valid UTF-8); throws DecodingError.
   static boost::json::value parse(std::string_view data);
@@ -118,7 +118,7 @@ boost::json::value JSONEncoder::encodeToJSON(const T& value) const {
 }
 
 template <class T>
-T JSONDecoder::decode(boost::json::value json) const {
+T JSONDecoder::decodeJSON(boost::json::value json) const {
   if (keyDecodingStrategy != KeyDecodingStrategy::useDefaultKeys) {
     json = convertKeys(std::move(json));
   }

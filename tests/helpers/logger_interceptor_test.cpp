@@ -1,0 +1,129 @@
+#include "voduzazi/helpers/logger_interceptor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "test_support.hpp"
+#include "voduzazi/helpers/url_error.hpp"
+
+namespace voduzazi {
+namespace {
+
+using helpers::HTTPRequest;
+using testing::RecordingLogger;
+using testing::ScriptedFetch;
+
+struct LoggerInterceptorTest : ::testing::Test {
+  std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+
+  std::vector<VoduzaziLogMessage> send(HTTPRequest request, ScriptedFetch::Step step) {
+    ScriptedFetch fetch({std::move(step)});
+    HTTPClient client(fetch.handler(), {std::make_shared<LoggerInterceptor>(logger)});
+    try {
+      client.send(request);
+    } catch (...) {
+    }
+    return logger->messages();
+  }
+};
+
+HTTPRequest get(std::vector<URLQueryItem> query = {}) {
+  return HTTPRequest(boost::urls::url("https://example.com/rest/v1/items"), HTTPMethod::get,
+                     std::move(query));
+}
+
+TEST_F(LoggerInterceptorTest, LogsRequestAndResponseAtVerboseLevel) {
+  const auto messages = send(get({{"name", "a b"}}), ScriptedFetch::status(200, "plain text"));
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].level, VoduzaziLogLevel::verbose);
+  EXPECT_EQ(messages[0].message,
+            "Request: GET https://example.com/rest/v1/items?name=a b\nBody: <none>");
+  EXPECT_EQ(messages[0].fileID, "helpers/logger_interceptor.cpp");
+  EXPECT_EQ(messages[0].function, "intercept");
+  EXPECT_EQ(messages[1].message, "Response: Status code: 200 Content-Length: -1\nBody: plain text");
+}
+
+TEST_F(LoggerInterceptorTest, PrettyPrintsJSONBodiesWithSortedKeys) {
+  HTTPRequest request = get();
+  request.method = HTTPMethod::post;
+  request.body = R"({"b":1,"a":[true]})";
+  const auto messages = send(request, ScriptedFetch::status(201, "\xff\xfe"));
+  EXPECT_EQ(messages[0].message,
+            "Request: POST https://example.com/rest/v1/items\nBody: {\n  \"a\" : [\n    true\n  ],"
+            "\n  \"b\" : 1\n}");
+  EXPECT_EQ(messages[1].message, "Response: Status code: 201 Content-Length: -1\nBody: <failed>");
+}
+
+TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
+  HTTPRequest request(boost::urls::url("https://example.com/auth/v1/token"), HTTPMethod::post,
+                      {{"grant_type", "password"}, {"refresh_token", "r-secret"}});
+  request.body = R"({"email":"a@b.c","password":"p-secret","nested":{"code_verifier":"v-secret"}})";
+  request.headers.set(HTTPField::Name::authorization, "Bearer h-secret");
+  request.headers.set(HTTPField::Name("apikey"), "k-secret");
+  const auto messages = send(
+      request, ScriptedFetch::status(200, R"({"access_token":"a-secret","id_token":"i-secret"})"));
+  for (const auto& message : messages) {
+    for (const char* secret : {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret",
+                               "a-secret", "i-secret"}) {
+      EXPECT_EQ(message.description().find(secret), std::string::npos) << secret;
+    }
+  }
+  EXPECT_NE(messages[0].message.find("refresh_token=<redacted>"), std::string::npos);
+  EXPECT_NE(messages[0].message.find("\"password\" : \"<redacted>\""), std::string::npos);
+  EXPECT_NE(messages[0].message.find("a@b.c"), std::string::npos);
+
+  HTTPRequest form = get();
+  form.method = HTTPMethod::post;
+  form.headers.set(HTTPField::Name::contentType, "application/x-www-form-urlencoded");
+  form.body = "user=ada&password=f-secret";
+  logger = std::make_shared<RecordingLogger>();
+  EXPECT_NE(send(form, ScriptedFetch::status(204))[0].message.find("user=ada&password=<redacted>"),
+            std::string::npos);
+}
+
+TEST_F(LoggerInterceptorTest, LogsAFailureOnceAndRethrowsTheSameError) {
+  ScriptedFetch fetch({ScriptedFetch::fail(URLError(URLError::Code::timedOut, "slow"))});
+  HTTPClient client(fetch.handler(), {std::make_shared<LoggerInterceptor>(logger)});
+  try {
+    client.send(get());
+    FAIL();
+  } catch (const URLError& error) {
+    EXPECT_EQ(error.code(), URLError::Code::timedOut);
+  }
+  const auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].level, VoduzaziLogLevel::error);
+  EXPECT_EQ(messages[1].message, "Response: Failure URLError(timedOut): slow");
+}
+
+TEST_F(LoggerInterceptorTest, EveryRecordOfOneRequestSharesARequestID) {
+  ScriptedFetch fetch({ScriptedFetch::status(200)});
+  HTTPClient client(
+      [&](const URLRequest& request) {
+        logger->debug("deeper in the chain");
+        return fetch.handler()(request);
+      },
+      {std::make_shared<LoggerInterceptor>(logger)});
+  client.send(get());
+  client.send(get());
+  const auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), 6u);
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    const AnyJSON& id = messages[i].additionalContext.at("requestID");
+    ASSERT_TRUE(id.stringValue());
+    EXPECT_TRUE(std::regex_match(*id.stringValue(),
+                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
+                                            "[0-9A-F]{12}")));
+    if (i % 3 != 0) {
+      EXPECT_EQ(id, messages[i - 1].additionalContext.at("requestID"));
+    }
+    ids.insert(*id.stringValue());
+  }
+  EXPECT_EQ(ids.size(), 2u);
+}
+
+}  // namespace
+}  // namespace voduzazi
