@@ -1,0 +1,292 @@
+#include "voduzazi/platform/detail/curl_transfer.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/url/parse.hpp>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <new>
+#include <stop_token>
+#include <string>
+
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
+#include "voduzazi/platform/detail/curl_errors.hpp"
+
+namespace voduzazi::detail {
+namespace {
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// Each thread drives its transfers through one multi handle, so that a cancellation can wake
+// the wait at once; a transfer started from inside a stream handler gets a multi of its own.
+class ThreadMulti {
+ public:
+  CURLM* acquire() {
+    if (busy_) {
+      spare_.reset(curl_multi_init());
+      return spare_.get();
+    }
+    if (!multi_) multi_.reset(curl_multi_init());
+    busy_ = true;
+    return multi_.get();
+  }
+  void release(CURLM* multi) {
+    if (multi == multi_.get()) {
+      busy_ = false;
+    } else {
+      spare_.reset();
+    }
+  }
+
+ private:
+  MultiHandle multi_;
+  MultiHandle spare_;
+  bool busy_ = false;
+};
+
+long milliseconds(double seconds) {
+  if (!(seconds > 0)) return 0;  // no limit
+  const double ms = std::ceil(seconds * 1000);
+  return ms >= static_cast<double>(LONG_MAX) ? LONG_MAX : static_cast<long>(ms);
+}
+
+class Transfer {
+ public:
+  Transfer(CURLSH* share, const URLRequest& request, const Data* body,
+           const StreamHandlers* stream)
+      : easy_(curl_easy_init()), stream_(stream), request_(request) {
+    if (!easy_) throw std::bad_alloc();
+    url_ = std::string(request.url.buffer());
+    configure(share, body ? body : (request.httpBody ? &*request.httpBody : nullptr));
+  }
+
+  FetchResult run() {
+    const CURLcode result = drive();
+    if (handlerError_) std::rethrow_exception(handlerError_);
+    if (result != CURLE_OK) {
+      throw URLError(urlErrorCode(result),
+                     errorBuffer_[0] ? std::string(errorBuffer_) : curl_easy_strerror(result));
+    }
+    auto response = makeResponse();
+    if (stream_ && !responseDelivered_) {
+      if (auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response)) {
+        deliverResponse(*http);
+      }
+    }
+    return {std::move(data_), std::move(response)};
+  }
+
+ private:
+  void configure(CURLSH* share, const Data* body) {
+    CURL* e = easy_.get();
+    curl_easy_setopt(e, CURLOPT_SHARE, share);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    const long timeout = milliseconds(request_.timeoutInterval);
+    if (stream_) {
+      // A stream may run for long: bound connecting and each silence, not the whole transfer.
+      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+      if (timeout > 0) {
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeout + 999) / 1000));
+      }
+    } else {
+      curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, timeout);
+    }
+    configureMethod(body);
+    configureHeaders(body != nullptr);
+  }
+
+  void configureMethod(const Data* body) {
+    CURL* e = easy_.get();
+    const std::string& method = request_.httpMethod;
+    if (method == "HEAD") {
+      curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    } else if (method == "POST") {
+      curl_easy_setopt(e, CURLOPT_POST, 1L);
+    } else if (method != "GET" || body) {
+      // Any other method, and GET with a body, goes out as a custom request.
+      curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    const bool sendsBody = body || method == "POST" || method == "PUT" || method == "PATCH";
+    if (sendsBody && method != "HEAD") {
+      static const char empty[] = "";
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(body ? body->size() : 0));
+      curl_easy_setopt(e, CURLOPT_POSTFIELDS, body ? body->data() : empty);
+    }
+  }
+
+  void configureHeaders(bool hasBody) {
+    bool hasExpect = false;
+    bool hasContentType = false;
+    for (const auto& [name, value] : request_.headerFields) {
+      hasExpect = hasExpect || boost::algorithm::iequals(name, "Expect");
+      hasContentType = hasContentType || boost::algorithm::iequals(name, "Content-Type");
+      // "Name;" is how libcurl sends a field with an empty value.
+      append(value.empty() ? name + ";" : name + ": " + value);
+    }
+    if (!hasExpect) append("Expect:");                       // no 100-continue round trip
+    if (hasBody && !hasContentType) append("Content-Type:");  // no form content type
+    curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get());
+  }
+
+  void append(const std::string& line) {
+    curl_slist* list = curl_slist_append(headers_.get(), line.c_str());
+    if (!list) throw std::bad_alloc();
+    (void)headers_.release();
+    headers_.reset(list);
+  }
+
+  CURLcode drive() {
+    thread_local ThreadMulti threadMulti;
+    CURLM* multi = threadMulti.acquire();
+    if (!multi) throw std::bad_alloc();
+    struct Release {
+      ThreadMulti& owner;
+      CURLM* multi;
+      CURL* easy;
+      ~Release() {
+        curl_multi_remove_handle(multi, easy);
+        owner.release(multi);
+      }
+    };
+    if (curl_multi_add_handle(multi, easy_.get()) != CURLM_OK) throw std::bad_alloc();
+    Release release{threadMulti, multi, easy_.get()};
+
+    std::atomic<bool> stopped = false;
+    std::stop_callback wake(this_task::stopToken(), [&] {
+      stopped = true;
+      curl_multi_wakeup(multi);
+    });
+    for (;;) {
+      int running = 0;
+      if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_FAILED_INIT;
+      if (stopped) throw CancellationError();
+      if (running == 0) break;
+      if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
+      if (stopped) throw CancellationError();
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) {
+        return message->data.result;
+      }
+    }
+    return CURLE_FAILED_INIT;
+  }
+
+  std::shared_ptr<const URLResponse> makeResponse() const {
+    CURL* e = easy_.get();
+    long status = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t length = -1;
+    curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    const char* effective = nullptr;
+    curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective);
+    boost::urls::url url = request_.url;
+    if (effective) {
+      if (auto parsed = boost::urls::parse_uri_reference(effective)) url = *parsed;
+    }
+    if (status == 0) return std::make_shared<URLResponse>(std::move(url), length);
+    return std::make_shared<HTTPURLResponse>(std::move(url), static_cast<int>(status), headers,
+                                             length);
+  }
+
+  void deliverResponse(const HTTPURLResponse& response) {
+    responseDelivered_ = true;
+    if (stream_->onResponse) stream_->onResponse(response);
+  }
+
+  static size_t onHeader(char* buffer, size_t size, size_t count, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    std::string_view line(buffer, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+      transfer.headers.clear();  // a new response head: after 1xx or a redirect
+    } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+      if (!transfer.headers.empty()) {
+        transfer.headers.back().second += " " + std::string(trim(line));
+      }
+    } else if (const std::size_t colon = line.find(':'); colon != std::string_view::npos) {
+      transfer.headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                                    std::string(trim(line.substr(colon + 1))));
+    }
+    return size * count;
+  }
+
+  static size_t onData(char* buffer, size_t size, size_t count, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    const std::string_view chunk(buffer, size * count);
+    if (!transfer.stream_) {
+      transfer.data_.append(chunk);
+      return chunk.size();
+    }
+    try {
+      if (!transfer.responseDelivered_) {
+        auto head = transfer.makeResponse();
+        if (auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(head)) {
+          transfer.deliverResponse(*http);
+        }
+      }
+      transfer.stream_->onChunk(chunk);
+      return chunk.size();
+    } catch (...) {
+      transfer.handlerError_ = std::current_exception();
+      return CURL_WRITEFUNC_ERROR;
+    }
+  }
+
+  static std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+  }
+
+  std::unique_ptr<CURL, EasyDeleter> easy_;
+  std::unique_ptr<curl_slist, ListDeleter> headers_;
+  const StreamHandlers* stream_;
+  const URLRequest& request_;
+  std::string url_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+  Data data_;
+  bool responseDelivered_ = false;
+  std::exception_ptr handlerError_;
+
+ public:
+  HeaderFieldList headers;  // of the latest response head
+};
+
+}  // namespace
+
+FetchResult performTransfer(CURLSH* share, const URLRequest& request, const Data* body,
+                            const StreamHandlers* stream) {
+  return Transfer(share, request, body, stream).run();
+}
+
+}  // namespace voduzazi::detail

@@ -1,0 +1,64 @@
+// URLSession: the HTTP transport over libcurl that every HTTPClient ends in by default. Keep-alive
+// connections, DNS answers and TLS sessions are shared by every request of a session, across
+// threads; TLS peers are always verified.
+//
+//   HTTPClient client(defaultFetch(), {});                      // URLSession::shared()
+//   auto [data, response] = URLSession::shared().data(request); // blocks; URLError on failure
+//   URLSession::shared().stream(request, [](std::string_view chunk) { consume(chunk); });
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "voduzazi/helpers/fetch_handler.hpp"
+#include "voduzazi/helpers/url_request.hpp"
+
+namespace voduzazi {
+
+namespace detail {
+class CurlShare;
+}
+
+// Shared objects: safe; any number of threads may transfer at once, each transfer on its caller's
+// thread. Lifetime: must outlive its transfers (shared() lives for the whole process).
+class URLSession {
+ public:
+  using ChunkHandler = std::function<void(std::string_view chunk)>;
+  using ResponseHandler = std::function<void(const HTTPURLResponse& response)>;
+
+  URLSession();
+  ~URLSession();
+  URLSession(const URLSession&) = delete;
+  URLSession& operator=(const URLSession&) = delete;
+
+  // The process-wide session, made on first use and never destroyed.
+  static URLSession& shared();
+
+  // Sends the request and returns the whole body with the HTTPURLResponse, whatever its status.
+  // The request's timeout bounds the whole transfer. Throws URLError for transport failures and
+  // CancellationError when the calling task is cancelled (the transfer is aborted at once).
+  FetchResult data(const URLRequest& request);
+
+  // As data(), with `body` sent in place of the request's body.
+  FetchResult upload(const URLRequest& request, const Data& body);
+
+  // Sends the request and hands each piece of the body to `onChunk` as it arrives, after
+  // `onResponse` got the response head. The timeout bounds connecting and each silence between
+  // pieces, not the whole stream. An exception thrown by a handler aborts the transfer and is
+  // rethrown. Returns the response head.
+  std::shared_ptr<const HTTPURLResponse> stream(const URLRequest& request,
+                                                const ChunkHandler& onChunk,
+                                                const ResponseHandler& onResponse = {});
+
+  // data() of this session as a fetch function; the session must outlive it.
+  FetchHandler fetchHandler();
+
+ private:
+  std::unique_ptr<detail::CurlShare> share_;
+};
+
+// URLSession::shared().fetchHandler().
+FetchHandler defaultFetch();
+
+}  // namespace voduzazi
