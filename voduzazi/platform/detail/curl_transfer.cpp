@@ -22,6 +22,9 @@ namespace {
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
+struct EasyRelease {
+  void operator()(CURL* easy) const;
+};
 struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -29,6 +32,35 @@ struct MultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// Each thread keeps one easy handle for its transfers (reset before each use): a fresh handle per
+// request costs more than the rest of a loopback round trip. Nested transfers get their own.
+class ThreadEasy {
+ public:
+  CURL* acquire() {
+    if (busy_) return curl_easy_init();
+    if (!easy_) easy_.reset(curl_easy_init());
+    if (!easy_) return nullptr;
+    curl_easy_reset(easy_.get());
+    busy_ = true;
+    return easy_.get();
+  }
+  void release(CURL* easy) {
+    if (easy == easy_.get()) {
+      // Detached, so that a session may be destroyed while this thread keeps its handle.
+      curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
+      busy_ = false;
+    } else {
+      curl_easy_cleanup(easy);
+    }
+  }
+
+ private:
+  std::unique_ptr<CURL, EasyDeleter> easy_;
+  bool busy_ = false;
+};
+
+thread_local ThreadEasy threadEasy;
 
 // Each thread drives its transfers through one multi handle, so that a cancellation can wake
 // the wait at once; a transfer started from inside a stream handler gets a multi of its own.
@@ -67,7 +99,7 @@ class Transfer {
  public:
   Transfer(CURLSH* share, const URLRequest& request, const Data* body,
            const StreamHandlers* stream)
-      : easy_(curl_easy_init()), stream_(stream), request_(request) {
+      : easy_(threadEasy.acquire()), stream_(stream), request_(request) {
     if (!easy_) throw std::bad_alloc();
     url_ = std::string(request.url.buffer());
     configure(share, body ? body : (request.httpBody ? &*request.httpBody : nullptr));
@@ -210,7 +242,7 @@ class Transfer {
     const char* effective = nullptr;
     curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective);
     boost::urls::url url = request_.url;
-    if (effective) {
+    if (effective && url_ != effective) {
       if (auto parsed = boost::urls::parse_uri_reference(effective)) url = *parsed;
     }
     if (status == 0) return std::make_shared<URLResponse>(std::move(url), length);
@@ -268,7 +300,7 @@ class Transfer {
     return text;
   }
 
-  std::unique_ptr<CURL, EasyDeleter> easy_;
+  std::unique_ptr<CURL, EasyRelease> easy_;
   std::unique_ptr<curl_slist, ListDeleter> headers_;
   const StreamHandlers* stream_;
   const URLRequest& request_;
@@ -281,6 +313,8 @@ class Transfer {
  public:
   HeaderFieldList headers;  // of the latest response head
 };
+
+void EasyRelease::operator()(CURL* easy) const { threadEasy.release(easy); }
 
 }  // namespace
 
