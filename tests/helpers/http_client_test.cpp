@@ -24,7 +24,8 @@ HTTPRequest getRequest() {
 
 class MarkingInterceptor : public HTTPClientInterceptor {
  public:
-  MarkingInterceptor(std::string name, std::shared_ptr<LockIsolated<std::vector<std::string>>> marks)
+  MarkingInterceptor(std::string name,
+                     std::shared_ptr<LockIsolated<std::vector<std::string>>> marks)
       : name_(std::move(name)), marks_(std::move(marks)) {}
   HTTPResponse intercept(const HTTPRequest& request, const HTTPNext& next) override {
     mark(name_ + "-before");
@@ -32,7 +33,9 @@ class MarkingInterceptor : public HTTPClientInterceptor {
     mark(name_ + "-after");
     return response;
   }
-  void mark(const std::string& text) { marks_->withValue([&](auto& all) { all.push_back(text); }); }
+  void mark(const std::string& text) {
+    marks_->withValue([&](auto& all) { all.push_back(text); });
+  }
 
  private:
   std::string name_;
@@ -61,8 +64,8 @@ TEST(HTTPClient, RunsInterceptorsOutermostFirst) {
       },
       {a, b});
   client.send(getRequest());
-  EXPECT_EQ(marks->value(), (std::vector<std::string>{"A-before", "B-before", "fetch", "B-after",
-                                                      "A-after"}));
+  EXPECT_EQ(marks->value(),
+            (std::vector<std::string>{"A-before", "B-before", "fetch", "B-after", "A-after"}));
 }
 
 TEST(HTTPClient, ReturnsErrorStatusesAsResponses) {

@@ -29,7 +29,8 @@ TEST(PostgrestError, DecodesItsFourKeysAndIgnoresOthers) {
   EXPECT_STREQ(error.what(), "denied");
   EXPECT_THROW(AnyJSON::decoder()->decode<PostgrestError>(R"({"code":"1"})"), DecodingError);
   EXPECT_THROW(AnyJSON::decoder()->decode<PostgrestError>(R"({"message":1})"), DecodingError);
-  EXPECT_EQ(AnyJSON::encoder()->encode(PostgrestError({}, {}, {}, "only")), R"({"message":"only"})");
+  EXPECT_EQ(AnyJSON::encoder()->encode(PostgrestError({}, {}, {}, "only")),
+            R"({"message":"only"})");
 }
 
 }  // namespace

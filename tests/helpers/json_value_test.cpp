@@ -73,9 +73,9 @@ TEST(AnyJSON, RoundTripsThroughTextWithSortedKeysAndUnescapedSlashes) {
 TEST(AnyJSON, RefusesToEncodeNonFiniteDoubles) {
   EXPECT_THROW(AnyJSON::encoder()->encode(AnyJSON(std::numeric_limits<double>::infinity())),
                EncodingError);
-  EXPECT_THROW(AnyJSON::encoder()->encode(
-                   AnyJSON(JSONArray{std::numeric_limits<double>::quiet_NaN()})),
-               EncodingError);
+  EXPECT_THROW(
+      AnyJSON::encoder()->encode(AnyJSON(JSONArray{std::numeric_limits<double>::quiet_NaN()})),
+      EncodingError);
 }
 
 TEST(AnyJSON, RejectsTextThatIsNotJSON) {
@@ -102,7 +102,8 @@ TEST(AnyJSON, DescribesValuesForLogs) {
 TEST(AnyJSON, BuildsFromRecordsAndDecodesIntoThem) {
   const Profile profile{"ada", *sdkDate("2024-03-05T07:08:09.123")};
   const AnyJSON json = AnyJSON::from(profile);
-  EXPECT_EQ(json, AnyJSON(JSONObject{{"userName", "ada"}, {"createdAt", "2024-03-05T07:08:09.123"}}));
+  EXPECT_EQ(json,
+            AnyJSON(JSONObject{{"userName", "ada"}, {"createdAt", "2024-03-05T07:08:09.123"}}));
   const Profile back = json.decode<Profile>();
   EXPECT_EQ(back.userName, "ada");
   EXPECT_EQ(back.createdAt, profile.createdAt);
@@ -137,7 +138,8 @@ TEST(JSONCoders, SnakeCaseStrategiesConvertKeysAtEveryLevel) {
   JSONEncoder encoder;
   encoder.keyEncodingStrategy = KeyEncodingStrategy::convertToSnakeCase;
   encoder.outputFormatting.sortedKeys = true;
-  const AnyJSON value = JSONObject{{"refreshToken", "t"}, {"userMetadata", JSONObject{{"myURLKey", 1}}}};
+  const AnyJSON value =
+      JSONObject{{"refreshToken", "t"}, {"userMetadata", JSONObject{{"myURLKey", 1}}}};
   EXPECT_EQ(encoder.encode(value), R"({"refresh_token":"t","user_metadata":{"my_url_key":1}})");
 
   JSONDecoder decoder;

@@ -31,9 +31,9 @@ TEST(JWT, RestoresPaddingAndTheURLAlphabet) {
 }
 
 TEST(JWT, GivesNothingForPayloadsThatAreNotObjects) {
-  EXPECT_FALSE(JWT::decodePayload("h.WzFd.s"));      // [1]
+  EXPECT_FALSE(JWT::decodePayload("h.WzFd.s"));         // [1]
   EXPECT_FALSE(JWT::decodePayload("h.bm90IGpzb24.s"));  // "not json"
-  EXPECT_FALSE(JWT::decodePayload("h.e.s"));         // a single symbol is not base64
+  EXPECT_FALSE(JWT::decodePayload("h.e.s"));            // a single symbol is not base64
   EXPECT_FALSE(JWT::decodePayload(""));
 }
 

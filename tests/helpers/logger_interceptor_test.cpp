@@ -65,8 +65,8 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
   const auto messages = send(
       request, ScriptedFetch::status(200, R"({"access_token":"a-secret","id_token":"i-secret"})"));
   for (const auto& message : messages) {
-    for (const char* secret : {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret",
-                               "a-secret", "i-secret"}) {
+    for (const char* secret :
+         {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret", "a-secret", "i-secret"}) {
       EXPECT_EQ(message.description().find(secret), std::string::npos) << secret;
     }
   }

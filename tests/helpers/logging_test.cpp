@@ -12,8 +12,9 @@ namespace {
 using testing::RecordingLogger;
 
 VoduzaziLogMessage authRecord() {
-  return {"auth", VoduzaziLogLevel::warning, "x", "auth/auth_client.cpp", "signOut", 7,
-          1709622489.123, {}};
+  return {
+      "auth", VoduzaziLogLevel::warning, "x", "auth/auth_client.cpp", "signOut", 7, 1709622489.123,
+      {}};
 }
 
 TEST(VoduzaziLogMessage, RendersOneLineWithoutContext) {
@@ -33,10 +34,9 @@ TEST(VoduzaziLogMessage, CodesAllEightKeysInOrder) {
   VoduzaziLogMessage record = authRecord();
   record.additionalContext = {{"a", 1.5}};
   const Data text = AnyJSON::encoder()->encode(record);
-  EXPECT_EQ(text,
-            R"({"system":"auth","level":2,"message":"x","fileID":"auth/auth_client.cpp",)"
-            R"("function":"signOut","line":7,"timestamp":1709622489.123,)"
-            R"("additionalContext":{"a":1.5}})");
+  EXPECT_EQ(text, R"({"system":"auth","level":2,"message":"x","fileID":"auth/auth_client.cpp",)"
+                  R"("function":"signOut","line":7,"timestamp":1709622489.123,)"
+                  R"("additionalContext":{"a":1.5}})");
   EXPECT_EQ(AnyJSON::decoder()->decode<VoduzaziLogMessage>(text), record);
 }
 
@@ -116,9 +116,10 @@ TEST(Trace, LogsBeginErrorAndEndThenRethrows) {
 }
 
 TEST(ShortFunctionName, KeepsTheBareName) {
-  EXPECT_EQ(detail::shortFunctionName("voduzazi::helpers::HTTPResponse voduzazi::LoggerInterceptor::"
-                                      "intercept(const voduzazi::helpers::HTTPRequest&)"),
-            "intercept");
+  EXPECT_EQ(
+      detail::shortFunctionName("voduzazi::helpers::HTTPResponse voduzazi::LoggerInterceptor::"
+                                "intercept(const voduzazi::helpers::HTTPRequest&)"),
+      "intercept");
   EXPECT_EQ(detail::shortFunctionName("void {anonymous}::run()"), "run");
   EXPECT_EQ(detail::shortFunctionName("int main(int, char**)"), "main");
   EXPECT_EQ(detail::shortFunctionName("std::vector<int> f<std::vector<int> >(int)"),

@@ -31,8 +31,8 @@ struct RetryFixture : ::testing::Test {
 using RetryRequestInterceptorTest = RetryFixture;
 
 TEST_F(RetryRequestInterceptorTest, RetriesATimedOutGETOnceAfterOneSecond) {
-  ScriptedFetch fetch({ScriptedFetch::fail(URLError(URLError::Code::timedOut)),
-                       ScriptedFetch::status(200, "ok")});
+  ScriptedFetch fetch(
+      {ScriptedFetch::fail(URLError(URLError::Code::timedOut)), ScriptedFetch::status(200, "ok")});
   EXPECT_EQ(client(fetch).send(request(HTTPMethod::get)).data(), "ok");
   EXPECT_EQ(fetch.calls(), 2u);
   EXPECT_EQ(clock->sleeps(), std::vector<double>{1});
@@ -107,7 +107,8 @@ TEST_F(RetryRequestInterceptorTest, CancellingDuringThePauseReturnsTheFirstOutco
     // Stands for a cancellation that arrives while the pause is under way.
     this_task::sleepFor(std::chrono::hours(1));
   };
-  Task<std::string> task([httpClient] { return httpClient->send(request(HTTPMethod::get)).data(); });
+  Task<std::string> task(
+      [httpClient] { return httpClient->send(request(HTTPMethod::get)).data(); });
   ASSERT_TRUE(testing::eventually([&] { return !clock->sleeps().empty(); }));
   task.cancel();
   EXPECT_EQ(task.value(), "first");

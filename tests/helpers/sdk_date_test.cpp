@@ -57,9 +57,8 @@ TEST(SDKDate, DecodingReportsWhatWasWrong) {
     ADD_FAILURE();
     return std::make_pair(DecodingError::Kind::dataCorrupted, std::string());
   };
-  EXPECT_EQ(kindOf("2024-03-05"),
-            std::make_pair(DecodingError::Kind::dataCorrupted,
-                           std::string("Invalid date format: 2024-03-05")));
+  EXPECT_EQ(kindOf("2024-03-05"), std::make_pair(DecodingError::Kind::dataCorrupted,
+                                                 std::string("Invalid date format: 2024-03-05")));
   EXPECT_EQ(kindOf("").second, "Invalid date format: ");
   EXPECT_EQ(kindOf(5).first, DecodingError::Kind::typeMismatch);
   EXPECT_EQ(kindOf(nullptr).first, DecodingError::Kind::valueNotFound);

@@ -4,10 +4,10 @@
 
 #include <chrono>
 #include <deque>
-#include <thread>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "voduzazi/concurrency/lock_isolated.hpp"
@@ -47,8 +47,8 @@ class ScriptedFetch {
 
   static Step status(int code, Data body = {}) {
     return [code, body](const URLRequest& request) {
-      return FetchResult{body, std::make_shared<HTTPURLResponse>(request.url, code,
-                                                                 HeaderFieldList{})};
+      return FetchResult{body,
+                         std::make_shared<HTTPURLResponse>(request.url, code, HeaderFieldList{})};
     };
   }
   template <class Error>

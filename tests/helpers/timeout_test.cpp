@@ -17,10 +17,11 @@ using namespace std::chrono_literals;
 using testing::eventually;
 
 TEST(WithTimeout, ReturnsTheValueOfAnOperationThatFinishesFirst) {
-  EXPECT_EQ(withTimeout(5.0, [] {
-              this_task::sleepFor(10ms);
-              return 42;
-            }),
+  EXPECT_EQ(withTimeout(5.0,
+                        [] {
+                          this_task::sleepFor(10ms);
+                          return 42;
+                        }),
             42);
 }
 

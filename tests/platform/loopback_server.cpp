@@ -90,8 +90,8 @@ void LoopbackServer::serve(std::shared_ptr<void> opaque) {
     http::request<http::string_body> incoming;
     http::read(socket, buffer, incoming, error);
     if (error) return;
-    Request request{std::string(incoming.method_string()), std::string(incoming.target()), {},
-                    incoming.body()};
+    Request request{
+        std::string(incoming.method_string()), std::string(incoming.target()), {}, incoming.body()};
     for (const auto& field : incoming) {
       request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }

@@ -164,11 +164,10 @@ TEST_F(URLSessionTest, ARefusedConnectionIsRetriedAndThenSucceeds) {
   auto clock = std::make_shared<StartingClock>();
   clock->port = port;
   clock->gate = &gate;
-  HTTPClient client(session.fetchHandler(),
-                    {std::make_shared<RetryRequestInterceptor>(RetryRequestInterceptor::Settings{},
-                                                               clock)});
-  auto retried = helpers::HTTPRequest::make(
-      "http://127.0.0.1:" + std::to_string(port) + "/items", HTTPMethod::get);
+  HTTPClient client(session.fetchHandler(), {std::make_shared<RetryRequestInterceptor>(
+                                                RetryRequestInterceptor::Settings{}, clock)});
+  auto retried = helpers::HTTPRequest::make("http://127.0.0.1:" + std::to_string(port) + "/items",
+                                            HTTPMethod::get);
   EXPECT_EQ(client.send(*retried).statusCode(), 200);
   EXPECT_EQ(clock->started->requests().size(), 1u);
 }
@@ -223,8 +222,8 @@ TEST(DefaultFetch, EndsAnHTTPClientChainOnTheSharedSession) {
   Gate gate;
   LoopbackServer server([&](const LoopbackServer::Request& r) { return route(r, gate); });
   HTTPClient client(defaultFetch(), {});
-  auto request = helpers::HTTPRequest::make(server.url("/echo"), HTTPMethod::post, {}, {},
-                                            Data(R"({"a":1})"));
+  auto request =
+      helpers::HTTPRequest::make(server.url("/echo"), HTTPMethod::post, {}, {}, Data(R"({"a":1})"));
   const helpers::HTTPResponse response = client.send(*request);
   EXPECT_EQ(response.statusCode(), 200);
   EXPECT_EQ(response.data(), R"({"a":1})");

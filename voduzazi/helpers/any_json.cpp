@@ -23,19 +23,24 @@ std::string debugDescription(const AnyJSON& value) {
 
 std::string AnyJSON::description() const {
   switch (kind()) {
-    case Kind::null: return "<null>";
-    case Kind::boolean: return std::get<bool>(storage_) ? "true" : "false";
-    case Kind::integer: return std::to_string(std::get<std::int64_t>(storage_));
-    case Kind::double_: return detail::formatDouble(std::get<double>(storage_));
-    case Kind::string: return std::get<std::string>(storage_);
+    case Kind::null:
+      return "<null>";
+    case Kind::boolean:
+      return std::get<bool>(storage_) ? "true" : "false";
+    case Kind::integer:
+      return std::to_string(std::get<std::int64_t>(storage_));
+    case Kind::double_:
+      return detail::formatDouble(std::get<double>(storage_));
+    case Kind::string:
+      return std::get<std::string>(storage_);
     case Kind::object: {
       const JSONObject& object = std::get<JSONObject>(storage_);
       if (object.empty()) return "[:]";
       std::string text = "[";
       for (auto it = object.begin(); it != object.end(); ++it) {
         if (it != object.begin()) text += ", ";
-        text += detail::writeJSON(boost::json::string(it->first)) + ": " +
-                debugDescription(it->second);
+        text +=
+            detail::writeJSON(boost::json::string(it->first)) + ": " + debugDescription(it->second);
       }
       return text + "]";
     }
@@ -54,11 +59,16 @@ std::string AnyJSON::description() const {
 
 boost::json::value AnyJSON::toJSON() const {
   switch (kind()) {
-    case Kind::null: return nullptr;
-    case Kind::boolean: return std::get<bool>(storage_);
-    case Kind::integer: return std::get<std::int64_t>(storage_);
-    case Kind::double_: return std::get<double>(storage_);
-    case Kind::string: return boost::json::string(std::get<std::string>(storage_));
+    case Kind::null:
+      return nullptr;
+    case Kind::boolean:
+      return std::get<bool>(storage_);
+    case Kind::integer:
+      return std::get<std::int64_t>(storage_);
+    case Kind::double_:
+      return std::get<double>(storage_);
+    case Kind::string:
+      return boost::json::string(std::get<std::string>(storage_));
     case Kind::object: {
       boost::json::object object;
       object.reserve(std::get<JSONObject>(storage_).size());
@@ -79,17 +89,22 @@ boost::json::value AnyJSON::toJSON() const {
 
 AnyJSON AnyJSON::fromJSON(const boost::json::value& json) {
   switch (json.kind()) {
-    case boost::json::kind::null: return nullptr;
-    case boost::json::kind::bool_: return json.get_bool();
-    case boost::json::kind::int64: return json.get_int64();
+    case boost::json::kind::null:
+      return nullptr;
+    case boost::json::kind::bool_:
+      return json.get_bool();
+    case boost::json::kind::int64:
+      return json.get_int64();
     case boost::json::kind::uint64: {
       // Past the signed range the number can only be held as a double.
       const std::uint64_t value = json.get_uint64();
       if (value <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(value);
       return static_cast<double>(value);
     }
-    case boost::json::kind::double_: return json.get_double();
-    case boost::json::kind::string: return std::string(json.get_string());
+    case boost::json::kind::double_:
+      return json.get_double();
+    case boost::json::kind::string:
+      return std::string(json.get_string());
     case boost::json::kind::array: {
       JSONArray array;
       array.reserve(json.get_array().size());
@@ -125,15 +140,22 @@ bool operator==(const AnyJSON& left, const AnyJSON& right) {
 std::size_t AnyJSON::hashValue() const {
   std::size_t seed = storage_.index();
   switch (kind()) {
-    case Kind::null: break;
-    case Kind::boolean: hashCombine(seed, std::get<bool>(storage_) ? 1 : 0); break;
-    case Kind::integer: hashCombine(seed, std::hash<std::int64_t>()(std::get<std::int64_t>(storage_))); break;
+    case Kind::null:
+      break;
+    case Kind::boolean:
+      hashCombine(seed, std::get<bool>(storage_) ? 1 : 0);
+      break;
+    case Kind::integer:
+      hashCombine(seed, std::hash<std::int64_t>()(std::get<std::int64_t>(storage_)));
+      break;
     case Kind::double_: {
       const double value = std::get<double>(storage_);
       hashCombine(seed, std::hash<double>()(value == 0 ? 0.0 : value));
       break;
     }
-    case Kind::string: hashCombine(seed, std::hash<std::string>()(std::get<std::string>(storage_))); break;
+    case Kind::string:
+      hashCombine(seed, std::hash<std::string>()(std::get<std::string>(storage_)));
+      break;
     case Kind::object:
       // Keys are kept sorted, so iteration order is independent of insertion order.
       for (const auto& [key, value] : std::get<JSONObject>(storage_)) {

@@ -43,8 +43,8 @@ class AnyJSON {
   AnyJSON(bool value) : storage_(value) {}
   template <class Integer>
   requires(std::is_integral_v<Integer> && !std::is_same_v<Integer, bool> &&
-           !std::is_same_v<Integer, char>)
-  AnyJSON(Integer value) : storage_(static_cast<std::int64_t>(value)) {}
+           !std::is_same_v<Integer, char>) AnyJSON(Integer value)
+      : storage_(static_cast<std::int64_t>(value)) {}
   AnyJSON(double value) : storage_(value) {}
   AnyJSON(float value) : storage_(static_cast<double>(value)) {}
   AnyJSON(const char* value) : storage_(std::string(value)) {}
@@ -98,8 +98,8 @@ class AnyJSON {
     return std::nullopt;
   }
 
-  using Storage = std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, JSONObject,
-                               JSONArray>;
+  using Storage =
+      std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, JSONObject, JSONArray>;
   Storage storage_;
 };
 

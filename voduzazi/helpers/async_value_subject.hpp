@@ -30,7 +30,8 @@ class AsyncValueSubject {
   explicit AsyncValueSubject(Element initial,
                              BufferingPolicy bufferingPolicy = BufferingPolicy::unbounded())
       : bufferingPolicy_(bufferingPolicy),
-        state_(std::make_shared<LockIsolated<MutableState>>(MutableState{std::move(initial), {}, 0, false})) {}
+        state_(std::make_shared<LockIsolated<MutableState>>(
+            MutableState{std::move(initial), {}, 0, false})) {}
   ~AsyncValueSubject() { finish(); }
   AsyncValueSubject(const AsyncValueSubject&) = delete;
   AsyncValueSubject& operator=(const AsyncValueSubject&) = delete;

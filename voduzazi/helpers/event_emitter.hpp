@@ -1,10 +1,10 @@
 // EventEmitter: fans events out to listeners, remembers the last one and can replay it to a
 // listener that attaches late. Each registration is an ObservationToken.
 //
-//   EventEmitter<AuthEvent> emitter(AuthEvent::initialSession, /*emitsLastEventWhenAttaching=*/true);
-//   auto token = emitter.attach([](const AuthEvent& event) { handle(event); });  // replays now
-//   emitter.emit(AuthEvent::signedIn);           // every listener, in attach order
-//   auto events = emitter.stream();              // or consume them as an AsyncStream
+//   EventEmitter<AuthEvent> emitter(AuthEvent::initialSession, /*replay=*/true);
+//   auto token = emitter.attach([](const AuthEvent& e) { handle(e); });  // replays now
+//   emitter.emit(AuthEvent::signedIn);    // every listener, in attach order
+//   auto events = emitter.stream();       // or consume them as an AsyncStream
 #pragma once
 
 #include <algorithm>
@@ -28,7 +28,8 @@ class EventEmitter {
   using Listener = std::function<void(const Event&)>;
 
   explicit EventEmitter(Event initialEvent, bool emitsLastEventWhenAttaching = true)
-      : state_(std::make_shared<LockIsolated<MutableState>>(MutableState{{}, std::move(initialEvent)})),
+      : state_(std::make_shared<LockIsolated<MutableState>>(
+            MutableState{{}, std::move(initialEvent)})),
         emitsLastEventWhenAttaching_(emitsLastEventWhenAttaching) {}
   EventEmitter(const EventEmitter&) = delete;
   EventEmitter& operator=(const EventEmitter&) = delete;

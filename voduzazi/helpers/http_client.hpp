@@ -2,10 +2,12 @@
 // outermost) to the owner's fetch function, and returns every HTTP response as a record,
 // whatever its status.
 //
-//   auto logger = std::make_shared<LoggerInterceptor>(myLogger);
-//   HTTPClient client(defaultFetch(), {logger, std::make_shared<RetryRequestInterceptor>()});
-//   helpers::HTTPResponse response = client.send(request);   // throws URLError on transport failure
-//   if (response.statusCode() >= 400) throw HTTPError(response.data(), response.underlyingResponse());
+//   auto logging = std::make_shared<LoggerInterceptor>(myLogger);
+//   HTTPClient client(defaultFetch(), {logging, std::make_shared<RetryRequestInterceptor>()});
+//   helpers::HTTPResponse response = client.send(request);  // URLError on transport failure
+//   if (response.statusCode() >= 400) {
+//     throw HTTPError(response.data(), response.underlyingResponse());
+//   }
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,11 @@
 // HTTPError and PostgrestError: what service clients throw for a status they do not accept.
 //
 //   if (response.statusCode() >= 400) {
-//     try { throw response.decoded<PostgrestError>(*decoder); }        // the database's error body
-//     catch (const DecodingError&) { throw HTTPError(response.data(), response.underlyingResponse()); }
+//     try {
+//       throw response.decoded<PostgrestError>(*decoder);  // the database's error body
+//     } catch (const DecodingError&) {
+//       throw HTTPError(response.data(), response.underlyingResponse());
+//     }
 //   }
 #pragma once
 

@@ -20,7 +20,8 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
 
 HTTPFields makeHTTPFields(const HeaderDictionary& dictionary) {
   HTTPFields fields;
-  for (const auto& [name, value] : dictionary) fields.append(HTTPField(HTTPField::Name(name), value));
+  for (const auto& [name, value] : dictionary)
+    fields.append(HTTPField(HTTPField::Name(name), value));
   return fields;
 }
 
@@ -59,8 +60,7 @@ void appendOrUpdate(HTTPFields& fields, const HTTPField::Name& name, std::string
   bool replaced = false;
   if (hasKey) {
     const std::size_t keyEnd = value.find('=', firstKeyEnd);
-    const std::string prefix =
-        std::string(value.substr(firstKeyEnd, keyEnd - firstKeyEnd)) + "=";
+    const std::string prefix = std::string(value.substr(firstKeyEnd, keyEnd - firstKeyEnd)) + "=";
     for (std::string_view& item : items) {
       if (item.starts_with(prefix)) {
         item = value;

@@ -34,7 +34,7 @@ struct HTTPRequest {
   std::vector<URLQueryItem> query;  // unescaped; appended to `url` when sent
   HTTPFields headers;
   std::optional<Data> body;
-  double timeoutInterval = 60;      // seconds
+  double timeoutInterval = 60;  // seconds
 
   HTTPRequest(boost::urls::url url, HTTPMethod method, std::vector<URLQueryItem> query = {},
               HTTPFields headers = {}, std::optional<Data> body = std::nullopt,

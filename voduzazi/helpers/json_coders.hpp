@@ -108,7 +108,9 @@ namespace voduzazi {
 template <class T>
 boost::json::value JSONEncoder::encodeToJSON(const T& value) const {
   boost::json::value json;
-  if constexpr (requires { { value.toJSON() } -> std::convertible_to<boost::json::value>; }) {
+  if constexpr (requires {
+                  { value.toJSON() } -> std::convertible_to<boost::json::value>;
+                }) {
     json = value.toJSON();
   } else {
     json = boost::json::value_from(value);
@@ -122,7 +124,9 @@ T JSONDecoder::decodeJSON(boost::json::value json) const {
   if (keyDecodingStrategy != KeyDecodingStrategy::useDefaultKeys) {
     json = convertKeys(std::move(json));
   }
-  if constexpr (requires { { T::fromJSON(json) } -> std::convertible_to<T>; }) {
+  if constexpr (requires {
+                  { T::fromJSON(json) } -> std::convertible_to<T>;
+                }) {
     return T::fromJSON(json);
   } else {
     return boost::json::value_to<T>(json);

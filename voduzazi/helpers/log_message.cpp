@@ -30,9 +30,9 @@ CodingPath childPath(const CodingPath& path, std::string_view key) {
 }
 
 [[noreturn]] void mismatch(const CodingPath& path, std::string_view expected) {
-  throw DecodingError(DecodingError::Kind::typeMismatch, path,
-                      "Expected to decode " + std::string(expected) +
-                          " but found another type instead.");
+  throw DecodingError(
+      DecodingError::Kind::typeMismatch, path,
+      "Expected to decode " + std::string(expected) + " but found another type instead.");
 }
 
 std::string stringMember(const boost::json::object& object, std::string_view key,
@@ -54,10 +54,14 @@ std::optional<std::int64_t> integral(const boost::json::value& value) {
 
 std::string_view toString(VoduzaziLogLevel level) {
   switch (level) {
-    case VoduzaziLogLevel::verbose: return "verbose";
-    case VoduzaziLogLevel::debug: return "debug";
-    case VoduzaziLogLevel::warning: return "warning";
-    case VoduzaziLogLevel::error: return "error";
+    case VoduzaziLogLevel::verbose:
+      return "verbose";
+    case VoduzaziLogLevel::debug:
+      return "debug";
+    case VoduzaziLogLevel::warning:
+      return "warning";
+    case VoduzaziLogLevel::error:
+      return "error";
   }
   return "verbose";
 }
@@ -76,8 +80,8 @@ std::string VoduzaziLogMessage::description() const {
     file = file.substr(0, dot);
   }
   std::string line = sdkDateString(time) + " [" + std::string(toString(level)) + "] [" + system +
-                     "] [" + std::string(file) + "." + function + ":" +
-                     std::to_string(this->line) + "] " + message;
+                     "] [" + std::string(file) + "." + function + ":" + std::to_string(this->line) +
+                     "] " + message;
   if (additionalContext.empty()) return line;
   line += "\ncontext: [";
   bool first = true;
@@ -113,9 +117,9 @@ VoduzaziLogMessage VoduzaziLogMessage::fromJSON(const boost::json::value& json,
   if (!rawLevel) mismatch(childPath(path, "level"), "Int");
   const auto level = logLevelFromRawValue(*rawLevel);
   if (!level) {
-    throw DecodingError(DecodingError::Kind::dataCorrupted, childPath(path, "level"),
-                        "Cannot initialize VoduzaziLogLevel from invalid Int value " +
-                            std::to_string(*rawLevel));
+    throw DecodingError(
+        DecodingError::Kind::dataCorrupted, childPath(path, "level"),
+        "Cannot initialize VoduzaziLogLevel from invalid Int value " + std::to_string(*rawLevel));
   }
   result.level = *level;
   result.message = stringMember(*object, "message", path);

@@ -26,10 +26,10 @@ std::string_view toString(VoduzaziLogLevel level);
 std::optional<VoduzaziLogLevel> logLevelFromRawValue(std::int64_t rawValue);
 
 struct VoduzaziLogMessage {
-  std::string system;    // the logging module: the file ID up to its first "/"
+  std::string system;  // the logging module: the file ID up to its first "/"
   VoduzaziLogLevel level = VoduzaziLogLevel::verbose;
   std::string message;
-  std::string fileID;    // folder and file name, e.g. "helpers/logger_interceptor.cpp"
+  std::string fileID;  // folder and file name, e.g. "helpers/logger_interceptor.cpp"
   std::string function;
   std::uint32_t line = 0;
   double timestamp = 0;  // seconds since 1970-01-01 00:00 UTC

@@ -58,8 +58,8 @@ LogSite LogSite::current(std::source_location at) {
           static_cast<std::uint32_t>(at.line())};
 }
 
-void VoduzaziLogger::log(VoduzaziLogLevel level, std::string message,
-                         JSONObject additionalContext, LogSite site) {
+void VoduzaziLogger::log(VoduzaziLogLevel level, std::string message, JSONObject additionalContext,
+                         LogSite site) {
   VoduzaziLogMessage record;
   const std::string_view fileID = site.fileID;
   const std::size_t slash = fileID.find_first_not_of('/');
@@ -72,9 +72,8 @@ void VoduzaziLogger::log(VoduzaziLogLevel level, std::string message,
   record.fileID = std::move(site.fileID);
   record.function = std::move(site.function);
   record.line = site.line;
-  record.timestamp = std::chrono::duration<double>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+  record.timestamp =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   for (auto& [key, value] : VoduzaziLoggerTaskLocal::additionalContext()) {
     additionalContext.insert_or_assign(key, value);
   }

@@ -30,8 +30,8 @@ helpers::HTTPResponse LoggerInterceptor::intercept(const helpers::HTTPRequest& r
   return VoduzaziLoggerTaskLocal::withValue({{"requestID", newRequestID()}}, [&] {
     const URLRequest urlRequest = request.urlRequest();
     logger_->verbose("Request: " + urlRequest.httpMethod + " " +
-                     detail::decodedURLText(urlRequest.url) + "\nBody: " +
-                     detail::bodyText(urlRequest.httpBody, isFormEncoded(urlRequest)));
+                     detail::decodedURLText(urlRequest.url) +
+                     "\nBody: " + detail::bodyText(urlRequest.httpBody, isFormEncoded(urlRequest)));
     try {
       helpers::HTTPResponse response = next(request);
       const auto& underlying = response.underlyingResponse();

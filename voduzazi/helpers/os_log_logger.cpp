@@ -5,10 +5,14 @@ namespace {
 
 int priority(VoduzaziLogLevel level) {
   switch (level) {
-    case VoduzaziLogLevel::verbose: return LOG_INFO;
-    case VoduzaziLogLevel::debug: return LOG_DEBUG;
-    case VoduzaziLogLevel::warning: return LOG_NOTICE;
-    case VoduzaziLogLevel::error: return LOG_ERR;
+    case VoduzaziLogLevel::verbose:
+      return LOG_INFO;
+    case VoduzaziLogLevel::debug:
+      return LOG_DEBUG;
+    case VoduzaziLogLevel::warning:
+      return LOG_NOTICE;
+    case VoduzaziLogLevel::error:
+      return LOG_ERR;
   }
   return LOG_INFO;
 }

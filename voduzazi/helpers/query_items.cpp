@@ -6,8 +6,8 @@ namespace voduzazi {
 namespace {
 
 bool isQueryValueAllowed(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == '_' || c == '~' || c == '/' || c == '?';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~' || c == '/' || c == '?';
 }
 
 }  // namespace

@@ -19,9 +19,9 @@ helpers::HTTPResponse settle(RetryRequestInterceptor::Outcome outcome) {
 }  // namespace
 
 const std::unordered_set<HTTPMethod>& RetryRequestInterceptor::defaultRetryableHTTPMethods() {
-  static const std::unordered_set<HTTPMethod> methods{
-      HTTPMethod::delete_, HTTPMethod::get,  HTTPMethod::head,
-      HTTPMethod::options, HTTPMethod::put, HTTPMethod::trace};
+  static const std::unordered_set<HTTPMethod> methods{HTTPMethod::delete_, HTTPMethod::get,
+                                                      HTTPMethod::head,    HTTPMethod::options,
+                                                      HTTPMethod::put,     HTTPMethod::trace};
   return methods;
 }
 
@@ -86,9 +86,8 @@ bool RetryRequestInterceptor::shouldRetry(const helpers::HTTPRequest& request,
 }
 
 std::uint64_t RetryRequestInterceptor::pauseSeconds(int retryCount) const {
-  const double delay =
-      std::pow(static_cast<double>(settings_.exponentialBackoffBase), retryCount) *
-      settings_.exponentialBackoffScale;
+  const double delay = std::pow(static_cast<double>(settings_.exponentialBackoffBase), retryCount) *
+                       settings_.exponentialBackoffScale;
   if (!(delay >= 1)) return 0;  // also NaN and negative scales
   // The pause is counted in nanoseconds downstream: whole seconds * 1e9 must fit in 64 bits.
   constexpr double maximum =

@@ -50,8 +50,9 @@ std::invoke_result_t<F&> withTimeout(double seconds, F operation) {
   const auto room = steady_clock::time_point::max() - now;
   steady_clock::time_point deadline = now;
   if (interval > interval.zero()) {
-    deadline = interval >= room ? steady_clock::time_point::max()
-                                : now + std::chrono::duration_cast<steady_clock::duration>(interval);
+    deadline = interval >= room
+                   ? steady_clock::time_point::max()
+                   : now + std::chrono::duration_cast<steady_clock::duration>(interval);
   }
 
   TaskGroup<T> group;

@@ -27,7 +27,7 @@ struct URLRequest {
   std::string httpMethod = "GET";
   HeaderFieldList headerFields;  // in order; every field is sent
   std::optional<Data> httpBody;
-  double timeoutInterval = 60;   // seconds
+  double timeoutInterval = 60;  // seconds
 
   // The values of the fields named `name` (letter case ignored) joined by ", ".
   std::optional<std::string> value(std::string_view name) const;

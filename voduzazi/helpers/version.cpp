@@ -25,8 +25,7 @@ std::optional<std::string> majorMinorPatch(std::string_view release) {
     if (cursor == end || *cursor != '.') break;
     ++cursor;
   }
-  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
-         std::to_string(parts[2]);
+  return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
 }
 
 }  // namespace detail

@@ -18,14 +18,30 @@ class Writer {
 
   void value(const boost::json::value& json, CodingPath& path) {
     switch (json.kind()) {
-      case boost::json::kind::null: out_ += "null"; break;
-      case boost::json::kind::bool_: out_ += json.get_bool() ? "true" : "false"; break;
-      case boost::json::kind::int64: out_ += std::to_string(json.get_int64()); break;
-      case boost::json::kind::uint64: out_ += std::to_string(json.get_uint64()); break;
-      case boost::json::kind::double_: number(json.get_double(), path); break;
-      case boost::json::kind::string: string(json.get_string()); break;
-      case boost::json::kind::array: array(json.get_array(), path); break;
-      case boost::json::kind::object: object(json.get_object(), path); break;
+      case boost::json::kind::null:
+        out_ += "null";
+        break;
+      case boost::json::kind::bool_:
+        out_ += json.get_bool() ? "true" : "false";
+        break;
+      case boost::json::kind::int64:
+        out_ += std::to_string(json.get_int64());
+        break;
+      case boost::json::kind::uint64:
+        out_ += std::to_string(json.get_uint64());
+        break;
+      case boost::json::kind::double_:
+        number(json.get_double(), path);
+        break;
+      case boost::json::kind::string:
+        string(json.get_string());
+        break;
+      case boost::json::kind::array:
+        array(json.get_array(), path);
+        break;
+      case boost::json::kind::object:
+        object(json.get_object(), path);
+        break;
     }
   }
 
@@ -44,13 +60,27 @@ class Writer {
     out_ += '"';
     for (const char c : text) {
       switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
+        case '"':
+          out_ += "\\\"";
+          break;
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\b':
+          out_ += "\\b";
+          break;
+        case '\f':
+          out_ += "\\f";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
         default:
           if (static_cast<unsigned char>(c) < 0x20) {
             out_ += "\\u00";

@@ -40,8 +40,7 @@ std::string redactPairs(std::string_view encoded) {
     const std::string_view name = pair.substr(0, equals);
     if (start > 0) result += '&';
     auto decodedName = boost::urls::make_pct_string_view(name);
-    if (equals != std::string_view::npos && decodedName &&
-        isSecretName(decodedName->decode())) {
+    if (equals != std::string_view::npos && decodedName && isSecretName(decodedName->decode())) {
       result += std::string(name) + "=" + std::string(redacted);
     } else {
       result += pair;

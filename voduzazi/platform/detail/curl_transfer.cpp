@@ -97,8 +97,7 @@ long milliseconds(double seconds) {
 
 class Transfer {
  public:
-  Transfer(CURLSH* share, const URLRequest& request, const Data* body,
-           const StreamHandlers* stream)
+  Transfer(CURLSH* share, const URLRequest& request, const Data* body, const StreamHandlers* stream)
       : easy_(threadEasy.acquire()), stream_(stream), request_(request) {
     if (!easy_) throw std::bad_alloc();
     url_ = std::string(request.url.buffer());
@@ -183,7 +182,7 @@ class Transfer {
       // "Name;" is how libcurl sends a field with an empty value.
       append(value.empty() ? name + ";" : name + ": " + value);
     }
-    if (!hasExpect) append("Expect:");                       // no 100-continue round trip
+    if (!hasExpect) append("Expect:");                        // no 100-continue round trip
     if (hasBody && !hasContentType) append("Content-Type:");  // no form content type
     curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get());
   }
