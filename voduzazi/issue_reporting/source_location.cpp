@@ -13,4 +13,8 @@ SourceLocation SourceLocation::current(std::source_location at) {
   return SourceLocation{fileIDFromPath(at.file_name()), at.file_name(), at.line(), at.column()};
 }
 
+FunctionLocation FunctionLocation::current(std::source_location at) {
+  return FunctionLocation{at.function_name(), SourceLocation::current(at)};
+}
+
 }  // namespace voduzazi
