@@ -15,8 +15,8 @@
 namespace voduzazi {
 
 struct ExpectedIssueOptions {
-  std::optional<std::string> message;  // why the issue is expected
-  bool isIntermittent = false;         // no complaint when the issue does not come
+  std::optional<std::string> message{};  // why the issue is expected
+  bool isIntermittent = false;           // no complaint when the issue does not come
 };
 
 // Never throws: an error thrown by `body` counts as the expected issue. Safe from any thread.

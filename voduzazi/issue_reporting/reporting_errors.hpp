@@ -19,8 +19,8 @@
 namespace voduzazi {
 
 struct ReportingErrorsOptions {
-  LazyMessage message;                         // added to the report of a thrown error
-  std::optional<IssueReporterList> reporters;  // replace the task's reporters for the run
+  LazyMessage message{};                         // added to the report of a thrown error
+  std::optional<IssueReporterList> reporters{};  // replace the task's reporters for the run
 };
 
 // Runs `body`. When it throws, reports the error (with the options' message, at `location`) and

@@ -37,9 +37,9 @@ class UnimplementedFailure : public std::exception {
 template <class R>
 class Placeholder {
  public:
-  Placeholder(R value)
-    requires std::is_copy_constructible_v<R>
-      : make_([value = std::move(value)] { return value; }) {}
+  template <class V>
+    requires std::is_convertible_v<V, R>
+  Placeholder(V&& value) : make_([value = R(std::forward<V>(value))] { return value; }) {}
   template <class F>
     requires(std::is_invocable_r_v<R, F> && !std::is_convertible_v<F, R>)
   Placeholder(F make) : make_(std::move(make)) {}
