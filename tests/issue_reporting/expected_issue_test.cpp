@@ -39,7 +39,8 @@ TEST_F(ExpectedIssue, ReportedIssueIsToldAsExpectedAndNothingElse) {
 
 TEST_F(ExpectedIssue, MissingIssueIsReportedWithTheMessage) {
   inScope([] {
-    withExpectedIssue({.message = "Flaky upstream"}, [] {}, kScope);
+    withExpectedIssue(
+        {.message = "Flaky upstream"}, [] {}, kScope);
     withExpectedIssue([] {}, kScope);
   });
   const auto reports = reporter->reports();
@@ -51,13 +52,17 @@ TEST_F(ExpectedIssue, MissingIssueIsReportedWithTheMessage) {
 }
 
 TEST_F(ExpectedIssue, IntermittentIssueMayStayAway) {
-  inScope([] { withExpectedIssue({.isIntermittent = true}, [] {}, kScope); });
+  inScope([] {
+    withExpectedIssue(
+        {.isIntermittent = true}, [] {}, kScope);
+  });
   EXPECT_TRUE(reporter->reports().empty());
 }
 
 TEST_F(ExpectedIssue, ThrownErrorIsTheExpectedIssueAndIsNotRethrown) {
   inScope([] {
-    withExpectedIssue({.message = "cancelled"}, [] { throw CancellationError(); }, kScope);
+    withExpectedIssue(
+        {.message = "cancelled"}, [] { throw CancellationError(); }, kScope);
   });
   const auto reports = reporter->reports();
   ASSERT_EQ(reports.size(), 1u);
@@ -69,8 +74,9 @@ TEST_F(ExpectedIssue, ThrownErrorIsTheExpectedIssueAndIsNotRethrown) {
 
 TEST_F(ExpectedIssue, InnerScopeCountsOnlyItsOwnIssues) {
   inScope([] {
-    withExpectedIssue({.message = "outer"},
-                      [] { withExpectedIssue([] { reportIssue("inner"); }, kScope); }, kScope);
+    withExpectedIssue(
+        {.message = "outer"}, [] { withExpectedIssue([] { reportIssue("inner"); }, kScope); },
+        kScope);
   });
   EXPECT_EQ(reporter->messages(),
             (std::vector<std::string>{"inner", "Known issue was not recorded: outer"}));

@@ -23,8 +23,8 @@ using testing::CapturedOutput;
 using testing::RecordingLogSink;
 using testing::RecordingReporter;
 
-const SourceLocation kAt{"Helpers/LoggerInterceptor.cpp", "/src/helpers/logger_interceptor.cpp",
-                         12, 5};
+const SourceLocation kAt{"Helpers/LoggerInterceptor.cpp", "/src/helpers/logger_interceptor.cpp", 12,
+                         5};
 const auto kCancelled = std::make_exception_ptr(CancellationError());
 
 TEST(IssueReporters, DefaultListHoldsOneRuntimeWarningReporter) {
@@ -60,7 +60,8 @@ TEST(IssueReporters, DetachedTasksDoNotInheritTheScopedList) {
   auto scoped = std::make_shared<RecordingReporter>();
   withReporters({scoped}, [] {
     const auto inherited = Task<std::size_t>([] { return IssueReporters::current().size(); });
-    const auto detached = Task<IssueReporterList>::detached([] { return IssueReporters::current(); });
+    const auto detached =
+        Task<IssueReporterList>::detached([] { return IssueReporters::current(); });
     EXPECT_EQ(inherited.value(), 1u);
     EXPECT_NE(dynamic_cast<RuntimeWarningReporter*>(detached.value().at(0).get()), nullptr);
   });
@@ -98,8 +99,8 @@ TEST(RuntimeWarningReporter, LogsExpectedIssuesAsInformation) {
   auto sink = std::make_shared<RecordingLogSink>();
   RuntimeWarningReporter reporter(sink);
   reporter.expectIssue({}, kAt);
-  EXPECT_EQ(sink->entries().at(0),
-            (LogEntry{"co.quillmoor.expected-issues", "Helpers", LogLevel::info, "Issue expected"}));
+  EXPECT_EQ(sink->entries().at(0), (LogEntry{"co.quillmoor.expected-issues", "Helpers",
+                                             LogLevel::info, "Issue expected"}));
 }
 
 TEST(RuntimeWarningReporter, PrintsToStandardOutputUnderPreviewsOnly) {

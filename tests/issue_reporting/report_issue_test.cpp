@@ -150,8 +150,8 @@ TEST_F(ReportIssueTest, ReportingErrorsReturnsTheBodysValue) {
 
 TEST_F(ReportIssueTest, ReportingErrorsReportsAThrownErrorOnceAndReturnsNothing) {
   const auto value = withReporters(both, [] {
-    return reportingErrors({.message = "Saving failed"},
-                           []() -> int { throw CancellationError(); }, kAt);
+    return reportingErrors(
+        {.message = "Saving failed"}, []() -> int { throw CancellationError(); }, kAt);
   });
   EXPECT_EQ(value, std::nullopt);
   const auto reports = first->reports();

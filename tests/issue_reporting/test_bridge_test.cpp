@@ -24,8 +24,8 @@ const std::string kHint =
 TEST(TestBridge, WithoutSupportIssuesAndErrorsExplainTheMissingLink) {
   CapturedOutput output;
   bridge::recordIssue("Bad header", "Helpers/x.cpp", "/src/helpers/x.cpp", 12, 3);
-  bridge::recordError(std::make_exception_ptr(CancellationError()), std::nullopt,
-                      "Helpers/x.cpp", "/src/helpers/x.cpp", 13, 3);
+  bridge::recordError(std::make_exception_ptr(CancellationError()), std::nullopt, "Helpers/x.cpp",
+                      "/src/helpers/x.cpp", 13, 3);
   const std::string text = "An issue was recorded without linking the Testing framework.";
   EXPECT_EQ(output.text(),
             "Helpers/x.cpp:12: " + text + kHint + "Helpers/x.cpp:13: " + text + kHint);
@@ -36,8 +36,8 @@ TEST(TestBridge, WithoutSupportFailuresExplainTheMissingLink) {
   bridge::XCTFail("", "/src/helpers/x.cpp", 7);
   bridge::XCTFail("Bad header", "/src/helpers/x.cpp", 8);
   const std::string text = "A failure was recorded without linking the XCTest framework";
-  EXPECT_EQ(output.text(), "/src/helpers/x.cpp:7: " + text + kHint + "/src/helpers/x.cpp:8: " +
-                               text + ": Bad header" + kHint);
+  EXPECT_EQ(output.text(), "/src/helpers/x.cpp:7: " + text + kHint +
+                               "/src/helpers/x.cpp:8: " + text + ": Bad header" + kHint);
 }
 
 TEST(TestBridge, WithoutSupportKnownIssueScopesStillRunTheirBody) {
@@ -49,8 +49,7 @@ TEST(TestBridge, WithoutSupportKnownIssueScopesStillRunTheirBody) {
   });
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(output.text(),
-            "A/b.cpp:4: A known issue was recorded without linking the Testing framework." +
-                kHint);
+            "A/b.cpp:4: A known issue was recorded without linking the Testing framework." + kHint);
 }
 
 TEST(TestBridge, WithoutSupportExpectedFailuresReturnOrRethrowTheBlocksOutcome) {
@@ -61,10 +60,8 @@ TEST(TestBridge, WithoutSupportExpectedFailuresReturnOrRethrowTheBlocksOutcome) 
   EXPECT_THROW(bridge::XCTExpectFailure<void>(std::nullopt, {}, {}, "/src/a/b.cpp", 6,
                                               [] { throw CancellationError(); }),
                CancellationError);
-  const std::string text =
-      "An expected failure was recorded without linking the XCTest framework.";
-  EXPECT_EQ(output.text(),
-            "/src/a/b.cpp:5: " + text + kHint + "/src/a/b.cpp:6: " + text + kHint);
+  const std::string text = "An expected failure was recorded without linking the XCTest framework.";
+  EXPECT_EQ(output.text(), "/src/a/b.cpp:5: " + text + kHint + "/src/a/b.cpp:6: " + text + kHint);
   EXPECT_FALSE(bridge::currentTest().has_value());
 }
 
@@ -99,10 +96,9 @@ TEST(TestBridge, InstalledHooksReceiveTheCallsArguments) {
   };
   InstalledHooks installed(std::move(hooks));
   bridge::recordIssue(std::nullopt, "A/b.cpp", "/src/a/b.cpp", 4, 2);
-  EXPECT_EQ(bridge::XCTExpectFailure<int>("why", {}, true, "/src/a/b.cpp", 9, [] { return 3; }),
-            3);
-  EXPECT_EQ(calls, (std::vector<std::string>{"<none> A/b.cpp /src/a/b.cpp 4:2",
-                                             "why 01 /src/a/b.cpp:9"}));
+  EXPECT_EQ(bridge::XCTExpectFailure<int>("why", {}, true, "/src/a/b.cpp", 9, [] { return 3; }), 3);
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"<none> A/b.cpp /src/a/b.cpp 4:2", "why 01 /src/a/b.cpp:9"}));
 }
 
 TEST(TestBridgeDeathTest, ExpectedFailureHookThatThrowsOrSkipsTheBlockStopsTheProgram) {

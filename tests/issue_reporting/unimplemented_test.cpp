@@ -61,9 +61,8 @@ TEST_F(Unimplemented, SingleStringArgumentIsQuotedNotATuple) {
 TEST_F(Unimplemented, EachCallReportsAndEvaluatesAgain) {
   std::atomic<int> evaluations{0};
   std::atomic<int> placeholders{0};
-  const auto next = unimplemented<int()>(
-      [&] { return "next #" + std::to_string(++evaluations); }, [&] { return ++placeholders; },
-      kMadeIn);
+  const auto next = unimplemented<int()>([&] { return "next #" + std::to_string(++evaluations); },
+                                         [&] { return ++placeholders; }, kMadeIn);
   EXPECT_EQ(evaluations, 0);  // making it evaluates nothing
   inScope([&] {
     EXPECT_EQ(next(), 1);
@@ -106,8 +105,9 @@ TEST_F(Unimplemented, ValueFormReportsAtOnceWithoutArguments) {
   int value = 0;
   inScope([&] { value = unimplemented<int>("Config.limit", 10, kMadeIn); });
   EXPECT_EQ(value, 10);
-  EXPECT_EQ(reporter->messages().at(0),
-            "Unimplemented: Config.limit \u2026\n\n  Defined in 'load()' at:\n    App/model.cpp:40");
+  EXPECT_EQ(
+      reporter->messages().at(0),
+      "Unimplemented: Config.limit \u2026\n\n  Defined in 'load()' at:\n    App/model.cpp:40");
 }
 
 TEST_F(Unimplemented, DefaultDefinitionSiteIsTheEnclosingFunction) {

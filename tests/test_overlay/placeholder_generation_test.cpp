@@ -119,8 +119,7 @@ TEST_F(GeneratingUnimplemented, ReportsAtColumnZeroThenReturnsAPlaceholder) {
   EXPECT_EQ(reports[0].message,
             "Unimplemented: count \u2026\n\n  Defined in 'load()' at:\n    App/model.cpp:40\n\n"
             "  Invoked with:\n    \"x\"");
-  EXPECT_EQ(reports[0].location,
-            (SourceLocation{"App/model.cpp", "/src/app/model.cpp", 40, 0}));
+  EXPECT_EQ(reports[0].location, (SourceLocation{"App/model.cpp", "/src/app/model.cpp", 40, 0}));
 }
 
 TEST_F(GeneratingUnimplemented, OlderNamesForwardToTheirForms) {

@@ -16,8 +16,7 @@ void BreakpointReporter::reportIssue(const LazyMessage& message, const SourceLoc
   detail::printError(location.fileID + ":" + std::to_string(location.line) + ": " +
                      messageText(message, "Issue reported"));
   if (!debuggerAttached_()) return;
-  detail::printError(
-      "\nCaught debug breakpoint. Type \"continue\" (\"c\") to resume execution.");
+  detail::printError("\nCaught debug breakpoint. Type \"continue\" (\"c\") to resume execution.");
   std::raise(SIGTRAP);
 }
 

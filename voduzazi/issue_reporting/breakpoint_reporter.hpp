@@ -20,8 +20,7 @@ class BreakpointReporter final : public IssueReporter {
   using IssueReporter::reportIssue;
   void reportIssue(const LazyMessage& message, const SourceLocation& location) override;
   void expectIssue(const LazyMessage&, const SourceLocation&) override {}
-  void expectIssue(const std::exception_ptr&, const LazyMessage&,
-                   const SourceLocation&) override {}
+  void expectIssue(const std::exception_ptr&, const LazyMessage&, const SourceLocation&) override {}
 
  private:
   std::function<bool()> debuggerAttached_;

@@ -2,32 +2,32 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 namespace voduzazi {
 
 std::string quotedDescription(std::string_view text) {
+  static constexpr std::pair<char, std::string_view> kEscapes[] = {
+      {'\0', "\\0"}, {'\t', "\\t"}, {'\n', "\\n"}, {'\r', "\\r"},
+      {'"', "\\\""}, {'\'', "\\'"}, {'\\', "\\\\"}};
   std::string quoted = "\"";
   for (const char c : text) {
-    switch (c) {
-      case '\0': quoted += "\\0"; break;
-      case '\t': quoted += "\\t"; break;
-      case '\n': quoted += "\\n"; break;
-      case '\r': quoted += "\\r"; break;
-      case '"': quoted += "\\\""; break;
-      case '\'': quoted += "\\'"; break;
-      case '\\': quoted += "\\\\"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-          char escaped[12];
-          std::snprintf(escaped, sizeof escaped, "\\u{%x}", static_cast<unsigned>(c));
-          quoted += escaped;
-        } else {
-          quoted += c;
-        }
+    const auto* escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                      [c](const auto& entry) { return entry.first == c; });
+    if (escape != std::end(kEscapes)) {
+      quoted += escape->second;
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      char code[12];
+      std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(c));
+      quoted += code;
+    } else {
+      quoted += c;
     }
   }
   return quoted + "\"";

@@ -40,7 +40,10 @@ std::string argumentsDescription(const Args&... args);
 namespace detail {
 
 template <class T>
-concept TupleLike = requires { std::tuple_size<T>::value; } && !std::ranges::range<T>;
+concept TupleLike = requires {
+  std::tuple_size<T>::value;
+}
+&&!std::ranges::range<T>;
 
 template <class T>
 concept MapLike = std::ranges::range<T> && requires {
@@ -49,7 +52,9 @@ concept MapLike = std::ranges::range<T> && requires {
 };
 
 template <class T>
-concept Streamable = requires(std::ostream& out, const T& value) { out << value; };
+concept Streamable = requires(std::ostream& out, const T& value) {
+  out << value;
+};
 
 template <class T>
 struct IsOptional : std::false_type {};

@@ -11,8 +11,8 @@
 namespace voduzazi {
 namespace {
 
-void expectInKnownIssueScope(const ExpectedIssueOptions& options,
-                             const std::function<void()>& body, const SourceLocation& location) {
+void expectInKnownIssueScope(const ExpectedIssueOptions& options, const std::function<void()>& body,
+                             const SourceLocation& location) {
   bridge::withKnownIssue(options.message, options.isIntermittent, location.fileID,
                          location.filePath, static_cast<int>(location.line),
                          static_cast<int>(location.column), body);
@@ -22,8 +22,8 @@ void expectInExpectedFailureScope(const ExpectedIssueOptions& options,
                                   const std::function<void()>& body,
                                   const SourceLocation& location) {
   const auto reason = withAppHostWarningIfNeeded(options.message);
-  bridge::XCTExpectFailure<void>(reason, std::nullopt, !options.isIntermittent,
-                                 location.filePath, location.line, [&] {
+  bridge::XCTExpectFailure<void>(reason, std::nullopt, !options.isIntermittent, location.filePath,
+                                 location.line, [&] {
                                    try {
                                      body();
                                    } catch (...) {
@@ -40,8 +40,7 @@ std::string notRecordedText(const std::optional<std::string>& message) {
 
 // Outside tests: counts the body's issues with a fresh observer.
 void expectWithoutTestFramework(const ExpectedIssueOptions& options,
-                                const std::function<void()>& body,
-                                const SourceLocation& location) {
+                                const std::function<void()>& body, const SourceLocation& location) {
   const auto observer = std::make_shared<FailureObserver>();
   std::exception_ptr error;
   FailureObserver::local().withValue(observer, [&] {

@@ -16,8 +16,7 @@ class FatalErrorReporter final : public IssueReporter {
   [[noreturn]] void reportIssue(const LazyMessage& message,
                                 const SourceLocation& location) override;
   void expectIssue(const LazyMessage&, const SourceLocation&) override {}
-  void expectIssue(const std::exception_ptr&, const LazyMessage&,
-                   const SourceLocation&) override {}
+  void expectIssue(const std::exception_ptr&, const LazyMessage&, const SourceLocation&) override {}
 };
 
 }  // namespace voduzazi

@@ -38,8 +38,7 @@ SourceLocation applyIssueContext(SourceLocation location);
 // previous context is current again afterwards.
 template <class Operation>
 decltype(auto) withIssueContext(IssueContext context, Operation&& operation) {
-  return IssueContext::local().withValue(std::move(context),
-                                          std::forward<Operation>(operation));
+  return IssueContext::local().withValue(std::move(context), std::forward<Operation>(operation));
 }
 
 }  // namespace voduzazi

@@ -33,11 +33,11 @@ void reportIssue(LazyMessage message, SourceLocation location) {
   if (const auto context = TestContext::current()) {
     auto text = message.evaluate();
     if (context->isSwiftTesting()) {
-      bridge::recordIssue(text, location.fileID, location.filePath,
-                          static_cast<int>(location.line), static_cast<int>(location.column));
+      bridge::recordIssue(text, location.fileID, location.filePath, static_cast<int>(location.line),
+                          static_cast<int>(location.column));
     } else {
-      bridge::XCTFail(withAppHostWarningIfNeeded(std::move(text)).value_or(""),
-                      location.filePath, location.line);
+      bridge::XCTFail(withAppHostWarningIfNeeded(std::move(text)).value_or(""), location.filePath,
+                      location.line);
     }
     return;
   }
@@ -45,8 +45,7 @@ void reportIssue(LazyMessage message, SourceLocation location) {
                 [&](IssueReporter& r) { r.expectIssue(message, location); });
 }
 
-void reportIssue(const std::exception_ptr& error, LazyMessage message,
-                 SourceLocation location) {
+void reportIssue(const std::exception_ptr& error, LazyMessage message, SourceLocation location) {
   location = applyIssueContext(std::move(location));
   if (const auto context = TestContext::current()) {
     if (context->isSwiftTesting()) {

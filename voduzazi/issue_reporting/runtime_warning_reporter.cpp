@@ -16,9 +16,7 @@ std::string entryText(const SourceLocation& location, const std::string& text) {
   return isTesting() ? locationPrefix(location) + text : text;
 }
 
-bool runningForPreviews() {
-  return detail::environmentValue("XCODE_RUNNING_FOR_PREVIEWS") == "1";
-}
+bool runningForPreviews() { return detail::environmentValue("XCODE_RUNNING_FOR_PREVIEWS") == "1"; }
 
 }  // namespace
 

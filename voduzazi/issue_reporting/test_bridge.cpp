@@ -25,8 +25,8 @@ std::string at(const std::string& file, std::int64_t line) {
 }
 
 void printUnlinkedTesting(const std::string& fileID, int line, const char* what) {
-  voduzazi::detail::printError(at(fileID, line) + what +
-                               " without linking the Testing framework." + kLinkHint);
+  voduzazi::detail::printError(at(fileID, line) + what + " without linking the Testing framework." +
+                               kLinkHint);
 }
 
 }  // namespace
@@ -48,14 +48,16 @@ bool testSupportInstalled() { return testSupport() != nullptr; }
 void recordIssue(const std::optional<std::string>& message, const std::string& fileID,
                  const std::string& filePath, int line, int column) {
   const auto hooks = testSupport();
-  if (!hooks || !hooks->recordIssue) return printUnlinkedTesting(fileID, line, "An issue was recorded");
+  if (!hooks || !hooks->recordIssue)
+    return printUnlinkedTesting(fileID, line, "An issue was recorded");
   hooks->recordIssue(message, fileID, filePath, line, column);
 }
 
 void recordError(const std::exception_ptr& error, const std::optional<std::string>& message,
                  const std::string& fileID, const std::string& filePath, int line, int column) {
   const auto hooks = testSupport();
-  if (!hooks || !hooks->recordError) return printUnlinkedTesting(fileID, line, "An issue was recorded");
+  if (!hooks || !hooks->recordError)
+    return printUnlinkedTesting(fileID, line, "An issue was recorded");
   hooks->recordError(error, message, fileID, filePath, line, column);
 }
 
@@ -97,8 +99,8 @@ ExpectFailureHook expectFailureHook(const std::optional<std::string>& reason,
   const auto hooks = testSupport();
   if (!hooks || !hooks->XCTExpectFailure) {
     voduzazi::detail::printError(
-        at(file, line) +
-        "An expected failure was recorded without linking the XCTest framework." + kLinkHint);
+        at(file, line) + "An expected failure was recorded without linking the XCTest framework." +
+        kLinkHint);
     return {};
   }
   return [hooks, reason, enabled, strict, file, line](const std::function<void()>& block) {

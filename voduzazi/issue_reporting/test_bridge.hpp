@@ -36,8 +36,8 @@ struct TestSupportHooks {
   // The running test, or none outside a test.
   std::function<std::optional<Test>()> currentTest;
   // message, fileID, filePath, line, column
-  std::function<void(const std::optional<std::string>&, const std::string&, const std::string&,
-                     int, int)>
+  std::function<void(const std::optional<std::string>&, const std::string&, const std::string&, int,
+                     int)>
       recordIssue;
   // error, message, fileID, filePath, line, column
   std::function<void(const std::exception_ptr&, const std::optional<std::string>&,

@@ -38,11 +38,11 @@ template <class R>
 class Placeholder {
  public:
   template <class V>
-    requires std::is_convertible_v<V, R>
-  Placeholder(V&& value) : make_([value = R(std::forward<V>(value))] { return value; }) {}
+  requires std::is_convertible_v<V, R> Placeholder(V&& value)
+      : make_([value = R(std::forward<V>(value))] { return value; }) {}
   template <class F>
-    requires(std::is_invocable_r_v<R, F> && !std::is_convertible_v<F, R>)
-  Placeholder(F make) : make_(std::move(make)) {}
+  requires(std::is_invocable_r_v<R, F> && !std::is_convertible_v<F, R>) Placeholder(F make)
+      : make_(std::move(make)) {}
 
   R operator()() const { return make_(); }
 
@@ -56,8 +56,7 @@ class Placeholder<void> {
  public:
   Placeholder() = default;
   template <class F>
-    requires std::is_invocable_v<F>
-  Placeholder(F run) : run_(std::move(run)) {}
+  requires std::is_invocable_v<F> Placeholder(F run) : run_(std::move(run)) {}
 
   void operator()() const {
     if (run_) run_();
@@ -111,8 +110,7 @@ using UnimplementedResult = typename UnimplementedFunction<Signature>::Result;
 
 // A function that reports each call, then returns the placeholder.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> unimplemented(
+requires std::is_function_v<Signature> std::function<Signature> unimplemented(
     LazyMessage description, Placeholder<detail::UnimplementedResult<Signature>> placeholder,
     FunctionLocation at = FunctionLocation::current()) {
   return detail::UnimplementedFunction<Signature>::make(
@@ -122,9 +120,8 @@ std::function<Signature> unimplemented(
 
 // A function that reports each call, then throws UnimplementedFailure.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> unimplemented(LazyMessage description = {},
-                                       FunctionLocation at = FunctionLocation::current()) {
+requires std::is_function_v<Signature> std::function<Signature> unimplemented(
+    LazyMessage description = {}, FunctionLocation at = FunctionLocation::current()) {
   return detail::UnimplementedFunction<Signature>::make(
       std::move(description), std::move(at),
       [](const std::string& text) -> detail::UnimplementedResult<Signature> {
@@ -134,20 +131,20 @@ std::function<Signature> unimplemented(LazyMessage description = {},
 
 // A function that reports each call, then throws the error `throwing` makes.
 template <class Signature, class E>
-  requires std::is_function_v<Signature>
-std::function<Signature> unimplemented(LazyMessage description, Throwing<E> throwing,
-                                       FunctionLocation at = FunctionLocation::current()) {
+requires std::is_function_v<Signature> std::function<Signature> unimplemented(
+    LazyMessage description, Throwing<E> throwing,
+    FunctionLocation at = FunctionLocation::current()) {
   return detail::UnimplementedFunction<Signature>::make(
       std::move(description), std::move(at),
-      [throwing = std::move(throwing)](const std::string&)
-          -> detail::UnimplementedResult<Signature> { throw throwing.make(); });
+      [throwing = std::move(throwing)](
+          const std::string&) -> detail::UnimplementedResult<Signature> { throw throwing.make(); });
 }
 
 // Reports at once (without an arguments section) and returns the placeholder.
 template <class T>
-  requires(!std::is_function_v<T>)
-T unimplemented(LazyMessage description, Placeholder<T> placeholder,
-                FunctionLocation at = FunctionLocation::current()) {
+requires(!std::is_function_v<T>) T
+    unimplemented(LazyMessage description, Placeholder<T> placeholder,
+                  FunctionLocation at = FunctionLocation::current()) {
   reportUnimplemented(description.evaluate().value_or(""), std::nullopt, at);
   return placeholder();
 }

@@ -10,6 +10,9 @@
 //   };
 #pragma once
 
+#include <boost/url/url.hpp>
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid.hpp>
 #include <chrono>
 #include <concepts>
 #include <exception>
@@ -19,10 +22,6 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
-
-#include <boost/url/url.hpp>
-#include <boost/uuid/random_generator.hpp>
-#include <boost/uuid/uuid.hpp>
 
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
@@ -107,24 +106,31 @@ concept HasRawValue = requires(const typename RawRepresentable<T>::RawValue& raw
   { RawRepresentable<T>::fromRawValue(raw) } -> std::convertible_to<std::optional<T>>;
 };
 template <class T>
-concept HasCases = requires { CaseIterable<T>::allCases(); };
+concept HasCases = requires {
+  CaseIterable<T>::allCases();
+};
 
 template <class T>
-concept RangeReplaceable =
-    std::ranges::range<T> && std::default_initializable<T> && requires(T& t) { t.clear(); };
+concept RangeReplaceable = std::ranges::range<T> && std::default_initializable<T> &&
+    requires(T& t) {
+  t.clear();
+};
 template <class T>
 concept AdditiveArithmetic = std::is_arithmetic_v<T> || requires {
   { T::zero() } -> std::convertible_to<T>;
 };
 template <class T>
-concept ArrayLiteral = requires { typename T::value_type; } &&
-    std::is_constructible_v<T, std::initializer_list<typename T::value_type>>;
+concept ArrayLiteral = requires {
+  typename T::value_type;
+}
+&&std::is_constructible_v<T, std::initializer_list<typename T::value_type>>;
 template <class T>
 concept DictionaryLiteral = requires {
   typename T::key_type;
   typename T::mapped_type;
-} && std::is_constructible_v<T, std::initializer_list<std::pair<const typename T::key_type,
-                                                                typename T::mapped_type>>>;
+}
+&&std::is_constructible_v<
+    T, std::initializer_list<std::pair<const typename T::key_type, typename T::mapped_type>>>;
 
 }  // namespace detail
 

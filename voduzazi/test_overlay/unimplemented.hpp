@@ -28,9 +28,8 @@ std::string missingPlaceholderText(const std::string& description);
 // A function that reports each call (at column 0), then returns generatePlaceholder of its
 // result type; when that fails, stops the program with missingPlaceholderText.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> unimplemented(LazyMessage description = {},
-                                       FunctionLocation at = FunctionLocation::current()) {
+requires std::is_function_v<Signature> std::function<Signature> unimplemented(
+    LazyMessage description = {}, FunctionLocation at = FunctionLocation::current()) {
   using Result = voduzazi::detail::UnimplementedResult<Signature>;
   at.location.column = 0;
   const SourceLocation where = at.location;
@@ -47,9 +46,9 @@ std::function<Signature> unimplemented(LazyMessage description = {},
 // A value that cannot be made: stops the program at once ("Fatal error", no message, at the
 // caller's file path and line) without reporting.
 template <class T>
-  requires(!std::is_function_v<T>)
-[[noreturn]] T unimplemented(LazyMessage /*description*/ = {},
-                             FunctionLocation at = FunctionLocation::current()) {
+requires(!std::is_function_v<T>) [[noreturn]] T
+    unimplemented(LazyMessage /*description*/ = {},
+                  FunctionLocation at = FunctionLocation::current()) {
   fatalError({}, at.location.filePath, at.location.line);
 }
 

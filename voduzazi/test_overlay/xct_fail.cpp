@@ -13,10 +13,9 @@ std::optional<XCTFailContext> XCTFailContext::current() { return local().get(); 
 
 void XCTFail(const std::string& message, const SourceLocation& location) {
   const auto context = XCTFailContext::current();
-  reportIssue(LazyMessage(message),
-              SourceLocation{"XCTestDynamicOverlay/Deprecations.cpp",
-                             context ? context->file : location.filePath,
-                             context ? context->line : location.line, 14});
+  reportIssue(LazyMessage(message), SourceLocation{"XCTestDynamicOverlay/Deprecations.cpp",
+                                                   context ? context->file : location.filePath,
+                                                   context ? context->line : location.line, 14});
 }
 
 }  // namespace voduzazi::test_overlay

@@ -16,16 +16,14 @@ namespace voduzazi::test_overlay {
 
 // As test_overlay::unimplemented: reports, then returns a generated placeholder.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> XCTUnimplemented(LazyMessage description = {},
-                                          FunctionLocation at = FunctionLocation::current()) {
+requires std::is_function_v<Signature> std::function<Signature> XCTUnimplemented(
+    LazyMessage description = {}, FunctionLocation at = FunctionLocation::current()) {
   return test_overlay::unimplemented<Signature>(std::move(description), std::move(at));
 }
 
 // As voduzazi::unimplemented with a placeholder: reports, then returns the placeholder.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> XCTUnimplemented(
+requires std::is_function_v<Signature> std::function<Signature> XCTUnimplemented(
     LazyMessage description,
     Placeholder<voduzazi::detail::UnimplementedResult<Signature>> placeholder,
     FunctionLocation at = FunctionLocation::current()) {
@@ -35,8 +33,7 @@ std::function<Signature> XCTUnimplemented(
 
 // As voduzazi::unimplemented without a placeholder: reports, then throws UnimplementedFailure.
 template <class Signature>
-  requires std::is_function_v<Signature>
-std::function<Signature> XCTUnimplementedThrowing(
+requires std::is_function_v<Signature> std::function<Signature> XCTUnimplementedThrowing(
     LazyMessage description = {}, FunctionLocation at = FunctionLocation::current()) {
   return voduzazi::unimplemented<Signature>(std::move(description), std::move(at));
 }

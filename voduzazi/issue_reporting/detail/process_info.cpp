@@ -65,9 +65,7 @@ long tracerPidFromStatus(std::string_view status) {
   return 0;
 }
 
-bool isDebuggerAttached() {
-  return tracerPidFromStatus(readWholeFile("/proc/self/status")) != 0;
-}
+bool isDebuggerAttached() { return tracerPidFromStatus(readWholeFile("/proc/self/status")) != 0; }
 
 std::vector<std::string> callStackSymbols() {
   void* frames[128];

@@ -17,8 +17,6 @@ void writeWhole(std::FILE* stream, std::string_view text) {
 void writeStandardError(std::string_view text) { writeWhole(stderr, text); }
 void writeStandardOutput(std::string_view text) { writeWhole(stdout, text); }
 
-void printError(std::string_view text) {
-  writeStandardError(std::string(text) + "\n");
-}
+void printError(std::string_view text) { writeStandardError(std::string(text) + "\n"); }
 
 }  // namespace voduzazi::detail

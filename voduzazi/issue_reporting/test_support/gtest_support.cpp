@@ -52,12 +52,10 @@ bridge::TestSupportHooks googleTestHooks() {
   bridge::TestSupportHooks hooks;
   hooks.currentTest = currentTest;
   hooks.recordIssue = [](const std::optional<std::string>& message, const std::string&,
-                         const std::string& filePath, int line, int) {
-    addFailure(filePath, line, message.value_or("Issue recorded"));
-  };
-  hooks.recordError = [](const std::exception_ptr& error,
-                         const std::optional<std::string>& message, const std::string&,
-                         const std::string& filePath, int line, int) {
+                         const std::string& filePath, int line,
+                         int) { addFailure(filePath, line, message.value_or("Issue recorded")); };
+  hooks.recordError = [](const std::exception_ptr& error, const std::optional<std::string>& message,
+                         const std::string&, const std::string& filePath, int line, int) {
     addFailure(filePath, line,
                caughtErrorText(error, message ? LazyMessage(*message) : LazyMessage()));
   };
@@ -69,10 +67,9 @@ bridge::TestSupportHooks googleTestHooks() {
   hooks.XCTFail = [](const std::string& message, const std::string& file, std::uint32_t line) {
     addFailure(file, static_cast<int>(line), message);
   };
-  hooks.XCTExpectFailure = [](const std::optional<std::string>& reason,
-                              std::optional<bool> enabled, std::optional<bool> strict,
-                              const std::string& file, std::uint32_t line,
-                              const std::function<void()>& block) {
+  hooks.XCTExpectFailure = [](const std::optional<std::string>& reason, std::optional<bool> enabled,
+                              std::optional<bool> strict, const std::string& file,
+                              std::uint32_t line, const std::function<void()>& block) {
     if (!enabled.value_or(true)) return block();
     expectFailures(reason, !strict.value_or(true), file, static_cast<int>(line), block);
   };
