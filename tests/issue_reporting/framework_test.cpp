@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "tests/issue_reporting/issue_recorder.hpp"
 #include "tests/issue_reporting/recording_reporter.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -49,18 +50,6 @@ std::vector<Failure> failuresOf(Body&& body) {
   }
   return failures;
 }
-
-// Replaces the installed hooks for one test.
-class InstalledHooks {
- public:
-  explicit InstalledHooks(bridge::TestSupportHooks hooks)
-      : previous_(bridge::installTestSupport(
-            std::make_shared<const bridge::TestSupportHooks>(std::move(hooks)))) {}
-  ~InstalledHooks() { bridge::installTestSupport(previous_); }
-
- private:
-  std::shared_ptr<const bridge::TestSupportHooks> previous_;
-};
 
 TEST(TestFramework, RunningTestIsTheSwiftTestingContextNamedSuiteDotName) {
   EXPECT_TRUE(isTesting());
@@ -155,7 +144,7 @@ TEST(TestFramework, FrameworkReceivesTheMessageAndTheErrorItself) {
   };
   const auto error = std::make_exception_ptr(CancellationError());
   {
-    InstalledHooks installed(std::move(hooks));
+    testing::InstalledHooks installed(std::move(hooks));
     reportIssue({}, kAt);
     withIssueContext({"Clocks/TestClock", "/src/clocks/test_clock.cpp", 3, 4},
                      [] { reportIssue("moved", kAt); });
@@ -184,7 +173,7 @@ TEST(TestFramework, WithoutANamedTestIssuesBecomePlainFailures) {
     block();
   };
   {
-    InstalledHooks installed(std::move(hooks));
+    testing::InstalledHooks installed(std::move(hooks));
     EXPECT_EQ(TestContext::current(), TestContext::xcTest());
     reportIssue({}, kAt);
     reportIssue(std::make_exception_ptr(CancellationError()), "polling", kAt);

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "tests/issue_reporting/captured_output.hpp"
+#include "tests/issue_reporting/issue_recorder.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/issue_reporting/app_host_warning.hpp"
 #include "voduzazi/issue_reporting/test_context.hpp"
@@ -17,6 +18,7 @@ namespace voduzazi {
 namespace {
 
 using testing::CapturedOutput;
+using testing::InstalledHooks;
 
 const std::string kHint =
     "\n\nTo fix this, add \"IssueReportingTestSupport\" as a dependency to your test target.\n";
@@ -64,18 +66,6 @@ TEST(TestBridge, WithoutSupportExpectedFailuresReturnOrRethrowTheBlocksOutcome) 
   EXPECT_EQ(output.text(), "/src/a/b.cpp:5: " + text + kHint + "/src/a/b.cpp:6: " + text + kHint);
   EXPECT_FALSE(bridge::currentTest().has_value());
 }
-
-// Installs hooks for one test and takes them away again.
-class InstalledHooks {
- public:
-  explicit InstalledHooks(bridge::TestSupportHooks hooks)
-      : previous_(bridge::installTestSupport(
-            std::make_shared<const bridge::TestSupportHooks>(std::move(hooks)))) {}
-  ~InstalledHooks() { bridge::installTestSupport(previous_); }
-
- private:
-  std::shared_ptr<const bridge::TestSupportHooks> previous_;
-};
 
 TEST(TestBridge, InstalledHooksReceiveTheCallsArguments) {
   std::vector<std::string> calls;
