@@ -21,21 +21,17 @@ void expectInKnownIssueScope(const ExpectedIssueOptions& options, const std::fun
 void expectInExpectedFailureScope(const ExpectedIssueOptions& options,
                                   const std::function<void()>& body,
                                   const SourceLocation& location) {
-  const auto reason = withAppHostWarningIfNeeded(options.message);
-  bridge::XCTExpectFailure<void>(reason, std::nullopt, !options.isIntermittent, location.filePath,
-                                 location.line, [&] {
-                                   try {
-                                     body();
-                                   } catch (...) {
-                                     reportIssue(std::current_exception(), {}, location);
-                                   }
-                                 });
-}
-
-std::string notRecordedText(const std::optional<std::string>& message) {
-  std::string text = "Known issue was not recorded";
-  if (message) text += ": " + *message;
-  return text;
+  // The framework counts failures; a thrown error becomes one.
+  const auto failingBlock = [&] {
+    try {
+      body();
+    } catch (...) {
+      reportIssue(std::current_exception(), {}, location);
+    }
+  };
+  bridge::XCTExpectFailure<void>(withAppHostWarningIfNeeded(options.message), std::nullopt,
+                                 !options.isIntermittent, location.filePath, location.line,
+                                 failingBlock);
 }
 
 // Outside tests: counts the body's issues with a fresh observer.
@@ -61,11 +57,17 @@ void expectWithoutTestFramework(const ExpectedIssueOptions& options,
   }
   const auto count = observer->withLock([](std::int64_t& value) { return value; });
   if (count != 0 || options.isIntermittent) return;
-  const LazyMessage complaint(notRecordedText(options.message));
+  const LazyMessage complaint(knownIssueNotRecordedText(options.message));
   for (const auto& reporter : IssueReporters::current()) reporter->reportIssue(complaint, at);
 }
 
 }  // namespace
+
+std::string knownIssueNotRecordedText(const std::optional<std::string>& message) {
+  std::string text = "Known issue was not recorded";
+  if (message) text += ": " + *message;
+  return text;
+}
 
 void withExpectedIssue(ExpectedIssueOptions options, const std::function<void()>& body,
                        SourceLocation location) {

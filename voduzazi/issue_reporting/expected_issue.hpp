@@ -25,4 +25,7 @@ void withExpectedIssue(ExpectedIssueOptions options, const std::function<void()>
 void withExpectedIssue(const std::function<void()>& body,
                        SourceLocation location = SourceLocation::current());
 
+// "Known issue was not recorded", then ": " and the message when there is one.
+std::string knownIssueNotRecordedText(const std::optional<std::string>& message);
+
 }  // namespace voduzazi

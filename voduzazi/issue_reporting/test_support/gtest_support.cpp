@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "voduzazi/issue_reporting/expected_issue.hpp"
 #include "voduzazi/issue_reporting/issue_reporter.hpp"
 #include "voduzazi/issue_reporting/test_bridge.hpp"
 
@@ -43,9 +44,7 @@ void expectFailures(const std::optional<std::string>& message, bool isIntermitte
     }
   }
   if (failureCount(results) != 0 || isIntermittent) return;
-  std::string text = "Known issue was not recorded";
-  if (message) text += ": " + *message;
-  addFailure(filePath, line, text);
+  addFailure(filePath, line, knownIssueNotRecordedText(message));
 }
 
 bridge::TestSupportHooks googleTestHooks() {
