@@ -8,6 +8,7 @@
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/lock_isolated.hpp"
+#include "tests/issue_reporting/issue_recorder.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
 namespace voduzazi {
@@ -89,6 +90,35 @@ TEST(TestClock, RunAdvancesThroughChainedSleeps) {
   clock->run(5s);
   chain.value();
   EXPECT_EQ(clock->now(), Instant{3s});
+}
+
+}  // namespace
+}  // namespace voduzazi
+
+namespace voduzazi {
+namespace {
+
+TEST(TestClock, RunThatTimesOutReportsAndCancelsTheSleepers) {
+  testing::IssueRecorder recorder;
+  auto clock = std::make_shared<TestClock>();
+  Task<void> forever([clock] {
+    for (;;) clock->sleep(clock->now().advanced(1s));
+  });
+  const SourceLocation caller = SourceLocation::current();
+  clock->run(100ms, caller);
+  // A sleep registered after the timeout fired is not failed by it; cancel to end the task.
+  forever.cancel();
+  EXPECT_THROW(forever.value(), CancellationError);
+  ASSERT_EQ(recorder.messages().size(), 1u);
+  EXPECT_EQ(recorder.messages()[0],
+            "Expected all sleeps to finish, but some are still suspending after 0.1 seconds.\n"
+            "\n"
+            "There are sleeps suspending. This could mean you are not advancing the test clock far "
+            "enough for your feature to execute its logic, or there could be a bug in your "
+            "feature's logic.\n"
+            "\n"
+            "You can also increase the timeout of 'run' to be greater than 0.1 seconds.");
+  EXPECT_EQ(recorder.issues()[0].location, caller);
 }
 
 }  // namespace
