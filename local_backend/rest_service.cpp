@@ -16,6 +16,9 @@ namespace local_backend {
 
 namespace {
 
+constexpr const char* kNoConflictTarget =
+    "there is no unique or exclusion constraint matching the ON CONFLICT target";
+
 using boost::json::array;
 using boost::json::object;
 using boost::json::value;
@@ -72,12 +75,11 @@ std::optional<RestError> translate(const SqliteError& error) {
     case SQLITE_CONSTRAINT_NOTNULL:
       return RestError(http::status::bad_request, "23502",
                        "null value violates not-null constraint", reason);
-    default: break;
+    default:
+      break;
   }
   if (reason.find("ON CONFLICT clause does not match") != std::string::npos) {
-    return RestError(http::status::bad_request, "42P10",
-                     "there is no unique or exclusion constraint matching the ON CONFLICT "
-                     "specification");
+    return RestError(http::status::bad_request, "42P10", kNoConflictTarget);
   }
   return std::nullopt;
 }
@@ -267,10 +269,14 @@ Response RestService::handle(const Request& request, const RequestTarget& target
                     parseAccept(request)};
     switch (request.method()) {
       case http::verb::get:
-      case http::verb::head: return read(call);
-      case http::verb::post: return insert(call);
-      case http::verb::patch: return update(call);
-      case http::verb::delete_: return remove(call);
+      case http::verb::head:
+        return read(call);
+      case http::verb::post:
+        return insert(call);
+      case http::verb::patch:
+        return update(call);
+      case http::verb::delete_:
+        return remove(call);
       default:
         throw RestError(http::status::method_not_allowed, "PGRST117",
                         "Unsupported HTTP method: " + std::string(request.method_string()));
@@ -344,9 +350,7 @@ Response RestService::insert(const Call& call) {
     upsert = Upsert{call.query.onConflict.value_or(table.primaryKey),
                     call.preferences.resolution == Resolution::mergeDuplicates};
     if (upsert->target.empty()) {
-      throw RestError(http::status::bad_request, "42P10",
-                      "there is no unique or exclusion constraint matching the ON CONFLICT "
-                      "specification");
+      throw RestError(http::status::bad_request, "42P10", kNoConflictTarget);
     }
     for (const auto& name : upsert->target) requireColumn(table, name);
     if (upsert->merge) AccessRules::checkChange(table, call.caller);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "test_support.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/stream_adapters.hpp"
 #include "voduzazi/concurrency/task.hpp"
 

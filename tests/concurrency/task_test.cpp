@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "test_support.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task_group.hpp"

@@ -10,23 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/lock_isolated.hpp"
 #include "voduzazi/helpers/fetch_handler.hpp"
 #include "voduzazi/helpers/logger.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
 
 namespace voduzazi::testing {
-
-// Polls `condition` until it holds or `limit` passes; never a bare sleep.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 class RecordingLogger : public VoduzaziLogger {
  public:

@@ -1,4 +1,4 @@
-// Waiting helpers for the concurrency tests: poll a condition with a deadline, never a bare sleep.
+// eventually(): waits in tests for a condition with a deadline, never with a bare sleep.
 #pragma once
 
 #include <chrono>
