@@ -7,8 +7,10 @@
 #include <stdexcept>
 
 #include "loopback_server.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/retry_request_interceptor.hpp"
 #include "voduzazi/helpers/url_error.hpp"
@@ -104,6 +106,13 @@ TEST_F(URLSessionTest, SendsBodiesWithEveryMethodThatCarriesOne) {
     }
     EXPECT_EQ(tags, 2) << method;
   }
+}
+
+TEST_F(URLSessionTest, ABodilessPostCarriesNoContentType) {
+  session.data(request("/echo", "POST"));
+  const auto received = server.requests().back();
+  EXPECT_EQ(received.method, "POST");
+  for (const auto& [name, value] : received.headers) EXPECT_NE(name, "Content-Type") << value;
 }
 
 TEST_F(URLSessionTest, UploadsABodyFromMemory) {
@@ -205,6 +214,59 @@ TEST_F(URLSessionTest, CancellingTheTaskAbortsATransferMidway) {
   streaming.cancel();
   EXPECT_THROW(streaming.value(), CancellationError);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(URLSessionTest, ATaskCancelledBeforeItsTransferSendsNothing) {
+  session.data(request("/items"));  // leaves a warm connection that would send at once
+  Task<void> cancelled([&] {
+    ASSERT_TRUE(testing::eventually([] { return this_task::isCancelled(); }));
+    session.data(request("/echo", "POST"));
+  });
+  cancelled.cancel();
+  EXPECT_THROW(cancelled.value(), CancellationError);
+  session.data(request("/items"));
+  for (const auto& received : server.requests()) EXPECT_NE(received.target, "/echo");
+}
+
+TEST_F(URLSessionTest, ConcurrentTasksGetTheirOwnResponses) {
+  std::vector<Task<int>> tasks;
+  for (int t = 0; t < 6; ++t) {
+    tasks.emplace_back([this, t] {
+      int matched = 0;
+      for (int i = 0; i < 20; ++i) {
+        URLRequest r = request("/echo", "POST");
+        r.httpBody = std::to_string(t) + ":" + std::to_string(i);
+        matched += session.data(r).data == *r.httpBody;
+      }
+      return matched;
+    });
+  }
+  for (const auto& task : tasks) EXPECT_EQ(task.value(), 20);
+  EXPECT_LE(server.connectionsAccepted(), 6u);
+}
+
+TEST_F(URLSessionTest, SequentialTasksReuseOneConnection) {
+  for (int i = 0; i < 4; ++i) {
+    Task<int>([this] { return http(session.data(request("/items")))->statusCode(); }).value();
+  }
+  EXPECT_EQ(server.connectionsAccepted(), 1u);
+}
+
+TEST_F(URLSessionTest, RefusesFieldsThatWouldBreakTheRequestFraming) {
+  URLRequest injected = request("/echo", "POST");
+  injected.headerFields = {{"X-Note", "a\r\nX-Injected: yes"}};
+  URLRequest badName = request("/echo", "POST");
+  badName.headerFields = {{"X Note", "a"}};
+  URLRequest badMethod = request("/echo", "GET /other HTTP/1.1\r\nX:");
+  for (const URLRequest& r : {injected, badName, badMethod}) {
+    try {
+      session.data(r);
+      ADD_FAILURE();
+    } catch (const URLError& error) {
+      EXPECT_EQ(error.code(), URLError::Code::badURL);
+    }
+  }
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(URLSessionTest, RefusesSchemesOtherThanHTTP) {

@@ -1,6 +1,6 @@
 // URLSession: the HTTP transport over libcurl that every HTTPClient ends in by default. Keep-alive
-// connections, DNS answers and TLS sessions are shared by every request of a session, across
-// threads; TLS peers are always verified.
+// connections, DNS answers and TLS sessions are reused by every request of a session, from any
+// thread; TLS peers are always verified.
 //
 //   HTTPClient client(defaultFetch(), {});                      // URLSession::shared()
 //   auto [data, response] = URLSession::shared().data(request); // blocks; URLError on failure
@@ -18,10 +18,12 @@ namespace voduzazi {
 
 namespace detail {
 class CurlShare;
+class CurlLanes;
 }
 
 // Shared objects: safe; any number of threads may transfer at once, each transfer on its caller's
-// thread. Lifetime: must outlive its transfers (shared() lives for the whole process).
+// thread with connections of its own (an idle connection goes to the next transfer, whatever its
+// thread). Lifetime: must outlive its transfers (shared() lives for the whole process).
 class URLSession {
  public:
   using ChunkHandler = std::function<void(std::string_view chunk)>;
@@ -36,8 +38,10 @@ class URLSession {
   static URLSession& shared();
 
   // Sends the request and returns the whole body with the HTTPURLResponse, whatever its status.
-  // The request's timeout bounds the whole transfer. Throws URLError for transport failures and
-  // CancellationError when the calling task is cancelled (the transfer is aborted at once).
+  // The request's timeout bounds the whole transfer. Throws URLError for transport failures (and
+  // badURL for a method or header field holding characters that would break the request's
+  // framing) and CancellationError when the calling task is cancelled (the transfer is aborted
+  // at once, and nothing is sent when it was cancelled before).
   FetchResult data(const URLRequest& request);
 
   // As data(), with `body` sent in place of the request's body.
@@ -56,6 +60,7 @@ class URLSession {
 
  private:
   std::unique_ptr<detail::CurlShare> share_;
+  std::unique_ptr<detail::CurlLanes> lanes_;  // destroyed first: their handles use share_
 };
 
 // URLSession::shared().fetchHandler().

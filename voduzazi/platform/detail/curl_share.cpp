@@ -19,7 +19,8 @@ CurlShare::CurlShare() {
   curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlShare::lock);
   curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlShare::unlock);
   curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-  curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+  // Not CURL_LOCK_DATA_CONNECT: libcurl does not support sharing connections between threads
+  // that transfer at the same time. Connections stay with the session's lanes instead.
   curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
   curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }

@@ -1,5 +1,5 @@
-// The libcurl share of a session (connections, DNS cache, TLS sessions) and the once-per-process
-// library initialisation.
+// The libcurl share of a session (DNS cache, TLS sessions) and the once-per-process library
+// initialisation.
 #pragma once
 
 #include <curl/curl.h>

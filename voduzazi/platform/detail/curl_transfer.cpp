@@ -19,75 +19,28 @@
 namespace voduzazi::detail {
 namespace {
 
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct EasyRelease {
-  void operator()(CURL* easy) const;
-};
 struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 
-// Each thread keeps one easy handle for its transfers (reset before each use): a fresh handle per
-// request costs more than the rest of a loopback round trip. Nested transfers get their own.
-class ThreadEasy {
- public:
-  CURL* acquire() {
-    if (busy_) return curl_easy_init();
-    if (!easy_) easy_.reset(curl_easy_init());
-    if (!easy_) return nullptr;
-    curl_easy_reset(easy_.get());
-    busy_ = true;
-    return easy_.get();
-  }
-  void release(CURL* easy) {
-    if (easy == easy_.get()) {
-      // Detached, so that a session may be destroyed while this thread keeps its handle.
-      curl_easy_setopt(easy, CURLOPT_SHARE, nullptr);
-      busy_ = false;
-    } else {
-      curl_easy_cleanup(easy);
+// A method is a token, and a header field may not break out of its line: either would let a
+// caller's text inject requests or fields of its own.
+bool isToken(std::string_view text) {
+  static constexpr std::string_view delimiters = "\"(),/:;<=>?@[\\]{}";
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c > ' ' && c < 0x7F && delimiters.find(c) == std::string_view::npos;
+  });
+}
+
+void validate(const URLRequest& request) {
+  if (!isToken(request.httpMethod)) throw URLError(URLError::Code::badURL, "invalid method");
+  for (const auto& [name, value] : request.headerFields) {
+    if (!isToken(name)) throw URLError(URLError::Code::badURL, "invalid header field name");
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+      throw URLError(URLError::Code::badURL, "invalid value of header field \"" + name + "\"");
     }
   }
-
- private:
-  std::unique_ptr<CURL, EasyDeleter> easy_;
-  bool busy_ = false;
-};
-
-thread_local ThreadEasy threadEasy;
-
-// Each thread drives its transfers through one multi handle, so that a cancellation can wake
-// the wait at once; a transfer started from inside a stream handler gets a multi of its own.
-class ThreadMulti {
- public:
-  CURLM* acquire() {
-    if (busy_) {
-      spare_.reset(curl_multi_init());
-      return spare_.get();
-    }
-    if (!multi_) multi_.reset(curl_multi_init());
-    busy_ = true;
-    return multi_.get();
-  }
-  void release(CURLM* multi) {
-    if (multi == multi_.get()) {
-      busy_ = false;
-    } else {
-      spare_.reset();
-    }
-  }
-
- private:
-  MultiHandle multi_;
-  MultiHandle spare_;
-  bool busy_ = false;
-};
+}
 
 long milliseconds(double seconds) {
   if (!(seconds > 0)) return 0;  // no limit
@@ -97,10 +50,9 @@ long milliseconds(double seconds) {
 
 class Transfer {
  public:
-  Transfer(CURLSH* share, const URLRequest& request, const Data* body, const StreamHandlers* stream)
-      : easy_(threadEasy.acquire()), stream_(stream), request_(request) {
-    if (!easy_) throw std::bad_alloc();
-    url_ = std::string(request.url.buffer());
+  Transfer(CURLSH* share, CurlLanes& lanes, const URLRequest& request, const Data* body,
+           const StreamHandlers* stream)
+      : lane_(lanes.borrow()), stream_(stream), request_(request), url_(request.url.buffer()) {
     configure(share, body ? body : (request.httpBody ? &*request.httpBody : nullptr));
   }
 
@@ -122,7 +74,7 @@ class Transfer {
 
  private:
   void configure(CURLSH* share, const Data* body) {
-    CURL* e = easy_.get();
+    CURL* e = lane_.easy();
     curl_easy_setopt(e, CURLOPT_SHARE, share);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
@@ -149,12 +101,12 @@ class Transfer {
     } else {
       curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, timeout);
     }
-    configureMethod(body);
-    configureHeaders(body != nullptr);
+    configureHeaders(configureMethod(body));
   }
 
-  void configureMethod(const Data* body) {
-    CURL* e = easy_.get();
+  // Returns whether a body (perhaps empty) goes out.
+  bool configureMethod(const Data* body) {
+    CURL* e = lane_.easy();
     const std::string& method = request_.httpMethod;
     if (method == "HEAD") {
       curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
@@ -165,15 +117,15 @@ class Transfer {
       curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     const bool sendsBody = body || method == "POST" || method == "PUT" || method == "PATCH";
-    if (sendsBody && method != "HEAD") {
-      static const char empty[] = "";
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                       static_cast<curl_off_t>(body ? body->size() : 0));
-      curl_easy_setopt(e, CURLOPT_POSTFIELDS, body ? body->data() : empty);
-    }
+    if (!sendsBody || method == "HEAD") return false;
+    static const char empty[] = "";
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(body ? body->size() : 0));
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, body ? body->data() : empty);
+    return true;
   }
 
-  void configureHeaders(bool hasBody) {
+  void configureHeaders(bool sendsBody) {
     bool hasExpect = false;
     bool hasContentType = false;
     for (const auto& [name, value] : request_.headerFields) {
@@ -183,8 +135,9 @@ class Transfer {
       append(value.empty() ? name + ";" : name + ": " + value);
     }
     if (!hasExpect) append("Expect:");                        // no 100-continue round trip
-    if (hasBody && !hasContentType) append("Content-Type:");  // no form content type
-    curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get());
+    // libcurl would label any body, even an empty one, as a form.
+    if (sendsBody && !hasContentType) append("Content-Type:");
+    curl_easy_setopt(lane_.easy(), CURLOPT_HTTPHEADER, headers_.get());
   }
 
   void append(const std::string& line) {
@@ -195,26 +148,21 @@ class Transfer {
   }
 
   CURLcode drive() {
-    thread_local ThreadMulti threadMulti;
-    CURLM* multi = threadMulti.acquire();
-    if (!multi) throw std::bad_alloc();
-    struct Release {
-      ThreadMulti& owner;
+    CURLM* multi = lane_.multi();
+    if (curl_multi_add_handle(multi, lane_.easy()) != CURLM_OK) throw std::bad_alloc();
+    struct Removal {
       CURLM* multi;
       CURL* easy;
-      ~Release() {
-        curl_multi_remove_handle(multi, easy);
-        owner.release(multi);
-      }
-    };
-    if (curl_multi_add_handle(multi, easy_.get()) != CURLM_OK) throw std::bad_alloc();
-    Release release{threadMulti, multi, easy_.get()};
+      ~Removal() { curl_multi_remove_handle(multi, easy); }
+    } removal{multi, lane_.easy()};
 
     std::atomic<bool> stopped = false;
     std::stop_callback wake(this_task::stopToken(), [&] {
       stopped = true;
       curl_multi_wakeup(multi);
     });
+    // A task cancelled before its transfer starts sends nothing.
+    if (stopped) throw CancellationError();
     for (;;) {
       int running = 0;
       if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_FAILED_INIT;
@@ -225,7 +173,7 @@ class Transfer {
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-      if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == lane_.easy()) {
         return message->data.result;
       }
     }
@@ -233,7 +181,7 @@ class Transfer {
   }
 
   std::shared_ptr<const URLResponse> makeResponse() const {
-    CURL* e = easy_.get();
+    CURL* e = lane_.easy();
     long status = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t length = -1;
@@ -299,7 +247,7 @@ class Transfer {
     return text;
   }
 
-  std::unique_ptr<CURL, EasyRelease> easy_;
+  CurlLanes::Lease lane_;
   std::unique_ptr<curl_slist, ListDeleter> headers_;
   const StreamHandlers* stream_;
   const URLRequest& request_;
@@ -313,13 +261,12 @@ class Transfer {
   HeaderFieldList headers;  // of the latest response head
 };
 
-void EasyRelease::operator()(CURL* easy) const { threadEasy.release(easy); }
-
 }  // namespace
 
-FetchResult performTransfer(CURLSH* share, const URLRequest& request, const Data* body,
-                            const StreamHandlers* stream) {
-  return Transfer(share, request, body, stream).run();
+FetchResult performTransfer(CURLSH* share, CurlLanes& lanes, const URLRequest& request,
+                            const Data* body, const StreamHandlers* stream) {
+  validate(request);
+  return Transfer(share, lanes, request, body, stream).run();
 }
 
 }  // namespace voduzazi::detail
