@@ -48,6 +48,9 @@ TEST(AnyJSON, KeepsIntegersAndDoublesApart) {
   EXPECT_EQ(parse("2.0").kind(), AnyJSON::Kind::double_);
   EXPECT_EQ(AnyJSON::encoder()->encode(AnyJSON(2.0)), "2.0");
   EXPECT_EQ(AnyJSON::encoder()->encode(AnyJSON(2)), "2");
+  // An unsigned value past the signed range must not wrap around to a negative integer.
+  EXPECT_EQ(AnyJSON(std::uint64_t{1} << 63), AnyJSON(9223372036854775808.0));
+  EXPECT_EQ(AnyJSON(std::uint64_t{7}), AnyJSON(7));
 }
 
 TEST(AnyJSON, ComparesDoublesAsNumbersAndHashesConsistently) {

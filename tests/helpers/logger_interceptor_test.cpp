@@ -58,7 +58,9 @@ TEST_F(LoggerInterceptorTest, PrettyPrintsJSONBodiesWithSortedKeys) {
 
 TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
   HTTPRequest request(boost::urls::url("https://example.com/auth/v1/token"), HTTPMethod::post,
-                      {{"grant_type", "password"}, {"refresh_token", "r-secret"}});
+                      {{"grant_type", "password"},
+                       {"refresh_token", "r-secret"},
+                       {"apikey", "q-secret"}});
   request.body = R"({"email":"a@b.c","password":"p-secret","nested":{"code_verifier":"v-secret"}})";
   request.headers.set(HTTPField::Name::authorization, "Bearer h-secret");
   request.headers.set(HTTPField::Name("apikey"), "k-secret");
@@ -66,7 +68,8 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
       request, ScriptedFetch::status(200, R"({"access_token":"a-secret","id_token":"i-secret"})"));
   for (const auto& message : messages) {
     for (const char* secret :
-         {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret", "a-secret", "i-secret"}) {
+         {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret", "a-secret", "i-secret",
+          "q-secret"}) {
       EXPECT_EQ(message.description().find(secret), std::string::npos) << secret;
     }
   }

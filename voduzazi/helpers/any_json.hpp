@@ -44,7 +44,7 @@ class AnyJSON {
   template <class Integer>
   requires(std::is_integral_v<Integer> && !std::is_same_v<Integer, bool> &&
            !std::is_same_v<Integer, char>) AnyJSON(Integer value)
-      : storage_(static_cast<std::int64_t>(value)) {}
+      : storage_(fromInteger(value)) {}
   AnyJSON(double value) : storage_(value) {}
   AnyJSON(float value) : storage_(static_cast<double>(value)) {}
   AnyJSON(const char* value) : storage_(std::string(value)) {}
@@ -100,6 +100,16 @@ class AnyJSON {
 
   using Storage =
       std::variant<std::nullptr_t, bool, std::int64_t, double, std::string, JSONObject, JSONArray>;
+
+  // An unsigned value past the signed range is held as a double, as fromJSON holds such numbers.
+  template <class Integer>
+  static Storage fromInteger(Integer value) {
+    if constexpr (std::is_unsigned_v<Integer>) {
+      if (value > static_cast<std::uint64_t>(INT64_MAX)) return static_cast<double>(value);
+    }
+    return static_cast<std::int64_t>(value);
+  }
+
   Storage storage_;
 };
 

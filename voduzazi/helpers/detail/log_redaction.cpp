@@ -53,8 +53,8 @@ std::string redactPairs(std::string_view encoded) {
 }  // namespace
 
 bool isSecretName(std::string_view name) {
-  static constexpr std::array<std::string_view, 5> secrets{
-      "password", "access_token", "refresh_token", "id_token", "code_verifier"};
+  static constexpr std::array<std::string_view, 6> secrets{
+      "password", "access_token", "refresh_token", "id_token", "code_verifier", "apikey"};
   for (std::string_view secret : secrets) {
     if (name == secret) return true;
   }
