@@ -61,15 +61,17 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
                       {{"grant_type", "password"},
                        {"refresh_token", "r-secret"},
                        {"apikey", "q-secret"}});
-  request.body = R"({"email":"a@b.c","password":"p-secret","nested":{"code_verifier":"v-secret"}})";
+  request.body =
+      R"({"email":"a@b.c","password":"p-secret","token":"o-secret",)"
+      R"("nested":{"code_verifier":"v-secret"}})";
   request.headers.set(HTTPField::Name::authorization, "Bearer h-secret");
   request.headers.set(HTTPField::Name("apikey"), "k-secret");
   const auto messages = send(
       request, ScriptedFetch::status(200, R"({"access_token":"a-secret","id_token":"i-secret"})"));
   for (const auto& message : messages) {
     for (const char* secret :
-         {"r-secret", "p-secret", "v-secret", "h-secret", "k-secret", "a-secret", "i-secret",
-          "q-secret"}) {
+         {"r-secret", "p-secret", "o-secret", "v-secret", "h-secret", "k-secret", "a-secret",
+          "i-secret", "q-secret"}) {
       EXPECT_EQ(message.description().find(secret), std::string::npos) << secret;
     }
   }

@@ -16,7 +16,7 @@
 namespace voduzazi {
 
 // Secrets never reach the log: the values of "password", "access_token", "refresh_token",
-// "id_token", "code_verifier" and "apikey" in JSON bodies, form bodies and query items are
+// "id_token", "code_verifier", "apikey" and "token" in JSON bodies, form bodies and query items are
 // written as "<redacted>"; header fields are not logged at all.
 // Shared objects: safe (no state besides the logger).
 class LoggerInterceptor : public HTTPClientInterceptor {

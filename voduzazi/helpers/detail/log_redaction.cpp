@@ -53,8 +53,9 @@ std::string redactPairs(std::string_view encoded) {
 }  // namespace
 
 bool isSecretName(std::string_view name) {
-  static constexpr std::array<std::string_view, 6> secrets{
-      "password", "access_token", "refresh_token", "id_token", "code_verifier", "apikey"};
+  // "token" is a one-time password in auth bodies and a signature in storage URLs.
+  static constexpr std::array<std::string_view, 7> secrets{
+      "password", "access_token", "refresh_token", "id_token", "code_verifier", "apikey", "token"};
   for (std::string_view secret : secrets) {
     if (name == secret) return true;
   }
