@@ -96,6 +96,16 @@ TEST(HTTPFields, LookupsFollowEveryKindOfChange) {
   expectLookupsAgreeWithScan(fields);
 }
 
+TEST(HTTPFields, InsertsAViewOfItsOwnFields) {
+  HTTPFields fields = abaFields();
+  fields.replaceSubrange(fields.size(), fields.size(),
+                         std::span<const HTTPField>(fields.begin(), fields.end()));
+  EXPECT_EQ(rawNames(fields), (std::vector<std::string>{"a", "b", "a", "a", "b", "a"}));
+  fields.replaceSubrange(0, 1, std::span<const HTTPField>(fields.begin() + 4, fields.end()));
+  EXPECT_EQ(rawNames(fields), (std::vector<std::string>{"b", "a", "b", "a", "a", "b", "a"}));
+  expectLookupsAgreeWithScan(fields);
+}
+
 TEST(HTTPFields, RemoveIfKeepsSurvivorsInOrder) {
   HTTPFields fields{{Name("a"), "1"}, {Name("b"), "2"}, {Name("c"), "3"}, {Name("d"), "4"}};
   EXPECT_EQ(

@@ -60,7 +60,7 @@ class HTTPFields {
   void set(std::size_t position, HTTPField field);
   void append(HTTPField field);
   void insert(std::size_t position, HTTPField field);
-  // Replaces the fields in [first, last) with `fields`.
+  // Replaces the fields in [first, last) with `fields`, which may view this collection itself.
   void replaceSubrange(std::size_t first, std::size_t last, std::span<const HTTPField> fields);
   // Removes and returns the field at `position`.
   HTTPField erase(std::size_t position);

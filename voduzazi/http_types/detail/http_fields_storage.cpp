@@ -1,11 +1,21 @@
 #include "voduzazi/http_types/detail/http_fields_storage.hpp"
 
+#include <functional>
 #include <new>
 #include <stdexcept>
 
 #include "voduzazi/http_types/detail/contract.hpp"
 
 namespace voduzazi::http_types::detail {
+namespace {
+
+bool viewsInto(std::span<const HTTPField> view, const std::vector<HTTPField>& fields) {
+  const std::less<const HTTPField*> before;
+  return !view.empty() && !before(view.data(), fields.data()) &&
+         before(view.data(), fields.data() + fields.size());
+}
+
+}  // namespace
 
 void requireRegularField(const HTTPField& field) noexcept {
   const std::string& rawName = field.name().rawName();
@@ -74,6 +84,12 @@ void HTTPFieldsStorage::replaceField(std::size_t position, HTTPField field) {
 
 void HTTPFieldsStorage::replaceSubrange(std::size_t first, std::size_t last,
                                         std::span<const HTTPField> fields) {
+  if (viewsInto(fields, fields_)) {
+    // A view of our own fields would dangle as soon as fields_ grows or shifts.
+    const std::vector<HTTPField> copy(fields.begin(), fields.end());
+    replaceSubrange(first, last, copy);
+    return;
+  }
   precondition(first <= last && last <= fields_.size(), "HTTPFields range out of bounds");
   for (const HTTPField& field : fields) requireRegularField(field);
   requireFieldCount(fields_.size() - (last - first) + fields.size());

@@ -75,8 +75,8 @@ class HTTPFieldsStorage {
   // Stores `field` at `position`; a change of canonical name makes the index absent.
   void replaceField(std::size_t position, HTTPField field);
 
-  // Replaces [first, last) with `fields`. Inserting at the end appends (index kept);
-  // anywhere else the index becomes absent.
+  // Replaces [first, last) with `fields`, which may view this storage's own fields.
+  // Inserting at the end appends (index kept); anywhere else the index becomes absent.
   void replaceSubrange(std::size_t first, std::size_t last, std::span<const HTTPField> fields);
 
   // Removes the fields at the given ascending positions; the rest keep their order.
