@@ -126,10 +126,12 @@ TEST(HTTPRequestCoding, RoundTripsPseudoAndHeaderFields) {
 
 TEST(HTTPRequestCoding, DecodingNamesEachBrokenPseudoHeaderList) {
   EXPECT_EQ(pseudoFieldsFailure("[]"), "\":method\" pseudo header field is missing");
-  EXPECT_EQ(pseudoFieldsFailure(R"([{"name":":method","value":"GET"},
-                                    {"name":":path","value":"/a"},
-                                    {"name":":path","value":"/b"}])"),
-            "Multiple \":path\" pseudo header fields");
+  for (const std::string name : {":method", ":scheme", ":authority", ":path", ":protocol"}) {
+    const std::string repeated = R"({"name":")" + name + R"(","value":"x"})";
+    EXPECT_EQ(pseudoFieldsFailure(R"([{"name":":method","value":"GET"},)" + repeated + "," +
+                                  repeated + "]"),
+              "Multiple \"" + name + "\" pseudo header fields");
+  }
   EXPECT_EQ(pseudoFieldsFailure(R"([{"name":":method","value":"GET"},
                                     {"name":"content-type","value":"text/plain"}])"),
             "\"content-type: text/plain\" is not a pseudo header field");
