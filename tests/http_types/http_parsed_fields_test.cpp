@@ -48,10 +48,11 @@ TEST(HTTPParsedFields, BuildsARequest) {
   EXPECT_EQ(request.headerFields.size(), 1U);
 }
 
-TEST(HTTPParsedFields, KeepsLenientlyStoredValuesUnchanged) {
-  const HTTPField path =
-      HTTPField::withLenientValue(*HTTPField::Name::fromParsed(":path"), " /a\x01");
+TEST(HTTPParsedFields, KeepsStoredValuesButNotTheWireStrategy) {
+  HTTPField path = HTTPField::withLenientValue(*HTTPField::Name::fromParsed(":path"), " /a\x01");
+  path.setIndexingStrategy(HTTPField::DynamicTableIndexingStrategy::disallow);
   const HTTPRequest request = HTTPRequest::parsed(Fields{field(":method", "GET"), path});
+  path.setIndexingStrategy(HTTPField::DynamicTableIndexingStrategy::automatic);
   EXPECT_EQ(request.pseudoHeaderFields.path(), path);
 }
 

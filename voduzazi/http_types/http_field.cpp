@@ -22,8 +22,6 @@ bool hasUpperCase(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
-bool isNonEmptyToken(std::string_view text) { return !text.empty() && detail::isToken(text); }
-
 std::string invalidNameMessage(std::string_view prefix, std::string_view name) {
   return std::string(prefix) + " \"" + std::string(name) + "\" contains invalid characters";
 }
@@ -36,11 +34,11 @@ InvalidFieldNameError::InvalidFieldNameError(std::string name)
 // --- HTTPField::Name
 
 HTTPField::Name::Name(std::string_view name) : rawName_(name), canonicalName_(lowered(name)) {
-  if (!isNonEmptyToken(name)) throw InvalidFieldNameError(std::string(name));
+  if (!detail::isNonEmptyToken(name)) throw InvalidFieldNameError(std::string(name));
 }
 
 std::optional<HTTPField::Name> HTTPField::Name::fromString(std::string_view name) {
-  if (!isNonEmptyToken(name)) return std::nullopt;
+  if (!detail::isNonEmptyToken(name)) return std::nullopt;
   return Name(std::string(name), lowered(name));
 }
 
@@ -73,7 +71,7 @@ HTTPField::Name HTTPField::Name::fromJSON(const boost::json::value& json,
     }
     return Name(std::string(name), std::string(name));
   }
-  if (!isNonEmptyToken(name)) {
+  if (!detail::isNonEmptyToken(name)) {
     throw detail::dataCorrupted(codingPath, invalidNameMessage("HTTP field name", name));
   }
   return Name(std::string(name), lowered(name));

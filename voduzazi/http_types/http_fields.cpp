@@ -121,9 +121,10 @@ std::size_t HTTPFields::hashValue() const {
   const HTTPFieldsStorage& fields = storage();
   for (const auto& [name, entry] : fields.builtIndex()) {
     detail::Hasher chain;
-    fields.forEachInChain(name, [&](std::size_t position) {
+    for (std::uint16_t position = entry.first; position != detail::endOfChain;
+         position = fields.nextInChain(position)) {
       chain.combine(static_cast<std::uint64_t>(fields.fields()[position].hashValue()));
-    });
+    }
     sum += detail::Hasher::mix(chain.finalize());
   }
   detail::Hasher hasher;

@@ -26,8 +26,7 @@ const HTTPField::Name& slotName(std::size_t slot) {
 }
 
 bool holdsToken(const HTTPField& field) {
-  return field.withUnsafeBytesOfValue(
-      [](std::string_view octets) { return !octets.empty() && detail::isToken(octets); });
+  return field.withUnsafeBytesOfValue(detail::isNonEmptyToken);
 }
 
 }  // namespace

@@ -39,15 +39,10 @@ std::string statusText(int code) {
           static_cast<char>('0' + code % 10)};
 }
 
-int statusCode(const HTTPField& field) {
-  return field.withUnsafeBytesOfValue([](std::string_view digits) {
-    return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
-  });
-}
+int statusCode(const HTTPField& field) { return field.withUnsafeBytesOfValue(detail::statusCode); }
 
 bool holdsStatusText(const HTTPField& field) {
-  return field.withUnsafeBytesOfValue(
-      [](std::string_view octets) { return detail::isStatusText(octets); });
+  return field.withUnsafeBytesOfValue(detail::isStatusText);
 }
 
 }  // namespace

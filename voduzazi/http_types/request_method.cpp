@@ -5,7 +5,7 @@
 namespace voduzazi::http_types {
 
 std::optional<HTTPRequest::Method> HTTPRequest::Method::fromRawValue(std::string_view rawValue) {
-  if (rawValue.empty() || !detail::isToken(rawValue)) return std::nullopt;
+  if (!detail::isNonEmptyToken(rawValue)) return std::nullopt;
   return Method(std::string(rawValue));
 }
 

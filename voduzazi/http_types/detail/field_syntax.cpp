@@ -31,6 +31,8 @@ bool isToken(std::string_view text) noexcept {
                      [](char c) { return tokenTable[static_cast<unsigned char>(c)]; });
 }
 
+bool isNonEmptyToken(std::string_view text) noexcept { return !text.empty() && isToken(text); }
+
 bool isValidFieldValue(std::string_view octets) noexcept {
   if (octets.empty()) return true;
   if (isWhitespace(octets.front()) || isWhitespace(octets.back())) return false;
@@ -67,6 +69,10 @@ bool isValidReasonPhrase(std::string_view phrase) noexcept {
 bool isStatusText(std::string_view octets) noexcept {
   return octets.size() == 3 &&
          std::all_of(octets.begin(), octets.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int statusCode(std::string_view digits) noexcept {
+  return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
 }
 
 }  // namespace voduzazi::http_types::detail

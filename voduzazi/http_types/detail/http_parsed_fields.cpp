@@ -10,20 +10,19 @@ namespace {
 
 using Code = ParsingError::Code;
 
-// The field re-made under the slot's own name, with the automatic strategy. Stored octets
-// never hold NUL, CR or LF, so the lenient constructor keeps them exactly.
-std::optional<HTTPField> slotField(const HTTPField::Name& name,
-                                   const std::optional<HTTPField>& field) {
-  if (!field) return std::nullopt;
-  return field->withUnsafeBytesOfValue(
-      [&](std::string_view octets) { return HTTPField::withLenientValue(name, octets); });
+// The stored value under the slot's own name, with the automatic strategy: the wire field's
+// name and strategy are not kept.
+std::optional<HTTPField> slotField(const HTTPField::Name& name, std::optional<HTTPField> field) {
+  if (field) {
+    field->setName(name);
+    field->setIndexingStrategy(HTTPField::DynamicTableIndexingStrategy::automatic);
+  }
+  return field;
 }
 
 bool holdsOctets(const HTTPField& field, bool (*rule)(std::string_view) noexcept) {
-  return field.withUnsafeBytesOfValue([&](std::string_view octets) { return rule(octets); });
+  return field.withUnsafeBytesOfValue(rule);
 }
-
-bool isMethodText(std::string_view octets) noexcept { return !octets.empty() && isToken(octets); }
 
 }  // namespace
 
@@ -72,7 +71,7 @@ void HTTPParsedFields::checkFieldConsistency() const {
 
 HTTPRequest HTTPParsedFields::request() const {
   if (!method_) throw ParsingError(Code::requestWithoutMethod);
-  if (!holdsOctets(*method_, isMethodText)) throw ParsingError(Code::invalidMethod);
+  if (!holdsOctets(*method_, isNonEmptyToken)) throw ParsingError(Code::invalidMethod);
   if (status_) throw ParsingError(Code::requestWithResponsePseudo);
   checkFieldConsistency();
 
@@ -92,8 +91,7 @@ HTTPResponse HTTPParsedFields::response() const {
   if (!holdsOctets(*status_, isStatusText)) throw ParsingError(Code::invalidStatus);
   checkFieldConsistency();
 
-  const std::string digits = status_->value();
-  const int code = (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
+  const int code = status_->withUnsafeBytesOfValue(statusCode);
   return HTTPResponse(HTTPResponse::Status(code), fields_);
 }
 

@@ -8,7 +8,6 @@
 
 #include <optional>
 
-#include "voduzazi/http_types/detail/iso_latin1_string.hpp"
 #include "voduzazi/http_types/http_field.hpp"
 #include "voduzazi/http_types/http_fields.hpp"
 #include "voduzazi/http_types/http_request.hpp"
@@ -29,7 +28,7 @@ class HTTPParsedFields {
   bool hasAnyPseudo() const { return hasRequestPseudo() || status_.has_value(); }
   void checkFieldConsistency() const;
 
-  // The stored values of the pseudo-header fields seen so far.
+  // The pseudo-header fields seen so far; only their stored values are used.
   std::optional<HTTPField> method_;
   std::optional<HTTPField> scheme_;
   std::optional<HTTPField> authority_;
