@@ -100,6 +100,13 @@ TEST(HTTPFieldsHelpers, MergingLetsTheOtherSideWinPerName) {
   EXPECT_THROW(makeHTTPFields({{"bad name", "x"}}), http_types::InvalidFieldNameError);
 }
 
+TEST(HTTPFieldsHelpers, MergingIntoItselfKeepsOneFieldPerName) {
+  HTTPFields fields = makeHTTPFields({{"A", "1"}, {"a", "2"}, {"B", "3"}});
+  merge(fields, fields);
+  EXPECT_EQ(fields.values(HTTPField::Name("A")), std::vector<std::string>{"2"});
+  EXPECT_EQ(fields.get(HTTPField::Name("B")), "3");
+}
+
 TEST(HTTPResponse, KeepsResponseFieldsInWireOrderWithRepeats) {
   auto underlying = std::make_shared<HTTPURLResponse>(
       url("https://example.com"), 201,

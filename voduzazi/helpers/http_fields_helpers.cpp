@@ -38,7 +38,9 @@ HeaderDictionary dictionary(const HTTPFields& fields) {
 }
 
 void merge(HTTPFields& fields, const HTTPFields& other) {
-  for (const HTTPField& field : other) fields.set(field.name(), field.value());
+  // A cheap copy-on-write snapshot: `other` may be `fields` itself, which set() changes.
+  const HTTPFields source = other;
+  for (const HTTPField& field : source) fields.set(field.name(), field.value());
 }
 
 HTTPFields merging(const HTTPFields& fields, const HTTPFields& other) {
