@@ -4,12 +4,16 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/quiescence.hpp"
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
 #include "voduzazi/concurrency/task_group.hpp"
 #include "voduzazi/concurrency/task_local.hpp"
 
@@ -111,6 +115,33 @@ TEST(TaskGroup, ReportsTheFirstToFinishAndCancelsTheRestOnExit) {
   EXPECT_TRUE(slowSawCancel->load());
 }
 
+TEST(TaskGroup, LeavingTheScopeWaitsForLateChildrenAndReleasesTheirResults) {
+  // Records whether a result was destroyed by the time the group's scope ended.
+  struct Probe {
+    std::shared_ptr<std::atomic<bool>> destroyed;
+    ~Probe() {
+      if (destroyed) destroyed->store(true);
+    }
+  };
+  for (int round = 0; round < 50; ++round) {
+    auto capture = std::make_shared<int>(0);
+    std::weak_ptr<int> captured = capture;
+    auto destroyed = std::make_shared<std::atomic<bool>>(false);
+    {
+      TaskGroup<std::shared_ptr<Probe>> group;
+      group.addTask([capture = std::move(capture), destroyed](std::stop_token stop) {
+        // Ignores cancellation until it arrives, then still works a little.
+        while (!stop.stop_requested()) std::this_thread::yield();
+        auto probe = std::make_shared<Probe>();
+        probe->destroyed = destroyed;
+        return probe;
+      });
+    }
+    EXPECT_TRUE(captured.expired()) << "round " << round;
+    EXPECT_TRUE(destroyed->load()) << "round " << round;
+  }
+}
+
 TEST(TaskGroup, ChildErrorsAndEmptiness) {
   TaskGroup<void> group;
   EXPECT_FALSE(group.next().has_value());
@@ -158,6 +189,49 @@ TEST(MegaYield, ReturnsOnceOtherTasksWait) {
   EXPECT_EQ(steps->load(), 20000);
   worker.cancel();
   worker.value();
+}
+
+TEST(MegaYield, RunnableCountSettlesAfterWakesCancellationsAndTimeouts) {
+  auto& quiescence = detail::Quiescence::shared();
+  ASSERT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
+  for (int round = 0; round < 20; ++round) {
+    auto [stream, continuation] = AsyncStream<int>::makeStream();
+    Task<void> reader([stream = stream] {
+      while (stream.next()) {
+      }
+    });
+    Task<void> timed([] { this_task::sleepFor(1ms); });
+    Task<void> cancelled([] { this_task::sleepFor(1h); });
+    Task<void> joiner([timed] { timed.value(); });
+    for (int i = 0; i < 10; ++i) continuation.yield(i);
+    cancelled.cancel();
+    reader.cancel();
+    EXPECT_THROW(cancelled.value(), CancellationError);
+    reader.value();
+    joiner.value();
+  }
+  EXPECT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
+}
+
+TEST(WaitQueue, AThrowingConditionLeavesNoWaiterBehind) {
+  auto& quiescence = detail::Quiescence::shared();
+  ASSERT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
+  Task<bool> task([] {
+    std::mutex mutex;
+    detail::WaitQueue queue;
+    std::unique_lock lock(mutex);
+    int checks = 0;
+    try {
+      queue.wait(lock, this_task::stopToken(), [&]() -> bool {
+        if (++checks == 2) throw std::runtime_error("condition failed");
+        return false;
+      });
+    } catch (const std::runtime_error&) {
+    }
+    return queue.hasWaiters();
+  });
+  EXPECT_FALSE(task.value());
+  EXPECT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
 }
 
 }  // namespace

@@ -39,8 +39,12 @@ class TaskGroup {
 
   ~TaskGroup() {
     cancelAll();
+    std::deque<Outcome> untaken;
     std::unique_lock lock(state_->mutex);
     state_->changed.wait(lock, std::stop_token(), [this] { return state_->running == 0; });
+    // Results nobody took end with the scope, not later on whichever child thread lets go last.
+    untaken.swap(state_->done);
+    lock.unlock();
   }
 
   TaskGroup(const TaskGroup&) = delete;

@@ -29,6 +29,9 @@ class WaitQueue {
   bool waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token stop,
                  std::chrono::steady_clock::time_point deadline, Pred pred);
 
+  // True while some thread blocks in this queue. Call with the mutex held.
+  bool hasWaiters() const { return !waiters_.empty(); }
+
   // Wakes every waiter. Call with the mutex held.
   void notifyAll() {
     for (Waiter* waiter : waiters_) waiter->countIn();
@@ -36,13 +39,35 @@ class WaitQueue {
   }
 
  private:
-  struct Waiter {
-    const bool tracked = currentThreadIsTracked();
-    std::atomic<bool> countedIn{false};
+  // One blocking episode: counted out of the runnable tasks from construction until the first of
+  // a waker, a stop request or its own end counts it back in. Listed in the queue meanwhile.
+  class Waiter {
+   public:
+    explicit Waiter(std::vector<Waiter*>& list) : list_(list) {
+      if (tracked_) Quiescence::shared().blocked();
+      try {
+        list_.push_back(this);
+      } catch (...) {
+        countIn();
+        throw;
+      }
+    }
+    ~Waiter() {
+      list_.erase(std::find(list_.begin(), list_.end(), this));
+      countIn();
+    }
+    Waiter(const Waiter&) = delete;
+    Waiter& operator=(const Waiter&) = delete;
 
     void countIn() {
-      if (!countedIn.exchange(true) && tracked) Quiescence::shared().unblocked();
+      if (!countedIn_.exchange(true) && tracked_) Quiescence::shared().unblocked();
     }
+    bool countedIn() const { return countedIn_.load(); }
+
+   private:
+    std::vector<Waiter*>& list_;
+    const bool tracked_ = currentThreadIsTracked();
+    std::atomic<bool> countedIn_{false};
   };
 
   std::vector<Waiter*> waiters_;
@@ -54,21 +79,15 @@ bool WaitQueue::waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token st
                           std::chrono::steady_clock::time_point deadline, Pred pred) {
   while (!pred()) {
     if (stop.stop_requested() || std::chrono::steady_clock::now() >= deadline) return false;
-    Waiter waiter;
-    if (waiter.tracked) Quiescence::shared().blocked();
-    waiters_.push_back(&waiter);
-    {
-      // Runs inside request_stop(), so a cancelled task is runnable again before cancel() returns.
-      std::stop_callback onStop(stop, [&waiter] { waiter.countIn(); });
-      auto woken = [&] { return waiter.countedIn.load() || pred(); };
-      if (deadline == std::chrono::steady_clock::time_point::max()) {
-        changed_.wait(lock, stop, woken);
-      } else {
-        changed_.wait_until(lock, stop, deadline, woken);
-      }
+    Waiter waiter(waiters_);
+    // Runs inside request_stop(), so a cancelled task is runnable again before cancel() returns.
+    std::stop_callback onStop(stop, [&waiter] { waiter.countIn(); });
+    auto woken = [&] { return waiter.countedIn() || pred(); };
+    if (deadline == std::chrono::steady_clock::time_point::max()) {
+      changed_.wait(lock, stop, woken);
+    } else {
+      changed_.wait_until(lock, stop, deadline, woken);
     }
-    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), &waiter));
-    waiter.countIn();
   }
   return true;
 }
