@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "tests/support/eventually.hpp"
@@ -56,6 +57,47 @@ TEST(AsyncStream, CancelledConsumerGetsNothingAndTerminatesTheChannel) {
   EXPECT_TRUE(continuation.yield(1).isTerminated());
 }
 
+TEST(AsyncStream, CancelledConsumerStopsEvenWithElementsBuffered) {
+  TerminationLog log;
+  auto [stream, continuation] = AsyncStream<int>::makeStream();
+  continuation.onTermination(log.handler());
+  continuation.yield(1);
+  continuation.yield(2);
+  Task<bool> consumer([stream = stream](std::stop_token stop) {
+    while (!stop.stop_requested()) std::this_thread::yield();
+    return stream.next().has_value();
+  });
+  consumer.cancel();
+  EXPECT_FALSE(consumer.value());
+  EXPECT_EQ(log.cancelled, 1);
+  EXPECT_TRUE(continuation.yield(3).isTerminated());
+  EXPECT_FALSE(stream.next().has_value());
+}
+
+TEST(AsyncStream, TerminatesExactlyOnceWhenFinishCancellationAndDestructionRace) {
+  for (int round = 0; round < 200; ++round) {
+    TerminationLog log;
+    auto continuation = [&] {
+      auto [stream, c] = AsyncStream<int>::makeStream();
+      c.onTermination(log.handler());
+      Task<void> consumer([stream = stream] {
+        while (stream.next()) {
+        }
+      });
+      Task<void> finisher([c = c] {
+        c.yield(1);
+        c.finish();
+      });
+      consumer.cancel();
+      finisher.value();
+      consumer.value();
+      return c;
+    }();
+    EXPECT_EQ(log.calls, 1) << "round " << round;
+    EXPECT_TRUE(continuation.yield(2).isTerminated());
+  }
+}
+
 TEST(AsyncStream, DestroyingTheStreamTerminatesItAsCancelled) {
   TerminationLog log;
   auto continuation = [&] {
@@ -99,6 +141,20 @@ TEST(AsyncStream, BufferingPolicies) {
 
   auto [none, toNone] = AsyncStream<int>::makeStream(BufferingPolicy::bufferingNewest(0));
   EXPECT_TRUE(toNone.yield(1).isDropped());
+}
+
+TEST(AsyncStream, ZeroLimitStillReachesAWaitingConsumer) {
+  for (auto policy : {BufferingPolicy::bufferingNewest(0), BufferingPolicy::bufferingOldest(0)}) {
+    auto [stream, continuation] = AsyncStream<int>::makeStream(policy);
+    Task<std::optional<int>> consumer([stream = stream] { return stream.next(); });
+    this_task::megaYield(5000);  // the consumer now blocks in next()
+    auto handed = continuation.yield(7);
+    ASSERT_TRUE(handed.isEnqueued());
+    EXPECT_EQ(std::get<YieldResult<int>::Enqueued>(handed.kind).remaining, 0u);
+    // Nobody waits for this one any more.
+    EXPECT_TRUE(continuation.yield(8).isDropped());
+    EXPECT_EQ(consumer.value(), 7);
+  }
 }
 
 TEST(AsyncStream, ConsumerWaitsForAProducerOnAnotherTask) {

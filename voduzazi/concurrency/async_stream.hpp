@@ -89,8 +89,9 @@ class ChannelState final : public StreamSource<T> {
   void onTermination(Handler handler) {
     std::unique_lock lock(mutex_);
     if (!handlerDone_) {
-      handler_ = std::move(handler);
-      return;
+      std::swap(handler_, handler);
+      lock.unlock();
+      return;  // a replaced handler is destroyed here, outside the lock
     }
     lock.unlock();
     // Already over: run it now so that cleanup registered late still happens exactly once.
@@ -98,14 +99,16 @@ class ChannelState final : public StreamSource<T> {
   }
 
   std::optional<T> next() override {
+    const std::stop_token stop = this_task::stopToken();
     std::unique_lock lock(mutex_);
-    const bool ready =
-        queue_.wait(lock, this_task::stopToken(), [this] { return !buffer_.empty() || finished_; });
-    if (!ready) {
+    queue_.wait(lock, stop, [this] { return handedOff_ || !buffer_.empty() || finished_; });
+    if (stop.stop_requested()) {
+      // A cancelled consumer reads nothing more, even with elements still buffered.
       lock.unlock();
       cancel();
       return std::nullopt;
     }
+    if (handedOff_) return std::exchange(handedOff_, std::nullopt);
     if (!buffer_.empty()) {
       T element = std::move(buffer_.front());
       buffer_.pop_front();
@@ -120,6 +123,14 @@ class ChannelState final : public StreamSource<T> {
  private:
   YieldResult<T> enqueue(T element) {
     using R = YieldResult<T>;
+    if (queue_.hasWaiters() && !handedOff_ && buffer_.empty()) {
+      // The consumer is blocked on an empty stream: it takes the element at once, so the element
+      // takes no buffer place (a limit of 0 still reaches a waiting consumer).
+      handedOff_.emplace(std::move(element));
+      const bool bounded = policy_.kind != BufferingPolicy::Kind::unbounded;
+      return {
+          typename R::Enqueued{bounded ? policy_.limit : std::numeric_limits<std::size_t>::max()}};
+    }
     switch (policy_.kind) {
       case BufferingPolicy::Kind::unbounded:
         buffer_.push_back(std::move(element));
@@ -154,6 +165,7 @@ class ChannelState final : public StreamSource<T> {
       if (cause == Termination::cancelled) {
         // A gone consumer reads nothing more: drop what is buffered (outside the lock).
         discarded.swap(buffer_);
+        if (handedOff_) discarded.push_back(*std::exchange(handedOff_, std::nullopt));
         error_ = nullptr;
       }
       if (!handlerDone_) {
@@ -169,6 +181,7 @@ class ChannelState final : public StreamSource<T> {
   const BufferingPolicy policy_;
   std::mutex mutex_;
   WaitQueue queue_;
+  std::optional<T> handedOff_;  // taken by a consumer that was waiting; counts against no limit
   std::deque<T> buffer_;
   bool finished_ = false;  // no more elements will be accepted
   std::exception_ptr error_;
@@ -188,11 +201,11 @@ class UnfoldingSource final : public StreamSource<T> {
     std::function<std::optional<T>()> produce;
     {
       std::lock_guard lock(mutex_);
-      if (!produce_ || this_task::isCancelled()) {
-        produce_ = nullptr;
-        return std::nullopt;
-      }
-      produce = produce_;
+      if (produce_ && !this_task::isCancelled()) produce = produce_;
+    }
+    if (!produce) {
+      cancel();
+      return std::nullopt;
     }
     try {
       std::optional<T> element = produce();
