@@ -20,6 +20,11 @@ TEST(MegaYieldCount, ParsesClampsAndFallsBack) {
   EXPECT_EQ(this_task::parseMegaYieldCount("+"), 20);
   EXPECT_EQ(this_task::parseMegaYieldCount(" 5"), 20);
   EXPECT_EQ(this_task::parseMegaYieldCount("99999999999999999999999"), 20);
+  EXPECT_EQ(this_task::parseMegaYieldCount("9223372036854775807"), 10000);
+  EXPECT_EQ(this_task::parseMegaYieldCount("9223372036854775808"), 20);
+  EXPECT_EQ(this_task::parseMegaYieldCount("-9223372036854775808"), 0);
+  EXPECT_EQ(this_task::parseMegaYieldCount("-9223372036854775809"), 20);
+  EXPECT_EQ(this_task::parseMegaYieldCount("--5"), 20);
 }
 
 TEST(MainSerialExecutor, FlagIsRestoredAfterReturnAndThrow) {

@@ -1,8 +1,10 @@
 #include "voduzazi/concurrency/this_task.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
@@ -75,13 +77,14 @@ int parseMegaYieldCount(const char* text) {
   bool negative = false;
   if (*first == '+' || *first == '-') negative = *first++ == '-';
   if (first == last) return kDefault;
-  long long magnitude = 0;
+  // Unsigned, so that a second sign does not parse; the sign decides the range of a 64-bit integer.
+  unsigned long long magnitude = 0;
   auto [end, error] = std::from_chars(first, last, magnitude);
-  if (error != std::errc() || end != last || magnitude < 0) return kDefault;
-  const long long value = negative ? -magnitude : magnitude;
-  if (value > 10000) return 10000;
-  if (value < 1) return 0;
-  return static_cast<int>(value);
+  if (error != std::errc() || end != last) return kDefault;
+  const auto largest = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
+  if (magnitude > largest + (negative ? 1 : 0)) return kDefault;
+  if (negative || magnitude < 1) return 0;
+  return static_cast<int>(std::min<unsigned long long>(magnitude, 10000));
 }
 
 int defaultMegaYieldCount() {
