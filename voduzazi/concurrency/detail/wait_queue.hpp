@@ -29,7 +29,8 @@ class WaitQueue {
   bool waitUntil(std::unique_lock<std::mutex>& lock, std::stop_token stop,
                  std::chrono::steady_clock::time_point deadline, Pred pred);
 
-  // True while some thread blocks in this queue. Call with the mutex held.
+  // True while a thread is inside a wait of this queue (woken ones until they leave it). Call with
+  // the mutex held.
   bool hasWaiters() const { return !waiters_.empty(); }
 
   // Wakes every waiter. Call with the mutex held.
