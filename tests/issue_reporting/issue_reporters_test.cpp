@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "tests/issue_reporting/captured_output.hpp"
 #include "tests/issue_reporting/recording_reporter.hpp"
@@ -65,6 +67,28 @@ TEST(IssueReporters, DetachedTasksDoNotInheritTheScopedList) {
     EXPECT_EQ(inherited.value(), 1u);
     EXPECT_NE(dynamic_cast<RuntimeWarningReporter*>(detached.value().at(0).get()), nullptr);
   });
+}
+
+std::atomic<long> lateReports{0};
+
+class LateReporter final : public IssueReporter {
+ public:
+  void reportIssue(const LazyMessage&, const SourceLocation&) override { ++lateReports; }
+};
+
+// Detached tasks may still report while the process runs its exit handlers.
+TEST(IssueReportersDeathTest, TasksMayReportWhileTheProcessExits) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        IssueReporters::setCurrent({std::make_shared<LateReporter>()});
+        std::thread([] {
+          for (;;) reportIssue("late");
+        }).detach();
+        while (lateReports == 0) std::this_thread::yield();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(IssueReporter, ErrorFormsDescribeTheCaughtError) {

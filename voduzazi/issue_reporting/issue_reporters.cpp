@@ -3,10 +3,11 @@
 namespace voduzazi {
 namespace {
 
+// Never destroyed: detached tasks may still report while the process exits.
 const std::shared_ptr<IssueReporters::Box>& defaultBox() {
-  static const auto box =
-      std::make_shared<IssueReporters::Box>(IssueReporterList{IssueReporter::runtimeWarning()});
-  return box;
+  static const auto* box = new std::shared_ptr<IssueReporters::Box>(
+      std::make_shared<IssueReporters::Box>(IssueReporterList{IssueReporter::runtimeWarning()}));
+  return *box;
 }
 
 std::shared_ptr<IssueReporters::Box> boundBox() {

@@ -21,8 +21,9 @@ class SystemLogSink final : public LogSink {
 const char* toString(LogLevel level) { return level == LogLevel::fault ? "fault" : "info"; }
 
 std::shared_ptr<LogSink> systemLogSink() {
-  static const std::shared_ptr<LogSink> sink = std::make_shared<SystemLogSink>();
-  return sink;
+  // Never destroyed, like the reporters that hold it.
+  static const auto* sink = new std::shared_ptr<LogSink>(std::make_shared<SystemLogSink>());
+  return *sink;
 }
 
 std::string formatLogLine(const LogEntry& entry) {

@@ -15,9 +15,10 @@ struct Installed {
   std::shared_ptr<const TestSupportHooks> hooks;
 };
 
+// Never destroyed: detached tasks may still report while the process exits.
 Installed& installed() {
-  static Installed state;
-  return state;
+  static auto* state = new Installed;
+  return *state;
 }
 
 std::string at(const std::string& file, std::int64_t line) {
