@@ -17,7 +17,10 @@ TEST(DebugDescription, QuotesAndEscapesText) {
   EXPECT_EQ(debugDescription(std::string("x")), "\"x\"");
   EXPECT_EQ(debugDescription("a\"b\\c\n\t'"), "\"a\\\"b\\\\c\\n\\t\\'\"");
   EXPECT_EQ(debugDescription(std::string("\x01", 1)), "\"\\u{1}\"");
+  EXPECT_EQ(debugDescription(std::string("\x1b\x7f")), "\"\\u{1B}\\u{7F}\"");
   EXPECT_EQ(debugDescription('c'), "\"c\"");
+  const char* none = nullptr;
+  EXPECT_EQ(debugDescription(none), "nil");
 }
 
 TEST(DebugDescription, RendersNumbersAndBooleans) {
@@ -26,6 +29,11 @@ TEST(DebugDescription, RendersNumbersAndBooleans) {
   EXPECT_EQ(debugDescription(true), "true");
   EXPECT_EQ(debugDescription(2.0), "2.0");
   EXPECT_EQ(debugDescription(0.1), "0.1");
+  EXPECT_EQ(debugDescription(0.1f), "0.1");
+  EXPECT_EQ(debugDescription(100000.0), "100000.0");
+  EXPECT_EQ(debugDescription(-0.0), "-0.0");
+  EXPECT_EQ(debugDescription(0.00001), "1e-05");
+  EXPECT_EQ(debugDescription(1e20), "1e+20");
 }
 
 TEST(DebugDescription, RendersOptionalsTuplesAndSequences) {

@@ -108,6 +108,12 @@ TEST_F(ReportIssueTest, ObserverCountsOncePerIssueAndReportersSeeExpectedIssues)
   EXPECT_EQ(reports[1].kind, Report::Kind::expectedError);
 }
 
+TEST_F(ReportIssueTest, NullTextIsNoMessage) {
+  const char* none = nullptr;
+  withReporters(both, [&] { reportIssue(none, kAt); });
+  EXPECT_EQ(first->reports().at(0).message, std::nullopt);
+}
+
 TEST_F(ReportIssueTest, MessageIsNotEvaluatedWhenNoReporterNeedsIt) {
   std::atomic<int> evaluations{0};
   withReporters({}, [&] {

@@ -24,7 +24,7 @@ std::string quotedDescription(std::string_view text) {
       quoted += escape->second;
     } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
       char code[12];
-      std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(c));
+      std::snprintf(code, sizeof code, "\\u{%X}", static_cast<unsigned>(c));
       quoted += code;
     } else {
       quoted += c;
@@ -42,13 +42,30 @@ std::string typeName(const std::type_info& type) {
 
 namespace detail {
 
-std::string floatingDescription(double value) {
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+namespace {
+
+// The shortest text that reads back as `value`: plain decimals with at least one fractional digit
+// ("2.0", "100000.0"), exponential notation for magnitudes below 1e-4 or above `largest`.
+template <class F>
+std::string shortestDescription(F value, F largest) {
+  char buffer[128];
+  const F magnitude = std::fabs(value);
+  const bool exponential =
+      std::isfinite(value) && magnitude != 0 && (magnitude < F(1e-4) || magnitude > largest);
+  const auto result = std::to_chars(
+      buffer, buffer + sizeof buffer, value,
+      exponential ? std::chars_format::scientific : std::chars_format::fixed);
   std::string text(buffer, result.ptr);
-  // Whole numbers keep a fractional part so they read as floating point ("2.0", not "2").
-  if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
+  if (std::isfinite(value) && !exponential && text.find('.') == std::string::npos) text += ".0";
   return text;
+}
+
+}  // namespace
+
+std::string floatingDescription(double value) { return shortestDescription(value, 0x1.0p54); }
+std::string floatingDescription(float value) { return shortestDescription(value, 0x1.0p25f); }
+std::string floatingDescription(long double value) {
+  return shortestDescription(value, 0x1.0p64L);
 }
 
 }  // namespace detail

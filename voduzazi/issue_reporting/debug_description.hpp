@@ -24,7 +24,7 @@
 namespace voduzazi {
 
 // The text between double quotes, with \0 \t \n \r \" \' \\ escaped and other control
-// characters as \u{hex}.
+// characters as \u{HEX}.
 std::string quotedDescription(std::string_view text);
 // The demangled name of a type.
 std::string typeName(const std::type_info& type);
@@ -62,6 +62,8 @@ template <class T>
 struct IsOptional<std::optional<T>> : std::true_type {};
 
 std::string floatingDescription(double value);
+std::string floatingDescription(float value);
+std::string floatingDescription(long double value);
 
 template <class Tuple, std::size_t... I>
 std::string tupleDescription(const Tuple& tuple, std::index_sequence<I...>) {
@@ -92,6 +94,9 @@ std::string sequenceDescription(const Range& range) {
 template <class T>
 std::string debugDescription(const T& value) {
   if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+    if constexpr (std::is_pointer_v<T>) {
+      if (value == nullptr) return "nil";
+    }
     return quotedDescription(std::string_view(value));
   } else if constexpr (std::is_same_v<T, char>) {
     return quotedDescription(std::string_view(&value, 1));
@@ -100,7 +105,7 @@ std::string debugDescription(const T& value) {
   } else if constexpr (std::is_integral_v<T>) {
     return std::to_string(value);
   } else if constexpr (std::is_floating_point_v<T>) {
-    return detail::floatingDescription(static_cast<double>(value));
+    return detail::floatingDescription(value);
   } else if constexpr (std::is_null_pointer_v<T>) {
     return "nil";
   } else if constexpr (detail::IsOptional<T>::value) {

@@ -18,7 +18,10 @@ class LazyMessage {
  public:
   LazyMessage() = default;
   LazyMessage(std::nullopt_t) {}
-  LazyMessage(const char* text) : LazyMessage(std::string(text)) {}
+  // A null text counts as no message.
+  LazyMessage(const char* text) {
+    if (text != nullptr) *this = LazyMessage(std::string(text));
+  }
   LazyMessage(std::string text)
       : make_([text = std::move(text)]() -> std::optional<std::string> { return text; }) {}
   template <class F>
