@@ -73,6 +73,18 @@ TEST_F(ReportIssueTest, BoundIssueContextReplacesAllFourLocationValues) {
   EXPECT_FALSE(IssueContext::current().has_value());
 }
 
+TEST(IssueContext, ScopeReturnsOrRethrowsAndEndsWithTheOperation) {
+  const IssueContext outer{"A/outer.cpp", "/src/a/outer.cpp", 1, 1};
+  const IssueContext inner{"A/inner.cpp", "/src/a/inner.cpp", 2, 2};
+  withIssueContext(outer, [&] {
+    EXPECT_EQ(withIssueContext(inner, [] { return IssueContext::current()->fileID; }),
+              "A/inner.cpp");
+    EXPECT_THROW(withIssueContext(inner, [] { throw CancellationError(); }), CancellationError);
+    EXPECT_EQ(IssueContext::current()->fileID, "A/outer.cpp");
+  });
+  EXPECT_FALSE(IssueContext::current().has_value());
+}
+
 TEST_F(ReportIssueTest, ErrorsReachReportersWithTheirDescription) {
   withReporters(both, [] {
     reportIssue(std::make_exception_ptr(CancellationError()), "while polling", kAt);

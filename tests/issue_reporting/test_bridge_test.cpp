@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -133,6 +134,9 @@ TEST(TestDetection, ArgumentsMarkATestRun) {
 TEST(TestDetection, ThisProcessWithoutTestSupportIsNotTesting) {
   EXPECT_FALSE(bridge::testSupportInstalled());
   EXPECT_FALSE(isTesting());
+  setenv("XCTestBundlePath", "", 1);
+  EXPECT_FALSE(isTesting());  // fixed at the first read
+  unsetenv("XCTestBundlePath");
 }
 
 TEST(TestContext, EqualityFollowsTheFrameworkAndTheTestId) {
