@@ -14,7 +14,4 @@ namespace voduzazi {
 // feed to standard error, then aborts.
 [[noreturn]] void fatalError(std::string_view message, std::string_view file, std::uint32_t line);
 
-// The line fatalError writes, without its line feed.
-std::string fatalErrorText(std::string_view message, std::string_view file, std::uint32_t line);
-
 }  // namespace voduzazi
