@@ -12,6 +12,8 @@
 #include "tests/issue_reporting/issue_recorder.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/issue_reporting/app_host_warning.hpp"
+#include "voduzazi/issue_reporting/expected_issue.hpp"
+#include "voduzazi/issue_reporting/report_issue.hpp"
 #include "voduzazi/issue_reporting/test_context.hpp"
 #include "voduzazi/issue_reporting/test_detection.hpp"
 
@@ -110,6 +112,27 @@ TEST(TestBridgeDeathTest, ExpectedFailureHookThatThrowsOrSkipsTheBlockStopsThePr
         bridge::XCTExpectFailure<int>({}, {}, {}, "/src/a.cpp", 4, [] { return 1; });
       },
       "/src/a.cpp:4: Fatal error: .*did not run its block");
+}
+
+// A test run (here marked by the environment) that links no test support: every issue and every
+// expected-issue scope explains the missing link, with the host-application warning.
+TEST(TestBridgeDeathTest, TestRunWithoutSupportExplainsEachIssueOnStandardError) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("XCTestSessionIdentifier", "", 1);
+        reportIssue("Bad header", {"Helpers/x.cpp", "/src/helpers/x.cpp", 12, 3});
+        withExpectedIssue([] {}, {"Helpers/x.cpp", "/src/helpers/x.cpp", 13, 3});
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "^/src/helpers/x.cpp:12: A failure was recorded without linking the XCTest framework: "
+      "Bad header\n\n.*This issue was emitted from tests running in a host application "
+      "\\(issue_reporting_tests\\)\\..*\n\nTo fix this, add \"IssueReportingTestSupport\" "
+      "as a dependency to your test target\\.\n"
+      "/src/helpers/x.cpp:13: An expected failure was recorded without linking the XCTest "
+      "framework\\.\n\nTo fix this, add \"IssueReportingTestSupport\" as a dependency to your "
+      "test target\\.\n$");
 }
 
 TEST(TestDetection, EnvironmentVariablesMarkATestRunWhateverTheirValue) {
