@@ -1,8 +1,11 @@
 #include "voduzazi/concurrency/task.hpp"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -60,6 +63,23 @@ TEST(Task, DroppingTheHandleDoesNotCancel) {
   }
   open.yield(1);
   EXPECT_TRUE(eventually([&] { return finished->load(); }));
+}
+
+TEST(Task, ProcessExitWaitsForFinishedTasksToTearDown) {
+  // Each death test runs in a fresh process, where the task below is the first one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Set when the task thread's own storage is released, after its body has ended.
+        static std::atomic<bool> tornDown{false};
+        static pthread_key_t key;
+        pthread_key_create(&key, [](void*) { tornDown = true; });
+        // Registered before the first task, so it runs after the runtime's own exit step.
+        std::atexit([] { std::fputs(tornDown ? "torn down" : "still running", stderr); });
+        Task<void>([] { pthread_setspecific(key, &key); }).value();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "torn down");
 }
 
 TEST(Task, NeverThrowsOnceCancelled) {

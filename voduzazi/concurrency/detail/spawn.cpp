@@ -1,17 +1,93 @@
 #include "voduzazi/concurrency/detail/spawn.hpp"
 
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "voduzazi/concurrency/detail/quiescence.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 
 namespace voduzazi::detail {
+namespace {
+
+// How long the process waits at exit for tasks that have delivered their results to end.
+constexpr int kExitRounds = 50;
+constexpr std::chrono::microseconds kExitRound{2000};
+
+// Task threads are joined, not detached: a thread whose body has ended is joined by the next spawn
+// or at process exit, so a process that ends right after a task delivered its result does not race
+// that thread's own teardown (the release of its thread-local storage). Threads still blocked at
+// exit are left alone. Never destroyed: such threads may outlive static teardown.
+class TaskThreads {
+ public:
+  static TaskThreads& shared() {
+    static TaskThreads* const instance = [] {
+      auto* threads = new TaskThreads();
+      std::atexit([] { shared().joinEndedAtExit(); });
+      return threads;
+    }();
+    return *instance;
+  }
+
+  template <class Run>
+  void start(Run run) {
+    // Held while the thread starts, so that its ended() finds it listed.
+    std::lock_guard lock(mutex_);
+    std::thread thread(std::move(run));
+    const std::thread::id id = thread.get_id();
+    try {
+      running_.emplace(id, std::move(thread));
+    } catch (...) {
+      if (thread.joinable()) thread.detach();
+      throw;
+    }
+  }
+
+  // The last step of a task thread: hands its handle over to be joined.
+  void ended() {
+    std::lock_guard lock(mutex_);
+    const auto self = running_.find(std::this_thread::get_id());
+    if (self == running_.end()) return;  // detached when it could not be listed
+    ended_.push_back(std::move(self->second));
+    running_.erase(self);
+  }
+
+  void joinEnded() {
+    std::vector<std::thread> ended;
+    {
+      std::lock_guard lock(mutex_);
+      ended.swap(ended_);
+    }
+    for (std::thread& thread : ended) thread.join();
+  }
+
+ private:
+  TaskThreads() = default;
+
+  void joinEndedAtExit() {
+    // Tasks that have just delivered their results are still runnable until they hand over.
+    Quiescence::shared().waitUntilQuiet(kExitRounds, kExitRound);
+    joinEnded();
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::thread::id, std::thread> running_;
+  std::vector<std::thread> ended_;
+};
+
+}  // namespace
 
 void spawnTaskThread(std::function<void()> body, std::stop_token stop, LocalBindings locals) {
+  TaskThreads& threads = TaskThreads::shared();
+  threads.joinEnded();
   Quiescence::shared().taskSpawned();
   try {
-    std::thread([body = std::move(body), stop = std::move(stop),
-                 locals = std::move(locals)]() mutable {
+    threads.start([body = std::move(body), stop = std::move(stop), locals = std::move(locals),
+                   &threads]() mutable {
       markCurrentThreadTracked();
       {
         ScopedStopToken scope(std::move(stop));
@@ -20,8 +96,9 @@ void spawnTaskThread(std::function<void()> body, std::stop_token stop, LocalBind
         body = nullptr;
         currentBindings().reset();
       }
+      threads.ended();
       Quiescence::shared().taskFinished();
-    }).detach();
+    });
   } catch (...) {
     Quiescence::shared().taskFinished();
     throw;
