@@ -60,6 +60,9 @@ std::optional<std::string> decode(std::string_view text, std::string_view alphab
       out += static_cast<char>(buffer >> bits & 0xFF);
     }
   }
+  // Leftover bits must be zero: otherwise several spellings would decode to the same bytes, and a
+  // token could be altered without touching its signature.
+  if ((buffer & ((1u << bits) - 1)) != 0) return std::nullopt;
   return out;
 }
 

@@ -131,7 +131,8 @@ TEST_F(AuthApi, UserEndpointsRefuseMissingForgedAndExpiredTokens) {
   expectError(get("/auth/v1/user", server_.anonKey()), 403, "bad_jwt");
   const auto user = signUp("tokens");
   auto forged = user.accessToken;
-  forged.back() = forged.back() == 'A' ? 'B' : 'A';
+  const auto signatureStart = forged.rfind('.') + 1;
+  forged[signatureStart] = forged[signatureStart] == 'A' ? 'B' : 'A';
   expectError(get("/auth/v1/user", forged), 403, "bad_jwt");
   const auto claims = verifyJwt(user.accessToken, kDevelopmentJwtSecret, unixNow());
   auto expiredClaims = claims;

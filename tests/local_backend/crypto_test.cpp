@@ -46,6 +46,17 @@ TEST(Jwt, RefusesForgedExpiredAndMalformedTokens) {
   EXPECT_NE(refusal(tampered, kSecret, 1000), JwtError::Kind::expired);
 }
 
+TEST(Jwt, RefusesASignatureSpelledDifferently) {
+  const std::string token = signJwt({{"role", "anon"}, {"exp", 2000}}, kSecret);
+  // 43 characters carry the 32 signature bytes; the last one has two unused low bits. Setting
+  // one leaves the decoded bytes as they were, so only a strict decoder tells the two apart.
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string respelled = token;
+  respelled.back() = kAlphabet[kAlphabet.find(token.back()) ^ 1];
+  EXPECT_EQ(refusal(respelled, kSecret, 1000), JwtError::Kind::badSignature);
+}
+
 TEST(Jwt, RequiresAnExpiry) {
   EXPECT_EQ(refusal(signJwt({{"role", "anon"}}, kSecret), kSecret, 0), JwtError::Kind::malformed);
 }
