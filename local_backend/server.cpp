@@ -18,9 +18,11 @@ namespace {
 
 std::unique_ptr<Database> openDatabase(const std::optional<std::filesystem::path>& dataDir) {
   if (!dataDir) return std::make_unique<Database>();
-  std::filesystem::create_directories(*dataDir);
-  std::filesystem::permissions(*dataDir, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace);
+  // A folder of our own is private; one the caller already has (say /tmp) keeps its mode.
+  if (std::filesystem::create_directories(*dataDir)) {
+    std::filesystem::permissions(*dataDir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+  }
   return std::make_unique<Database>(*dataDir / "backend.sqlite3");
 }
 

@@ -24,7 +24,8 @@ inline constexpr std::string_view kDevelopmentJwtSecret =
 struct ServerOptions {
   // 0 picks a free port.
   std::uint16_t port = 0;
-  // The folder of the database file; none keeps everything in memory.
+  // The folder of the database file, created owner-only when missing (an existing folder keeps
+  // its mode); none keeps everything in memory.
   std::optional<std::filesystem::path> dataDir;
   // Lifetime of the access tokens the authentication service issues.
   std::chrono::seconds jwtExpiry{3600};

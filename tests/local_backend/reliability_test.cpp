@@ -97,6 +97,24 @@ TEST(LocalBackendRestart, KeepsUsersSessionsAndRows) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(LocalBackendDataDir, LeavesTheModeOfAnExistingFolder) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("voduzazi-local-test-" + detail::randomUuid());
+  std::filesystem::create_directory(dir);
+  const auto shared = std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                      std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                      std::filesystem::perms::others_exec;
+  std::filesystem::permissions(dir, shared, std::filesystem::perm_options::replace);
+  {
+    ServerOptions options;
+    options.dataDir = dir;
+    Server server(options);
+  }
+  EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all, shared);
+  EXPECT_TRUE(std::filesystem::exists(dir / "backend.sqlite3"));
+  std::filesystem::remove_all(dir);
+}
+
 TEST_F(Reliability, RefusesOversizeBodies) {
   const std::string huge = R"({"content":")" + std::string(2 * 1024 * 1024, 'x') + "\"}";
   const auto result = post("/rest/v1/messages", huge, signUp("big").accessToken);
