@@ -36,6 +36,8 @@ bool isPlainName(std::string_view name) {
 }
 
 std::vector<std::string> columnList(std::string_view key, std::string_view text) {
+  // An empty list is what a bulk insert of no rows names.
+  if (trim(text).empty()) return {};
   auto names = splitList(text);
   for (const auto& name : names) {
     if (!isPlainName(name)) {
@@ -48,15 +50,19 @@ std::vector<std::string> columnList(std::string_view key, std::string_view text)
 
 std::vector<std::string> parseSelect(std::string_view text) {
   std::vector<std::string> columns;
+  bool everything = false;
   for (auto& item : splitList(text)) {
-    if (item == "*") return {};
+    if (item == "*") {
+      everything = true;
+      continue;
+    }
     if (!isPlainName(item)) {
       throw syntaxError("unsupported select item \"" + item + "\"",
                         "only column names and * can be selected");
     }
     columns.push_back(std::move(item));
   }
-  return columns;
+  return everything ? std::vector<std::string>{} : columns;
 }
 
 std::int64_t parseCount(std::string_view key, std::string_view text) {

@@ -43,6 +43,7 @@ TEST(RestQuery, ParsesSelectFiltersOrderAndPaging) {
 
 TEST(RestQuery, StarSelectsEverything) {
   EXPECT_TRUE(parseRestQuery({{"select", "*"}}).select.empty());
+  EXPECT_TRUE(parseRestQuery({{"select", "id,*"}}).select.empty());
 }
 
 TEST(RestQuery, KeepsTheOperandAfterTheFirstDot) {
@@ -66,6 +67,7 @@ TEST(RestQuery, ReadsColumnsAndConflictTargets) {
   const auto q = parseRestQuery({{"columns", "user_id,friend_id"}, {"on_conflict", "id"}});
   EXPECT_EQ(*q.columns, (std::vector<std::string>{"user_id", "friend_id"}));
   EXPECT_EQ(*q.onConflict, (std::vector<std::string>{"id"}));
+  EXPECT_TRUE(parseRestQuery({{"columns", ""}}).columns->empty());
 }
 
 TEST(RestQuery, RefusesWhatItDoesNotUnderstand) {
@@ -81,6 +83,7 @@ TEST(RestQuery, RefusesWhatItDoesNotUnderstand) {
                                                {{"limit", "99999999999999999999"}},
                                                {{"order", "a.sideways"}},
                                                {{"select", "author(name)"}},
+                                               {{"select", "*,author(name)"}},
                                                {{"select", "name:username"}},
                                                {{"or", "(a.eq.1,b.eq.2)"}},
                                                {{"friends.order", "id"}},

@@ -243,6 +243,11 @@ TEST_F(RestApi, BulkInsertWithColumnsTakesDefaultsForMissingKeys) {
             {{"Prefer", "return=representation"}});
   ASSERT_EQ(result.status, 201) << result.body;
   EXPECT_EQ(result.json().as_array().size(), 2u);
+  // No rows: the client still names the (empty) key list.
+  const auto none = serve(http::verb::post, "/rest/v1/messages?columns=", "[]",
+                          {{"Prefer", "return=representation"}});
+  EXPECT_EQ(none.status, 201) << none.body;
+  EXPECT_EQ(none.body, "[]");
   EXPECT_EQ(code(serve(http::verb::post, "/rest/v1/friends",
                        std::string("[") + R"({"user_id":")" + kAnn + R"(","friend_id":")" + kBob +
                            R"("},{"user_id":")" + kAnn + R"("}])")),
