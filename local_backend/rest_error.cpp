@@ -17,9 +17,11 @@ RestError syntaxError(const std::string& message, std::optional<std::string> det
 }
 
 Response restErrorResponse(const Request& request, const RestError& error) {
+  // "details" is the protocol's key; our database client reads "detail".
   const boost::json::object body{{"code", error.code()},
                                  {"message", error.what()},
                                  {"details", optionalText(error.details())},
+                                 {"detail", optionalText(error.details())},
                                  {"hint", optionalText(error.hint())}};
   return jsonResponse(request, error.status(), body);
 }

@@ -1,5 +1,5 @@
 // The REST API's error: an HTTP status and the database error body
-// {"code", "message", "details", "hint"}.
+// {"code", "message", "details", "hint"} (the details also under "detail").
 //
 //   throw RestError(http::status::bad_request, "PGRST100", "unknown operator \"xx\"");
 //   Response r = restErrorResponse(request, error);
@@ -39,7 +39,8 @@ class RestError : public std::runtime_error {
 // Bad request syntax: 400 with "PGRST100".
 RestError syntaxError(const std::string& message, std::optional<std::string> details = {});
 
-// The body carries all four keys; absent details and hint are null.
+// The body carries all four keys, the details also as "detail"; absent details and hint are
+// null.
 Response restErrorResponse(const Request& request, const RestError& error);
 
 }  // namespace local_backend

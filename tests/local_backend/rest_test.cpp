@@ -315,7 +315,12 @@ TEST_F(RestApi, SingleObjectAnswersExactlyOneRow) {
     const auto refused = serve(http::verb::get, "/rest/v1/profiles?" + filter, {}, single);
     EXPECT_EQ(refused.status, 406);
     EXPECT_EQ(code(refused), "PGRST116");
+    EXPECT_EQ(refused.json().at("detail"), refused.json().at("details"));
   }
+  EXPECT_EQ(serve(http::verb::get, "/rest/v1/profiles?username=eq.zed", {}, single)
+                .json()
+                .at("detail"),
+            "The result contains 0 rows");
   // A write refused for its row count is rolled back.
   const auto patch = serve(http::verb::patch, "/rest/v1/profiles", R"({"email":"all@x"})", single);
   EXPECT_EQ(code(patch), "PGRST116");
