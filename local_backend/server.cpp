@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,34 +42,39 @@ struct Server::Impl {
   explicit Impl(const ServerOptions& options)
       : database(openDatabase(options.dataDir)),
         tokens(options.jwtSecret, options.jwtExpiry),
-        router(tokens),
-        ioc(static_cast<int>(options.threads)) {
+        router(tokens) {
     router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens,
                                                            AuthOptions{options.confirmEmail}));
     router.mount("/rest/v1", std::make_shared<RestService>(*database, tokens));
+    const unsigned count = options.threads == 0 ? 1 : options.threads;
+    ioc.emplace(static_cast<int>(count));
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
                                                   options.port);
     listener = std::make_shared<detail::HttpListener>(
-        ioc, endpoint, router,
+        *ioc, endpoint, router,
         detail::HttpLimits{options.maxBodyBytes, 16 * 1024, std::chrono::seconds{60}});
     port = listener->port();
     listener->start();
-    const unsigned count = options.threads == 0 ? 1 : options.threads;
-    for (unsigned i = 0; i < count; ++i) workers.emplace_back([this] { ioc.run(); });
+    for (unsigned i = 0; i < count; ++i) workers.emplace_back([this] { ioc->run(); });
   }
 
   void stop() {
-    ioc.stop();
+    if (!ioc) return;
+    ioc->stop();
     for (auto& worker : workers) {
       if (worker.joinable()) worker.join();
     }
     workers.clear();
+    // The pending accept and every connection live in the context's handlers: destroying it
+    // closes the listening socket and the open connections.
+    listener.reset();
+    ioc.reset();
   }
 
   std::unique_ptr<Database> database;
   TokenAuthority tokens;
   Router router;
-  boost::asio::io_context ioc;
+  std::optional<boost::asio::io_context> ioc;
   std::shared_ptr<detail::HttpListener> listener;
   std::uint16_t port = 0;
   std::vector<std::thread> workers;

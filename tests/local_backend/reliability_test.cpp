@@ -167,6 +167,27 @@ TEST_F(Reliability, AnswersGarbageWithoutFallingOver) {
   EXPECT_EQ(get("/rest/v1/profiles", server_.serviceKey()).status, 200);
 }
 
+TEST(LocalBackendStop, ClosesThePortAndOpenConnections) {
+  namespace net = boost::asio;
+  Server server;
+  net::io_context ioc;
+  net::ip::tcp::socket open(ioc);
+  const net::ip::tcp::endpoint endpoint{net::ip::make_address("127.0.0.1"), server.port()};
+  open.connect(endpoint);
+  server.stop();
+
+  std::string answer;
+  boost::system::error_code ec = net::error::would_block;
+  net::async_read(open, net::dynamic_buffer(answer),
+                  [&](boost::system::error_code e, std::size_t) { ec = e; });
+  ioc.run_for(std::chrono::seconds{10});  // the deadline of a connection left open
+  // Closed, either as a served connection or as one still waiting to be accepted.
+  EXPECT_TRUE(ec == net::error::eof || ec == net::error::connection_reset) << ec.message();
+  net::ip::tcp::socket late(ioc);
+  late.connect(endpoint, ec);
+  EXPECT_EQ(ec, net::error::connection_refused) << ec.message();
+}
+
 TEST(LocalBackendKeys, AreDeterministicForTheDevelopmentSecret) {
   Server first;
   Server second;
