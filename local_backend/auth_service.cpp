@@ -166,14 +166,7 @@ object userBody(const auth_store::UserRecord& user) {
 
 std::string bearerToken(const Request& request) {
   const auto header = request.find(http::field::authorization);
-  if (header == request.end()) return {};
-  const std::string_view value = header->value();
-  constexpr std::string_view kScheme = "bearer ";
-  if (value.size() <= kScheme.size() ||
-      lowerCase(std::string(value.substr(0, kScheme.size()))) != kScheme) {
-    return {};
-  }
-  return std::string(value.substr(kScheme.size()));
+  return header == request.end() ? std::string() : bearerTokenOf(header->value());
 }
 
 std::string nowText() {

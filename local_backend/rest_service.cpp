@@ -203,15 +203,6 @@ std::optional<std::string> locationOf(const Table& table, const Rows& rows) {
   return location;
 }
 
-std::string bearerOf(std::string_view header) {
-  constexpr std::string_view kScheme = "bearer ";
-  if (header.size() <= kScheme.size()) return {};
-  for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(header[i])) != kScheme[i]) return {};
-  }
-  return std::string(header.substr(kScheme.size()));
-}
-
 // Every table lives in the one schema "public"; a request for another is refused.
 void checkSchema(const Request& request) {
   for (const char* header : {"Accept-Profile", "Content-Profile"}) {
@@ -231,7 +222,7 @@ RestService::RestService(Database& database, const TokenAuthority& tokens)
 Caller RestService::callerOf(const Request& request, const RequestTarget& target) const {
   std::string token;
   if (const auto header = request.find(http::field::authorization); header != request.end()) {
-    token = bearerOf(header->value());
+    token = bearerTokenOf(header->value());
     if (token.empty()) {
       throw RestError(http::status::unauthorized, "PGRST301",
                       "The Authorization header must hold a Bearer token");

@@ -2,6 +2,7 @@
 
 #include <boost/json/object.hpp>
 #include <boost/url/parse.hpp>
+#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -42,6 +43,15 @@ std::string apiKeyOf(const Request& request, const RequestTarget& target) {
   }
   if (const auto* query = target.find("apikey")) return *query;
   return {};
+}
+
+std::string bearerTokenOf(std::string_view authorization) {
+  constexpr std::string_view kScheme = "bearer ";
+  if (authorization.size() <= kScheme.size()) return {};
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(authorization[i])) != kScheme[i]) return {};
+  }
+  return std::string(authorization.substr(kScheme.size()));
 }
 
 Response gatewayError(const Request& request, http::status status, std::string_view message,

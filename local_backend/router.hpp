@@ -54,6 +54,10 @@ class Router {
 // The API key of a request: the "apikey" header, else the "apikey" query item, else empty.
 std::string apiKeyOf(const Request& request, const RequestTarget& target);
 
+// The token of an "Authorization" value "Bearer <token>" (the scheme without regard to case);
+// empty for any other value.
+std::string bearerTokenOf(std::string_view authorization);
+
 // The JSON error body of the gateway: {"message": ..., "hint": ...}.
 Response gatewayError(const Request& request, http::status status, std::string_view message,
                       std::string_view hint = {});
