@@ -23,7 +23,8 @@ Response jsonResponse(const Request& request, http::status status, const boost::
 Response emptyResponse(const Request& request, http::status status) {
   Response response{status, request.version()};
   response.keep_alive(request.keep_alive());
-  response.prepare_payload();
+  // A 204 must not carry a Content-Length; every other empty answer says 0.
+  if (status != http::status::no_content) response.prepare_payload();
   return response;
 }
 

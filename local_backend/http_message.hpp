@@ -31,7 +31,7 @@ struct RequestTarget {
 // A response with the request's HTTP version and keep-alive, "Content-Type: application/json".
 Response jsonResponse(const Request& request, http::status status, const boost::json::value& body);
 
-// A response without a body.
+// A response without a body ("Content-Length: 0", none at all for 204).
 Response emptyResponse(const Request& request, http::status status);
 
 }  // namespace local_backend
