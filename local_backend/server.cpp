@@ -1,5 +1,8 @@
 #include "local_backend/server.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <boost/asio/io_context.hpp>
 #include <cstdlib>
 #include <optional>
@@ -24,7 +27,13 @@ std::unique_ptr<Database> openDatabase(const std::optional<std::filesystem::path
     std::filesystem::permissions(*dataDir, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace);
   }
-  return std::make_unique<Database>(*dataDir / "backend.sqlite3");
+  // The file holds password hashes: a new one is owner-only, and SQLite gives its journal files
+  // the same mode. An existing file keeps its mode.
+  const auto file = *dataDir / "backend.sqlite3";
+  if (const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); fd >= 0) {
+    ::close(fd);
+  }
+  return std::make_unique<Database>(file);
 }
 
 }  // namespace

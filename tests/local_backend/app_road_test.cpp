@@ -37,10 +37,10 @@ class AppRoad : public BackendTest {
 
   // One poll: the rows addressed to `as` created at or after `since`, oldest first.
   boost::json::array poll(const TestUser& as, const std::string& since) {
-    const auto result = get("/rest/v1/messages?select=*&receiver_id=eq." + upper(as.id) +
-                                "&created_at=gte." + escaped(since) +
-                                "&order=created_at.asc.nullslast",
-                            as.accessToken);
+    const auto result =
+        get("/rest/v1/messages?select=*&receiver_id=eq." + upper(as.id) + "&created_at=gte." +
+                escaped(since) + "&order=created_at.asc.nullslast",
+            as.accessToken);
     EXPECT_EQ(result.status, 200) << result.body;
     const auto body = result.json();
     return body.is_array() ? body.as_array() : boost::json::array{};
@@ -51,16 +51,16 @@ TEST_F(AppRoad, PairsTwoUsersAndDeliversMessagesOnce) {
   const auto ann = signUp("ann");
   const auto bob = signUp("bob");
   for (const auto* user : {&ann, &bob}) {
-    const auto row = insert(*user, "profiles",
-                            R"({"id":")" + upper(user->id) + R"(","username":"u","email":")" +
-                                user->email + "\"}");
+    const auto row = insert(
+        *user, "profiles",
+        R"({"id":")" + upper(user->id) + R"(","username":"u","email":")" + user->email + "\"}");
     ASSERT_EQ(row.status, 201) << row.body;
   }
 
-  ASSERT_EQ(insert(ann, "friend_invites",
-                   R"({"inviter":")" + upper(ann.id) + R"(","code":"1A2B3C4D"})")
-                .status,
-            201);
+  ASSERT_EQ(
+      insert(ann, "friend_invites", R"({"inviter":")" + upper(ann.id) + R"(","code":"1A2B3C4D"})")
+          .status,
+      201);
   const auto invite = get("/rest/v1/friend_invites?select=inviter&code=eq.1A2B3C4D",
                           bob.accessToken, {{"Accept", "application/vnd.pgrst.object+json"}});
   ASSERT_EQ(invite.status, 200) << invite.body;
@@ -73,8 +73,7 @@ TEST_F(AppRoad, PairsTwoUsersAndDeliversMessagesOnce) {
   ASSERT_EQ(friends.status, 201) << friends.body;
   const auto annFriends =
       get("/rest/v1/friends?select=friend_id&user_id=eq." + upper(ann.id), ann.accessToken);
-  EXPECT_EQ(boost::json::serialize(annFriends.json()),
-            R"([{"friend_id":")" + bob.id + R"("}])");
+  EXPECT_EQ(boost::json::serialize(annFriends.json()), R"([{"friend_id":")" + bob.id + R"("}])");
 
   const auto send = [&](const std::string& text) {
     EXPECT_EQ(insert(ann, "messages",

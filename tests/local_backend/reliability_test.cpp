@@ -97,7 +97,7 @@ TEST(LocalBackendRestart, KeepsUsersSessionsAndRows) {
   std::filesystem::remove_all(dir);
 }
 
-TEST(LocalBackendDataDir, LeavesTheModeOfAnExistingFolder) {
+TEST(LocalBackendDataDir, KeepsAFolderModeAndMakesTheDatabaseOwnerOnly) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("voduzazi-local-test-" + detail::randomUuid());
   std::filesystem::create_directory(dir);
@@ -109,9 +109,19 @@ TEST(LocalBackendDataDir, LeavesTheModeOfAnExistingFolder) {
     ServerOptions options;
     options.dataDir = dir;
     Server server(options);
+    // Something written, so that the journal exists while the server runs.
+    TestClient(server.port())
+        .send(http::verb::post, "/auth/v1/signup",
+              R"({"email":"m@example.com","password":"secret1"})", {{"apikey", server.anonKey()}});
+    EXPECT_EQ(std::filesystem::status(dir / "backend.sqlite3-wal").permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
   EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all, shared);
-  EXPECT_TRUE(std::filesystem::exists(dir / "backend.sqlite3"));
+  // The database holds password hashes, and the folder no longer hides it.
+  EXPECT_EQ(
+      std::filesystem::status(dir / "backend.sqlite3").permissions() & std::filesystem::perms::all,
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   std::filesystem::remove_all(dir);
 }
 

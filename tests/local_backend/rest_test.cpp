@@ -317,10 +317,9 @@ TEST_F(RestApi, SingleObjectAnswersExactlyOneRow) {
     EXPECT_EQ(code(refused), "PGRST116");
     EXPECT_EQ(refused.json().at("detail"), refused.json().at("details"));
   }
-  EXPECT_EQ(serve(http::verb::get, "/rest/v1/profiles?username=eq.zed", {}, single)
-                .json()
-                .at("detail"),
-            "The result contains 0 rows");
+  EXPECT_EQ(
+      serve(http::verb::get, "/rest/v1/profiles?username=eq.zed", {}, single).json().at("detail"),
+      "The result contains 0 rows");
   // A write refused for its row count is rolled back.
   const auto patch = serve(http::verb::patch, "/rest/v1/profiles", R"({"email":"all@x"})", single);
   EXPECT_EQ(code(patch), "PGRST116");
