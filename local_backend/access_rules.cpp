@@ -69,6 +69,15 @@ std::optional<std::string> AccessRules::readCondition(const Table& table, const 
 void AccessRules::checkInsert(const Table& table, const Caller& caller, const RowValues& row) {
   if (caller.role == Role::service) return;
   if (caller.role == Role::anon) throw permissionDenied(table, caller);
+  // What the server fills (ids, creation times) is not the user's to choose: a message dated in
+  // the future would hide every later one from a receiver that polls by time.
+  for (const auto& entry : row) {
+    const Column* column = table.find(entry.first);
+    if (column != nullptr && column->hasDefault) {
+      throw RestError(refusalStatus(caller), "42501",
+                      "permission denied for column " + entry.first + " of table " + table.name);
+    }
+  }
   bool allowed = false;
   if (table.name == "profiles") {
     allowed = isCaller(row, "id", caller);

@@ -4,7 +4,8 @@
 //   friend_invites:  read their own invites and those whose code they name; insert as inviter
 //   friends:         read their own rows (user_id); insert rows with them on either side
 //   messages:        read rows they sent or receive; insert as sender
-// Nobody but the service role updates or deletes, and so nobody else upserts with merging.
+// Nobody but the service role updates or deletes, and so nobody else upserts with merging; nor
+// writes a column the server fills (one with a default: a message's id and created_at).
 //
 //   std::optional<std::string> rule = AccessRules::readCondition(table, caller, filters, params);
 //   AccessRules::checkInsert(table, caller, row);   // throws RestError "42501"
