@@ -87,6 +87,8 @@ TEST(AnyHashableSendable, Descriptions) {
   EXPECT_EQ(AnyHashableSendable("a").description(), "a");
   EXPECT_EQ(AnyHashableSendable(42).description(), "42");
   EXPECT_EQ(AnyHashableSendable(true).debugDescription(), "AnyHashableSendable(true)");
+  EXPECT_EQ(AnyHashableSendable("it's\n").debugDescription(), "AnyHashableSendable(\"it\\'s\\n\")");
+  EXPECT_EQ(AnyHashableSendable(1.0).description(), "1.0");
 }
 
 }  // namespace

@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <ostream>
-#include <sstream>
 #include <string>
 #include <type_traits>
 #include <typeinfo>
 #include <utility>
+
+#include "voduzazi/concurrency/debug_description.hpp"
 
 namespace voduzazi {
 
@@ -88,16 +88,9 @@ class AnyHashableSendable {
     std::size_t hash() const override { return std::hash<T>()(value_); }
     std::string describe(bool debug) const override {
       if constexpr (std::same_as<T, std::string>) {
-        return debug ? quoted(value_) : value_;
-      } else if constexpr (std::same_as<T, bool>) {
-        return value_ ? "true" : "false";
-      } else if constexpr (requires(std::ostream & out) { out << value_; }) {
-        std::ostringstream out;
-        out << value_;
-        return out.str();
-      } else {
-        return typeid(T).name();
+        if (!debug) return value_;
       }
+      return voduzazi::debugDescription(value_);
     }
 
    private:
@@ -106,8 +99,6 @@ class AnyHashableSendable {
 
   template <class T>
   AnyHashableSendable(Tag, T value) : box_(std::make_shared<const ValueBox<T>>(std::move(value))) {}
-
-  static std::string quoted(const std::string& text);
 
   std::shared_ptr<const Box> box_;
 };

@@ -2,7 +2,7 @@
 
 #include <cxxabi.h>
 
-#include "voduzazi/issue_reporting/debug_description.hpp"
+#include "voduzazi/concurrency/debug_description.hpp"
 
 namespace voduzazi {
 namespace {

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "voduzazi/issue_reporting/debug_description.hpp"
+#include "voduzazi/concurrency/debug_description.hpp"
 #include "voduzazi/issue_reporting/lazy_message.hpp"
 #include "voduzazi/issue_reporting/source_location.hpp"
 

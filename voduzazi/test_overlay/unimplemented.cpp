@@ -1,6 +1,6 @@
 #include "voduzazi/test_overlay/unimplemented.hpp"
 
-#include "voduzazi/issue_reporting/debug_description.hpp"
+#include "voduzazi/concurrency/debug_description.hpp"
 
 namespace voduzazi::test_overlay {
 

@@ -1,4 +1,4 @@
-#include "voduzazi/issue_reporting/debug_description.hpp"
+#include "voduzazi/concurrency/debug_description.hpp"
 
 #include <cxxabi.h>
 
