@@ -53,12 +53,14 @@ void sleepUntil(std::chrono::steady_clock::time_point deadline) {
   checkCancellation();
 }
 
-void sleepFor(std::chrono::nanoseconds duration) {
-  const auto now = std::chrono::steady_clock::now();
-  const auto room = std::chrono::steady_clock::time_point::max() - now;
-  sleepUntil(duration >= room
-                 ? std::chrono::steady_clock::time_point::max()
-                 : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration));
+void sleepFor(std::chrono::nanoseconds duration) { sleepUntil(deadlineAfter(duration)); }
+
+std::chrono::steady_clock::time_point deadlineAfter(std::chrono::nanoseconds duration) {
+  using std::chrono::steady_clock;
+  const auto now = steady_clock::now();
+  if (duration <= duration.zero()) return now;
+  if (duration >= steady_clock::time_point::max() - now) return steady_clock::time_point::max();
+  return now + std::chrono::duration_cast<steady_clock::duration>(duration);
 }
 
 void never() {

@@ -23,6 +23,10 @@ void checkCancellation();
 void sleepUntil(std::chrono::steady_clock::time_point deadline);
 void sleepFor(std::chrono::nanoseconds duration);
 
+// The steady-clock instant `duration` from now: now itself for a duration that is not positive,
+// time_point::max() where the sum would overflow.
+std::chrono::steady_clock::time_point deadlineAfter(std::chrono::nanoseconds duration);
+
 // Suspends until the task is cancelled, then throws CancellationError.
 [[noreturn]] void never();
 

@@ -45,16 +45,8 @@ template <class F>
 std::invoke_result_t<F&> withTimeout(double seconds, F operation) {
   using T = std::invoke_result_t<F&>;
   using std::chrono::steady_clock;
-  const auto interval = detail::durationFromSeconds(seconds);
-  const auto now = steady_clock::now();
-  const auto room = steady_clock::time_point::max() - now;
-  steady_clock::time_point deadline = now;
-  if (interval > interval.zero()) {
-    deadline = interval >= room
-                   ? steady_clock::time_point::max()
-                   : now + std::chrono::duration_cast<steady_clock::duration>(interval);
-  }
-
+  const steady_clock::time_point deadline =
+      this_task::deadlineAfter(detail::durationFromSeconds(seconds));
   TaskGroup<T> group;
   group.addTask(std::move(operation));
   group.addTask([deadline]() -> T {
