@@ -15,6 +15,7 @@
 #include <stop_token>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "voduzazi/concurrency/detail/spawn.hpp"
 #include "voduzazi/concurrency/detail/wait_queue.hpp"
@@ -33,41 +34,47 @@ decltype(auto) invokeBody(F& body) {
   }
 }
 
+// What a finished body left: its value (std::monostate for void bodies) or its exception.
+template <class T>
+struct Outcome {
+  using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+  std::optional<Value> value;
+  std::exception_ptr error;
+};
+
+// Runs the body and destroys it before returning its outcome, so that whoever publishes the outcome
+// does so only after the body's captures are gone.
+template <class T, class F>
+Outcome<T> runBody(std::optional<F>& body) {
+  Outcome<T> outcome;
+  try {
+    if constexpr (std::is_void_v<T>) {
+      invokeBody(*body);
+      outcome.value.emplace();
+    } else {
+      outcome.value.emplace(invokeBody(*body));
+    }
+  } catch (...) {
+    outcome.error = std::current_exception();
+  }
+  body.reset();
+  return outcome;
+}
+
 template <class T>
 struct TaskState {
-  using Stored = std::conditional_t<std::is_void_v<T>, bool, T>;
-
   std::mutex mutex;
   WaitQueue finishedQueue;
   bool finished = false;
-  std::optional<Stored> result;
-  std::exception_ptr error;
+  Outcome<T> outcome;
   std::stop_source stop;
 
-  // Runs the body, destroys it, then publishes the outcome: a waiter never sees the task finished
-  // while the body's captures are still alive.
+  // A waiter never sees the task finished while the body's captures are still alive.
   template <class F>
   void run(std::optional<F>& body) {
-    std::optional<Stored> value;
-    std::exception_ptr failure;
-    try {
-      if constexpr (std::is_void_v<T>) {
-        invokeBody(*body);
-        value = true;
-      } else {
-        value.emplace(invokeBody(*body));
-      }
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    body.reset();
-    complete(std::move(value), std::move(failure));
-  }
-
-  void complete(std::optional<Stored> value, std::exception_ptr failure) {
+    Outcome<T> result = runBody<T>(body);
     std::lock_guard lock(mutex);
-    result = std::move(value);
-    error = std::move(failure);
+    outcome = std::move(result);
     finished = true;
     finishedQueue.notifyAll();
   }
@@ -109,8 +116,8 @@ class Task {
   // Waits for the body to end and returns its result or rethrows its exception.
   T value() const {
     state_->waitFinished();
-    if (state_->error) std::rethrow_exception(state_->error);
-    if constexpr (!std::is_void_v<T>) return *state_->result;
+    if (state_->outcome.error) std::rethrow_exception(state_->outcome.error);
+    if constexpr (!std::is_void_v<T>) return *state_->outcome.value;
   }
 
   // As value(), but cancelling the waiting task also cancels this one.

@@ -32,7 +32,7 @@ template <class T>
 class TaskGroup {
  public:
   // What next() yields for each child: the result, or std::monostate for void children.
-  using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+  using Value = typename detail::Outcome<T>::Value;
 
   TaskGroup()
       : state_(std::make_shared<State>()), parentLink_(this_task::stopToken(), Canceller{state_}) {}
@@ -96,10 +96,7 @@ class TaskGroup {
   }
 
  private:
-  struct Outcome {
-    std::optional<Value> value;
-    std::exception_ptr error;
-  };
+  using Outcome = detail::Outcome<T>;
 
   struct State {
     std::mutex mutex;
@@ -110,18 +107,7 @@ class TaskGroup {
 
     template <class F>
     void run(std::optional<F>& body) {
-      Outcome outcome;
-      try {
-        if constexpr (std::is_void_v<T>) {
-          detail::invokeBody(*body);
-          outcome.value.emplace();
-        } else {
-          outcome.value.emplace(detail::invokeBody(*body));
-        }
-      } catch (...) {
-        outcome.error = std::current_exception();
-      }
-      body.reset();
+      Outcome outcome = detail::runBody<T>(body);
       std::lock_guard lock(mutex);
       done.push_back(std::move(outcome));
       --running;
