@@ -1,7 +1,6 @@
 #include "voduzazi/helpers/json_coders.hpp"
 
-#include <boost/json/parse.hpp>
-
+#include "voduzazi/helpers/detail/json_parser.hpp"
 #include "voduzazi/helpers/detail/json_writer.hpp"
 #include "voduzazi/helpers/detail/key_case.hpp"
 
@@ -40,7 +39,7 @@ boost::json::value JSONDecoder::convertKeys(boost::json::value json) const {
 
 boost::json::value JSONDecoder::parse(std::string_view data) {
   boost::system::error_code error;
-  boost::json::value json = boost::json::parse(data, error);
+  boost::json::value json = detail::parseJSON(data, error);
   if (error) {
     throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                         "The given data was not valid JSON.");
