@@ -18,10 +18,12 @@ using voduzazi::fuzz::FuzzInput;
 
 namespace {
 
+// Values read leniently from the wire may break the field-value rule, which decoding enforces;
+// only messages without such values must code back.
 template <class Message>
-void checkCodesBack(const Message& message) {
-  FUZZ_CHECK(Message::fromJSON(message.toJSON()) == message);
+void checkCodesBack(const Message& message, bool validValues = true) {
   (void)message.debugDescription();
+  if (validValues) FUZZ_CHECK(Message::fromJSON(message.toJSON()) == message);
 }
 
 template <class Parse>
@@ -35,17 +37,19 @@ void parseFields(const Parse& parse) {
 
 void checkWireFields(FuzzInput& in) {
   std::vector<HTTPField> fields;
+  bool validValues = true;
   const auto pieces = in.fields();
   for (std::size_t i = 0; i + 1 < pieces.size(); i += 2) {
     if (auto name = HTTPField::Name::fromParsed(pieces[i])) {
       fields.push_back(HTTPField::withLenientValue(*name, pieces[i + 1]));
+      validValues = validValues && fields.back().withUnsafeBytesOfValue(&HTTPField::isValidValue);
     }
   }
-  parseFields([&] { checkCodesBack(HTTPRequest::parsed(fields)); });
-  parseFields([&] { checkCodesBack(HTTPResponse::parsed(fields)); });
+  parseFields([&] { checkCodesBack(HTTPRequest::parsed(fields), validValues); });
+  parseFields([&] { checkCodesBack(HTTPResponse::parsed(fields), validValues); });
   parseFields([&] {
     const HTTPFields trailer = HTTPFields::parsedTrailerFields(fields);
-    FUZZ_CHECK(HTTPFields::fromJSON(trailer.toJSON()) == trailer);
+    if (validValues) FUZZ_CHECK(HTTPFields::fromJSON(trailer.toJSON()) == trailer);
   });
 }
 

@@ -2,9 +2,10 @@
 // signed, and a signed token changed in one place (a byte replaced, added or removed) never
 // verifies.
 //
-// Input: a mutation (kind, position, byte), then the claims' subject.
+// Input: a mutation (kind, position, byte), then the claims' subject (UTF-8).
 #include <string>
 
+#include "local_backend/detail/utf8.hpp"
 #include "local_backend/jwt.hpp"
 #include "tests/fuzz/fuzz_input.hpp"
 
@@ -45,7 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t kind = in.byte();
   const std::size_t position = std::size_t{in.byte()} << 8 | in.byte();
   const char byte = static_cast<char>(in.byte());
-  const boost::json::object claims{{"sub", in.rest()}, {"exp", now + 3600}};
+  const std::string_view subject = in.rest();
+  // Claims hold text the server has already checked, as JSON needs it: UTF-8.
+  if (!local_backend::detail::isValidUtf8(subject)) return 0;
+  const boost::json::object claims{{"sub", subject}, {"exp", now + 3600}};
   const std::string token = local_backend::signJwt(claims, secret);
   FUZZ_CHECK(verifies(token));
   const std::string changed = mutated(token, kind, position, byte);
