@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     checkWrittenForm(value, {});
     checkWrittenForm(value, {.prettyPrinted = false, .sortedKeys = true});
+    checkWrittenForm(value, {.prettyPrinted = true, .sortedKeys = false});
     checkWrittenForm(value, {.prettyPrinted = true, .sortedKeys = true});
     checkKeyStrategies(value);
   } catch (const EncodingError&) {
