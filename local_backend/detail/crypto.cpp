@@ -126,7 +126,9 @@ std::optional<std::string> base64UrlDecode(std::string_view text) {
 
 std::string base64Encode(std::string_view data) { return encode(data, kBase64, true); }
 
-std::optional<std::string> base64Decode(std::string_view text) { return decode(text, kBase64, true); }
+std::optional<std::string> base64Decode(std::string_view text) {
+  return decode(text, kBase64, true);
+}
 
 bool constantTimeEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

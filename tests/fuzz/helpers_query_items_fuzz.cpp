@@ -45,12 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (equals == std::string_view::npos) {
       items.push_back({std::string(piece), std::nullopt});
     } else {
-      items.push_back({std::string(piece.substr(0, equals)), std::string(piece.substr(equals + 1))});
+      items.push_back(
+          {std::string(piece.substr(0, equals)), std::string(piece.substr(equals + 1))});
     }
   }
 
-  const boost::urls::url url = appendingQueryItems(
-      boost::urls::url(withQuery ? "https://h/p?x=1" : "https://h/p"), items);
+  const boost::urls::url url =
+      appendingQueryItems(boost::urls::url(withQuery ? "https://h/p?x=1" : "https://h/p"), items);
   std::vector<URLQueryItem> expected;
   if (withQuery) expected.push_back({"x", "1"});
   expected.insert(expected.end(), items.begin(), items.end());

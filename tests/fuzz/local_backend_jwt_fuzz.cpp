@@ -30,9 +30,14 @@ bool verifies(std::string_view token) {
 std::string mutated(std::string token, std::uint8_t kind, std::size_t position, char byte) {
   position %= token.size() + (kind % 3 == 1 ? 1 : 0);
   switch (kind % 3) {
-    case 0: token[position] = byte; break;
-    case 1: token.insert(token.begin() + static_cast<std::ptrdiff_t>(position), byte); break;
-    default: token.erase(position, 1);
+    case 0:
+      token[position] = byte;
+      break;
+    case 1:
+      token.insert(token.begin() + static_cast<std::ptrdiff_t>(position), byte);
+      break;
+    default:
+      token.erase(position, 1);
   }
   return token;
 }
