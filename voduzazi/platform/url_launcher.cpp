@@ -14,7 +14,7 @@ namespace voduzazi {
 namespace {
 
 bool isWebURL(std::string_view text) {
-  auto url = boost::urls::parse_absolute_uri(text);
+  auto url = boost::urls::parse_uri(text);
   if (!url) return false;
   const auto scheme = url->scheme_id();
   return (scheme == boost::urls::scheme::http || scheme == boost::urls::scheme::https) &&
