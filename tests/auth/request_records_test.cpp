@@ -79,8 +79,8 @@ TEST(UserAttributes, OnlySetFieldsAreSent) {
             json(R"({"email_confirm": false})"));
   EXPECT_EQ(encoded(AdminUserAttributes{}), json("{}"));
   EXPECT_EQ(encoded(DeleteUserRequest{}), json(R"({"should_soft_delete": false})"));
-  const std::string text = description(AdminUserAttributes{.password = "hunter2",
-                                                           .passwordHash = "$2y$hash"});
+  const std::string text =
+      description(AdminUserAttributes{.password = "hunter2", .passwordHash = "$2y$hash"});
   EXPECT_EQ(text.find("hunter2"), std::string::npos);
   EXPECT_EQ(text.find("$2y$hash"), std::string::npos);
 }

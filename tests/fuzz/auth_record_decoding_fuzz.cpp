@@ -36,14 +36,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   switch (data[0] % 8) {
-    case 0: roundTrip<Session>(text); break;
-    case 1: roundTrip<User>(text); break;
-    case 2: roundTrip<AuthResponse>(text); break;
-    case 3: roundTrip<AuthMFAEnrollResponse>(text); break;
-    case 4: roundTrip<AuthMFAGetAuthenticatorAssuranceLevelResponse>(text); break;
-    case 5: roundTrip<OAuthResponse>(text); break;
-    case 6: roundTrip<AuthError::APIError>(text); break;
-    default: roundTrip<UserIdentity>(text); break;
+    case 0:
+      roundTrip<Session>(text);
+      break;
+    case 1:
+      roundTrip<User>(text);
+      break;
+    case 2:
+      roundTrip<AuthResponse>(text);
+      break;
+    case 3:
+      roundTrip<AuthMFAEnrollResponse>(text);
+      break;
+    case 4:
+      roundTrip<AuthMFAGetAuthenticatorAssuranceLevelResponse>(text);
+      break;
+    case 5:
+      roundTrip<OAuthResponse>(text);
+      break;
+    case 6:
+      roundTrip<AuthError::APIError>(text);
+      break;
+    default:
+      roundTrip<UserIdentity>(text);
+      break;
   }
   return 0;
 }

@@ -22,8 +22,14 @@
 namespace voduzazi::auth {
 
 enum class AuthChangeEvent {
-  initialSession, passwordRecovery, signedIn, signedOut, tokenRefreshed, userUpdated,
-  userDeleted, mfaChallengeVerified
+  initialSession,
+  passwordRecovery,
+  signedIn,
+  signedOut,
+  tokenRefreshed,
+  userUpdated,
+  userDeleted,
+  mfaChallengeVerified
 };
 // "INITIAL_SESSION", ..., "MFA_CHALLENGE_VERIFIED"; building one matches exactly.
 std::string_view toString(AuthChangeEvent event);

@@ -30,8 +30,8 @@ bool fromString(std::string_view text, EmailOTPType& type) {
   return detail::parseRawValue(text, type, emailOTPTypeValues);
 }
 const std::array<EmailOTPType, 6>& allEmailOTPTypes() {
-  static const std::array<EmailOTPType, 6> all{EmailOTPType::signup,    EmailOTPType::invite,
-                                               EmailOTPType::magiclink, EmailOTPType::recovery,
+  static const std::array<EmailOTPType, 6> all{EmailOTPType::signup,      EmailOTPType::invite,
+                                               EmailOTPType::magiclink,   EmailOTPType::recovery,
                                                EmailOTPType::emailChange, EmailOTPType::email};
   return all;
 }
@@ -53,7 +53,9 @@ std::string_view toString(ResendMobileType type) {
 bool fromString(std::string_view text, ResendMobileType& type) {
   return detail::parseRawValue(text, type, resendMobileTypeValues);
 }
-std::string_view toString(SignOutScope scope) { return detail::rawValue(scope, signOutScopeValues); }
+std::string_view toString(SignOutScope scope) {
+  return detail::rawValue(scope, signOutScopeValues);
+}
 bool fromString(std::string_view text, SignOutScope& scope) {
   return detail::parseRawValue(text, scope, signOutScopeValues);
 }
@@ -70,8 +72,7 @@ boost::urls::url decodeURL(const KeyedDecoder& in, std::string_view key) {
   if (!parsed || text.empty()) {
     CodingPath path = in.codingPath();
     path.emplace_back(key);
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
-                        "Invalid URL string.");
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path, "Invalid URL string.");
   }
   return boost::urls::url(*parsed);
 }
@@ -101,8 +102,7 @@ UserCredentials UserCredentials::fromJSON(const boost::json::value& json,
                                           const JSONDecoder& decoder, const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
   return {in.decodeIfPresent<std::string>("email"), in.decodeIfPresent<std::string>("password"),
-          in.decodeIfPresent<std::string>("phone"),
-          in.decodeIfPresent<std::string>("refreshToken"),
+          in.decodeIfPresent<std::string>("phone"), in.decodeIfPresent<std::string>("refreshToken"),
           in.decodeIfPresent<AuthMetaSecurity>("vuvereMetaSecurity")};
 }
 

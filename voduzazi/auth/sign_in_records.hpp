@@ -172,8 +172,7 @@ struct OpenIDConnectCredentials {
   bool operator==(const OpenIDConnectCredentials&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static OpenIDConnectCredentials fromJSON(const boost::json::value& json,
-                                           const JSONDecoder& decoder,
-                                           const CodingPath& path = {});
+                                           const JSONDecoder& decoder, const CodingPath& path = {});
 };
 std::string_view toString(OpenIDConnectCredentials::Provider provider);
 bool fromString(std::string_view text, OpenIDConnectCredentials::Provider& provider);

@@ -11,9 +11,10 @@ namespace {
 constexpr std::array<std::string_view, 2> factorStatusValues{"verified", "unverified"};
 
 constexpr std::array<std::string_view, 23> providerValues{
-    "apple",   "azure",  "bitbucket", "discord",       "email",  "facebook", "figma",   "github",
-    "gitlab",  "google", "kakao",     "keycloak",      "linkedin", "linkedin_oidc", "notion",
-    "slack",   "slack_oidc", "spotify", "twitch",      "twitter", "workos",  "zoom",    "fly"};
+    "apple",    "azure",         "bitbucket", "discord", "email",      "facebook",
+    "figma",    "github",        "gitlab",    "google",  "kakao",      "keycloak",
+    "linkedin", "linkedin_oidc", "notion",    "slack",   "slack_oidc", "spotify",
+    "twitch",   "twitter",       "workos",    "zoom",    "fly"};
 
 }  // namespace
 
@@ -52,12 +53,9 @@ boost::json::value Factor::toJSON(const JSONEncoder& encoder) const {
 Factor Factor::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                         const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
-  return {in.decode<std::string>("id"),
-          in.decodeIfPresent<std::string>("friendlyName"),
-          in.decode<std::string>("factorType"),
-          in.decode<FactorStatus>("status"),
-          in.decode<Date>("createdAt"),
-          in.decode<Date>("updatedAt")};
+  return {in.decode<std::string>("id"),         in.decodeIfPresent<std::string>("friendlyName"),
+          in.decode<std::string>("factorType"), in.decode<FactorStatus>("status"),
+          in.decode<Date>("createdAt"),         in.decode<Date>("updatedAt")};
 }
 
 boost::json::value UserIdentity::toJSON(const JSONEncoder& encoder) const {

@@ -28,9 +28,29 @@ bool fromString(std::string_view text, FactorStatus& status);
 
 // The OAuth providers, in the server's order.
 enum class Provider {
-  apple, azure, bitbucket, discord, email, facebook, figma, github, gitlab, google, kakao,
-  keycloak, linkedin, linkedinOIDC, notion, slack, slackOIDC, spotify, twitch, twitter, workos,
-  zoom, fly
+  apple,
+  azure,
+  bitbucket,
+  discord,
+  email,
+  facebook,
+  figma,
+  github,
+  gitlab,
+  google,
+  kakao,
+  keycloak,
+  linkedin,
+  linkedinOIDC,
+  notion,
+  slack,
+  slackOIDC,
+  spotify,
+  twitch,
+  twitter,
+  workos,
+  zoom,
+  fly
 };
 std::string_view toString(Provider provider);
 bool fromString(std::string_view text, Provider& provider);
