@@ -34,9 +34,10 @@ TEST(SignInRecords, VerificationIsTheHeldRecordWithoutWrapper) {
                      "vuvere_meta_security": {"captcha_token": "c"}})"));
   EXPECT_EQ(encoded(VerifyOTPParams(VerifyMobileOTPParams{"+1", "9", MobileOTPType::phoneChange})),
             json(R"({"phone": "+1", "token": "9", "type": "phone_change"})"));
-  ASSERT_EQ(allEmailOTPTypes().size(), 6u);
-  EXPECT_EQ(toString(allEmailOTPTypes().front()), "signup");
-  EXPECT_EQ(toString(allEmailOTPTypes().back()), "email");
+  constexpr auto types = allCases<EmailOTPType>();
+  ASSERT_EQ(types.size(), 6u);
+  EXPECT_EQ(toString(types.front()), "signup");
+  EXPECT_EQ(toString(types.back()), "email");
 }
 
 TEST(SignInRecords, DecodingChecksRequiredKeysEnumerationsAndURLs) {

@@ -196,10 +196,11 @@ TEST(UserIdentity, MissingIdentityIdIsTheZeroUUIDAndIsWritten) {
 }
 
 TEST(Provider, EveryRawValueRoundTrips) {
-  ASSERT_EQ(allProviders().size(), 23u);
-  EXPECT_EQ(allProviders().front(), Provider::apple);
-  EXPECT_EQ(allProviders().back(), Provider::fly);
-  for (Provider provider : allProviders()) {
+  constexpr auto providers = allCases<Provider>();
+  ASSERT_EQ(providers.size(), 23u);
+  EXPECT_EQ(providers.front(), Provider::apple);
+  EXPECT_EQ(providers.back(), Provider::fly);
+  for (Provider provider : providers) {
     EXPECT_EQ(fromRawValue<Provider>(toString(provider)), provider) << toString(provider);
   }
   EXPECT_EQ(toString(Provider::linkedinOIDC), "linkedin_oidc");
