@@ -1,11 +1,17 @@
 #include "voduzazi/helpers/json_coders.hpp"
 
+#include <chrono>
+#include <cmath>
+
 #include "voduzazi/helpers/detail/json_parser.hpp"
 #include "voduzazi/helpers/detail/json_writer.hpp"
 #include "voduzazi/helpers/detail/key_case.hpp"
 
 namespace voduzazi {
 namespace {
+
+// 2001-01-01T00:00:00Z, the origin of the plain coders' dates.
+constexpr Date referenceDate{std::chrono::seconds(978307200)};
 
 // Rebuilds every object of the tree with converted keys (nested objects included, as the key
 // strategies apply to every level).
@@ -47,8 +53,53 @@ boost::json::value JSONDecoder::parse(std::string_view data) {
   return json;
 }
 
-std::shared_ptr<JSONEncoder> makeVoduzaziEncoder() { return std::make_shared<JSONEncoder>(); }
+std::string JSONEncoder::codingKey(std::string_view key) const {
+  if (keyEncodingStrategy == KeyEncodingStrategy::useDefaultKeys) return std::string(key);
+  return detail::toSnakeCase(key);
+}
 
-std::shared_ptr<JSONDecoder> makeVoduzaziDecoder() { return std::make_shared<JSONDecoder>(); }
+boost::json::value JSONEncoder::encodeDate(Date date) const {
+  if (dateEncodingStrategy == DateCodingStrategy::sdkDate) return encodeSDKDate(date);
+  return std::chrono::duration<double>(date - referenceDate).count();
+}
+
+std::string JSONDecoder::codingKey(std::string_view key) const {
+  if (keyDecodingStrategy == KeyDecodingStrategy::useDefaultKeys) return std::string(key);
+  return detail::fromSnakeCase(key);
+}
+
+Date JSONDecoder::decodeDate(const boost::json::value& json, const CodingPath& codingPath) const {
+  if (dateDecodingStrategy == DateCodingStrategy::sdkDate) return decodeSDKDate(json, codingPath);
+  if (json.is_null()) {
+    throw DecodingError(DecodingError::Kind::valueNotFound, codingPath,
+                        "Expected Double value but found null instead.");
+  }
+  if (!json.is_number()) {
+    throw DecodingError(DecodingError::Kind::typeMismatch, codingPath,
+                        "Expected to decode Double but found another type instead.");
+  }
+  const double seconds = json.to_number<double>();
+  // Beyond a few hundred thousand years the conversion to the clock's nanoseconds overflows.
+  constexpr double limit = 1e13;
+  if (!std::isfinite(seconds) || std::fabs(seconds) > limit) {
+    throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath, "Date is out of range.");
+  }
+  // A double near today's dates holds about a tenth of a microsecond, so dates are read to the
+  // microsecond: what was written reads back equal.
+  const auto microseconds = std::chrono::microseconds(std::llround(seconds * 1e6));
+  return referenceDate + std::chrono::duration_cast<Date::duration>(microseconds);
+}
+
+std::shared_ptr<JSONEncoder> makeVoduzaziEncoder() {
+  auto encoder = std::make_shared<JSONEncoder>();
+  encoder->dateEncodingStrategy = DateCodingStrategy::sdkDate;
+  return encoder;
+}
+
+std::shared_ptr<JSONDecoder> makeVoduzaziDecoder() {
+  auto decoder = std::make_shared<JSONDecoder>();
+  decoder->dateDecodingStrategy = DateCodingStrategy::sdkDate;
+  return decoder;
+}
 
 }  // namespace voduzazi

@@ -7,6 +7,10 @@
 //   Data body = encoder->encode(credentials);          // {"refresh_token":"..."}
 //   auto decoder = makeVoduzaziDecoder();
 //   Session session = decoder->decode<Session>(response.data());   // throws DecodingError
+//
+// Records that code their own keys (toJSON(const JSONEncoder&) and
+// fromJSON(json, const JSONDecoder&), see keyed_coding.hpp) apply the key and date strategies to
+// their declared keys only; free-form objects inside them keep their keys as they are.
 #pragma once
 
 #include <boost/json/value.hpp>
@@ -19,6 +23,7 @@
 #include <utility>
 
 #include "voduzazi/helpers/data.hpp"
+#include "voduzazi/helpers/sdk_date.hpp"
 #include "voduzazi/http_types/decoding_error.hpp"
 
 namespace voduzazi {
@@ -42,6 +47,9 @@ class EncodingError : public std::exception {
 
 enum class KeyEncodingStrategy { useDefaultKeys, convertToSnakeCase };
 enum class KeyDecodingStrategy { useDefaultKeys, convertFromSnakeCase };
+// How records that code their own keys write and read dates: seconds since
+// 2001-01-01T00:00:00Z as a JSON number (a plain coder), or the library's ISO 8601 text.
+enum class DateCodingStrategy { secondsSinceReferenceDate, sdkDate };
 
 struct OutputFormatting {
   bool prettyPrinted = false;  // two-space indentation, one member per line
@@ -53,6 +61,7 @@ struct OutputFormatting {
 class JSONEncoder {
  public:
   KeyEncodingStrategy keyEncodingStrategy = KeyEncodingStrategy::useDefaultKeys;
+  DateCodingStrategy dateEncodingStrategy = DateCodingStrategy::secondsSinceReferenceDate;
   OutputFormatting outputFormatting;
 
   // The value's JSON text; throws EncodingError for values JSON cannot hold.
@@ -68,6 +77,11 @@ class JSONEncoder {
   // Writes a JSON tree as text with this encoder's formatting (the key strategy is not applied).
   Data write(const boost::json::value& json) const;
 
+  // A record's coding key as this encoder writes it.
+  std::string codingKey(std::string_view key) const;
+  // A date in this encoder's date form.
+  boost::json::value encodeDate(Date date) const;
+
  private:
   boost::json::value convertKeys(boost::json::value json) const;
 };
@@ -76,6 +90,7 @@ class JSONEncoder {
 class JSONDecoder {
  public:
   KeyDecodingStrategy keyDecodingStrategy = KeyDecodingStrategy::useDefaultKeys;
+  DateCodingStrategy dateDecodingStrategy = DateCodingStrategy::secondsSinceReferenceDate;
 
   // Parses `data` and decodes T from it. Throws DecodingError: dataCorrupted ("The given data was
   // not valid JSON.") for text that is not JSON, or what T's decoding throws.
@@ -90,6 +105,11 @@ class JSONDecoder {
 
   // Parses JSON text (no comments, no trailing commas, valid UTF-8); throws DecodingError.
   static boost::json::value parse(std::string_view data);
+
+  // An incoming key as this decoder matches it against a record's coding keys.
+  std::string codingKey(std::string_view key) const;
+  // A date in this decoder's date form; throws DecodingError.
+  Date decodeDate(const boost::json::value& json, const CodingPath& codingPath = {}) const;
 
  private:
   boost::json::value convertKeys(boost::json::value json) const;
@@ -109,8 +129,12 @@ template <class T>
 boost::json::value JSONEncoder::encodeToJSON(const T& value) const {
   boost::json::value json;
   if constexpr (requires {
-                  { value.toJSON() } -> std::convertible_to<boost::json::value>;
+                  { value.toJSON(*this) } -> std::convertible_to<boost::json::value>;
                 }) {
+    return value.toJSON(*this);  // the record applied the strategies to its own keys
+  } else if constexpr (requires {
+                         { value.toJSON() } -> std::convertible_to<boost::json::value>;
+                       }) {
     json = value.toJSON();
   } else {
     json = boost::json::value_from(value);
@@ -121,15 +145,21 @@ boost::json::value JSONEncoder::encodeToJSON(const T& value) const {
 
 template <class T>
 T JSONDecoder::decodeJSON(boost::json::value json) const {
-  if (keyDecodingStrategy != KeyDecodingStrategy::useDefaultKeys) {
-    json = convertKeys(std::move(json));
-  }
   if constexpr (requires {
-                  { T::fromJSON(json) } -> std::convertible_to<T>;
+                  { T::fromJSON(json, *this) } -> std::convertible_to<T>;
                 }) {
-    return T::fromJSON(json);
+    return T::fromJSON(json, *this);  // the record matches its own keys
   } else {
-    return boost::json::value_to<T>(json);
+    if (keyDecodingStrategy != KeyDecodingStrategy::useDefaultKeys) {
+      json = convertKeys(std::move(json));
+    }
+    if constexpr (requires {
+                    { T::fromJSON(json) } -> std::convertible_to<T>;
+                  }) {
+      return T::fromJSON(json);
+    } else {
+      return boost::json::value_to<T>(json);
+    }
   }
 }
 

@@ -1,0 +1,75 @@
+#include "voduzazi/auth/record_coding.hpp"
+
+#include <array>
+
+#include "voduzazi/helpers/any_json.hpp"
+
+namespace voduzazi::auth {
+namespace {
+
+bool isSecretKey(std::string_view key) {
+  static constexpr std::array<std::string_view, 11> secrets{
+      "accessToken", "refreshToken", "providerToken", "providerRefreshToken",
+      "password",    "passwordHash", "idToken",       "token",
+      "nonce",       "captchaToken", "codeVerifier"};
+  for (std::string_view secret : secrets) {
+    if (key == secret) return true;
+  }
+  return false;
+}
+
+void mask(boost::json::value& json) {
+  if (auto* object = json.if_object()) {
+    for (auto& member : *object) {
+      if (isSecretKey(member.key()) && !member.value().is_null()) {
+        member.value() = "<redacted>";
+      } else {
+        mask(member.value());
+      }
+    }
+  } else if (auto* array = json.if_array()) {
+    for (auto& item : *array) mask(item);
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<JSONEncoder> makeAuthEncoder() {
+  auto encoder = makeVoduzaziEncoder();
+  encoder->keyEncodingStrategy = KeyEncodingStrategy::convertToSnakeCase;
+  return encoder;
+}
+
+std::shared_ptr<JSONDecoder> makeAuthDecoder() {
+  auto decoder = makeVoduzaziDecoder();
+  decoder->keyDecodingStrategy = KeyDecodingStrategy::convertFromSnakeCase;
+  return decoder;
+}
+
+const std::shared_ptr<JSONEncoder>& authJSONEncoder() {
+  static const std::shared_ptr<JSONEncoder> encoder = makeAuthEncoder();
+  return encoder;
+}
+
+const std::shared_ptr<JSONDecoder>& authJSONDecoder() {
+  static const std::shared_ptr<JSONDecoder> decoder = makeAuthDecoder();
+  return decoder;
+}
+
+namespace detail {
+
+// Metadata objects of a record are free-form, so a secret-looking key inside them is masked too.
+std::string maskedDescription(const boost::json::value& json) {
+  boost::json::value masked = json;
+  mask(masked);
+  return AnyJSON::fromJSON(masked).description();
+}
+
+const JSONEncoder& descriptionEncoder() {
+  // Declared keys and readable dates.
+  static const std::shared_ptr<JSONEncoder> encoder = makeVoduzaziEncoder();
+  return *encoder;
+}
+
+}  // namespace detail
+}  // namespace voduzazi::auth
