@@ -33,26 +33,26 @@ class AuthError : public std::exception {
   enum class PKCEFailureReason { codeVerifierNotFound, invalidPKCEFlowURL };
 
   struct WeakPassword {
-    std::string message;
-    std::vector<std::string> reasons;
+    std::string message{};
+    std::vector<std::string> reasons{};
     bool operator==(const WeakPassword&) const = default;
   };
   struct API {
-    std::string message;
-    ErrorCode errorCode;
+    std::string message{};
+    ErrorCode errorCode{};
     Data underlyingData;  // the response body
-    std::shared_ptr<const HTTPURLResponse> underlyingResponse;
+    std::shared_ptr<const HTTPURLResponse> underlyingResponse{};
     // Responses compare by identity, the body by content.
     bool operator==(const API&) const = default;
   };
   struct PKCEGrantCodeExchange {
-    std::string message;
-    std::optional<std::string> error;
-    std::optional<std::string> code;
+    std::string message{};
+    std::optional<std::string> error{};
+    std::optional<std::string> code{};
     bool operator==(const PKCEGrantCodeExchange&) const = default;
   };
   struct ImplicitGrantRedirect {
-    std::string message;
+    std::string message{};
     bool operator==(const ImplicitGrantRedirect&) const = default;
   };
   struct MissingExpClaim {
@@ -77,11 +77,11 @@ class AuthError : public std::exception {
 
   // The older error body: each field written only when present.
   struct APIError : std::exception {
-    std::optional<std::string> msg;
-    std::optional<std::int64_t> code;
-    std::optional<std::string> error;
-    std::optional<std::string> errorDescription;
-    std::optional<auth::WeakPassword> weakPassword;
+    std::optional<std::string> msg{};
+    std::optional<std::int64_t> code{};
+    std::optional<std::string> error{};
+    std::optional<std::string> errorDescription{};
+    std::optional<auth::WeakPassword> weakPassword{};
 
     APIError() = default;
     APIError(std::optional<std::string> msg, std::optional<std::int64_t> code,
@@ -99,7 +99,7 @@ class AuthError : public std::exception {
                              const CodingPath& path = {});
 
    private:
-    std::string message_;
+    std::string message_{};
   };
 
   AuthError(Case value);
@@ -144,7 +144,7 @@ class AuthError : public std::exception {
 
  private:
   Case value_;
-  std::string message_;
+  std::string message_{};
 };
 
 // True when `error` is an AuthError equal to `pattern`.

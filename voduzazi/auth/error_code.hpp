@@ -15,7 +15,7 @@
 namespace voduzazi::auth {
 
 struct ErrorCode {
-  std::string rawValue;
+  std::string rawValue{};
 
   ErrorCode() = default;
   explicit ErrorCode(std::string rawValue) : rawValue(std::move(rawValue)) {}

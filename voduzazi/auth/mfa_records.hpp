@@ -22,8 +22,8 @@ namespace voduzazi::auth {
 
 struct MFATotpEnrollParams {
   std::string factorType = "totp";
-  std::optional<std::string> issuer;
-  std::optional<std::string> friendlyName;
+  std::optional<std::string> issuer{};
+  std::optional<std::string> friendlyName{};
 
   MFATotpEnrollParams(std::optional<std::string> issuer = std::nullopt,
                       std::optional<std::string> friendlyName = std::nullopt)
@@ -35,8 +35,8 @@ struct MFATotpEnrollParams {
 
 struct MFAPhoneEnrollParams {
   std::string factorType = "phone";
-  std::optional<std::string> friendlyName;
-  std::string phone;
+  std::optional<std::string> friendlyName{};
+  std::string phone{};
 
   MFAPhoneEnrollParams(std::optional<std::string> friendlyName, std::string phone)
       : friendlyName(std::move(friendlyName)), phone(std::move(phone)) {}
@@ -66,9 +66,9 @@ struct MFAEnrollParamsType {
 
 struct AuthMFAEnrollResponse {
   struct TOTP {
-    std::string qrCode;
-    std::string secret;
-    std::string uri;
+    std::string qrCode{};
+    std::string secret{};
+    std::string uri{};
 
     bool operator==(const TOTP&) const = default;
     boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -76,11 +76,11 @@ struct AuthMFAEnrollResponse {
                          const CodingPath& path = {});
   };
 
-  std::string id;
-  std::string type;
-  std::optional<TOTP> totp;
-  std::optional<std::string> friendlyName;
-  std::optional<std::string> phone;
+  std::string id{};
+  std::string type{};
+  std::optional<TOTP> totp{};
+  std::optional<std::string> friendlyName{};
+  std::optional<std::string> phone{};
 
   bool operator==(const AuthMFAEnrollResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;  // for text forms only
@@ -90,40 +90,40 @@ struct AuthMFAEnrollResponse {
 
 // Read by the challenge operation; the record itself is not sent.
 struct MFAChallengeParams {
-  std::string factorId;
-  std::optional<MessagingChannel> channel;
+  std::string factorId{};
+  std::optional<MessagingChannel> channel{};
 
   bool operator==(const MFAChallengeParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct MFAVerifyParams {
-  std::string factorId;
-  std::string challengeId;
-  std::string code;
+  std::string factorId{};
+  std::string challengeId{};
+  std::string code{};
 
   bool operator==(const MFAVerifyParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct MFAUnenrollParams {
-  std::string factorId;
+  std::string factorId{};
 
   bool operator==(const MFAUnenrollParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct MFAChallengeAndVerifyParams {
-  std::string factorId;
-  std::string code;
+  std::string factorId{};
+  std::string code{};
 
   bool operator==(const MFAChallengeAndVerifyParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct AuthMFAChallengeResponse {
-  std::string id;
-  std::string type;
+  std::string id{};
+  std::string type{};
   double expiresAt = 0;  // seconds since 1970-01-01T00:00:00Z
 
   bool operator==(const AuthMFAChallengeResponse&) const = default;
@@ -134,7 +134,7 @@ struct AuthMFAChallengeResponse {
 };
 
 struct AuthMFAUnenrollResponse {
-  std::string factorId;
+  std::string factorId{};
 
   bool operator==(const AuthMFAUnenrollResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -144,9 +144,9 @@ struct AuthMFAUnenrollResponse {
 };
 
 struct AuthMFAListFactorsResponse {
-  std::vector<Factor> all;
-  std::vector<Factor> totp;
-  std::vector<Factor> phone;
+  std::vector<Factor> all{};
+  std::vector<Factor> totp{};
+  std::vector<Factor> phone{};
 
   bool operator==(const AuthMFAListFactorsResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -157,7 +157,7 @@ struct AuthMFAListFactorsResponse {
 
 // One authentication method of the session.
 struct AMREntry {
-  std::string method;
+  std::string method{};
   double timestamp = 0;  // seconds since 1970-01-01T00:00:00Z
 
   // An entry from one element of the token's "amr" claim: an object whose "method" is text and
@@ -171,9 +171,9 @@ struct AMREntry {
 };
 
 struct AuthMFAGetAuthenticatorAssuranceLevelResponse {
-  std::optional<std::string> currentLevel;
-  std::optional<std::string> nextLevel;
-  std::vector<AMREntry> currentAuthenticationMethods;
+  std::optional<std::string> currentLevel{};
+  std::optional<std::string> nextLevel{};
+  std::vector<AMREntry> currentAuthenticationMethods{};
 
   bool operator==(const AuthMFAGetAuthenticatorAssuranceLevelResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;

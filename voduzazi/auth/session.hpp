@@ -33,7 +33,7 @@ enum class AuthFlowType { implicit, pkce };
 
 // The server's complaint about a weak password.
 struct WeakPassword {
-  std::vector<std::string> reasons;
+  std::vector<std::string> reasons{};
 
   bool operator==(const WeakPassword&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -42,14 +42,14 @@ struct WeakPassword {
 };
 
 struct Session {
-  std::optional<std::string> providerToken;
-  std::optional<std::string> providerRefreshToken;
-  std::string accessToken;
-  std::string tokenType;
+  std::optional<std::string> providerToken{};
+  std::optional<std::string> providerRefreshToken{};
+  std::string accessToken{};
+  std::string tokenType{};
   double expiresIn = 0;  // seconds
   double expiresAt = 0;  // seconds since 1970-01-01T00:00:00Z
-  std::string refreshToken;
-  std::optional<WeakPassword> weakPassword;
+  std::string refreshToken{};
+  std::optional<WeakPassword> weakPassword{};
   User user;
 
   // True when the access token expires within 30 seconds of `now` (exactly 30 is not expired).

@@ -50,7 +50,7 @@ bool fromString(std::string_view text, SignOutScope& scope);
 
 // The captcha envelope, sent as "vuvere_meta_security": {"captcha_token": ...}.
 struct AuthMetaSecurity {
-  std::string captchaToken;
+  std::string captchaToken{};
 
   bool operator==(const AuthMetaSecurity&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -60,11 +60,11 @@ struct AuthMetaSecurity {
 
 // The body of the password grant and of the refresh-token grant.
 struct UserCredentials {
-  std::optional<std::string> email;
-  std::optional<std::string> password;
-  std::optional<std::string> phone;
-  std::optional<std::string> refreshToken;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::optional<std::string> email{};
+  std::optional<std::string> password{};
+  std::optional<std::string> phone{};
+  std::optional<std::string> refreshToken{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
 
   bool operator==(const UserCredentials&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -74,14 +74,14 @@ struct UserCredentials {
 
 // The body of sign-up and of anonymous sign-in.
 struct SignUpRequest {
-  std::optional<std::string> email;
-  std::optional<std::string> password;
-  std::optional<std::string> phone;
-  std::optional<MessagingChannel> channel;
-  std::optional<JSONObject> data;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
-  std::optional<std::string> codeChallenge;
-  std::optional<std::string> codeChallengeMethod;
+  std::optional<std::string> email{};
+  std::optional<std::string> password{};
+  std::optional<std::string> phone{};
+  std::optional<MessagingChannel> channel{};
+  std::optional<JSONObject> data{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
+  std::optional<std::string> codeChallenge{};
+  std::optional<std::string> codeChallengeMethod{};
 
   bool operator==(const SignUpRequest&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -91,14 +91,14 @@ struct SignUpRequest {
 
 // The body of the one-time-password request; "create_user" is always written.
 struct OTPParams {
-  std::optional<std::string> email;
-  std::optional<std::string> phone;
+  std::optional<std::string> email{};
+  std::optional<std::string> phone{};
   bool createUser = true;
-  std::optional<MessagingChannel> channel;
-  std::optional<JSONObject> data;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
-  std::optional<std::string> codeChallenge;
-  std::optional<std::string> codeChallengeMethod;
+  std::optional<MessagingChannel> channel{};
+  std::optional<JSONObject> data{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
+  std::optional<std::string> codeChallenge{};
+  std::optional<std::string> codeChallengeMethod{};
 
   bool operator==(const OTPParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -107,27 +107,27 @@ struct OTPParams {
 };
 
 struct VerifyEmailOTPParams {
-  std::string email;
-  std::string token;
+  std::string email{};
+  std::string token{};
   EmailOTPType type = EmailOTPType::email;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
 
   bool operator==(const VerifyEmailOTPParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct VerifyMobileOTPParams {
-  std::string phone;
-  std::string token;
+  std::string phone{};
+  std::string token{};
   MobileOTPType type = MobileOTPType::sms;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
 
   bool operator==(const VerifyMobileOTPParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct VerifyTokenHashParams {
-  std::string tokenHash;
+  std::string tokenHash{};
   EmailOTPType type = EmailOTPType::email;
 
   bool operator==(const VerifyTokenHashParams&) const = default;
@@ -147,10 +147,10 @@ struct VerifyOTPParams {
 
 // The body of the password-recovery request.
 struct RecoverParams {
-  std::string email;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
-  std::optional<std::string> codeChallenge;
-  std::optional<std::string> codeChallengeMethod;
+  std::string email{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
+  std::optional<std::string> codeChallenge{};
+  std::optional<std::string> codeChallengeMethod{};
 
   bool operator==(const RecoverParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -163,10 +163,10 @@ struct OpenIDConnectCredentials {
   enum class Provider { google, apple, azure, facebook };
 
   Provider provider = Provider::google;
-  std::string idToken;
-  std::optional<std::string> accessToken;
-  std::optional<std::string> nonce;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::string idToken{};
+  std::optional<std::string> accessToken{};
+  std::optional<std::string> nonce{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
   bool linkIdentity = false;  // always written
 
   bool operator==(const OpenIDConnectCredentials&) const = default;
@@ -180,8 +180,8 @@ bool fromString(std::string_view text, OpenIDConnectCredentials::Provider& provi
 
 struct ResendEmailParams {
   ResendEmailType type = ResendEmailType::signup;
-  std::string email;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::string email{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
 
   bool operator==(const ResendEmailParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -189,15 +189,15 @@ struct ResendEmailParams {
 
 struct ResendMobileParams {
   ResendMobileType type = ResendMobileType::sms;
-  std::string phone;
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
+  std::string phone{};
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
 
   bool operator==(const ResendMobileParams&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 struct ResendMobileResponse {
-  std::optional<std::string> messageId;
+  std::optional<std::string> messageId{};
 
   bool operator==(const ResendMobileResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -207,12 +207,12 @@ struct ResendMobileResponse {
 
 // The body of single sign-on; the sign-on operations fill exactly one of providerId and domain.
 struct SignInWithSSORequest {
-  std::optional<std::string> providerId;
-  std::optional<std::string> domain;
+  std::optional<std::string> providerId{};
+  std::optional<std::string> domain{};
   std::optional<boost::urls::url> redirectTo;  // written as its absolute string
-  std::optional<AuthMetaSecurity> vuvereMetaSecurity;
-  std::optional<std::string> codeChallenge;
-  std::optional<std::string> codeChallengeMethod;
+  std::optional<AuthMetaSecurity> vuvereMetaSecurity{};
+  std::optional<std::string> codeChallenge{};
+  std::optional<std::string> codeChallengeMethod{};
 
   bool operator==(const SignInWithSSORequest&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -220,7 +220,7 @@ struct SignInWithSSORequest {
 
 // The address to open for single sign-on; "url" must hold a URL.
 struct SSOResponse {
-  boost::urls::url url;
+  boost::urls::url url{};
 
   bool operator==(const SSOResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -231,7 +231,7 @@ struct SSOResponse {
 // The answer of the identity-linking URL request.
 struct OAuthResponse {
   Provider provider = Provider::apple;
-  boost::urls::url url;
+  boost::urls::url url{};
 
   bool operator==(const OAuthResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;

@@ -39,12 +39,12 @@ const std::array<Provider, 23>& allProviders();
 
 // One multi-factor factor; every field but friendlyName is required on decoding.
 struct Factor {
-  std::string id;
-  std::optional<std::string> friendlyName;
+  std::string id{};
+  std::optional<std::string> friendlyName{};
   std::string factorType;  // "totp" or "phone" for the factors this library enrols
   FactorStatus status = FactorStatus::unverified;
-  Date createdAt;
-  Date updatedAt;
+  Date createdAt{};
+  Date updatedAt{};
 
   bool operator==(const Factor&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -55,14 +55,14 @@ struct Factor {
 // One sign-in identity linked to a user. identityId is the all-zero UUID when the server sends
 // none, and is then written back as that UUID.
 struct UserIdentity {
-  std::string id;
+  std::string id{};
   UUID identityId{};
   UUID userId{};
-  std::optional<JSONObject> identityData;
+  std::optional<JSONObject> identityData{};
   std::string provider;  // a plain string, not a Provider
-  std::optional<Date> createdAt;
-  std::optional<Date> lastSignInAt;
-  std::optional<Date> updatedAt;
+  std::optional<Date> createdAt{};
+  std::optional<Date> lastSignInAt{};
+  std::optional<Date> updatedAt{};
 
   bool operator==(const UserIdentity&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -74,27 +74,27 @@ struct UserIdentity {
 // "is_anonymous" as false; both are always written back.
 struct User {
   UUID id{};
-  JSONObject appMetadata;
-  JSONObject userMetadata;
-  std::string aud;
-  std::optional<Date> confirmationSentAt;
-  std::optional<Date> recoverySentAt;
-  std::optional<Date> emailChangeSentAt;
-  std::optional<std::string> newEmail;
-  std::optional<Date> invitedAt;
-  std::optional<std::string> actionLink;
-  std::optional<std::string> email;
-  std::optional<std::string> phone;
-  Date createdAt;
-  std::optional<Date> confirmedAt;
-  std::optional<Date> emailConfirmedAt;
-  std::optional<Date> phoneConfirmedAt;
-  std::optional<Date> lastSignInAt;
-  std::optional<std::string> role;
-  Date updatedAt;
-  std::optional<std::vector<UserIdentity>> identities;
+  JSONObject appMetadata{};
+  JSONObject userMetadata{};
+  std::string aud{};
+  std::optional<Date> confirmationSentAt{};
+  std::optional<Date> recoverySentAt{};
+  std::optional<Date> emailChangeSentAt{};
+  std::optional<std::string> newEmail{};
+  std::optional<Date> invitedAt{};
+  std::optional<std::string> actionLink{};
+  std::optional<std::string> email{};
+  std::optional<std::string> phone{};
+  Date createdAt{};
+  std::optional<Date> confirmedAt{};
+  std::optional<Date> emailConfirmedAt{};
+  std::optional<Date> phoneConfirmedAt{};
+  std::optional<Date> lastSignInAt{};
+  std::optional<std::string> role{};
+  Date updatedAt{};
+  std::optional<std::vector<UserIdentity>> identities{};
   bool isAnonymous = false;
-  std::optional<std::vector<Factor>> factors;
+  std::optional<std::vector<Factor>> factors{};
 
   bool operator==(const User&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;

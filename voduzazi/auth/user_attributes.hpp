@@ -21,14 +21,14 @@ namespace voduzazi::auth {
 
 // The body of the user update. The update operation fills the code-challenge fields itself.
 struct UserAttributes {
-  std::optional<std::string> email;
-  std::optional<std::string> phone;
-  std::optional<std::string> password;
-  std::optional<std::string> nonce;
-  std::optional<std::string> emailChangeToken;
-  std::optional<JSONObject> data;
-  std::optional<std::string> codeChallenge;
-  std::optional<std::string> codeChallengeMethod;
+  std::optional<std::string> email{};
+  std::optional<std::string> phone{};
+  std::optional<std::string> password{};
+  std::optional<std::string> nonce{};
+  std::optional<std::string> emailChangeToken{};
+  std::optional<JSONObject> data{};
+  std::optional<std::string> codeChallenge{};
+  std::optional<std::string> codeChallengeMethod{};
 
   bool operator==(const UserAttributes&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -38,18 +38,18 @@ struct UserAttributes {
 
 // The body of the administrative create and update; encoded only.
 struct AdminUserAttributes {
-  std::optional<JSONObject> appMetadata;
-  std::optional<std::string> banDuration;
-  std::optional<std::string> email;
-  std::optional<bool> emailConfirm;
-  std::optional<std::string> id;
-  std::optional<std::string> nonce;
-  std::optional<std::string> password;
-  std::optional<std::string> passwordHash;
-  std::optional<std::string> phone;
-  std::optional<bool> phoneConfirm;
-  std::optional<std::string> role;
-  std::optional<JSONObject> userMetadata;
+  std::optional<JSONObject> appMetadata{};
+  std::optional<std::string> banDuration{};
+  std::optional<std::string> email{};
+  std::optional<bool> emailConfirm{};
+  std::optional<std::string> id{};
+  std::optional<std::string> nonce{};
+  std::optional<std::string> password{};
+  std::optional<std::string> passwordHash{};
+  std::optional<std::string> phone{};
+  std::optional<bool> phoneConfirm{};
+  std::optional<std::string> role{};
+  std::optional<JSONObject> userMetadata{};
 
   bool operator==(const AdminUserAttributes&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -65,17 +65,17 @@ struct DeleteUserRequest {
 
 // Paging of the user listing; not coded as JSON.
 struct PageParams {
-  std::optional<std::int64_t> page;
-  std::optional<std::int64_t> perPage;
+  std::optional<std::int64_t> page{};
+  std::optional<std::int64_t> perPage{};
 
   bool operator==(const PageParams&) const = default;
 };
 
 // One page of the user listing, filled from the body and the response headers.
 struct ListUsersPaginatedResponse {
-  std::vector<User> users;
-  std::string aud;
-  std::optional<std::int64_t> nextPage;
+  std::vector<User> users{};
+  std::string aud{};
+  std::optional<std::int64_t> nextPage{};
   std::int64_t lastPage = 0;
   std::int64_t total = 0;
 

@@ -1,0 +1,185 @@
+#include "voduzazi/platform/secret_store.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace voduzazi {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+class SecretStoreTest : public ::testing::Test {
+ protected:
+  SecretStoreTest() {
+    std::string pattern = (fs::temp_directory_path() / "secret-store-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data());
+    folder_ = root_ / "data" / "secrets";
+  }
+  ~SecretStoreTest() override { fs::remove_all(root_); }
+
+  std::vector<std::string> folderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  Data read(const SecretStore& store, const SecretItemQuery& query) {
+    Data value;
+    EXPECT_EQ(store.copyMatching(query, value), secStatus::success);
+    return value;
+  }
+
+  fs::path root_;
+  fs::path folder_;
+  SecretItemQuery query_{.service = "voduzazi.vuvere.swift", .account = "voduzazi.auth.token"};
+};
+
+TEST_F(SecretStoreTest, AddsUpdatesReadsAndRemovesItems) {
+  SecretStore store(folder_);
+  Data value;
+  EXPECT_EQ(store.copyMatching(query_, value), secStatus::itemNotFound);
+  EXPECT_EQ(store.update(query_, "x"), secStatus::itemNotFound);
+  EXPECT_EQ(store.remove(query_), secStatus::itemNotFound);
+
+  EXPECT_EQ(store.add(query_, "first"), secStatus::success);
+  EXPECT_EQ(store.add(query_, "second"), secStatus::duplicateItem);
+  EXPECT_EQ(read(store, query_), "first");
+  EXPECT_EQ(store.update(query_, std::string("sec\0ond", 7)), secStatus::success);
+  EXPECT_EQ(read(store, query_), std::string("sec\0ond", 7));
+
+  EXPECT_EQ(store.remove(query_), secStatus::success);
+  EXPECT_EQ(store.remove(query_), secStatus::itemNotFound);
+  EXPECT_EQ(store.copyMatching(query_, value), secStatus::itemNotFound);
+  EXPECT_TRUE(folderEntries().empty());
+}
+
+TEST_F(SecretStoreTest, MakesAnOwnerOnlyFolderAndOwnerOnlyItems) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "v"), secStatus::success);
+  EXPECT_EQ(modeOf(folder_), 0700u);
+  EXPECT_EQ(modeOf(folder_.parent_path()), 0700u);
+  ASSERT_EQ(folderEntries().size(), 1u);
+  EXPECT_EQ(modeOf(folder_ / folderEntries()[0]), 0600u);
+
+  // An existing folder keeps the mode its owner gave it.
+  fs::path existing = root_ / "existing";
+  ASSERT_EQ(::mkdir(existing.c_str(), 0750), 0);
+  ASSERT_EQ(::chmod(existing.c_str(), 0750), 0);
+  ASSERT_EQ(SecretStore(existing).add(query_, "v"), secStatus::success);
+  EXPECT_EQ(modeOf(existing), 0750u);
+}
+
+TEST_F(SecretStoreTest, AnInterruptedWriteLeavesTheOldItemAndNoTemporaryFile) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "old"), secStatus::success);
+  SecretStore interrupted(folder_, [](SecretStore::WriteStep) {
+    throw std::runtime_error("power lost");
+  });
+  EXPECT_THROW(interrupted.update(query_, "new"), std::runtime_error);
+  EXPECT_THROW(interrupted.add({.account = "other"}, "new"), std::runtime_error);
+  EXPECT_EQ(read(store, query_), "old");
+  EXPECT_EQ(folderEntries().size(), 1u);
+  Data value;
+  EXPECT_EQ(store.copyMatching({.account = "other"}, value), secStatus::itemNotFound);
+}
+
+TEST_F(SecretStoreTest, TemporaryFilesLeftByACrashAreNotItems) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "old"), secStatus::success);
+  std::ofstream(folder_ / ".tmp.0123456789abcdef01234567") << "torn";
+  EXPECT_EQ(read(store, query_), "old");
+  EXPECT_FALSE(SecretStore::itemQuery(".tmp.0123456789abcdef01234567"));
+  EXPECT_EQ(store.update(query_, "new"), secStatus::success);
+  EXPECT_EQ(read(store, query_), "new");
+}
+
+TEST_F(SecretStoreTest, RefusesItemsOthersCouldReachOrReplace) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "v"), secStatus::success);
+  const fs::path item = folder_ / SecretStore::fileName(query_);
+  ASSERT_EQ(::chmod(item.c_str(), 0644), 0);
+  Data value;
+  try {
+    store.copyMatching(query_, value);
+    FAIL() << "read a world-readable item";
+  } catch (const SecretStoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("0644"), std::string::npos) << error.what();
+  }
+  EXPECT_THROW(store.update(query_, "w"), SecretStoreError);
+  EXPECT_TRUE(value.empty());
+
+  ASSERT_EQ(::chmod(item.c_str(), 0600), 0);
+  const SecretItemQuery linked{.account = "linked"};
+  fs::create_symlink(item, folder_ / SecretStore::fileName(linked));
+  EXPECT_THROW(store.copyMatching(linked, value), SecretStoreError);
+
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(item.c_str(), 4242, 4242), 0);
+    EXPECT_THROW(store.copyMatching(query_, value), SecretStoreError);
+  }
+}
+
+TEST_F(SecretStoreTest, AnyKeyStaysInsideTheFolderAndMapsToItsOwnItem) {
+  SecretStore store(folder_);
+  const std::vector<std::string> accounts{
+      "/", "..", ".", "../../escape", "a/b", std::string("nul\0byte", 8), "ключ-🔑", "x.y", ""};
+  for (const std::string& account : accounts) {
+    ASSERT_EQ(store.add({.account = account}, "value of " + account), secStatus::success);
+  }
+  for (const std::string& account : accounts) {
+    EXPECT_EQ(read(store, {.account = account}), "value of " + account);
+    const std::string name = SecretStore::fileName({.account = account});
+    EXPECT_EQ(name.find('/'), std::string::npos);
+    EXPECT_EQ(SecretStore::itemQuery(name), (SecretItemQuery{.account = account}));
+  }
+  EXPECT_EQ(folderEntries().size(), accounts.size());
+  EXPECT_FALSE(fs::exists(root_ / "escape"));
+
+  // Absent and empty service or group are different items.
+  ASSERT_EQ(store.add({.service = "", .account = "k"}, "empty"), secStatus::success);
+  ASSERT_EQ(store.add({.account = "k", .accessGroup = "g"}, "group"), secStatus::success);
+  EXPECT_EQ(read(store, {.service = "", .account = "k"}), "empty");
+  EXPECT_EQ(read(store, {.account = "k", .accessGroup = "g"}), "group");
+  Data value;
+  EXPECT_EQ(store.copyMatching({.account = "k"}, value), secStatus::itemNotFound);
+}
+
+TEST_F(SecretStoreTest, RejectsKeysTooLongForAFileNameAndForeignNames) {
+  SecretStore store(folder_);
+  EXPECT_EQ(store.add({.account = std::string(400, 'k')}, "v"), secStatus::param);
+  EXPECT_FALSE(SecretStore::itemQuery("item.n.vAB.n.extra"));
+  EXPECT_FALSE(SecretStore::itemQuery("item.n.v!.n"));
+  EXPECT_FALSE(SecretStore::itemQuery("item.n.vQR.n"));  // non-zero spare bits: not canonical
+  EXPECT_FALSE(SecretStore::itemQuery("other.n.vQQ.n"));
+}
+
+TEST(SecretStoreFolder, FollowsTheDataHomeVariable) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  std::string previous = saved ? saved : "";
+  ::setenv("XDG_DATA_HOME", "/tmp/data-home", 1);
+  EXPECT_EQ(SecretStore::defaultFolder(), fs::path("/tmp/data-home/voduzazi-secrets"));
+  ::setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the variable's rules say
+  EXPECT_EQ(SecretStore::defaultFolder().filename(), "voduzazi-secrets");
+  EXPECT_NE(SecretStore::defaultFolder(), fs::path("relative/voduzazi-secrets"));
+  if (saved) {
+    ::setenv("XDG_DATA_HOME", previous.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+}
+
+}  // namespace
+}  // namespace voduzazi

@@ -1,0 +1,56 @@
+// POSIX file work for the secret store: an owned descriptor, an owner-only folder, atomic and
+// durable replacement of one file in it, and reading a file only when nobody else can reach it.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace voduzazi::detail {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens the folder without following a symbolic link; with `create`, makes it and its missing
+// parents with mode 0700 first. Nothing when it is missing and `create` is false. Throws
+// SecretStoreError when it is not a folder of this user.
+std::optional<FileDescriptor> openOwnerOnlyFolder(const std::filesystem::path& folder,
+                                                  bool create);
+
+enum class ReplaceMode {
+  createOnly,  // fails with EEXIST when the name exists
+  replace,     // renames over the name
+};
+
+// Writes `bytes` to a new 0600 temporary file in the folder, syncs it, calls `afterSync`, moves it
+// to `name` and syncs the folder. The temporary file is removed on every failure. Returns 0 or
+// the errno of the move (EEXIST for createOnly); throws SecretStoreError for other failures.
+int replaceDurably(int folder, const std::string& name, std::string_view bytes, ReplaceMode mode,
+                   const std::function<void()>& afterSync);
+
+// The file's bytes, or nothing when it does not exist. Throws SecretStoreError when it is not a
+// regular file of this user with no group or other access bits.
+std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name);
+
+// Removes the file and syncs the folder; false when it did not exist.
+bool removeDurably(int folder, const std::string& name);
+
+}  // namespace voduzazi::detail
