@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "voduzazi/helpers/detail/base64.hpp"
 #include "voduzazi/platform/detail/owner_only_files.hpp"
 
 namespace voduzazi {
@@ -15,23 +16,7 @@ constexpr std::string_view alphabet =
 constexpr std::string_view prefix = "item";
 constexpr std::size_t maximumNameLength = NAME_MAX;
 
-// Unpadded base64url: letters, digits, "-" and "_" only, so never "/", "." or NUL.
-std::string encodeComponent(std::string_view bytes) {
-  std::string text;
-  std::uint32_t buffer = 0;
-  int bits = 0;
-  for (unsigned char byte : bytes) {
-    buffer = (buffer << 8) | byte;
-    bits += 8;
-    while (bits >= 6) {
-      bits -= 6;
-      text += alphabet[(buffer >> bits) & 0x3F];
-    }
-  }
-  if (bits > 0) text += alphabet[(buffer << (6 - bits)) & 0x3F];
-  return text;
-}
-
+// Strict unpadded base64url, so that each item has exactly one name.
 std::optional<std::string> decodeComponent(std::string_view text) {
   if (text.size() % 4 == 1) return std::nullopt;
   std::string bytes;
@@ -54,7 +39,7 @@ std::optional<std::string> decodeComponent(std::string_view text) {
 
 // "n" for an absent value, "v" and the encoded bytes for a present one.
 std::string component(const std::optional<std::string>& value) {
-  return value ? "v" + encodeComponent(*value) : std::string("n");
+  return value ? "v" + detail::encodeBase64URL(*value) : std::string("n");
 }
 
 std::optional<std::optional<std::string>> parseComponent(std::string_view text) {

@@ -48,4 +48,23 @@ std::optional<std::string> decodeBase64(std::string_view text) {
   return bytes;
 }
 
+std::string encodeBase64URL(std::string_view bytes) {
+  static constexpr std::string_view alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string text;
+  text.reserve((bytes.size() * 4 + 2) / 3);
+  std::uint32_t buffer = 0;
+  int bits = 0;
+  for (unsigned char byte : bytes) {
+    buffer = (buffer << 8) | byte;
+    bits += 8;
+    while (bits >= 6) {
+      bits -= 6;
+      text += alphabet[(buffer >> bits) & 0x3F];
+    }
+  }
+  if (bits > 0) text += alphabet[(buffer << (6 - bits)) & 0x3F];
+  return text;
+}
+
 }  // namespace voduzazi::detail

@@ -1,4 +1,4 @@
-// Standard base64 decoding for token payloads.
+// Standard base64 decoding for token payloads; unpadded base64url encoding.
 #pragma once
 
 #include <optional>
@@ -10,5 +10,8 @@ namespace voduzazi::detail {
 // Decodes standard base64, skipping characters outside the alphabet. Padding may only end the
 // text; a final group of a single character is invalid. Nothing for invalid input.
 std::optional<std::string> decodeBase64(std::string_view text);
+
+// Base64 with the URL-safe alphabet ("-" and "_" for "+" and "/") and no "=" padding.
+std::string encodeBase64URL(std::string_view bytes);
 
 }  // namespace voduzazi::detail

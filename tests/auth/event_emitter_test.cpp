@@ -1,0 +1,90 @@
+#include "voduzazi/auth/auth_state_change_event_emitter.hpp"
+
+#include <gtest/gtest.h>
+
+#include "tests/auth/storage_test_support.hpp"
+
+namespace voduzazi::auth {
+namespace {
+
+using Delivered = std::vector<std::pair<AuthChangeEvent, std::optional<Session>>>;
+
+class AuthStateChangeEventEmitterTest : public ::testing::Test {
+ protected:
+  AuthStateChangeEventEmitterTest() {
+    observer_ = center_.addObserver(std::string(didChangeAuthStateNotification), nullptr,
+                                    [this](const Notification& note) { posted_.push_back(note); });
+  }
+
+  std::shared_ptr<ObservationToken> listen(AuthStateChangeEventEmitter& emitter,
+                                           Delivered& into) {
+    return emitter.attach([this, &into](AuthChangeEvent event, const std::optional<Session>& s) {
+      // The notification reaches its observers before any listener.
+      EXPECT_EQ(posted_.size(), postedBeforeDelivery_ + 1);
+      into.emplace_back(event, s);
+    });
+  }
+
+  NotificationCenter center_;
+  NotificationCenter::ObserverToken observer_;
+  std::vector<Notification> posted_;
+  std::size_t postedBeforeDelivery_ = 0;
+};
+
+TEST_F(AuthStateChangeEventEmitterTest, PostsThenDeliversWithoutReplay) {
+  AuthStateChangeEventEmitter emitter(nullptr, &center_);
+  Session session = testing::sampleSession();
+  emitter.emit(AuthChangeEvent::signedIn, session);
+  EXPECT_EQ(emitter.lastEvent()->first, AuthChangeEvent::signedIn);
+
+  Delivered late;
+  auto token = listen(emitter, late);
+  EXPECT_TRUE(late.empty());  // no replay of the last event
+
+  postedBeforeDelivery_ = posted_.size();
+  emitter.emit(AuthChangeEvent::signedOut, std::nullopt);
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].first, AuthChangeEvent::signedOut);
+  const Notification& note = posted_.back();
+  EXPECT_EQ(std::any_cast<AuthChangeEvent>(note.userInfo.at(std::string(authChangeEventInfoKey))),
+            AuthChangeEvent::signedOut);
+  ASSERT_TRUE(note.userInfo.contains(authChangeSessionInfoKey));
+  EXPECT_FALSE(std::any_cast<std::optional<Session>>(
+      note.userInfo.at(std::string(authChangeSessionInfoKey))));
+  EXPECT_EQ(note.object, nullptr);
+}
+
+TEST_F(AuthStateChangeEventEmitterTest, ATokenAimsAtOneListenerButThePostGoesOut) {
+  AuthStateChangeEventEmitter emitter(nullptr, &center_);
+  AuthStateChangeEventEmitter copy = emitter;  // copies share the emitter
+  Delivered first, second;
+  auto firstToken = listen(emitter, first);
+  auto secondToken = listen(copy, second);
+  emitter.emit(AuthChangeEvent::initialSession, std::nullopt, secondToken.get());
+  EXPECT_TRUE(first.empty());
+  EXPECT_EQ(second.size(), 1u);
+  EXPECT_EQ(posted_.size(), 1u);
+
+  firstToken.reset();
+  postedBeforeDelivery_ = posted_.size();
+  copy.emit(AuthChangeEvent::tokenRefreshed, testing::sampleSession());
+  EXPECT_TRUE(first.empty());
+  EXPECT_EQ(second.size(), 2u);
+}
+
+TEST_F(AuthStateChangeEventEmitterTest, LogsEachDeliveryWithTokensMasked) {
+  auto logger = std::make_shared<voduzazi::testing::RecordingLogger>();
+  AuthStateChangeEventEmitter emitter(logger, &center_);
+  Delivered delivered;
+  auto token = listen(emitter, delivered);
+  emitter.emit(AuthChangeEvent::signedIn, testing::sampleSession());
+  auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].level, VoduzaziLogLevel::verbose);
+  EXPECT_EQ(messages[0].message.rfind("Auth state changed: (SIGNED_IN, ", 0), 0u);
+  EXPECT_EQ(messages[0].message.find("header.payload.signature"), std::string::npos);
+  EXPECT_EQ(messages[0].fileID, "Auth/EventEmitter");
+}
+
+}  // namespace
+}  // namespace voduzazi::auth

@@ -1,0 +1,57 @@
+// AuthStateChangeEventEmitter: announces every change of the signed-in state, as a notification
+// on the process's notification center and to the listeners registered through the client.
+//
+//   AuthStateChangeEventEmitter emitter;
+//   auto token = emitter.attach([](AuthChangeEvent event, const std::optional<Session>& s) {});
+//   emitter.emit(AuthChangeEvent::signedIn, session);            // every listener
+//   emitter.emit(AuthChangeEvent::initialSession, session, token.get());  // that listener only
+//
+// Copies share one emitter. Shared objects: safe; listeners run on the emitting thread, after the
+// notification's observers, outside every lock. The last event is remembered but never replayed.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "voduzazi/auth/session.hpp"
+#include "voduzazi/helpers/event_emitter.hpp"
+#include "voduzazi/helpers/logger.hpp"
+#include "voduzazi/platform/notification_center.hpp"
+
+namespace voduzazi::auth {
+
+// The notification posted for every event, and its user-information keys.
+inline constexpr std::string_view didChangeAuthStateNotification =
+    "AuthClient.didChangeAuthStateNotification";
+inline constexpr std::string_view authChangeEventInfoKey = "AuthClient.authChangeEvent";
+// Always present; holds a std::optional<Session>, empty without a session.
+inline constexpr std::string_view authChangeSessionInfoKey = "AuthClient.authChangeSession";
+
+class AuthStateChangeEventEmitter {
+ public:
+  using Event = std::optional<std::pair<AuthChangeEvent, std::optional<Session>>>;
+  using Listener = std::function<void(AuthChangeEvent, const std::optional<Session>&)>;
+
+  // Posts to `center` (the process's default center when null) and logs through `logger`.
+  explicit AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger = nullptr,
+                                       NotificationCenter* center = nullptr);
+
+  // Cancelling or releasing the token removes the listener.
+  std::shared_ptr<ObservationToken> attach(Listener listener) const;
+
+  // Posts the notification, then delivers to the token's listener, or to all without a token.
+  void emit(AuthChangeEvent event, const std::optional<Session>& session,
+            const ObservationToken* token = nullptr) const;
+
+  Event lastEvent() const { return emitter_->lastEvent(); }
+
+ private:
+  std::shared_ptr<EventEmitter<Event>> emitter_;
+  std::shared_ptr<VoduzaziLogger> logger_;
+  NotificationCenter* center_;
+};
+
+}  // namespace voduzazi::auth
