@@ -4,7 +4,6 @@
 #include "tests/auth/auth_client_fakes.hpp"
 #include "voduzazi/auth/api_client.hpp"
 #include "voduzazi/auth/dependencies.hpp"
-#include "voduzazi/auth/detail/auth_retry_interceptor.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -162,20 +161,6 @@ TEST_F(APIClientTest, RetriesTransientFailuresOfPOSTButNeverTheRefreshGrant) {
   EXPECT_THROW(loggedAPI.execute(refresh), AuthError);
   EXPECT_EQ(server->requestCount(), 3u) << "a spent refresh token is not sent twice";
   setCurrentClock(nullptr);
-}
-
-TEST(AuthRetryInterceptor, RecognisesOnlyTheRefreshTokenGrant) {
-  using detail::AuthRetryInterceptor;
-  const boost::urls::url token("https://x.example.com/auth/v1/token");
-  EXPECT_TRUE(AuthRetryInterceptor::isRefreshTokenGrant(
-      helpers::HTTPRequest(token, HTTPMethod::post, {{"grant_type", "refresh_token"}})));
-  EXPECT_FALSE(AuthRetryInterceptor::isRefreshTokenGrant(
-      helpers::HTTPRequest(token, HTTPMethod::post, {{"grant_type", "password"}})));
-  EXPECT_FALSE(AuthRetryInterceptor::isRefreshTokenGrant(
-      helpers::HTTPRequest(token, HTTPMethod::get, {{"grant_type", "refresh_token"}})));
-  EXPECT_FALSE(AuthRetryInterceptor::isRefreshTokenGrant(
-      helpers::HTTPRequest(boost::urls::url("https://x.example.com/auth/v1/logout"),
-                           HTTPMethod::post, {{"grant_type", "refresh_token"}})));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/auth/auth_client_fakes.hpp"
-#include "voduzazi/auth/api_version.hpp"
 #include "voduzazi/auth/auth_client_logger_decorator.hpp"
 
 namespace voduzazi::auth::testing {
@@ -32,17 +31,6 @@ TEST(AuthClientConfiguration, KeepsTheCallersClientInfoComparedLetterForLetter) 
               ElementsAre(Pair("X-Client-Info", "facade/1.0")));
   options.headers = {{"x-client-info", "facade/1.0"}};
   EXPECT_EQ(AuthClientConfiguration(options).headers.size(), 2u);
-}
-
-TEST(APIVersion, NamesTheFirstDayOf2024) {
-  EXPECT_EQ(toString(APIVersion::Name::_20240101), "2024-01-01");
-  EXPECT_EQ(apiVersionHeaderName().canonicalName(), "x-voduzazi-api-version");
-  EXPECT_EQ(sdkDateString(APIVersion::version20240101().timestamp), "2024-01-01T00:00:00.000");
-  HTTPFields headers;
-  headers.set(apiVersionHeaderName(), "2023-12-31");
-  EXPECT_LT(*apiVersionOf(headers), APIVersion::version20240101().timestamp);
-  headers.set(apiVersionHeaderName(), "2024-01-01T05:00:00");
-  EXPECT_EQ(apiVersionOf(headers), std::nullopt);
 }
 
 TEST(AuthClientLoggerDecorator, TagsEveryLineWithItsClientID) {
@@ -76,13 +64,6 @@ TEST_F(AuthClientBasicsTest, ClientsGetIncreasingIDsAndSeparateEntries) {
   const std::int64_t released = first->clientID();
   first.reset();
   EXPECT_EQ(Dependencies::get(released).configuration.url.host(), "project.example.com");
-}
-
-TEST_F(AuthClientBasicsTest, ChangingTheCallersConfigurationLaterDoesNotReachTheClient) {
-  AuthClientConfiguration configuration(options());
-  AuthClient client(configuration, lifecycle);
-  configuration.headers["apikey"] = "changed";
-  EXPECT_EQ(Dependencies::get(client.clientID()).configuration.headers.at("apikey"), "anon-key");
 }
 
 TEST_F(AuthClientBasicsTest, CurrentSessionIsTheStoredOneAndSessionRefreshesIt) {

@@ -114,16 +114,6 @@ TEST_F(SessionManagerTest, AFailedRefreshDoesNotLinger) {
               ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed));
 }
 
-TEST_F(SessionManagerTest, WithoutAStoredSessionSessionFailsAsMissing) {
-  try {
-    manager().session();
-    FAIL() << "no error";
-  } catch (const AuthError& error) {
-    EXPECT_EQ(error, AuthError::sessionMissing());
-  }
-  EXPECT_EQ(server->requestCount(), 0u);
-}
-
 TEST_F(SessionManagerTest, AListenerMayReadTheSessionAndRefreshAgainFromTokenRefreshed) {
   server->respondWith(200, sessionBody("fresh", "next", secondsFromNow(3600)));
   std::optional<Session> seen;
@@ -241,15 +231,6 @@ TEST_F(AutoRefreshTest, StartingTwiceKeepsOneLoopAndStopEndsIt) {
   clock->advance(60s);
   EXPECT_EQ(ticksLogged("117"), 0u);
   EXPECT_EQ(ticksLogged("118"), 0u);
-}
-
-TEST_F(AutoRefreshTest, ATickWithoutASessionDoesNothing) {
-  auto live = std::make_shared<LiveSessionManager>(logged->clientID());
-  live->autoRefreshTokenTick();
-  std::vector<std::string> lines;
-  for (const auto& message : logger->messages()) lines.push_back(message.message);
-  EXPECT_THAT(lines, ElementsAre("begin", "end"));
-  EXPECT_EQ(server->requestCount(), 0u);
 }
 
 }  // namespace

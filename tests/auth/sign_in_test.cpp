@@ -77,19 +77,6 @@ TEST_F(SignInTest, AnAnswerThatIsNoSessionFailsWithoutSigningIn) {
   EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession));
 }
 
-TEST_F(SignInTest, RefusalsReachTheCallerAndChangeNothing) {
-  auto client = makeClient();
-  server->respondWith(400, R"({"code":"invalid_credentials","msg":"Invalid login credentials"})");
-  try {
-    client->signIn("ada@example.com", "wrong");
-    FAIL() << "no error";
-  } catch (const AuthError& error) {
-    EXPECT_EQ(error.errorCode(), ErrorCode::invalidCredentials);
-    EXPECT_EQ(error.message(), "Invalid login credentials");
-  }
-  EXPECT_EQ(client->currentSession(), std::nullopt);
-}
-
 TEST_F(SignInTest, PKCESignUpSendsTheChallengeAndKeepsTheVerifierEvenWhenRefused) {
   auto client = clientWithFlow(AuthFlowType::pkce);
   server->respondWith(422, R"({"code":"weak_password","msg":"Too weak"})");

@@ -1,7 +1,8 @@
 // AuthClient: signs users up, in and out against the auth API, keeps the session in the client's
 // store, refreshes it before it expires and tells listeners about every change.
 //
-//   AuthClient auth({.url = boost::urls::url(base + "/auth/v1"), .headers = {{"apikey", key}}});
+//   AuthClient auth(AuthClient::Configuration(
+//       {.url = boost::urls::url(base + "/auth/v1"), .headers = {{"apikey", key}}}));
 //   auto token = auth.onAuthStateChange([](AuthChangeEvent event, const std::optional<Session>&) {
 //     std::cout << toString(event) << "\n";        // INITIAL_SESSION first
 //   });
@@ -16,16 +17,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "voduzazi/auth/session.hpp"
 #include "voduzazi/auth/auth_client_configuration.hpp"
-#include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/auth/session.hpp"
+#include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/http_request.hpp"

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "voduzazi/auth/auth_error.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
+#include "voduzazi/auth/record_coding.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/platform/url_session.hpp"
 

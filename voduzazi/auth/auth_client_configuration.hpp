@@ -15,9 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "voduzazi/auth/auth_error.hpp"
-#include "voduzazi/auth/session.hpp"
 #include "voduzazi/auth/auth_local_storage.hpp"
+#include "voduzazi/auth/session.hpp"
 #include "voduzazi/helpers/fetch_handler.hpp"
 #include "voduzazi/helpers/http_fields_helpers.hpp"
 #include "voduzazi/helpers/json_coders.hpp"

@@ -13,9 +13,9 @@
 
 #include "voduzazi/auth/api_client.hpp"
 #include "voduzazi/auth/auth_client_configuration.hpp"
-#include "voduzazi/auth/code_verifier_storage.hpp"
 #include "voduzazi/auth/auth_state_change_event_emitter.hpp"
 #include "voduzazi/auth/auth_storage_configuration.hpp"
+#include "voduzazi/auth/code_verifier_storage.hpp"
 #include "voduzazi/auth/pkce.hpp"
 #include "voduzazi/auth/session_manager.hpp"
 #include "voduzazi/auth/session_storage.hpp"
