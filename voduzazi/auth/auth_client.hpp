@@ -114,6 +114,9 @@ class AuthClient {
   struct Lifecycle;
 
   AuthResponse performSignUp(helpers::HTTPRequest request) const;
+  // Completes the credentials (an e-mail address or a phone number) of a password sign-in.
+  Session signInWithPassword(UserCredentials credentials, const std::string& password,
+                             std::optional<std::string> captchaToken) const;
   Session performSignIn(helpers::HTTPRequest request) const;
   void adopt(const Session& session) const;
   helpers::HTTPRequest request(std::string_view path, std::vector<URLQueryItem> query = {}) const;

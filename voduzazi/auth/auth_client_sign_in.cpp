@@ -71,17 +71,18 @@ Session AuthClient::signIn(const std::string& email, const std::string& password
                            std::optional<std::string> captchaToken) const {
   UserCredentials credentials;
   credentials.email = email;
-  credentials.password = password;
-  credentials.vuvereMetaSecurity = captcha(captchaToken);
-  helpers::HTTPRequest signIn = request("token", {{"grant_type", "password"}});
-  signIn.body = Dependencies::get(clientID_).configuration.encoder->encode(credentials);
-  return performSignIn(std::move(signIn));
+  return signInWithPassword(std::move(credentials), password, std::move(captchaToken));
 }
 
 Session AuthClient::signInWithPhone(const std::string& phone, const std::string& password,
                                     std::optional<std::string> captchaToken) const {
   UserCredentials credentials;
   credentials.phone = phone;
+  return signInWithPassword(std::move(credentials), password, std::move(captchaToken));
+}
+
+Session AuthClient::signInWithPassword(UserCredentials credentials, const std::string& password,
+                                       std::optional<std::string> captchaToken) const {
   credentials.password = password;
   credentials.vuvereMetaSecurity = captcha(captchaToken);
   helpers::HTTPRequest signIn = request("token", {{"grant_type", "password"}});
