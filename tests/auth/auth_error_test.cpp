@@ -1,8 +1,8 @@
+#include "voduzazi/auth/auth_error.hpp"
+
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
-
-#include "voduzazi/auth/auth_error.hpp"
 
 namespace voduzazi::auth {
 namespace {
@@ -37,8 +37,8 @@ TEST(AuthError, DescriptionsAndCodesFollowTheCase) {
             "Not a valid PKCE flow url.");
   EXPECT_EQ(AuthError::invalidImplicitGrantFlowURL().message(),
             "Not a valid implicit grant flow url.");
-  auto api = AuthError::api("Invalid login credentials", ErrorCode::invalidCredentials, "{}",
-                            nullptr);
+  auto api =
+      AuthError::api("Invalid login credentials", ErrorCode::invalidCredentials, "{}", nullptr);
   EXPECT_EQ(api.errorCode(), ErrorCode::invalidCredentials);
   EXPECT_STREQ(api.what(), "Invalid login credentials");
 }
@@ -48,8 +48,8 @@ TEST(AuthError, EqualityComparesPayloadsAndResponsesByIdentity) {
   auto first = AuthError::api("m", ErrorCode::conflict, "body", response);
   EXPECT_EQ(first, AuthError::api("m", ErrorCode::conflict, "body", response));
   EXPECT_NE(first, AuthError::api("m", ErrorCode::conflict, "other", response));
-  auto sameStatus = std::make_shared<const HTTPURLResponse>(defaultAuthURL(), 400,
-                                                            HeaderFieldList{});
+  auto sameStatus =
+      std::make_shared<const HTTPURLResponse>(defaultAuthURL(), 400, HeaderFieldList{});
   EXPECT_NE(first, AuthError::api("m", ErrorCode::conflict, "body", sameStatus));
   EXPECT_TRUE(matches(first, first));
   EXPECT_FALSE(matches(std::runtime_error("m"), first));

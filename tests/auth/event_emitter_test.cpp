@@ -1,8 +1,7 @@
-#include "voduzazi/auth/auth_state_change_event_emitter.hpp"
-
 #include <gtest/gtest.h>
 
 #include "tests/auth/storage_test_support.hpp"
+#include "voduzazi/auth/auth_state_change_event_emitter.hpp"
 
 namespace voduzazi::auth {
 namespace {
@@ -16,8 +15,7 @@ class AuthStateChangeEventEmitterTest : public ::testing::Test {
                                     [this](const Notification& note) { posted_.push_back(note); });
   }
 
-  std::shared_ptr<ObservationToken> listen(AuthStateChangeEventEmitter& emitter,
-                                           Delivered& into) {
+  std::shared_ptr<ObservationToken> listen(AuthStateChangeEventEmitter& emitter, Delivered& into) {
     return emitter.attach([this, &into](AuthChangeEvent event, const std::optional<Session>& s) {
       // The notification reaches its observers before any listener.
       EXPECT_EQ(posted_.size(), postedBeforeDelivery_ + 1);

@@ -29,8 +29,7 @@ TEST(KeychainError, CodesAndTexts) {
 class KeychainLocalStorageTest : public ::testing::Test {
  protected:
   testing::TemporaryFolder folder_;
-  KeychainLocalStorage storage_{"voduzazi.vuvere.swift", std::nullopt,
-                                folder_.path() / "secrets"};
+  KeychainLocalStorage storage_{"voduzazi.vuvere.swift", std::nullopt, folder_.path() / "secrets"};
 };
 
 TEST_F(KeychainLocalStorageTest, StoresThenReplacesThroughTheUpdatePath) {
@@ -50,8 +49,7 @@ TEST_F(KeychainLocalStorageTest, StoresThenReplacesThroughTheUpdatePath) {
 
 TEST_F(KeychainLocalStorageTest, ServiceAndGroupSeparateItems) {
   KeychainLocalStorage bare(std::nullopt, std::nullopt, folder_.path() / "secrets");
-  KeychainLocalStorage grouped("voduzazi.vuvere.swift", "team.group",
-                               folder_.path() / "secrets");
+  KeychainLocalStorage grouped("voduzazi.vuvere.swift", "team.group", folder_.path() / "secrets");
   storage_.store("k", "service");
   bare.store("k", "bare");
   grouped.store("k", "grouped");

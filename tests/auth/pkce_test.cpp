@@ -36,8 +36,9 @@ class CodeVerifierStorageTest : public ::testing::Test {
  protected:
   CodeVerifierStorage make(std::shared_ptr<AuthLocalStorage> store,
                            std::optional<std::string> key = std::nullopt) {
-    return CodeVerifierStorage::live(
-        [=, this] { return AuthStorageConfiguration{key, store, logger_}; });
+    return CodeVerifierStorage::live([=, this] {
+      return AuthStorageConfiguration{key, store, logger_};
+    });
   }
   std::shared_ptr<RecordingLogger> logger_ = std::make_shared<RecordingLogger>();
 };
@@ -63,8 +64,8 @@ TEST_F(CodeVerifierStorageTest, KeepsTheVerifierBesideTheSessionKey) {
 
 TEST_F(CodeVerifierStorageTest, KeychainFailuresAreLoggedWithoutTheVerifier) {
   testing::TemporaryFolder folder;
-  auto verifiers = make(
-      std::make_shared<KeychainLocalStorage>(std::nullopt, std::nullopt, folder.path() / "s"));
+  auto verifiers =
+      make(std::make_shared<KeychainLocalStorage>(std::nullopt, std::nullopt, folder.path() / "s"));
   verifiers.set(std::nullopt);
   EXPECT_FALSE(verifiers.get());
   auto messages = logger_->messages();

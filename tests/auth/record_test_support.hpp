@@ -1,10 +1,10 @@
 // Bodies and comparisons shared by the auth record tests.
 #pragma once
 
-#include <boost/json/parse.hpp>
-#include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
 
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 #include <string>
 #include <string_view>
 

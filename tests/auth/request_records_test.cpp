@@ -34,9 +34,10 @@ TEST(SignInRecords, VerificationIsTheHeldRecordWithoutWrapper) {
                      "vuvere_meta_security": {"captcha_token": "c"}})"));
   EXPECT_EQ(encoded(VerifyOTPParams(VerifyMobileOTPParams{"+1", "9", MobileOTPType::phoneChange})),
             json(R"({"phone": "+1", "token": "9", "type": "phone_change"})"));
-  ASSERT_EQ(allEmailOTPTypes().size(), 6u);
-  EXPECT_EQ(toString(allEmailOTPTypes().front()), "signup");
-  EXPECT_EQ(toString(allEmailOTPTypes().back()), "email");
+  constexpr auto types = allCases<EmailOTPType>();
+  ASSERT_EQ(types.size(), 6u);
+  EXPECT_EQ(toString(types.front()), "signup");
+  EXPECT_EQ(toString(types.back()), "email");
 }
 
 TEST(SignInRecords, DecodingChecksRequiredKeysEnumerationsAndURLs) {
@@ -79,8 +80,8 @@ TEST(UserAttributes, OnlySetFieldsAreSent) {
             json(R"({"email_confirm": false})"));
   EXPECT_EQ(encoded(AdminUserAttributes{}), json("{}"));
   EXPECT_EQ(encoded(DeleteUserRequest{}), json(R"({"should_soft_delete": false})"));
-  const std::string text = description(AdminUserAttributes{.password = "hunter2",
-                                                           .passwordHash = "$2y$hash"});
+  const std::string text =
+      description(AdminUserAttributes{.password = "hunter2", .passwordHash = "$2y$hash"});
   EXPECT_EQ(text.find("hunter2"), std::string::npos);
   EXPECT_EQ(text.find("$2y$hash"), std::string::npos);
 }

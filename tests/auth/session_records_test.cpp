@@ -14,9 +14,7 @@ using testing::json;
 using testing::minimalUserBody;
 using testing::sessionBody;
 
-Session decodeSession(std::string_view body) {
-  return authJSONDecoder()->decode<Session>(body);
-}
+Session decodeSession(std::string_view body) { return authJSONDecoder()->decode<Session>(body); }
 
 TEST(Session, AbsentOptionalsDecodeAbsentAndAreNeverWrittenAsNull) {
   Session session = decodeSession(sessionBody(R"("provider_token": null, )"));
@@ -46,8 +44,7 @@ TEST(Session, RoundTripsThroughBothStoredLayouts) {
   auto plain = encoded(session, plainEncoder);
   EXPECT_TRUE(plain.as_object().contains("accessToken"));
   EXPECT_TRUE(plain.at("user").as_object().contains("createdAt"));
-  EXPECT_DOUBLE_EQ(plain.at("user").at("lastSignInAt").as_double(),
-                   1700000000.123 - 978307200);
+  EXPECT_DOUBLE_EQ(plain.at("user").at("lastSignInAt").as_double(), 1700000000.123 - 978307200);
   EXPECT_EQ(plainDecoder.decode<Session>(plainEncoder.encode(session)), session);
 
   // Neither coder reads the other's layout.
@@ -199,10 +196,11 @@ TEST(UserIdentity, MissingIdentityIdIsTheZeroUUIDAndIsWritten) {
 }
 
 TEST(Provider, EveryRawValueRoundTrips) {
-  ASSERT_EQ(allProviders().size(), 23u);
-  EXPECT_EQ(allProviders().front(), Provider::apple);
-  EXPECT_EQ(allProviders().back(), Provider::fly);
-  for (Provider provider : allProviders()) {
+  constexpr auto providers = allCases<Provider>();
+  ASSERT_EQ(providers.size(), 23u);
+  EXPECT_EQ(providers.front(), Provider::apple);
+  EXPECT_EQ(providers.back(), Provider::fly);
+  for (Provider provider : providers) {
     EXPECT_EQ(fromRawValue<Provider>(toString(provider)), provider) << toString(provider);
   }
   EXPECT_EQ(toString(Provider::linkedinOIDC), "linkedin_oidc");

@@ -13,20 +13,17 @@ TEST(NotificationCenter, MatchesByNameAndObject) {
   int sender = 0;
   int other = 0;
   std::vector<std::string> seen;
-  auto byName = center.addObserver("a", nullptr, [&](const Notification& n) {
-    seen.push_back("name:" + n.name);
-  });
-  auto byObject = center.addObserver("a", &sender, [&](const Notification& n) {
-    seen.push_back("object:" + n.name);
-  });
-  auto everything = center.addObserver(std::nullopt, nullptr, [&](const Notification& n) {
-    seen.push_back("all:" + n.name);
-  });
+  auto byName = center.addObserver(
+      "a", nullptr, [&](const Notification& n) { seen.push_back("name:" + n.name); });
+  auto byObject = center.addObserver(
+      "a", &sender, [&](const Notification& n) { seen.push_back("object:" + n.name); });
+  auto everything = center.addObserver(
+      std::nullopt, nullptr, [&](const Notification& n) { seen.push_back("all:" + n.name); });
   center.post({"a", &other, {}});
   center.post({"a", &sender, {{"key", 7}}});
   center.post({"b", nullptr, {}});
-  EXPECT_EQ(seen, (std::vector<std::string>{"name:a", "all:a", "name:a", "object:a", "all:a",
-                                            "all:b"}));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"name:a", "all:a", "name:a", "object:a", "all:a", "all:b"}));
 }
 
 TEST(NotificationCenter, RemovedObserversAreNotCalledEvenMidDelivery) {
@@ -35,7 +32,7 @@ TEST(NotificationCenter, RemovedObserversAreNotCalledEvenMidDelivery) {
   NotificationCenter::ObserverToken second;
   auto first = center.addObserver("n", nullptr, [&](const Notification&) {
     seen.push_back("first");
-    center.removeObserver(second);  // removed before its turn in this very post
+    center.removeObserver(second);        // removed before its turn in this very post
     center.post({"other", nullptr, {}});  // observers may post from inside a delivery
   });
   second = center.addObserver("n", nullptr, [&](const Notification&) { seen.push_back("second"); });

@@ -85,9 +85,8 @@ TEST_F(SecretStoreTest, MakesAnOwnerOnlyFolderAndOwnerOnlyItems) {
 TEST_F(SecretStoreTest, AnInterruptedWriteLeavesTheOldItemAndNoTemporaryFile) {
   SecretStore store(folder_);
   ASSERT_EQ(store.add(query_, "old"), secStatus::success);
-  SecretStore interrupted(folder_, [](SecretStore::WriteStep) {
-    throw std::runtime_error("power lost");
-  });
+  SecretStore interrupted(folder_,
+                          [](SecretStore::WriteStep) { throw std::runtime_error("power lost"); });
   EXPECT_THROW(interrupted.update(query_, "new"), std::runtime_error);
   EXPECT_THROW(interrupted.add({.account = "other"}, "new"), std::runtime_error);
   EXPECT_EQ(read(store, query_), "old");

@@ -22,9 +22,10 @@ class RecordingHandler {
     std::string pattern = (fs::temp_directory_path() / "url-launcher-XXXXXX").string();
     folder_ = ::mkdtemp(pattern.data());
     script_ = folder_ / "open-url";
-    std::ofstream(script_) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" << (folder_ / "args.tmp").string()
-                           << "\"\nmv \"" << (folder_ / "args.tmp").string() << "\" \""
-                           << output().string() << "\"\n";
+    std::ofstream(script_) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \""
+                           << (folder_ / "args.tmp").string() << "\"\nmv \""
+                           << (folder_ / "args.tmp").string() << "\" \"" << output().string()
+                           << "\"\n";
     ::chmod(script_.c_str(), 0700);
   }
   ~RecordingHandler() { fs::remove_all(folder_); }

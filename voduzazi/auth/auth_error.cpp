@@ -56,8 +56,7 @@ std::string AuthError::APIError::message() const { return apiErrorMessage(*this)
 
 bool operator==(const AuthError::APIError& left, const AuthError::APIError& right) {
   return left.msg == right.msg && left.code == right.code && left.error == right.error &&
-         left.errorDescription == right.errorDescription &&
-         left.weakPassword == right.weakPassword;
+         left.errorDescription == right.errorDescription && left.weakPassword == right.weakPassword;
 }
 
 boost::json::value AuthError::APIError::toJSON(const JSONEncoder& encoder) const {
@@ -74,8 +73,7 @@ AuthError::APIError AuthError::APIError::fromJSON(const boost::json::value& json
                                                   const JSONDecoder& decoder,
                                                   const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
-  return APIError(in.decodeIfPresent<std::string>("msg"),
-                  in.decodeIfPresent<std::int64_t>("code"),
+  return APIError(in.decodeIfPresent<std::string>("msg"), in.decodeIfPresent<std::int64_t>("code"),
                   in.decodeIfPresent<std::string>("error"),
                   in.decodeIfPresent<std::string>("errorDescription"),
                   in.decodeIfPresent<auth::WeakPassword>("weakPassword"));

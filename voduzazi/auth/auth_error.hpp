@@ -71,9 +71,9 @@ class AuthError : public std::exception {
     bool operator==(const SessionMissing&) const = default;
   };
 
-  using Case = std::variant<WeakPassword, API, PKCEGrantCodeExchange, ImplicitGrantRedirect,
-                            MissingExpClaim, MalformedJWT, MissingURL, InvalidRedirectScheme,
-                            SessionMissing>;
+  using Case =
+      std::variant<WeakPassword, API, PKCEGrantCodeExchange, ImplicitGrantRedirect, MissingExpClaim,
+                   MalformedJWT, MissingURL, InvalidRedirectScheme, SessionMissing>;
 
   // The older error body: each field written only when present.
   struct APIError : std::exception {

@@ -20,8 +20,7 @@ std::shared_ptr<ObservationToken> AuthStateChangeEventEmitter::attach(Listener l
   });
 }
 
-void AuthStateChangeEventEmitter::emit(AuthChangeEvent event,
-                                       const std::optional<Session>& session,
+void AuthStateChangeEventEmitter::emit(AuthChangeEvent event, const std::optional<Session>& session,
                                        const ObservationToken* token) const {
   Notification notification{std::string(didChangeAuthStateNotification), nullptr, {}};
   notification.userInfo.emplace(authChangeEventInfoKey, event);

@@ -32,7 +32,8 @@ const ErrorCode ErrorCode::badOAuthCallback{"bad_oauth_callback"};
 const ErrorCode ErrorCode::oauthProviderNotSupported{"oauth_provider_not_supported"};
 const ErrorCode ErrorCode::unexpectedAudience{"unexpected_audience"};
 const ErrorCode ErrorCode::singleIdentityNotDeletable{"single_identity_not_deletable"};
-const ErrorCode ErrorCode::emailConflictIdentityNotDeletable{"email_conflict_identity_not_deletable"};
+const ErrorCode ErrorCode::emailConflictIdentityNotDeletable{
+    "email_conflict_identity_not_deletable"};
 const ErrorCode ErrorCode::identityAlreadyExists{"identity_already_exists"};
 const ErrorCode ErrorCode::emailProviderDisabled{"email_provider_disabled"};
 const ErrorCode ErrorCode::phoneProviderDisabled{"phone_provider_disabled"};

@@ -109,7 +109,8 @@ struct ErrorCode {
   static const ErrorCode mfaWebAuthnVerifyDisabled;
   static const ErrorCode mfaVerifiedFactorExists;
   static const ErrorCode invalidCredentials;
-  static const ErrorCode emailAddressNotAuthorized;};
+  static const ErrorCode emailAddressNotAuthorized;
+};
 
 }  // namespace voduzazi::auth
 

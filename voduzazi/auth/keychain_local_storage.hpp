@@ -25,8 +25,17 @@ class KeychainError : public std::exception {
   class Code {
    public:
     enum class Kind {
-      other, unknown, operationNotImplemented, invalidParameters, userCanceled, itemNotAvailable,
-      authFailed, duplicateItem, itemNotFound, interactionNotAllowed, decodeFailed
+      other,
+      unknown,
+      operationNotImplemented,
+      invalidParameters,
+      userCanceled,
+      itemNotAvailable,
+      authFailed,
+      duplicateItem,
+      itemNotFound,
+      interactionNotAllowed,
+      decodeFailed
     };
 
     // The named case for the known statuses, `other` for every other one (0 included).

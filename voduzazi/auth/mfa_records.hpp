@@ -84,8 +84,8 @@ struct AuthMFAEnrollResponse {
 
   bool operator==(const AuthMFAEnrollResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;  // for text forms only
-  static AuthMFAEnrollResponse fromJSON(const boost::json::value& json,
-                                        const JSONDecoder& decoder, const CodingPath& path = {});
+  static AuthMFAEnrollResponse fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
+                                        const CodingPath& path = {});
 };
 
 // Read by the challenge operation; the record itself is not sent.
@@ -129,8 +129,7 @@ struct AuthMFAChallengeResponse {
   bool operator==(const AuthMFAChallengeResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static AuthMFAChallengeResponse fromJSON(const boost::json::value& json,
-                                           const JSONDecoder& decoder,
-                                           const CodingPath& path = {});
+                                           const JSONDecoder& decoder, const CodingPath& path = {});
 };
 
 struct AuthMFAUnenrollResponse {
@@ -139,8 +138,7 @@ struct AuthMFAUnenrollResponse {
   bool operator==(const AuthMFAUnenrollResponse&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static AuthMFAUnenrollResponse fromJSON(const boost::json::value& json,
-                                          const JSONDecoder& decoder,
-                                          const CodingPath& path = {});
+                                          const JSONDecoder& decoder, const CodingPath& path = {});
 };
 
 struct AuthMFAListFactorsResponse {

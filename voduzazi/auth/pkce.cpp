@@ -21,8 +21,8 @@ std::string generateVerifier() {
     ERR_error_string_n(code, reason.data(), reason.size());
     throw RandomSourceError(std::string("The secure random source failed: ") + reason.data());
   }
-  return voduzazi::detail::encodeBase64URL(std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                           bytes.size()));
+  return voduzazi::detail::encodeBase64URL(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::string challengeFor(const std::string& verifier) {

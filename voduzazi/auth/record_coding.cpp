@@ -9,8 +9,9 @@ namespace {
 
 bool isSecretKey(std::string_view key) {
   static constexpr std::array<std::string_view, 11> secrets{
-      "accessToken", "refreshToken", "providerToken", "providerRefreshToken", "password",
-      "passwordHash", "idToken", "token", "nonce", "captchaToken", "codeVerifier"};
+      "accessToken", "refreshToken", "providerToken", "providerRefreshToken",
+      "password",    "passwordHash", "idToken",       "token",
+      "nonce",       "captchaToken", "codeVerifier"};
   for (std::string_view secret : secrets) {
     if (key == secret) return true;
   }

@@ -3,24 +3,13 @@
 #include <array>
 #include <chrono>
 
-#include "voduzazi/auth/detail/raw_values.hpp"
-
 namespace voduzazi::auth {
 namespace {
-
-constexpr std::array<std::string_view, 8> eventValues{
-    "INITIAL_SESSION", "PASSWORD_RECOVERY", "SIGNED_IN",    "SIGNED_OUT",
-    "TOKEN_REFRESHED", "USER_UPDATED",      "USER_DELETED", "MFA_CHALLENGE_VERIFIED"};
 
 // How close to its expiry a session counts as expired.
 constexpr double expiryMarginSeconds = 30;
 
 }  // namespace
-
-std::string_view toString(AuthChangeEvent event) { return detail::rawValue(event, eventValues); }
-bool fromString(std::string_view text, AuthChangeEvent& event) {
-  return detail::parseRawValue(text, event, eventValues);
-}
 
 boost::json::value WeakPassword::toJSON(const JSONEncoder& encoder) const {
   KeyedEncoder out(encoder);

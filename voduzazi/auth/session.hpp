@@ -22,12 +22,21 @@
 namespace voduzazi::auth {
 
 enum class AuthChangeEvent {
-  initialSession, passwordRecovery, signedIn, signedOut, tokenRefreshed, userUpdated,
-  userDeleted, mfaChallengeVerified
+  initialSession,
+  passwordRecovery,
+  signedIn,
+  signedOut,
+  tokenRefreshed,
+  userUpdated,
+  userDeleted,
+  mfaChallengeVerified
 };
-// "INITIAL_SESSION", ..., "MFA_CHALLENGE_VERIFIED"; building one matches exactly.
-std::string_view toString(AuthChangeEvent event);
-bool fromString(std::string_view text, AuthChangeEvent& event);
+template <>
+struct RawValues<AuthChangeEvent> {
+  static constexpr std::array<std::string_view, 8> values{
+      "INITIAL_SESSION", "PASSWORD_RECOVERY", "SIGNED_IN",    "SIGNED_OUT",
+      "TOKEN_REFRESHED", "USER_UPDATED",      "USER_DELETED", "MFA_CHALLENGE_VERIFIED"};
+};
 
 enum class AuthFlowType { implicit, pkce };
 

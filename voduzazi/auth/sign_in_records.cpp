@@ -2,76 +2,14 @@
 
 #include <boost/url/parse.hpp>
 
-#include "voduzazi/auth/detail/raw_values.hpp"
-
 namespace voduzazi::auth {
-namespace {
-
-constexpr std::array<std::string_view, 2> channelValues{"sms", "whatsapp"};
-constexpr std::array<std::string_view, 6> emailOTPTypeValues{
-    "signup", "invite", "magiclink", "recovery", "email_change", "email"};
-constexpr std::array<std::string_view, 2> mobileOTPTypeValues{"sms", "phone_change"};
-constexpr std::array<std::string_view, 2> resendEmailTypeValues{"signup", "email_change"};
-constexpr std::array<std::string_view, 2> resendMobileTypeValues{"sms", "phone_change"};
-constexpr std::array<std::string_view, 3> signOutScopeValues{"global", "local", "others"};
-constexpr std::array<std::string_view, 4> openIDProviderValues{"google", "apple", "azure",
-                                                               "facebook"};
-
-}  // namespace
-
-std::string_view toString(MessagingChannel channel) {
-  return detail::rawValue(channel, channelValues);
-}
-bool fromString(std::string_view text, MessagingChannel& channel) {
-  return detail::parseRawValue(text, channel, channelValues);
-}
-std::string_view toString(EmailOTPType type) { return detail::rawValue(type, emailOTPTypeValues); }
-bool fromString(std::string_view text, EmailOTPType& type) {
-  return detail::parseRawValue(text, type, emailOTPTypeValues);
-}
-const std::array<EmailOTPType, 6>& allEmailOTPTypes() {
-  static const std::array<EmailOTPType, 6> all{EmailOTPType::signup,    EmailOTPType::invite,
-                                               EmailOTPType::magiclink, EmailOTPType::recovery,
-                                               EmailOTPType::emailChange, EmailOTPType::email};
-  return all;
-}
-std::string_view toString(MobileOTPType type) {
-  return detail::rawValue(type, mobileOTPTypeValues);
-}
-bool fromString(std::string_view text, MobileOTPType& type) {
-  return detail::parseRawValue(text, type, mobileOTPTypeValues);
-}
-std::string_view toString(ResendEmailType type) {
-  return detail::rawValue(type, resendEmailTypeValues);
-}
-bool fromString(std::string_view text, ResendEmailType& type) {
-  return detail::parseRawValue(text, type, resendEmailTypeValues);
-}
-std::string_view toString(ResendMobileType type) {
-  return detail::rawValue(type, resendMobileTypeValues);
-}
-bool fromString(std::string_view text, ResendMobileType& type) {
-  return detail::parseRawValue(text, type, resendMobileTypeValues);
-}
-std::string_view toString(SignOutScope scope) { return detail::rawValue(scope, signOutScopeValues); }
-bool fromString(std::string_view text, SignOutScope& scope) {
-  return detail::parseRawValue(text, scope, signOutScopeValues);
-}
-std::string_view toString(OpenIDConnectCredentials::Provider provider) {
-  return detail::rawValue(provider, openIDProviderValues);
-}
-bool fromString(std::string_view text, OpenIDConnectCredentials::Provider& provider) {
-  return detail::parseRawValue(text, provider, openIDProviderValues);
-}
-
 boost::urls::url decodeURL(const KeyedDecoder& in, std::string_view key) {
   const std::string text = in.decode<std::string>(key);
   auto parsed = boost::urls::parse_uri_reference(text);
   if (!parsed || text.empty()) {
     CodingPath path = in.codingPath();
     path.emplace_back(key);
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
-                        "Invalid URL string.");
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path, "Invalid URL string.");
   }
   return boost::urls::url(*parsed);
 }
@@ -101,8 +39,7 @@ UserCredentials UserCredentials::fromJSON(const boost::json::value& json,
                                           const JSONDecoder& decoder, const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
   return {in.decodeIfPresent<std::string>("email"), in.decodeIfPresent<std::string>("password"),
-          in.decodeIfPresent<std::string>("phone"),
-          in.decodeIfPresent<std::string>("refreshToken"),
+          in.decodeIfPresent<std::string>("phone"), in.decodeIfPresent<std::string>("refreshToken"),
           in.decodeIfPresent<AuthMetaSecurity>("vuvereMetaSecurity")};
 }
 

@@ -17,36 +17,49 @@
 #include <string_view>
 #include <variant>
 
+#include "voduzazi/auth/raw_values.hpp"
 #include "voduzazi/auth/record_coding.hpp"
 #include "voduzazi/auth/user.hpp"
 
 namespace voduzazi::auth {
 
 enum class MessagingChannel { sms, whatsapp };
-std::string_view toString(MessagingChannel channel);
-bool fromString(std::string_view text, MessagingChannel& channel);
+template <>
+struct RawValues<MessagingChannel> {
+  static constexpr std::array<std::string_view, 2> values{"sms", "whatsapp"};
+};
 
 enum class EmailOTPType { signup, invite, magiclink, recovery, emailChange, email };
-std::string_view toString(EmailOTPType type);
-bool fromString(std::string_view text, EmailOTPType& type);
-const std::array<EmailOTPType, 6>& allEmailOTPTypes();
+template <>
+struct RawValues<EmailOTPType> {
+  static constexpr std::array<std::string_view, 6> values{"signup",   "invite",       "magiclink",
+                                                          "recovery", "email_change", "email"};
+};
 
 enum class MobileOTPType { sms, phoneChange };
-std::string_view toString(MobileOTPType type);
-bool fromString(std::string_view text, MobileOTPType& type);
+template <>
+struct RawValues<MobileOTPType> {
+  static constexpr std::array<std::string_view, 2> values{"sms", "phone_change"};
+};
 
 enum class ResendEmailType { signup, emailChange };
-std::string_view toString(ResendEmailType type);
-bool fromString(std::string_view text, ResendEmailType& type);
+template <>
+struct RawValues<ResendEmailType> {
+  static constexpr std::array<std::string_view, 2> values{"signup", "email_change"};
+};
 
 enum class ResendMobileType { sms, phoneChange };
-std::string_view toString(ResendMobileType type);
-bool fromString(std::string_view text, ResendMobileType& type);
+template <>
+struct RawValues<ResendMobileType> {
+  static constexpr std::array<std::string_view, 2> values{"sms", "phone_change"};
+};
 
 // The "scope" query value of sign-out; not coded as JSON.
 enum class SignOutScope { global, local, others };
-std::string_view toString(SignOutScope scope);
-bool fromString(std::string_view text, SignOutScope& scope);
+template <>
+struct RawValues<SignOutScope> {
+  static constexpr std::array<std::string_view, 3> values{"global", "local", "others"};
+};
 
 // The captcha envelope, sent as "vuvere_meta_security": {"captcha_token": ...}.
 struct AuthMetaSecurity {
@@ -172,11 +185,12 @@ struct OpenIDConnectCredentials {
   bool operator==(const OpenIDConnectCredentials&) const = default;
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static OpenIDConnectCredentials fromJSON(const boost::json::value& json,
-                                           const JSONDecoder& decoder,
-                                           const CodingPath& path = {});
+                                           const JSONDecoder& decoder, const CodingPath& path = {});
 };
-std::string_view toString(OpenIDConnectCredentials::Provider provider);
-bool fromString(std::string_view text, OpenIDConnectCredentials::Provider& provider);
+template <>
+struct RawValues<OpenIDConnectCredentials::Provider> {
+  static constexpr std::array<std::string_view, 4> values{"google", "apple", "azure", "facebook"};
+};
 
 struct ResendEmailParams {
   ResendEmailType type = ResendEmailType::signup;

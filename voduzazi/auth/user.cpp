@@ -3,41 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "voduzazi/auth/detail/raw_values.hpp"
-
 namespace voduzazi::auth {
-namespace {
-
-constexpr std::array<std::string_view, 2> factorStatusValues{"verified", "unverified"};
-
-constexpr std::array<std::string_view, 23> providerValues{
-    "apple",   "azure",  "bitbucket", "discord",       "email",  "facebook", "figma",   "github",
-    "gitlab",  "google", "kakao",     "keycloak",      "linkedin", "linkedin_oidc", "notion",
-    "slack",   "slack_oidc", "spotify", "twitch",      "twitter", "workos",  "zoom",    "fly"};
-
-}  // namespace
-
-std::string_view toString(FactorStatus status) {
-  return detail::rawValue(status, factorStatusValues);
-}
-bool fromString(std::string_view text, FactorStatus& status) {
-  return detail::parseRawValue(text, status, factorStatusValues);
-}
-
-std::string_view toString(Provider provider) { return detail::rawValue(provider, providerValues); }
-bool fromString(std::string_view text, Provider& provider) {
-  return detail::parseRawValue(text, provider, providerValues);
-}
-
-const std::array<Provider, 23>& allProviders() {
-  static const std::array<Provider, 23> providers = [] {
-    std::array<Provider, 23> all{};
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<Provider>(i);
-    return all;
-  }();
-  return providers;
-}
-
 boost::json::value Factor::toJSON(const JSONEncoder& encoder) const {
   KeyedEncoder out(encoder);
   out.encode("id", id);
@@ -52,12 +18,9 @@ boost::json::value Factor::toJSON(const JSONEncoder& encoder) const {
 Factor Factor::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                         const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
-  return {in.decode<std::string>("id"),
-          in.decodeIfPresent<std::string>("friendlyName"),
-          in.decode<std::string>("factorType"),
-          in.decode<FactorStatus>("status"),
-          in.decode<Date>("createdAt"),
-          in.decode<Date>("updatedAt")};
+  return {in.decode<std::string>("id"),         in.decodeIfPresent<std::string>("friendlyName"),
+          in.decode<std::string>("factorType"), in.decode<FactorStatus>("status"),
+          in.decode<Date>("createdAt"),         in.decode<Date>("updatedAt")};
 }
 
 boost::json::value UserIdentity::toJSON(const JSONEncoder& encoder) const {

@@ -5,6 +5,7 @@
 //   if (user.isAnonymous) ...;
 //   for (const Factor& factor : user.factors.value_or(std::vector<Factor>{})) ...;
 //   std::string name{toString(Provider::linkedinOIDC)};     // "linkedin_oidc"
+//   for (Provider provider : allCases<Provider>()) ...;      // "apple" first, "fly" last
 //
 // Plain values: copies are independent and may move between threads.
 #pragma once
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "voduzazi/auth/raw_values.hpp"
 #include "voduzazi/auth/record_coding.hpp"
 
 namespace voduzazi::auth {
@@ -23,19 +25,45 @@ namespace voduzazi::auth {
 using UUID = boost::uuids::uuid;
 
 enum class FactorStatus { verified, unverified };
-std::string_view toString(FactorStatus status);
-bool fromString(std::string_view text, FactorStatus& status);
+template <>
+struct RawValues<FactorStatus> {
+  static constexpr std::array<std::string_view, 2> values{"verified", "unverified"};
+};
 
 // The OAuth providers, in the server's order.
 enum class Provider {
-  apple, azure, bitbucket, discord, email, facebook, figma, github, gitlab, google, kakao,
-  keycloak, linkedin, linkedinOIDC, notion, slack, slackOIDC, spotify, twitch, twitter, workos,
-  zoom, fly
+  apple,
+  azure,
+  bitbucket,
+  discord,
+  email,
+  facebook,
+  figma,
+  github,
+  gitlab,
+  google,
+  kakao,
+  keycloak,
+  linkedin,
+  linkedinOIDC,
+  notion,
+  slack,
+  slackOIDC,
+  spotify,
+  twitch,
+  twitter,
+  workos,
+  zoom,
+  fly
 };
-std::string_view toString(Provider provider);
-bool fromString(std::string_view text, Provider& provider);
-// Every provider, "apple" first and "fly" last.
-const std::array<Provider, 23>& allProviders();
+template <>
+struct RawValues<Provider> {
+  static constexpr std::array<std::string_view, 23> values{
+      "apple",    "azure",         "bitbucket", "discord", "email",      "facebook",
+      "figma",    "github",        "gitlab",    "google",  "kakao",      "keycloak",
+      "linkedin", "linkedin_oidc", "notion",    "slack",   "slack_oidc", "spotify",
+      "twitch",   "twitter",       "workos",    "zoom",    "fly"};
+};
 
 // One multi-factor factor; every field but friendlyName is required on decoding.
 struct Factor {

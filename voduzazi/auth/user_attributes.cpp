@@ -50,8 +50,8 @@ boost::json::value UserAttributes::toJSON(const JSONEncoder& encoder) const {
   return std::move(out).json();
 }
 
-UserAttributes UserAttributes::fromJSON(const boost::json::value& json,
-                                        const JSONDecoder& decoder, const CodingPath& path) {
+UserAttributes UserAttributes::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
+                                        const CodingPath& path) {
   KeyedDecoder in(json, decoder, path);
   return {in.decodeIfPresent<std::string>("email"),
           in.decodeIfPresent<std::string>("phone"),

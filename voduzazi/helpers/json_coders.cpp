@@ -82,8 +82,7 @@ Date JSONDecoder::decodeDate(const boost::json::value& json, const CodingPath& c
   // Beyond a few hundred thousand years the conversion to the clock's nanoseconds overflows.
   constexpr double limit = 1e13;
   if (!std::isfinite(seconds) || std::fabs(seconds) > limit) {
-    throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath,
-                        "Date is out of range.");
+    throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath, "Date is out of range.");
   }
   // A double near today's dates holds about a tenth of a microsecond, so dates are read to the
   // microsecond: what was written reads back equal.

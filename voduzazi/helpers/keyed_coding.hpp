@@ -189,9 +189,9 @@ T decodeValue(const boost::json::value& json, const JSONDecoder& decoder, const 
       if (!json.is_string()) throw detail::typeMismatch(path, "String", json);
       T value{};
       if (!fromString(std::string_view(json.get_string()), value)) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
-                            "Cannot initialize from invalid String value " +
-                                std::string(json.get_string()));
+        throw DecodingError(
+            DecodingError::Kind::dataCorrupted, path,
+            "Cannot initialize from invalid String value " + std::string(json.get_string()));
       }
       return value;
     } else {

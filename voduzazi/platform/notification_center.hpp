@@ -12,14 +12,13 @@
 #pragma once
 
 #include <any>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <functional>
 
 namespace voduzazi {
 

@@ -71,8 +71,8 @@ std::filesystem::path SecretStore::defaultFolder() {
 }
 
 std::string SecretStore::fileName(const SecretItemQuery& query) {
-  return std::string(prefix) + "." + component(query.service) + "." +
-         component(query.account) + "." + component(query.accessGroup);
+  return std::string(prefix) + "." + component(query.service) + "." + component(query.account) +
+         "." + component(query.accessGroup);
 }
 
 std::optional<SecretItemQuery> SecretStore::itemQuery(std::string_view fileName) {
@@ -136,8 +136,7 @@ OSStatus SecretStore::remove(const SecretItemQuery& query) const {
   if (name.size() > maximumNameLength) return secStatus::param;
   auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/false);
   if (!folder) return secStatus::itemNotFound;
-  return detail::removeDurably(folder->get(), name) ? secStatus::success
-                                                    : secStatus::itemNotFound;
+  return detail::removeDurably(folder->get(), name) ? secStatus::success : secStatus::itemNotFound;
 }
 
 }  // namespace voduzazi

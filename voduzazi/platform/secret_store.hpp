@@ -75,10 +75,10 @@ class SecretStore {
 
   // Each returns success or the failing status; throws SecretStoreError as described above.
   // A name too long for the file system gives secStatus::param.
-  OSStatus add(const SecretItemQuery& query, std::string_view value) const;       // duplicateItem
-  OSStatus update(const SecretItemQuery& query, std::string_view value) const;    // itemNotFound
-  OSStatus copyMatching(const SecretItemQuery& query, Data& value) const;         // itemNotFound
-  OSStatus remove(const SecretItemQuery& query) const;                            // itemNotFound
+  OSStatus add(const SecretItemQuery& query, std::string_view value) const;     // duplicateItem
+  OSStatus update(const SecretItemQuery& query, std::string_view value) const;  // itemNotFound
+  OSStatus copyMatching(const SecretItemQuery& query, Data& value) const;       // itemNotFound
+  OSStatus remove(const SecretItemQuery& query) const;                          // itemNotFound
 
   const std::filesystem::path& folder() const { return folder_; }
 

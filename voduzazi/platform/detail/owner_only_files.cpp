@@ -163,8 +163,7 @@ std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name
                            " belongs to another user; refusing to trust it");
   }
   if ((status.st_mode & 077) != 0) {
-    throw SecretStoreError("Secret store: item " + name + " has mode " +
-                           octal(status.st_mode) +
+    throw SecretStoreError("Secret store: item " + name + " has mode " + octal(status.st_mode) +
                            ", open to group or others; refusing to trust it");
   }
   if (status.st_size > maximumItemSize) {

@@ -32,8 +32,7 @@ class FileDescriptor {
 // Opens the folder without following a symbolic link; with `create`, makes it and its missing
 // parents with mode 0700 first. Nothing when it is missing and `create` is false. Throws
 // SecretStoreError when it is not a folder of this user.
-std::optional<FileDescriptor> openOwnerOnlyFolder(const std::filesystem::path& folder,
-                                                  bool create);
+std::optional<FileDescriptor> openOwnerOnlyFolder(const std::filesystem::path& folder, bool create);
 
 enum class ReplaceMode {
   createOnly,  // fails with EEXIST when the name exists
