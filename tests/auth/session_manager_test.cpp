@@ -214,7 +214,8 @@ TEST_F(AutoRefreshTest, RefreshesOnceAtMostThreeTicksAreLeft) {
 }
 
 TEST_F(AutoRefreshTest, StartingTwiceKeepsOneLoopAndStopEndsIt) {
-  storeSession(*logged, makeSession("old", "old-refresh", now() + 3600));
+  // 120.5 ticks, so no rounding at a tick boundary.
+  storeSession(*logged, makeSession("old", "old-refresh", now() + 3615));
   auto live = std::make_shared<LiveSessionManager>(logged->clientID());
   live->startAutoRefreshToken();
   live->startAutoRefreshToken();

@@ -1,6 +1,9 @@
 #include "voduzazi/auth/session_manager.hpp"
 
-#include <openssl/evp.h>
+// The plain digest functions keep no per-thread library state, which the EVP interface would
+// leave behind on every thread that ever fingerprinted a token.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -62,12 +65,14 @@ void debug(const Dependencies& dependencies, std::string message, const char* fu
 namespace detail {
 
 std::string refreshTokenFingerprint(const std::string& refreshToken) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(refreshToken.data(), refreshToken.size(), digest, &length, EVP_sha256(), nullptr);
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256_CTX context;
+  SHA256_Init(&context);
+  SHA256_Update(&context, refreshToken.data(), refreshToken.size());
+  SHA256_Final(digest, &context);
   static constexpr char hex[] = "0123456789abcdef";
   std::string text;
-  for (unsigned int i = 0; i < 6 && i < length; ++i) {
+  for (unsigned int i = 0; i < 6; ++i) {
     text += hex[digest[i] >> 4];
     text += hex[digest[i] & 0x0F];
   }
