@@ -57,6 +57,25 @@ TEST_F(SignInTest, PasswordSignInStoresTheSessionBeforeAnnouncingIt) {
               ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn));
 }
 
+TEST_F(SignInTest, AListenerMaySignOutWhileTheSignInAnnouncesItself) {
+  auto client = makeClient();
+  server->respond([](const URLRequest& request) {
+    const bool logout = request.url.path().ends_with("/logout");
+    return FakeAuthServer::answer(
+        request, logout ? 204 : 200,
+        logout ? "" : sessionBody("access", "refresh", secondsFromNow(3600)));
+  });
+  EventRecorder recorder;
+  recorder.onEvent = [&](AuthChangeEvent event, const std::optional<Session>&) {
+    if (event == AuthChangeEvent::signedIn) client->signOut();
+  };
+  auto token = client->onAuthStateChange(recorder.listener());
+  client->signIn("ada@example.com", "pw");
+  EXPECT_EQ(client->currentSession(), std::nullopt);
+  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                             AuthChangeEvent::signedIn, AuthChangeEvent::signedOut));
+}
+
 TEST_F(SignInTest, PhoneSignInSendsPhoneAndCaptchaButNeverEmail) {
   auto client = makeClient();
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
