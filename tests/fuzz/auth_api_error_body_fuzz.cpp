@@ -1,19 +1,24 @@
-// Feeds arbitrary bytes to the auth API's error-body decoding, as the API client reads a failed
-// answer: it must either decode or throw DecodingError, never crash.
+// Feeds arbitrary bytes to what the auth API client reads from a failed answer: the error body,
+// decoded with the auth decoder, and the API-version header. Each must decode or be refused
+// (DecodingError, no version), never crash.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "voduzazi/auth/api_version.hpp"
 #include "voduzazi/auth/auth_client_configuration.hpp"
 #include "voduzazi/auth/detail/raw_api_error_response.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view body(reinterpret_cast<const char*>(data), size);
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
   try {
     const auto decoded = voduzazi::auth::AuthClientConfiguration::jsonDecoder()
-                             ->decode<voduzazi::auth::detail::RawAPIErrorResponse>(body);
+                             ->decode<voduzazi::auth::detail::RawAPIErrorResponse>(input);
     (void)decoded.messageText();
   } catch (const voduzazi::DecodingError&) {
   }
+  voduzazi::HTTPFields headers;
+  headers.set(voduzazi::auth::apiVersionHeaderName(), input);  // cleaned as the wire's would be
+  (void)voduzazi::auth::apiVersionOf(headers);
   return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <optional>
 
 #include "voduzazi/auth/auth_client_logger_decorator.hpp"
 #include "voduzazi/auth/dependencies.hpp"
