@@ -53,6 +53,25 @@ FetchResult FakeAuthServer::answer(const URLRequest& request, int status, std::s
           std::make_shared<HTTPURLResponse>(request.url, status, std::move(headers))};
 }
 
+void Gate::pass() {
+  std::unique_lock lock(mutex_);
+  ++arrivals_;
+  opened_.wait(lock, [this] { return open_; });
+}
+
+void Gate::open() {
+  {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+  }
+  opened_.notify_all();
+}
+
+int Gate::arrivals() const {
+  std::lock_guard lock(mutex_);
+  return arrivals_;
+}
+
 std::string userBody() {
   return R"({"id":"8d1f5e0a-3c2b-4e8f-9a7d-1b2c3d4e5f60","aud":"authenticated",)"
          R"("email":"ada@example.com","created_at":"2024-01-01T00:00:00Z",)"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,6 +52,21 @@ class FakeAuthServer : public std::enable_shared_from_this<FakeAuthServer> {
   mutable std::mutex mutex_;
   Responder responder_;
   std::vector<URLRequest> requests_;
+};
+
+// Holds back whoever passes until it is opened, so a test can act while a request is under way.
+class Gate {
+ public:
+  // Counts the arrival, then waits until the gate is open.
+  void pass();
+  void open();
+  int arrivals() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+  int arrivals_ = 0;
 };
 
 // A session body as the server sends it (snake_case), expiring at `expiresAt` (seconds since 1970).

@@ -1,9 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <thread>
 
 #include "tests/auth/auth_client_fakes.hpp"
 #include "voduzazi/auth/session_manager.hpp"
@@ -69,20 +66,15 @@ TEST_F(SessionManagerTest, ConcurrentRefreshesShareOneRequest) {
   const SessionManager shared = Dependencies::get(logged->clientID()).sessionManager;
   EventRecorder events;
   auto token = logged->onAuthStateChange(events.listener());
-  std::mutex mutex;
-  std::condition_variable released;
-  bool release = false;
-  std::atomic<int> arrived = 0;
+  Gate gate;
   server->respond([&](const URLRequest& request) {
-    ++arrived;
-    std::unique_lock lock(mutex);
-    released.wait(lock, [&] { return release; });
+    gate.pass();
     return FakeAuthServer::answer(request, 200,
                                   sessionBody("shared", "next", secondsFromNow(3600)));
   });
 
   Task<Session> first([shared] { return shared.refreshSession("first-token"); });
-  ASSERT_TRUE(eventually([&] { return arrived == 1; }));
+  ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
   Task<Session> second([shared] { return shared.refreshSession("second-token"); });
   ASSERT_TRUE(eventually([&] {
     for (const auto& message : logger->messages()) {
@@ -90,11 +82,7 @@ TEST_F(SessionManagerTest, ConcurrentRefreshesShareOneRequest) {
     }
     return false;
   }));
-  {
-    std::lock_guard lock(mutex);
-    release = true;
-  }
-  released.notify_all();
+  gate.open();
 
   EXPECT_EQ(first.value().accessToken, "shared");
   EXPECT_EQ(second.value().accessToken, "shared");
@@ -112,6 +100,47 @@ TEST_F(SessionManagerTest, AFailedRefreshDoesNotLinger) {
   EXPECT_EQ(refreshRequests(), 2u);
   EXPECT_THAT(recorder.events(),
               ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed));
+}
+
+// Answers refresh grants with `refresh` once `gate` opens, and sign-outs at once.
+FakeAuthServer::Responder heldRefresh(Gate& gate, int status, std::string body) {
+  return [&gate, status, body](const URLRequest& request) {
+    if (queryOf(request)["grant_type"] != "refresh_token") {
+      return FakeAuthServer::answer(request, 204, "");
+    }
+    gate.pass();
+    return FakeAuthServer::answer(request, status, body);
+  };
+}
+
+TEST_F(SessionManagerTest, ARefreshOvertakenBySignOutDoesNotBringTheSessionBack) {
+  storeSession(*client, makeSession("old", "old-refresh", secondsFromNow(3600)));
+  Gate gate;
+  server->respond(heldRefresh(gate, 200, sessionBody("fresh", "next", secondsFromNow(3600))));
+  Task<Session> refresh([m = manager()] { return m.refreshSession("old-refresh"); });
+  ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
+  client->signOut();
+  gate.open();
+
+  EXPECT_EQ(refresh.value().accessToken, "fresh");
+  EXPECT_EQ(client->currentSession(), std::nullopt);
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedOut));
+}
+
+TEST_F(SessionManagerTest, ARefusedRefreshOfAReplacedSessionLeavesTheNewOneAlone) {
+  storeSession(*client, makeSession("old", "old-refresh", secondsFromNow(3600)));
+  Gate gate;
+  server->respond(heldRefresh(gate, 400, R"({"code":"refresh_token_not_found"})"));
+  Task<Session> refresh([m = manager()] { return m.refreshSession("old-refresh"); });
+  ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
+  const Session signedIn = makeSession("new", "new-refresh", secondsFromNow(3600));
+  manager().update(signedIn);
+  gate.open();
+
+  EXPECT_THROW(refresh.value(), AuthError);
+  EXPECT_EQ(client->currentSession(), signedIn);
+  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession));
 }
 
 TEST_F(SessionManagerTest, AListenerMayReadTheSessionAndRefreshAgainFromTokenRefreshed) {

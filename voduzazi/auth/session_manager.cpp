@@ -162,6 +162,7 @@ Task<Session> LiveSessionManager::startRefreshTask(const std::string& refreshTok
 Session LiveSessionManager::performRefresh(const std::string& refreshToken) {
   const Dependencies dependencies = Dependencies::get(clientID_);
   debug(dependencies, "Refresh task started", "refreshSession(_:)");
+  const std::uint64_t generation = storedGeneration();
   const auto& configuration = dependencies.configuration;
   UserCredentials credentials;
   credentials.refreshToken = refreshToken;
@@ -170,11 +171,48 @@ Session LiveSessionManager::performRefresh(const std::string& refreshToken) {
   helpers::HTTPRequest request(std::move(url), HTTPMethod::post,
                                {{"grant_type", "refresh_token"}}, {},
                                configuration.encoder->encode(credentials));
-  const helpers::HTTPResponse response = dependencies.api.execute(std::move(request));
-  Session session = response.decoded<Session>(*configuration.decoder);
-  update(session);
+  std::optional<helpers::HTTPResponse> response;
+  try {
+    response = dependencies.api.execute(std::move(request), APIClient::SessionCleanup::none);
+  } catch (const AuthError& error) {
+    // The server no longer knows the session: end it here too, unless this device has signed
+    // out or in meanwhile, so the failure is about a session it no longer holds.
+    if (error == AuthError::sessionMissing() && removeIfUnchangedSince(generation)) {
+      dependencies.eventEmitter.emit(AuthChangeEvent::signedOut, std::nullopt);
+    }
+    throw;
+  }
+  Session session = response->decoded<Session>(*configuration.decoder);
+  if (!storeIfUnchangedSince(generation, session)) {
+    // A sign-out (or another sign-in) came first: storing this answer would bring back a session
+    // the device has let go of.
+    debug(dependencies, "Session changed during the refresh; the new one is not kept",
+          "refreshSession(_:)");
+    return session;
+  }
   dependencies.eventEmitter.emit(AuthChangeEvent::tokenRefreshed, session);
   return session;
+}
+
+std::uint64_t LiveSessionManager::storedGeneration() const {
+  std::lock_guard lock(storageMutex_);
+  return storedGeneration_;
+}
+
+bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session) {
+  std::lock_guard lock(storageMutex_);
+  if (storedGeneration_ != generation) return false;
+  ++storedGeneration_;
+  Dependencies::get(clientID_).sessionStorage.store(session);
+  return true;
+}
+
+bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation) {
+  std::lock_guard lock(storageMutex_);
+  if (storedGeneration_ != generation) return false;
+  ++storedGeneration_;
+  Dependencies::get(clientID_).sessionStorage.remove();
+  return true;
 }
 
 void LiveSessionManager::refreshEnded(std::uint64_t id) {
@@ -186,10 +224,16 @@ void LiveSessionManager::refreshEnded(std::uint64_t id) {
 }
 
 bool LiveSessionManager::update(const Session& session) {
+  std::lock_guard lock(storageMutex_);
+  ++storedGeneration_;
   return Dependencies::get(clientID_).sessionStorage.store(session);
 }
 
-void LiveSessionManager::remove() { Dependencies::get(clientID_).sessionStorage.remove(); }
+void LiveSessionManager::remove() {
+  std::lock_guard lock(storageMutex_);
+  ++storedGeneration_;
+  Dependencies::get(clientID_).sessionStorage.remove();
+}
 
 void LiveSessionManager::startAutoRefreshToken() {
   debug(Dependencies::get(clientID_), "start auto refresh token", "startAutoRefreshToken()");

@@ -39,7 +39,8 @@ struct SessionManager {
 };
 
 // Shared objects: safe; its two task handles sit behind its mutex, which is never held while a
-// request, a wait or a listener runs. Lifetime: held by shared_ptr; a running loop or refresh
+// request, a wait or a listener runs. Its writes to session storage are serialised by a second
+// mutex, held only around the write. Lifetime: held by shared_ptr; a running loop or refresh
 // keeps it alive until it ends.
 class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
  public:
@@ -70,6 +71,11 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   Task<Session> startRefreshTask(const std::string& refreshToken, std::uint64_t id);
   Session performRefresh(const std::string& refreshToken);
   void refreshEnded(std::uint64_t id);
+  // Writes through the manager count as generations, so a refresh can tell whether the session
+  // changed while its request was under way; each write happens under storageMutex_.
+  std::uint64_t storedGeneration() const;
+  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session);
+  bool removeIfUnchangedSince(std::uint64_t generation);
   void runAutoRefreshLoop();
 
   const std::int64_t clientID_;
@@ -77,6 +83,8 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   std::optional<InFlightRefresh> inFlightRefreshTask_;
   std::optional<Task<void>> startAutoRefreshTokenTask_;
   std::uint64_t nextRefreshID_ = 0;
+  mutable std::mutex storageMutex_;
+  std::uint64_t storedGeneration_ = 0;
 };
 
 namespace detail {
