@@ -165,19 +165,34 @@ TEST_F(SecretStoreTest, RejectsKeysTooLongForAFileNameAndForeignNames) {
   EXPECT_FALSE(SecretStore::itemQuery("other.n.vQQ.n"));
 }
 
-TEST(SecretStoreFolder, FollowsTheDataHomeVariable) {
-  const char* saved = std::getenv("XDG_DATA_HOME");
-  std::string previous = saved ? saved : "";
-  ::setenv("XDG_DATA_HOME", "/tmp/data-home", 1);
-  EXPECT_EQ(SecretStore::defaultFolder(), fs::path("/tmp/data-home/voduzazi-secrets"));
-  ::setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the variable's rules say
-  EXPECT_EQ(SecretStore::defaultFolder().filename(), "voduzazi-secrets");
-  EXPECT_NE(SecretStore::defaultFolder(), fs::path("relative/voduzazi-secrets"));
-  if (saved) {
-    ::setenv("XDG_DATA_HOME", previous.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_DATA_HOME");
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
+  ~ScopedVariable() { previous_ ? ::setenv(name_, previous_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
+TEST(SecretStoreFolder, FollowsTheDataHomeVariable) {
+  ScopedVariable home("HOME", "/home/someone");
+  {
+    ScopedVariable dataHome("XDG_DATA_HOME", "/tmp/data-home");
+    EXPECT_EQ(SecretStore::defaultFolder(), fs::path("/tmp/data-home/voduzazi-secrets"));
+  }
+  {
+    ScopedVariable dataHome("XDG_DATA_HOME", "relative");  // not absolute: ignored
+    EXPECT_EQ(SecretStore::defaultFolder(),
+              fs::path("/home/someone/.local/share/voduzazi-secrets"));
+  }
+  ScopedVariable noDataHome("XDG_DATA_HOME", nullptr);
+  ScopedVariable noHome("HOME", nullptr);
+  EXPECT_THROW(SecretStore::defaultFolder(), SecretStoreError);
 }
 
 }  // namespace

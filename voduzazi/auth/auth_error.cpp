@@ -33,6 +33,14 @@ std::string apiErrorMessage(const AuthError::APIError& error) {
   return "Unexpected API error.";
 }
 
+constexpr auto apiErrorFields = std::tuple{
+    field("msg", &AuthError::APIError::msg),
+    field("code", &AuthError::APIError::code),
+    field("error", &AuthError::APIError::error),
+    field("errorDescription", &AuthError::APIError::errorDescription),
+    field("weakPassword", &AuthError::APIError::weakPassword),
+};
+
 }  // namespace
 
 const boost::urls::url& defaultAuthURL() {
@@ -60,23 +68,15 @@ bool operator==(const AuthError::APIError& left, const AuthError::APIError& righ
 }
 
 boost::json::value AuthError::APIError::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encodeIfPresent("msg", msg);
-  out.encodeIfPresent("code", code);
-  out.encodeIfPresent("error", error);
-  out.encodeIfPresent("errorDescription", errorDescription);
-  out.encodeIfPresent("weakPassword", weakPassword);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, apiErrorFields);
 }
 
 AuthError::APIError AuthError::APIError::fromJSON(const boost::json::value& json,
                                                   const JSONDecoder& decoder,
                                                   const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  return APIError(in.decodeIfPresent<std::string>("msg"), in.decodeIfPresent<std::int64_t>("code"),
-                  in.decodeIfPresent<std::string>("error"),
-                  in.decodeIfPresent<std::string>("errorDescription"),
-                  in.decodeIfPresent<auth::WeakPassword>("weakPassword"));
+  APIError fields = decodeFields(json, decoder, path, apiErrorFields);
+  return APIError(std::move(fields.msg), fields.code, std::move(fields.error),
+                  std::move(fields.errorDescription), std::move(fields.weakPassword));
 }
 
 AuthError::AuthError(Case value) : value_(std::move(value)), message_(caseMessage(value_)) {}

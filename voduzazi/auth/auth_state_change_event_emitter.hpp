@@ -35,7 +35,8 @@ class AuthStateChangeEventEmitter {
   using Event = std::optional<std::pair<AuthChangeEvent, std::optional<Session>>>;
   using Listener = std::function<void(AuthChangeEvent, const std::optional<Session>&)>;
 
-  // Posts to `center` (the process's default center when null) and logs through `logger`.
+  // Posts to `center` (the process's default center when null; a given one must outlive every
+  // copy of the emitter) and logs each delivery through `logger` at verbose level.
   explicit AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger = nullptr,
                                        NotificationCenter* center = nullptr);
 

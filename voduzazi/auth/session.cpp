@@ -9,18 +9,30 @@ namespace {
 // How close to its expiry a session counts as expired.
 constexpr double expiryMarginSeconds = 30;
 
+constexpr auto weakPasswordFields = std::tuple{field("reasons", &WeakPassword::reasons)};
+
+// Both expiry fields are required: neither is derived from the other.
+constexpr auto sessionFields = std::tuple{
+    field("providerToken", &Session::providerToken),
+    field("providerRefreshToken", &Session::providerRefreshToken),
+    field("accessToken", &Session::accessToken),
+    field("tokenType", &Session::tokenType),
+    field("expiresIn", &Session::expiresIn),
+    field("expiresAt", &Session::expiresAt),
+    field("refreshToken", &Session::refreshToken),
+    field("weakPassword", &Session::weakPassword),
+    field("user", &Session::user),
+};
+
 }  // namespace
 
 boost::json::value WeakPassword::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("reasons", reasons);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, weakPasswordFields);
 }
 
 WeakPassword WeakPassword::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                                     const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  return {in.decode<std::vector<std::string>>("reasons")};
+  return decodeFields(json, decoder, path, weakPasswordFields);
 }
 
 bool Session::isExpired(Date now) const {
@@ -31,33 +43,12 @@ bool Session::isExpired(Date now) const {
 bool Session::isExpired() const { return isExpired(std::chrono::system_clock::now()); }
 
 boost::json::value Session::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encodeIfPresent("providerToken", providerToken);
-  out.encodeIfPresent("providerRefreshToken", providerRefreshToken);
-  out.encode("accessToken", accessToken);
-  out.encode("tokenType", tokenType);
-  out.encode("expiresIn", expiresIn);
-  out.encode("expiresAt", expiresAt);
-  out.encode("refreshToken", refreshToken);
-  out.encodeIfPresent("weakPassword", weakPassword);
-  out.encode("user", user);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, sessionFields);
 }
 
 Session Session::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                           const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  Session session;
-  session.providerToken = in.decodeIfPresent<std::string>("providerToken");
-  session.providerRefreshToken = in.decodeIfPresent<std::string>("providerRefreshToken");
-  session.accessToken = in.decode<std::string>("accessToken");
-  session.tokenType = in.decode<std::string>("tokenType");
-  session.expiresIn = in.decode<double>("expiresIn");
-  session.expiresAt = in.decode<double>("expiresAt");
-  session.refreshToken = in.decode<std::string>("refreshToken");
-  session.weakPassword = in.decodeIfPresent<WeakPassword>("weakPassword");
-  session.user = in.decode<User>("user");
-  return session;
+  return decodeFields(json, decoder, path, sessionFields);
 }
 
 const User& AuthResponse::user() const {

@@ -5,6 +5,10 @@
 namespace voduzazi::auth {
 namespace {
 
+constexpr auto storedSessionFields =
+    std::tuple{field("session", &StorageMigration::StoredSession::session),
+               field("expirationDate", &StorageMigration::StoredSession::expirationDate)};
+
 LogSite site(std::uint32_t line) { return {"Auth/SessionStorage", "live(clientID:)", line}; }
 
 void logError(const AuthStorageConfiguration& configuration, std::string message,
@@ -86,16 +90,12 @@ void switchToDefaultEncoder(const AuthStorageConfiguration& configuration) {
 }  // namespace
 
 boost::json::value StorageMigration::StoredSession::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("session", session);
-  out.encode("expirationDate", expirationDate);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, storedSessionFields);
 }
 
 StorageMigration::StoredSession StorageMigration::StoredSession::fromJSON(
     const boost::json::value& json, const JSONDecoder& decoder, const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  return {in.decode<Session>("session"), in.decode<Date>("expirationDate")};
+  return decodeFields(json, decoder, path, storedSessionFields);
 }
 
 std::vector<StorageMigration> sessionStorageMigrations(

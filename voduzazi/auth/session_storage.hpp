@@ -28,8 +28,8 @@ struct StorageMigration {
 
   // The older stored layout: the session wrapped with its expiry date.
   struct StoredSession {
-    Session session;
-    Date expirationDate;
+    Session session{};
+    Date expirationDate{};
 
     boost::json::value toJSON(const JSONEncoder& encoder) const;
     static StoredSession fromJSON(const boost::json::value& json, const JSONDecoder& decoder,

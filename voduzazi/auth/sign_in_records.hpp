@@ -253,7 +253,4 @@ struct OAuthResponse {
                                 const CodingPath& path = {});
 };
 
-// Reads a URL string: an absent key, another type or a text that is not a URL fails.
-boost::urls::url decodeURL(const KeyedDecoder& in, std::string_view key);
-
 }  // namespace voduzazi::auth

@@ -4,107 +4,81 @@
 #include <cctype>
 
 namespace voduzazi::auth {
+namespace {
+
+constexpr auto factorFields = std::tuple{
+    field("id", &Factor::id),
+    field("friendlyName", &Factor::friendlyName),
+    field("factorType", &Factor::factorType),
+    field("status", &Factor::status),
+    field("createdAt", &Factor::createdAt),
+    field("updatedAt", &Factor::updatedAt),
+};
+
+// A missing identity id reads as the all-zero UUID.
+constexpr auto identityFields = std::tuple{
+    field("id", &UserIdentity::id),
+    defaultedField("identityId", &UserIdentity::identityId),
+    field("userId", &UserIdentity::userId),
+    field("identityData", &UserIdentity::identityData),
+    field("provider", &UserIdentity::provider),
+    field("createdAt", &UserIdentity::createdAt),
+    field("lastSignInAt", &UserIdentity::lastSignInAt),
+    field("updatedAt", &UserIdentity::updatedAt),
+};
+
+constexpr auto userFields = std::tuple{
+    field("id", &User::id),
+    defaultedField("appMetadata", &User::appMetadata),
+    defaultedField("userMetadata", &User::userMetadata),
+    field("aud", &User::aud),
+    field("confirmationSentAt", &User::confirmationSentAt),
+    field("recoverySentAt", &User::recoverySentAt),
+    field("emailChangeSentAt", &User::emailChangeSentAt),
+    field("newEmail", &User::newEmail),
+    field("invitedAt", &User::invitedAt),
+    field("actionLink", &User::actionLink),
+    field("email", &User::email),
+    field("phone", &User::phone),
+    field("createdAt", &User::createdAt),
+    field("confirmedAt", &User::confirmedAt),
+    field("emailConfirmedAt", &User::emailConfirmedAt),
+    field("phoneConfirmedAt", &User::phoneConfirmedAt),
+    field("lastSignInAt", &User::lastSignInAt),
+    field("role", &User::role),
+    field("updatedAt", &User::updatedAt),
+    field("identities", &User::identities),
+    defaultedField("isAnonymous", &User::isAnonymous),
+    field("factors", &User::factors),
+};
+
+}  // namespace
+
 boost::json::value Factor::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("id", id);
-  out.encodeIfPresent("friendlyName", friendlyName);
-  out.encode("factorType", factorType);
-  out.encode("status", status);
-  out.encode("createdAt", createdAt);
-  out.encode("updatedAt", updatedAt);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, factorFields);
 }
 
 Factor Factor::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                         const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  return {in.decode<std::string>("id"),         in.decodeIfPresent<std::string>("friendlyName"),
-          in.decode<std::string>("factorType"), in.decode<FactorStatus>("status"),
-          in.decode<Date>("createdAt"),         in.decode<Date>("updatedAt")};
+  return decodeFields(json, decoder, path, factorFields);
 }
 
 boost::json::value UserIdentity::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("id", id);
-  out.encode("identityId", identityId);
-  out.encode("userId", userId);
-  out.encodeIfPresent("identityData", identityData);
-  out.encode("provider", provider);
-  out.encodeIfPresent("createdAt", createdAt);
-  out.encodeIfPresent("lastSignInAt", lastSignInAt);
-  out.encodeIfPresent("updatedAt", updatedAt);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, identityFields);
 }
 
 UserIdentity UserIdentity::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                                     const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  UserIdentity identity;
-  identity.id = in.decode<std::string>("id");
-  identity.identityId = in.decodeIfPresent<UUID>("identityId").value_or(UUID{});
-  identity.userId = in.decode<UUID>("userId");
-  identity.identityData = in.decodeIfPresent<JSONObject>("identityData");
-  identity.provider = in.decode<std::string>("provider");
-  identity.createdAt = in.decodeIfPresent<Date>("createdAt");
-  identity.lastSignInAt = in.decodeIfPresent<Date>("lastSignInAt");
-  identity.updatedAt = in.decodeIfPresent<Date>("updatedAt");
-  return identity;
+  return decodeFields(json, decoder, path, identityFields);
 }
 
 boost::json::value User::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("id", id);
-  out.encode("appMetadata", appMetadata);
-  out.encode("userMetadata", userMetadata);
-  out.encode("aud", aud);
-  out.encodeIfPresent("confirmationSentAt", confirmationSentAt);
-  out.encodeIfPresent("recoverySentAt", recoverySentAt);
-  out.encodeIfPresent("emailChangeSentAt", emailChangeSentAt);
-  out.encodeIfPresent("newEmail", newEmail);
-  out.encodeIfPresent("invitedAt", invitedAt);
-  out.encodeIfPresent("actionLink", actionLink);
-  out.encodeIfPresent("email", email);
-  out.encodeIfPresent("phone", phone);
-  out.encode("createdAt", createdAt);
-  out.encodeIfPresent("confirmedAt", confirmedAt);
-  out.encodeIfPresent("emailConfirmedAt", emailConfirmedAt);
-  out.encodeIfPresent("phoneConfirmedAt", phoneConfirmedAt);
-  out.encodeIfPresent("lastSignInAt", lastSignInAt);
-  out.encodeIfPresent("role", role);
-  out.encode("updatedAt", updatedAt);
-  out.encodeIfPresent("identities", identities);
-  out.encode("isAnonymous", isAnonymous);
-  out.encodeIfPresent("factors", factors);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, userFields);
 }
 
 User User::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                     const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  User user;
-  user.id = in.decode<UUID>("id");
-  user.appMetadata = in.decodeIfPresent<JSONObject>("appMetadata").value_or(JSONObject{});
-  user.userMetadata = in.decodeIfPresent<JSONObject>("userMetadata").value_or(JSONObject{});
-  user.aud = in.decode<std::string>("aud");
-  user.confirmationSentAt = in.decodeIfPresent<Date>("confirmationSentAt");
-  user.recoverySentAt = in.decodeIfPresent<Date>("recoverySentAt");
-  user.emailChangeSentAt = in.decodeIfPresent<Date>("emailChangeSentAt");
-  user.newEmail = in.decodeIfPresent<std::string>("newEmail");
-  user.invitedAt = in.decodeIfPresent<Date>("invitedAt");
-  user.actionLink = in.decodeIfPresent<std::string>("actionLink");
-  user.email = in.decodeIfPresent<std::string>("email");
-  user.phone = in.decodeIfPresent<std::string>("phone");
-  user.createdAt = in.decode<Date>("createdAt");
-  user.confirmedAt = in.decodeIfPresent<Date>("confirmedAt");
-  user.emailConfirmedAt = in.decodeIfPresent<Date>("emailConfirmedAt");
-  user.phoneConfirmedAt = in.decodeIfPresent<Date>("phoneConfirmedAt");
-  user.lastSignInAt = in.decodeIfPresent<Date>("lastSignInAt");
-  user.role = in.decodeIfPresent<std::string>("role");
-  user.updatedAt = in.decode<Date>("updatedAt");
-  user.identities = in.decodeIfPresent<std::vector<UserIdentity>>("identities");
-  user.isAnonymous = in.decodeIfPresent<bool>("isAnonymous").value_or(false);
-  user.factors = in.decodeIfPresent<std::vector<Factor>>("factors");
-  return user;
+  return decodeFields(json, decoder, path, userFields);
 }
 
 std::string uppercaseString(const UUID& id) {

@@ -35,55 +35,53 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
   }
 }
 
+constexpr auto userAttributesFields = std::tuple{
+    field("email", &UserAttributes::email),
+    field("phone", &UserAttributes::phone),
+    field("password", &UserAttributes::password),
+    field("nonce", &UserAttributes::nonce),
+    field("emailChangeToken", &UserAttributes::emailChangeToken),
+    field("data", &UserAttributes::data),
+    field("codeChallenge", &UserAttributes::codeChallenge),
+    field("codeChallengeMethod", &UserAttributes::codeChallengeMethod),
+};
+
+constexpr auto adminAttributesFields = std::tuple{
+    field("appMetadata", &AdminUserAttributes::appMetadata),
+    field("banDuration", &AdminUserAttributes::banDuration),
+    field("email", &AdminUserAttributes::email),
+    field("emailConfirm", &AdminUserAttributes::emailConfirm),
+    field("id", &AdminUserAttributes::id),
+    field("nonce", &AdminUserAttributes::nonce),
+    field("password", &AdminUserAttributes::password),
+    field("passwordHash", &AdminUserAttributes::passwordHash),
+    field("phone", &AdminUserAttributes::phone),
+    field("phoneConfirm", &AdminUserAttributes::phoneConfirm),
+    field("role", &AdminUserAttributes::role),
+    field("userMetadata", &AdminUserAttributes::userMetadata),
+};
+
+constexpr auto deleteUserFields = std::tuple{
+    field("shouldSoftDelete", &DeleteUserRequest::shouldSoftDelete),
+};
+
 }  // namespace
 
 boost::json::value UserAttributes::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encodeIfPresent("email", email);
-  out.encodeIfPresent("phone", phone);
-  out.encodeIfPresent("password", password);
-  out.encodeIfPresent("nonce", nonce);
-  out.encodeIfPresent("emailChangeToken", emailChangeToken);
-  out.encodeIfPresent("data", data);
-  out.encodeIfPresent("codeChallenge", codeChallenge);
-  out.encodeIfPresent("codeChallengeMethod", codeChallengeMethod);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, userAttributesFields);
 }
 
 UserAttributes UserAttributes::fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                                         const CodingPath& path) {
-  KeyedDecoder in(json, decoder, path);
-  return {in.decodeIfPresent<std::string>("email"),
-          in.decodeIfPresent<std::string>("phone"),
-          in.decodeIfPresent<std::string>("password"),
-          in.decodeIfPresent<std::string>("nonce"),
-          in.decodeIfPresent<std::string>("emailChangeToken"),
-          in.decodeIfPresent<JSONObject>("data"),
-          in.decodeIfPresent<std::string>("codeChallenge"),
-          in.decodeIfPresent<std::string>("codeChallengeMethod")};
+  return decodeFields(json, decoder, path, userAttributesFields);
 }
 
 boost::json::value AdminUserAttributes::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encodeIfPresent("appMetadata", appMetadata);
-  out.encodeIfPresent("banDuration", banDuration);
-  out.encodeIfPresent("email", email);
-  out.encodeIfPresent("emailConfirm", emailConfirm);
-  out.encodeIfPresent("id", id);
-  out.encodeIfPresent("nonce", nonce);
-  out.encodeIfPresent("password", password);
-  out.encodeIfPresent("passwordHash", passwordHash);
-  out.encodeIfPresent("phone", phone);
-  out.encodeIfPresent("phoneConfirm", phoneConfirm);
-  out.encodeIfPresent("role", role);
-  out.encodeIfPresent("userMetadata", userMetadata);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, adminAttributesFields);
 }
 
 boost::json::value DeleteUserRequest::toJSON(const JSONEncoder& encoder) const {
-  KeyedEncoder out(encoder);
-  out.encode("shouldSoftDelete", shouldSoftDelete);
-  return std::move(out).json();
+  return encodeFields(*this, encoder, deleteUserFields);
 }
 
 ListUsersPaginatedResponse ListUsersPaginatedResponse::withPaging(

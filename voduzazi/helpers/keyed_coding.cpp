@@ -1,6 +1,7 @@
 #include "voduzazi/helpers/keyed_coding.hpp"
 
 #include <array>
+#include <boost/url/parse.hpp>
 
 namespace voduzazi {
 namespace detail {
@@ -88,6 +89,12 @@ CodingPath appendingIndex(const CodingPath& path, std::size_t index) {
   CodingPath result = path;
   result.push_back("Index " + std::to_string(index));
   return result;
+}
+
+std::optional<boost::urls::url> urlFromString(std::string_view text) {
+  auto parsed = boost::urls::parse_uri_reference(text);
+  if (!parsed || text.empty()) return std::nullopt;
+  return boost::urls::url(*parsed);
 }
 
 }  // namespace detail

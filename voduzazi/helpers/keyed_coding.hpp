@@ -12,7 +12,14 @@
 //     return {in.decodeIfPresent<std::string>("refreshToken")};
 //   }
 //
-// Values: std::string, bool, double, integers, Date, boost::uuids::uuid (lower-case text),
+// Most records list each field once, in a table, and let encodeFields / decodeFields code them:
+//
+//   constexpr auto credentialsFields = std::tuple{field("email", &Credentials::email),
+//                                                 field("refreshToken",
+//                                                 &Credentials::refreshToken)};
+//   return encodeFields(*this, encoder, credentialsFields);
+//
+// Values: std::string, bool, double, integers, Date, boost::uuids::uuid (lower-case text), URLs,
 // JSONObject, AnyJSON, std::vector of values, records with toJSON(encoder) / fromJSON(json,
 // decoder, path), and enumerations with ADL functions `toString(E)` and
 // `fromString(std::string_view, E&) -> bool`. Distinct objects: safe; shared objects: unsafe.
@@ -20,11 +27,13 @@
 
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
+#include <boost/url/url.hpp>
 #include <boost/uuid/uuid.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -88,6 +97,10 @@ template <class T>
 struct IsVector : std::false_type {};
 template <class T>
 struct IsVector<std::vector<T>> : std::true_type {};
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
 
 DecodingError typeMismatch(const CodingPath& path, std::string_view expected,
                            const boost::json::value& found);
@@ -97,8 +110,39 @@ std::string uuidString(const boost::uuids::uuid& uuid);
 std::optional<boost::uuids::uuid> uuidFromString(std::string_view text);
 CodingPath appendingKey(const CodingPath& path, std::string_view key);
 CodingPath appendingIndex(const CodingPath& path, std::size_t index);
+// A URL or relative reference; nothing for an empty or malformed text.
+std::optional<boost::urls::url> urlFromString(std::string_view text);
 
 }  // namespace detail
+
+// One coded field of a record. An optional member is written only when present and read as
+// absent for a missing key or null; any other member is always written and required, unless
+// made with defaultedField, which reads a missing key or null as the member type's default.
+template <class Record, class Member>
+struct CodedField {
+  std::string_view key;
+  Member Record::*member;
+  bool defaultWhenAbsent = false;
+};
+
+template <class Record, class Member>
+constexpr CodedField<Record, Member> field(std::string_view key, Member Record::*member) {
+  return {key, member, false};
+}
+template <class Record, class Member>
+constexpr CodedField<Record, Member> defaultedField(std::string_view key, Member Record::*member) {
+  return {key, member, true};
+}
+
+// The record as a JSON object of its fields, in table order.
+template <class Record, class... Members>
+boost::json::value encodeFields(const Record& record, const JSONEncoder& encoder,
+                                const std::tuple<CodedField<Record, Members>...>& fields);
+// A value-initialised record with each field read in table order; the first failure throws.
+template <class Record, class... Members>
+Record decodeFields(const boost::json::value& json, const JSONDecoder& decoder,
+                    const CodingPath& path,
+                    const std::tuple<CodedField<Record, Members>...>& fields);
 
 // One value in the encoder's form.
 template <class T>
@@ -127,6 +171,8 @@ boost::json::value encodeValue(const T& value, const JSONEncoder& encoder) {
     return encoder.encodeDate(value);
   } else if constexpr (std::is_same_v<T, boost::uuids::uuid>) {
     return boost::json::string(detail::uuidString(value));
+  } else if constexpr (std::is_same_v<T, boost::urls::url>) {
+    return boost::json::string(value.buffer());
   } else if constexpr (std::is_same_v<T, JSONObject>) {
     return AnyJSON(value).toJSON();
   } else if constexpr (std::is_same_v<T, AnyJSON>) {
@@ -172,6 +218,13 @@ T decodeValue(const boost::json::value& json, const JSONDecoder& decoder, const 
                             "Attempted to decode UUID from invalid UUID string.");
       }
       return *uuid;
+    } else if constexpr (std::is_same_v<T, boost::urls::url>) {
+      if (!json.is_string()) throw detail::typeMismatch(path, "String", json);
+      auto url = detail::urlFromString(json.get_string());
+      if (!url) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path, "Invalid URL string.");
+      }
+      return *url;
     } else if constexpr (std::is_same_v<T, JSONObject>) {
       if (!json.is_object()) throw detail::typeMismatch(path, "Dictionary", json);
       return *AnyJSON::fromJSON(json).objectValue();
@@ -220,6 +273,43 @@ std::optional<T> KeyedDecoder::decodeIfPresent(std::string_view key) const {
   const boost::json::value* json = find(key);
   if (!json || json->is_null()) return std::nullopt;
   return decodeValue<T>(*json, decoder_, detail::appendingKey(path_, key));
+}
+
+template <class Record, class... Members>
+boost::json::value encodeFields(const Record& record, const JSONEncoder& encoder,
+                                const std::tuple<CodedField<Record, Members>...>& fields) {
+  KeyedEncoder out(encoder);
+  const auto encodeOne = [&](const auto& coded) {
+    const auto& value = record.*(coded.member);
+    if constexpr (detail::IsOptional<std::decay_t<decltype(value)>>::value) {
+      out.encodeIfPresent(coded.key, value);
+    } else {
+      out.encode(coded.key, value);
+    }
+  };
+  std::apply([&](const auto&... coded) { (encodeOne(coded), ...); }, fields);
+  return std::move(out).json();
+}
+
+template <class Record, class... Members>
+Record decodeFields(const boost::json::value& json, const JSONDecoder& decoder,
+                    const CodingPath& path,
+                    const std::tuple<CodedField<Record, Members>...>& fields) {
+  KeyedDecoder in(json, decoder, path);
+  Record record{};
+  const auto decodeOne = [&](const auto& coded) {
+    auto& value = record.*(coded.member);
+    using Member = std::decay_t<decltype(value)>;
+    if constexpr (detail::IsOptional<Member>::value) {
+      value = in.template decodeIfPresent<typename Member::value_type>(coded.key);
+    } else if (coded.defaultWhenAbsent) {
+      value = in.template decodeIfPresent<Member>(coded.key).value_or(Member{});
+    } else {
+      value = in.template decode<Member>(coded.key);
+    }
+  };
+  std::apply([&](const auto&... coded) { (decodeOne(coded), ...); }, fields);
+  return record;
 }
 
 }  // namespace voduzazi
