@@ -6,13 +6,13 @@
 #include <string_view>
 
 #include "voduzazi/auth/api_version.hpp"
-#include "voduzazi/auth/auth_client_configuration.hpp"
+#include "voduzazi/auth/record_coding.hpp"
 #include "voduzazi/auth/detail/raw_api_error_response.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   try {
-    const auto decoded = voduzazi::auth::AuthClientConfiguration::jsonDecoder()
+    const auto decoded = voduzazi::auth::authJSONDecoder()
                              ->decode<voduzazi::auth::detail::RawAPIErrorResponse>(input);
     (void)decoded.messageText();
   } catch (const voduzazi::DecodingError&) {
