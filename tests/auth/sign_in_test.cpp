@@ -1,0 +1,200 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/auth/auth_client_fakes.hpp"
+
+namespace voduzazi::auth::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+std::vector<std::string> keysOf(const boost::json::object& object) {
+  std::vector<std::string> keys;
+  for (const auto& member : object) keys.emplace_back(member.key());
+  return keys;
+}
+
+class SignInTest : public AuthClientTest {
+ protected:
+  std::unique_ptr<AuthClient> clientWithFlow(AuthFlowType flow) {
+    auto options = this->options();
+    options.flowType = flow;
+    return makeClient(options);
+  }
+
+  std::optional<std::string> storedVerifier(const AuthClient& client) const {
+    return Dependencies::get(client.clientID()).codeVerifierStorage.get();
+  }
+};
+
+TEST_F(SignInTest, PasswordSignInStoresTheSessionBeforeAnnouncingIt) {
+  auto client = makeClient();
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+  EventRecorder recorder;
+  std::optional<Session> storedAtEvent;
+  recorder.onEvent = [&](AuthChangeEvent event, const std::optional<Session>&) {
+    if (event == AuthChangeEvent::signedIn) storedAtEvent = client->currentSession();
+  };
+  auto token = client->onAuthStateChange(recorder.listener());
+
+  const Session session = client->signIn("ada@example.com", "correct horse");
+
+  ASSERT_EQ(server->requestCount(), 1u);
+  const URLRequest sent = server->requests()[0];
+  EXPECT_EQ(sent.httpMethod, "POST");
+  EXPECT_EQ(sent.url.path(), "/auth/v1/token");
+  EXPECT_EQ(queryOf(sent), (std::map<std::string, std::string>{{"grant_type", "password"}}));
+  EXPECT_EQ(bodyOf(sent), (boost::json::object{{"email", "ada@example.com"},
+                                               {"password", "correct horse"}}));
+  EXPECT_EQ(sent.value("apikey"), "anon-key");
+  EXPECT_EQ(sent.value("X-Voduzazi-Api-Version"), "2024-01-01");
+  EXPECT_EQ(sent.value("Authorization"), std::nullopt);
+  EXPECT_EQ(session.accessToken, "access");
+  EXPECT_EQ(client->currentSession(), session);
+  EXPECT_EQ(storedAtEvent, session);
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn));
+}
+
+TEST_F(SignInTest, AListenerMaySignOutWhileTheSignInAnnouncesItself) {
+  auto client = makeClient();
+  server->respond([](const URLRequest& request) {
+    const bool logout = request.url.path().ends_with("/logout");
+    return FakeAuthServer::answer(
+        request, logout ? 204 : 200,
+        logout ? "" : sessionBody("access", "refresh", secondsFromNow(3600)));
+  });
+  EventRecorder recorder;
+  recorder.onEvent = [&](AuthChangeEvent event, const std::optional<Session>&) {
+    if (event == AuthChangeEvent::signedIn) client->signOut();
+  };
+  auto token = client->onAuthStateChange(recorder.listener());
+  client->signIn("ada@example.com", "pw");
+  EXPECT_EQ(client->currentSession(), std::nullopt);
+  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                             AuthChangeEvent::signedIn, AuthChangeEvent::signedOut));
+}
+
+TEST_F(SignInTest, PhoneSignInSendsPhoneAndCaptchaButNeverEmail) {
+  auto client = makeClient();
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+  client->signInWithPhone("+15550100", "secret", "captcha-1");
+  const auto body = bodyOf(server->requests()[0]);
+  EXPECT_THAT(keysOf(body), UnorderedElementsAre("phone", "password", "vuvere_meta_security"));
+  EXPECT_EQ(body.at("vuvere_meta_security"),
+            (boost::json::object{{"captcha_token", "captcha-1"}}));
+}
+
+TEST_F(SignInTest, AnAnswerThatIsNoSessionFailsWithoutSigningIn) {
+  auto client = makeClient();
+  server->respondWith(200, userBody());
+  EventRecorder recorder;
+  auto token = client->onAuthStateChange(recorder.listener());
+  EXPECT_THROW(client->signIn("ada@example.com", "pw"), DecodingError);
+  EXPECT_EQ(client->currentSession(), std::nullopt);
+  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession));
+}
+
+TEST_F(SignInTest, PKCESignUpSendsTheChallengeAndKeepsTheVerifierEvenWhenRefused) {
+  auto client = clientWithFlow(AuthFlowType::pkce);
+  server->respondWith(422, R"({"code":"weak_password","msg":"Too weak"})");
+  EXPECT_THROW(client->signUp("ada@example.com", "pw"), AuthError);
+
+  const auto body = bodyOf(server->requests()[0]);
+  EXPECT_THAT(keysOf(body), UnorderedElementsAre("email", "password", "code_challenge",
+                                                 "code_challenge_method"));
+  EXPECT_EQ(body.at("code_challenge_method"), "s256");
+  const auto verifier = storedVerifier(*client);
+  ASSERT_TRUE(verifier.has_value());
+  const auto pkce = Dependencies::get(client->clientID()).pkce;
+  EXPECT_EQ(body.at("code_challenge"), boost::json::value(pkce.generateCodeChallenge(*verifier)));
+}
+
+TEST_F(SignInTest, ImplicitSignUpSendsNoChallengeAndStoresNoVerifier) {
+  auto client = clientWithFlow(AuthFlowType::implicit);
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+  const AuthResponse response =
+      client->signUp("ada@example.com", "pw", JSONObject{{"username", AnyJSON("ada")}});
+  const auto body = bodyOf(server->requests()[0]);
+  EXPECT_THAT(keysOf(body), UnorderedElementsAre("email", "password", "data"));
+  EXPECT_EQ(body.at("data"), (boost::json::object{{"username", "ada"}}));
+  EXPECT_EQ(storedVerifier(*client), std::nullopt);
+  ASSERT_NE(response.session(), nullptr);
+  EXPECT_EQ(client->currentSession(), *response.session());
+}
+
+TEST_F(SignInTest, SignUpRedirectPrefersTheCallsURLOverTheConfiguredOne) {
+  auto options = this->options();
+  options.redirectToURL = boost::urls::url("tapwick://configured");
+  auto configured = makeClient(options);
+  server->respondWith(200, userBody());
+  configured->signUp("a@example.com", "pw", std::nullopt, boost::urls::url("tapwick://given"));
+  configured->signUp("a@example.com", "pw");
+  auto plain = makeClient();
+  plain->signUp("a@example.com", "pw");
+
+  const auto sent = server->requests();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(queryOf(sent[0]), (std::map<std::string, std::string>{
+                                  {"redirect_to", "tapwick://given"}}));
+  EXPECT_EQ(queryOf(sent[1]), (std::map<std::string, std::string>{
+                                  {"redirect_to", "tapwick://configured"}}));
+  EXPECT_FALSE(sent[2].url.has_query());
+  EXPECT_EQ(sent[2].url.path(), "/auth/v1/signup");
+}
+
+TEST_F(SignInTest, SignUpAnsweredWithAUserStoresNothingAndAnnouncesNothing) {
+  auto client = makeClient();
+  const Session earlier = makeSession("earlier", "refresh", secondsFromNow(3600));
+  storeSession(*client, earlier);
+  EventRecorder recorder;
+  auto token = client->onAuthStateChange(recorder.listener());
+  server->respondWith(200, userBody());
+
+  const AuthResponse response = client->signUp("ada@example.com", "pw");
+
+  EXPECT_EQ(response.session(), nullptr);
+  EXPECT_EQ(response.user().email, "ada@example.com");
+  EXPECT_EQ(client->currentSession(), earlier);
+  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession));
+}
+
+TEST_F(SignInTest, PhoneSignUpNeverSendsRedirectOrPKCE) {
+  auto options = this->options();
+  options.redirectToURL = boost::urls::url("tapwick://configured");
+  auto client = makeClient(options);
+  server->respondWith(200, userBody());
+  client->signUpWithPhone("+15550100", "pw", MessagingChannel::whatsapp);
+  const URLRequest sent = server->requests()[0];
+  EXPECT_FALSE(sent.url.has_query());
+  EXPECT_THAT(keysOf(bodyOf(sent)), UnorderedElementsAre("phone", "password", "channel"));
+  EXPECT_EQ(bodyOf(sent).at("channel"), "whatsapp");
+  EXPECT_EQ(storedVerifier(*client), std::nullopt);
+}
+
+TEST_F(SignInTest, PKCEPreparationNamesPlainWhenTheChallengeIsTheVerifier) {
+  auto client = clientWithFlow(AuthFlowType::pkce);
+  Dependencies::update(client->clientID(), [](Dependencies& dependencies) {
+    dependencies.pkce.generateCodeChallenge = [](const std::string& verifier) { return verifier; };
+  });
+  const PKCEPair pair = client->prepareForPKCE();
+  EXPECT_EQ(pair.codeChallengeMethod, "plain");
+  EXPECT_EQ(pair.codeChallenge, storedVerifier(*client));
+  EXPECT_EQ(clientWithFlow(AuthFlowType::implicit)->prepareForPKCE().codeChallenge, std::nullopt);
+}
+
+TEST_F(SignInTest, ACallbackWithOnlyAnErrorCodeIsPKCEOnlyWhileAVerifierIsStored) {
+  auto client = clientWithFlow(AuthFlowType::pkce);
+  EXPECT_FALSE(client->isPKCEFlow({}));
+  EXPECT_TRUE(client->isPKCEFlow({{"code", "abc"}}));
+  EXPECT_TRUE(client->isPKCEFlow({{"error", "denied"}}));
+  EXPECT_TRUE(client->isPKCEFlow({{"error_description", "denied"}}));
+  EXPECT_FALSE(client->isPKCEFlow({{"error_code", "403"}}));
+  EXPECT_FALSE(client->isPKCEFlow({{"state", "x"}}));
+  client->prepareForPKCE();
+  EXPECT_TRUE(client->isPKCEFlow({{"error_code", "403"}}));
+}
+
+}  // namespace
+}  // namespace voduzazi::auth::testing

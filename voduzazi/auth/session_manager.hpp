@@ -1,0 +1,96 @@
+// SessionManager: hands out a usable session (refreshed first when it expires within 30 seconds),
+// refreshes tokens so that concurrent callers share one request, stores and deletes the session,
+// and runs the auto-refresh loop. LiveSessionManager is the object behind it.
+//
+//   SessionManager manager = SessionManager::live(clientID);
+//   Session session = manager.session();          // AuthError sessionMissing when none is stored
+//   manager.startAutoRefresh();                    // a tick at once, then every 30 seconds
+//   manager.stopAutoRefresh();
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "voduzazi/auth/session.hpp"
+#include "voduzazi/concurrency/task.hpp"
+
+namespace voduzazi::auth {
+
+// A value type of operations; copies share one live manager. Safe from any thread.
+struct SessionManager {
+  // The stored session, refreshed first when it expires within 30 seconds. Throws AuthError
+  // sessionMissing when none is stored, or the refresh's error.
+  std::function<Session()> session;
+  // The session a refresh with this token gives, once stored and announced as TOKEN_REFRESHED.
+  // Joins a refresh already under way (whose token then counts). Throws the refresh's error.
+  std::function<Session(const std::string& refreshToken)> refreshSession;
+  // Store or delete the session; no event. update returns false when the store failed.
+  std::function<bool(const Session&)> update;
+  std::function<void()> remove;
+  // Start (or restart) and stop the auto-refresh loop; neither waits for the loop.
+  std::function<void()> startAutoRefresh;
+  std::function<void()> stopAutoRefresh;
+
+  static SessionManager live(std::int64_t clientID);
+};
+
+// Shared objects: safe; its two task handles sit behind its mutex, which is never held while a
+// request, a wait or a listener runs. Its writes to session storage are serialised by a second
+// mutex, held only around the write. Lifetime: held by shared_ptr; a running loop or refresh
+// keeps it alive until it ends.
+class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
+ public:
+  static constexpr double expiryMarginSeconds = 30;
+  static constexpr double autoRefreshTickSeconds = 30;
+  static constexpr int autoRefreshTickThreshold = 3;
+
+  explicit LiveSessionManager(std::int64_t clientID);
+
+  Session session();
+  Session refreshSession(const std::string& refreshToken);
+  bool update(const Session& session);
+  void remove();
+  void startAutoRefreshToken();
+  void stopAutoRefreshToken();
+  // One look at the stored session: refreshes it when at most three ticks are left. Never throws.
+  void autoRefreshTokenTick();
+
+  bool isAutoRefreshRunning() const;
+
+ private:
+  struct InFlightRefresh {
+    std::uint64_t id;
+    Task<Session> task;
+  };
+
+  Task<Session> joinOrStartRefresh(const std::string& refreshToken);
+  Task<Session> startRefreshTask(const std::string& refreshToken, std::uint64_t id);
+  Session performRefresh(const std::string& refreshToken);
+  void refreshEnded(std::uint64_t id);
+  // Writes through the manager count as generations, so a refresh can tell whether the session
+  // changed while its request was under way; each write happens under storageMutex_.
+  std::uint64_t storedGeneration() const;
+  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session);
+  bool removeIfUnchangedSince(std::uint64_t generation);
+  void runAutoRefreshLoop();
+
+  const std::int64_t clientID_;
+  mutable std::mutex mutex_;
+  std::optional<InFlightRefresh> inFlightRefreshTask_;
+  std::optional<Task<void>> startAutoRefreshTokenTask_;
+  std::uint64_t nextRefreshID_ = 0;
+  mutable std::mutex storageMutex_;
+  std::uint64_t storedGeneration_ = 0;
+};
+
+namespace detail {
+// The first 12 hexadecimal digits of the token's SHA-256: enough to tell refreshes apart in a
+// log, useless for signing in.
+std::string refreshTokenFingerprint(const std::string& refreshToken);
+}  // namespace detail
+
+}  // namespace voduzazi::auth
