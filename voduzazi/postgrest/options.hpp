@@ -24,7 +24,7 @@ enum class TextSearchType { plain, phrase, websearch };
 struct FetchOptions {
   // Sends this execution as HEAD: status, headers and count only.
   bool head = false;
-  std::optional<CountOption> count;
+  std::optional<CountOption> count = std::nullopt;
 
   friend bool operator==(const FetchOptions&, const FetchOptions&) = default;
 };
