@@ -1,6 +1,7 @@
 // The REST database API under "/rest/v1": reads (GET, HEAD), inserts and upserts (POST),
-// updates (PATCH) and deletes (DELETE) on the app's tables, with filters, ordering, paging,
-// "Prefer" return and count forms, single-object answers and per-user access rules.
+// updates (PATCH) and deletes (DELETE) on the app's tables, with filters and "or"/"and" logic
+// trees, ordering, paging, "Prefer" return and count forms, single-object answers and per-user
+// access rules; and calls of its built-in functions under "rpc/".
 //
 //   auto rest = std::make_shared<RestService>(db, tokens);
 //   router.mount("/rest/v1", rest);
@@ -37,6 +38,8 @@ class RestService : public ServiceHandler {
   };
 
   Caller callerOf(const Request& request, const RequestTarget& target) const;
+  // "rpc/NAME": one of the built-in functions of rest_functions.hpp.
+  Response callFunction(const Request& request, const RequestTarget& target);
   Response read(const Call& call);
   Response insert(const Call& call);
   Response update(const Call& call);
