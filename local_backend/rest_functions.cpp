@@ -42,8 +42,7 @@ object bodyArguments(const Request& request) {
   boost::system::error_code ec;
   value body = boost::json::parse(request.body(), ec);
   if (ec || !body.is_object()) {
-    throw RestError(http::status::bad_request, "PGRST102",
-                    "The arguments must be a JSON object");
+    throw RestError(http::status::bad_request, "PGRST102", "The arguments must be a JSON object");
   }
   return std::move(body.as_object());
 }
@@ -93,8 +92,7 @@ const FunctionSignature* findFunction(std::string_view name) {
 FunctionCall bindArguments(const FunctionSignature& function, const Request& request,
                            const RequestTarget& target) {
   FunctionCall call;
-  const bool inQuery =
-      request.method() == http::verb::get || request.method() == http::verb::head;
+  const bool inQuery = request.method() == http::verb::get || request.method() == http::verb::head;
   if (!inQuery) call.arguments = bodyArguments(request);
   for (const auto& item : target.query) {
     if (inQuery && isParameter(function, item.first)) {

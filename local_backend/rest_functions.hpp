@@ -30,7 +30,7 @@ struct FunctionSignature {
 const FunctionSignature* findFunction(std::string_view name);
 
 struct FunctionCall {
-  boost::json::object arguments;                             // by parameter name
+  boost::json::object arguments;                           // by parameter name
   std::vector<std::pair<std::string, std::string>> query;  // the items that are not arguments
 };
 

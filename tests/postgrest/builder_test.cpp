@@ -11,8 +11,8 @@
 namespace voduzazi {
 namespace {
 
-using testing::Reply;
 using testing::RecordingFetch;
+using testing::Reply;
 
 struct Row {
   int id = 0;
@@ -101,8 +101,8 @@ TEST(PostgrestResponse, ReadsTheTotalOfContentRange) {
                            "0-9/99999999999999999999"}) {
     EXPECT_EQ(countFromContentRange(none), std::nullopt) << none;
   }
-  const auto http = std::make_shared<HTTPURLResponse>(boost::urls::url("https://x"), 200,
-                                                      HeaderFieldList{});
+  const auto http =
+      std::make_shared<HTTPURLResponse>(boost::urls::url("https://x"), 200, HeaderFieldList{});
   EXPECT_EQ(PostgrestResponse<>("", http).count, std::nullopt);
   EXPECT_EQ(PostgrestResponse<>("\xff", http).string(), std::nullopt);
 }
@@ -118,8 +118,8 @@ TEST_F(PostgrestBuilderTest, DatabaseErrorBodyBecomesPostgrestError) {
     EXPECT_EQ(error.detail(), std::nullopt);
     EXPECT_EQ(error.hint(), std::nullopt);
   }
-  fetch_.reply({403, R"({"code":"42501","message":"no","details":"d","detail":"d","hint":null})",
-                {}});
+  fetch_.reply(
+      {403, R"({"code":"42501","message":"no","details":"d","detail":"d","hint":null})", {}});
   try {
     client_.from("t").select().execute();
     FAIL() << "no error";
@@ -130,8 +130,8 @@ TEST_F(PostgrestBuilderTest, DatabaseErrorBodyBecomesPostgrestError) {
 }
 
 TEST_F(PostgrestBuilderTest, AnyOtherUnsuccessfulBodyBecomesHTTPError) {
-  for (const char* body : {"<html>Bad gateway</html>", "", R"({"message":"cut)",
-                           R"({"code":"1"})", R"({"message":7})", "[]", "\xff\xfe"}) {
+  for (const char* body : {"<html>Bad gateway</html>", "", R"({"message":"cut)", R"({"code":"1"})",
+                           R"({"message":7})", "[]", "\xff\xfe"}) {
     fetch_.reply({502, body, {}});
     try {
       client_.from("t").select().execute();
@@ -144,10 +144,9 @@ TEST_F(PostgrestBuilderTest, AnyOtherUnsuccessfulBodyBecomesHTTPError) {
 }
 
 TEST_F(PostgrestBuilderTest, TransportErrorsPassThrough) {
-  PostgrestClient client(boost::urls::url("https://example.com/rest/v1"), std::nullopt, {},
-                         [](const URLRequest&) -> FetchResult {
-                           throw URLError(URLError::Code::timedOut);
-                         });
+  PostgrestClient client(
+      boost::urls::url("https://example.com/rest/v1"), std::nullopt, {},
+      [](const URLRequest&) -> FetchResult { throw URLError(URLError::Code::timedOut); });
   EXPECT_THROW(client.from("t").select().execute(), URLError);
 }
 
@@ -171,10 +170,8 @@ TEST_F(PostgrestBuilderTest, DecodingFailureIsLoggedOnlyWithALogger) {
 
 TEST_F(PostgrestBuilderTest, CustomDecodeStepSeesTheBody) {
   fetch_.reply({200, "abc", {}});
-  const auto response =
-      client_.from("t").select().execute<std::size_t>({}, [](const Data& data) {
-        return data.size();
-      });
+  const auto response = client_.from("t").select().execute<std::size_t>(
+      {}, [](const Data& data) { return data.size(); });
   EXPECT_EQ(response.value, 3u);
 }
 

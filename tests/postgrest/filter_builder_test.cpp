@@ -49,16 +49,32 @@ TEST_F(PostgrestFilterBuilderTest, WritesEveryOperatorAndValueText) {
       {"lte uuid", [&](B& b) { b.lte("c", uuid); }, "c=lte.A1B2C3D4-0000-4000-8000-00000000000F"},
       {"like", [](B& b) { b.like("c", "%a*"); }, "c=like.%a*"},
       {"ilike", [](B& b) { b.ilike("c", "a*"); }, "c=ilike.a*"},
-      {"likeAllOf", [](B& b) { b.likeAllOf("c", {"a*", "*b"}); }, "c=like(all).{a*,*b}"},
+      {"likeAllOf",
+       [](B& b) {
+         b.likeAllOf("c", {"a*", "*b"});
+       },
+       "c=like(all).{a*,*b}"},
       {"likeAnyOf", [](B& b) { b.likeAnyOf("c", {"a*"}); }, "c=like(any).{a*}"},
       {"iLikeAllOf empty", [](B& b) { b.iLikeAllOf("c", {}); }, "c=ilike(all).{}"},
-      {"iLikeAnyOf", [](B& b) { b.iLikeAnyOf("c", {"x", 1}); }, "c=ilike(any).{x,1}"},
+      {"iLikeAnyOf",
+       [](B& b) {
+         b.iLikeAnyOf("c", {"x", 1});
+       },
+       "c=ilike(any).{x,1}"},
       {"is null", [](B& b) { b.is("c", std::nullopt); }, "c=is.NULL"},
       {"is true", [](B& b) { b.is("c", true); }, "c=is.true"},
       {"is false", [](B& b) { b.is("c", false); }, "c=is.false"},
-      {"in mixed", [](B& b) { b.in("c", {1, "a"}); }, "c=in.(1,a)"},
+      {"in mixed",
+       [](B& b) {
+         b.in("c", {1, "a"});
+       },
+       "c=in.(1,a)"},
       {"in empty", [](B& b) { b.in("c", {}); }, "c=in.()"},
-      {"contains array", [](B& b) { b.contains("c", std::vector<int>{1, 2}); }, "c=cs.{1,2}"},
+      {"contains array",
+       [](B& b) {
+         b.contains("c", std::vector<int>{1, 2});
+       },
+       "c=cs.{1,2}"},
       {"containedBy", [](B& b) { b.containedBy("c", std::vector<std::string>{"a"}); }, "c=cd.{a}"},
       {"rangeLt", [](B& b) { b.rangeLt("c", "[1,5)"); }, "c=sl.[1,5)"},
       {"rangeGt", [](B& b) { b.rangeGt("c", "[1,5)"); }, "c=sr.[1,5)"},
@@ -70,8 +86,8 @@ TEST_F(PostgrestFilterBuilderTest, WritesEveryOperatorAndValueText) {
       {"or", [](B& b) { b.or_("a.eq.1,b.eq.2"); }, "or=(a.eq.1,b.eq.2)"},
       {"or referenced", [](B& b) { b.or_("a.eq.1,b.eq.2", "friends"); },
        "friends.or=(a.eq.1,b.eq.2)"},
-      {"textSearch websearch", [](B& b) { b.textSearch("body", "cat & dog", "english",
-                                                       TextSearchType::websearch); },
+      {"textSearch websearch",
+       [](B& b) { b.textSearch("body", "cat & dog", "english", TextSearchType::websearch); },
        "body=wfts(english).cat & dog"},
       {"fts", [](B& b) { b.fts("body", "cat"); }, "body=fts.cat"},
       {"plfts", [](B& b) { b.plfts("t", "x", "simple"); }, "t=plfts(simple).x"},
@@ -96,7 +112,10 @@ TEST_F(PostgrestFilterBuilderTest, WritesEveryOperatorAndValueText) {
       {"rangeLowerThanOrEquals", [](B& b) { b.rangeLowerThanOrEquals("c", "[1,2]"); },
        "c=nxr.[1,2]"},
       {"optional empty", [](B& b) { b.eq("c", std::optional<std::string>()); }, "c=eq.NULL"},
-      {"json object", [](B& b) { b.eq("c", JSONObject{{"b", 1}, {"a", "x/y"}}); },
+      {"json object",
+       [](B& b) {
+         b.eq("c", JSONObject{{"b", 1}, {"a", "x/y"}});
+       },
        R"(c=eq.{"a":"x/y","b":1})"},
   };
   for (const FilterCase& filterCase : cases) {
@@ -109,14 +128,16 @@ TEST_F(PostgrestFilterBuilderTest, KeepsEveryFilterInCallOrder) {
   const auto items = itemsAfter([](PostgrestFilterBuilder& b) {
     b.eq("receiver_id", "A1B2").gte("created_at", "1970-01-01T00:00:00Z").eq("n", 1).eq("n", 2);
   });
-  EXPECT_EQ(items, (std::vector<std::string>{"receiver_id=eq.A1B2",
-                                             "created_at=gte.1970-01-01T00:00:00Z", "n=eq.1",
-                                             "n=eq.2"}));
+  EXPECT_EQ(items,
+            (std::vector<std::string>{"receiver_id=eq.A1B2", "created_at=gte.1970-01-01T00:00:00Z",
+                                      "n=eq.1", "n=eq.2"}));
 }
 
 TEST_F(PostgrestFilterBuilderTest, MatchAddsOneEqualityPerEntryAndNothingWhenEmpty) {
   EXPECT_TRUE(itemsAfter([](PostgrestFilterBuilder& b) { b.match({}); }).empty());
-  EXPECT_EQ(itemsAfter([](PostgrestFilterBuilder& b) { b.match({{"a", 1}, {"b", true}}); }),
+  EXPECT_EQ(itemsAfter([](PostgrestFilterBuilder& b) {
+              b.match({{"a", 1}, {"b", true}});
+            }),
             (std::vector<std::string>{"a=eq.1", "b=eq.true"}));
 }
 

@@ -59,10 +59,10 @@ class PostgrestBackendTest : public ::testing::Test {
   User signUp(const std::string& name) {
     HTTPClient http(defaultFetch(), {});
     const std::string email = name + std::to_string(++users_) + "@example.com";
-    auto request = helpers::HTTPRequest::make(server_.url() + "/auth/v1/signup", HTTPMethod::post,
-                                              {}, {{HTTPField::Name("apikey"), server_.anonKey()}},
-                                              R"({"email":")" + email +
-                                                  R"(","password":"secret-password"})");
+    auto request =
+        helpers::HTTPRequest::make(server_.url() + "/auth/v1/signup", HTTPMethod::post, {},
+                                   {{HTTPField::Name("apikey"), server_.anonKey()}},
+                                   R"({"email":")" + email + R"(","password":"secret-password"})");
     const auto response = http.send(*request);
     EXPECT_EQ(response.statusCode(), 200) << response.data();
     const auto session = JSONDecoder::parse(response.data());
@@ -158,8 +158,12 @@ TEST_F(PostgrestBackendTest, CountsRowsWithAndWithoutThem) {
   const auto head = service_.from("profiles").select("*", true, CountOption::exact).execute();
   EXPECT_EQ(head.count, 5);
   EXPECT_TRUE(head.data.empty());
-  const auto page = service_.from("profiles").select().order("username").range(1, 2).execute<
-      std::vector<JSONObject>>(FetchOptions{.count = CountOption::exact});
+  const auto page =
+      service_.from("profiles")
+          .select()
+          .order("username")
+          .range(1, 2)
+          .execute<std::vector<JSONObject>>(FetchOptions{.count = CountOption::exact});
   EXPECT_EQ(page.count, 5);
   ASSERT_EQ(page.value.size(), 2u);
   EXPECT_EQ(*page.value[0].at("username").stringValue(), "user1");
@@ -171,10 +175,9 @@ TEST_F(PostgrestBackendTest, CountsRowsWithAndWithoutThem) {
 
 TEST_F(PostgrestBackendTest, UpsertUpdateAndDeleteWithTheServiceKey) {
   const User ann = signUp("ann");
-  const auto upserted =
-      service_.from("profiles")
-          .upsert(JSONArray{JSONObject{{"id", ann.id}, {"username", "a"}}}, "id")
-          .execute<std::vector<JSONObject>>();
+  const auto upserted = service_.from("profiles")
+                            .upsert(JSONArray{JSONObject{{"id", ann.id}, {"username", "a"}}}, "id")
+                            .execute<std::vector<JSONObject>>();
   EXPECT_EQ(*upserted.value.at(0).at("username").stringValue(), "a");
   service_.from("profiles")
       .upsert(JSONObject{{"id", ann.id}, {"username", "b"}}, "id",
@@ -187,8 +190,11 @@ TEST_F(PostgrestBackendTest, UpsertUpdateAndDeleteWithTheServiceKey) {
   ASSERT_EQ(updated.value.size(), 1u);
   EXPECT_EQ(*updated.value[0].at("username").stringValue(), "a");
   EXPECT_EQ(*updated.value[0].at("email").stringValue(), "a@x");
-  const auto removed = service_.from("profiles").delete_().eq("id", ann.id).execute<
-      std::vector<JSONObject>>(FetchOptions{.count = CountOption::exact});
+  const auto removed =
+      service_.from("profiles")
+          .delete_()
+          .eq("id", ann.id)
+          .execute<std::vector<JSONObject>>(FetchOptions{.count = CountOption::exact});
   EXPECT_EQ(removed.value.size(), 1u);
   EXPECT_EQ(removed.count, 1);
   EXPECT_TRUE(service_.from("profiles").select().execute<std::vector<JSONObject>>().value.empty());
@@ -208,9 +214,9 @@ TEST_F(PostgrestBackendTest, LogicTreesFromOr) {
 }
 
 TEST_F(PostgrestBackendTest, CallsFunctionsByPostGetAndHead) {
-  EXPECT_EQ(client().rpc("add_numbers", JSONObject{{"a", 2}, {"b", 40}}).execute<int>().value,
-            42);
-  EXPECT_EQ(client().rpc("add_numbers", JSONObject{{"a", 0.5}, {"b", 1}}, false, true)
+  EXPECT_EQ(client().rpc("add_numbers", JSONObject{{"a", 2}, {"b", 40}}).execute<int>().value, 42);
+  EXPECT_EQ(client()
+                .rpc("add_numbers", JSONObject{{"a", 0.5}, {"b", 1}}, false, true)
                 .execute<double>()
                 .value,
             1.5);
@@ -230,12 +236,12 @@ TEST_F(PostgrestBackendTest, CallsFunctionsByPostGetAndHead) {
   for (const char* text : {"a", "b", "c"}) {
     asAnn.from("messages").insert(NewMessage{ann.id, bob.id, text}).execute();
   }
-  const auto conversation = client(bob.accessToken)
-                                .rpc("messages_with", JSONObject{{"other_id", ann.id}}, false,
-                                     true, CountOption::exact)
-                                .neq("content", "b")
-                                .order("created_at", false)
-                                .execute<std::vector<Message>>();
+  const auto conversation =
+      client(bob.accessToken)
+          .rpc("messages_with", JSONObject{{"other_id", ann.id}}, false, true, CountOption::exact)
+          .neq("content", "b")
+          .order("created_at", false)
+          .execute<std::vector<Message>>();
   EXPECT_EQ(contents(conversation.value), (Contents{"c", "a"}));
   EXPECT_EQ(conversation.count, 2);
 }

@@ -16,8 +16,7 @@ struct Friend {
   std::string userId;
   std::string friendId;
   std::optional<std::string> note = std::nullopt;
-  friend void tag_invoke(boost::json::value_from_tag, boost::json::value& json,
-                         const Friend& row) {
+  friend void tag_invoke(boost::json::value_from_tag, boost::json::value& json, const Friend& row) {
     boost::json::object object{{"user_id", row.userId}, {"friend_id", row.friendId}};
     if (row.note) object["note"] = *row.note;
     json = std::move(object);
@@ -84,22 +83,23 @@ TEST_F(PostgrestQueryBuilderTest, ComposesPreferAfterAnEarlierValue) {
 }
 
 TEST_F(PostgrestQueryBuilderTest, UpsertAsksForResolutionAndConflictTarget) {
-  const URLRequest request = sent(client_.from("profiles").upsert(
-      JSONObject{{"id", 1}}, "id", PostgrestReturningOptions::minimal, std::nullopt, true));
+  const URLRequest request =
+      sent(client_.from("profiles")
+               .upsert(JSONObject{{"id", 1}}, "id", PostgrestReturningOptions::minimal,
+                       std::nullopt, true));
   EXPECT_EQ(request.httpMethod, "POST");
   EXPECT_EQ(request.value("Prefer"), "resolution=ignore-duplicates,return=minimal");
   EXPECT_EQ(queryOf(request), Items{"on_conflict=id"});
-  EXPECT_EQ(sent(client_.from("p").upsert(JSONArray{JSONObject{{"b", 1}, {"a", 2}}},
-                                          std::nullopt, PostgrestReturningOptions::representation,
+  EXPECT_EQ(sent(client_.from("p").upsert(JSONArray{JSONObject{{"b", 1}, {"a", 2}}}, std::nullopt,
+                                          PostgrestReturningOptions::representation,
                                           CountOption::planned))
                 .value("Prefer"),
             "resolution=merge-duplicates,return=representation,count=planned");
 }
 
 TEST_F(PostgrestQueryBuilderTest, UpdateAndDeleteUseTheirMethods) {
-  const URLRequest update =
-      sent(client_.from("t").update(JSONObject{{"a", 1}}, PostgrestReturningOptions::minimal,
-                                    CountOption::exact));
+  const URLRequest update = sent(client_.from("t").update(
+      JSONObject{{"a", 1}}, PostgrestReturningOptions::minimal, CountOption::exact));
   EXPECT_EQ(update.httpMethod, "PATCH");
   EXPECT_EQ(update.httpBody, R"({"a":1})");
   EXPECT_EQ(update.value("Prefer"), "return=minimal,count=exact");

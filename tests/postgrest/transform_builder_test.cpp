@@ -36,8 +36,8 @@ TEST_F(PostgrestTransformBuilderTest, OrdersAccumulateInOneItemPerTable) {
 TEST_F(PostgrestTransformBuilderTest, RangeSetsOffsetAndLimitAndLimitReplacesIt) {
   auto builder = client_.from("t").select();
   builder.range(0, 9).range(10, 19, "author");
-  EXPECT_EQ(queryOf(sent(builder)), (Items{"select=*", "offset=0", "limit=10",
-                                           "author.offset=10", "author.limit=10"}));
+  EXPECT_EQ(queryOf(sent(builder)),
+            (Items{"select=*", "offset=0", "limit=10", "author.offset=10", "author.limit=10"}));
   builder.limit(5);
   EXPECT_EQ(queryOf(sent(builder))[2], "limit=5");
 }
@@ -76,9 +76,10 @@ TEST_F(PostgrestTransformBuilderTest, ExplainWrapsTheMediaTypeAskedSoFar) {
   EXPECT_EQ(sent(client_.from("t").select().single().explain()).value("Accept"),
             "application/vnd.pgrst.plan+\"text\"; for=application/vnd.pgrst.object+json; "
             "options=;");
-  EXPECT_EQ(sent(client_.from("t").select().explain(false, false, true, true, true)).value("Accept"),
-            "application/vnd.pgrst.plan+\"text\"; for=application/json; "
-            "options=settings|buffers|wal;");
+  EXPECT_EQ(
+      sent(client_.from("t").select().explain(false, false, true, true, true)).value("Accept"),
+      "application/vnd.pgrst.plan+\"text\"; for=application/json; "
+      "options=settings|buffers|wal;");
 }
 
 TEST_F(PostgrestTransformBuilderTest, MaxAffectedUpdatesItsElementsInPlace) {
@@ -96,8 +97,8 @@ TEST_F(PostgrestTransformBuilderTest, OperationsChainWithTheMostDerivedType) {
   // A copy is the same builder: the handle shares its request.
   PostgrestFilterBuilder builder =
       client_.from("t").select().order("a").eq("b", 1).limit(1).neq("c", 2);
-  EXPECT_EQ(queryOf(sent(builder)), (Items{"select=*", "order=a.asc.nullslast", "b=eq.1",
-                                           "limit=1", "c=neq.2"}));
+  EXPECT_EQ(queryOf(sent(builder)),
+            (Items{"select=*", "order=a.asc.nullslast", "b=eq.1", "limit=1", "c=neq.2"}));
 }
 
 }  // namespace

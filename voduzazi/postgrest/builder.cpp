@@ -47,23 +47,22 @@ PostgrestResponse<> PostgrestBuilder::execute(FetchOptions options) const {
 helpers::HTTPResponse PostgrestBuilder::send(const FetchOptions& options) const {
   using namespace detail::postgrest_fields;
   const std::optional<std::string>& schema = configuration().schema;
-  helpers::HTTPRequest prepared =
-      shared_->mutableState.withValue([&](MutableState& state) {
-        state.fetchOptions = options;
-        helpers::HTTPRequest& request = state.request;
-        if (options.count) {
-          appendOrUpdate(request.headers, prefer, "count=" + std::string(toString(*options.count)));
-        }
-        if (!request.headers.contains(HTTPField::Name::accept)) {
-          request.headers.set(HTTPField::Name::accept, "application/json");
-        }
-        request.headers.set(HTTPField::Name::contentType, "application/json");
-        // HEAD belongs to this execution only: the builder keeps its own method for the next.
-        helpers::HTTPRequest copy = request;
-        if (options.head) copy.method = HTTPMethod::head;
-        if (schema) copy.headers.set(readsRows(copy.method) ? acceptProfile : contentProfile, *schema);
-        return copy;
-      });
+  helpers::HTTPRequest prepared = shared_->mutableState.withValue([&](MutableState& state) {
+    state.fetchOptions = options;
+    helpers::HTTPRequest& request = state.request;
+    if (options.count) {
+      appendOrUpdate(request.headers, prefer, "count=" + std::string(toString(*options.count)));
+    }
+    if (!request.headers.contains(HTTPField::Name::accept)) {
+      request.headers.set(HTTPField::Name::accept, "application/json");
+    }
+    request.headers.set(HTTPField::Name::contentType, "application/json");
+    // HEAD belongs to this execution only: the builder keeps its own method for the next.
+    helpers::HTTPRequest copy = request;
+    if (options.head) copy.method = HTTPMethod::head;
+    if (schema) copy.headers.set(readsRows(copy.method) ? acceptProfile : contentProfile, *schema);
+    return copy;
+  });
   helpers::HTTPResponse response = shared_->http.send(prepared);
   detail::throwIfUnsuccessful(response, *configuration().decoder);
   return response;

@@ -120,8 +120,8 @@ PostgrestFilterBuilder PostgrestClient::rpcRequest(std::string_view function,
   } else if (params) {
     body = configuration.encoder->write(*params);
   }
-  helpers::HTTPRequest request = requestFor(configuration, std::move(url), std::move(method),
-                                            std::move(body));
+  helpers::HTTPRequest request =
+      requestFor(configuration, std::move(url), std::move(method), std::move(body));
   if (count) {
     request.headers.set(detail::postgrest_fields::prefer, "count=" + std::string(toString(*count)));
   }

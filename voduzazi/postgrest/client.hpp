@@ -38,13 +38,12 @@ class PostgrestClient {
 
   // Adds the default headers ("X-Client-Info") that the configuration does not hold already.
   explicit PostgrestClient(Configuration configuration);
-  PostgrestClient(boost::urls::url url, std::optional<std::string> schema,
-                  HeaderDictionary headers, std::shared_ptr<VoduzaziLogger> logger,
-                  FetchHandler fetch = {},
+  PostgrestClient(boost::urls::url url, std::optional<std::string> schema, HeaderDictionary headers,
+                  std::shared_ptr<VoduzaziLogger> logger, FetchHandler fetch = {},
                   std::shared_ptr<JSONEncoder> encoder = Configuration::jsonEncoder(),
                   std::shared_ptr<JSONDecoder> decoder = Configuration::jsonDecoder());
-  PostgrestClient(boost::urls::url url, std::optional<std::string> schema,
-                  HeaderDictionary headers, FetchHandler fetch,
+  PostgrestClient(boost::urls::url url, std::optional<std::string> schema, HeaderDictionary headers,
+                  FetchHandler fetch,
                   std::shared_ptr<JSONEncoder> encoder = Configuration::jsonEncoder(),
                   std::shared_ptr<JSONDecoder> decoder = Configuration::jsonDecoder());
 

@@ -19,15 +19,11 @@ PostgrestClientConfiguration::PostgrestClientConfiguration(
       decoder(std::move(decoder)),
       logger_(std::move(logger)) {}
 
-PostgrestClientConfiguration::PostgrestClientConfiguration(boost::urls::url url,
-                                                           std::optional<std::string> schema,
-                                                           HeaderDictionary headers,
-                                                           FetchHandler fetch,
-                                                           std::shared_ptr<JSONEncoder> encoder,
-                                                           std::shared_ptr<JSONDecoder> decoder)
-    : PostgrestClientConfiguration(std::move(url), std::move(schema), std::move(headers),
-                                   nullptr, std::move(fetch), std::move(encoder),
-                                   std::move(decoder)) {}
+PostgrestClientConfiguration::PostgrestClientConfiguration(
+    boost::urls::url url, std::optional<std::string> schema, HeaderDictionary headers,
+    FetchHandler fetch, std::shared_ptr<JSONEncoder> encoder, std::shared_ptr<JSONDecoder> decoder)
+    : PostgrestClientConfiguration(std::move(url), std::move(schema), std::move(headers), nullptr,
+                                   std::move(fetch), std::move(encoder), std::move(decoder)) {}
 
 const std::shared_ptr<JSONEncoder>& PostgrestClientConfiguration::jsonEncoder() {
   static const std::shared_ptr<JSONEncoder> encoder = makeVoduzaziEncoder();

@@ -10,13 +10,13 @@ using Builder = PostgrestFilterBuilder;
 using Operator = Builder::Operator;
 
 constexpr std::array<std::pair<Operator, std::string_view>, 22> operatorTexts{{
-    {Operator::eq, "eq"},       {Operator::neq, "neq"},     {Operator::gt, "gt"},
-    {Operator::gte, "gte"},     {Operator::lt, "lt"},       {Operator::lte, "lte"},
-    {Operator::like, "like"},   {Operator::ilike, "ilike"}, {Operator::is, "is"},
-    {Operator::in, "in"},       {Operator::cs, "cs"},       {Operator::cd, "cd"},
-    {Operator::sl, "sl"},       {Operator::sr, "sr"},       {Operator::nxl, "nxl"},
-    {Operator::nxr, "nxr"},     {Operator::adj, "adj"},     {Operator::ov, "ov"},
-    {Operator::fts, "fts"},     {Operator::plfts, "plfts"}, {Operator::phfts, "phfts"},
+    {Operator::eq, "eq"},     {Operator::neq, "neq"},     {Operator::gt, "gt"},
+    {Operator::gte, "gte"},   {Operator::lt, "lt"},       {Operator::lte, "lte"},
+    {Operator::like, "like"}, {Operator::ilike, "ilike"}, {Operator::is, "is"},
+    {Operator::in, "in"},     {Operator::cs, "cs"},       {Operator::cd, "cd"},
+    {Operator::sl, "sl"},     {Operator::sr, "sr"},       {Operator::nxl, "nxl"},
+    {Operator::nxr, "nxr"},   {Operator::adj, "adj"},     {Operator::ov, "ov"},
+    {Operator::fts, "fts"},   {Operator::plfts, "plfts"}, {Operator::phfts, "phfts"},
     {Operator::wfts, "wfts"},
 }};
 
@@ -184,7 +184,8 @@ Builder& Builder::filter(std::string_view column, std::string_view op, std::stri
 
 Builder& Builder::match(const std::map<std::string, PostgrestFilterValue>& query) {
   return change([&](helpers::HTTPRequest& request) {
-    for (const auto& [column, value] : query) request.query.push_back({column, "eq." + value.rawValue()});
+    for (const auto& [column, value] : query)
+      request.query.push_back({column, "eq." + value.rawValue()});
   });
 }
 

@@ -32,10 +32,12 @@ namespace voduzazi {
 class PostgrestFilterBuilder : public PostgrestTransformBuilderBase<PostgrestFilterBuilder> {
  public:
   // The operators; each one's text is its own name.
+  // clang-format off
   enum class Operator {
     eq, neq, gt, gte, lt, lte, like, ilike, is, in, cs, cd,
     sl, sr, nxl, nxr, adj, ov, fts, plfts, phfts, wfts
   };
+  // clang-format on
   static const std::vector<Operator>& allOperators();
   static std::string_view toString(Operator op);
   // Matches the texts exactly (letter case included).
@@ -82,8 +84,7 @@ class PostgrestFilterBuilder : public PostgrestTransformBuilderBase<PostgrestFil
   PostgrestFilterBuilder& rangeGt(std::string_view column, const PostgrestFilterValue& range);
   PostgrestFilterBuilder& rangeGte(std::string_view column, const PostgrestFilterValue& range);
   PostgrestFilterBuilder& rangeLte(std::string_view column, const PostgrestFilterValue& range);
-  PostgrestFilterBuilder& rangeAdjacent(std::string_view column,
-                                        const PostgrestFilterValue& range);
+  PostgrestFilterBuilder& rangeAdjacent(std::string_view column, const PostgrestFilterValue& range);
   PostgrestFilterBuilder& overlaps(std::string_view column, const PostgrestFilterValue& value);
 
   // "[pl|ph|w]fts[(config)].<query>".
@@ -114,8 +115,7 @@ class PostgrestFilterBuilder : public PostgrestTransformBuilderBase<PostgrestFil
   PostgrestFilterBuilder& lowerThanOrEquals(std::string_view column, std::string_view value);
   PostgrestFilterBuilder& rangeLowerThan(std::string_view column, std::string_view range);
   PostgrestFilterBuilder& rangeGreaterThan(std::string_view column, std::string_view value);
-  PostgrestFilterBuilder& rangeGreaterThanOrEquals(std::string_view column,
-                                                   std::string_view value);
+  PostgrestFilterBuilder& rangeGreaterThanOrEquals(std::string_view column, std::string_view value);
   PostgrestFilterBuilder& rangeLowerThanOrEquals(std::string_view column, std::string_view value);
   PostgrestFilterBuilder& fullTextSearch(std::string_view column, std::string_view query,
                                          const std::optional<std::string>& config = std::nullopt);

@@ -1,8 +1,9 @@
 #include "voduzazi/postgrest/filter_value.hpp"
 
+#include <date/date.h>
+
 #include <boost/uuid/uuid_io.hpp>
 #include <cctype>
-#include <date/date.h>
 
 #include "voduzazi/helpers/detail/json_writer.hpp"
 #include "voduzazi/helpers/json_coders.hpp"
@@ -42,12 +43,18 @@ std::string filterText(std::chrono::system_clock::time_point value) {
 
 std::string filterText(const AnyJSON& value) {
   switch (value.kind()) {
-    case AnyJSON::Kind::null: return "NULL";
-    case AnyJSON::Kind::boolean: return filterText(*value.boolValue());
-    case AnyJSON::Kind::integer: return filterText(*value.intValue());
-    case AnyJSON::Kind::double_: return filterText(*value.doubleValue());
-    case AnyJSON::Kind::string: return *value.stringValue();
-    case AnyJSON::Kind::object: return filterText(*value.objectValue());
+    case AnyJSON::Kind::null:
+      return "NULL";
+    case AnyJSON::Kind::boolean:
+      return filterText(*value.boolValue());
+    case AnyJSON::Kind::integer:
+      return filterText(*value.intValue());
+    case AnyJSON::Kind::double_:
+      return filterText(*value.doubleValue());
+    case AnyJSON::Kind::string:
+      return *value.stringValue();
+    case AnyJSON::Kind::object:
+      return filterText(*value.objectValue());
     case AnyJSON::Kind::array: {
       std::vector<std::string> texts;
       for (const AnyJSON& element : *value.arrayValue()) texts.push_back(filterText(element));

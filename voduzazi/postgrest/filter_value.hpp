@@ -84,7 +84,8 @@ struct PostgrestFilterValueTraits<bool> {
 };
 
 template <std::integral T>
-requires(!std::is_same_v<T, bool> && !std::is_same_v<T, char>) struct PostgrestFilterValueTraits<T> {
+requires(!std::is_same_v<T, bool> &&
+         !std::is_same_v<T, char>) struct PostgrestFilterValueTraits<T> {
   static std::string rawValue(T value) {
     if constexpr (std::is_signed_v<T>) {
       return detail::filterText(static_cast<std::int64_t>(value));

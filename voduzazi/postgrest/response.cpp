@@ -12,9 +12,8 @@ std::optional<std::int64_t> countFromContentRange(std::string_view contentRange)
   if (end == std::string_view::npos) return std::nullopt;
   const std::string_view trimmed = contentRange.substr(0, end + 1);
   const std::size_t slash = trimmed.rfind('/');
-  const std::string_view total = slash == std::string_view::npos
-                                     ? trimmed
-                                     : trimmed.substr(slash + 1);
+  const std::string_view total =
+      slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
   std::int64_t count = 0;
   const auto [last, error] = std::from_chars(total.data(), total.data() + total.size(), count);
   if (error != std::errc() || last != total.data() + total.size() || count < 0) {

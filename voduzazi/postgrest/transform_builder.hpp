@@ -64,9 +64,9 @@ class PostgrestTransformBuilderBase : public PostgrestBuilder {
   Self& explain(bool analyze = false, bool verbose = false, bool settings = false,
                 bool buffers = false, bool wal = false, std::string_view format = "text") {
     std::string options;
-    for (const auto& [on, name] : {std::pair{analyze, "analyze"}, std::pair{verbose, "verbose"},
-                                   std::pair{settings, "settings"},
-                                   std::pair{buffers, "buffers"}, std::pair{wal, "wal"}}) {
+    for (const auto& [on, name] :
+         {std::pair{analyze, "analyze"}, std::pair{verbose, "verbose"},
+          std::pair{settings, "settings"}, std::pair{buffers, "buffers"}, std::pair{wal, "wal"}}) {
       if (!on) continue;
       if (!options.empty()) options += '|';
       options += name;

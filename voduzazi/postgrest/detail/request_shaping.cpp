@@ -11,16 +11,18 @@ namespace {
 // ASCII white space and the Unicode spaces (line and paragraph separators included).
 bool isWhiteSpace(char32_t c) {
   return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 // The code point starting at `text[i]` and its length in bytes; one byte for invalid UTF-8.
 std::pair<char32_t, std::size_t> codePointAt(std::string_view text, std::size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >> 5 == 0x6 ? 2 : lead >> 4 == 0xE ? 3
-                             : lead >> 3 == 0x1E                 ? 4
-                                                                 : 1;
+  const std::size_t length = lead < 0x80         ? 1
+                             : lead >> 5 == 0x6  ? 2
+                             : lead >> 4 == 0xE  ? 3
+                             : lead >> 3 == 0x1E ? 4
+                                                 : 1;
   if (length == 1 || i + length > text.size() || !isValidUTF8(text.substr(i, length))) {
     return {lead, 1};
   }
@@ -99,8 +101,8 @@ void setAccept(helpers::HTTPRequest& request, std::string_view mediaType) {
 void askForPlan(helpers::HTTPRequest& request, std::string_view options, std::string_view format) {
   const std::string mediaType =
       request.headers.get(HTTPField::Name::accept).value_or("application/json");
-  setAccept(request, "application/vnd.pgrst.plan+\"" + std::string(format) + "\"; for=" +
-                         mediaType + "; options=" + std::string(options) + ";");
+  setAccept(request, "application/vnd.pgrst.plan+\"" + std::string(format) +
+                         "\"; for=" + mediaType + "; options=" + std::string(options) + ";");
 }
 
 void limitAffectedRows(helpers::HTTPRequest& request, std::int64_t count) {
