@@ -22,6 +22,7 @@
 
 #include "bench_support.hpp"
 #include "local_backend/server.hpp"
+#include "tests/postgrest/message_rows.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/postgrest/client.hpp"
 
@@ -33,19 +34,8 @@ constexpr const char* kSender = "0b3d6f1e-0000-4000-8000-00000000000a";
 constexpr const char* kReceiver = "0b3d6f1e-0000-4000-8000-00000000000b";
 constexpr int kRows = 100;
 
-struct Message {
-  std::string id;
-  std::string senderId;
-  std::string receiverId;
-  std::string content;
-  std::string createdAt;
-};
-
-Message tag_invoke(boost::json::value_to_tag<Message>, const boost::json::value& json) {
-  const auto& row = json.as_object();
-  auto text = [&](std::string_view key) { return std::string(row.at(key).as_string()); };
-  return {text("id"), text("sender_id"), text("receiver_id"), text("content"), text("created_at")};
-}
+using voduzazi::testing::Message;
+using voduzazi::testing::NewMessage;
 
 struct Timing {
   double wall = 0;
@@ -57,17 +47,9 @@ voduzazi::PostgrestFilterBuilder select(const voduzazi::PostgrestClient& client)
   return client.from("messages").select().eq("receiver_id", kReceiver).order("created_at");
 }
 
-struct NewMessage {
-  std::string content;
-};
-
-void tag_invoke(boost::json::value_from_tag, boost::json::value& json, const NewMessage& message) {
-  json = {{"sender_id", kSender}, {"receiver_id", kReceiver}, {"content", message.content}};
-}
-
 void seed(const voduzazi::PostgrestClient& client) {
   std::vector<NewMessage> rows;
-  for (int i = 0; i < kRows; ++i) rows.push_back({"message number " + std::to_string(i)});
+  for (int i = 0; i < kRows; ++i) rows.push_back({kSender, kReceiver, "message number " + std::to_string(i)});
   client.from("messages").insert(rows).execute();
 }
 

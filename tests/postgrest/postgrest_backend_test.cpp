@@ -3,10 +3,8 @@
 // rpc, and the server's refusals as PostgrestError.
 #include <gtest/gtest.h>
 
-#include <boost/json/value_from.hpp>
-#include <boost/json/value_to.hpp>
-
 #include "local_backend/server.hpp"
+#include "tests/postgrest/message_rows.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/postgrest/client.hpp"
@@ -14,32 +12,8 @@
 namespace voduzazi {
 namespace {
 
-struct Message {
-  std::string id;
-  std::string senderId;
-  std::string receiverId;
-  std::string content;
-  std::string createdAt;
-};
-
-Message tag_invoke(boost::json::value_to_tag<Message>, const boost::json::value& json) {
-  const auto& row = json.as_object();
-  auto text = [&](std::string_view key) { return std::string(row.at(key).as_string()); };
-  return {text("id"), text("sender_id"), text("receiver_id"), text("content"), text("created_at")};
-}
-
-// What a user writes: the server fills the id and the time.
-struct NewMessage {
-  std::string senderId;
-  std::string receiverId;
-  std::string content;
-};
-
-void tag_invoke(boost::json::value_from_tag, boost::json::value& json, const NewMessage& message) {
-  json = {{"sender_id", message.senderId},
-          {"receiver_id", message.receiverId},
-          {"content", message.content}};
-}
+using testing::Message;
+using testing::NewMessage;
 
 struct User {
   std::string id;

@@ -9,7 +9,6 @@ namespace voduzazi {
 namespace {
 
 using testing::queryOf;
-using testing::RecordingFetch;
 using Items = std::vector<std::string>;
 
 struct Friend {
@@ -23,16 +22,7 @@ struct Friend {
   }
 };
 
-class PostgrestQueryBuilderTest : public ::testing::Test {
- protected:
-  URLRequest sent(const PostgrestFilterBuilder& builder) {
-    builder.execute();
-    return fetch_.last();
-  }
-
-  RecordingFetch fetch_;
-  PostgrestClient client_ = fetch_.client();
-};
+using PostgrestQueryBuilderTest = testing::PostgrestRequestTest;
 
 TEST_F(PostgrestQueryBuilderTest, SelectCleansTheColumnListOutsideQuotes) {
   const URLRequest request = sent(client_.from("messages").select(" id,\n name ,\"full  name\""));

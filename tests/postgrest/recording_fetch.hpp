@@ -79,4 +79,16 @@ inline std::vector<std::string> queryOf(const URLRequest& request) {
   return items;
 }
 
+// Sends builders through a RecordingFetch and hands back what went out.
+class PostgrestRequestTest : public ::testing::Test {
+ protected:
+  URLRequest sent(const PostgrestBuilder& builder) {
+    builder.execute();
+    return fetch_.last();
+  }
+
+  RecordingFetch fetch_;
+  PostgrestClient client_ = fetch_.client();
+};
+
 }  // namespace voduzazi::testing

@@ -11,19 +11,9 @@ namespace voduzazi {
 namespace {
 
 using testing::queryOf;
-using testing::RecordingFetch;
 using Items = std::vector<std::string>;
 
-class PostgrestTransformBuilderTest : public ::testing::Test {
- protected:
-  URLRequest sent(const PostgrestBuilder& builder) {
-    builder.execute();
-    return fetch_.last();
-  }
-
-  RecordingFetch fetch_;
-  PostgrestClient client_ = fetch_.client();
-};
+using PostgrestTransformBuilderTest = testing::PostgrestRequestTest;
 
 TEST_F(PostgrestTransformBuilderTest, OrdersAccumulateInOneItemPerTable) {
   auto builder = client_.from("t").select("id");
