@@ -63,6 +63,8 @@ class PostgrestFilterBuilder : public PostgrestTransformBuilderBase<PostgrestFil
   // Patterns use "*" (or "%") for any run of characters.
   PostgrestFilterBuilder& like(std::string_view column, const PostgrestFilterValue& pattern);
   PostgrestFilterBuilder& ilike(std::string_view column, const PostgrestFilterValue& pattern);
+  // The array forms write "{" + the texts joined by "," + "}", unquoted: a pattern holding "," or
+  // "}" becomes several patterns or ends the list early.
   PostgrestFilterBuilder& likeAllOf(std::string_view column,
                                     const std::vector<PostgrestFilterValue>& patterns);
   PostgrestFilterBuilder& likeAnyOf(std::string_view column,
@@ -74,10 +76,13 @@ class PostgrestFilterBuilder : public PostgrestTransformBuilderBase<PostgrestFil
 
   // "is.NULL" without a value, else "is.true" or "is.false".
   PostgrestFilterBuilder& is(std::string_view column, std::optional<bool> value);
-  // "in.(" + the texts joined by "," + ")"; values of different types may be mixed.
+  // "in.(" + the texts joined by "," + ")"; values of different types may be mixed. Texts are
+  // not quoted: one holding "," or ")" becomes several values or ends the list early.
   PostgrestFilterBuilder& in(std::string_view column,
                              const std::vector<PostgrestFilterValue>& values);
 
+  // "cs." + the text; an array value is written in braces, unquoted, so an element holding ","
+  // or "}" changes the array (the same holds for containedBy and overlaps).
   PostgrestFilterBuilder& contains(std::string_view column, const PostgrestFilterValue& value);
   PostgrestFilterBuilder& containedBy(std::string_view column, const PostgrestFilterValue& value);
   PostgrestFilterBuilder& rangeLt(std::string_view column, const PostgrestFilterValue& range);
