@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <boost/uuid/string_generator.hpp>
+#include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "tests/postgrest/recording_fetch.hpp"
 
@@ -145,6 +147,20 @@ TEST_F(PostgrestFilterBuilderTest, EncodesReservedCharactersOnceOnTheWire) {
   auto builder = fetch_.client().from("t").select("id");
   builder.eq("name", "a&b=c,d%").execute();
   EXPECT_EQ(fetch_.last().url.encoded_query(), "select=id&name=eq.a%26b%3Dc%2Cd%25");
+}
+
+TEST_F(PostgrestFilterBuilderTest, ConcurrentFiltersOnOneBuilderAreAllKept) {
+  const auto items = itemsAfter([](PostgrestFilterBuilder& builder) {
+    auto addMany = [&builder](const char* column) {
+      for (int i = 0; i < 200; ++i) builder.eq(column, i);
+    };
+    std::thread other(addMany, "a");
+    addMany("b");
+    other.join();
+  });
+  EXPECT_EQ(items.size(), 400u);
+  EXPECT_EQ(std::count(items.begin(), items.end(), "a=eq.199"), 1);
+  EXPECT_EQ(std::count(items.begin(), items.end(), "b=eq.0"), 1);
 }
 
 TEST(PostgrestFilterBuilderOperator, RoundTripsItsTextsExactly) {
