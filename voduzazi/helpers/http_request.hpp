@@ -61,7 +61,9 @@ class HTTPResponse {
   // valid field name are left out.
   HTTPResponse(Data data, std::shared_ptr<const HTTPURLResponse> response);
 
-  const Data& data() const noexcept { return data_; }
+  const Data& data() const& noexcept { return data_; }
+  // The body moved out of a response that is about to go away.
+  Data data() && noexcept { return std::move(data_); }
   const HTTPFields& headers() const;
   int statusCode() const noexcept { return statusCode_; }
   const std::shared_ptr<const HTTPURLResponse>& underlyingResponse() const noexcept {

@@ -21,12 +21,18 @@ bool readsRows(const HTTPMethod& method) {
 
 }  // namespace
 
-PostgrestBuilder::Shared::Shared(Configuration configuration, helpers::HTTPRequest request)
+PostgrestBuilder::Shared::Shared(std::shared_ptr<const Configuration> configuration,
+                                 helpers::HTTPRequest request)
     : configuration(std::move(configuration)),
-      http(this->configuration.fetch, interceptorsFor(this->configuration)),
+      http(this->configuration->fetch, interceptorsFor(*this->configuration)),
       mutableState(MutableState{std::move(request), FetchOptions()}) {}
 
 PostgrestBuilder::PostgrestBuilder(Configuration configuration, helpers::HTTPRequest request)
+    : PostgrestBuilder(std::make_shared<const Configuration>(std::move(configuration)),
+                       std::move(request)) {}
+
+PostgrestBuilder::PostgrestBuilder(std::shared_ptr<const Configuration> configuration,
+                                   helpers::HTTPRequest request)
     : shared_(std::make_shared<Shared>(std::move(configuration), std::move(request))) {}
 
 PostgrestBuilder& PostgrestBuilder::setHeader(std::string_view name, std::string_view value) {
@@ -41,7 +47,8 @@ helpers::HTTPRequest PostgrestBuilder::request() const {
 
 PostgrestResponse<> PostgrestBuilder::execute(FetchOptions options) const {
   helpers::HTTPResponse response = send(options);
-  return PostgrestResponse<>(response.data(), response.underlyingResponse());
+  auto http = response.underlyingResponse();
+  return PostgrestResponse<>(std::move(response).data(), std::move(http));
 }
 
 helpers::HTTPResponse PostgrestBuilder::send(const FetchOptions& options) const {

@@ -40,6 +40,9 @@ class PostgrestBuilder {
 
   // Owns a new HTTPClient on configuration.fetch, with a LoggerInterceptor when a logger is set.
   PostgrestBuilder(Configuration configuration, helpers::HTTPRequest request);
+  // The same on a configuration copy that other builders may share (it never changes).
+  PostgrestBuilder(std::shared_ptr<const Configuration> configuration,
+                   helpers::HTTPRequest request);
 
   // Replaces every field of that name. Throws http_types::InvalidFieldNameError for a name that
   // is not an HTTP token; nothing is changed then.
@@ -60,11 +63,16 @@ class PostgrestBuilder {
   PostgrestResponse<T> execute(FetchOptions options, Decode&& decode) const;
 
   // The configuration copy the builder was made with.
-  const Configuration& configuration() const noexcept { return shared_->configuration; }
+  const Configuration& configuration() const noexcept { return *shared_->configuration; }
   // A copy of the request as it stands.
   helpers::HTTPRequest request() const;
 
  protected:
+  // For builders handing their request on: the configuration without a copy.
+  const std::shared_ptr<const Configuration>& sharedConfiguration() const noexcept {
+    return shared_->configuration;
+  }
+
   // Runs `change` on the stored request under the builder's lock and returns its result.
   template <class Change>
   decltype(auto) changeRequest(Change&& change) const {
@@ -74,15 +82,16 @@ class PostgrestBuilder {
 
  private:
   struct Shared {
-    Shared(Configuration configuration, helpers::HTTPRequest request);
+    Shared(std::shared_ptr<const Configuration> configuration, helpers::HTTPRequest request);
 
-    Configuration configuration;
+    std::shared_ptr<const Configuration> configuration;
     HTTPClient http;
     LockIsolated<MutableState> mutableState;
   };
 
   // Prepares, sends and checks the status; returns the successful response.
   helpers::HTTPResponse send(const FetchOptions& options) const;
+
   void logDecodingFailure(std::string_view typeName, const std::exception& error) const;
 
   std::shared_ptr<Shared> shared_;
@@ -118,7 +127,8 @@ template <class T, class Decode>
 PostgrestResponse<T> PostgrestBuilder::execute(FetchOptions options, Decode&& decode) const {
   helpers::HTTPResponse response = send(options);
   T value = std::forward<Decode>(decode)(response.data());
-  return PostgrestResponse<T>(response.data(), response.underlyingResponse(), std::move(value));
+  auto http = response.underlyingResponse();
+  return PostgrestResponse<T>(std::move(response).data(), std::move(http), std::move(value));
 }
 
 }  // namespace voduzazi

@@ -54,7 +54,7 @@ void setColumns(helpers::HTTPRequest& request, const boost::json::value& body) {
 }  // namespace
 
 PostgrestFilterBuilder PostgrestQueryBuilder::filterBuilder(helpers::HTTPRequest request) const {
-  return PostgrestFilterBuilder(configuration(), std::move(request));
+  return PostgrestFilterBuilder(sharedConfiguration(), std::move(request));
 }
 
 PostgrestFilterBuilder PostgrestQueryBuilder::select(std::string_view columns, bool head,

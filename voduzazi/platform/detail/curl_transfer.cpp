@@ -156,7 +156,7 @@ class Transfer {
       // "Name;" is how libcurl sends a field with an empty value.
       append(value.empty() ? name + ";" : name + ": " + value);
     }
-    if (sendsBody && !hasExpect) append("Expect:");           // no 100-continue round trip
+    if (sendsBody && !hasExpect) append("Expect:");  // no 100-continue round trip
     // libcurl would label any body, even an empty one, as a form.
     if (sendsBody && !hasContentType) append("Content-Type:");
     curl_easy_setopt(lane_.easy(), CURLOPT_HTTPHEADER, headers_.get());
