@@ -32,6 +32,10 @@ TEST_F(PostgrestQueryBuilderTest, SelectCleansTheColumnListOutsideQuotes) {
   EXPECT_EQ(request.value("Prefer"), std::nullopt);
   // Unicode white space counts too; text that is not UTF-8 passes unchanged.
   EXPECT_EQ(queryOf(sent(client_.from("t").select("a,\u00A0b\u2028"))), Items{"select=a,b"});
+  // Dropping the form feed here would join the bytes around it into U+2000, another white space.
+  const std::string notUTF8("a,\xe2\x80\x0c\x80 b", 8);
+  auto builder = client_.from("t").select(notUTF8);
+  EXPECT_EQ(builder.request().query.front().value, notUTF8);
 }
 
 TEST_F(PostgrestQueryBuilderTest, SelectWithCountAndHeadAsksForTheCountOnly) {

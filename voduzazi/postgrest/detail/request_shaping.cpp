@@ -15,18 +15,11 @@ bool isWhiteSpace(char32_t c) {
          c == 0x3000;
 }
 
-// The code point starting at `text[i]` and its length in bytes; one byte for invalid UTF-8.
+// The code point starting at `text[i]` of valid UTF-8, and its length in bytes.
 std::pair<char32_t, std::size_t> codePointAt(std::string_view text, std::size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead < 0x80         ? 1
-                             : lead >> 5 == 0x6  ? 2
-                             : lead >> 4 == 0xE  ? 3
-                             : lead >> 3 == 0x1E ? 4
-                                                 : 1;
-  if (length == 1 || i + length > text.size() || !isValidUTF8(text.substr(i, length))) {
-    return {lead, 1};
-  }
-  char32_t c = lead & (0x7F >> length);
+  const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
   for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (text[i + k] & 0x3F);
   return {c, length};
 }
@@ -34,6 +27,9 @@ std::pair<char32_t, std::size_t> codePointAt(std::string_view text, std::size_t 
 }  // namespace
 
 std::string cleanedColumns(std::string_view columns) {
+  // Dropping bytes from text that is not UTF-8 could join others into new white space; such a
+  // list goes out as it is, for the server to refuse.
+  if (!isValidUTF8(columns)) return std::string(columns);
   std::string cleaned;
   cleaned.reserve(columns.size());
   bool quoted = false;

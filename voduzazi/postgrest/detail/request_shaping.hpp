@@ -10,7 +10,8 @@
 
 namespace voduzazi::detail {
 
-// The column list without white space, except between double quotes.
+// The column list without white space (Unicode's included), except between double quotes; a
+// list that is not UTF-8 unchanged.
 std::string cleanedColumns(std::string_view columns);
 
 // "key", or "table.key" for an embedded resource.
