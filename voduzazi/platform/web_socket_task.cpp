@@ -124,9 +124,11 @@ class StreamConnection final : public detail::WebSocketConnection {
   }
 
   void handshake() {
-    tcp().expires_never();
+    // The TCP stream's deadline bounds the handshake; the websocket keeps no timers of its own,
+    // so nothing outlives a connection that failed.
+    tcp().expires_after(timeoutOf(request_.timeoutInterval));
     websocket::stream_base::timeout timeout{};
-    timeout.handshake_timeout = timeoutOf(request_.timeoutInterval);
+    timeout.handshake_timeout = websocket::stream_base::none();
     timeout.idle_timeout = websocket::stream_base::none();
     timeout.keep_alive_pings = false;
     stream_.set_option(timeout);
@@ -141,6 +143,7 @@ class StreamConnection final : public detail::WebSocketConnection {
         handshakeResponse_, hostField, target, [self = shared()](beast::error_code error) {
           auto response = responseOf(self->request_.url, self->handshakeResponse_);
           if (error) return self->fail(error, std::move(response));
+          self->tcp().expires_never();
           const std::string protocol(
               self->handshakeResponse_[http::field::sec_websocket_protocol]);
           self->opened(protocol, std::move(response));
@@ -161,12 +164,10 @@ class StreamConnection final : public detail::WebSocketConnection {
   void read() {
     stream_.async_read(buffer_, [self = shared()](beast::error_code error, std::size_t) {
       if (error == websocket::error::closed) {
-        const auto& reason = self->stream_.reason();
-        const int code = reason.code == websocket::close_code::none ? 1005 : reason.code;
-        std::optional<Data> text;
-        if (!reason.reason.empty()) text = Data(reason.reason.data(), reason.reason.size());
-        return self->closedByPeer(code, std::move(text));
+        return self->closedByPeer(self->peerCloseCode(), self->peerCloseReason());
       }
+      // A close we started suspends and aborts the read; the close's completion reports the end.
+      if (error == net::error::operation_aborted && self->closeRequested()) return;
       if (error) return self->fail(error);
       WebSocketMessage message{self->stream_.got_text() ? WebSocketMessage::Kind::text
                                                         : WebSocketMessage::Kind::binary,
@@ -177,17 +178,36 @@ class StreamConnection final : public detail::WebSocketConnection {
     });
   }
 
+  // The code of the peer's close frame; 1005 when it gave none.
+  int peerCloseCode() const {
+    const auto& reason = stream_.reason();
+    return reason.code == websocket::close_code::none ? 1005 : reason.code;
+  }
+
+  std::optional<Data> peerCloseReason() const {
+    const auto& reason = stream_.reason();
+    if (reason.reason.empty()) return std::nullopt;
+    return Data(reason.reason.data(), reason.reason.size());
+  }
+
   void write(const Outgoing& outgoing) override {
-    auto done = [self = shared()](beast::error_code error, auto&&...) { self->wrote(error); };
     if (const auto* message = std::get_if<WebSocketMessage>(&outgoing.frame)) {
       stream_.text(message->kind == WebSocketMessage::Kind::text);
-      stream_.async_write(net::buffer(message->data), done);
+      stream_.async_write(net::buffer(message->data),
+                          [self = shared()](beast::error_code error, std::size_t) {
+                            self->wrote(error);
+                          });
     } else {
       const auto& frame = std::get<CloseFrame>(outgoing.frame);
       websocket::close_reason reason(static_cast<std::uint16_t>(frame.code));
       reason.reason.assign(frame.reason.data(),
                            std::min(frame.reason.size(), reason.reason.max_size()));
-      stream_.async_close(reason, done);
+      tcp().expires_after(timeoutOf(request_.timeoutInterval));  // bounds the closing handshake
+      stream_.async_close(reason, [self = shared()](beast::error_code error) {
+        self->wrote(error);
+        if (error) return self->fail(error);
+        self->closedByPeer(self->peerCloseCode(), self->peerCloseReason());
+      });
     }
   }
 

@@ -48,6 +48,8 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
   virtual void write(const Outgoing& outgoing) = 0;
   virtual void abort() = 0;
 
+  bool closeRequested() const { return closing_; }
+
   // Steps the subclass reports back.
   void opened(const std::string& protocol, std::shared_ptr<const HTTPURLResponse> response);
   void received(WebSocketMessage message);
