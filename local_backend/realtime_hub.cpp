@@ -1,6 +1,7 @@
 #include "local_backend/realtime_hub.hpp"
 
 #include <boost/json/serialize.hpp>
+#include <tuple>
 
 #include "local_backend/access_rules.hpp"
 #include "local_backend/jwt.hpp"
@@ -131,10 +132,7 @@ void RealtimeHub::join(Client& client, const Frame& frame) {
   channel.caller = client.caller;
   if (const auto token = stringMember(&frame.payload, "access_token")) {
     try {
-      channel.caller = tokens_.callerFromToken(*token);
-      if (const auto* exp = tokens_.verify(*token).if_contains("exp"); exp && exp->is_int64()) {
-        channel.expiresAt = exp->as_int64();
-      }
+      std::tie(channel.caller, channel.expiresAt) = callerOfToken(*token);
     } catch (const JwtError& error) {
       return reply(client, frame, kStatusError,
                    reason(std::string("Invalid token: ") + error.what()));
@@ -232,17 +230,22 @@ void RealtimeHub::accessToken(Client& client, Channel& channel, const Frame& fra
   const auto token = stringMember(&frame.payload, "access_token");
   if (!token) throw FrameError("\"access_token\" must be a string");
   try {
-    const Caller caller = tokens_.callerFromToken(*token);
-    const auto claims = tokens_.verify(*token);
-    channel.caller = caller;
-    channel.expiresAt.reset();
-    if (const auto* exp = claims.if_contains("exp"); exp && exp->is_int64()) {
-      channel.expiresAt = exp->as_int64();
-    }
+    std::tie(channel.caller, channel.expiresAt) = callerOfToken(*token);
     reply(client, frame, kStatusOk);
   } catch (const JwtError& error) {
     endChannel(client, frame.topic, std::string("Invalid token: ") + error.what());
   }
+}
+
+std::pair<Caller, std::optional<std::int64_t>> RealtimeHub::callerOfToken(
+    std::string_view token) const {
+  const Caller caller = tokens_.callerFromToken(token);
+  const auto claims = tokens_.verify(token);
+  std::optional<std::int64_t> expiresAt;
+  if (const auto* exp = claims.if_contains("exp"); exp != nullptr && exp->is_int64()) {
+    expiresAt = exp->as_int64();
+  }
+  return {caller, expiresAt};
 }
 
 void RealtimeHub::expireTokens(Client& client) {
@@ -263,7 +266,7 @@ void RealtimeHub::endChannel(Client& client, const std::string& topic, std::stri
   removeChannel(client, topic);
 }
 
-void RealtimeHub::removeChannel(Client& client, const std::string& topic) {
+void RealtimeHub::removeChannel(Client& client, std::string topic) {
   auto found = client.channels.find(topic);
   if (found == client.channels.end()) return;
   std::optional<json::object> meta = std::move(found->second.presenceMeta);

@@ -130,9 +130,11 @@ class RealtimeHub {
   void broadcastFrom(Client& client, const Channel& channel, const Frame& frame);
   void presence(Client& client, Channel& channel, const Frame& frame);
   void accessToken(Client& client, Channel& channel, const Frame& frame);
+  // Who a channel token names and when it expires; throws JwtError.
+  std::pair<Caller, std::optional<std::int64_t>> callerOfToken(std::string_view token) const;
   void expireTokens(Client& client);
   void endChannel(Client& client, const std::string& topic, std::string_view why);
-  void removeChannel(Client& client, const std::string& topic);
+  void removeChannel(Client& client, std::string topic);  // a copy: callers pass map keys
 
   void reply(Client& client, const Frame& to, std::string_view status,
              boost::json::object response = {});

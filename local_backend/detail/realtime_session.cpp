@@ -30,7 +30,9 @@ class RealtimeSession final : public RealtimeSocket,
     }
     beast::get_lowest_layer(ws_).expires_never();
     ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-    ws_.read_message_max(hub_.limits().maxFrameBytes);
+    // Frames a little over the limit are read whole and refused with a close frame the client
+    // gets to read; far bigger ones fail the connection at once.
+    ws_.read_message_max(4 * hub_.limits().maxFrameBytes);
     // Attached before the handshake answer leaves, so the socket is known to the hub by the time
     // the client sees it open; what the hub sends meanwhile waits for the handshake.
     id_ = hub_.attach(this->shared_from_this(), format_, caller_, headers_);
@@ -82,6 +84,8 @@ class RealtimeSession final : public RealtimeSocket,
       if (error) return self->end();
       if (!self->ws_.got_text()) {
         self->enqueue(CloseFrame{1003, "binary frames are not supported"});
+      } else if (self->buffer_.size() > self->hub_.limits().maxFrameBytes) {
+        self->enqueue(CloseFrame{1009, "frame too large"});
       } else {
         self->hub_.receive(self->id_, beast::buffers_to_string(self->buffer_.data()));
       }
