@@ -76,12 +76,18 @@ bool RowFilter::matches(const boost::json::object& row) const {
       cell->is_string() ? std::string(cell->as_string()) : boost::json::serialize(*cell);
   const int order = compare(text, values.front());
   switch (op) {
-    case Op::eq: return order == 0;
-    case Op::neq: return order != 0;
-    case Op::lt: return order < 0;
-    case Op::lte: return order <= 0;
-    case Op::gt: return order > 0;
-    case Op::gte: return order >= 0;
+    case Op::eq:
+      return order == 0;
+    case Op::neq:
+      return order != 0;
+    case Op::lt:
+      return order < 0;
+    case Op::lte:
+      return order <= 0;
+    case Op::gt:
+      return order > 0;
+    case Op::gte:
+      return order >= 0;
     case Op::in:
       return std::any_of(values.begin(), values.end(),
                          [&](const std::string& v) { return compare(text, v) == 0; });

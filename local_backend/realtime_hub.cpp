@@ -71,7 +71,8 @@ std::uint64_t RealtimeHub::attach(std::shared_ptr<RealtimeSocket> socket, FrameF
                                   Caller caller, HandshakeHeaders headers) {
   std::lock_guard lock(mutex_);
   const auto id = ++nextSocket_;
-  clients_.emplace(id, Client{std::move(socket), format, std::move(caller), std::move(headers), {}});
+  clients_.emplace(id,
+                   Client{std::move(socket), format, std::move(caller), std::move(headers), {}});
   return id;
 }
 
@@ -348,9 +349,9 @@ void RealtimeHub::publish(const RowChange& change) {
   if (deliveries.empty()) return;
   json::object data{{"schema", "public"},
                     {"table", change.table},
-                    {"commit_timestamp", formatTimestampZulu(std::chrono::time_point_cast<
-                                             std::chrono::microseconds>(
-                                             std::chrono::system_clock::now()))},
+                    {"commit_timestamp",
+                     formatTimestampZulu(std::chrono::time_point_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now()))},
                     {"type", change.type},
                     {"columns", columnsOf(*table)},
                     {"errors", nullptr}};
@@ -381,8 +382,8 @@ bool RealtimeHub::mayRead(const Table& table, const Caller& caller, const json::
     if (cell != nullptr && !cell->is_null()) {
       value = cell->is_string() ? std::string(cell->as_string()) : json::serialize(*cell);
     }
-    columns += (columns.empty() ? "" : ", ") + params.add(value) + " AS " +
-               quoteIdentifier(column.name);
+    columns +=
+        (columns.empty() ? "" : ", ") + params.add(value) + " AS " + quoteIdentifier(column.name);
   }
   const std::string sql = "SELECT 1 FROM (SELECT " + columns + ") AS " +
                           quoteIdentifier(table.name) + " WHERE " + *condition;
@@ -404,9 +405,9 @@ void RealtimeHub::broadcast(const json::array& messages) {
     json::object payload;
     if (const auto* given = objectMember(fields, "payload")) payload = *given;
     const std::string channel = topic->starts_with("realtime:") ? *topic : "realtime:" + *topic;
-    sends.emplace_back(channel, json::object{{"type", "broadcast"},
-                                             {"event", *event},
-                                             {"payload", std::move(payload)}});
+    sends.emplace_back(
+        channel,
+        json::object{{"type", "broadcast"}, {"event", *event}, {"payload", std::move(payload)}});
   }
   std::lock_guard lock(mutex_);
   for (const auto& [topic, payload] : sends) fanOut(topic, payload, "broadcast", nullptr);

@@ -141,8 +141,8 @@ class RealtimeHub {
   // A push on a joined channel, carrying its join reference.
   void push(Client& client, const std::string& topic, std::string event,
             boost::json::object payload);
-  void fanOut(const std::string& topic, const boost::json::object& payload,
-              std::string_view event, const Client* except);
+  void fanOut(const std::string& topic, const boost::json::object& payload, std::string_view event,
+              const Client* except);
   void sendPresenceDiff(const std::string& topic, const boost::json::object& joins,
                         const boost::json::object& leaves);
   boost::json::object presenceState(const std::string& topic) const;

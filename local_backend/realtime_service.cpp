@@ -23,8 +23,8 @@ Response RealtimeService::handle(const Request& request, const RequestTarget& ta
   }
   boost::system::error_code error;
   const json::value body = json::parse(request.body(), error);
-  const auto* messages = !error && body.is_object() ? body.as_object().if_contains("messages")
-                                                    : nullptr;
+  const auto* messages =
+      !error && body.is_object() ? body.as_object().if_contains("messages") : nullptr;
   if (messages == nullptr || !messages->is_array()) {
     return gatewayError(request, http::status::bad_request,
                         "The body must be a JSON object with a \"messages\" array");
@@ -71,9 +71,9 @@ RealtimeService::Admission RealtimeService::admit(const Request& request) const 
   for (const auto& param : url->params()) target.query.emplace_back(param.key, param.value);
   const std::string key = apiKeyOf(request, target);
   if (key.empty() || !tokens_.isApiKey(key)) {
-    admission.refusal = gatewayError(request, http::status::unauthorized,
-                                     key.empty() ? "No API key found in request"
-                                                 : "Invalid API key");
+    admission.refusal =
+        gatewayError(request, http::status::unauthorized,
+                     key.empty() ? "No API key found in request" : "Invalid API key");
     return admission;
   }
   const auto* vsn = target.find("vsn");

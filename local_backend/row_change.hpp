@@ -12,7 +12,7 @@ namespace local_backend {
 
 struct RowChange {
   std::string table;
-  std::string type;                // "INSERT", "UPDATE" or "DELETE"
+  std::string type;               // "INSERT", "UPDATE" or "DELETE"
   boost::json::object record;     // the row after the change (empty for a delete)
   boost::json::object oldRecord;  // the row before (the removed row for a delete)
 };

@@ -1,5 +1,6 @@
 // The local stand-in backend, in-process: authentication under "/auth/v1", the REST database
-// API under "/rest/v1" and the realtime websocket under "/realtime/v1", on 127.0.0.1, with its data in SQLite (in memory or in a data folder).
+// API under "/rest/v1" and the realtime websocket under "/realtime/v1", on 127.0.0.1 (and on a
+// TLS port when asked), with its data in SQLite (in memory or in a data folder).
 //
 //   local_backend::Server server;                       // free port, in memory
 //   std::string base = server.url();                    // "http://127.0.0.1:41234"

@@ -47,9 +47,7 @@ class RealtimeSession final : public RealtimeSocket,
   void sendText(std::string text) override { post(Message{std::move(text), false}); }
   void sendBinary(std::string data) override { post(Message{std::move(data), true}); }
 
-  void close(int code, std::string reason) override {
-    post(CloseFrame{code, std::move(reason)});
-  }
+  void close(int code, std::string reason) override { post(CloseFrame{code, std::move(reason)}); }
 
   void drop() override {
     net::post(ws_.get_executor(), [self = this->shared_from_this()] {
@@ -79,19 +77,19 @@ class RealtimeSession final : public RealtimeSocket,
   }
 
   void read() {
-    ws_.async_read(buffer_, [self = this->shared_from_this()](beast::error_code error,
-                                                              std::size_t) {
-      if (error) return self->end();
-      if (!self->ws_.got_text()) {
-        self->enqueue(CloseFrame{1003, "binary frames are not supported"});
-      } else if (self->buffer_.size() > self->hub_.limits().maxFrameBytes) {
-        self->enqueue(CloseFrame{1009, "frame too large"});
-      } else {
-        self->hub_.receive(self->id_, beast::buffers_to_string(self->buffer_.data()));
-      }
-      self->buffer_.consume(self->buffer_.size());
-      self->read();
-    });
+    ws_.async_read(
+        buffer_, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+          if (error) return self->end();
+          if (!self->ws_.got_text()) {
+            self->enqueue(CloseFrame{1003, "binary frames are not supported"});
+          } else if (self->buffer_.size() > self->hub_.limits().maxFrameBytes) {
+            self->enqueue(CloseFrame{1009, "frame too large"});
+          } else {
+            self->hub_.receive(self->id_, beast::buffers_to_string(self->buffer_.data()));
+          }
+          self->buffer_.consume(self->buffer_.size());
+          self->read();
+        });
   }
 
   void enqueue(Outgoing outgoing) {
@@ -149,8 +147,8 @@ class RealtimeSession final : public RealtimeSocket,
 template <class Stream>
 void start(Stream&& stream, Request&& request, RealtimeHub& hub, FrameFormat format,
            Caller caller) {
-  auto session = std::make_shared<RealtimeSession<Stream>>(std::move(stream), hub, format,
-                                                           std::move(caller));
+  auto session =
+      std::make_shared<RealtimeSession<Stream>>(std::move(stream), hub, format, std::move(caller));
   session->start(std::move(request));
 }
 
@@ -163,12 +161,12 @@ void refuse(Stream&& stream, Response&& response) {
   auto refusal = std::make_shared<Refusal>(Refusal{std::move(stream), std::move(response)});
   refusal->response.keep_alive(false);
   refusal->response.prepare_payload();
-  http::async_write(refusal->stream, refusal->response,
-                    [refusal](beast::error_code, std::size_t) {
-                      beast::error_code ignored;
-                      beast::get_lowest_layer(refusal->stream).socket().shutdown(
-                          net::ip::tcp::socket::shutdown_send, ignored);
-                    });
+  http::async_write(refusal->stream, refusal->response, [refusal](beast::error_code, std::size_t) {
+    beast::error_code ignored;
+    beast::get_lowest_layer(refusal->stream)
+        .socket()
+        .shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+  });
 }
 
 }  // namespace

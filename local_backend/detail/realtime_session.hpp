@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "local_backend/realtime_hub.hpp"
 #include "local_backend/detail/websocket_upgrade.hpp"
+#include "local_backend/realtime_hub.hpp"
 
 namespace local_backend::detail {
 

@@ -21,7 +21,9 @@ class TlsSession : public std::enable_shared_from_this<TlsSession> {
  public:
   TlsSession(tcp::socket&& socket, ssl::context& context, const Router& router,
              WebSocketUpgrades& upgrades, const HttpLimits& limits)
-      : stream_(std::move(socket), context), router_(router), upgrades_(upgrades),
+      : stream_(std::move(socket), context),
+        router_(router),
+        upgrades_(upgrades),
         limits_(limits) {}
 
   void start() {
@@ -73,8 +75,7 @@ std::shared_ptr<ssl::context> makeServerTlsContext(const std::string& chainPem,
                                                    const std::string& keyPem) {
   auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
   context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
-                       ssl::context::no_tlsv1_1);
+                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
   context->use_certificate_chain(net::buffer(chainPem));
   context->use_private_key(net::buffer(keyPem), ssl::context::pem);
   return context;

@@ -49,7 +49,8 @@ std::vector<boost::json::object> EventRecorder::frames() const {
 
 bool EventRecorder::waitFor(const std::function<bool(const Events&)>& ready,
                             std::chrono::milliseconds timeout) {
-  return waitUntil(mutex_, changed_, [&] { return ready(events_); }, timeout);
+  return waitUntil(
+      mutex_, changed_, [&] { return ready(events_); }, timeout);
 }
 
 boost::json::object EventRecorder::waitForFrame(

@@ -92,8 +92,9 @@ TEST_F(RealtimeServerTest, AnswersHeartbeatsInBothFrameForms) {
   EventRecorder events(*socket);
   socket->send(R"([null,"9","phoenix","heartbeat",{}])");
   ASSERT_TRUE(events.waitFor([](const auto& all) { return !all.empty(); }));
-  EXPECT_EQ(events.events().front(),
-            WebSocketEvent::text(R"([null,"9","phoenix","phx_reply",{"status":"ok","response":{}}])"));
+  EXPECT_EQ(
+      events.events().front(),
+      WebSocketEvent::text(R"([null,"9","phoenix","phx_reply",{"status":"ok","response":{}}])"));
 }
 
 TEST_F(RealtimeServerTest, JoinConfirmsEachPostgresBindingWithItsOwnId) {
@@ -123,10 +124,10 @@ TEST_F(RealtimeServerTest, BroadcastsReachOthersAndTheSenderOnlyWhenAsked) {
   Peer loud(server_);
   Peer listener(server_);
   ASSERT_EQ(status(quiet.join("realtime:room")), "ok");
-  ASSERT_EQ(status(loud.join(
-                "realtime:room",
-                json::object{{"broadcast", json::object{{"self", true}, {"ack", true}}}})),
-            "ok");
+  ASSERT_EQ(
+      status(loud.join("realtime:room",
+                       json::object{{"broadcast", json::object{{"self", true}, {"ack", true}}}})),
+      "ok");
   ASSERT_EQ(status(listener.join("realtime:room")), "ok");
 
   quiet.send("realtime:room", "broadcast",
@@ -141,7 +142,8 @@ TEST_F(RealtimeServerTest, BroadcastsReachOthersAndTheSenderOnlyWhenAsked) {
   EXPECT_EQ(status(ack), "ok");
   ASSERT_FALSE(loud.waitFor([](const auto& f) {
                      return f.at("event") == "broadcast" && f.at("payload").at("event") == "cheer";
-                   }).empty());
+                   })
+                   .empty());
   // The quiet sender saw the loud one's message but never its own.
   quiet.waitFor([](const auto& f) {
     return f.at("event") == "broadcast" && f.at("payload").at("event") == "cheer";
@@ -151,13 +153,13 @@ TEST_F(RealtimeServerTest, BroadcastsReachOthersAndTheSenderOnlyWhenAsked) {
 
 TEST_F(RealtimeServerTest, PresenceSendsDiffsToAllAndStateToLaterJoiners) {
   Peer first(server_);
-  ASSERT_EQ(status(first.join(
-                "realtime:lobby", json::object{{"presence", json::object{{"key", "ada"}}}})),
+  ASSERT_EQ(status(first.join("realtime:lobby",
+                              json::object{{"presence", json::object{{"key", "ada"}}}})),
             "ok");
-  EXPECT_EQ(status(first.request("realtime:lobby", "presence",
-                                 json::object{{"type", "presence"},
-                                              {"event", "track"},
-                                              {"payload", {{"mood", "happy"}}}})),
+  EXPECT_EQ(status(first.request(
+                "realtime:lobby", "presence",
+                json::object{
+                    {"type", "presence"}, {"event", "track"}, {"payload", {{"mood", "happy"}}}})),
             "ok");
   auto diff = first.waitForEvent("presence_diff");
   EXPECT_EQ(diff.at("payload").at("joins").at("ada").at("metas").at(0).at("mood"), "happy");
@@ -225,7 +227,7 @@ TEST_F(RealtimeServerTest, RowChangesFollowTheFilterAndTheAccessRules) {
   EXPECT_EQ(marker.status, 202);
   adaInbox.waitForEvent("broadcast");
   anonymous.waitForEvent("broadcast");
-  EXPECT_EQ(adaInbox.countEvents("postgres_changes"), 1u);  // not bob's message
+  EXPECT_EQ(adaInbox.countEvents("postgres_changes"), 1u);   // not bob's message
   EXPECT_EQ(anonymous.countEvents("postgres_changes"), 0u);  // the anonymous key reads nothing
 }
 
@@ -371,7 +373,8 @@ TEST_F(RealtimeServerTest, TwoHundredSocketsEachJoinAndReceiveOneBroadcast) {
         if (text != nullptr && text->text.find("\"hello\"") != std::string::npos) return true;
       }
       return false;
-    })) << "socket " << i << " missed the broadcast";
+    })) << "socket "
+        << i << " missed the broadcast";
   }
 }
 

@@ -56,9 +56,9 @@ TestTlsIdentity makeSelfSignedIdentity() {
   Owned<BIO, BIO_free_all> certificateOut(BIO_new(BIO_s_mem()));
   Owned<BIO, BIO_free_all> keyOut(BIO_new(BIO_s_mem()));
   check(PEM_write_bio_X509(certificateOut.get(), certificate.get()) == 1, "certificate PEM");
-  check(PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                 nullptr) == 1,
-        "key PEM");
+  check(
+      PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1,
+      "key PEM");
   return {drain(certificateOut.get()), drain(keyOut.get())};
 }
 

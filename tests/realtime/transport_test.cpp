@@ -1,5 +1,3 @@
-#include "voduzazi/realtime/phoenix_transport.hpp"
-
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -7,6 +5,7 @@
 #include <variant>
 
 #include "tests/realtime/realtime_backend.hpp"
+#include "voduzazi/realtime/phoenix_transport.hpp"
 #include "voduzazi/realtime/realtime_message.hpp"
 
 namespace voduzazi::realtime {
@@ -21,7 +20,8 @@ class RecordingDelegate final : public PhoenixTransportDelegate {
     auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
     record("open " + std::to_string(http ? http->statusCode() : 0));
   }
-  void onError(const WebSocketTaskError& error, std::shared_ptr<const URLResponse> response) override {
+  void onError(const WebSocketTaskError& error,
+               std::shared_ptr<const URLResponse> response) override {
     auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
     record("error " + std::to_string(http ? http->statusCode() : 0));
     lastError_ = error.localizedDescription();

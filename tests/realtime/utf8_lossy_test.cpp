@@ -7,7 +7,10 @@ namespace {
 
 TEST(UTF8Lossy, KeepsWellFormedTextAndReplacesEachBadSubpart) {
   EXPECT_EQ(decodeUTF8Lossy("plain \xC3\xA9 \xF0\x9F\x98\x80"), "plain \xC3\xA9 \xF0\x9F\x98\x80");
-  EXPECT_EQ(decodeUTF8Lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(decodeUTF8Lossy("a\xFF"
+                            "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // A truncated sequence is one replacement; its valid prefix is not read twice.
   EXPECT_EQ(decodeUTF8Lossy("\xE2\x82"), "\xEF\xBF\xBD");
   EXPECT_EQ(decodeUTF8Lossy("\xE2\x82x"), "\xEF\xBF\xBDx");

@@ -55,8 +55,8 @@ TEST_F(URLSessionWebSocketTest, SendsTheConfiguredHeadersWithTheHandshake) {
   WebSocketTaskConfiguration configuration;
   configuration.additionalHeaders = {{"X-Client-Info", "realtime-cpp/2.33.2"},
                                      {"Authorization", "Bearer abc"}};
-  auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"), std::nullopt,
-                                             configuration);
+  auto socket =
+      URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"), std::nullopt, configuration);
   auto headers = server_.realtime().hub().handshakeHeaders(onlySocket());
   ASSERT_TRUE(headers);
   auto has = [&](std::string_view name, std::string_view value) {
@@ -78,8 +78,8 @@ TEST_F(URLSessionWebSocketTest, ReportsTextAndBinaryMessagesInOrder) {
   server_.realtime().hub().sendRaw(id, "last");
   ASSERT_TRUE(events.waitFor([](const auto& all) { return all.size() == 3; }));
   EXPECT_EQ(events.events(), (EventRecorder::Events{WebSocketEvent::text("first"),
-                                                   WebSocketEvent::binary(std::string("\0\1", 2)),
-                                                   WebSocketEvent::text("last")}));
+                                                    WebSocketEvent::binary(std::string("\0\1", 2)),
+                                                    WebSocketEvent::text("last")}));
 }
 
 TEST_F(URLSessionWebSocketTest, DeliversTheServersCloseCodeAndReasonOnce) {
@@ -116,9 +116,9 @@ TEST_F(URLSessionWebSocketTest, ClosingSendsTheCodeAndReasonToTheServer) {
   EXPECT_EQ(close->code, 3001);
   EXPECT_THROW(URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"))->close(999, ""),
                std::invalid_argument);
-  EXPECT_THROW(
-      URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"))->close(1000, std::string(124, 'x')),
-      std::invalid_argument);
+  EXPECT_THROW(URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"))
+                   ->close(1000, std::string(124, 'x')),
+               std::invalid_argument);
 }
 
 TEST_F(URLSessionWebSocketTest, ARefusedHandshakeThrowsWithTheServersAnswer) {
@@ -140,9 +140,9 @@ TEST_F(URLSessionWebSocketTest, EventsBeforeAListenerAreReplayedInOrder) {
   for (const char* text : {"a", "b", "c"}) server_.realtime().hub().sendRaw(id, text);
   EventRecorder events(*socket);  // whatever arrived so far comes first
   ASSERT_TRUE(events.waitFor([](const auto& all) { return all.size() == 3; }));
-  EXPECT_EQ(events.events(), (EventRecorder::Events{WebSocketEvent::text("a"),
-                                                   WebSocketEvent::text("b"),
-                                                   WebSocketEvent::text("c")}));
+  EXPECT_EQ(events.events(),
+            (EventRecorder::Events{WebSocketEvent::text("a"), WebSocketEvent::text("b"),
+                                   WebSocketEvent::text("c")}));
 }
 
 TEST(URLSessionWebSocketCloseMapping, MapsTransportFailuresToCloseCodes) {
@@ -166,7 +166,8 @@ TEST(URLSessionWebSocketEvents, CloseEventsCompareCodeThenReason) {
   EXPECT_EQ(WebSocketEvent::close(std::nullopt, ""), WebSocketEvent::close(std::nullopt, ""));
   EXPECT_NE(WebSocketEvent::close(1000, ""), WebSocketEvent::close(std::nullopt, ""));
   EXPECT_NE(WebSocketEvent::text("x"), WebSocketEvent::binary("x"));
-  EXPECT_EQ(WebSocketEvent::close(1000, "r").hashValue(), WebSocketEvent::close(1000, "r").hashValue());
+  EXPECT_EQ(WebSocketEvent::close(1000, "r").hashValue(),
+            WebSocketEvent::close(1000, "r").hashValue());
   EXPECT_NE(WebSocketEvent::text("x").hashValue(), WebSocketEvent::binary("x").hashValue());
 }
 

@@ -29,9 +29,7 @@ using tcp = net::ip::tcp;
 using PlainStream = websocket::stream<beast::tcp_stream>;
 using TlsStream = websocket::stream<beast::ssl_stream<beast::tcp_stream>>;
 
-bool isTls(const boost::urls::url& url) {
-  return url.scheme() == "wss" || url.scheme() == "https";
-}
+bool isTls(const boost::urls::url& url) { return url.scheme() == "wss" || url.scheme() == "https"; }
 
 bool isIpAddress(const std::string& host) {
   boost::system::error_code error;
@@ -97,14 +95,15 @@ class StreamConnection final : public detail::WebSocketConnection {
 
   void connect() override {
     tcp().expires_after(timeoutOf(request_.timeoutInterval));
-    resolver_.async_resolve(host(), port(), [self = shared()](beast::error_code error,
-                                                              tcp::resolver::results_type found) {
-      if (error) return self->fail(error);
-      self->tcp().async_connect(found, [self](beast::error_code error, const tcp::endpoint&) {
-        if (error) return self->fail(error);
-        self->secure();
-      });
-    });
+    resolver_.async_resolve(
+        host(), port(),
+        [self = shared()](beast::error_code error, tcp::resolver::results_type found) {
+          if (error) return self->fail(error);
+          self->tcp().async_connect(found, [self](beast::error_code error, const tcp::endpoint&) {
+            if (error) return self->fail(error);
+            self->secure();
+          });
+        });
   }
 
   void secure() {
@@ -144,8 +143,7 @@ class StreamConnection final : public detail::WebSocketConnection {
           auto response = responseOf(self->request_.url, self->handshakeResponse_);
           if (error) return self->fail(error, std::move(response));
           self->tcp().expires_never();
-          const std::string protocol(
-              self->handshakeResponse_[http::field::sec_websocket_protocol]);
+          const std::string protocol(self->handshakeResponse_[http::field::sec_websocket_protocol]);
           self->opened(protocol, std::move(response));
           self->read();
         });
@@ -169,9 +167,9 @@ class StreamConnection final : public detail::WebSocketConnection {
       // A close we started suspends and aborts the read; the close's completion reports the end.
       if (error == net::error::operation_aborted && self->closeRequested()) return;
       if (error) return self->fail(error);
-      WebSocketMessage message{self->stream_.got_text() ? WebSocketMessage::Kind::text
-                                                        : WebSocketMessage::Kind::binary,
-                               beast::buffers_to_string(self->buffer_.data())};
+      WebSocketMessage message{
+          self->stream_.got_text() ? WebSocketMessage::Kind::text : WebSocketMessage::Kind::binary,
+          beast::buffers_to_string(self->buffer_.data())};
       self->buffer_.consume(self->buffer_.size());
       self->received(std::move(message));
       self->read();
@@ -193,10 +191,9 @@ class StreamConnection final : public detail::WebSocketConnection {
   void write(const Outgoing& outgoing) override {
     if (const auto* message = std::get_if<WebSocketMessage>(&outgoing.frame)) {
       stream_.text(message->kind == WebSocketMessage::Kind::text);
-      stream_.async_write(net::buffer(message->data),
-                          [self = shared()](beast::error_code error, std::size_t) {
-                            self->wrote(error);
-                          });
+      stream_.async_write(
+          net::buffer(message->data),
+          [self = shared()](beast::error_code error, std::size_t) { self->wrote(error); });
     } else {
       const auto& frame = std::get<CloseFrame>(outgoing.frame);
       websocket::close_reason reason(static_cast<std::uint16_t>(frame.code));

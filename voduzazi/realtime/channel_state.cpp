@@ -4,11 +4,16 @@ namespace voduzazi::realtime {
 
 std::string_view toString(ChannelState state) {
   switch (state) {
-    case ChannelState::closed: return "closed";
-    case ChannelState::errored: return "errored";
-    case ChannelState::joined: return "joined";
-    case ChannelState::joining: return "joining";
-    case ChannelState::leaving: return "leaving";
+    case ChannelState::closed:
+      return "closed";
+    case ChannelState::errored:
+      return "errored";
+    case ChannelState::joined:
+      return "joined";
+    case ChannelState::joining:
+      return "joining";
+    case ChannelState::leaving:
+      return "leaving";
   }
   return "closed";
 }

@@ -38,8 +38,8 @@ std::optional<AnyJSON> decode(std::string_view data) {
 
 const std::shared_ptr<SerialExecutor>& heartbeatQueue() {
   // Never destroyed: a heartbeat may still be posted while the process exits.
-  static const auto* queue = new std::shared_ptr<SerialExecutor>(
-      std::make_shared<SerialExecutor>());
+  static const auto* queue =
+      new std::shared_ptr<SerialExecutor>(std::make_shared<SerialExecutor>());
   return *queue;
 }
 

@@ -1,16 +1,15 @@
 #include "voduzazi/realtime/heartbeat_timer.hpp"
 
+#include <algorithm>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
-#include <algorithm>
 
 #include "voduzazi/helpers/detail/seconds.hpp"
 
 namespace voduzazi::realtime {
 
 HeartbeatTimer::HeartbeatTimer(double timeInterval, std::chrono::nanoseconds leeway,
-                               std::shared_ptr<Executor> queue,
-                               std::shared_ptr<AnyClock> clock)
+                               std::shared_ptr<Executor> queue, std::shared_ptr<AnyClock> clock)
     : timeInterval_(timeInterval),
       leeway_(leeway),
       queue_(std::move(queue)),

@@ -4,9 +4,12 @@ namespace voduzazi::realtime {
 
 std::string_view toString(PushStatus status) {
   switch (status) {
-    case PushStatus::ok: return "ok";
-    case PushStatus::error: return "error";
-    case PushStatus::timeout: return "timeout";
+    case PushStatus::ok:
+      return "ok";
+    case PushStatus::error:
+      return "error";
+    case PushStatus::timeout:
+      return "timeout";
   }
   return "ok";
 }

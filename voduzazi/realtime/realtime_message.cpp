@@ -44,13 +44,13 @@ std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text) {
   return RealtimeMessage::fromJSON(*frame);
 }
 
-Data encodeArrayFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
-                      std::string_view topic, std::string_view event, const JSONObject& payload) {
+Data encodeArrayFrame(const std::optional<std::string>& joinRef,
+                      const std::optional<std::string>& ref, std::string_view topic,
+                      std::string_view event, const JSONObject& payload) {
   auto orNull = [](const std::optional<std::string>& text) {
     return text ? AnyJSON(*text) : AnyJSON(nullptr);
   };
-  return Defaults::encode(
-      AnyJSON(JSONArray{orNull(joinRef), orNull(ref), topic, event, payload}));
+  return Defaults::encode(AnyJSON(JSONArray{orNull(joinRef), orNull(ref), topic, event, payload}));
 }
 
 }  // namespace voduzazi::realtime

@@ -41,7 +41,8 @@ struct RealtimeMessage {
 std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text);
 
 // The compact array frame; an absent reference is written as null.
-Data encodeArrayFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
-                      std::string_view topic, std::string_view event, const JSONObject& payload);
+Data encodeArrayFrame(const std::optional<std::string>& joinRef,
+                      const std::optional<std::string>& ref, std::string_view topic,
+                      std::string_view event, const JSONObject& payload);
 
 }  // namespace voduzazi::realtime

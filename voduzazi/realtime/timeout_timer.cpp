@@ -58,9 +58,7 @@ std::chrono::milliseconds TimerQueue::delayFor(double seconds) {
 
 void TimerQueue::run(double after, std::shared_ptr<WorkItem> item) const {
   const auto delay = delayFor(after);
-  auto post = [executor = executor_, item] {
-    executor()->post([item] { item->perform(); });
-  };
+  auto post = [executor = executor_, item] { executor()->post([item] { item->perform(); }); };
   if (delay == std::chrono::milliseconds::zero()) return post();
   if (delay == std::chrono::milliseconds::max()) return;
   const auto deadline = clock_->now().advanced(delay);

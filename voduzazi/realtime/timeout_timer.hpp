@@ -55,8 +55,9 @@ class TimerQueue {
 
   // Waits on `clock` and runs items on the executor `executor` gives at the deadline (the main
   // executor installed at that time, by default).
-  explicit TimerQueue(std::shared_ptr<AnyClock> clock = defaultTimerClock(),
-                      ExecutorSource executor = [] { return MainExecutor::current(); });
+  explicit TimerQueue(
+      std::shared_ptr<AnyClock> clock = defaultTimerClock(),
+      ExecutorSource executor = [] { return MainExecutor::current(); });
 
   // The process-wide queue, made on first use.
   static const std::shared_ptr<TimerQueue>& shared();
@@ -79,7 +80,8 @@ class TimerQueue {
 // Set `callback` and `timerCalculation` before the first schedule().
 class TimeoutTimer : public std::enable_shared_from_this<TimeoutTimer> {
  public:
-  static std::shared_ptr<TimeoutTimer> make(std::shared_ptr<TimerQueue> queue = TimerQueue::shared());
+  static std::shared_ptr<TimeoutTimer> make(
+      std::shared_ptr<TimerQueue> queue = TimerQueue::shared());
 
   Delegated<void, void> callback;
   // Attempt number (1 for the first run after a reset) to delay in seconds.

@@ -2,9 +2,9 @@
 // queue. The stream itself (plain or TLS) lives in a subclass made by makeWebSocketConnection.
 #pragma once
 
+#include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
