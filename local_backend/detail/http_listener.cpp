@@ -9,6 +9,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <optional>
 
+#include "local_backend/detail/listening_socket.hpp"
+
 namespace local_backend::detail {
 
 namespace {
@@ -130,10 +132,7 @@ HttpListener::HttpListener(net::io_context& ioc, const tcp::endpoint& endpoint,
       router_(router),
       limits_(limits),
       upgrades_(upgrades) {
-  acceptor_.open(endpoint.protocol());
-  acceptor_.set_option(net::socket_base::reuse_address(true));
-  acceptor_.bind(endpoint);
-  acceptor_.listen(net::socket_base::max_listen_connections);
+  listenOn(acceptor_, endpoint);
 }
 
 void HttpListener::start() { accept(); }

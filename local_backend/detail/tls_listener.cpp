@@ -7,6 +7,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <optional>
 
+#include "local_backend/detail/listening_socket.hpp"
+
 namespace local_backend::detail {
 
 namespace {
@@ -90,10 +92,7 @@ TlsListener::TlsListener(net::io_context& ioc, const tcp::endpoint& endpoint,
       router_(router),
       upgrades_(upgrades),
       limits_(limits) {
-  acceptor_.open(endpoint.protocol());
-  acceptor_.set_option(net::socket_base::reuse_address(true));
-  acceptor_.bind(endpoint);
-  acceptor_.listen(net::socket_base::max_listen_connections);
+  listenOn(acceptor_, endpoint);
 }
 
 void TlsListener::start() { accept(); }

@@ -185,6 +185,8 @@ TEST_F(SecureWebSocketTest, ExchangesFramesOverTlsWithAVerifiedCertificate) {
   EventRecorder events(*socket);
   socket->send(std::string(kHeartbeat));
   EXPECT_FALSE(events.waitForFrame([](const auto& f) { return isReplyTo(f, "7"); }).empty());
+  socket->close(1000, std::nullopt);
+  EXPECT_EQ(events.waitForClose()->code, 1000);
 }
 
 TEST_F(SecureWebSocketTest, RefusesAnUntrustedCertificate) {

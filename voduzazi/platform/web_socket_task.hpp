@@ -80,8 +80,9 @@ struct WebSocketTaskDelegate {
 
 // Shared objects: safe; every operation only posts to the connection's thread. Lifetime: the
 // destructor cancels the connection and joins its thread (from the connection's own thread,
-// that is, inside a delegate call, it detaches instead), so never destroy the last reference
-// while holding a lock a delegate call needs. The delegate is dropped once didComplete ran.
+// that is, inside a delegate call, the thread is joined later: by the next connection, or at
+// process exit), so never destroy the last reference while holding a lock a delegate call
+// needs. The delegate is dropped once didComplete ran.
 class WebSocketTask {
  public:
   using SendCompletion = std::function<void(const std::optional<WebSocketTaskError>& error)>;

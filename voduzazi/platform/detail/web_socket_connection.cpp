@@ -1,6 +1,9 @@
 #include "voduzazi/platform/detail/web_socket_connection.hpp"
 
+#include <openssl/crypto.h>
+
 #include <boost/asio/post.hpp>
+#include <vector>
 
 namespace voduzazi::detail {
 
@@ -15,10 +18,45 @@ WebSocketConnection::WebSocketConnection(URLRequest request, std::vector<std::st
       work_(net::make_work_guard(ioc_)),
       delegate_(std::move(delegate)) {}
 
+namespace {
+
+// Threads of connections that ended on their own thread (which cannot join itself). They are at
+// their very end, so joining them is quick: the next connection does it, or the process at exit,
+// so that no connection is still tearing down while the process ends.
+class FinishedThreads {
+ public:
+  ~FinishedThreads() { joinAll(); }
+
+  void adopt(std::thread thread) {
+    std::lock_guard lock(mutex_);
+    threads_.push_back(std::move(thread));
+  }
+
+  void joinAll() {
+    std::vector<std::thread> finished;
+    {
+      std::lock_guard lock(mutex_);
+      finished.swap(threads_);
+    }
+    for (auto& thread : finished) thread.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::thread> threads_;
+};
+
+FinishedThreads& finishedThreads() {
+  static FinishedThreads threads;
+  return threads;
+}
+
+}  // namespace
+
 WebSocketConnection::~WebSocketConnection() {
   if (!thread_.joinable()) return;
   if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
+    finishedThreads().adopt(std::move(thread_));
   } else {
     thread_.join();
   }
@@ -26,10 +64,14 @@ WebSocketConnection::~WebSocketConnection() {
 
 void WebSocketConnection::resume() {
   if (resumed_.exchange(true)) return;
+  finishedThreads().joinAll();
   // The thread keeps the connection alive until its context has run out of work.
   thread_ = std::thread([self = shared_from_this()] {
     self->threadId_ = std::this_thread::get_id();
     self->ioc_.run();
+    // The thread's TLS state (random generators) goes now, not in a thread-exit hook that may
+    // run while the process is already ending.
+    OPENSSL_thread_stop();
   });
   net::post(ioc_, [self = shared_from_this()] { self->connect(); });
 }
