@@ -22,20 +22,21 @@ namespace {
 
 // Threads of connections that ended on their own thread (which cannot join itself). They are at
 // their very end, so joining them is quick: the next connection does it, or the process at exit,
-// so that no connection is still tearing down while the process ends.
+// so that no connection is still tearing down while the process ends. A thread that ends after
+// that is left to finish alone.
 class FinishedThreads {
  public:
-  ~FinishedThreads() { joinAll(); }
-
   void adopt(std::thread thread) {
     std::lock_guard lock(mutex_);
+    if (exiting_) return thread.detach();
     threads_.push_back(std::move(thread));
   }
 
-  void joinAll() {
+  void joinAll(bool exiting = false) {
     std::vector<std::thread> finished;
     {
       std::lock_guard lock(mutex_);
+      exiting_ = exiting_ || exiting;
       finished.swap(threads_);
     }
     for (auto& thread : finished) thread.join();
@@ -44,11 +45,16 @@ class FinishedThreads {
  private:
   std::mutex mutex_;
   std::vector<std::thread> threads_;
+  bool exiting_ = false;
 };
 
 FinishedThreads& finishedThreads() {
-  static FinishedThreads threads;
-  return threads;
+  // Never destroyed, so a thread may still hand itself over while statics are being destroyed.
+  static auto* threads = new FinishedThreads;
+  static const struct JoinAtExit {
+    ~JoinAtExit() { finishedThreads().joinAll(true); }
+  } joinAtExit;
+  return *threads;
 }
 
 }  // namespace
