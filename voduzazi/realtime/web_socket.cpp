@@ -64,13 +64,19 @@ AsyncStream<WebSocketEvent> WebSocket::events() {
   return std::move(stream);
 }
 
-// What the three handlers of one connect call share.
+// What the three handlers of one connect call share. The connection belongs to the
+// URLSessionWebSocket once it exists: the handlers only reach it while someone holds it.
 struct URLSessionWebSocket::ConnectState {
   std::recursive_mutex mutex;
   std::promise<std::shared_ptr<URLSessionWebSocket>> opening;
-  bool resumed = false;
-  std::shared_ptr<WebSocketTask> task;
-  std::shared_ptr<URLSessionWebSocket> webSocket;
+  bool settled = false;
+  std::weak_ptr<WebSocketTask> task;
+  std::weak_ptr<URLSessionWebSocket> webSocket;
+
+  std::shared_ptr<URLSessionWebSocket> open() {
+    std::lock_guard lock(mutex);
+    return webSocket.lock();
+  }
 };
 
 std::shared_ptr<URLSessionWebSocket> URLSessionWebSocket::connect(
@@ -84,37 +90,40 @@ std::shared_ptr<URLSessionWebSocket> URLSessionWebSocket::connect(
   WebSocketTaskDelegate handlers;
   handlers.didOpen = [state](const std::string& protocol) {
     std::lock_guard lock(state->mutex);
-    state->webSocket =
-        std::shared_ptr<URLSessionWebSocket>(new URLSessionWebSocket(state->task, protocol));
-    state->opening.set_value(state->webSocket);
+    auto task = state->task.lock();
+    if (!task) return;
+    auto webSocket = std::shared_ptr<URLSessionWebSocket>(new URLSessionWebSocket(task, protocol));
+    state->webSocket = webSocket;
+    state->settled = true;
+    state->opening.set_value(std::move(webSocket));
   };
   handlers.didReceive = [state](const WebSocketMessage& message) {
-    std::lock_guard lock(state->mutex);
-    if (state->webSocket) state->webSocket->handleMessage(message);
+    if (auto webSocket = state->open()) webSocket->handleMessage(message);
   };
   handlers.didClose = [state](int code, const std::optional<Data>& reason) {
-    std::lock_guard lock(state->mutex);
-    if (state->webSocket) state->webSocket->closeStep(code, reason);
+    if (auto webSocket = state->open()) webSocket->closeStep(code, reason);
   };
   handlers.didComplete = [state](const std::optional<WebSocketTaskError>& error) {
     std::lock_guard lock(state->mutex);
-    if (state->webSocket) {
-      if (error) state->webSocket->handleError(*error);
-      state->webSocket->closeStep(1006, Data("abnormal close"));
-    } else {
-      state->opening.set_exception(std::make_exception_ptr(WebSocketError(
-          "connection ended unexpectedly",
-          error.value_or(WebSocketTaskError(make_error_code(std::errc::connection_aborted),
-                                            "The connection ended before it opened")))));
+    if (state->settled) {
+      if (auto webSocket = state->webSocket.lock()) {
+        if (error) webSocket->handleError(*error);
+        webSocket->closeStep(1006, Data("abnormal close"));
+      }
+      return;
     }
-    // The handlers hold the state and the state the task: let go of each other now.
-    state->task.reset();
+    state->settled = true;
+    state->opening.set_exception(std::make_exception_ptr(WebSocketError(
+        "connection ended unexpectedly",
+        error.value_or(WebSocketTaskError(make_error_code(std::errc::connection_aborted),
+                                          "The connection ended before it opened")))));
   };
   URLRequest request;
   request.url = url;
-  auto task = WebSocketTask::make(
-      std::move(request), protocols.value_or(std::vector<std::string>{}),
-      configuration.value_or(WebSocketTaskConfiguration{}), std::move(handlers));
+  // Held here until the opening settles; after it, by the URLSessionWebSocket alone.
+  auto task = WebSocketTask::make(std::move(request), protocols.value_or(std::vector<std::string>{}),
+                                  configuration.value_or(WebSocketTaskConfiguration{}),
+                                  std::move(handlers));
   {
     std::lock_guard lock(state->mutex);
     state->task = task;

@@ -94,8 +94,10 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
   AsyncStream<WebSocketEvent> events();
 };
 
-// Shared objects: safe. Lifetime: the connection keeps it alive while it runs; the listener is
-// called under the connection's (recursive) lock, so it may call close() but must not block.
+// Shared objects: safe. Lifetime: it owns its connection: dropping the last reference ends the
+// connection at once (no close frame, no further events) and waits for its thread, unless that
+// happens inside a listener. The listener is called under the connection's (recursive) lock, so
+// it may call close() but must not block.
 class URLSessionWebSocket final : public WebSocket {
  public:
   // The most events kept while no listener is set; older ones are dropped.
