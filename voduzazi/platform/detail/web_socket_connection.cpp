@@ -3,6 +3,8 @@
 #include <openssl/crypto.h>
 
 #include <boost/asio/post.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <vector>
 
 namespace voduzazi::detail {
@@ -20,31 +22,54 @@ WebSocketConnection::WebSocketConnection(URLRequest request, std::vector<std::st
 
 namespace {
 
-// Threads of connections that ended on their own thread (which cannot join itself). They are at
-// their very end, so joining them is quick: the next connection does it, or the process at exit,
-// so that no connection is still tearing down while the process ends. A thread that ends after
-// that is left to finish alone.
+// Threads of connections released on their own thread (which cannot join itself). Such a
+// thread winds down by itself; it is joined by the next connection, or at process exit, which
+// first waits (boundedly) for the winding-down threads, so that no connection is still tearing
+// down while the process ends. A thread that ends later than that is left to finish alone.
 class FinishedThreads {
  public:
+  void windingDown() {
+    std::lock_guard lock(mutex_);
+    ++windingDown_;
+  }
+
+  void wound() {
+    {
+      std::lock_guard lock(mutex_);
+      --windingDown_;
+    }
+    changed_.notify_all();
+  }
+
   void adopt(std::thread thread) {
     std::lock_guard lock(mutex_);
     if (exiting_) return thread.detach();
     threads_.push_back(std::move(thread));
   }
 
-  void joinAll(bool exiting = false) {
+  void joinAll() {
     std::vector<std::thread> finished;
     {
       std::lock_guard lock(mutex_);
-      exiting_ = exiting_ || exiting;
       finished.swap(threads_);
     }
     for (auto& thread : finished) thread.join();
   }
 
+  void joinAtExit() {
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return windingDown_ == 0; });
+      exiting_ = true;
+    }
+    joinAll();
+  }
+
  private:
   std::mutex mutex_;
+  std::condition_variable changed_;
   std::vector<std::thread> threads_;
+  int windingDown_ = 0;
   bool exiting_ = false;
 };
 
@@ -52,7 +77,7 @@ FinishedThreads& finishedThreads() {
   // Never destroyed, so a thread may still hand itself over while statics are being destroyed.
   static auto* threads = new FinishedThreads;
   static const struct JoinAtExit {
-    ~JoinAtExit() { finishedThreads().joinAll(true); }
+    ~JoinAtExit() { finishedThreads().joinAtExit(); }
   } joinAtExit;
   return *threads;
 }
@@ -72,12 +97,16 @@ void WebSocketConnection::resume() {
   if (resumed_.exchange(true)) return;
   finishedThreads().joinAll();
   // The thread keeps the connection alive until its context has run out of work.
-  thread_ = std::thread([self = shared_from_this()] {
+  finishedThreads();  // made before any thread may need it at exit
+  thread_ = std::thread([self = shared_from_this()]() mutable {
     self->threadId_ = std::this_thread::get_id();
     self->ioc_.run();
     // The thread's TLS state (random generators) goes now, not in a thread-exit hook that may
     // run while the process is already ending.
     OPENSSL_thread_stop();
+    const bool releasedHere = self->releasedOnOwnThread_;
+    self.reset();  // the last owner may be this thread: the connection then hands it over
+    if (releasedHere) finishedThreads().wound();
   });
   net::post(ioc_, [self = shared_from_this()] { self->connect(); });
 }
@@ -123,7 +152,13 @@ void WebSocketConnection::release() {
     ioc_.run();
     return;
   }
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    releasedOnOwnThread_ = true;
+    finishedThreads().windingDown();
+    return;
+  }
+  thread_.join();
 }
 
 std::shared_ptr<const HTTPURLResponse> WebSocketConnection::response() const {

@@ -70,6 +70,7 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::thread thread_;
   std::atomic<std::thread::id> threadId_{};
+  bool releasedOnOwnThread_ = false;  // touched only on the connection's thread
   std::atomic<bool> resumed_{false};
   std::atomic<bool> completed_{false};
   mutable std::mutex responseMutex_;
