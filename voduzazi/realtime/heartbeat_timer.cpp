@@ -54,6 +54,13 @@ void HeartbeatTimer::stopLocked() {
   if (!running_) return;
   running_->active->store(false);
   running_->ticker.cancel();
+  // The ticker only sleeps and posts, so waiting for it to end is quick and cannot deadlock; a
+  // stopped timer then leaves no thread behind.
+  try {
+    running_->ticker.value();
+  } catch (...) {
+    // its cancelled sleep
+  }
   running_.reset();
 }
 

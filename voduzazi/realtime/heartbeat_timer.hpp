@@ -39,7 +39,8 @@ class HeartbeatTimer {
   // Starts ticking, replacing a running timer (whose handler then never runs again); the first
   // tick comes one full period from now.
   void start(std::function<void()> handler);
-  // Ends ticking and drops the handler; nothing happens on a stopped timer.
+  // Ends ticking and drops the handler, once the timer's waiting thread has ended (a tick
+  // already queued then does nothing); nothing happens on a stopped timer.
   void stop();
   bool isRunning() const;
 

@@ -66,7 +66,15 @@ void TimerQueue::run(double after, std::shared_ptr<WorkItem> item) const {
     clock->sleep(deadline);  // cancelling the item cancels this task and ends the sleep
     post();
   });
-  item->setCancelHandler([waiter] { waiter.cancel(); });
+  item->setCancelHandler([waiter] {
+    waiter.cancel();
+    // The waiter only sleeps and posts: waiting for it is quick and leaves no thread behind.
+    try {
+      waiter.value();
+    } catch (...) {
+      // its cancelled sleep
+    }
+  });
 }
 
 std::shared_ptr<TimeoutTimer> TimeoutTimer::make(std::shared_ptr<TimerQueue> queue) {
