@@ -121,9 +121,9 @@ std::shared_ptr<URLSessionWebSocket> URLSessionWebSocket::connect(
   URLRequest request;
   request.url = url;
   // Held here until the opening settles; after it, by the URLSessionWebSocket alone.
-  auto task = WebSocketTask::make(std::move(request), protocols.value_or(std::vector<std::string>{}),
-                                  configuration.value_or(WebSocketTaskConfiguration{}),
-                                  std::move(handlers));
+  auto task = WebSocketTask::make(
+      std::move(request), protocols.value_or(std::vector<std::string>{}),
+      configuration.value_or(WebSocketTaskConfiguration{}), std::move(handlers));
   {
     std::lock_guard lock(state->mutex);
     state->task = task;
