@@ -362,6 +362,19 @@ Response RestService::read(const Call& call) {
   return response;
 }
 
+namespace {
+
+void reportChanges(const RowChangeListener& listener, const Table& table, const char* type,
+                   const Rows& rows) {
+  if (!listener) return;
+  const bool removed = std::string_view(type) == "DELETE";
+  for (const auto& row : rows) {
+    listener(RowChange{table.name, type, removed ? object{} : row, removed ? row : object{}});
+  }
+}
+
+}  // namespace
+
 Response RestService::insert(const Call& call) {
   const Table& table = call.table;
   const value body = parseJsonBody(call.request);
@@ -396,6 +409,7 @@ Response RestService::insert(const Call& call) {
     }
     return all;
   });
+  reportChanges(onRowChange_, table, "INSERT", written);
   const auto returning = call.preferences.returning.value_or(ReturnPreference::minimal);
   Response response = returning == ReturnPreference::representation
                           ? jsonResponse(call.request, http::status::created,
@@ -456,6 +470,7 @@ Response RestService::update(const Call& call) {
     }
     return rows;
   });
+  reportChanges(onRowChange_, table, "UPDATE", changed);
   return changedRowsResponse(call.request, changed, call.query, call.preferences, call.shape);
 }
 
@@ -476,6 +491,7 @@ Response RestService::remove(const Call& call) {
     }
     return rows;
   });
+  reportChanges(onRowChange_, table, "DELETE", removed);
   return changedRowsResponse(call.request, removed, call.query, call.preferences, call.shape);
 }
 

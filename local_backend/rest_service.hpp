@@ -13,6 +13,7 @@
 #include "local_backend/rest_preferences.hpp"
 #include "local_backend/rest_query.hpp"
 #include "local_backend/router.hpp"
+#include "local_backend/row_change.hpp"
 #include "local_backend/token_authority.hpp"
 
 namespace local_backend {
@@ -25,6 +26,9 @@ class RestService : public ServiceHandler {
   RestService(Database& database, const TokenAuthority& tokens);
 
   Response handle(const Request& request, const RequestTarget& target) override;
+
+  // Hears every committed row change, on the request's thread. Set before serving.
+  void setRowChangeListener(RowChangeListener listener) { onRowChange_ = std::move(listener); }
 
  private:
   // One parsed request on one table.
@@ -48,6 +52,7 @@ class RestService : public ServiceHandler {
   Database& database_;
   const TokenAuthority& tokens_;
   Catalog catalog_;
+  RowChangeListener onRowChange_;
 };
 
 }  // namespace local_backend
