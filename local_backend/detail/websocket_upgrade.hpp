@@ -3,14 +3,15 @@
 #pragma once
 
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
+#include <boost/asio/ssl/stream.hpp>
 
 #include "local_backend/http_message.hpp"
 
 namespace local_backend::detail {
 
 using PlainStream = boost::beast::tcp_stream;
-using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+// Asio's TLS stream: Beast's wrapper has teardown overloads clang finds ambiguous.
+using TlsStream = boost::asio::ssl::stream<boost::beast::tcp_stream>;
 
 // Thread safety: called from the listeners' threads at once. Lifetime: the server's.
 class WebSocketUpgrades {

@@ -4,10 +4,10 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <type_traits>
@@ -27,7 +27,9 @@ namespace http = beast::http;
 using tcp = net::ip::tcp;
 
 using PlainStream = websocket::stream<beast::tcp_stream>;
-using TlsStream = websocket::stream<beast::ssl_stream<beast::tcp_stream>>;
+// Asio's TLS stream rather than Beast's wrapper: the wrapper's teardown overloads are ambiguous
+// to clang in this Boost release.
+using TlsStream = websocket::stream<boost::asio::ssl::stream<beast::tcp_stream>>;
 
 bool isTls(const boost::urls::url& url) { return url.scheme() == "wss" || url.scheme() == "https"; }
 
