@@ -7,6 +7,7 @@
 //   argumentsDescription(1, 2.5);                     // (1, 2.5)
 #pragma once
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <charconv>
 #include <concepts>
 #include <cstddef>
@@ -56,10 +57,6 @@ concept Streamable = requires(std::ostream& out, const T& value) {
   out << value;
 };
 
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 std::string floatingDescription(double value);
 std::string floatingDescription(float value);

@@ -25,6 +25,7 @@
 // `fromString(std::string_view, E&) -> bool`. Distinct objects: safe; shared objects: unsafe.
 #pragma once
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <boost/url/url.hpp>
@@ -97,10 +98,6 @@ template <class T>
 struct IsVector : std::false_type {};
 template <class T>
 struct IsVector<std::vector<T>> : std::true_type {};
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 DecodingError typeMismatch(const CodingPath& path, std::string_view expected,
                            const boost::json::value& found);

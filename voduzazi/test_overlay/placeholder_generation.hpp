@@ -10,6 +10,7 @@
 //   };
 #pragma once
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <boost/url/url.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -92,10 +93,6 @@ struct DefaultInitializable<boost::urls::url> {
 
 namespace detail {
 
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 template <class T>
 concept HasDefault = requires {
