@@ -7,7 +7,6 @@
 //   argumentsDescription(1, 2.5);                     // (1, 2.5)
 #pragma once
 
-#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <charconv>
 #include <concepts>
 #include <cstddef>
@@ -21,6 +20,8 @@
 #include <type_traits>
 #include <typeinfo>
 #include <utility>
+
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 
 namespace voduzazi {
 
@@ -56,7 +57,6 @@ template <class T>
 concept Streamable = requires(std::ostream& out, const T& value) {
   out << value;
 };
-
 
 std::string floatingDescription(double value);
 std::string floatingDescription(float value);

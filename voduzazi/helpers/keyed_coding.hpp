@@ -25,7 +25,6 @@
 // `fromString(std::string_view, E&) -> bool`. Distinct objects: safe; shared objects: unsafe.
 #pragma once
 
-#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 #include <boost/url/url.hpp>
@@ -39,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/json_coders.hpp"
 

@@ -10,7 +10,6 @@
 //   };
 #pragma once
 
-#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include <boost/url/url.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -26,6 +25,7 @@
 
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 
 namespace voduzazi::test_overlay {
 
@@ -133,7 +133,7 @@ concept DictionaryLiteral = requires {
 
 template <class T>
 std::optional<T> defaultValue() {
-  if constexpr (detail::IsOptional<T>::value) {
+  if constexpr (voduzazi::detail::IsOptional<T>::value) {
     return std::nullopt;  // optionals have no default value; generation makes them empty
   } else if constexpr (detail::HasDefault<T>) {
     return DefaultInitializable<T>::make();
@@ -181,7 +181,7 @@ T generatePlaceholder() {
     if constexpr (detail::HasCases<T>) {
       for (auto&& first : CaseIterable<T>::allCases()) return first;
     }
-    if constexpr (detail::IsOptional<T>::value) return T();
+    if constexpr (voduzazi::detail::IsOptional<T>::value) return T();
     throw PlaceholderGenerationFailure();
   }
 }
