@@ -10,13 +10,12 @@
 //   # VoduzaziClient:           0.990 s (495.0 us/request, 140.0 us CPU/request)
 //   # ratio:                    1.096
 #include <algorithm>
+#include <boost/uuid/uuid_io.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <boost/uuid/uuid_io.hpp>
 
 #include "local_backend/server.hpp"
 #include "select_baseline.hpp"

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "select_baseline.hpp"
 #include "local_backend/server.hpp"
+#include "select_baseline.hpp"
 #include "tests/postgrest/message_rows.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/postgrest/client.hpp"
@@ -42,7 +42,8 @@ voduzazi::PostgrestFilterBuilder select(const voduzazi::PostgrestClient& client)
 
 void seed(const voduzazi::PostgrestClient& client) {
   std::vector<NewMessage> rows;
-  for (int i = 0; i < kRows; ++i) rows.push_back({kSender, kReceiver, "message number " + std::to_string(i)});
+  for (int i = 0; i < kRows; ++i)
+    rows.push_back({kSender, kReceiver, "message number " + std::to_string(i)});
   client.from("messages").insert(rows).execute();
 }
 

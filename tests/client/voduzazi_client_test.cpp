@@ -65,9 +65,9 @@ class VoduzaziClientTest : public ::testing::Test {
   VoduzaziClientOptions options() { return optionsOver(transport, storage); }
 
   void storeSession(const VoduzaziClient& client, const std::string& accessToken) {
-    storage->store(client.storageKey(),
-                   JSONEncoder().encode(auth::testing::makeSession(
-                       accessToken, "refresh-" + accessToken, auth::testing::secondsFromNow(3600))));
+    storage->store(client.storageKey(), JSONEncoder().encode(auth::testing::makeSession(
+                                            accessToken, "refresh-" + accessToken,
+                                            auth::testing::secondsFromNow(3600))));
   }
 
   std::string authorizationOfASelect(const VoduzaziClient& client) {
@@ -90,8 +90,10 @@ TEST_F(VoduzaziClientTest, LayersLibraryHeadersUnderTheKeyUnderGlobalHeaders) {
   EXPECT_EQ(header(headers, "Apikey"), "anon-key");
 
   VoduzaziClientOptions custom = options();
-  custom.global.headers = {{"authorization", "Bearer other"}, {"apikey", "second-key"},
-                           {"x-client-info", "mine/1"}, {"X-Trace", "on"}};
+  custom.global.headers = {{"authorization", "Bearer other"},
+                           {"apikey", "second-key"},
+                           {"x-client-info", "mine/1"},
+                           {"X-Trace", "on"}};
   const auto client = makeClient(custom);
   const HeaderDictionary merged = client->headers();
   EXPECT_EQ(header(merged, "Authorization"), "Bearer other");
@@ -112,8 +114,7 @@ struct ProjectCase {
 TEST_F(VoduzaziClientTest, DerivesServiceURLsAndStorageKeyFromTheProjectURL) {
   for (const ProjectCase& each : {
            ProjectCase{"https://abcd.example.co", "https://abcd.example.co", "sb-abcd-auth-token"},
-           ProjectCase{"https://abcd.example.co/", "https://abcd.example.co",
-                       "sb-abcd-auth-token"},
+           ProjectCase{"https://abcd.example.co/", "https://abcd.example.co", "sb-abcd-auth-token"},
            ProjectCase{"http://127.0.0.1:8484/base/", "http://127.0.0.1:8484/base",
                        "sb-127-auth-token"},
            ProjectCase{"http://.abcd..example.co/api", "http://.abcd..example.co/api",
@@ -258,8 +259,8 @@ TEST_F(VoduzaziClientTest, TracksTheTokenForRealtimeFromAuthEvents) {
   storeSession(*client, "user-token");
   // A second facade over the same store replays the stored session as INITIAL_SESSION.
   const auto second = makeClient();
-  EXPECT_TRUE(eventually(
-      [&] { return second->mutableState().changedAccessToken == "user-token"; }));
+  EXPECT_TRUE(
+      eventually([&] { return second->mutableState().changedAccessToken == "user-token"; }));
   second->auth().signOut();
   EXPECT_TRUE(eventually([&] { return !second->mutableState().changedAccessToken; }));
 }
