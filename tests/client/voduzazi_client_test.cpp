@@ -117,6 +117,7 @@ TEST_F(VoduzaziClientTest, DerivesServiceURLsAndStorageKeyFromTheProjectURL) {
            ProjectCase{"https://abcd.example.co/", "https://abcd.example.co", "sb-abcd-auth-token"},
            ProjectCase{"http://127.0.0.1:8484/base/", "http://127.0.0.1:8484/base",
                        "sb-127-auth-token"},
+           ProjectCase{"HTTPS://ABCD.example.co", "HTTPS://ABCD.example.co", "sb-ABCD-auth-token"},
            ProjectCase{"http://.abcd..example.co/api", "http://.abcd..example.co/api",
                        "sb-abcd-auth-token"},
        }) {
