@@ -21,6 +21,8 @@
 #include <typeinfo>
 #include <utility>
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
+
 namespace voduzazi {
 
 // The text between double quotes, with \0 \t \n \r \" \' \\ escaped and other control
@@ -55,11 +57,6 @@ template <class T>
 concept Streamable = requires(std::ostream& out, const T& value) {
   out << value;
 };
-
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 std::string floatingDescription(double value);
 std::string floatingDescription(float value);

@@ -38,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/json_coders.hpp"
 
@@ -97,10 +98,6 @@ template <class T>
 struct IsVector : std::false_type {};
 template <class T>
 struct IsVector<std::vector<T>> : std::true_type {};
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 DecodingError typeMismatch(const CodingPath& path, std::string_view expected,
                            const boost::json::value& found);

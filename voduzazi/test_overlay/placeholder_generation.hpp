@@ -25,6 +25,7 @@
 
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/is_optional.hpp"
 
 namespace voduzazi::test_overlay {
 
@@ -92,10 +93,6 @@ struct DefaultInitializable<boost::urls::url> {
 
 namespace detail {
 
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
 
 template <class T>
 concept HasDefault = requires {
@@ -136,7 +133,7 @@ concept DictionaryLiteral = requires {
 
 template <class T>
 std::optional<T> defaultValue() {
-  if constexpr (detail::IsOptional<T>::value) {
+  if constexpr (voduzazi::detail::IsOptional<T>::value) {
     return std::nullopt;  // optionals have no default value; generation makes them empty
   } else if constexpr (detail::HasDefault<T>) {
     return DefaultInitializable<T>::make();
@@ -184,7 +181,7 @@ T generatePlaceholder() {
     if constexpr (detail::HasCases<T>) {
       for (auto&& first : CaseIterable<T>::allCases()) return first;
     }
-    if constexpr (detail::IsOptional<T>::value) return T();
+    if constexpr (voduzazi::detail::IsOptional<T>::value) return T();
     throw PlaceholderGenerationFailure();
   }
 }

@@ -1,0 +1,156 @@
+// The facade against the in-process stand-in backend, over loopback: the road the desktop app
+// takes, from sign-up to rows read with the user's token and back to the API key.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/uuid/uuid_io.hpp>
+#include <mutex>
+#include <random>
+
+#include "local_backend/server.hpp"
+#include "tests/postgrest/message_rows.hpp"
+#include "voduzazi/client/voduzazi_client.hpp"
+#include "voduzazi/helpers/http_error.hpp"
+#include "voduzazi/platform/url_session.hpp"
+
+namespace voduzazi::testing {
+namespace {
+
+// Sends through the real transport and remembers the "Authorization" each request went out with.
+class WatchedSession {
+ public:
+  HTTPSession session() {
+    HTTPSession real = HTTPSession::shared();
+    return {[this, send = real.data](const URLRequest& request) {
+              remember(request);
+              return send(request);
+            },
+            real.upload};
+  }
+  std::string lastAuthorization() const {
+    std::lock_guard lock(mutex_);
+    return last_;
+  }
+
+ private:
+  void remember(const URLRequest& request) {
+    std::lock_guard lock(mutex_);
+    last_ = request.value("Authorization").value_or("<none>");
+  }
+
+  mutable std::mutex mutex_;
+  std::string last_;
+};
+
+std::string uniqueEmail(std::string_view name) {
+  static std::mt19937_64 generate{std::random_device{}()};
+  return std::string(name) + "-" + std::to_string(generate()) + "@example.com";
+}
+
+class FacadeEndToEndTest : public ::testing::Test {
+ protected:
+  explicit FacadeEndToEndTest(std::chrono::seconds jwtExpiry = std::chrono::seconds(3600))
+      : server(serverOptions(jwtExpiry)) {}
+
+  static local_backend::ServerOptions serverOptions(std::chrono::seconds jwtExpiry) {
+    local_backend::ServerOptions options;
+    options.jwtExpiry = jwtExpiry;
+    return options;
+  }
+
+  // One facade per user, each with a store of its own, as two installed apps would have.
+  std::unique_ptr<VoduzaziClient> facade() {
+    VoduzaziClientOptions options;
+    options.auth.storage = std::make_shared<auth::InMemoryAuthLocalStorage>();
+    options.global.session = watched.session();
+    return std::make_unique<VoduzaziClient>(server.url(), server.anonKey(), options);
+  }
+
+  // Signs a new user up and gives the user's id as the rows write it.
+  static std::string signUp(VoduzaziClient& client, std::string_view name) {
+    const auth::AuthResponse response = client.auth().signUp(uniqueEmail(name), "a long password");
+    EXPECT_TRUE(response.session());
+    return boost::uuids::to_string(response.user().id);
+  }
+
+  static std::vector<Message> inbox(const VoduzaziClient& client, const std::string& user) {
+    return client.from("messages")
+        .select()
+        .eq("receiver_id", user)
+        .order("created_at")
+        .execute<std::vector<Message>>()
+        .value;
+  }
+
+  static std::string accessToken(const VoduzaziClient& client) {
+    return client.auth().currentSession().value().accessToken;
+  }
+
+  local_backend::Server server;
+  WatchedSession watched;
+};
+
+TEST_F(FacadeEndToEndTest, SignedUpUsersWriteAndReadRowsWithTheirTokens) {
+  auto alice = facade();
+  auto bob = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  const std::string bobID = signUp(*bob, "bob");
+
+  alice->from("messages").insert(NewMessage{aliceID, bobID, "hello bob"}).execute();
+  EXPECT_EQ(watched.lastAuthorization(), "Bearer " + accessToken(*alice));
+
+  const auto messages = inbox(*bob, bobID);
+  EXPECT_EQ(watched.lastAuthorization(), "Bearer " + accessToken(*bob));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].content, "hello bob");
+  EXPECT_EQ(messages[0].senderId, aliceID);
+}
+
+TEST_F(FacadeEndToEndTest, RowRulesRefuseRowsOfAnotherUser) {
+  auto alice = facade();
+  auto mallory = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  const std::string malloryID = signUp(*mallory, "mallory");
+  try {
+    mallory->from("messages").insert(NewMessage{aliceID, malloryID, "forged"}).execute();
+    FAIL() << "a row in another user's name was accepted";
+  } catch (const PostgrestError& error) {
+    EXPECT_EQ(error.code(), "42501");
+  }
+  alice->from("messages").insert(NewMessage{aliceID, aliceID, "note to self"}).execute();
+  EXPECT_TRUE(inbox(*mallory, aliceID).empty());  // alice's rows stay hidden from mallory
+  EXPECT_EQ(inbox(*alice, aliceID).size(), 1u);
+}
+
+TEST_F(FacadeEndToEndTest, SignedOutFacadeFallsBackToTheKeyAndIsRefused) {
+  auto alice = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  EXPECT_TRUE(inbox(*alice, aliceID).empty());
+  alice->auth().signOut();
+  try {
+    inbox(*alice, aliceID);
+    FAIL() << "a signed-out facade read messages";
+  } catch (const PostgrestError& error) {
+    EXPECT_EQ(error.code(), "42501");
+  }
+  EXPECT_EQ(watched.lastAuthorization(), "Bearer " + server.anonKey());
+}
+
+// Tokens that live 20 seconds are always within the 30-second margin: every request refreshes.
+class FacadeRefreshEndToEndTest : public FacadeEndToEndTest {
+ protected:
+  FacadeRefreshEndToEndTest() : FacadeEndToEndTest(std::chrono::seconds(20)) {}
+};
+
+TEST_F(FacadeRefreshEndToEndTest, RefreshNearExpiryReachesTheNextQuery) {
+  auto alice = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  const auth::Session before = alice->auth().currentSession().value();
+  EXPECT_TRUE(inbox(*alice, aliceID).empty());
+  const auth::Session after = alice->auth().currentSession().value();
+  EXPECT_NE(after.refreshToken, before.refreshToken);
+  EXPECT_EQ(watched.lastAuthorization(), "Bearer " + after.accessToken);
+}
+
+}  // namespace
+}  // namespace voduzazi::testing

@@ -1,0 +1,51 @@
+#include "voduzazi/client/detail/client_core.hpp"
+
+namespace voduzazi {
+
+std::optional<std::string> VoduzaziClient::Core::forwardTokenChange(
+    auth::AuthChangeEvent event, const std::optional<auth::Session>& session) {
+  using auth::AuthChangeEvent;
+  return mutableState.withValue([&](MutableState& state) -> std::optional<std::string> {
+    const std::optional<std::string> token =
+        session ? std::optional<std::string>(session->accessToken) : std::nullopt;
+    const bool carriesSession = event == AuthChangeEvent::initialSession ||
+                                event == AuthChangeEvent::signedIn ||
+                                event == AuthChangeEvent::tokenRefreshed;
+    if (carriesSession && token != state.changedAccessToken) {
+      state.changedAccessToken = token;
+      return token.value_or(voduzaziKey);
+    }
+    if (event == AuthChangeEvent::signedOut) {
+      state.changedAccessToken.reset();
+      return voduzaziKey;
+    }
+    return std::nullopt;
+  });
+}
+
+void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::string>&) {
+  // The older client's setAuth, then the second-generation client's (built by the first event),
+  // both for every event, arrive with those clients.
+}
+
+namespace detail {
+
+Task<void> forwardAuthEvents(std::weak_ptr<VoduzaziClient::Core> weakCore) {
+  return Task<void>([weakCore = std::move(weakCore)] {
+    auto changes = [&]() -> std::optional<AsyncStream<auth::AuthStateChange>> {
+      const auto core = weakCore.lock();
+      if (!core) return std::nullopt;
+      return core->auth->authStateChanges();
+    }();
+    if (!changes) return;
+    // The facade is held only while one event is handled, so releasing it ends the loop.
+    while (const auto change = changes->next()) {
+      const auto core = weakCore.lock();
+      if (!core) return;
+      core->forwardToRealtimeClients(core->forwardTokenChange(change->event, change->session));
+    }
+  });
+}
+
+}  // namespace detail
+}  // namespace voduzazi

@@ -1,0 +1,61 @@
+// The facade's state and its internal steps, shared with the tasks and fetch functions that hold
+// the facade weakly.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "voduzazi/client/voduzazi_client.hpp"
+
+namespace voduzazi {
+
+struct VoduzaziClient::Core {
+  Core(boost::urls::url url, std::string key, VoduzaziClientOptions options);
+  ~Core();
+
+  // --- Authorised requests.
+  std::optional<std::string> currentAccessToken() const;
+  // The request with "Authorization: Bearer <token>" when there is a token; never throws for a
+  // missing token (a cancellation still ends the caller).
+  URLRequest authorizing(URLRequest request) const;
+
+  // --- Lazily built clients.
+  PostgrestClient database();
+
+  // --- Auth events.
+  // The token to hand the realtime clients for one event, or nothing; decided under the lock.
+  std::optional<std::string> forwardTokenChange(auth::AuthChangeEvent event,
+                                                const std::optional<auth::Session>& session);
+  // Hands `token` to the realtime clients. They arrive with their issues; until then the
+  // decision above is all there is to do.
+  void forwardToRealtimeClients(const std::optional<std::string>& token);
+
+  const VoduzaziClientOptions options;
+  const boost::urls::url voduzaziURL;
+  const std::string voduzaziKey;
+  const boost::urls::url storageURL;
+  const boost::urls::url databaseURL;
+  const boost::urls::url functionsURL;
+  const boost::urls::url authURL;
+  const boost::urls::url realtimeURL;
+  const std::string storageKey;
+  const HTTPFields headers;
+  const HeaderDictionary headerDictionary;
+  std::unique_ptr<auth::AuthClient> auth;
+  // The older realtime client joins here, built by the constructor, with its issue.
+  LockIsolated<MutableState> mutableState{MutableState{}};
+  // For the fetch functions of the clients this facade builds.
+  std::weak_ptr<Core> self;
+};
+
+namespace detail {
+
+// A fetch function that authorises through the facade while it lives and sends with `session`.
+FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSession session);
+
+// Starts the task that follows the auth client's events for as long as the facade lives.
+Task<void> forwardAuthEvents(std::weak_ptr<VoduzaziClient::Core> core);
+
+}  // namespace detail
+}  // namespace voduzazi

@@ -1,0 +1,120 @@
+// VoduzaziClient: the one object an application needs. From the project URL and the API key it
+// derives every service URL and default header, builds the auth client at once and the database
+// client on first use, sends every database request with the signed-in user's access token (or
+// the API key without a session), and follows the auth client's events.
+//
+//   VoduzaziClient client("https://abcd.example.co", anonKey);   // default options
+//   client.auth().signIn("ada@example.com", "correct horse");
+//   client.from("messages").insert(row).execute();                // "Bearer <user's token>"
+//   auto rows = client.from("messages").select().eq("receiver_id", me)
+//                   .order("created_at").execute<std::vector<Message>>();
+//   auto token = client.auth().onAuthStateChange([](auth::AuthChangeEvent, const auto&) {});
+//
+// Shared objects: safe; any thread may use the accessors and the clients they hand out.
+// Lifetime: owns the auth client, the database client and the auth-event task; destroying the
+// facade (or the last copy of a shared_ptr to it) cancels the task and frees the clients. Request
+// builders handed out earlier stay usable; without the facade they send no user token.
+#pragma once
+
+#include <boost/url/url.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "voduzazi/auth/auth_client.hpp"
+#include "voduzazi/client/client_options.hpp"
+#include "voduzazi/client/project_url.hpp"
+#include "voduzazi/concurrency/lock_isolated.hpp"
+#include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/postgrest/client.hpp"
+
+namespace voduzazi {
+
+class VoduzaziClient {
+ public:
+  // What the facade fills after construction, all under one lock. The realtime (second
+  // generation), storage and edge-functions clients get their slots with those clients.
+  struct MutableState {
+    std::optional<Task<void>> listenForAuthEventsTask;
+    std::optional<PostgrestClient> rest;
+    // The last access token handed to the realtime clients.
+    std::optional<std::string> changedAccessToken;
+  };
+
+  // Checks the URL and derives everything from it; starts the auth-event task unless
+  // options.auth.accessToken is set. Throws InvalidProjectURLError for a URL that is not http or
+  // https or has no host.
+  VoduzaziClient(std::string_view voduzaziURL, std::string voduzaziKey,
+                 VoduzaziClientOptions options = {});
+  VoduzaziClient(const boost::urls::url& voduzaziURL, std::string voduzaziKey,
+                 VoduzaziClientOptions options = {});
+  ~VoduzaziClient();
+  VoduzaziClient(const VoduzaziClient&) = delete;
+  VoduzaziClient& operator=(const VoduzaziClient&) = delete;
+
+  const VoduzaziClientOptions& options() const;
+  const boost::urls::url& voduzaziURL() const;
+  const std::string& voduzaziKey() const;
+  const boost::urls::url& authURL() const;
+  const boost::urls::url& databaseURL() const;
+  const boost::urls::url& storageURL() const;
+  const boost::urls::url& functionsURL() const;
+  const boost::urls::url& realtimeURL() const;
+  // The storage key the auth client was given (options.auth.storageKey, or the derived one).
+  const std::string& storageKey() const;
+
+  // The merged default headers by name: the library's, then "Authorization" and "Apikey" with
+  // the key, then options.global.headers, each layer replacing names of the one below.
+  HeaderDictionary headers() const;
+
+  // The auth client. With options.auth.accessToken set, each call first reports that using it
+  // is a misconfiguration.
+  auth::AuthClient& auth() const;
+
+  // The database client, built on first use (once, also under concurrent first use).
+  PostgrestClient database() const;
+  PostgrestQueryBuilder from(std::string_view table) const;
+  // database().rpc(...) with head and get false. Throws what encoding the params throws.
+  template <class Params>
+  PostgrestFilterBuilder rpc(std::string_view function, const Params& params,
+                             std::optional<CountOption> count = std::nullopt) const;
+  PostgrestFilterBuilder rpc(std::string_view function,
+                             std::optional<CountOption> count = std::nullopt) const;
+  PostgrestClient schema(std::string schema) const;
+
+  // Still to come with their clients: realtime (older client), realtimeV2, channels, channel,
+  // removeChannel, removeAllChannels, storage, functions, and handle(url) of the auth client.
+
+  // The fetch step of the database (and later storage and edge-functions) clients: sets
+  // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as
+  // none), then sends with options.global.session. Transport errors are thrown unchanged.
+  FetchResult sendAuthorized(const URLRequest& request) const;
+  FetchResult uploadAuthorized(const URLRequest& request, const Data& body) const;
+  // options.auth.accessToken's result when set, else the access token of the auth client's
+  // session (refreshed first when it expires within 30 seconds). Throws what those throw.
+  std::optional<std::string> currentAccessToken() const;
+
+  // A snapshot of the lazily filled state.
+  MutableState mutableState() const;
+
+  // The library's headers of every facade: "X-Client-Info" and, when known, the platform's name
+  // and version. Built once per process.
+  static const HeaderDictionary& defaultClientHeaders();
+
+  // The state behind the facade, held weakly by its task and fetch functions; internal.
+  struct Core;
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+// Implementation.
+
+template <class Params>
+PostgrestFilterBuilder VoduzaziClient::rpc(std::string_view function, const Params& params,
+                                           std::optional<CountOption> count) const {
+  return database().rpc(function, params, false, false, count);
+}
+
+}  // namespace voduzazi
