@@ -91,6 +91,7 @@ AuthClient::AuthClient(Configuration configuration,
 }
 
 AuthClient::~AuthClient() {
+  if (!lifecycle_) return;  // a borrowed handle
   lifecycle_->end();
   if (lifecycle_->token) lifecycle_->token->cancel();
   Dependencies::get(clientID_).sessionManager.stopAutoRefresh();
