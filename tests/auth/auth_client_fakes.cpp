@@ -4,6 +4,8 @@
 #include <boost/json/serialize.hpp>
 #include <boost/url/url_view.hpp>
 
+#include "voduzazi/helpers/detail/base64.hpp"
+
 namespace voduzazi::auth::testing {
 
 HeaderFieldList versionHeader() { return {{"X-Voduzazi-Api-Version", "2024-01-01"}}; }
@@ -98,6 +100,10 @@ Session makeSession(const std::string& accessToken, const std::string& refreshTo
 double secondsFromNow(double seconds) {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count() + seconds;
+}
+
+std::string unsignedJWT(const boost::json::object& claims) {
+  return "e30." + voduzazi::detail::encodeBase64URL(boost::json::serialize(claims)) + ".signature";
 }
 
 std::map<std::string, std::string> queryOf(const URLRequest& request) {

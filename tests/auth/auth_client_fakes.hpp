@@ -78,6 +78,8 @@ std::string userBody();
 Session makeSession(const std::string& accessToken, const std::string& refreshToken,
                     double expiresAt);
 double secondsFromNow(double seconds);
+// An unsigned token whose middle segment holds `claims`.
+std::string unsignedJWT(const boost::json::object& claims);
 
 // The query items of a request, by name.
 std::map<std::string, std::string> queryOf(const URLRequest& request);

@@ -25,7 +25,8 @@ void readFragment(std::string_view fragment, std::map<std::string, std::string>&
 std::map<std::string, std::string> callbackParameters(boost::urls::url_view url) {
   std::map<std::string, std::string> params;
   if (url.has_fragment()) readFragment(url.encoded_fragment(), params);
-  for (const auto& item : url.params()) {
+  // As URL components decode query items: "+" stays a plus sign.
+  for (const auto& item : url.params(boost::urls::encoding_opts{})) {
     if (item.has_value) {
       params[item.key] = item.value;
     } else {
