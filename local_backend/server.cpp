@@ -52,8 +52,12 @@ struct Server::Impl {
       : database(openDatabase(options.dataDir)),
         tokens(options.jwtSecret, options.jwtExpiry),
         router(tokens) {
-    router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens,
-                                                           AuthOptions{options.confirmEmail}));
+    AuthOptions auth;
+    auth.confirmEmail = options.confirmEmail;
+    auth.redirectAllowList = options.redirectAllowList;
+    auth.otpLifetime = options.otpLifetime;
+    auth.maxOtpAttempts = options.maxOtpAttempts;
+    router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens, std::move(auth)));
     router.mount("/rest/v1", std::make_shared<RestService>(*database, tokens));
     const unsigned count = options.threads == 0 ? 1 : options.threads;
     ioc.emplace(static_cast<int>(count));

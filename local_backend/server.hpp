@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace local_backend {
 
@@ -32,6 +33,11 @@ struct ServerOptions {
   std::string jwtSecret{kDevelopmentJwtSecret};
   // When set, sign-up answers a bare user and sign-in waits for a confirmation.
   bool confirmEmail = false;
+  // Redirect URLs accepted besides loopback ones: those starting with one of these.
+  std::vector<std::string> redirectAllowList;
+  // Lifetime of one-time codes, and wrong tries after which a user's code is void.
+  std::chrono::seconds otpLifetime{3600};
+  int maxOtpAttempts = 5;
   unsigned threads = 4;
   std::size_t maxBodyBytes = 1024 * 1024;
 };
