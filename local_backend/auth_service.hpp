@@ -34,7 +34,7 @@ struct AuthOptions {
   // Wrong tries after which a user's one-time code is void.
   int maxOtpAttempts = 5;
   // Redirect URLs accepted besides http://127.0.0.1 and http://localhost on any port: a URL is
-  // accepted when it starts with one of these.
+  // accepted when it is one of these or continues one with "/", "?" or "#".
   std::vector<std::string> redirectAllowList;
 };
 

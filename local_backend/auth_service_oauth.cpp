@@ -56,7 +56,13 @@ void AuthService::checkRedirect(const std::string& redirectTo) const {
   const auto url = boost::urls::parse_absolute_uri(redirectTo);
   if (url && isLoopback(*url)) return;
   for (const auto& allowed : options_.redirectAllowList) {
-    if (!allowed.empty() && redirectTo.starts_with(allowed)) return;
+    if (allowed.empty() || !redirectTo.starts_with(allowed)) continue;
+    // "app://callback" allows "app://callback/x" and "app://callback?x", not "app://callbackx".
+    const std::string_view rest = std::string_view(redirectTo).substr(allowed.size());
+    if (rest.empty() || allowed.back() == '/' || rest.front() == '/' || rest.front() == '?' ||
+        rest.front() == '#') {
+      return;
+    }
   }
   throw validationFailed("redirect_to is not on the list of allowed redirect URLs");
 }
