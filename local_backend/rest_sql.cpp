@@ -3,6 +3,7 @@
 #include <boost/json/serialize.hpp>
 #include <cctype>
 
+#include "local_backend/detail/like_pattern.hpp"
 #include "local_backend/rest_error.hpp"
 #include "local_backend/timestamp.hpp"
 
@@ -50,6 +51,10 @@ std::string condition(const Column& column, const Filter& filter, SqlParams& par
   switch (filter.op) {
     case FilterOperator::like:
     case FilterOperator::ilike: {
+      if (!detail::isValidLikePattern(filter.value)) {
+        throw RestError(http::status::bad_request, "22025",
+                        "LIKE pattern must not end with escape character");
+      }
       // UUIDs are stored lower-case, so their patterns match without regard to case.
       const bool folded = filter.op == FilterOperator::ilike || column.type == ColumnType::uuid;
       return "pg_like(" + name + ", " + params.add(filter.value) + ", " + (folded ? "1" : "0") +

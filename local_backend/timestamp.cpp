@@ -14,6 +14,10 @@ using std::chrono::microseconds;
 using std::chrono::minutes;
 using std::chrono::seconds;
 
+constexpr Timestamp kFirst{std::chrono::sys_days{std::chrono::year{0} / 1 / 1}};
+constexpr Timestamp kLast{std::chrono::sys_days{std::chrono::year{10000} / 1 / 1} -
+                          microseconds{1}};
+
 std::string format(Timestamp time, std::string_view zone) {
   const auto day = floor<days>(time);
   const std::chrono::year_month_day ymd{day};
@@ -104,7 +108,11 @@ std::optional<Timestamp> parseTimestamp(std::string_view text) {
   }
   const auto offset = parseZone(text, pos);
   if (!offset) return std::nullopt;
-  return result - *offset;
+  result -= *offset;
+  // The fixed-width form holds four-digit years only; an offset or a leap second can carry a
+  // time past either end.
+  if (result < kFirst || result > kLast) return std::nullopt;
+  return result;
 }
 
 std::int64_t unixNow() {

@@ -25,7 +25,8 @@ std::string formatTimestampZulu(Timestamp time);
 
 // Reads ISO 8601 date-times: a date alone, or a date, "T" (or a blank) and a time with optional
 // seconds and fraction, followed by "Z", an offset (+HH, +HHMM, +HH:MM) or nothing (UTC).
-// nullopt for anything else, including impossible dates.
+// nullopt for anything else, including impossible dates and instants outside the years 0000 to
+// 9999 in UTC, which the fixed-width form cannot hold.
 std::optional<Timestamp> parseTimestamp(std::string_view text);
 
 // Seconds since 1970 of the system clock.

@@ -43,8 +43,9 @@ std::string encode(std::string_view data, std::string_view alphabet, bool pad) {
   return out;
 }
 
-std::optional<std::string> decode(std::string_view text, std::string_view alphabet) {
-  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+std::optional<std::string> decode(std::string_view text, std::string_view alphabet, bool padded) {
+  // Unpadded text has one spelling only; "=" is then outside the alphabet and refused.
+  while (padded && !text.empty() && text.back() == '=') text.remove_suffix(1);
   if (text.size() % 4 == 1) return std::nullopt;
   std::string out;
   out.reserve(text.size() * 3 / 4);
@@ -126,12 +127,14 @@ std::string hmacSha256(std::string_view key, std::string_view data) {
 std::string base64UrlEncode(std::string_view data) { return encode(data, kBase64Url, false); }
 
 std::optional<std::string> base64UrlDecode(std::string_view text) {
-  return decode(text, kBase64Url);
+  return decode(text, kBase64Url, false);
 }
 
 std::string base64Encode(std::string_view data) { return encode(data, kBase64, true); }
 
-std::optional<std::string> base64Decode(std::string_view text) { return decode(text, kBase64); }
+std::optional<std::string> base64Decode(std::string_view text) {
+  return decode(text, kBase64, true);
+}
 
 bool constantTimeEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -28,11 +28,13 @@ std::string hmacSha256(std::string_view key, std::string_view data);
 // Base64url without padding, as JWTs use it.
 std::string base64UrlEncode(std::string_view data);
 
-// Accepts input with or without padding; nullopt for characters outside the alphabet and for
-// a non-canonical last character (one whose unused low bits are not zero).
+// Accepts the unpadded form only, so that every byte string has exactly one spelling: nullopt
+// for "=", for characters outside the alphabet and for a non-canonical last character (one
+// whose unused low bits are not zero).
 std::optional<std::string> base64UrlDecode(std::string_view text);
 
 std::string base64Encode(std::string_view data);
+// Accepts input with or without padding.
 std::optional<std::string> base64Decode(std::string_view text);
 
 // Compares in time that depends only on the lengths, never on where the inputs differ.

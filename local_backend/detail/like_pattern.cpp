@@ -20,7 +20,15 @@ std::size_t characterLength(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
+bool isValidLikePattern(std::string_view pattern) {
+  for (std::size_t p = 0; p < pattern.size(); ++p) {
+    if (pattern[p] == '\\' && ++p == pattern.size()) return false;
+  }
+  return true;
+}
+
 bool likeMatches(std::string_view text, std::string_view pattern, bool caseInsensitive) {
+  if (!isValidLikePattern(pattern)) return false;
   // Greedy matching with one backtrack point, the classic linear-space wildcard algorithm.
   std::size_t t = 0;
   std::size_t p = 0;

@@ -7,7 +7,11 @@
 
 namespace local_backend::detail {
 
-// "_" matches one UTF-8 encoded character; case folding covers ASCII letters only.
+// False for a pattern that ends in an escape with nothing to escape, which the database refuses.
+bool isValidLikePattern(std::string_view pattern);
+
+// "_" matches one UTF-8 encoded character; case folding covers ASCII letters only. A pattern
+// that is not valid matches nothing.
 bool likeMatches(std::string_view text, std::string_view pattern, bool caseInsensitive);
 
 }  // namespace local_backend::detail

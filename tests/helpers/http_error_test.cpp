@@ -31,6 +31,9 @@ TEST(PostgrestError, DecodesItsFourKeysAndIgnoresOthers) {
   EXPECT_THROW(AnyJSON::decoder()->decode<PostgrestError>(R"({"message":1})"), DecodingError);
   EXPECT_EQ(AnyJSON::encoder()->encode(PostgrestError({}, {}, {}, "only")),
             R"({"message":"only"})");
+  EXPECT_EQ(AnyJSON::decoder()->decode<PostgrestError>(R"({"message":"only","hint":null})"),
+            PostgrestError({}, {}, {}, "only"));
+  EXPECT_NE(PostgrestError({}, {}, "1", "only"), PostgrestError({}, {}, {}, "only"));
 }
 
 }  // namespace

@@ -33,6 +33,14 @@ TEST(HTTPRequest, AppendsEscapedQueryItemsAfterTheExistingQuery) {
   EXPECT_EQ(request.url.buffer(), "https://example.com/rest?a=1");
 }
 
+TEST(QueryItems, SeparateEveryItemEvenAfterOneThatWritesNothing) {
+  EXPECT_EQ(appendingQueryItems(url("https://h/p"), {{"", std::nullopt}, {"a", "1"}}).buffer(),
+            "https://h/p?&a=1");
+  EXPECT_EQ(appendingQueryItems(url("https://h/p?"), {{"a", "1"}, {"", ""}}).buffer(),
+            "https://h/p?a=1&=");
+  EXPECT_EQ(appendingQueryItems(url("https://h/p"), {}).buffer(), "https://h/p");
+}
+
 TEST(QueryItems, EscapeEverythingButLettersDigitsAndFewMarks) {
   EXPECT_EQ(escapeQueryValue("eq.5"), "eq.5");
   EXPECT_EQ(escapeQueryValue("a/b?c"), "a/b?c");

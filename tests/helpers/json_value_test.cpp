@@ -81,6 +81,17 @@ TEST(AnyJSON, RefusesToEncodeNonFiniteDoubles) {
       EncodingError);
 }
 
+TEST(AnyJSON, ReadsDoublesCorrectlyRoundedSoRewritingIsStable) {
+  const Data once = AnyJSON::encoder()->encode(parse("[76931348623157e154]"));
+  EXPECT_EQ(once, "[7.6931348623157e+167]");
+  EXPECT_EQ(AnyJSON::encoder()->encode(parse(once)), once);
+  EXPECT_EQ(parse("0.1").doubleValue(), 0.1);
+  EXPECT_EQ(parse("[5e-324]"), AnyJSON(JSONArray{std::numeric_limits<double>::denorm_min()}));
+  // Zero with a huge exponent is zero, not NaN; past the double range stays infinite.
+  EXPECT_EQ(parse("0e400").doubleValue(), 0.0);
+  EXPECT_EQ(parse("-1e999").doubleValue(), -std::numeric_limits<double>::infinity());
+}
+
 TEST(AnyJSON, RejectsTextThatIsNotJSON) {
   for (const char* text : {"", "{", "[1,]", "{'a':1}", "nul", "\"\xff\""}) {
     try {
@@ -151,6 +162,14 @@ TEST(JSONCoders, SnakeCaseStrategiesConvertKeysAtEveryLevel) {
             AnyJSON(JSONObject{{"accessToken", "a"}, {"_privateKey_", 1}}));
 }
 
+TEST(JSONCoders, SnakeCaseKeysOfNonASCIICharactersStayValidUTF8) {
+  JSONEncoder encoder;
+  encoder.keyEncodingStrategy = KeyEncodingStrategy::convertToSnakeCase;
+  const Data text = encoder.encode(parse("{\"aB\xC3\xA9" "c\":1}"));
+  EXPECT_EQ(text, "{\"a_b\xC3\xA9" "c\":1}");
+  EXPECT_EQ(parse(text), AnyJSON(JSONObject{{"a_b\xC3\xA9" "c", 1}}));
+}
+
 TEST(JSONCoders, PrettyPrintingIndentsAndKeepsInsertionOrderUnlessSorted) {
   JSONEncoder encoder;
   encoder.outputFormatting.prettyPrinted = true;
@@ -163,6 +182,10 @@ TEST(KeyCase, ConvertsBetweenCamelAndSnakeCase) {
   EXPECT_EQ(detail::toSnakeCase("myURLProperty"), "my_url_property");
   EXPECT_EQ(detail::toSnakeCase("userID"), "user_id");
   EXPECT_EQ(detail::toSnakeCase("already_snake"), "already_snake");
+  // Only ASCII letters have a case; other characters stay whole and continue their word.
+  EXPECT_EQ(detail::toSnakeCase("aB\xC3\xA9" "c"), "a_b\xC3\xA9" "c");
+  EXPECT_EQ(detail::toSnakeCase("myURL\xC3\xA9t\xC3\xA9"), "my_ur_l\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(detail::toSnakeCase("\xE6\x97\xA5Id"), "\xE6\x97\xA5_id");
   EXPECT_EQ(detail::fromSnakeCase("one_two_three"), "oneTwoThree");
   EXPECT_EQ(detail::fromSnakeCase("user_ID"), "userId");
   EXPECT_EQ(detail::fromSnakeCase("camelCase"), "camelCase");

@@ -102,9 +102,15 @@ TEST(KeyedCoding, PlainCodersWriteDatesAsSecondsSinceTwoThousandOne) {
   EXPECT_EQ(encoder.encodeDate(date), boost::json::value(1.5));
   EXPECT_EQ(decoder.decodeDate(boost::json::value(1.5)), date);
   EXPECT_EQ(decoder.decodeDate(boost::json::value(-978307200)), Date(std::chrono::seconds(0)));
-  for (const char* bad : {R"("1.5")", "1e300", "null", "true"}) {
+  // Seconds that the nanosecond time point cannot hold (past 2262 or before 1677).
+  for (const char* bad : {R"("1.5")", "1e300", "null", "true", "1e10", "-1.1e10", "8.3e9"}) {
     EXPECT_THROW(decoder.decodeDate(boost::json::parse(bad)), DecodingError) << bad;
   }
+  EXPECT_EQ(decoder.decodeDate(boost::json::value(8.2e9)),
+            Date(std::chrono::seconds(978307200 + 8'200'000'000)));
+  // The earliest date it reads writes back without overflowing.
+  EXPECT_EQ(encoder.encodeDate(decoder.decodeDate(boost::json::value(-1.02e10))),
+            boost::json::value(-1.02e10));
 }
 
 TEST(KeyedCoding, UUIDsAndURLsAreReadStrictly) {

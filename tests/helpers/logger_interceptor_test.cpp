@@ -88,6 +88,49 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
             std::string::npos);
 }
 
+TEST_F(LoggerInterceptorTest, NeverLogsTheRawTextOfJSONItCannotRedact) {
+  auto bodyLine = [this](std::string body, const char* contentType = "application/json") {
+    HTTPRequest request = get();
+    request.method = HTTPMethod::post;
+    request.headers.set(HTTPField::Name::contentType, contentType);
+    request.body = std::move(body);
+    logger = std::make_shared<RecordingLogger>();
+    const std::string message = send(request, ScriptedFetch::status(204))[0].message;
+    return message.substr(message.find("\nBody: ") + 7);
+  };
+  const std::string infinite = R"({"password":"hunter2","x":1e999})";
+  EXPECT_EQ(bodyLine(infinite), "<JSON body of 32 bytes>");
+  EXPECT_EQ(bodyLine(R"({"password":"hunter2","x":0e400})"),
+            "{\n  \"password\" : \"<redacted>\",\n  \"x\" : 0.0\n}");
+  const std::string nested40 = R"({"password":"hunter2","x":)" + std::string(40, '[') +
+                               std::string(40, ']') + "}";
+  EXPECT_NE(bodyLine(nested40).find("\"password\" : \"<redacted>\""), std::string::npos);
+  const std::string nested600 = R"({"password":"hunter2","x":)" + std::string(600, '[') +
+                                std::string(600, ']') + "}";
+  EXPECT_EQ(bodyLine(nested600), "<JSON body of " + std::to_string(nested600.size()) + " bytes>");
+  // Text that is not JSON at all is logged as it is.
+  EXPECT_EQ(bodyLine("password hunter2", "text/plain"), "password hunter2");
+}
+
+TEST_F(LoggerInterceptorTest, RedactsFormBodiesWhateverTheCaseOfTheirType) {
+  auto bodyLine = [this](const char* contentType, const char* body) {
+    HTTPRequest request = get();
+    request.method = HTTPMethod::post;
+    request.headers.set(HTTPField::Name::contentType, contentType);
+    request.body = body;
+    logger = std::make_shared<RecordingLogger>();
+    const std::string message = send(request, ScriptedFetch::status(204))[0].message;
+    return message.substr(message.find("\nBody: ") + 7);
+  };
+  EXPECT_EQ(bodyLine("Application/X-WWW-Form-Urlencoded", "a=1&password=hunter2"),
+            "a=1&password=<redacted>");
+  EXPECT_EQ(bodyLine("APPLICATION/X-WWW-FORM-URLENCODED; charset=utf-8", "password=hunter2"),
+            "password=<redacted>");
+  // A form that happens to be a JSON string is still a form.
+  EXPECT_EQ(bodyLine("application/x-www-form-urlencoded", R"("&password=hunter2&")"),
+            R"("&password=<redacted>&")");
+}
+
 TEST_F(LoggerInterceptorTest, LogsAFailureOnceAndRethrowsTheSameError) {
   ScriptedFetch fetch({ScriptedFetch::fail(URLError(URLError::Code::timedOut, "slow"))});
   HTTPClient client(fetch.handler(), {std::make_shared<LoggerInterceptor>(logger)});

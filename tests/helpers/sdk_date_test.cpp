@@ -64,6 +64,24 @@ TEST(SDKDate, DecodingReportsWhatWasWrong) {
   EXPECT_EQ(kindOf(nullptr).first, DecodingError::Kind::valueNotFound);
 }
 
+TEST(SDKDate, RefusesDatesTheTimePointCannotHold) {
+  // Nanoseconds since 1970 in 64 bits reach from 1677-09-21 to 2262-04-11.
+  for (const char* text : {"2300-01-01T00:00:00", "4000-03-29T00:00:00", "9999-12-31T00:00:00",
+                           "0001-01-01T00:00:00", "1677-09-21T00:00:00",
+                           "2262-04-11T23:59:59-01:00"}) {
+    EXPECT_FALSE(sdkDate(text)) << text;
+    try {
+      decodeSDKDate(boost::json::string(text));
+      ADD_FAILURE() << text;
+    } catch (const DecodingError& error) {
+      EXPECT_EQ(error.kind(), DecodingError::Kind::dataCorrupted);
+      EXPECT_EQ(std::string(error.what()), "Date out of range: " + std::string(text));
+    }
+  }
+  EXPECT_EQ(sdkDate("2262-04-10T23:59:59.999999999"), utc(2262, 4, 10, 23, 59, 59, 999999999ns));
+  EXPECT_EQ(sdkDate("1677-09-22T00:00:00Z"), utc(1677, 9, 22, 0, 0, 0));
+}
+
 TEST(SDKDate, RoundTripsToTheMillisecond) {
   const Date date = utc(2030, 12, 31, 23, 59, 59, 987ms);
   EXPECT_EQ(decodeSDKDate(encodeSDKDate(date)), date);

@@ -57,6 +57,13 @@ TEST(Jwt, RefusesASignatureSpelledDifferently) {
   EXPECT_EQ(refusal(respelled, kSecret, 1000), JwtError::Kind::badSignature);
 }
 
+TEST(Jwt, RefusesPaddingAfterTheSignature) {
+  const std::string token = signJwt({{"role", "anon"}, {"exp", 2000}}, kSecret);
+  for (const char* padding : {"=", "==", "===", "===="}) {
+    EXPECT_EQ(refusal(token + padding, kSecret, 1000), JwtError::Kind::badSignature) << padding;
+  }
+}
+
 TEST(Jwt, RequiresAnExpiry) {
   EXPECT_EQ(refusal(signJwt({{"role", "anon"}}, kSecret), kSecret, 0), JwtError::Kind::malformed);
 }
@@ -96,6 +103,18 @@ TEST(LikePattern, MatchesWildcardsEscapesAndCase) {
   EXPECT_TRUE(likeMatches("aaab", "%a%ab", false));
 }
 
+TEST(LikePattern, RefusesAPatternEndingInALoneEscape) {
+  using detail::isValidLikePattern;
+  EXPECT_FALSE(isValidLikePattern("a\\"));
+  EXPECT_FALSE(isValidLikePattern("\\"));
+  EXPECT_FALSE(isValidLikePattern("a\\\\\\"));
+  EXPECT_TRUE(isValidLikePattern("a\\\\"));
+  EXPECT_TRUE(isValidLikePattern("\\%"));
+  EXPECT_TRUE(isValidLikePattern(""));
+  EXPECT_FALSE(detail::likeMatches("a\\", "a\\", false));
+  EXPECT_TRUE(detail::likeMatches("a\\", "a\\\\", false));
+}
+
 TEST(Timestamp, FormatsFixedWidthUtcThatSortsByTime) {
   const auto t = parseTimestamp("2025-10-21T08:00:00.123456Z");
   ASSERT_TRUE(t);
@@ -118,6 +137,18 @@ TEST(Timestamp, ParsesTheUsualIso8601Forms) {
                           "2025-10-21T08:00:00.Z", "yesterday", "2025-10-21T08:00:00+2"}) {
     EXPECT_FALSE(parseTimestamp(bad)) << bad;
   }
+}
+
+TEST(Timestamp, RefusesInstantsOutsideTheFourDigitYears) {
+  EXPECT_FALSE(parseTimestamp("0000-01-01T00:00+01:00"));
+  EXPECT_FALSE(parseTimestamp("9999-12-31T23:59-01"));
+  EXPECT_FALSE(parseTimestamp("9999-12-31T23:59:60Z"));
+  EXPECT_EQ(formatTimestamp(*parseTimestamp("0000-01-01T00:00Z")),
+            "0000-01-01T00:00:00.000000+00:00");
+  EXPECT_EQ(formatTimestamp(*parseTimestamp("0000-01-01T00:59-00:30")),
+            "0000-01-01T01:29:00.000000+00:00");
+  EXPECT_EQ(formatTimestamp(*parseTimestamp("9999-12-31T23:59:59.9999999Z")),
+            "9999-12-31T23:59:59.999999+00:00");
 }
 
 TEST(MonotonicClock, NeverRepeatsOrGoesBackward) {

@@ -99,6 +99,14 @@ TEST_F(RestApi, PatternNullAndListFilters) {
   EXPECT_EQ(nameSet("username=in.(%22Bob%22)"), Names{"Bob"});
 }
 
+TEST_F(RestApi, RefusesALikePatternEndingInALoneEscape) {
+  const auto refused = serve(http::verb::get, "/rest/v1/profiles?username=like.ann%5C");
+  EXPECT_EQ(refused.status, 400) << refused.body;
+  EXPECT_EQ(code(refused), "22025");
+  EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?username=ilike.*%5C")), "22025");
+  EXPECT_EQ(nameSet("username=like.ann%5C%5C"), Names{});
+}
+
 TEST_F(RestApi, NegatedFilters) {
   EXPECT_EQ(nameSet("username=not.eq.ann"), (Names{"Bob", "carl"}));
   EXPECT_EQ(nameSet("username=not.neq.ann"), Names{"ann"});

@@ -29,9 +29,10 @@ class AnyClock {
     };
   }
 
-  // Wraps a copy of a stateless clock.
+  // Wraps a copy of a stateless clock. AnyClock itself is left to the copy constructor, which
+  // also keeps the copy_constructible check from depending on this constructor.
   template <Clock C>
-  requires std::copy_constructible<C>
+  requires(!std::same_as<C, AnyClock> && std::copy_constructible<C>)
   explicit AnyClock(C clock) : AnyClock(std::make_shared<C>(std::move(clock))) {}
 
   Instant now() const { return now_(); }

@@ -58,7 +58,11 @@ class PostgrestError : public std::exception {
   static PostgrestError fromJSON(const boost::json::value& json,
                                  const http_types::CodingPath& codingPath = {});
 
-  friend bool operator==(const PostgrestError&, const PostgrestError&) = default;
+  // Compares the four fields (a defaulted comparison would also need std::exception's).
+  friend bool operator==(const PostgrestError& left, const PostgrestError& right) {
+    return left.detail_ == right.detail_ && left.hint_ == right.hint_ &&
+           left.code_ == right.code_ && left.message_ == right.message_;
+  }
 
  private:
   std::optional<std::string> detail_;

@@ -1,9 +1,9 @@
 #include "voduzazi/helpers/json_coders.hpp"
 
-#include <boost/json/parse.hpp>
 #include <chrono>
 #include <cmath>
 
+#include "voduzazi/helpers/detail/json_parser.hpp"
 #include "voduzazi/helpers/detail/json_writer.hpp"
 #include "voduzazi/helpers/detail/key_case.hpp"
 
@@ -45,7 +45,7 @@ boost::json::value JSONDecoder::convertKeys(boost::json::value json) const {
 
 boost::json::value JSONDecoder::parse(std::string_view data) {
   boost::system::error_code error;
-  boost::json::value json = boost::json::parse(data, error);
+  boost::json::value json = detail::parseJSON(data, error);
   if (error) {
     throw DecodingError(DecodingError::Kind::dataCorrupted, {},
                         "The given data was not valid JSON.");
@@ -60,7 +60,12 @@ std::string JSONEncoder::codingKey(std::string_view key) const {
 
 boost::json::value JSONEncoder::encodeDate(Date date) const {
   if (dateEncodingStrategy == DateCodingStrategy::sdkDate) return encodeSDKDate(date);
-  return std::chrono::duration<double>(date - referenceDate).count();
+  // The nanosecond difference overflows 64 bits for dates before 1708; a long double holds it
+  // exactly, and rounds to the same double.
+  const auto count = [](Date point) {
+    return static_cast<long double>(point.time_since_epoch().count());
+  };
+  return static_cast<double>(count(date) - count(referenceDate)) / 1e9;
 }
 
 std::string JSONDecoder::codingKey(std::string_view key) const {
@@ -79,15 +84,21 @@ Date JSONDecoder::decodeDate(const boost::json::value& json, const CodingPath& c
                         "Expected to decode Double but found another type instead.");
   }
   const double seconds = json.to_number<double>();
-  // Beyond a few hundred thousand years the conversion to the clock's nanoseconds overflows.
-  constexpr double limit = 1e13;
-  if (!std::isfinite(seconds) || std::fabs(seconds) > limit) {
+  // Date counts nanoseconds in 64 bits (the years 1678 to 2261): anything past that, less a
+  // second of margin, would overflow.
+  using Seconds = std::chrono::duration<double>;
+  const double origin = Seconds(referenceDate.time_since_epoch()).count();
+  const double first = Seconds(Date::min().time_since_epoch()).count() - origin + 1;
+  const double last = Seconds(Date::max().time_since_epoch()).count() - origin - 1;
+  if (!std::isfinite(seconds) || seconds < first || seconds > last) {
     throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath, "Date is out of range.");
   }
   // A double near today's dates holds about a tenth of a microsecond, so dates are read to the
   // microsecond: what was written reads back equal.
+  // Added in microseconds, as the offset alone may exceed the nanosecond range.
   const auto microseconds = std::chrono::microseconds(std::llround(seconds * 1e6));
-  return referenceDate + std::chrono::duration_cast<Date::duration>(microseconds);
+  const auto reference = std::chrono::time_point_cast<std::chrono::microseconds>(referenceDate);
+  return std::chrono::time_point_cast<Date::duration>(reference + microseconds);
 }
 
 std::shared_ptr<JSONEncoder> makeVoduzaziEncoder() {

@@ -17,7 +17,9 @@ std::string newRequestID() {
 
 bool isFormEncoded(const URLRequest& request) {
   const auto type = request.value("Content-Type");
-  return type && type->starts_with("application/x-www-form-urlencoded");
+  // Media types are case-insensitive.
+  return type && boost::algorithm::to_lower_copy(*type).starts_with(
+                     "application/x-www-form-urlencoded");
 }
 
 }  // namespace

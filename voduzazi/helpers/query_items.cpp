@@ -32,8 +32,11 @@ std::string escapeQueryValue(std::string_view text) {
 void appendQueryItems(boost::urls::url& url, const std::vector<URLQueryItem>& items) {
   if (items.empty()) return;
   std::string query = url.has_query() ? std::string(url.encoded_query()) : std::string();
+  // Every item after the first is separated, even when the items before it wrote nothing.
+  bool separate = !query.empty();
   for (const URLQueryItem& item : items) {
-    if (!query.empty()) query += '&';
+    if (separate) query += '&';
+    separate = true;
     query += escapeQueryValue(item.name);
     if (item.value) {
       query += '=';

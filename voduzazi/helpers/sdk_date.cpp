@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <variant>
 
 namespace voduzazi {
 namespace {
@@ -28,6 +29,10 @@ bool expect(std::string_view text, std::size_t& at, char c) {
   return true;
 }
 
+enum class Failure { badForm, outOfRange };
+
+using Reading = std::variant<Date, Failure>;
+
 // "Z", "+hh:mm", "+hhmm", "-hh:mm" or "-hhmm" as an offset east of UTC.
 std::optional<minutes> readZone(std::string_view text, std::size_t& at) {
   if (expect(text, at, 'Z')) return minutes(0);
@@ -42,22 +47,21 @@ std::optional<minutes> readZone(std::string_view text, std::size_t& at) {
   return minutes(sign * (*hoursPart * 60 + *minutesPart));
 }
 
-}  // namespace
-
-std::optional<Date> sdkDate(std::string_view text) {
+// The date, or why there is none.
+Reading readDate(std::string_view text) {
   std::size_t at = 0;
   const auto y = readNumber(text, at, 4);
-  if (!y || !expect(text, at, '-')) return std::nullopt;
+  if (!y || !expect(text, at, '-')) return Failure::badForm;
   const auto mo = readNumber(text, at, 2);
-  if (!mo || !expect(text, at, '-')) return std::nullopt;
+  if (!mo || !expect(text, at, '-')) return Failure::badForm;
   const auto d = readNumber(text, at, 2);
-  if (!d || !expect(text, at, 'T')) return std::nullopt;
+  if (!d || !expect(text, at, 'T')) return Failure::badForm;
   const auto h = readNumber(text, at, 2);
-  if (!h || !expect(text, at, ':')) return std::nullopt;
+  if (!h || !expect(text, at, ':')) return Failure::badForm;
   const auto mi = readNumber(text, at, 2);
-  if (!mi || !expect(text, at, ':')) return std::nullopt;
+  if (!mi || !expect(text, at, ':')) return Failure::badForm;
   const auto s = readNumber(text, at, 2);
-  if (!s) return std::nullopt;
+  if (!s) return Failure::badForm;
 
   nanoseconds fraction{0};
   if (expect(text, at, '.')) {
@@ -68,23 +72,35 @@ std::optional<Date> sdkDate(std::string_view text) {
       ++at;
       ++digits;
     }
-    if (digits == 0) return std::nullopt;
+    if (digits == 0) return Failure::badForm;
     for (std::size_t i = digits; i < 9; ++i) value *= 10;
     fraction = nanoseconds(value);
   }
   minutes offset{0};
   if (at < text.size()) {
     const auto zone = readZone(text, at);
-    if (!zone) return std::nullopt;
+    if (!zone) return Failure::badForm;
     offset = *zone;
   }
-  if (at != text.size()) return std::nullopt;
+  if (at != text.size()) return Failure::badForm;
 
   const year_month_day day{year(*y), month(static_cast<unsigned>(*mo)),
                            std::chrono::day(static_cast<unsigned>(*d))};
-  if (!day.ok() || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
-  const auto local = sys_days(day) + hours(*h) + minutes(*mi) + seconds(*s) + fraction;
-  return time_point_cast<Date::duration>(local - offset);
+  if (!day.ok() || *h > 23 || *mi > 59 || *s > 59) return Failure::badForm;
+  // Whole seconds first: the nanosecond time point holds only the years 1678 to 2261.
+  const auto wholeSeconds = sys_days(day) + hours(*h) + minutes(*mi) + seconds(*s) - offset;
+  constexpr auto first = ceil<seconds>(Date::min()) + seconds(1);
+  constexpr auto last = floor<seconds>(Date::max()) - seconds(1);
+  if (wholeSeconds < first || wholeSeconds > last) return Failure::outOfRange;
+  return time_point_cast<Date::duration>(wholeSeconds) + fraction;
+}
+
+}  // namespace
+
+std::optional<Date> sdkDate(std::string_view text) {
+  const Reading reading = readDate(text);
+  if (const Date* date = std::get_if<Date>(&reading)) return *date;
+  return std::nullopt;
 }
 
 std::string sdkDateString(Date date) {
@@ -114,9 +130,12 @@ Date decodeSDKDate(const boost::json::value& json, const http_types::CodingPath&
                         "Expected to decode String but found another type instead.");
   }
   const std::string_view text = json.get_string();
-  if (auto date = sdkDate(text)) return *date;
+  const Reading reading = readDate(text);
+  if (const Date* date = std::get_if<Date>(&reading)) return *date;
+  const bool badForm = std::get<Failure>(reading) == Failure::badForm;
   throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath,
-                      "Invalid date format: " + std::string(text));
+                      (badForm ? "Invalid date format: " : "Date out of range: ") +
+                          std::string(text));
 }
 
 }  // namespace voduzazi

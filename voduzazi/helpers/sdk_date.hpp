@@ -21,7 +21,8 @@ namespace voduzazi {
 using Date = std::chrono::system_clock::time_point;
 
 // The date `text` denotes, or nothing when it is not "yyyy-MM-ddTHH:mm:ss" with an optional
-// fraction of 1 to 9 digits and an optional zone designator. Precision is kept to nanoseconds.
+// fraction of 1 to 9 digits and an optional zone designator, or when the date lies outside what
+// Date holds (about 1678 to 2261). Precision is kept to nanoseconds.
 std::optional<Date> sdkDate(std::string_view text);
 
 // "yyyy-MM-ddTHH:mm:ss.SSS" in UTC; the fraction is truncated to milliseconds.
@@ -31,7 +32,8 @@ std::string sdkDateString(Date date);
 boost::json::value encodeSDKDate(Date date);
 
 // Reads a date from a JSON string. Throws DecodingError: valueNotFound for null, typeMismatch for
-// any other non-string, dataCorrupted "Invalid date format: <text>" for a string of another form.
+// any other non-string, dataCorrupted "Invalid date format: <text>" for a string of another form
+// and dataCorrupted "Date out of range: <text>" for a date Date cannot hold ("9999-12-31...").
 Date decodeSDKDate(const boost::json::value& json, const http_types::CodingPath& codingPath = {});
 
 }  // namespace voduzazi

@@ -10,6 +10,9 @@ bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
 bool isLower(char c) { return c >= 'a' && c <= 'z'; }
 char lower(char c) { return isUpper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
 char upper(char c) { return isLower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+// Only ASCII letters have a case here; any other character continues a word as a lower-case
+// letter does, so that a split never falls inside a multi-byte character.
+bool continuesWord(char c) { return isLower(c) || static_cast<unsigned char>(c) >= 0x80; }
 
 std::size_t findFrom(std::string_view text, std::size_t from, std::size_t to, bool (*test)(char)) {
   for (std::size_t i = from; i < to; ++i) {
@@ -32,7 +35,7 @@ std::string toSnakeCase(std::string_view key) {
     const std::size_t upperAt = findFrom(key, searchStart, end, isUpper);
     if (upperAt == std::string_view::npos) break;
     words.push_back(key.substr(wordStart, upperAt - wordStart));
-    const std::size_t lowerAt = findFrom(key, upperAt, end, isLower);
+    const std::size_t lowerAt = findFrom(key, upperAt, end, continuesWord);
     if (lowerAt == std::string_view::npos) {
       wordStart = upperAt;
       searchStart = end;

@@ -1,19 +1,37 @@
 #include "voduzazi/helpers/detail/log_redaction.hpp"
 
 #include <array>
-#include <boost/json/parse.hpp>
+#include <boost/json/error.hpp>
 #include <boost/url/encode.hpp>
 #include <boost/url/pct_string_view.hpp>
 #include <boost/url/rfc/unreserved_chars.hpp>
 
+#include "voduzazi/helpers/detail/json_parser.hpp"
 #include "voduzazi/helpers/detail/json_writer.hpp"
 #include "voduzazi/helpers/detail/utf8.hpp"
+#include "voduzazi/helpers/json_coders.hpp"
 #include "voduzazi/helpers/query_items.hpp"
 
 namespace voduzazi::detail {
 namespace {
 
 constexpr std::string_view redacted = "<redacted>";
+
+// Deep enough for any real body; nesting past it is logged as a placeholder, not raw.
+constexpr std::size_t maxLoggedDepth = 512;
+
+// JSON that the parser refused only for its size or nesting, not for its grammar.
+bool isJSONBeyondLimits(boost::system::error_code error) {
+  namespace json = boost::json;
+  return error == json::error::too_deep || error == json::error::exponent_overflow ||
+         error == json::error::object_too_large || error == json::error::array_too_large ||
+         error == json::error::key_too_large || error == json::error::string_too_large;
+}
+
+// Stands for a JSON body that cannot be redacted, so that its secrets never reach the log.
+std::string placeholder(const Data& body) {
+  return "<JSON body of " + std::to_string(body.size()) + " bytes>";
+}
 
 void redact(boost::json::value& json) {
   if (auto* object = json.if_object()) {
@@ -64,17 +82,21 @@ bool isSecretName(std::string_view name) {
 
 std::string bodyText(const std::optional<Data>& body, bool formEncoded) {
   if (!body) return "<none>";
+  // A form body is never read as JSON: a form that happens to be a JSON string would keep its
+  // secrets.
+  if (formEncoded) return isValidUTF8(*body) ? redactPairs(*body) : "<failed>";
   boost::system::error_code error;
-  boost::json::value json = boost::json::parse(*body, error);
+  boost::json::value json = parseJSON(*body, error, maxLoggedDepth);
   if (!error) {
     redact(json);
     try {
       return writeJSON(json, {.prettyPrinted = true, .sortedKeys = true});
-    } catch (const std::exception&) {
+    } catch (const EncodingError&) {
+      return placeholder(*body);  // a number JSON text cannot hold (infinity)
     }
   }
-  if (!isValidUTF8(*body)) return "<failed>";
-  return formEncoded ? redactPairs(*body) : *body;
+  if (isJSONBeyondLimits(error)) return placeholder(*body);
+  return isValidUTF8(*body) ? *body : "<failed>";
 }
 
 std::string decodedURLText(const boost::urls::url& url) {

@@ -13,8 +13,10 @@ namespace voduzazi::detail {
 // True for the names whose values are secrets ("password", "access_token", ...).
 bool isSecretName(std::string_view name);
 
-// "<none>" without a body; JSON pretty-printed with sorted keys and secret members redacted; a
-// form body (when `formEncoded`) with secret pairs redacted; else the UTF-8 text or "<failed>".
+// "<none>" without a body; a form body (when `formEncoded`) with secret pairs redacted; JSON
+// pretty-printed with sorted keys and secret members redacted, or "<JSON body of N bytes>" for
+// JSON that cannot be redacted (too deeply nested, a number past the double range); else the
+// UTF-8 text. "<failed>" for a text that is not UTF-8.
 std::string bodyText(const std::optional<Data>& body, bool formEncoded = false);
 
 // The URL with secret query values redacted and every percent-escape decoded; empty when the
