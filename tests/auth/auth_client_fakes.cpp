@@ -156,6 +156,16 @@ std::unique_ptr<AuthClient> AuthClientTest::makeClient(AuthClientConfiguration::
   return std::make_unique<AuthClient>(AuthClientConfiguration(std::move(options)), lifecycle);
 }
 
+std::unique_ptr<AuthClient> AuthClientTest::clientWith(AuthFlowType flow,
+                                                       std::optional<std::string> redirect,
+                                                       bool logs) {
+  auto options = this->options();
+  options.flowType = flow;
+  if (redirect) options.redirectToURL = boost::urls::url(*redirect);
+  if (logs) options.logger = logger;
+  return makeClient(options);
+}
+
 void AuthClientTest::storeSession(const AuthClient& client, const Session& session) {
   Dependencies::get(client.clientID()).sessionStorage.store(session);
 }

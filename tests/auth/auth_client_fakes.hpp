@@ -112,6 +112,11 @@ class AuthClientTest : public ::testing::Test {
   AuthClientConfiguration::Options options() const;
   std::unique_ptr<AuthClient> makeClient(AuthClientConfiguration::Options options);
   std::unique_ptr<AuthClient> makeClient() { return makeClient(options()); }
+  // A client of that flow, with a configured redirect URL when given, logging to `logger` when
+  // asked to.
+  std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
+                                         std::optional<std::string> redirect = std::nullopt,
+                                         bool logs = false);
   // Puts a session into the store as a previous run would have left it.
   void storeSession(const AuthClient& client, const Session& session);
   // Makes the client's wall clock and sleeps follow `clock`, starting at `start`.

@@ -24,13 +24,9 @@ std::vector<URLQueryItem> itemsOf(const boost::urls::url& url) {
 
 class OAuthTest : public AuthClientTest {
  protected:
-  std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
-                                         std::optional<std::string> redirect = std::nullopt) {
-    auto options = this->options();
-    options.flowType = flow;
-    options.logger = logger;
-    if (redirect) options.redirectToURL = boost::urls::url(*redirect);
-    return makeClient(options);
+  std::unique_ptr<AuthClient> loggingClient(AuthFlowType flow,
+                                            std::optional<std::string> redirect = std::nullopt) {
+    return clientWith(flow, std::move(redirect), true);
   }
 
   std::vector<std::string> errorLines() const {
@@ -47,7 +43,7 @@ class OAuthTest : public AuthClientTest {
 };
 
 TEST_F(OAuthTest, SignInURLHasTheFixedItemsThenTheCallersInOrder) {
-  auto client = clientWith(AuthFlowType::pkce, "app://configured");
+  auto client = loggingClient(AuthFlowType::pkce, "app://configured");
   const boost::urls::url url = client->getOAuthSignInURL(
       Provider::github, "repo user", std::nullopt,
       {{"prompt", "consent"}, {"provider", "again"}, {"flag", std::nullopt}});
@@ -65,14 +61,14 @@ TEST_F(OAuthTest, SignInURLHasTheFixedItemsThenTheCallersInOrder) {
 }
 
 TEST_F(OAuthTest, ImplicitFlowURLsCarryNoChallengeAndStoreNoVerifier) {
-  auto client = clientWith(AuthFlowType::implicit);
+  auto client = loggingClient(AuthFlowType::implicit);
   const auto items = itemsOf(client->getOAuthSignInURL(Provider::google));
   EXPECT_EQ(items, (std::vector<URLQueryItem>{{"provider", "google"}}));
   EXPECT_EQ(verifiers(*client).get(), std::nullopt);
 }
 
 TEST_F(OAuthTest, EachSignInURLStoresANewVerifierAndTheLaterOneWins) {
-  auto client = clientWith(AuthFlowType::pkce);
+  auto client = loggingClient(AuthFlowType::pkce);
   const auto first = itemsOf(client->getOAuthSignInURL(Provider::google));
   const auto firstVerifier = verifiers(*client).get();
   const auto second = itemsOf(client->getOAuthSignInURL(Provider::google));
@@ -82,7 +78,7 @@ TEST_F(OAuthTest, EachSignInURLStoresANewVerifierAndTheLaterOneWins) {
 }
 
 TEST_F(OAuthTest, CodeExchangeSendsTheVerifierThenStoresTheSessionAndClearsIt) {
-  auto client = clientWith(AuthFlowType::pkce);
+  auto client = loggingClient(AuthFlowType::pkce);
   verifiers(*client).set("the-verifier");
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
   EventRecorder recorder;
@@ -102,7 +98,7 @@ TEST_F(OAuthTest, CodeExchangeSendsTheVerifierThenStoresTheSessionAndClearsIt) {
 }
 
 TEST_F(OAuthTest, CodeExchangeWithoutAVerifierStillAsksAndARefusalKeepsTheVerifier) {
-  auto client = clientWith(AuthFlowType::pkce);
+  auto client = loggingClient(AuthFlowType::pkce);
   server->respondWith(400, R"({"code":"bad_code_verifier","msg":"code challenge does not match"})");
   EXPECT_THROW(client->exchangeCodeForSession("the-code"), AuthError);
   EXPECT_TRUE(bodyOf(server->requests().at(0)).at("code_verifier").is_null());
@@ -122,7 +118,7 @@ TEST_F(OAuthTest, CodeExchangeWithoutAVerifierStillAsksAndARefusalKeepsTheVerifi
 }
 
 TEST_F(OAuthTest, LaunchFlowGetsTheSignInURLAndItsCallbackIsExchanged) {
-  auto client = clientWith(AuthFlowType::pkce, "app://configured");
+  auto client = loggingClient(AuthFlowType::pkce, "app://configured");
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
   boost::urls::url launched;
   const Session session = client->signInWithOAuth(
@@ -137,7 +133,7 @@ TEST_F(OAuthTest, LaunchFlowGetsTheSignInURLAndItsCallbackIsExchanged) {
 }
 
 TEST_F(OAuthTest, BrowserSignInRedirectsToTheListenerItWaitsOn) {
-  auto client = clientWith(AuthFlowType::pkce, "app://configured");
+  auto client = loggingClient(AuthFlowType::pkce, "app://configured");
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
   std::thread browser;
   const Session session = client->signInWithOAuth(
@@ -163,7 +159,7 @@ TEST_F(OAuthTest, BrowserSignInRedirectsToTheListenerItWaitsOn) {
 }
 
 TEST_F(OAuthTest, HandleReturnsAtOnceAndLogsAURLThatIsNoRedirect) {
-  auto client = clientWith(AuthFlowType::pkce);
+  auto client = loggingClient(AuthFlowType::pkce);
   client->handle(boost::urls::url("app://somewhere/else"));
   EXPECT_TRUE(eventually([&] { return !errorLines().empty(); }));
   EXPECT_THAT(errorLines(),

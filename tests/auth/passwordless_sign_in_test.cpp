@@ -10,14 +10,6 @@ using ::testing::ElementsAre;
 
 class PasswordlessSignInTest : public AuthClientTest {
  protected:
-  std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
-                                         std::optional<std::string> redirect = std::nullopt) {
-    auto options = this->options();
-    options.flowType = flow;
-    if (redirect) options.redirectToURL = boost::urls::url(*redirect);
-    return makeClient(options);
-  }
-
   std::optional<std::string> storedVerifier(const AuthClient& client) const {
     return Dependencies::get(client.clientID()).codeVerifierStorage.get();
   }

@@ -8,16 +8,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-class VerificationTest : public AuthClientTest {
- protected:
-  std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
-                                         std::optional<std::string> redirect = std::nullopt) {
-    auto options = this->options();
-    options.flowType = flow;
-    if (redirect) options.redirectToURL = boost::urls::url(*redirect);
-    return makeClient(options);
-  }
-};
+using VerificationTest = AuthClientTest;
 
 TEST_F(VerificationTest, EmailVerificationTakesTheConfiguredRedirectOnlyWithoutItsOwn) {
   auto bare = clientWith(AuthFlowType::pkce);
