@@ -7,8 +7,14 @@ constexpr std::size_t kKeptMessages = 1000;
 }  // namespace
 
 boost::json::object OutboxMessage::toJSON() const {
-  return {{"channel", channel}, {"to", to},     {"kind", kind},       {"text", text},
-          {"code", code},       {"link", link}, {"token_hash", tokenHash}, {"sent_at", sentAt}};
+  return {{"channel", channel},
+          {"to", to},
+          {"kind", kind},
+          {"text", text},
+          {"code", code},
+          {"link", link},
+          {"token_hash", tokenHash},
+          {"sent_at", sentAt}};
 }
 
 void AuthOutbox::send(OutboxMessage message) {

@@ -15,9 +15,9 @@ namespace local_backend {
 struct OutboxMessage {
   std::string channel;  // "email" or "sms"
   std::string to;
-  std::string kind;     // "magiclink", "signup", "recovery", "invite", "reauthentication", ...
+  std::string kind;  // "magiclink", "signup", "recovery", "invite", "reauthentication", ...
   std::string text;
-  std::string code;     // the one-time code the message carries
+  std::string code;       // the one-time code the message carries
   std::string tokenHash;  // the hash of its link, for e-mail
   std::string link;
   std::int64_t sentAt = 0;

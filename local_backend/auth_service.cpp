@@ -21,7 +21,6 @@ namespace local_backend {
 using namespace detail;  // the service's shared pieces
 using boost::json::object;
 
-
 namespace {
 
 // The path below "/auth/v1" in its segments ("factors/abc/verify" gives three).
@@ -100,7 +99,7 @@ Response AuthService::route(const Request& request, const RequestTarget& target,
   }
   if (first == "user" && path.size() == 3 && path[1] == "identities") {
     return method == http::verb::delete_ ? unlinkIdentity(request, path[2])
-                                          : throw methodNotAllowed();
+                                         : throw methodNotAllowed();
   }
   if (first == "factors") return routeFactors(request, path);
   if (first == "admin") return routeAdmin(request, target, path);
@@ -114,7 +113,7 @@ Response AuthService::routeFactors(const Request& request, const Segments& path)
   }
   if (path.size() == 2) {
     return method == http::verb::delete_ ? unenrollFactor(request, path[1])
-                                          : throw methodNotAllowed();
+                                         : throw methodNotAllowed();
   }
   if (path.size() == 3 && (path[2] == "challenge" || path[2] == "verify")) {
     if (method != http::verb::post) throw methodNotAllowed();
@@ -191,8 +190,7 @@ Response AuthService::grantToken(const Request& request, const RequestTarget& ta
   if (grant != nullptr && *grant == "password") return passwordGrant(request);
   if (grant != nullptr && *grant == "refresh_token") return refreshGrant(request);
   if (grant != nullptr && *grant == "pkce") return pkceGrant(request);
-  throw validationFailed(
-      "unsupported_grant_type: use \"password\", \"refresh_token\" or \"pkce\"");
+  throw validationFailed("unsupported_grant_type: use \"password\", \"refresh_token\" or \"pkce\"");
 }
 
 Response AuthService::passwordGrant(const Request& request) {
@@ -252,7 +250,6 @@ Response AuthService::refreshGrant(const Request& request) {
   const auto* issued = std::get_if<IssuedSession>(&result);
   return jsonResponse(request, http::status::ok, sessionBody(tokens_, *issued));
 }
-
 
 Response AuthService::getUser(const Request& request) {
   const Caller caller = requireUser(request, tokens_);

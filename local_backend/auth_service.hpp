@@ -11,8 +11,8 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 

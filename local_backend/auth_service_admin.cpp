@@ -80,8 +80,8 @@ std::optional<std::string> newPasswordHash(const object& body) {
 
 Response AuthService::listUsers(const Request& request, const RequestTarget& target) {
   const std::int64_t page = pagingNumber(target, "page", 1);
-  const std::int64_t perPage = std::min(pagingNumber(target, "per_page", kDefaultPerPage),
-                                        kMaxPerPage);
+  const std::int64_t perPage =
+      std::min(pagingNumber(target, "per_page", kDefaultPerPage), kMaxPerPage);
   boost::json::array users;
   const std::int64_t total = database_.transaction([&](Connection& c) {
     for (const auto& user : auth_store::listUsers(c, (page - 1) * perPage, perPage)) {
@@ -90,8 +90,8 @@ Response AuthService::listUsers(const Request& request, const RequestTarget& tar
     return auth_store::countUsers(c);
   });
   const std::int64_t lastPage = std::max<std::int64_t>(1, (total + perPage - 1) / perPage);
-  Response response = jsonResponse(
-      request, http::status::ok, object{{"users", std::move(users)}, {"aud", "authenticated"}});
+  Response response = jsonResponse(request, http::status::ok,
+                                   object{{"users", std::move(users)}, {"aud", "authenticated"}});
   std::string link;
   if (page < lastPage) link = pageLink(page + 1, perPage, "next") + ", ";
   link += pageLink(lastPage, perPage, "last");
@@ -147,8 +147,8 @@ Response AuthService::updateUserById(const Request& request, const std::string& 
 Response AuthService::deleteUser(const Request& request, const std::string& id) {
   // A soft delete is a delete here too: the stand-in keeps no deleted users.
   if (!request.body().empty()) boolField(parseBody(request), "should_soft_delete", false);
-  const bool deleted =
-      database_.transaction([&](Connection& c) { return auth_store::deleteUser(c, lowerCase(id)); });
+  const bool deleted = database_.transaction(
+      [&](Connection& c) { return auth_store::deleteUser(c, lowerCase(id)); });
   if (!deleted) throw userNotFound();
   return jsonResponse(request, http::status::ok, object{});
 }

@@ -41,8 +41,9 @@ Response AuthService::enrollFactor(const Request& request) {
   const auto friendlyName = stringField(body, "friendly_name");
   const std::string issuer = stringField(body, "issuer").value_or("voduzazi-local");
   const std::string now = nowText();
-  auth_store::FactorRecord factor{randomUuid(), caller.userId, friendlyName, "totp",
-                                  "unverified", totp::newSecret(), 0, now, now};
+  auth_store::FactorRecord factor{
+      randomUuid(), caller.userId, friendlyName, "totp", "unverified", totp::newSecret(), 0, now,
+      now};
   const std::string account = database_.transaction([&](Connection& c) {
     const auto user = requireLiveUser(c, caller);
     const auto existing = auth_store::factorsOf(c, caller.userId);

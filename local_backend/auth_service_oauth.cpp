@@ -43,10 +43,9 @@ auth_store::UserRecord testProviderUser(const Connection& c, const std::string& 
     auth_store::insertUser(c, *user);
   }
   auth_store::insertIdentity(
-      c, auth_store::IdentityRecord{randomUuid(), user->id, std::string(kTestProvider), email,
-                                    boost::json::serialize(object{{"email", email},
-                                                                  {"sub", email}}),
-                                    nowText()});
+      c, auth_store::IdentityRecord{
+             randomUuid(), user->id, std::string(kTestProvider), email,
+             boost::json::serialize(object{{"email", email}, {"sub", email}}), nowText()});
   return std::move(*user);
 }
 
@@ -100,9 +99,9 @@ Response AuthService::authorize(const Request& request, const RequestTarget& tar
   });
   const auto number = [&](const char* key) { return std::to_string(session.at(key).as_int64()); };
   location.set_fragment("access_token=" + std::string(session.at("access_token").as_string()) +
-                        "&expires_in=" + number("expires_in") + "&expires_at=" +
-                        number("expires_at") + "&refresh_token=" +
-                        std::string(session.at("refresh_token").as_string()) +
+                        "&expires_in=" + number("expires_in") +
+                        "&expires_at=" + number("expires_at") +
+                        "&refresh_token=" + std::string(session.at("refresh_token").as_string()) +
                         "&token_type=bearer&provider_token=test-provider-token");
   return redirectTo(request, std::string(location.buffer()));
 }

@@ -41,14 +41,14 @@ std::string redirectOf(const RequestTarget& target) {
 
 }  // namespace
 
-void AuthService::mailCode(const Request& request, const std::string& userId,
-                           const std::string& to, const std::string& purpose,
-                           const std::string& redirectTo) {
+void AuthService::mailCode(const Request& request, const std::string& userId, const std::string& to,
+                           const std::string& purpose, const std::string& redirectTo) {
   const std::int64_t now = unixNow();
   const IssuedCode issued = codes_.issue(userId, purpose, now);
   const bool sms = to.starts_with('+');
-  OutboxMessage message{sms ? "sms" : "email", to, purpose,
-                        "Your code is " + issued.code, issued.code, issued.tokenHash, {}, now};
+  OutboxMessage message{
+      sms ? "sms" : "email", to, purpose, "Your code is " + issued.code, issued.code,
+      issued.tokenHash,      {}, now};
   if (!sms) {
     const auto host = request.find(http::field::host);
     std::string link = "http://" + std::string(host == request.end() ? "" : host->value()) +
@@ -79,8 +79,8 @@ Response AuthService::sendOtp(const Request& request, const RequestTarget& targe
     bool isNew = false;
   };
   const Recipient recipient = database_.transaction([&](Connection& c) {
-    auto user = phone ? auth_store::findUserByPhone(c, *phone)
-                      : auth_store::findUserByEmail(c, email);
+    auto user =
+        phone ? auth_store::findUserByPhone(c, *phone) : auth_store::findUserByEmail(c, email);
     if (user) return Recipient{user->id, false};
     if (!createUser) {
       throw AuthFailure{http::status::unprocessable_entity, "otp_disabled",
@@ -150,8 +150,8 @@ Response AuthService::resend(const Request& request, const RequestTarget& target
   }
   const std::string redirectTo = redirectOf(target);
   if (!redirectTo.empty()) checkRedirect(redirectTo);
-  const std::string to = byPhone ? checkedPhone(stringField(body, "phone").value_or(""))
-                                 : requireEmail(body);
+  const std::string to =
+      byPhone ? checkedPhone(stringField(body, "phone").value_or("")) : requireEmail(body);
   const auto user = database_.transaction([&](Connection& c) {
     return byPhone ? auth_store::findUserByPhone(c, to) : auth_store::findUserByEmail(c, to);
   });

@@ -156,8 +156,8 @@ std::string createSession(const Connection& c, const std::string& userId, std::i
 }
 
 std::optional<SessionRecord> findSession(const Connection& c, const std::string& sessionId) {
-  Statement s = c.prepare("SELECT " + std::string(kSessionColumns) +
-                          " FROM auth_sessions WHERE id = ?1");
+  Statement s =
+      c.prepare("SELECT " + std::string(kSessionColumns) + " FROM auth_sessions WHERE id = ?1");
   s.bind(1, sessionId);
   if (!s.step()) return std::nullopt;
   return readSession(s);

@@ -16,7 +16,7 @@ namespace local_backend {
 struct AuthorizationGrant {
   std::string userId;
   std::string codeChallenge;
-  std::string method;  // "s256" or "plain"
+  std::string method;        // "s256" or "plain"
   std::string signInMethod;  // the session's "amr" method
 };
 

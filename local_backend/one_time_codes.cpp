@@ -31,9 +31,8 @@ IssuedCode OneTimeCodes::issue(const std::string& userId, const std::string& pur
   return issued;
 }
 
-CodeCheck OneTimeCodes::verify(const std::string& userId,
-                               const std::vector<std::string>& purposes, const std::string& code,
-                               std::int64_t now) {
+CodeCheck OneTimeCodes::verify(const std::string& userId, const std::vector<std::string>& purposes,
+                               const std::string& code, std::int64_t now) {
   std::lock_guard lock(mutex_);
   const auto it = byUser_.find(userId);
   if (it == byUser_.end()) return {};

@@ -80,10 +80,11 @@ std::string code(std::string_view secret, std::int64_t step) {
   }
   const std::string mac = hmacSha1(*key, counter);
   const std::size_t offset = static_cast<unsigned char>(mac.back()) & 0x0F;
-  const std::uint32_t binary = (static_cast<std::uint32_t>(mac[offset] & 0x7F) << 24) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 1])) << 16) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 2])) << 8) |
-                               static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 3]));
+  const std::uint32_t binary =
+      (static_cast<std::uint32_t>(mac[offset] & 0x7F) << 24) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 1])) << 16) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 2])) << 8) |
+      static_cast<std::uint32_t>(static_cast<unsigned char>(mac[offset + 3]));
   std::string digits = std::to_string(binary % 1'000'000);
   return std::string(6 - digits.size(), '0') + digits;
 }
@@ -100,8 +101,8 @@ std::optional<std::int64_t> matchingStep(std::string_view secret, std::string_vi
 
 std::string provisioningURI(std::string_view secret, std::string_view issuer,
                             std::string_view account) {
-  return "otpauth://totp/" + escaped(issuer) + ":" + escaped(account) + "?secret=" +
-         std::string(secret) + "&issuer=" + escaped(issuer);
+  return "otpauth://totp/" + escaped(issuer) + ":" + escaped(account) +
+         "?secret=" + std::string(secret) + "&issuer=" + escaped(issuer);
 }
 
 }  // namespace local_backend::totp

@@ -113,10 +113,9 @@ std::string requireEmail(const object& body) {
 }
 
 std::string checkedPhone(const std::string& phone) {
-  const bool digitsOnly = phone.size() >= 9 && phone.size() <= 16 && phone[0] == '+' &&
-                          std::all_of(phone.begin() + 1, phone.end(), [](char c) {
-                            return c >= '0' && c <= '9';
-                          });
+  const bool digitsOnly =
+      phone.size() >= 9 && phone.size() <= 16 && phone[0] == '+' &&
+      std::all_of(phone.begin() + 1, phone.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!digitsOnly) throw validationFailed("Invalid phone number format (E.164 required)");
   return phone;
 }
@@ -156,7 +155,8 @@ object appMetadata(const std::vector<auth_store::IdentityRecord>& identities,
                    const auth_store::UserRecord& user) {
   array providers;
   for (const auto& identity : identities) {
-    if (std::find(providers.begin(), providers.end(), value(identity.provider)) == providers.end()) {
+    if (std::find(providers.begin(), providers.end(), value(identity.provider)) ==
+        providers.end()) {
       providers.emplace_back(identity.provider);
     }
   }
@@ -219,8 +219,8 @@ object userBody(const Connection& c, const auth_store::UserRecord& user) {
   object body{
       {"id", user.id}, {"aud", "authenticated"}, {"role", "authenticated"}, {"email", user.email}};
   putOptional(body, "email_confirmed_at", user.emailConfirmedAt);
-  putOptional(body, "confirmed_at", user.emailConfirmedAt ? user.emailConfirmedAt
-                                                           : user.phoneConfirmedAt);
+  putOptional(body, "confirmed_at",
+              user.emailConfirmedAt ? user.emailConfirmedAt : user.phoneConfirmedAt);
   putOptional(body, "confirmation_sent_at", user.confirmationSentAt);
   putOptional(body, "last_sign_in_at", user.lastSignInAt);
   putOptional(body, "phone_confirmed_at", user.phoneConfirmedAt);
@@ -231,7 +231,8 @@ object userBody(const Connection& c, const auth_store::UserRecord& user) {
   for (const auto& identity : identities) identityBodies.push_back(identityBody(identity));
   body["identities"] = std::move(identityBodies);
   array factors;
-  for (const auto& factor : auth_store::factorsOf(c, user.id)) factors.push_back(factorBody(factor));
+  for (const auto& factor : auth_store::factorsOf(c, user.id))
+    factors.push_back(factorBody(factor));
   if (!factors.empty()) body["factors"] = std::move(factors);
   body["user_metadata"] = metadataObject(user.userMetadata);
   body["created_at"] = user.createdAt;
@@ -249,7 +250,6 @@ std::string nowText() {
   return formatTimestampZulu(
       std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()));
 }
-
 
 IssuedSession startSession(const Connection& c, auth_store::UserRecord user,
                            const std::string& method) {
@@ -280,21 +280,20 @@ object sessionBody(const TokenAuthority& tokens, const IssuedSession& issued) {
   }
   amr.push_back(
       object{{"method", issued.session.signInMethod}, {"timestamp", issued.session.signedInAt}});
-  const object claims{
-      {"aud", "authenticated"},
-      {"exp", now + lifetime},
-      {"iat", now},
-      {"iss", "voduzazi-local/auth/v1"},
-      {"sub", issued.user.id},
-      {"email", issued.user.email},
-      {"phone", issued.user.phone.value_or("")},
-      {"app_metadata", issued.userJson.at("app_metadata")},
-      {"user_metadata", metadataObject(issued.user.userMetadata)},
-      {"role", "authenticated"},
-      {"aal", issued.session.aal},
-      {"amr", amr},
-      {"session_id", issued.session.id},
-      {"is_anonymous", false}};
+  const object claims{{"aud", "authenticated"},
+                      {"exp", now + lifetime},
+                      {"iat", now},
+                      {"iss", "voduzazi-local/auth/v1"},
+                      {"sub", issued.user.id},
+                      {"email", issued.user.email},
+                      {"phone", issued.user.phone.value_or("")},
+                      {"app_metadata", issued.userJson.at("app_metadata")},
+                      {"user_metadata", metadataObject(issued.user.userMetadata)},
+                      {"role", "authenticated"},
+                      {"aal", issued.session.aal},
+                      {"amr", amr},
+                      {"session_id", issued.session.id},
+                      {"is_anonymous", false}};
   return object{{"access_token", tokens.sign(claims)},
                 {"token_type", "bearer"},
                 {"expires_in", lifetime},
@@ -306,7 +305,6 @@ object sessionBody(const TokenAuthority& tokens, const IssuedSession& issued) {
 bool isUniqueViolation(const SqliteError& error) {
   return error.code() == SQLITE_CONSTRAINT_UNIQUE || error.code() == SQLITE_CONSTRAINT_PRIMARYKEY;
 }
-
 
 // The signed-in caller behind the bearer token, with a session that still exists.
 Caller requireUser(const Request& request, const TokenAuthority& tokens) {
@@ -343,7 +341,6 @@ auth_store::UserRecord requireLiveUser(const Connection& c, const Caller& caller
   if (!user) throw AuthFailure{http::status::not_found, "user_not_found", "User not found", {}};
   return std::move(*user);
 }
-
 
 void requireServiceRole(const Request& request, const RequestTarget& target,
                         const TokenAuthority& tokens) {

@@ -17,8 +17,8 @@
 #include "tests/helpers/test_support.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/auth/auth_client.hpp"
-#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/auth/auth_local_storage.hpp"
+#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
 
 namespace voduzazi::auth::testing {
@@ -120,8 +120,7 @@ class AuthClientTest : public ::testing::Test {
   // Puts a session into the store as a previous run would have left it.
   void storeSession(const AuthClient& client, const Session& session);
   // Makes the client's wall clock and sleeps follow `clock`, starting at `start`.
-  void driveTimeWith(const AuthClient& client, const std::shared_ptr<TestClock>& clock,
-                     Date start);
+  void driveTimeWith(const AuthClient& client, const std::shared_ptr<TestClock>& clock, Date start);
 
   std::shared_ptr<FakeAuthServer> server = FakeAuthServer::make();
   std::shared_ptr<InMemoryAuthLocalStorage> storage = std::make_shared<InMemoryAuthLocalStorage>();

@@ -141,8 +141,8 @@ TEST_F(AuthFlowsEndToEndTest, RecoveryResendAndReauthenticationSendCodes) {
   device->signOut();
   device->resetPasswordForEmail(email);
   EXPECT_EQ(outboxOf(email).back().at("kind"), "recovery");
-  const AuthResponse recovered = device->verifyOTP(email, lastCodeTo(email),
-                                                   EmailOTPType::recovery);
+  const AuthResponse recovered =
+      device->verifyOTP(email, lastCodeTo(email), EmailOTPType::recovery);
   ASSERT_NE(recovered.session(), nullptr);
   device->reauthenticate();
   EXPECT_EQ(outboxOf(email).back().at("kind"), "reauthentication");
@@ -158,17 +158,18 @@ TEST_F(AuthFlowsEndToEndTest, OAuthWithPKCEThroughTheLoopbackListener) {
   FollowingBrowser browser;
   const std::string email = newEmail();
 
-  const Session session = device->signInWithOAuth(
-      Provider::fly, std::nullopt, std::nullopt, {{"login_hint", email}},
-      [&](WebAuthenticationSession& web) {
-        web.options.timeout = std::chrono::seconds(20);
-        web.options.openURL = [&](const boost::urls::url& url) {
-          // Only the test provider is enabled: replace the first "provider" item.
-          boost::urls::url testURL = url;
-          testURL.params().set("provider", "test");
-          return browser.open(testURL);
-        };
-      });
+  const Session session =
+      device->signInWithOAuth(Provider::fly, std::nullopt, std::nullopt, {{"login_hint", email}},
+                              [&](WebAuthenticationSession& web) {
+                                web.options.timeout = std::chrono::seconds(20);
+                                web.options.openURL = [&](const boost::urls::url& url) {
+                                  // Only the test provider is enabled: replace the first "provider"
+                                  // item.
+                                  boost::urls::url testURL = url;
+                                  testURL.params().set("provider", "test");
+                                  return browser.open(testURL);
+                                };
+                              });
 
   EXPECT_EQ(session.user.email, email);
   EXPECT_EQ(device->currentSession(), session);
@@ -201,8 +202,8 @@ TEST_F(AuthFlowsEndToEndTest, EnrolsVerifiesAndRemovesATOTPFactor) {
   EXPECT_EQ(level.nextLevel, "aal2");
   EXPECT_EQ(level.currentAuthenticationMethods.at(0).method, "totp");
   EXPECT_EQ(device->mfa().listFactors().totp.size(), 1u);
-  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
-                                             AuthChangeEvent::mfaChallengeVerified));
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::mfaChallengeVerified));
   // The same code again, inside its window: refused.
   try {
     device->mfa().challengeAndVerify({enrolled.id, code});

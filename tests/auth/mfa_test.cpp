@@ -80,13 +80,13 @@ TEST_F(MFATest, ChallengeAndVerifyStoresTheNewSessionBeforeAnnouncingIt) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_FALSE(requests[0].httpBody);
   EXPECT_EQ(requests[1].url.path(), "/auth/v1/factors/f-1/verify");
-  EXPECT_EQ(bodyOf(requests[1]), (boost::json::object{
-                                     {"factor_id", "f-1"}, {"challenge_id", "ch-9"},
-                                     {"code", "123456"}}));
+  EXPECT_EQ(
+      bodyOf(requests[1]),
+      (boost::json::object{{"factor_id", "f-1"}, {"challenge_id", "ch-9"}, {"code", "123456"}}));
   EXPECT_EQ(session.accessToken, "aal2-access");
   EXPECT_EQ(storedAtEvent, session);
-  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
-                                             AuthChangeEvent::mfaChallengeVerified));
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::mfaChallengeVerified));
 }
 
 TEST_F(MFATest, ARefusedVerificationStoresAndAnnouncesNothing) {
@@ -126,8 +126,7 @@ TEST_F(MFATest, AssuranceLevelComesFromTheTokenClaimsAndTheVerifiedFactors) {
   const auto token = unsignedJWT(
       {{"aal", "aal1"},
        {"amr", boost::json::array{boost::json::object{{"method", "password"}, {"timestamp", 17}},
-                                  boost::json::object{{"method", "otp"}},
-                                  "plain text"}}});
+                                  boost::json::object{{"method", "otp"}}, "plain text"}}});
   signIn(token, {factor("p1", "phone", "verified")});
   auto level = client->mfa().getAuthenticatorAssuranceLevel();
   EXPECT_EQ(level.currentLevel, "aal1");

@@ -16,8 +16,8 @@ using ::testing::StartsWith;
 std::vector<URLQueryItem> itemsOf(const boost::urls::url& url) {
   std::vector<URLQueryItem> items;
   for (const auto& param : boost::urls::url_view(url).params()) {
-    items.push_back({param.key, param.has_value ? std::optional<std::string>(param.value)
-                                                : std::nullopt});
+    items.push_back(
+        {param.key, param.has_value ? std::optional<std::string>(param.value) : std::nullopt});
   }
   return items;
 }
@@ -89,8 +89,8 @@ TEST_F(OAuthTest, CodeExchangeSendsTheVerifierThenStoresTheSessionAndClearsIt) {
   const URLRequest sent = server->requests().at(0);
   EXPECT_EQ(sent.url.path(), "/auth/v1/token");
   EXPECT_EQ(queryOf(sent), (std::map<std::string, std::string>{{"grant_type", "pkce"}}));
-  EXPECT_EQ(bodyOf(sent), (boost::json::object{{"auth_code", "the-code"},
-                                               {"code_verifier", "the-verifier"}}));
+  EXPECT_EQ(bodyOf(sent),
+            (boost::json::object{{"auth_code", "the-code"}, {"code_verifier", "the-verifier"}}));
   EXPECT_EQ(verifiers(*client).get(), std::nullopt);
   EXPECT_EQ(client->currentSession(), session);
   EXPECT_THAT(recorder.events(),
@@ -103,8 +103,8 @@ TEST_F(OAuthTest, CodeExchangeWithoutAVerifierStillAsksAndARefusalKeepsTheVerifi
   EXPECT_THROW(client->exchangeCodeForSession("the-code"), AuthError);
   EXPECT_TRUE(bodyOf(server->requests().at(0)).at("code_verifier").is_null());
   EXPECT_EQ(errorLines(), (std::vector<std::string>{
-                             "code verifier not found, a code verifier should exist when calling "
-                             "this method."}));
+                              "code verifier not found, a code verifier should exist when calling "
+                              "this method."}));
 
   verifiers(*client).set("kept");
   try {
@@ -121,12 +121,12 @@ TEST_F(OAuthTest, LaunchFlowGetsTheSignInURLAndItsCallbackIsExchanged) {
   auto client = loggingClient(AuthFlowType::pkce, "app://configured");
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
   boost::urls::url launched;
-  const Session session = client->signInWithOAuth(
-      Provider::github, boost::urls::url("app://mine"), std::nullopt, {},
-      [&](const boost::urls::url& signIn) {
-        launched = signIn;
-        return boost::urls::url("app://mine?code=from-provider");
-      });
+  const Session session =
+      client->signInWithOAuth(Provider::github, boost::urls::url("app://mine"), std::nullopt, {},
+                              [&](const boost::urls::url& signIn) {
+                                launched = signIn;
+                                return boost::urls::url("app://mine?code=from-provider");
+                              });
   EXPECT_EQ(itemsOf(launched).at(1), (URLQueryItem{"redirect_to", "app://mine"}));
   EXPECT_EQ(bodyOf(server->requests().at(0)).at("auth_code"), "from-provider");
   EXPECT_EQ(session.accessToken, "access");
@@ -136,23 +136,23 @@ TEST_F(OAuthTest, BrowserSignInRedirectsToTheListenerItWaitsOn) {
   auto client = loggingClient(AuthFlowType::pkce, "app://configured");
   server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
   std::thread browser;
-  const Session session = client->signInWithOAuth(
-      Provider::github, boost::urls::url("app://ignored"), std::nullopt, {},
-      [&](WebAuthenticationSession& web) {
-        web.options.openURL = [&](const boost::urls::url& signIn) {
-          std::string redirect;
-          for (const auto& param : boost::urls::url_view(signIn).params()) {
-            if (param.key == "redirect_to") redirect = param.value;
-          }
-          EXPECT_EQ(redirect, web.callbackURL().buffer());
-          browser = std::thread([redirect] {
-            URLRequest request;
-            request.url = boost::urls::url(redirect + "?code=looped");
-            URLSession::shared().data(request);
-          });
-          return true;
-        };
-      });
+  const Session session =
+      client->signInWithOAuth(Provider::github, boost::urls::url("app://ignored"), std::nullopt, {},
+                              [&](WebAuthenticationSession& web) {
+                                web.options.openURL = [&](const boost::urls::url& signIn) {
+                                  std::string redirect;
+                                  for (const auto& param : boost::urls::url_view(signIn).params()) {
+                                    if (param.key == "redirect_to") redirect = param.value;
+                                  }
+                                  EXPECT_EQ(redirect, web.callbackURL().buffer());
+                                  browser = std::thread([redirect] {
+                                    URLRequest request;
+                                    request.url = boost::urls::url(redirect + "?code=looped");
+                                    URLSession::shared().data(request);
+                                  });
+                                  return true;
+                                };
+                              });
   browser.join();
   EXPECT_EQ(bodyOf(server->requests().at(0)).at("auth_code"), "looped");
   EXPECT_EQ(session.accessToken, "access");

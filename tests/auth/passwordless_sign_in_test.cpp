@@ -44,9 +44,9 @@ TEST_F(PasswordlessSignInTest, PhoneCodeNeverPreparesPKCEOrSendsARedirect) {
   client->signInWithOTP("+15550100", MessagingChannel::whatsapp);
   const URLRequest sent = server->requests().at(0);
   EXPECT_TRUE(queryOf(sent).empty());
-  EXPECT_EQ(bodyOf(sent), (boost::json::object{{"phone", "+15550100"},
-                                               {"create_user", true},
-                                               {"channel", "whatsapp"}}));
+  EXPECT_EQ(bodyOf(sent),
+            (boost::json::object{
+                {"phone", "+15550100"}, {"create_user", true}, {"channel", "whatsapp"}}));
   EXPECT_EQ(storedVerifier(*client), std::nullopt);
 }
 
@@ -75,9 +75,9 @@ TEST_F(PasswordlessSignInTest, IdTokenSignInSendsTheCredentialsWithoutASessionTo
   client->signInWithIdToken(credentials);
   const URLRequest sent = server->requests().at(0);
   EXPECT_EQ(queryOf(sent), (std::map<std::string, std::string>{{"grant_type", "id_token"}}));
-  EXPECT_EQ(bodyOf(sent), (boost::json::object{
-                              {"provider", "apple"}, {"id_token", "id-token"},
-                              {"link_identity", true}}));
+  EXPECT_EQ(bodyOf(sent),
+            (boost::json::object{
+                {"provider", "apple"}, {"id_token", "id-token"}, {"link_identity", true}}));
   EXPECT_EQ(sent.value("Authorization"), std::nullopt);
   EXPECT_EQ(client->currentSession()->accessToken, "new-access");
 }
@@ -91,10 +91,10 @@ TEST_F(PasswordlessSignInTest, SingleSignOnPutsTheRedirectIntoTheBodyNeverTheQue
 
   const auto requests = server->requests();
   EXPECT_TRUE(queryOf(requests[0]).empty());
-  EXPECT_EQ(bodyOf(requests[0]), (boost::json::object{{"domain", "example.com"},
-                                                      {"redirect_to", "app://configured"}}));
-  EXPECT_EQ(bodyOf(requests[1]), (boost::json::object{{"provider_id", "provider-1"},
-                                                      {"redirect_to", "app://mine"}}));
+  EXPECT_EQ(bodyOf(requests[0]),
+            (boost::json::object{{"domain", "example.com"}, {"redirect_to", "app://configured"}}));
+  EXPECT_EQ(bodyOf(requests[1]),
+            (boost::json::object{{"provider_id", "provider-1"}, {"redirect_to", "app://mine"}}));
 }
 
 TEST_F(PasswordlessSignInTest, SingleSignOnAnswerWithoutAURLFailsToDecode) {

@@ -44,7 +44,8 @@ class SessionFromURLTest : public AuthClientTest {
     auto client = makeClient(options);
     Dependencies::update(client->clientID(), [](Dependencies& dependencies) {
       dependencies.date = [] {
-        return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(kNow)));
+        return Date(
+            std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(kNow)));
       };
     });
     return client;
@@ -70,9 +71,9 @@ TEST_F(SessionFromURLTest, ImplicitRedirectFetchesTheUserWithTheTokenTypeAsRecei
   EventRecorder recorder;
   auto token = client->onAuthStateChange(recorder.listener());
 
-  const Session session = client->session(boost::urls::url(
-      "app://cb#access_token=at&expires_in=3600&refresh_token=rt&token_type=Bearer"
-      "&provider_token=pt&type=recovery"));
+  const Session session = client->session(
+      boost::urls::url("app://cb#access_token=at&expires_in=3600&refresh_token=rt&token_type=Bearer"
+                       "&provider_token=pt&type=recovery"));
 
   const URLRequest sent = server->requests().at(0);
   EXPECT_EQ(sent.httpMethod, "GET");
@@ -82,9 +83,9 @@ TEST_F(SessionFromURLTest, ImplicitRedirectFetchesTheUserWithTheTokenTypeAsRecei
   EXPECT_EQ(session.providerToken, "pt");
   EXPECT_EQ(session.user.email, "ada@example.com");
   EXPECT_EQ(client->currentSession(), session);
-  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
-                                             AuthChangeEvent::signedIn,
-                                             AuthChangeEvent::passwordRecovery));
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn,
+                          AuthChangeEvent::passwordRecovery));
 }
 
 TEST_F(SessionFromURLTest, ImplicitRedirectRefusals) {
@@ -112,10 +113,11 @@ TEST_F(SessionFromURLTest, PKCERedirectErrorsAndTheVerifierRuleForErrorCodes) {
   const AuthError described = errorOf([&] {
     client->session(boost::urls::url("app://cb?error=access_denied&error_description=No+way"));
   });
-  EXPECT_EQ(described, AuthError::pkceGrantCodeExchange("No way", "access_denied",
-                                                        "unspecified_code"));
+  EXPECT_EQ(described,
+            AuthError::pkceGrantCodeExchange("No way", "access_denied", "unspecified_code"));
   EXPECT_EQ(errorOf([&] { client->session(boost::urls::url("app://cb?error_code=otp_expired")); }),
-            AuthError::pkceGrantCodeExchange("Not a valid PKCE flow URL: app://cb?error_code=otp_expired"));
+            AuthError::pkceGrantCodeExchange(
+                "Not a valid PKCE flow URL: app://cb?error_code=otp_expired"));
   Dependencies::get(client->clientID()).codeVerifierStorage.set("v");
   EXPECT_EQ(errorOf([&] { client->session(boost::urls::url("app://cb?error_code=otp_expired")); }),
             AuthError::pkceGrantCodeExchange("Error in URL with unspecified error_description.",
@@ -126,7 +128,8 @@ TEST_F(SessionFromURLTest, PKCERedirectErrorsAndTheVerifierRuleForErrorCodes) {
 TEST_F(SessionFromURLTest, SetSessionAdoptsAValidTokenAndRefreshesAnExpiredOne) {
   auto client = clientWith(AuthFlowType::pkce);
   server->respond([](const URLRequest& request) {
-    if (request.url.path().ends_with("/user")) return FakeAuthServer::answer(request, 200, userBody());
+    if (request.url.path().ends_with("/user"))
+      return FakeAuthServer::answer(request, 200, userBody());
     return FakeAuthServer::answer(request, 200,
                                   sessionBody("refreshed", "next-refresh", kNow + 3600));
   });

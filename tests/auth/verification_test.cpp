@@ -22,9 +22,9 @@ TEST_F(VerificationTest, EmailVerificationTakesTheConfiguredRedirectOnlyWithoutI
   EXPECT_TRUE(queryOf(requests[0]).empty());
   EXPECT_EQ(queryOf(requests[1]).at("redirect_to"), "app://configured");
   EXPECT_EQ(queryOf(requests[2]).at("redirect_to"), "app://mine");
-  EXPECT_EQ(bodyOf(requests[0]), (boost::json::object{{"email", "ada@example.com"},
-                                                      {"token", "123456"},
-                                                      {"type", "signup"}}));
+  EXPECT_EQ(
+      bodyOf(requests[0]),
+      (boost::json::object{{"email", "ada@example.com"}, {"token", "123456"}, {"type", "signup"}}));
   EXPECT_EQ(bodyOf(requests[2]).at("vuvere_meta_security"),
             (boost::json::object{{"captcha_token", "captcha"}}));
 }

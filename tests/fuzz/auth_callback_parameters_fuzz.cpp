@@ -3,8 +3,8 @@
 // how often it is read.
 //
 // Input: URL reference text.
-#include <boost/url/parse.hpp>
 #include <algorithm>
+#include <boost/url/parse.hpp>
 #include <boost/url/url.hpp>
 #include <boost/url/url_view.hpp>
 

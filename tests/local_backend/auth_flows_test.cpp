@@ -51,9 +51,11 @@ class AuthFlowsApi : public BackendTest {
 
   // The code the test provider redirects with for `challenge`.
   std::string authorize(const std::string& challenge, const std::string& method = "s256") {
-    const auto result = client_.send(
-        http::verb::get, "/auth/v1/authorize?provider=test&redirect_to=app%3A%2F%2Fcallback"
-                         "&code_challenge=" + challenge + "&code_challenge_method=" + method);
+    const auto result =
+        client_.send(http::verb::get,
+                     "/auth/v1/authorize?provider=test&redirect_to=app%3A%2F%2Fcallback"
+                     "&code_challenge=" +
+                         challenge + "&code_challenge_method=" + method);
     EXPECT_EQ(result.status, 302) << result.body;
     const auto location = boost::urls::parse_uri(result.header("Location"));
     if (!location) return {};
@@ -117,24 +119,25 @@ TEST_F(AuthFlowsApi, TheCodeExchangeChecksTheVerifierAndSpendsTheCodeOnce) {
 }
 
 TEST_F(AuthFlowsApi, AuthorizeRefusesForeignRedirectsAndUnknownProviders) {
-  const auto foreign = client_.send(
-      http::verb::get,
-      "/auth/v1/authorize?provider=test&redirect_to=https%3A%2F%2Fevil.example%2Fcb");
+  const auto foreign =
+      client_.send(http::verb::get,
+                   "/auth/v1/authorize?provider=test&redirect_to=https%3A%2F%2Fevil.example%2Fcb");
   expectError(foreign, 400, "validation_failed");
-  expectError(client_.send(http::verb::get, "/auth/v1/authorize?provider=test"
-                                            "&redirect_to=app%3A%2F%2Fcallbackevil.example"),
+  expectError(client_.send(http::verb::get,
+                           "/auth/v1/authorize?provider=test"
+                           "&redirect_to=app%3A%2F%2Fcallbackevil.example"),
               400, "validation_failed");
-  const auto loopback = client_.send(
-      http::verb::get,
-      "/auth/v1/authorize?provider=test&redirect_to=http%3A%2F%2F127.0.0.1%3A9%2Fcb");
+  const auto loopback =
+      client_.send(http::verb::get,
+                   "/auth/v1/authorize?provider=test&redirect_to=http%3A%2F%2F127.0.0.1%3A9%2Fcb");
   EXPECT_EQ(loopback.status, 302);
   EXPECT_NE(loopback.header("Location").find("#access_token="), std::string::npos);
   expectError(client_.send(http::verb::get,
                            "/auth/v1/authorize?provider=github&redirect_to=app%3A%2F%2Fcallback"),
               400, "oauth_provider_not_supported");
-  expectError(post("/auth/v1/otp?redirect_to=https%3A%2F%2Fevil.example",
-                   R"({"email":"ada@example.com"})"),
-              400, "validation_failed");
+  expectError(
+      post("/auth/v1/otp?redirect_to=https%3A%2F%2Fevil.example", R"({"email":"ada@example.com"})"),
+      400, "validation_failed");
 }
 
 TEST_F(AuthFlowsApi, OneTimeCodesRefuseBadRequests) {
@@ -177,7 +180,8 @@ TEST_F(ExpiredCodesApi, AnExpiredCodeIsRefused) {
                                    {{"apikey", server_.serviceKey()}});
   const std::string code = codeOf(outbox.json().at("messages").at(0));
   const auto result = post("/auth/v1/verify", R"({"type":"email","email":"late@example.com",)"
-                                              R"("token":")" + code + "\"}");
+                                              R"("token":")" +
+                                                  code + "\"}");
   EXPECT_EQ(result.status, 403);
   EXPECT_EQ(codeOf(result.json()), "otp_expired");
 }

@@ -87,8 +87,8 @@ TEST(WebAuthenticationSession, ListensOnLoopbackAndHandsBackTheFullCallbackURL) 
   const boost::urls::url callback = session.start(boost::urls::url("https://idp.example/login"));
 
   EXPECT_EQ(browser.opened, "https://idp.example/login");
-  EXPECT_EQ(callback.buffer(), std::string(session.callbackURL().buffer()) +
-                                   "?code=abc%20d&state=s");
+  EXPECT_EQ(callback.buffer(),
+            std::string(session.callbackURL().buffer()) + "?code=abc%20d&state=s");
   browser.join();
   EXPECT_EQ(browser.statuses, (std::vector<int>{404, 200}));
   EXPECT_EQ(TestBrowser::visit(at(session, "/auth/callback?code=again")), -1);  // closed now

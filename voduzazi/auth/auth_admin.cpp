@@ -20,8 +20,9 @@ struct UsersPage {
 
   static UsersPage fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                             const CodingPath& path = {}) {
-    return decodeFields(json, decoder, path,
-                        std::tuple{field("users", &UsersPage::users), field("aud", &UsersPage::aud)});
+    return decodeFields(
+        json, decoder, path,
+        std::tuple{field("users", &UsersPage::users), field("aud", &UsersPage::aud)});
   }
 };
 
@@ -77,8 +78,7 @@ User AuthAdmin::inviteUserByEmail(const std::string& email, std::optional<JSONOb
 void AuthAdmin::deleteUser(const UUID& id, bool shouldSoftDelete) const {
   const Dependencies dependencies = Dependencies::get(clientID);
   Data body = dependencies.configuration.encoder->encode(DeleteUserRequest{shouldSoftDelete});
-  send(dependencies, {"admin", "users", uppercaseString(id)}, HTTPMethod::delete_,
-       std::move(body));
+  send(dependencies, {"admin", "users", uppercaseString(id)}, HTTPMethod::delete_, std::move(body));
 }
 
 void AuthAdmin::deleteUser(std::string_view id, bool shouldSoftDelete) const {

@@ -10,12 +10,11 @@
 // A plain value holding the client's id; copies may be used from any thread at once.
 #pragma once
 
+#include <boost/url/url.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <boost/url/url.hpp>
 
 #include "voduzazi/auth/user.hpp"
 #include "voduzazi/auth/user_attributes.hpp"

@@ -59,8 +59,8 @@ class AuthClient {
   // Registers the client's collaborators under a new id (1 for the first client of the process)
   // and watches `lifecycle`: while the application is active and the configuration asks for it,
   // the session is refreshed in the background.
-  explicit AuthClient(Configuration configuration,
-                      std::shared_ptr<ApplicationLifecycle> lifecycle = ApplicationLifecycle::shared());
+  explicit AuthClient(Configuration configuration, std::shared_ptr<ApplicationLifecycle> lifecycle =
+                                                       ApplicationLifecycle::shared());
   ~AuthClient();
   AuthClient(const AuthClient&) = delete;
   AuthClient& operator=(const AuthClient&) = delete;

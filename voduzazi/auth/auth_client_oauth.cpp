@@ -30,13 +30,12 @@ Session AuthClient::exchangeCodeForSession(const std::string& authCode) const {
   return session;
 }
 
-boost::urls::url AuthClient::getOAuthSignInURL(Provider provider,
-                                               std::optional<std::string> scopes,
+boost::urls::url AuthClient::getOAuthSignInURL(Provider provider, std::optional<std::string> scopes,
                                                std::optional<boost::urls::url> redirectTo,
                                                std::vector<URLQueryItem> queryParams) const {
   return getURLForProvider(
-      detail::appendingPath(Dependencies::get(clientID_).configuration.url, "authorize"),
-      provider, scopes, redirectTo, queryParams, std::nullopt);
+      detail::appendingPath(Dependencies::get(clientID_).configuration.url, "authorize"), provider,
+      scopes, redirectTo, queryParams, std::nullopt);
 }
 
 Session AuthClient::signInWithOAuth(Provider provider, std::optional<boost::urls::url> redirectTo,

@@ -125,7 +125,8 @@ Session AuthClient::setSession(const std::string& accessToken,
   const Date now = dependencies.date();
   std::optional<double> expiry;
   if (const auto claims = JWT::decodePayload(accessToken)) {
-    if (const auto exp = claims->find("exp"); exp != claims->end()) expiry = numberClaim(exp->second);
+    if (const auto exp = claims->find("exp"); exp != claims->end())
+      expiry = numberClaim(exp->second);
   }
   Session session;
   if (!expiry || *expiry <= unixSeconds(now)) {

@@ -40,8 +40,7 @@ AuthResponse AuthClient::signUp(const std::string& email, const std::string& pas
 }
 
 AuthResponse AuthClient::signUpWithPhone(const std::string& phone, const std::string& password,
-                                         MessagingChannel channel,
-                                         std::optional<JSONObject> data,
+                                         MessagingChannel channel, std::optional<JSONObject> data,
                                          std::optional<std::string> captchaToken) const {
   SignUpRequest body;
   body.phone = phone;

@@ -27,10 +27,12 @@ User AuthClient::user(std::optional<std::string> jwt) const {
   }
   if (!detail::isHeaderSafe(*jwt)) throw AuthError::malformedJWT();
   get.headers.set(authorization(), "Bearer " + *jwt);
-  return dependencies.api.execute(std::move(get)).decoded<User>(*dependencies.configuration.decoder);
+  return dependencies.api.execute(std::move(get))
+      .decoded<User>(*dependencies.configuration.decoder);
 }
 
-User AuthClient::update(const UserAttributes& user, std::optional<boost::urls::url> redirectTo) const {
+User AuthClient::update(const UserAttributes& user,
+                        std::optional<boost::urls::url> redirectTo) const {
   UserAttributes attributes = user;
   if (attributes.email) {
     const PKCEPair pkce = prepareForPKCE();
@@ -76,8 +78,8 @@ OAuthResponse AuthClient::getLinkIdentityURL(Provider provider, std::optional<st
                                              std::vector<URLQueryItem> queryParams) const {
   const Dependencies dependencies = Dependencies::get(clientID_);
   boost::urls::url url = getURLForProvider(
-      detail::appendingPath(dependencies.configuration.url, "user/identities/authorize"),
-      provider, scopes, redirectTo, queryParams, true);
+      detail::appendingPath(dependencies.configuration.url, "user/identities/authorize"), provider,
+      scopes, redirectTo, queryParams, true);
   const auto answer =
       dependencies.api.authorizedExecute(helpers::HTTPRequest(std::move(url), HTTPMethod::get))
           .decoded<Response>(*dependencies.configuration.decoder);
@@ -88,8 +90,8 @@ void AuthClient::linkIdentity(Provider provider, std::optional<std::string> scop
                               std::optional<boost::urls::url> redirectTo,
                               std::vector<URLQueryItem> queryParams,
                               const std::function<void(const boost::urls::url&)>& launchURL) const {
-  const OAuthResponse link =
-      getLinkIdentityURL(provider, std::move(scopes), std::move(redirectTo), std::move(queryParams));
+  const OAuthResponse link = getLinkIdentityURL(provider, std::move(scopes), std::move(redirectTo),
+                                                std::move(queryParams));
   if (launchURL) {
     launchURL(link.url);
   } else {

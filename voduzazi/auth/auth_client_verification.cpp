@@ -67,7 +67,8 @@ ResendMobileResponse AuthClient::resend(const std::string& phone, ResendMobileTy
 }
 
 void AuthClient::reauthenticate() const {
-  Dependencies::get(clientID_).api.authorizedExecute(request("reauthenticate", {}, HTTPMethod::get));
+  Dependencies::get(clientID_).api.authorizedExecute(
+      request("reauthenticate", {}, HTTPMethod::get));
 }
 
 void AuthClient::resetPasswordForEmail(const std::string& email,

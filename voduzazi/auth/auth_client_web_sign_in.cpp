@@ -22,8 +22,7 @@ bool AuthClient::isPKCEFlow(const std::map<std::string, std::string>& params) co
   const std::optional<std::string> verifier =
       Dependencies::get(clientID_).codeVerifierStorage.get();
   if (params.empty()) return false;
-  if (params.contains("code") || params.contains("error_description") ||
-      params.contains("error")) {
+  if (params.contains("code") || params.contains("error_description") || params.contains("error")) {
     return true;
   }
   return params.contains("error_code") && verifier.has_value();

@@ -58,9 +58,9 @@ AuthMFAChallengeResponse AuthMFA::challenge(const MFAChallengeParams& params) co
 Session AuthMFA::verify(const MFAVerifyParams& params) const {
   const Dependencies dependencies = Dependencies::get(clientID);
   Data body = dependencies.configuration.encoder->encode(params);
-  Session session = send(dependencies, {"factors", params.factorId, "verify"}, HTTPMethod::post,
-                         std::move(body))
-                        .decoded<Session>(*dependencies.configuration.decoder);
+  Session session =
+      send(dependencies, {"factors", params.factorId, "verify"}, HTTPMethod::post, std::move(body))
+          .decoded<Session>(*dependencies.configuration.decoder);
   dependencies.sessionManager.update(session);
   dependencies.eventEmitter.emit(AuthChangeEvent::mfaChallengeVerified, session);
   return session;

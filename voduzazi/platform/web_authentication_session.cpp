@@ -34,11 +34,20 @@ std::string htmlEscaped(std::string_view text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -72,9 +81,9 @@ struct WebAuthenticationSession::Listener {
     expectedState = options.expectedState;
     timer.expires_after(options.timeout);
     timer.async_wait([this](beast::error_code ec) {
-      if (!ec) finish(WebAuthenticationSessionError(
-                   WebAuthenticationSessionError::Code::canceledLogin,
-                   "The sign-in was not completed in time"));
+      if (!ec)
+        finish(WebAuthenticationSessionError(WebAuthenticationSessionError::Code::canceledLogin,
+                                             "The sign-in was not completed in time"));
     });
     std::stop_callback onCancel(this_task::stopToken(), [this] {
       asio::post(ioc, [this] {
@@ -120,12 +129,12 @@ struct WebAuthenticationSession::Listener {
     boost::urls::url callback = base;
     if (target->has_query()) callback.set_encoded_query(target->encoded_query());
     if (expectedState && !hasExpectedState(callback)) {
-      respond(http::status::bad_request, "This sign-in link does not belong to this sign-in.",
-              [this] {
-                finish(WebAuthenticationSessionError(
-                    WebAuthenticationSessionError::Code::invalidCallback,
-                    "The redirect did not carry the expected state"));
-              });
+      respond(
+          http::status::bad_request, "This sign-in link does not belong to this sign-in.", [this] {
+            finish(
+                WebAuthenticationSessionError(WebAuthenticationSessionError::Code::invalidCallback,
+                                              "The redirect did not carry the expected state"));
+          });
       return;
     }
     respond(http::status::ok, pageText, [this, callback] { finish(callback); });
@@ -199,9 +208,9 @@ boost::urls::url WebAuthenticationSession::start(const boost::urls::url& url) {
     return openInBrowser(address.buffer());
   };
   if (!open(url)) {
-    listener_->finish(WebAuthenticationSessionError(
-        WebAuthenticationSessionError::Code::browserUnavailable,
-        "The sign-in page could not be opened in a browser"));
+    listener_->finish(
+        WebAuthenticationSessionError(WebAuthenticationSessionError::Code::browserUnavailable,
+                                      "The sign-in page could not be opened in a browser"));
     throw std::get<WebAuthenticationSessionError>(*listener_->outcome);
   }
   auto outcome = listener_->wait(callbackURL_, options);

@@ -7,9 +7,8 @@ std::optional<AuthMetaSecurity> captcha(const std::optional<std::string>& captch
   return AuthMetaSecurity{*captchaToken};
 }
 
-std::optional<boost::urls::url> effectiveRedirect(
-    const std::optional<boost::urls::url>& redirectTo,
-    const AuthClientConfiguration& configuration) {
+std::optional<boost::urls::url> effectiveRedirect(const std::optional<boost::urls::url>& redirectTo,
+                                                  const AuthClientConfiguration& configuration) {
   return redirectTo ? redirectTo : configuration.redirectToURL;
 }
 

@@ -16,9 +16,8 @@ namespace voduzazi::auth::detail {
 std::optional<AuthMetaSecurity> captcha(const std::optional<std::string>& captchaToken);
 
 // The call's redirect URL, else the configured one; nothing without either.
-std::optional<boost::urls::url> effectiveRedirect(
-    const std::optional<boost::urls::url>& redirectTo,
-    const AuthClientConfiguration& configuration);
+std::optional<boost::urls::url> effectiveRedirect(const std::optional<boost::urls::url>& redirectTo,
+                                                  const AuthClientConfiguration& configuration);
 
 // "redirect_to" with the effective redirect URL; no item without one.
 std::vector<URLQueryItem> redirectQuery(const std::optional<boost::urls::url>& redirectTo,
