@@ -181,6 +181,30 @@ TEST_F(AuthFlowsEndToEndTest, OAuthWithPKCEThroughTheLoopbackListener) {
   EXPECT_EQ(identities[0].provider, "test");
 }
 
+TEST_F(AuthFlowsEndToEndTest, UpdatesTheUserAndKeepsItsOnlyIdentity) {
+  auto device = makeClient(server->anonKey());
+  const std::string email = newEmail();
+  device->signUp(email, "correct horse battery");
+  EventRecorder recorder;
+  auto token = device->onAuthStateChange(recorder.listener());
+
+  const User updated = device->update(UserAttributes{.data = JSONObject{{"nick", "ada"}}});
+
+  EXPECT_EQ(updated.userMetadata.at("nick"), "ada");
+  EXPECT_EQ(device->currentSession()->user, updated);
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::userUpdated));
+  const auto identities = device->userIdentities();
+  ASSERT_EQ(identities.size(), 1u);
+  EXPECT_EQ(identities[0].provider, "email");
+  try {
+    device->unlinkIdentity(identities[0]);
+    FAIL() << "unlinked the only identity";
+  } catch (const AuthError& error) {
+    EXPECT_EQ(error.errorCode(), ErrorCode::singleIdentityNotDeletable);
+  }
+}
+
 TEST_F(AuthFlowsEndToEndTest, EnrolsVerifiesAndRemovesATOTPFactor) {
   auto device = makeClient(server->anonKey());
   const std::string email = newEmail();
@@ -236,6 +260,12 @@ TEST_F(AuthFlowsEndToEndTest, AdministersUsersWithTheServiceKeyOnly) {
   const User invited = admin->admin().inviteUserByEmail(newEmail(), JSONObject{{"team", "blue"}});
   EXPECT_EQ(invited.userMetadata.at("team"), "blue");
   EXPECT_EQ(outboxOf(*invited.email).back().at("kind"), "invite");
+
+  const User changed = admin->admin().updateUserById(
+      created.id, AdminUserAttributes{.userMetadata = JSONObject{{"role", "tester"}}});
+  EXPECT_EQ(changed.userMetadata.at("role"), "tester");
+  // The changed user signs in with the password it was created with.
+  EXPECT_EQ(makeClient(server->anonKey())->signIn(email, "pw-123456").user.id, created.id);
 
   admin->admin().deleteUser(created.id);
   EXPECT_THROW(admin->admin().getUserById(created.id), AuthError);
