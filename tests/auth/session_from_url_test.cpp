@@ -26,6 +26,8 @@ TEST(CallbackParameters, ReadsTheFragmentAsItStandsAndLetsTheQueryWin) {
       {"app://cb#a==b", {}},
       {"app://cb#k=1&k=2", {{"k", "2"}}},
       {"app://cb", {}},
+      // An empty query before the fragment.
+      {"app://cb?#a=1", {{"a", "1"}}},
       {"app://cb?error=access_denied&error_description=Nope+never",
        {{"error", "access_denied"}, {"error_description", "Nope+never"}}},
   };
@@ -145,6 +147,10 @@ TEST_F(SessionFromURLTest, SetSessionAdoptsAValidTokenAndRefreshesAnExpiredOne) 
   const Session refreshed = client->setSession(unsignedJWT({{"exp", kNow}}), "rt");
   EXPECT_EQ(refreshed.accessToken, "refreshed");
   EXPECT_EQ(bodyOf(server->requests().at(1)).at("refresh_token"), "rt");
+  // A line break after a live token's signature must not reach the header.
+  EXPECT_EQ(errorOf([&] { client->setSession(live + "\r\nX-Injected: 1", "rt"); }),
+            AuthError::malformedJWT());
+  EXPECT_EQ(server->requestCount(), 2u);
   client->setSession("not-a-jwt", "rt2");
   EXPECT_EQ(bodyOf(server->requests().at(2)).at("refresh_token"), "rt2");
   EXPECT_THAT(recorder.events(),

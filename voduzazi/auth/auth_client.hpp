@@ -155,7 +155,7 @@ class AuthClient {
   // implicitGrantRedirect or pkceGrantCodeExchange for a URL that is no such redirect.
   Session session(const boost::urls::url& from) const;
   // Adopts a token pair obtained elsewhere: refreshed first when the access token has expired.
-  // Throws AuthError implicitGrantRedirect for a token type or token with control characters.
+  // Throws AuthError malformedJWT for a live access token with control characters.
   Session setSession(const std::string& accessToken, const std::string& refreshToken) const;
   // Refreshes now, with the given refresh token or the stored session's.
   Session refreshSession(std::optional<std::string> refreshToken = std::nullopt) const;
@@ -180,7 +180,8 @@ class AuthClient {
                              std::optional<std::string> captchaToken = std::nullopt) const;
 
   // --- The signed-in user and linked identities. All but user(jwt) with a token need a session
-  // and throw sessionMissing without one.
+  // and throw sessionMissing without one; user(jwt) throws malformedJWT for a token with control
+  // characters.
   User user(std::optional<std::string> jwt = std::nullopt) const;
   // Changes the user; the stored session gets the server's user and USER_UPDATED is emitted
   // (unless the device signed out or another user signed in while the request was under way).

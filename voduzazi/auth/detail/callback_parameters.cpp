@@ -25,6 +25,9 @@ void readFragment(std::string_view fragment, std::map<std::string, std::string>&
 std::map<std::string, std::string> callbackParameters(boost::urls::url_view url) {
   std::map<std::string, std::string> params;
   if (url.has_fragment()) readFragment(url.encoded_fragment(), params);
+  // An empty query holds no items. (Iterating the items of an empty query that a fragment
+  // follows, "x?#y", reads out of bounds in the URL library, so it is never done.)
+  if (url.encoded_query().empty()) return params;
   // As URL components decode query items: "+" stays a plus sign.
   for (const auto& item : url.params(boost::urls::encoding_opts{})) {
     if (item.has_value) {
