@@ -168,5 +168,22 @@ TEST_F(OAuthTest, HandleReturnsAtOnceAndLogsAURLThatIsNoRedirect) {
   EXPECT_EQ(server->requestCount(), 0u);
 }
 
+TEST_F(OAuthTest, URLsReachTheLogWithTheirTokensRedacted) {
+  auto client = loggingClient(AuthFlowType::pkce);
+  client->handle(
+      boost::urls::url("app://cb?refresh_token=secret-rt#access_token=secret-at&expires_in=1"));
+  EXPECT_TRUE(eventually([&] { return !errorLines().empty(); }));
+  const auto messages = logger->messages();
+  ASSERT_GE(messages.size(), 2u);  // "Received URL: ..." and the failure
+  for (const auto& message : messages) {
+    EXPECT_EQ(message.message.find("secret-"), std::string::npos) << message.message;
+  }
+  EXPECT_THAT(errorLines(),
+              ElementsAre("Failure loading session from url "
+                          "'app://cb?refresh_token=<redacted>#access_token=<redacted>&expires_in=1'"
+                          " error: Not a valid PKCE flow URL: app://cb?refresh_token=<redacted>"
+                          "#access_token=<redacted>&expires_in=1"));
+}
+
 }  // namespace
 }  // namespace voduzazi::auth::testing

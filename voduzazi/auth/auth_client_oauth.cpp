@@ -7,6 +7,7 @@
 #include "voduzazi/auth/detail/auth_paths.hpp"
 #include "voduzazi/auth/detail/request_parts.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 
 namespace voduzazi::auth {
 
@@ -69,8 +70,16 @@ void AuthClient::handle(const boost::urls::url& url) const {
       AuthClient(Borrowed{}, clientID).session(url);
     } catch (const std::exception& error) {
       if (const auto& logger = dependencies.configuration.logger) {
-        logger->error("Failure loading session from url '" + std::string(url.buffer()) +
-                      "' error: " + error.what());
+        // The URL (also inside the error's text) may hold tokens: it is logged redacted.
+        const std::string raw(url.buffer());
+        const std::string logged = voduzazi::detail::decodedURLText(url);
+        std::string reason = error.what();
+        auto at = raw.empty() ? std::string::npos : reason.find(raw);
+        for (; at != std::string::npos; at = reason.find(raw, at)) {
+          reason.replace(at, raw.size(), logged);
+          at += logged.size();
+        }
+        logger->error("Failure loading session from url '" + logged + "' error: " + reason);
       }
     }
   });

@@ -7,6 +7,7 @@
 #include "voduzazi/auth/auth_client.hpp"
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/auth/detail/callback_parameters.hpp"
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 #include "voduzazi/helpers/jwt.hpp"
 
 namespace voduzazi::auth {
@@ -54,7 +55,10 @@ double unixSeconds(Date date) {
 Session AuthClient::session(const boost::urls::url& from) const {
   const Dependencies dependencies = Dependencies::get(clientID_);
   const std::string text(from.buffer());
-  if (dependencies.logger) dependencies.logger->debug("Received URL: " + text);
+  // Redirect URLs carry tokens: the log gets them redacted.
+  if (dependencies.logger) {
+    dependencies.logger->debug("Received URL: " + voduzazi::detail::decodedURLText(from));
+  }
   const Parameters params = detail::callbackParameters(from);
   if (dependencies.configuration.flowType == AuthFlowType::pkce) {
     if (isPKCEFlow(params)) return handlePKCEFlow(params);
