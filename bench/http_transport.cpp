@@ -1,5 +1,6 @@
 // Sequential GETs of a small JSON body from a loopback server: through HTTPClient (no
 // interceptors) and URLSession, against the same requests through one reused bare curl handle.
+// The process is pinned to one CPU.
 //
 //   build/release/bench/http_transport 5000
 //   # bare curl handle:  0.412 s (82.4 us/request)
@@ -14,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench_support.hpp"
 #include "loopback_server.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -60,6 +62,7 @@ double throughClient(const std::string& url, int requests) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int cpu = bench::pinToOneCpu();
   const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
   LoopbackServer server([](const LoopbackServer::Request&) {
     LoopbackServer::Response response;
@@ -77,6 +80,7 @@ int main(int argc, char** argv) {
     bare = std::min(bare, bareCurl(url, requests));
     client = std::min(client, throughClient(url, requests));
   }
+  std::printf("pinned to CPU:     %d\n", cpu);
   std::printf("requests:          %d\n", requests);
   std::printf("bare curl handle:  %.3f s (%.1f us/request)\n", bare, bare / requests * 1e6);
   std::printf("HTTPClient:        %.3f s (%.1f us/request)\n", client, client / requests * 1e6);

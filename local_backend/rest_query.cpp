@@ -197,7 +197,100 @@ Filter parseFilter(const std::string& column, std::string_view text) {
   return filter;
 }
 
+// The element texts of a logic tree's body, split at the commas outside quotes, parentheses and
+// braces.
+std::vector<std::string_view> splitTreeElements(std::string_view body) {
+  std::vector<std::string_view> elements;
+  int depth = 0;
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (quoted) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '(' || c == '{') {
+      ++depth;
+    } else if (c == ')' || c == '}') {
+      if (--depth < 0) throw syntaxError("unbalanced parentheses in a logic tree");
+    } else if (c == ',' && depth == 0) {
+      elements.push_back(body.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  if (quoted || depth != 0) throw syntaxError("unbalanced quotes or parentheses in a logic tree");
+  elements.push_back(body.substr(start));
+  return elements;
+}
+
+// "\"a,b\"" -> a,b; a backslash keeps the character after it. Unquoted text stays as it is.
+std::string unquoted(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
+  std::string value;
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == '\\' && i + 2 < text.size()) ++i;
+    value += text[i];
+  }
+  return value;
+}
+
+LogicTree parseTree(std::string_view key, std::string_view value, int depth);
+
+// One element of a tree: a nested tree, or "column.[not.]op.value".
+void addTreeElement(LogicTree& tree, std::string_view element, int depth) {
+  element = trim(element);
+  for (const std::string_view prefix : {"not.and(", "not.or(", "and(", "or("}) {
+    if (element.starts_with(prefix)) {
+      const std::size_t open = prefix.size() - 1;
+      tree.trees.push_back(parseTree(element.substr(0, open), element.substr(open), depth + 1));
+      return;
+    }
+  }
+  const std::size_t dot = element.find('.');
+  if (dot == std::string_view::npos) {
+    throw syntaxError("\"" + std::string(element) + "\" is not a filter of a logic tree",
+                      "elements are column.operator.value or a nested and(...) or or(...)");
+  }
+  Filter filter = parseFilter(std::string(element.substr(0, dot)), element.substr(dot + 1));
+  if (filter.op != FilterOperator::in) filter.value = unquoted(filter.value);
+  tree.filters.push_back(std::move(filter));
+}
+
+LogicTree parseTree(std::string_view key, std::string_view value, int depth) {
+  if (depth > kMaxLogicTreeDepth) {
+    throw syntaxError("logic trees nest at most " + std::to_string(kMaxLogicTreeDepth) +
+                      " levels deep");
+  }
+  LogicTree tree;
+  if (key.starts_with("not.")) {
+    tree.negated = true;
+    key.remove_prefix(4);
+  }
+  if (key != "or" && key != "and") {
+    throw syntaxError("unknown logic operator \"" + std::string(key) + "\"");
+  }
+  tree.disjunction = key == "or";
+  if (value.size() < 2 || value.front() != '(' || value.back() != ')') {
+    throw syntaxError("a logic tree is a list in parentheses, like (a.eq.1,b.eq.2)");
+  }
+  const std::string_view body = value.substr(1, value.size() - 2);
+  if (trim(body).empty()) throw syntaxError("a logic tree needs at least one filter");
+  for (const std::string_view element : splitTreeElements(body)) {
+    addTreeElement(tree, element, depth);
+  }
+  return tree;
+}
+
 }  // namespace
+
+LogicTree parseLogicTree(std::string_view key, std::string_view value) {
+  return parseTree(key, value, 1);
+}
 
 RestQuery parseRestQuery(const std::vector<std::pair<std::string, std::string>>& items) {
   RestQuery query;
@@ -216,7 +309,7 @@ RestQuery parseRestQuery(const std::vector<std::pair<std::string, std::string>>&
     } else if (key == "on_conflict") {
       query.onConflict = columnList(key, value);
     } else if (key == "or" || key == "and" || key == "not.or" || key == "not.and") {
-      throw syntaxError("logic trees (\"" + key + "\") are not supported");
+      query.logic.push_back(parseLogicTree(key, value));
     } else {
       query.filters.push_back(parseFilter(key, value));
     }

@@ -1,10 +1,12 @@
-// The query string of a REST request, parsed: the selected columns, the row filters, the order,
-// the limit and offset, and the "columns" and "on_conflict" items of writes. Only the syntax is
-// checked here; column names are checked against the table later.
+// The query string of a REST request, parsed: the selected columns, the row filters and logic
+// trees, the order, the limit and offset, and the "columns" and "on_conflict" items of writes.
+// Only the syntax is checked here; column names are checked against the table later.
 //
 //   RestQuery q = parseRestQuery({{"select", "id,content"}, {"receiver_id", "eq.A1B2"},
+//                                 {"or", "(content.eq.hi,not.and(id.gt.1,id.lt.9))"},
 //                                 {"order", "created_at.asc"}, {"limit", "10"}});
 //   q.filters[0].op == FilterOperator::eq;
+//   q.logic[0].disjunction && q.logic[0].trees[0].negated;
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,17 @@ struct Filter {
   std::vector<std::string> list;
 };
 
+// Filters and nested trees joined by AND or OR, optionally negated as a whole.
+struct LogicTree {
+  bool disjunction = false;  // OR; otherwise AND
+  bool negated = false;
+  std::vector<Filter> filters;
+  std::vector<LogicTree> trees;
+};
+
+// How deep logic trees may nest.
+inline constexpr int kMaxLogicTreeDepth = 16;
+
 struct OrderTerm {
   std::string column;
   bool ascending = true;
@@ -39,7 +52,8 @@ struct OrderTerm {
 
 struct RestQuery {
   std::vector<std::string> select;  // empty: every column
-  std::vector<Filter> filters;
+  std::vector<Filter> filters;  // joined by AND
+  std::vector<LogicTree> logic;  // joined by AND with the filters
   std::vector<OrderTerm> order;
   std::optional<std::int64_t> limit;
   std::optional<std::int64_t> offset;
@@ -48,7 +62,13 @@ struct RestQuery {
 };
 
 // Throws RestError "PGRST100" for syntax it does not understand: unknown operators, malformed
-// lists, orders or numbers, embedded resources and logic trees. The "apikey" item is skipped.
+// lists, orders, numbers or logic trees, and embedded resources. The "apikey" item is skipped.
 RestQuery parseRestQuery(const std::vector<std::pair<std::string, std::string>>& items);
+
+// The tree of one "or", "and", "not.or" or "not.and" item: `value` is "(" + elements joined by
+// "," + ")", each element a filter ("column.op.value", "column.not.op.value"; a value may be
+// double-quoted to hold "," or parentheses) or a nested "or(...)", "and(...)", "not.or(...)",
+// "not.and(...)". Throws RestError "PGRST100".
+LogicTree parseLogicTree(std::string_view key, std::string_view value);
 
 }  // namespace local_backend

@@ -5,11 +5,13 @@
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 #include <set>
 
 #include "local_backend/access_rules.hpp"
 #include "local_backend/jwt.hpp"
 #include "local_backend/rest_error.hpp"
+#include "local_backend/rest_functions.hpp"
 #include "local_backend/rest_sql.hpp"
 
 namespace local_backend {
@@ -243,10 +245,7 @@ Caller RestService::callerOf(const Request& request, const RequestTarget& target
 Response RestService::handle(const Request& request, const RequestTarget& target) {
   try {
     checkSchema(request);
-    if (target.path.rfind("rpc/", 0) == 0) {
-      throw RestError(http::status::not_found, "PGRST202",
-                      "Could not find the function public." + target.path.substr(4));
-    }
+    if (target.path.rfind("rpc/", 0) == 0) return callFunction(request, target);
     const Table* table = catalog_.find(target.path);
     if (table == nullptr) {
       throw RestError(http::status::not_found, "42P01",
@@ -280,11 +279,48 @@ Response RestService::handle(const Request& request, const RequestTarget& target
   }
 }
 
+Response RestService::callFunction(const Request& request, const RequestTarget& target) {
+  const std::string name = target.path.substr(4);
+  const FunctionSignature* function = findFunction(name);
+  if (function == nullptr) {
+    throw RestError(http::status::not_found, "PGRST202",
+                    "Could not find the function public." + name + " in the schema cache");
+  }
+  const http::verb method = request.method();
+  if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
+    throw RestError(http::status::method_not_allowed, "PGRST117",
+                    "Unsupported HTTP method: " + std::string(request.method_string()));
+  }
+  const Caller caller = callerOf(request, target);
+  FunctionCall call = bindArguments(*function, request, target);
+  if (function->name == "add_numbers") {
+    Response response = jsonResponse(request, http::status::ok, addNumbers(call.arguments));
+    if (method == http::verb::head) {
+      response.body().clear();
+      response.prepare_payload();
+    }
+    return response;
+  }
+  // messages_with: a read of the caller's own messages, narrowed to one conversation.
+  if (caller.role != Role::authenticated) {
+    throw RestError(caller.role == Role::anon ? http::status::unauthorized
+                                              : http::status::forbidden,
+                    "42501", "permission denied for function " + name);
+  }
+  const boost::json::value& other = call.arguments.at("other_id");
+  RestQuery query = parseRestQuery(call.query);
+  query.logic.push_back(conversationBetween(
+      caller.userId,
+      other.is_string() ? std::string(other.as_string()) : boost::json::serialize(other)));
+  return read(Call{request, *catalog_.find("messages"), caller, std::move(query),
+                   parsePreferences(request), parseAccept(request)});
+}
+
 Response RestService::read(const Call& call) {
   const Table& table = call.table;
   const RestQuery& query = call.query;
   SqlParams params;
-  std::string where = whereClause(table, query.filters, params);
+  std::string where = whereClause(table, query.filters, query.logic, params);
   if (auto rule = AccessRules::readCondition(table, call.caller, query.filters, params)) {
     where = "(" + where + ") AND " + *rule;
   }
@@ -326,6 +362,19 @@ Response RestService::read(const Call& call) {
   return response;
 }
 
+namespace {
+
+void reportChanges(const RowChangeListener& listener, const Table& table, const char* type,
+                   const Rows& rows) {
+  if (!listener) return;
+  const bool removed = std::string_view(type) == "DELETE";
+  for (const auto& row : rows) {
+    listener(RowChange{table.name, type, removed ? object{} : row, removed ? row : object{}});
+  }
+}
+
+}  // namespace
+
 Response RestService::insert(const Call& call) {
   const Table& table = call.table;
   const value body = parseJsonBody(call.request);
@@ -360,6 +409,7 @@ Response RestService::insert(const Call& call) {
     }
     return all;
   });
+  reportChanges(onRowChange_, table, "INSERT", written);
   const auto returning = call.preferences.returning.value_or(ReturnPreference::minimal);
   Response response = returning == ReturnPreference::representation
                           ? jsonResponse(call.request, http::status::created,
@@ -406,7 +456,7 @@ Response RestService::update(const Call& call) {
     assignments +=
         (assignments.empty() ? "" : ", ") + quoteIdentifier(name) + " = " + params.add(stored);
   }
-  const std::string where = whereClause(table, call.query.filters, params);
+  const std::string where = whereClause(table, call.query.filters, call.query.logic, params);
   const Rows changed = database_.transaction([&](Connection& c) {
     Rows rows;
     if (!assignments.empty()) {
@@ -420,6 +470,7 @@ Response RestService::update(const Call& call) {
     }
     return rows;
   });
+  reportChanges(onRowChange_, table, "UPDATE", changed);
   return changedRowsResponse(call.request, changed, call.query, call.preferences, call.shape);
 }
 
@@ -429,7 +480,7 @@ Response RestService::remove(const Call& call) {
   rejectPaging(call.query);
   for (const auto& name : call.query.select) requireColumn(table, name);
   SqlParams params;
-  const std::string where = whereClause(table, call.query.filters, params);
+  const std::string where = whereClause(table, call.query.filters, call.query.logic, params);
   const Rows removed = database_.transaction([&](Connection& c) {
     Statement statement = c.prepare("DELETE FROM " + quoteIdentifier(table.name) + " WHERE " +
                                     where + " RETURNING *");
@@ -440,6 +491,7 @@ Response RestService::remove(const Call& call) {
     }
     return rows;
   });
+  reportChanges(onRowChange_, table, "DELETE", removed);
   return changedRowsResponse(call.request, removed, call.query, call.preferences, call.shape);
 }
 

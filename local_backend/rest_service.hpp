@@ -1,6 +1,7 @@
 // The REST database API under "/rest/v1": reads (GET, HEAD), inserts and upserts (POST),
-// updates (PATCH) and deletes (DELETE) on the app's tables, with filters, ordering, paging,
-// "Prefer" return and count forms, single-object answers and per-user access rules.
+// updates (PATCH) and deletes (DELETE) on the app's tables, with filters and "or"/"and" logic
+// trees, ordering, paging, "Prefer" return and count forms, single-object answers and per-user
+// access rules; and calls of its built-in functions under "rpc/".
 //
 //   auto rest = std::make_shared<RestService>(db, tokens);
 //   router.mount("/rest/v1", rest);
@@ -12,6 +13,7 @@
 #include "local_backend/rest_preferences.hpp"
 #include "local_backend/rest_query.hpp"
 #include "local_backend/router.hpp"
+#include "local_backend/row_change.hpp"
 #include "local_backend/token_authority.hpp"
 
 namespace local_backend {
@@ -25,6 +27,9 @@ class RestService : public ServiceHandler {
 
   Response handle(const Request& request, const RequestTarget& target) override;
 
+  // Hears every committed row change, on the request's thread. Set before serving.
+  void setRowChangeListener(RowChangeListener listener) { onRowChange_ = std::move(listener); }
+
  private:
   // One parsed request on one table.
   struct Call {
@@ -37,6 +42,8 @@ class RestService : public ServiceHandler {
   };
 
   Caller callerOf(const Request& request, const RequestTarget& target) const;
+  // "rpc/NAME": one of the built-in functions of rest_functions.hpp.
+  Response callFunction(const Request& request, const RequestTarget& target);
   Response read(const Call& call);
   Response insert(const Call& call);
   Response update(const Call& call);
@@ -45,6 +52,7 @@ class RestService : public ServiceHandler {
   Database& database_;
   const TokenAuthority& tokens_;
   Catalog catalog_;
+  RowChangeListener onRowChange_;
 };
 
 }  // namespace local_backend

@@ -133,16 +133,37 @@ std::optional<std::string> columnValue(const Column& column, const boost::json::
       "invalid input for column \"" + column.name + "\": " + boost::json::serialize(value));
 }
 
-std::string whereClause(const Table& table, const std::vector<Filter>& filters, SqlParams& params) {
-  if (filters.empty()) return "1";
+namespace {
+
+std::string filterCondition(const Table& table, const Filter& filter, SqlParams& params) {
+  const std::string test = condition(requireColumn(table, filter.column), filter, params);
+  return filter.negated ? "NOT (" + test + ")" : "(" + test + ")";
+}
+
+std::string treeCondition(const Table& table, const LogicTree& tree, SqlParams& params) {
+  const char* joiner = tree.disjunction ? " OR " : " AND ";
+  std::string sql;
+  for (const auto& filter : tree.filters) {
+    sql += (sql.empty() ? "" : joiner) + filterCondition(table, filter, params);
+  }
+  for (const auto& nested : tree.trees) {
+    sql += (sql.empty() ? "" : joiner) + treeCondition(table, nested, params);
+  }
+  return (tree.negated ? "NOT (" : "(") + sql + ")";
+}
+
+}  // namespace
+
+std::string whereClause(const Table& table, const std::vector<Filter>& filters,
+                        const std::vector<LogicTree>& logic, SqlParams& params) {
   std::string sql;
   for (const auto& filter : filters) {
-    const Column& column = requireColumn(table, filter.column);
-    if (!sql.empty()) sql += " AND ";
-    const std::string test = condition(column, filter, params);
-    sql += filter.negated ? "NOT (" + test + ")" : "(" + test + ")";
+    sql += (sql.empty() ? "" : " AND ") + filterCondition(table, filter, params);
   }
-  return sql;
+  for (const auto& tree : logic) {
+    sql += (sql.empty() ? "" : " AND ") + treeCondition(table, tree, params);
+  }
+  return sql.empty() ? "1" : sql;
 }
 
 std::string orderClause(const Table& table, const std::vector<OrderTerm>& order) {

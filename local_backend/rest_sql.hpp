@@ -2,7 +2,7 @@
 // request carries travels as a bound parameter, normalised for its column's type first.
 //
 //   SqlParams params;
-//   std::string where = whereClause(table, query.filters, params);   // "\"receiver_id\" = ?1"
+//   std::string where = whereClause(table, query.filters, query.logic, params);
 //   Statement s = c.prepare("SELECT * FROM \"messages\" WHERE " + where);
 //   params.bindTo(s);
 #pragma once
@@ -43,8 +43,9 @@ std::string normaliseValue(const Column& column, std::string_view text);
 // 400 "22P02" for a value the column cannot hold.
 std::optional<std::string> columnValue(const Column& column, const boost::json::value& value);
 
-// The filters joined with AND, or "1" when there are none.
-std::string whereClause(const Table& table, const std::vector<Filter>& filters, SqlParams& params);
+// The filters and logic trees joined with AND, or "1" when there are none.
+std::string whereClause(const Table& table, const std::vector<Filter>& filters,
+                        const std::vector<LogicTree>& logic, SqlParams& params);
 
 // " ORDER BY ..." or empty.
 std::string orderClause(const Table& table, const std::vector<OrderTerm>& order);

@@ -6,12 +6,15 @@
 #include <boost/asio/io_context.hpp>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "local_backend/auth_service.hpp"
 #include "local_backend/database.hpp"
 #include "local_backend/detail/http_listener.hpp"
+#include "local_backend/detail/tls_listener.hpp"
+#include "local_backend/realtime_service.hpp"
 #include "local_backend/rest_service.hpp"
 #include "local_backend/router.hpp"
 #include "local_backend/token_authority.hpp"
@@ -58,16 +61,31 @@ struct Server::Impl {
     auth.otpLifetime = options.otpLifetime;
     auth.maxOtpAttempts = options.maxOtpAttempts;
     router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens, std::move(auth)));
-    router.mount("/rest/v1", std::make_shared<RestService>(*database, tokens));
+    auto rest = std::make_shared<RestService>(*database, tokens);
+    router.mount("/rest/v1", rest);
+    realtime = std::make_shared<RealtimeService>(*database, tokens);
+    router.mount("/realtime/v1", realtime);
+    rest->setRowChangeListener([service = realtime.get()](const RowChange& change) {
+      service->hub().publish(change);
+    });
     const unsigned count = options.threads == 0 ? 1 : options.threads;
     ioc.emplace(static_cast<int>(count));
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
                                                   options.port);
-    listener = std::make_shared<detail::HttpListener>(
-        *ioc, endpoint, router,
-        detail::HttpLimits{options.maxBodyBytes, 16 * 1024, std::chrono::seconds{60}});
+    const detail::HttpLimits limits{options.maxBodyBytes, 16 * 1024, std::chrono::seconds{60}};
+    listener =
+        std::make_shared<detail::HttpListener>(*ioc, endpoint, router, limits, realtime.get());
     port = listener->port();
     listener->start();
+    if (options.tls) {
+      tlsListener = std::make_shared<detail::TlsListener>(
+          *ioc, boost::asio::ip::tcp::endpoint(endpoint.address(), 0),
+          detail::makeServerTlsContext(options.tls->certificateChainPem,
+                                       options.tls->privateKeyPem),
+          router, *realtime, limits);
+      tlsPort = tlsListener->port();
+      tlsListener->start();
+    }
     for (unsigned i = 0; i < count; ++i) workers.emplace_back([this] { ioc->run(); });
   }
 
@@ -78,9 +96,11 @@ struct Server::Impl {
       if (worker.joinable()) worker.join();
     }
     workers.clear();
+    realtime->stop();  // its sockets go while their I/O context still exists
     // The pending accept and every connection live in the context's handlers: destroying it
     // closes the listening socket and the open connections.
     listener.reset();
+    tlsListener.reset();
     ioc.reset();
   }
 
@@ -88,8 +108,11 @@ struct Server::Impl {
   TokenAuthority tokens;
   Router router;
   std::optional<boost::asio::io_context> ioc;
+  std::shared_ptr<RealtimeService> realtime;
   std::shared_ptr<detail::HttpListener> listener;
+  std::shared_ptr<detail::TlsListener> tlsListener;
   std::uint16_t port = 0;
+  std::optional<std::uint16_t> tlsPort;
   std::vector<std::thread> workers;
 };
 
@@ -104,6 +127,13 @@ std::string Server::url() const { return "http://127.0.0.1:" + std::to_string(im
 const std::string& Server::anonKey() const noexcept { return impl_->tokens.anonKey(); }
 
 const std::string& Server::serviceKey() const noexcept { return impl_->tokens.serviceKey(); }
+
+std::string Server::tlsUrl() const {
+  if (!impl_->tlsPort) throw std::logic_error("the server was started without TLS");
+  return "https://127.0.0.1:" + std::to_string(*impl_->tlsPort);
+}
+
+RealtimeService& Server::realtime() noexcept { return *impl_->realtime; }
 
 void Server::stop() { impl_->stop(); }
 

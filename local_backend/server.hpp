@@ -1,5 +1,6 @@
-// The local stand-in backend, in-process: authentication under "/auth/v1" and the REST database
-// API under "/rest/v1", on 127.0.0.1, with its data in SQLite (in memory or in a data folder).
+// The local stand-in backend, in-process: authentication under "/auth/v1", the REST database
+// API under "/rest/v1" and the realtime websocket under "/realtime/v1", on 127.0.0.1 (and on a
+// TLS port when asked), with its data in SQLite (in memory or in a data folder).
 //
 //   local_backend::Server server;                       // free port, in memory
 //   std::string base = server.url();                    // "http://127.0.0.1:41234"
@@ -17,6 +18,14 @@
 #include <vector>
 
 namespace local_backend {
+
+class RealtimeService;
+
+// A certificate chain and its private key, both PEM.
+struct TlsIdentity {
+  std::string certificateChainPem;
+  std::string privateKeyPem;
+};
 
 // The secret of the fixed development keys: with it the anonymous key is a constant.
 inline constexpr std::string_view kDevelopmentJwtSecret =
@@ -39,6 +48,8 @@ struct ServerOptions {
   std::chrono::seconds otpLifetime{3600};
   int maxOtpAttempts = 5;
   unsigned threads = 4;
+  // When set, a second port serves TLS (HTTPS and wss) with this identity.
+  std::optional<TlsIdentity> tls;
   std::size_t maxBodyBytes = 1024 * 1024;
 };
 
@@ -61,6 +72,11 @@ class Server {
   std::string url() const;
   const std::string& anonKey() const noexcept;
   const std::string& serviceKey() const noexcept;
+  // "https://127.0.0.1:PORT" of the TLS port; throws std::logic_error without ServerOptions::tls.
+  std::string tlsUrl() const;
+
+  // The realtime service, for tests that drive its sockets.
+  RealtimeService& realtime() noexcept;
 
   // Stops accepting, drops open connections and joins the workers. Idempotent.
   void stop();

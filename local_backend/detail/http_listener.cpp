@@ -6,7 +6,10 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 #include <optional>
+
+#include "local_backend/detail/listening_socket.hpp"
 
 namespace local_backend::detail {
 
@@ -19,8 +22,9 @@ using tcp = net::ip::tcp;
 // One connection: read a request, answer it, and go on while the client keeps the connection.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
-  HttpSession(tcp::socket&& socket, const Router& router, const HttpLimits& limits)
-      : stream_(std::move(socket)), router_(router), limits_(limits) {}
+  HttpSession(tcp::socket&& socket, const Router& router, const HttpLimits& limits,
+              WebSocketUpgrades* upgrades)
+      : stream_(std::move(socket)), router_(router), limits_(limits), upgrades_(upgrades) {}
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->read(); });
@@ -58,6 +62,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return refuse(http::status::bad_request, "The request is not valid HTTP");
     }
     Request request = parser_->release();
+    if (upgrades_ != nullptr && beast::websocket::is_upgrade(request)) {
+      return upgrades_->upgrade(std::move(stream_), std::move(request));
+    }
     send(router_.route(request), !request.keep_alive());
   }
 
@@ -112,18 +119,20 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::shared_ptr<Response> response_;
   const Router& router_;
   HttpLimits limits_;
+  WebSocketUpgrades* upgrades_;
   std::size_t drained_ = 0;
 };
 
 }  // namespace
 
 HttpListener::HttpListener(net::io_context& ioc, const tcp::endpoint& endpoint,
-                           const Router& router, HttpLimits limits)
-    : ioc_(ioc), acceptor_(net::make_strand(ioc)), router_(router), limits_(limits) {
-  acceptor_.open(endpoint.protocol());
-  acceptor_.set_option(net::socket_base::reuse_address(true));
-  acceptor_.bind(endpoint);
-  acceptor_.listen(net::socket_base::max_listen_connections);
+                           const Router& router, HttpLimits limits, WebSocketUpgrades* upgrades)
+    : ioc_(ioc),
+      acceptor_(net::make_strand(ioc)),
+      router_(router),
+      limits_(limits),
+      upgrades_(upgrades) {
+  listenOn(acceptor_, endpoint);
 }
 
 void HttpListener::start() { accept(); }
@@ -135,7 +144,9 @@ void HttpListener::accept() {
                                                                              tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
     if (!ec)
-      std::make_shared<HttpSession>(std::move(socket), self->router_, self->limits_)->start();
+      std::make_shared<HttpSession>(std::move(socket), self->router_, self->limits_,
+                                    self->upgrades_)
+          ->start();
     self->accept();
   });
 }

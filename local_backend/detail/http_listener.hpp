@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "local_backend/detail/websocket_upgrade.hpp"
 #include "local_backend/router.hpp"
 
 namespace local_backend::detail {
@@ -27,8 +28,9 @@ struct HttpLimits {
 class HttpListener : public std::enable_shared_from_this<HttpListener> {
  public:
   // Binds and listens at once; throws boost::system::system_error when the port is taken.
+  // Requests asking for a websocket go to `upgrades` when given.
   HttpListener(boost::asio::io_context& ioc, const boost::asio::ip::tcp::endpoint& endpoint,
-               const Router& router, HttpLimits limits);
+               const Router& router, HttpLimits limits, WebSocketUpgrades* upgrades = nullptr);
 
   void start();
   std::uint16_t port() const;
@@ -40,6 +42,7 @@ class HttpListener : public std::enable_shared_from_this<HttpListener> {
   boost::asio::ip::tcp::acceptor acceptor_;
   const Router& router_;
   HttpLimits limits_;
+  WebSocketUpgrades* upgrades_;
 };
 
 }  // namespace local_backend::detail

@@ -85,11 +85,64 @@ TEST(RestQuery, RefusesWhatItDoesNotUnderstand) {
                                                {{"select", "author(name)"}},
                                                {{"select", "*,author(name)"}},
                                                {{"select", "name:username"}},
-                                               {{"or", "(a.eq.1,b.eq.2)"}},
+                                               {{"or", "(a.eq.1,b.eq.2"}},
+                                               {{"or", "a.eq.1"}},
+                                               {{"and", "()"}},
+                                               {{"and", "(a.eq.1,)"}},
+                                               {{"or", "(a.eq.1,b)"}},
+                                               {{"or", "(a.eq.1))(b.eq.2"}},
+                                               {{"or", "(and(a.eq.1)x)"}},
+                                               {{"or", "(a.eq.\"open)"}},
+                                               {{"or", "(a.zz.1)"}},
+                                               {{"xor", "(a.eq.1)"}},
+                                               {{"friends.or", "(a.eq.1)"}},
                                                {{"friends.order", "id"}},
                                                {{"columns", "a;b"}}}) {
     EXPECT_EQ(syntaxCode(items), "PGRST100") << items.front().first << "=" << items.front().second;
   }
+}
+
+TEST(RestQuery, ParsesNestedNegatedLogicTrees) {
+  const auto q = parseRestQuery(
+      {{"not.or", "(a.eq.1,and(b.not.in.(1,2),not.or(c.is.null,d.like.*x*)),e.gt.2)"}});
+  ASSERT_EQ(q.logic.size(), 1u);
+  const LogicTree& top = q.logic[0];
+  EXPECT_TRUE(top.disjunction);
+  EXPECT_TRUE(top.negated);
+  ASSERT_EQ(top.filters.size(), 2u);
+  EXPECT_EQ(top.filters[0].column, "a");
+  EXPECT_EQ(top.filters[1].op, FilterOperator::gt);
+  ASSERT_EQ(top.trees.size(), 1u);
+  const LogicTree& inner = top.trees[0];
+  EXPECT_FALSE(inner.disjunction);
+  EXPECT_FALSE(inner.negated);
+  EXPECT_TRUE(inner.filters[0].negated);
+  EXPECT_EQ(inner.filters[0].list, (std::vector<std::string>{"1", "2"}));
+  ASSERT_EQ(inner.trees.size(), 1u);
+  EXPECT_TRUE(inner.trees[0].negated);
+  EXPECT_EQ(inner.trees[0].filters[1].value, "%x%");
+}
+
+TEST(RestQuery, LogicTreeValuesMayBeQuoted) {
+  const auto tree = parseLogicTree("or", R"x((name.eq."a,b(c)",name.eq."say \"hi\"",n.eq.x y))x");
+  ASSERT_EQ(tree.filters.size(), 3u);
+  EXPECT_EQ(tree.filters[0].value, "a,b(c)");
+  EXPECT_EQ(tree.filters[1].value, "say \"hi\"");
+  EXPECT_EQ(tree.filters[2].value, "x y");
+}
+
+TEST(RestQuery, LogicTreesNestOnlySoDeep) {
+  auto nested = [](int levels) {
+    std::string value = "(a.eq.1)";
+    for (int i = 1; i < levels; ++i) value = "(or" + value + ")";
+    return value;
+  };
+  EXPECT_NO_THROW(parseLogicTree("or", nested(kMaxLogicTreeDepth)));
+  EXPECT_EQ(syntaxCode({{"or", nested(kMaxLogicTreeDepth + 1)}}), "PGRST100");
+  std::string deep = "(";
+  for (int i = 0; i < 100000; ++i) deep += "or(";
+  deep += "a.eq.1" + std::string(100001, ')');
+  EXPECT_EQ(syntaxCode({{"or", deep}}), "PGRST100");
 }
 
 }  // namespace

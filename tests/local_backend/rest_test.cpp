@@ -406,5 +406,103 @@ TEST_F(RestApi, RefusesForgedAndExpiredTokens) {
   EXPECT_EQ(code(basic), "PGRST301");
 }
 
+TEST_F(RestApi, LogicTreesCombineNestAndNegate) {
+  EXPECT_EQ(nameSet("or=(username.eq.ann,username.eq.Bob)"), (Names{"ann", "Bob"}));
+  EXPECT_EQ(nameSet("and=(email.like.*x,or(username.eq.ann,username.is.null))"),
+            (Names{"ann", "-"}));
+  EXPECT_EQ(nameSet("not.or=(username.eq.ann,username.is.null)"), (Names{"Bob", "carl"}));
+  EXPECT_EQ(nameSet("or=(username.eq.ann,not.and(email.neq.c@x,username.not.is.null))"),
+            (Names{"ann", "carl", "-"}));
+  // Trees and plain filters are all required.
+  EXPECT_EQ(nameSet("email=neq.a@x&or=(username.eq.ann,username.eq.carl)&and=(id.neq." +
+                    std::string(kAnn) + ")"),
+            (Names{"carl"}));
+  EXPECT_EQ(nameSet("or=(username.eq.%22a,b%22,username.in.(ann,%22Bob%22))"),
+            (Names{"ann", "Bob"}));
+}
+
+TEST_F(RestApi, LogicTreesNarrowUpdatesAndDeletes) {
+  const auto removed = serve(http::verb::delete_, "/rest/v1/profiles?or=(username.eq.carl,"
+                                                  "username.is.null)");
+  EXPECT_EQ(removed.status, 204) << removed.body;
+  EXPECT_EQ(nameSet(""), (Names{"ann", "Bob"}));
+}
+
+TEST_F(RestApi, RefusesMalformedLogicTrees) {
+  EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?or=(username.eq.ann")), "PGRST100");
+  EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?or=()")), "PGRST100");
+  EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?or=(nope.eq.1)")), "42703");
+  EXPECT_EQ(code(serve(http::verb::get, "/rest/v1/profiles?or=(id.eq.x)")), "22P02");
+}
+
+TEST_F(RestApi, RpcAddsNumbersByGetHeadAndPost) {
+  const auto posted = serve(http::verb::post, "/rest/v1/rpc/add_numbers", R"({"a":1,"b":2})");
+  EXPECT_EQ(posted.status, 200) << posted.body;
+  EXPECT_EQ(posted.body, "3");
+  EXPECT_EQ(serve(http::verb::get, "/rest/v1/rpc/add_numbers?b=2&a=1.5").body, "3.5E0");
+  const auto head = serve(http::verb::head, "/rest/v1/rpc/add_numbers?a=1&b=2");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_TRUE(head.body.empty());
+  // Any caller with a key may call it.
+  EXPECT_EQ(get("/rest/v1/rpc/add_numbers?a=-4&b=2").body, "-2");
+}
+
+TEST_F(RestApi, RpcRefusesWrongArgumentsAndUnknownFunctions) {
+  auto status = [&](http::verb method, const std::string& target, const std::string& body = {}) {
+    const auto result = serve(method, target, body);
+    return std::to_string(result.status) + " " + code(result);
+  };
+  EXPECT_EQ(status(http::verb::post, "/rest/v1/rpc/add_numbers", R"({"a":"x","b":1})"),
+            "400 22P02");
+  EXPECT_EQ(status(http::verb::post, "/rest/v1/rpc/add_numbers",
+                   R"({"a":9223372036854775807,"b":1})"),
+            "400 22003");
+  EXPECT_EQ(status(http::verb::get, "/rest/v1/rpc/add_numbers?a=1"), "404 PGRST202");
+  EXPECT_EQ(status(http::verb::post, "/rest/v1/rpc/add_numbers", R"({"a":1,"b":2,"c":3})"),
+            "404 PGRST202");
+  EXPECT_EQ(status(http::verb::post, "/rest/v1/rpc/add_numbers", "[1,2]"), "400 PGRST102");
+  EXPECT_EQ(status(http::verb::post, "/rest/v1/rpc/nope"), "404 PGRST202");
+  EXPECT_EQ(status(http::verb::patch, "/rest/v1/rpc/add_numbers", "{}"), "405 PGRST117");
+}
+
+TEST_F(RestApi, RpcMessagesWithAnswersOneConversationOfTheCaller) {
+  const TestUser ann = signUp("ann");
+  const TestUser bob = signUp("bob");
+  const TestUser carl = signUp("carl");
+  auto send = [&](const TestUser& from, const TestUser& to, const std::string& content) {
+    const auto result = serve(http::verb::post, "/rest/v1/messages",
+                              R"({"sender_id":")" + from.id + R"(","receiver_id":")" + to.id +
+                                  R"(","content":")" + content + "\"}");
+    EXPECT_EQ(result.status, 201) << result.body;
+  };
+  send(ann, bob, "1");
+  send(bob, ann, "2");
+  send(ann, carl, "3");
+  send(carl, bob, "4");
+  auto contents = [](const HttpResult& result) {
+    std::vector<std::string> found;
+    const auto body = result.json();
+    if (!body.is_array()) return found;
+    for (const auto& row : body.as_array()) {
+      found.emplace_back(row.at("content").as_string());
+    }
+    return found;
+  };
+  using Texts = std::vector<std::string>;
+  const auto annWithBob =
+      get("/rest/v1/rpc/messages_with?other_id=" + bob.id + "&select=content&order=content.asc",
+          ann.accessToken);
+  EXPECT_EQ(contents(annWithBob), (Texts{"1", "2"})) << annWithBob.body;
+  const auto counted =
+      call(http::verb::post, "/rest/v1/rpc/messages_with?limit=1&order=content.desc",
+           R"({"other_id":")" + bob.id + "\"}", ann.accessToken, {{"Prefer", "count=exact"}});
+  EXPECT_EQ(contents(counted), Texts{"2"});
+  EXPECT_EQ(counted.header("Content-Range"), "0-0/2");
+  EXPECT_EQ(contents(get("/rest/v1/rpc/messages_with?other_id=" + bob.id, carl.accessToken)),
+            Texts{"4"});
+  EXPECT_EQ(code(get("/rest/v1/rpc/messages_with?other_id=" + bob.id)), "42501");
+  EXPECT_EQ(serve(http::verb::get, "/rest/v1/rpc/messages_with?other_id=" + bob.id).status, 403);
+}
+
 }  // namespace
 }  // namespace local_backend::testing

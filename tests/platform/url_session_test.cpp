@@ -136,6 +136,20 @@ TEST_F(URLSessionTest, ReusesTheConnectionAcrossRequests) {
   EXPECT_EQ(server.connectionsAccepted(), 1u);
 }
 
+TEST_F(URLSessionTest, AReusedConnectionCarriesNothingOverFromTheLastRequest) {
+  session.data(request("/items", "HEAD"));
+  URLRequest put = request("/echo", "PUT");
+  put.httpBody = "abc";
+  session.data(put);
+  session.data(request("/echo"));
+  const auto received = server.requests().back();
+  EXPECT_EQ(received.method, "GET");
+  EXPECT_TRUE(received.body.empty());
+  for (const auto& [name, value] : received.headers) EXPECT_NE(name, "Content-Type") << value;
+  EXPECT_EQ(session.data(request("/items")).data, R"([{"id":1}])");
+  EXPECT_EQ(server.connectionsAccepted(), 1u);
+}
+
 TEST_F(URLSessionTest, TimesOutWithTheRequestsTimeout) {
   URLRequest r = request("/slow");
   r.timeoutInterval = 0.2;

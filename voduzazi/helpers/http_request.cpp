@@ -27,7 +27,7 @@ URLRequest HTTPRequest::urlRequest() const {
   URLRequest request;
   request.url = query.empty() ? url : appendingQueryItems(url, query);
   request.httpMethod = method.rawValue();
-  request.headerFields.reserve(headers.size() + 1);
+  if (!headers.empty() || body) request.headerFields.reserve(headers.size() + 1);
   for (const HTTPField& field : headers) {
     request.headerFields.emplace_back(field.name().rawName(), field.value());
   }
@@ -42,13 +42,21 @@ URLRequest HTTPRequest::urlRequest() const {
 HTTPResponse::HTTPResponse(Data data, std::shared_ptr<const HTTPURLResponse> response)
     : data_(std::move(data)),
       statusCode_(response ? response->statusCode() : 0),
-      underlyingResponse_(std::move(response)) {
-  if (!underlyingResponse_) return;
-  for (const auto& [name, value] : underlyingResponse_->headerFields()) {
-    if (auto fieldName = HTTPField::Name::fromString(name)) {
-      headers_.append(HTTPField(std::move(*fieldName), value));
+      underlyingResponse_(std::move(response)),
+      headers_(std::make_shared<LazyHeaders>()) {}
+
+const HTTPFields& HTTPResponse::headers() const {
+  static const HTTPFields none;
+  if (!headers_) return none;  // a moved-from response
+  std::call_once(headers_->built, [this] {
+    if (!underlyingResponse_) return;
+    for (const auto& [name, value] : underlyingResponse_->headerFields()) {
+      if (auto fieldName = HTTPField::Name::fromString(name)) {
+        headers_->fields.append(HTTPField(std::move(*fieldName), value));
+      }
     }
-  }
+  });
+  return headers_->fields;
 }
 
 }  // namespace voduzazi::helpers

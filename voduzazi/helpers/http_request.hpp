@@ -10,6 +10,7 @@
 
 #include <boost/url/url.hpp>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -52,15 +53,18 @@ struct HTTPRequest {
   URLRequest urlRequest() const;
 };
 
-// A value type with read-only fields.
+// A value type with read-only fields. Shared objects: safe (the headers are built once, on
+// first use, by whichever thread asks first).
 class HTTPResponse {
  public:
   // The headers are the response's fields in the order they arrived; fields whose name is not a
   // valid field name are left out.
   HTTPResponse(Data data, std::shared_ptr<const HTTPURLResponse> response);
 
-  const Data& data() const noexcept { return data_; }
-  const HTTPFields& headers() const noexcept { return headers_; }
+  const Data& data() const& noexcept { return data_; }
+  // The body moved out of a response that is about to go away.
+  Data data() && noexcept { return std::move(data_); }
+  const HTTPFields& headers() const;
   int statusCode() const noexcept { return statusCode_; }
   const std::shared_ptr<const HTTPURLResponse>& underlyingResponse() const noexcept {
     return underlyingResponse_;
@@ -73,10 +77,16 @@ class HTTPResponse {
   }
 
  private:
+  // Most callers never read the headers as HTTPFields: they are converted when first asked for.
+  struct LazyHeaders {
+    std::once_flag built;
+    HTTPFields fields;
+  };
+
   Data data_;
-  HTTPFields headers_;
   int statusCode_;
   std::shared_ptr<const HTTPURLResponse> underlyingResponse_;
+  std::shared_ptr<LazyHeaders> headers_;  // shared by copies; read-only once built
 };
 
 }  // namespace helpers

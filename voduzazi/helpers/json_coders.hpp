@@ -16,6 +16,7 @@
 #include <boost/json/value.hpp>
 #include <boost/json/value_from.hpp>
 #include <boost/json/value_to.hpp>
+#include <boost/system/system_error.hpp>
 #include <exception>
 #include <memory>
 #include <string>
@@ -99,7 +100,8 @@ class JSONDecoder {
     return decodeJSON<T>(parse(data));
   }
 
-  // Decodes T from a JSON tree after applying the key strategy.
+  // Decodes T from a JSON tree after applying the key strategy. Throws DecodingError, also for
+  // the errors of Boost.JSON's own conversions.
   template <class T>
   T decodeJSON(boost::json::value json) const;
 
@@ -158,7 +160,12 @@ T JSONDecoder::decodeJSON(boost::json::value json) const {
                   }) {
       return T::fromJSON(json);
     } else {
-      return boost::json::value_to<T>(json);
+      // Boost.JSON reports a value of the wrong shape as system_error; callers see one error type.
+      try {
+        return boost::json::value_to<T>(json);
+      } catch (const boost::system::system_error& error) {
+        throw DecodingError(DecodingError::Kind::typeMismatch, {}, error.code().message());
+      }
     }
   }
 }

@@ -29,7 +29,6 @@ CurlLanes::Lease CurlLanes::borrow() {
 }
 
 void CurlLanes::giveBack(std::unique_ptr<CurlLane> lane) {
-  curl_easy_reset(lane->easy.get());
   std::lock_guard lock(mutex_);
   if (idle_.size() < maximumIdleLanes) idle_.push_back(std::move(lane));
 }

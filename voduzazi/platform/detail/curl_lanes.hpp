@@ -20,6 +20,8 @@ struct MultiDeleter {
 struct CurlLane {
   std::unique_ptr<CURLM, MultiDeleter> multi;
   std::unique_ptr<CURL, EasyDeleter> easy;  // not in `multi` while the lane is idle
+  // Whether `easy` holds the options every transfer shares; set by the first transfer.
+  bool configured = false;
 };
 
 // libcurl supports no connection cache shared by concurrent threads, so each lane keeps its own
@@ -44,8 +46,8 @@ class CurlLanes {
   std::vector<std::unique_ptr<CurlLane>> idle_;
 };
 
-// One borrowed lane; returning it resets its easy handle, so that no option keeps pointing into
-// a finished transfer. Movable, not copyable.
+// One borrowed lane. The transfer that borrows it clears the options that point into itself
+// before returning it; the options every transfer shares stay set. Movable, not copyable.
 class CurlLanes::Lease {
  public:
   Lease(CurlLanes& owner, std::unique_ptr<CurlLane> lane)
@@ -56,6 +58,8 @@ class CurlLanes::Lease {
 
   CURLM* multi() const noexcept { return lane_->multi.get(); }
   CURL* easy() const noexcept { return lane_->easy.get(); }
+  bool configured() const noexcept { return lane_->configured; }
+  void markConfigured() noexcept { lane_->configured = true; }
 
  private:
   CurlLanes* owner_;

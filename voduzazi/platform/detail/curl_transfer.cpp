@@ -52,7 +52,7 @@ class Transfer {
  public:
   Transfer(CURLSH* share, CurlLanes& lanes, const URLRequest& request, const Data* body,
            const StreamHandlers* stream)
-      : lane_(lanes.borrow()), stream_(stream), request_(request), url_(request.url.buffer()) {
+      : lane_(lanes.borrow()), stream_(stream), request_(request) {
     configure(share, body ? body : (request.httpBody ? &*request.httpBody : nullptr));
   }
 
@@ -72,12 +72,26 @@ class Transfer {
     return {std::move(data_), std::move(response)};
   }
 
+  ~Transfer() {
+    // The lane outlives this transfer: no option may keep pointing into it.
+    CURL* e = lane_.easy();
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, nullptr);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
  private:
-  void configure(CURLSH* share, const Data* body) {
+  // The options every transfer of a lane shares, set once per lane: setting them again for
+  // each request costs as much as a small request's own work.
+  void configureLane(CURLSH* share) {
+    if (lane_.configured()) return;
     CURL* e = lane_.easy();
     curl_easy_setopt(e, CURLOPT_SHARE, share);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
@@ -85,22 +99,27 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+    lane_.markConfigured();
+  }
+
+  void configure(CURLSH* share, const Data* body) {
+    configureLane(share);
+    CURL* e = lane_.easy();
+    curl_easy_setopt(e, CURLOPT_URL, request_.url.c_str());
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
     const long timeout = milliseconds(request_.timeoutInterval);
-    if (stream_) {
-      // A stream may run for long: bound connecting and each silence, not the whole transfer.
-      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout);
-      if (timeout > 0) {
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeout + 999) / 1000));
-      }
-    } else {
-      curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, timeout);
-    }
+    // Each of these is set every time, so nothing carries over from the lane's last transfer.
+    // A stream may run for long: bound connecting and each silence, not the whole transfer.
+    const bool boundSilence = stream_ && timeout > 0;
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, stream_ ? 0L : timeout);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, stream_ ? timeout : 0L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, boundSilence ? 1L : 0L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
+                     boundSilence ? std::max(1L, (timeout + 999) / 1000) : 0L);
     configureHeaders(configureMethod(body));
   }
 
@@ -108,6 +127,9 @@ class Transfer {
   bool configureMethod(const Data* body) {
     CURL* e = lane_.easy();
     const std::string& method = request_.httpMethod;
+    // Back to a plain GET first: the lane's last transfer may have been anything.
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
     if (method == "HEAD") {
       curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     } else if (method == "POST") {
@@ -134,7 +156,7 @@ class Transfer {
       // "Name;" is how libcurl sends a field with an empty value.
       append(value.empty() ? name + ";" : name + ": " + value);
     }
-    if (!hasExpect) append("Expect:");                        // no 100-continue round trip
+    if (sendsBody && !hasExpect) append("Expect:");  // no 100-continue round trip
     // libcurl would label any body, even an empty one, as a form.
     if (sendsBody && !hasContentType) append("Content-Type:");
     curl_easy_setopt(lane_.easy(), CURLOPT_HTTPHEADER, headers_.get());
@@ -189,7 +211,7 @@ class Transfer {
     const char* effective = nullptr;
     curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective);
     boost::urls::url url = request_.url;
-    if (effective && url_ != effective) {
+    if (effective && request_.url.buffer() != effective) {
       if (auto parsed = boost::urls::parse_uri_reference(effective)) url = *parsed;
     }
     if (status == 0) return std::make_shared<URLResponse>(std::move(url), length);
@@ -251,7 +273,6 @@ class Transfer {
   std::unique_ptr<curl_slist, ListDeleter> headers_;
   const StreamHandlers* stream_;
   const URLRequest& request_;
-  std::string url_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   Data data_;
   bool responseDelivered_ = false;

@@ -1,0 +1,98 @@
+#include "local_backend/realtime_filter.hpp"
+
+#include <algorithm>
+#include <array>
+#include <boost/json/serialize.hpp>
+#include <charconv>
+#include <utility>
+
+namespace local_backend {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, RowFilter::Op>, 7> kOps{{
+    {"eq", RowFilter::Op::eq},
+    {"neq", RowFilter::Op::neq},
+    {"lt", RowFilter::Op::lt},
+    {"lte", RowFilter::Op::lte},
+    {"gt", RowFilter::Op::gt},
+    {"gte", RowFilter::Op::gte},
+    {"in", RowFilter::Op::in},
+}};
+
+std::optional<double> number(std::string_view text) {
+  double value = 0;
+  const auto* end = text.data() + text.size();
+  auto [rest, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || rest != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+// Negative, zero or positive as `left` sorts before, with or after `right`.
+int compare(std::string_view left, std::string_view right) {
+  const auto a = number(left);
+  const auto b = number(right);
+  if (a && b) return *a < *b ? -1 : (*a > *b ? 1 : 0);
+  return left.compare(right);
+}
+
+std::vector<std::string> splitList(std::string_view list) {
+  std::vector<std::string> items;
+  while (true) {
+    const auto comma = list.find(',');
+    items.emplace_back(list.substr(0, comma));
+    if (comma == std::string_view::npos) return items;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace
+
+std::optional<RowFilter> parseRowFilter(std::string_view text) {
+  const auto equals = text.find('=');
+  if (equals == std::string_view::npos || equals == 0) return std::nullopt;
+  const auto rest = text.substr(equals + 1);
+  const auto dot = rest.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const auto opName = rest.substr(0, dot);
+  const auto found = std::find_if(kOps.begin(), kOps.end(),
+                                  [&](const auto& entry) { return entry.first == opName; });
+  if (found == kOps.end()) return std::nullopt;
+  RowFilter filter{std::string(text.substr(0, equals)), found->second, {}};
+  auto value = rest.substr(dot + 1);
+  if (filter.op == RowFilter::Op::in) {
+    if (value.size() < 2 || value.front() != '(' || value.back() != ')') return std::nullopt;
+    filter.values = splitList(value.substr(1, value.size() - 2));
+  } else {
+    filter.values.emplace_back(value);
+  }
+  return filter;
+}
+
+bool RowFilter::matches(const boost::json::object& row) const {
+  const auto* cell = row.if_contains(column);
+  if (cell == nullptr || cell->is_null()) return false;
+  const std::string text =
+      cell->is_string() ? std::string(cell->as_string()) : boost::json::serialize(*cell);
+  const int order = compare(text, values.front());
+  switch (op) {
+    case Op::eq:
+      return order == 0;
+    case Op::neq:
+      return order != 0;
+    case Op::lt:
+      return order < 0;
+    case Op::lte:
+      return order <= 0;
+    case Op::gt:
+      return order > 0;
+    case Op::gte:
+      return order >= 0;
+    case Op::in:
+      return std::any_of(values.begin(), values.end(),
+                         [&](const std::string& v) { return compare(text, v) == 0; });
+  }
+  return false;
+}
+
+}  // namespace local_backend

@@ -1,0 +1,244 @@
+#include "voduzazi/platform/detail/web_socket_connection.hpp"
+
+#include <openssl/crypto.h>
+
+#include <boost/asio/post.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <vector>
+
+namespace voduzazi::detail {
+
+namespace net = boost::asio;
+
+WebSocketConnection::WebSocketConnection(URLRequest request, std::vector<std::string> protocols,
+                                         WebSocketTaskConfiguration configuration,
+                                         WebSocketTaskDelegate delegate)
+    : request_(std::move(request)),
+      protocols_(std::move(protocols)),
+      configuration_(std::move(configuration)),
+      work_(net::make_work_guard(ioc_)),
+      delegate_(std::move(delegate)) {}
+
+namespace {
+
+// Threads of connections released on their own thread (which cannot join itself). Such a
+// thread winds down by itself; it is joined by the next connection, or at process exit, which
+// first waits (boundedly) for the winding-down threads, so that no connection is still tearing
+// down while the process ends. A thread that ends later than that is left to finish alone.
+class FinishedThreads {
+ public:
+  void windingDown() {
+    std::lock_guard lock(mutex_);
+    ++windingDown_;
+  }
+
+  void wound() {
+    {
+      std::lock_guard lock(mutex_);
+      --windingDown_;
+    }
+    changed_.notify_all();
+  }
+
+  void adopt(std::thread thread) {
+    std::lock_guard lock(mutex_);
+    if (exiting_) return thread.detach();
+    threads_.push_back(std::move(thread));
+  }
+
+  void joinAll() {
+    std::vector<std::thread> finished;
+    {
+      std::lock_guard lock(mutex_);
+      finished.swap(threads_);
+    }
+    for (auto& thread : finished) thread.join();
+  }
+
+  void joinAtExit() {
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return windingDown_ == 0; });
+      exiting_ = true;
+    }
+    joinAll();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> threads_;
+  int windingDown_ = 0;
+  bool exiting_ = false;
+};
+
+FinishedThreads& finishedThreads() {
+  // Never destroyed, so a thread may still hand itself over while statics are being destroyed.
+  static auto* threads = new FinishedThreads;
+  static const struct JoinAtExit {
+    ~JoinAtExit() { finishedThreads().joinAtExit(); }
+  } joinAtExit;
+  return *threads;
+}
+
+}  // namespace
+
+WebSocketConnection::~WebSocketConnection() {
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    finishedThreads().adopt(std::move(thread_));
+  } else {
+    thread_.join();
+  }
+}
+
+void WebSocketConnection::resume() {
+  if (resumed_.exchange(true)) return;
+  finishedThreads().joinAll();
+  // The thread keeps the connection alive until its context has run out of work.
+  finishedThreads();  // made before any thread may need it at exit
+  thread_ = std::thread([self = shared_from_this()]() mutable {
+    self->threadId_ = std::this_thread::get_id();
+    self->ioc_.run();
+    // The thread's TLS state (random generators) goes now, not in a thread-exit hook that may
+    // run while the process is already ending.
+    OPENSSL_thread_stop();
+    const bool releasedHere = self->releasedOnOwnThread_;
+    self.reset();  // the last owner may be this thread: the connection then hands it over
+    if (releasedHere) finishedThreads().wound();
+  });
+  net::post(ioc_, [self = shared_from_this()] { self->connect(); });
+}
+
+void WebSocketConnection::send(WebSocketMessage message, WebSocketTask::SendCompletion completion) {
+  net::post(ioc_, [self = shared_from_this(), message = std::move(message),
+                   completion = std::move(completion)]() mutable {
+    if (self->completed_ || self->closing_) {
+      if (completion) {
+        completion(WebSocketTaskError(make_error_code(std::errc::not_connected),
+                                      "The connection is closed"));
+      }
+      return;
+    }
+    self->outgoing_.push_back(Outgoing{std::move(message), std::move(completion)});
+    self->writeNext();
+  });
+}
+
+void WebSocketConnection::cancel() {
+  net::post(ioc_, [self = shared_from_this()] {
+    if (self->completed_) return;
+    self->abort();
+    // Operations in flight end with operation_aborted; before resume() nothing is in flight.
+    if (!self->resumed_) self->fail(net::error::operation_aborted);
+  });
+}
+
+void WebSocketConnection::close(int code, Data reason) {
+  net::post(ioc_, [self = shared_from_this(), code, reason = std::move(reason)]() mutable {
+    if (self->completed_ || self->closing_) return;
+    self->closing_ = true;
+    self->outgoing_.push_back(Outgoing{CloseFrame{code, std::move(reason)}, {}});
+    self->writeNext();
+  });
+}
+
+void WebSocketConnection::release() {
+  work_.reset();
+  cancel();
+  if (!resumed_) {
+    // No thread runs the context: run what cancel() posted here.
+    ioc_.run();
+    return;
+  }
+  if (!thread_.joinable()) return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    releasedOnOwnThread_ = true;
+    finishedThreads().windingDown();
+    return;
+  }
+  thread_.join();
+}
+
+std::shared_ptr<const HTTPURLResponse> WebSocketConnection::response() const {
+  std::lock_guard lock(responseMutex_);
+  return response_;
+}
+
+void WebSocketConnection::opened(const std::string& protocol,
+                                 std::shared_ptr<const HTTPURLResponse> response) {
+  {
+    std::lock_guard lock(responseMutex_);
+    response_ = std::move(response);
+  }
+  open_ = true;
+  if (delegate_.didOpen) delegate_.didOpen(protocol);
+  writeNext();
+}
+
+void WebSocketConnection::received(WebSocketMessage message) {
+  if (delegate_.didReceive) delegate_.didReceive(std::move(message));
+}
+
+void WebSocketConnection::closedByPeer(int code, std::optional<Data> reason) {
+  if (completed_) return;
+  if (delegate_.didClose) delegate_.didClose(code, std::move(reason));
+  complete(std::nullopt);
+}
+
+void WebSocketConnection::wrote(const boost::system::error_code& error) {
+  auto done = std::move(outgoing_.front().completion);
+  outgoing_.pop_front();
+  writing_ = false;
+  if (done) {
+    if (error) {
+      done(WebSocketTaskError(error, error.message()));
+    } else {
+      done(std::nullopt);
+    }
+  }
+  // A failed write leaves the stream unusable; the read loop reports how the connection ended.
+  if (!error) writeNext();
+}
+
+void WebSocketConnection::fail(const boost::system::error_code& error,
+                               std::shared_ptr<const HTTPURLResponse> response) {
+  if (completed_) return;
+  if (response) {
+    std::lock_guard lock(responseMutex_);
+    response_ = response;
+  }
+  std::string description = error == net::error::operation_aborted ? "cancelled" : error.message();
+  complete(WebSocketTaskError(error, std::move(description), std::move(response)));
+}
+
+void WebSocketConnection::writeNext() {
+  if (!open_ || writing_ || outgoing_.empty() || completed_) return;
+  writing_ = true;
+  write(outgoing_.front());
+}
+
+void WebSocketConnection::complete(std::optional<WebSocketTaskError> error) {
+  completed_ = true;
+  abort();
+  // Messages that never left learn it; the delegate goes last, and is dropped so that nothing
+  // it holds keeps anything alive.
+  std::deque<Outgoing> pending;
+  // The frame being written stays: its bytes are in use, and its write handler answers it.
+  while (outgoing_.size() > (writing_ ? 1u : 0u)) {
+    pending.push_front(std::move(outgoing_.back()));
+    outgoing_.pop_back();
+  }
+  for (auto& outgoing : pending) {
+    if (outgoing.completion) {
+      outgoing.completion(WebSocketTaskError(make_error_code(std::errc::not_connected),
+                                             "The connection is closed"));
+    }
+  }
+  auto delegate = std::move(delegate_);
+  delegate_ = {};
+  if (delegate.didComplete) delegate.didComplete(error);
+}
+
+}  // namespace voduzazi::detail
