@@ -11,251 +11,139 @@
 #include <variant>
 
 #include "local_backend/auth_store.hpp"
+#include "local_backend/detail/auth_common.hpp"
 #include "local_backend/detail/crypto.hpp"
 #include "local_backend/jwt.hpp"
 #include "local_backend/password_hash.hpp"
 
 namespace local_backend {
 
+using namespace detail;  // the service's shared pieces
+using boost::json::object;
+
 namespace {
 
-using boost::json::array;
-using boost::json::object;
-using boost::json::value;
-
-constexpr std::size_t kMinPasswordLength = 6;
-
-// A refusal with the error code the clients switch on; `what()` is the message.
-class AuthFailure : public std::runtime_error {
- public:
-  AuthFailure(http::status status, std::string code, const std::string& message,
-              std::vector<std::string> weakReasons = {})
-      : std::runtime_error(message),
-        status(status),
-        code(std::move(code)),
-        weakReasons(std::move(weakReasons)) {}
-
-  http::status status;
-  std::string code;
-  std::vector<std::string> weakReasons;
-};
-
-Response failureResponse(const Request& request, const AuthFailure& failure) {
-  // "code" is read by clients of this API version, "error_code" by older ones.
-  object body{{"code", failure.code}, {"error_code", failure.code}, {"msg", failure.what()}};
-  if (!failure.weakReasons.empty()) {
-    array reasons;
-    for (const auto& reason : failure.weakReasons) reasons.emplace_back(reason);
-    body["weak_password"] = object{{"reasons", std::move(reasons)}};
+// The path below "/auth/v1" in its segments ("factors/abc/verify" gives three).
+std::vector<std::string> segmentsOf(const std::string& path) {
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const auto slash = path.find('/', start);
+    const auto end = slash == std::string::npos ? path.size() : slash;
+    segments.push_back(path.substr(start, end - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
   }
-  return jsonResponse(request, failure.status, body);
+  return segments;
 }
 
-object parseBody(const Request& request) {
-  boost::system::error_code ec;
-  value parsed = boost::json::parse(request.body(), ec);
-  if (ec) {
-    throw AuthFailure{http::status::bad_request,
-                      "bad_json",
-                      "Could not parse request body as JSON: " + ec.message(),
-                      {}};
-  }
-  if (!parsed.is_object()) {
-    throw AuthFailure{
-        http::status::bad_request, "bad_json", "The request body must be a JSON object", {}};
-  }
-  return std::move(parsed.as_object());
+AuthFailure notFound() {
+  return AuthFailure{http::status::not_found, "not_found", "No such authentication endpoint"};
 }
 
-std::optional<std::string> stringField(const object& body, std::string_view key) {
-  const auto* field = body.if_contains(key);
-  if (field == nullptr || field->is_null()) return std::nullopt;
-  if (!field->is_string()) {
-    throw AuthFailure{http::status::bad_request,
-                      "validation_failed",
-                      "\"" + std::string(key) + "\" must be a string",
-                      {}};
-  }
-  return std::string(field->as_string());
-}
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// A practical address check: one "@", a non-empty local part, a dotted host of letters, digits
-// and hyphens, no blanks or control characters.
-bool isValidEmail(std::string_view email) {
-  const auto at = email.find('@');
-  if (email.size() > 254 || at == 0 || at == std::string_view::npos || at > 64 ||
-      email.find('@', at + 1) != std::string_view::npos) {
-    return false;
-  }
-  for (const char c : email.substr(0, at)) {
-    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return false;
-  }
-  const std::string_view host = email.substr(at + 1);
-  if (host.empty() || host.front() == '.' || host.back() == '.' ||
-      host.find('.') == std::string_view::npos || host.find("..") != std::string_view::npos) {
-    return false;
-  }
-  return std::all_of(host.begin(), host.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
-  });
-}
-
-std::string requireEmail(const object& body) {
-  const auto email = stringField(body, "email");
-  if (!email || email->empty()) {
-    throw AuthFailure{
-        http::status::bad_request, "validation_failed", "An e-mail address is required", {}};
-  }
-  if (!isValidEmail(*email)) {
-    throw AuthFailure{http::status::bad_request,
-                      "validation_failed",
-                      "Unable to validate email address: invalid format",
-                      {}};
-  }
-  return lowerCase(*email);
-}
-
-std::size_t characterCount(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
-void checkPasswordStrength(const std::string& password) {
-  if (characterCount(password) < kMinPasswordLength) {
-    throw AuthFailure{http::status::unprocessable_entity,
-                      "weak_password",
-                      "Password should be at least 6 characters.",
-                      {"length"}};
-  }
-}
-
-object metadataObject(const std::string& text) {
-  boost::system::error_code ec;
-  value parsed = boost::json::parse(text, ec);
-  return !ec && parsed.is_object() ? std::move(parsed.as_object()) : object{};
-}
-
-object appMetadata() { return object{{"provider", "email"}, {"providers", array{"email"}}}; }
-
-void putOptional(object& target, std::string_view key, const std::optional<std::string>& text) {
-  if (text) target[key] = *text;
-}
-
-object userBody(const auth_store::UserRecord& user) {
-  object body{
-      {"id", user.id}, {"aud", "authenticated"}, {"role", "authenticated"}, {"email", user.email}};
-  putOptional(body, "email_confirmed_at", user.emailConfirmedAt);
-  putOptional(body, "confirmed_at", user.emailConfirmedAt);
-  putOptional(body, "confirmation_sent_at", user.confirmationSentAt);
-  putOptional(body, "last_sign_in_at", user.lastSignInAt);
-  body["phone"] = "";
-  body["app_metadata"] = appMetadata();
-  body["user_metadata"] = metadataObject(user.userMetadata);
-  body["created_at"] = user.createdAt;
-  body["updated_at"] = user.updatedAt;
-  body["is_anonymous"] = false;
-  return body;
-}
-
-std::string bearerToken(const Request& request) {
-  const auto header = request.find(http::field::authorization);
-  return header == request.end() ? std::string() : bearerTokenOf(header->value());
-}
-
-std::string nowText() {
-  return formatTimestampZulu(
-      std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()));
+AuthFailure methodNotAllowed() {
+  return AuthFailure{http::status::method_not_allowed, "method_not_allowed",
+                     "This method is not allowed here"};
 }
 
 }  // namespace
 
 AuthService::AuthService(Database& database, const TokenAuthority& tokens, AuthOptions options)
-    : database_(database), tokens_(tokens), options_(options) {}
+    : database_(database),
+      tokens_(tokens),
+      options_(std::move(options)),
+      codes_(options_.otpLifetime, options_.maxOtpAttempts),
+      authorizationCodes_(options_.authorizationCodeLifetime) {
+  database_.transaction([](Connection& c) { auth_store::upgradeSchema(c); });
+}
 
 void AuthService::finish(Response& response) const {
   response.set("X-Voduzazi-Api-Version", kAuthApiVersion);
 }
 
+bool AuthService::isPublic(const Request& request, const RequestTarget& target) const {
+  // The browser opens the sign-in page itself.
+  return request.method() == http::verb::get && target.path == "authorize";
+}
+
 Response AuthService::handle(const Request& request, const RequestTarget& target) {
-  const auto method = request.method();
-  const std::string& path = target.path;
   try {
-    if (path == "signup" && method == http::verb::post) return signUp(request);
-    if (path == "token" && method == http::verb::post) return grantToken(request, target);
-    if (path == "user" && method == http::verb::get) return getUser(request);
-    if (path == "user" && method == http::verb::put) return updateUser(request);
-    if (path == "logout" && method == http::verb::post) return logout(request, target);
-    if (path == "signup" || path == "token" || path == "user" || path == "logout") {
-      throw AuthFailure{http::status::method_not_allowed,
-                        "method_not_allowed",
-                        "This method is not allowed here",
-                        {}};
-    }
-    throw AuthFailure{http::status::not_found, "not_found", "No such authentication endpoint", {}};
+    return route(request, target, segmentsOf(target.path));
   } catch (const AuthFailure& failure) {
     return failureResponse(request, failure);
   }
 }
 
-namespace {
-
-// Everything a session answer needs, read inside one transaction.
-struct IssuedSession {
-  auth_store::UserRecord user;
-  auth_store::SessionRecord session;
-  std::string refreshToken;
-};
-
-IssuedSession startSession(const Connection& c, auth_store::UserRecord user) {
-  const std::string now = nowText();
-  user.lastSignInAt = now;
-  user.updatedAt = now;
-  auth_store::updateUser(c, user);
-  const std::int64_t signedInAt = unixNow();
-  const std::string sessionId = auth_store::createSession(c, user.id, signedInAt, now);
-  std::string refresh = auth_store::issueRefreshToken(c, sessionId, now);
-  auth_store::SessionRecord session{sessionId, user.id, signedInAt};
-  return IssuedSession{std::move(user), std::move(session), std::move(refresh)};
+Response AuthService::route(const Request& request, const RequestTarget& target,
+                            const Segments& path) {
+  const auto method = request.method();
+  const bool get = method == http::verb::get;
+  const bool post = method == http::verb::post;
+  const std::string& first = path.front();
+  if (path.size() == 1) {
+    if (first == "signup") return post ? signUp(request) : throw methodNotAllowed();
+    if (first == "token") return post ? grantToken(request, target) : throw methodNotAllowed();
+    if (first == "logout") return post ? logout(request, target) : throw methodNotAllowed();
+    if (first == "otp") return post ? sendOtp(request, target) : throw methodNotAllowed();
+    if (first == "verify") return post ? verify(request) : throw methodNotAllowed();
+    if (first == "resend") return post ? resend(request, target) : throw methodNotAllowed();
+    if (first == "recover") return post ? recover(request, target) : throw methodNotAllowed();
+    if (first == "reauthenticate") return get ? reauthenticate(request) : throw methodNotAllowed();
+    if (first == "outbox") return get ? readOutbox(request, target) : throw methodNotAllowed();
+    if (first == "authorize") return get ? authorize(request, target) : throw methodNotAllowed();
+    if (first == "user") {
+      if (get) return getUser(request);
+      if (method == http::verb::put) return updateUser(request);
+      throw methodNotAllowed();
+    }
+  }
+  if (first == "user" && path.size() == 3 && path[1] == "identities") {
+    return method == http::verb::delete_ ? unlinkIdentity(request, path[2])
+                                         : throw methodNotAllowed();
+  }
+  if (first == "factors") return routeFactors(request, path);
+  if (first == "admin") return routeAdmin(request, target, path);
+  throw notFound();
 }
 
-object sessionBody(const TokenAuthority& tokens, const IssuedSession& issued) {
-  const std::int64_t now = unixNow();
-  const std::int64_t lifetime = tokens.accessTokenLifetime().count();
-  const object claims{
-      {"aud", "authenticated"},
-      {"exp", now + lifetime},
-      {"iat", now},
-      {"iss", "voduzazi-local/auth/v1"},
-      {"sub", issued.user.id},
-      {"email", issued.user.email},
-      {"phone", ""},
-      {"app_metadata", appMetadata()},
-      {"user_metadata", metadataObject(issued.user.userMetadata)},
-      {"role", "authenticated"},
-      {"aal", "aal1"},
-      {"amr", array{object{{"method", "password"}, {"timestamp", issued.session.signedInAt}}}},
-      {"session_id", issued.session.id},
-      {"is_anonymous", false}};
-  return object{{"access_token", tokens.sign(claims)},
-                {"token_type", "bearer"},
-                {"expires_in", lifetime},
-                {"expires_at", now + lifetime},
-                {"refresh_token", issued.refreshToken},
-                {"user", userBody(issued.user)}};
+Response AuthService::routeFactors(const Request& request, const Segments& path) {
+  const auto method = request.method();
+  if (path.size() == 1) {
+    return method == http::verb::post ? enrollFactor(request) : throw methodNotAllowed();
+  }
+  if (path.size() == 2) {
+    return method == http::verb::delete_ ? unenrollFactor(request, path[1])
+                                         : throw methodNotAllowed();
+  }
+  if (path.size() == 3 && (path[2] == "challenge" || path[2] == "verify")) {
+    if (method != http::verb::post) throw methodNotAllowed();
+    return path[2] == "challenge" ? challengeFactor(request, path[1])
+                                  : verifyFactor(request, path[1]);
+  }
+  throw notFound();
 }
 
-bool isUniqueViolation(const SqliteError& error) {
-  return error.code() == SQLITE_CONSTRAINT_UNIQUE || error.code() == SQLITE_CONSTRAINT_PRIMARYKEY;
+Response AuthService::routeAdmin(const Request& request, const RequestTarget& target,
+                                 const Segments& path) {
+  // Before anything else: the paths below "admin" answer only the service key.
+  requireServiceRole(request, target, tokens_);
+  const auto method = request.method();
+  if (path.size() == 2 && path[1] == "invite") {
+    return method == http::verb::post ? invite(request, target) : throw methodNotAllowed();
+  }
+  if (path.size() == 2 && path[1] == "users") {
+    if (method == http::verb::get) return listUsers(request, target);
+    if (method == http::verb::post) return createUser(request);
+    throw methodNotAllowed();
+  }
+  if (path.size() == 3 && path[1] == "users") {
+    if (method == http::verb::get) return getUserById(request, path[2]);
+    if (method == http::verb::put) return updateUserById(request, path[2]);
+    if (method == http::verb::delete_) return deleteUser(request, path[2]);
+    throw methodNotAllowed();
+  }
+  throw notFound();
 }
-
-}  // namespace
 
 Response AuthService::signUp(const Request& request) {
   const object body = parseBody(request);
@@ -275,15 +163,7 @@ Response AuthService::signUp(const Request& request) {
     metadata = data->as_object();
   }
   const std::string now = nowText();
-  auth_store::UserRecord user{detail::randomUuid(),
-                              email,
-                              hashPassword(*password),
-                              boost::json::serialize(metadata),
-                              now,
-                              now,
-                              std::nullopt,
-                              std::nullopt,
-                              std::nullopt};
+  auth_store::UserRecord user = newUser(email, std::nullopt, hashPassword(*password), metadata);
   if (options_.confirmEmail) {
     user.confirmationSentAt = now;
   } else {
@@ -291,11 +171,12 @@ Response AuthService::signUp(const Request& request) {
   }
   try {
     return database_.transaction([&](Connection& c) {
-      auth_store::insertUser(c, user);
+      insertUserWithIdentity(c, user);
       if (options_.confirmEmail) {
-        return jsonResponse(request, http::status::ok, userBody(user));
+        return jsonResponse(request, http::status::ok, userBody(c, user));
       }
-      return jsonResponse(request, http::status::ok, sessionBody(tokens_, startSession(c, user)));
+      return jsonResponse(request, http::status::ok,
+                          sessionBody(tokens_, startSession(c, user, "password")));
     });
   } catch (const SqliteError& error) {
     if (!isUniqueViolation(error)) throw;
@@ -308,10 +189,8 @@ Response AuthService::grantToken(const Request& request, const RequestTarget& ta
   const std::string* grant = target.find("grant_type");
   if (grant != nullptr && *grant == "password") return passwordGrant(request);
   if (grant != nullptr && *grant == "refresh_token") return refreshGrant(request);
-  throw AuthFailure{http::status::bad_request,
-                    "validation_failed",
-                    "unsupported_grant_type: use \"password\" or \"refresh_token\"",
-                    {}};
+  if (grant != nullptr && *grant == "pkce") return pkceGrant(request);
+  throw validationFailed("unsupported_grant_type: use \"password\", \"refresh_token\" or \"pkce\"");
 }
 
 Response AuthService::passwordGrant(const Request& request) {
@@ -338,7 +217,7 @@ Response AuthService::passwordGrant(const Request& request) {
     auto current = auth_store::findUserById(c, user->id);
     if (!current) throw invalid;
     return jsonResponse(request, http::status::ok,
-                        sessionBody(tokens_, startSession(c, std::move(*current))));
+                        sessionBody(tokens_, startSession(c, std::move(*current), "password")));
   });
 }
 
@@ -365,59 +244,68 @@ Response AuthService::refreshGrant(const Request& request) {
     if (outcome.kind != auth_store::RefreshOutcome::Kind::rotated) return notFound;
     auto user = auth_store::findUserById(c, outcome.session->userId);
     if (!user) return notFound;
-    std::string refresh = auth_store::issueRefreshToken(c, outcome.session->id, nowText());
-    return IssuedSession{std::move(*user), *outcome.session, std::move(refresh)};
+    return continueSession(c, std::move(*user), *outcome.session);
   });
   if (const auto* failure = std::get_if<AuthFailure>(&result)) throw *failure;
   const auto* issued = std::get_if<IssuedSession>(&result);
   return jsonResponse(request, http::status::ok, sessionBody(tokens_, *issued));
 }
 
-namespace {
-
-// The signed-in caller behind the bearer token, with a session that still exists.
-Caller requireUser(const Request& request, const TokenAuthority& tokens) {
-  const std::string token = bearerToken(request);
-  if (token.empty()) {
-    throw AuthFailure{http::status::unauthorized,
-                      "no_authorization",
-                      "This endpoint requires a Bearer token",
-                      {}};
-  }
-  try {
-    Caller caller = tokens.callerFromToken(token);
-    if (caller.role != Role::authenticated) {
-      throw AuthFailure{
-          http::status::forbidden, "bad_jwt", "invalid JWT: the token does not name a user", {}};
-    }
-    return caller;
-  } catch (const JwtError& error) {
-    throw AuthFailure{
-        http::status::forbidden, "bad_jwt", std::string("invalid JWT: ") + error.what(), {}};
-  }
-}
-
-AuthFailure sessionGone() {
-  return AuthFailure{http::status::forbidden,
-                     "session_not_found",
-                     "Session from session_id claim in JWT does not exist",
-                     {}};
-}
-
-auth_store::UserRecord requireLiveUser(const Connection& c, const Caller& caller) {
-  if (!auth_store::findSession(c, caller.sessionId)) throw sessionGone();
-  auto user = auth_store::findUserById(c, caller.userId);
-  if (!user) throw AuthFailure{http::status::not_found, "user_not_found", "User not found", {}};
-  return std::move(*user);
-}
-
-}  // namespace
-
 Response AuthService::getUser(const Request& request) {
   const Caller caller = requireUser(request, tokens_);
-  const auto user =
-      database_.transaction([&](Connection& c) { return requireLiveUser(c, caller); });
-  return jsonResponse(request, http::status::ok, userBody(user));
+  return database_.transaction([&](Connection& c) {
+    return jsonResponse(request, http::status::ok, userBody(c, requireLiveUser(c, caller)));
+  });
+}
+
+Response AuthService::unlinkIdentity(const Request& request, const std::string& identityId) {
+  const Caller caller = requireUser(request, tokens_);
+  database_.transaction([&](Connection& c) {
+    requireLiveUser(c, caller);
+    const auto identities = auth_store::identitiesOf(c, caller.userId);
+    const bool known = std::any_of(identities.begin(), identities.end(), [&](const auto& i) {
+      return lowerCase(i.id) == lowerCase(identityId);
+    });
+    if (!known) {
+      throw AuthFailure{http::status::not_found, "identity_not_found", "Identity doesn't exist"};
+    }
+    if (identities.size() == 1) {
+      throw AuthFailure{http::status::unprocessable_entity, "single_identity_not_deletable",
+                        "User must have at least 1 identity after unlinking"};
+    }
+    auth_store::deleteIdentity(c, caller.userId, lowerCase(identityId));
+  });
+  return jsonResponse(request, http::status::ok, boost::json::object{});
+}
+
+Response AuthService::pkceGrant(const Request& request) {
+  const object body = parseBody(request);
+  const auto code = stringField(body, "auth_code");
+  const auto verifier = stringField(body, "code_verifier");
+  if (!code || !verifier || code->empty() || verifier->empty()) {
+    throw validationFailed("invalid request: both auth code and code verifier should be non-empty");
+  }
+  const CodeExchange exchange = authorizationCodes_.exchange(*code, *verifier, unixNow());
+  switch (exchange.kind) {
+    case CodeExchange::Kind::granted:
+      break;
+    case CodeExchange::Kind::unknownCode:
+      throw AuthFailure{http::status::not_found, "flow_state_not_found",
+                        "invalid flow state, no valid flow state found"};
+    case CodeExchange::Kind::expired:
+      throw AuthFailure{http::status::bad_request, "flow_state_expired",
+                        "invalid flow state, flow state has expired"};
+    case CodeExchange::Kind::badVerifier:
+      throw AuthFailure{http::status::bad_request, "bad_code_verifier",
+                        "code challenge does not match previously saved code verifier"};
+  }
+  return database_.transaction([&](Connection& c) {
+    auto user = auth_store::findUserById(c, exchange.grant.userId);
+    if (!user) throw AuthFailure{http::status::not_found, "user_not_found", "User not found"};
+    return jsonResponse(
+        request, http::status::ok,
+        sessionBody(tokens_, startSession(c, std::move(*user), exchange.grant.signInMethod)));
+  });
 }
 
 Response AuthService::updateUser(const Request& request) {
@@ -460,9 +348,9 @@ Response AuthService::updateUser(const Request& request) {
       }
       user.updatedAt = nowText();
       auth_store::updateUser(c, user);
-      return user;
+      return userBody(c, user);
     });
-    return jsonResponse(request, http::status::ok, userBody(updated));
+    return jsonResponse(request, http::status::ok, updated);
   } catch (const SqliteError& error) {
     if (!isUniqueViolation(error)) throw;
     throw AuthFailure{http::status::unprocessable_entity,

@@ -86,6 +86,9 @@ Response Router::route(const Request& request) const {
   target->path = std::move(rest);
   Response response = [&] {
     const std::string key = apiKeyOf(request, *target);
+    if (key.empty() && chosen->service->isPublic(request, *target)) {
+      return chosen->service->handle(request, *target);
+    }
     if (key.empty()) {
       return gatewayError(request, http::status::unauthorized, "No API key found in request",
                           "No `apikey` request header or url param was found.");

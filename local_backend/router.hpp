@@ -26,6 +26,10 @@ class ServiceHandler {
   // 500 without details.
   virtual Response handle(const Request& request, const RequestTarget& target) = 0;
 
+  // True for the few requests a browser makes without an API key (a sign-in page); the gateway
+  // then lets them through without one.
+  virtual bool isPublic(const Request&, const RequestTarget&) const { return false; }
+
   // Adjusts every response under this service's prefix, the gateway's refusals included.
   virtual void finish(Response&) const {}
 };

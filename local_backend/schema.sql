@@ -8,25 +8,59 @@
 -- a random lower-case UUID and a strictly increasing UTC time with microseconds
 -- ("2025-10-21T08:00:00.123456+00:00").
 
+-- A user has an e-mail address, a phone number or both. Databases made before phone numbers
+-- existed get the phone column from the authentication service at start-up.
 CREATE TABLE IF NOT EXISTS auth_users (
   id                 TEXT PRIMARY KEY,
-  email              TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  email              TEXT UNIQUE COLLATE NOCASE,
   password_hash      TEXT NOT NULL,
   user_metadata      TEXT NOT NULL DEFAULT '{}',
   created_at         TEXT NOT NULL,
   updated_at         TEXT NOT NULL,
   email_confirmed_at TEXT,
   confirmation_sent_at TEXT,
-  last_sign_in_at    TEXT
+  last_sign_in_at    TEXT,
+  phone              TEXT UNIQUE,
+  phone_confirmed_at TEXT
 );
 
 CREATE TABLE IF NOT EXISTS auth_sessions (
   id         TEXT PRIMARY KEY,
   user_id    TEXT NOT NULL REFERENCES auth_users(id) ON DELETE CASCADE,
   created_at TEXT NOT NULL,
-  signed_in_at INTEGER NOT NULL
+  signed_in_at INTEGER NOT NULL,
+  sign_in_method TEXT NOT NULL DEFAULT 'password',
+  aal        TEXT NOT NULL DEFAULT 'aal1',
+  mfa_verified_at INTEGER
 );
 CREATE INDEX IF NOT EXISTS auth_sessions_user ON auth_sessions(user_id);
+
+-- The sign-in identities of a user: "email", "phone", or an OAuth provider's account.
+CREATE TABLE IF NOT EXISTS auth_identities (
+  id            TEXT PRIMARY KEY,
+  user_id       TEXT NOT NULL REFERENCES auth_users(id) ON DELETE CASCADE,
+  provider      TEXT NOT NULL,
+  provider_id   TEXT NOT NULL,
+  identity_data TEXT NOT NULL DEFAULT '{}',
+  created_at    TEXT NOT NULL,
+  UNIQUE (provider, provider_id)
+);
+CREATE INDEX IF NOT EXISTS auth_identities_user ON auth_identities(user_id);
+
+-- Second factors. A TOTP factor keeps its secret and the last time step it accepted, so that a
+-- code is never accepted twice.
+CREATE TABLE IF NOT EXISTS auth_factors (
+  id            TEXT PRIMARY KEY,
+  user_id       TEXT NOT NULL REFERENCES auth_users(id) ON DELETE CASCADE,
+  friendly_name TEXT,
+  factor_type   TEXT NOT NULL,
+  status        TEXT NOT NULL,
+  secret        TEXT NOT NULL,
+  last_step     INTEGER NOT NULL DEFAULT 0,
+  created_at    TEXT NOT NULL,
+  updated_at    TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS auth_factors_user ON auth_factors(user_id);
 
 -- Refresh tokens are kept as SHA-256 digests; a spent token stays, marked revoked, so that its
 -- reuse can be told apart from a token that never existed.

@@ -55,8 +55,12 @@ struct Server::Impl {
       : database(openDatabase(options.dataDir)),
         tokens(options.jwtSecret, options.jwtExpiry),
         router(tokens) {
-    router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens,
-                                                           AuthOptions{options.confirmEmail}));
+    AuthOptions auth;
+    auth.confirmEmail = options.confirmEmail;
+    auth.redirectAllowList = options.redirectAllowList;
+    auth.otpLifetime = options.otpLifetime;
+    auth.maxOtpAttempts = options.maxOtpAttempts;
+    router.mount("/auth/v1", std::make_shared<AuthService>(*database, tokens, std::move(auth)));
     auto rest = std::make_shared<RestService>(*database, tokens);
     router.mount("/rest/v1", rest);
     realtime = std::make_shared<RealtimeService>(*database, tokens);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace local_backend {
 
@@ -41,6 +42,11 @@ struct ServerOptions {
   std::string jwtSecret{kDevelopmentJwtSecret};
   // When set, sign-up answers a bare user and sign-in waits for a confirmation.
   bool confirmEmail = false;
+  // Redirect URLs accepted besides loopback ones: those starting with one of these.
+  std::vector<std::string> redirectAllowList;
+  // Lifetime of one-time codes, and wrong tries after which a user's code is void.
+  std::chrono::seconds otpLifetime{3600};
+  int maxOtpAttempts = 5;
   unsigned threads = 4;
   // When set, a second port serves TLS (HTTPS and wss) with this identity.
   std::optional<TlsIdentity> tls;

@@ -94,13 +94,19 @@ std::string randomUuid() {
   return text;
 }
 
-std::string sha256Hex(std::string_view data) {
+std::string sha256(std::string_view data) {
   std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
   SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest.data());
+  return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+std::string sha256Hex(std::string_view data) {
+  const std::string digest = sha256(data);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
   text.reserve(digest.size() * 2);
-  for (const unsigned char byte : digest) {
+  for (const char c : digest) {
+    const auto byte = static_cast<unsigned char>(c);
     text += kHex[byte >> 4];
     text += kHex[byte & 0x0F];
   }

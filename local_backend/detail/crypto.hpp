@@ -19,6 +19,8 @@ std::string randomBytes(std::size_t count);
 // A random version-4 UUID in lower-case text form.
 std::string randomUuid();
 
+// The 32 raw bytes of the digest.
+std::string sha256(std::string_view data);
 std::string sha256Hex(std::string_view data);
 
 std::string hmacSha256(std::string_view key, std::string_view data);

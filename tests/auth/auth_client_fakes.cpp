@@ -4,6 +4,8 @@
 #include <boost/json/serialize.hpp>
 #include <boost/url/url_view.hpp>
 
+#include "voduzazi/helpers/detail/base64.hpp"
+
 namespace voduzazi::auth::testing {
 
 HeaderFieldList versionHeader() { return {{"X-Voduzazi-Api-Version", "2024-01-01"}}; }
@@ -100,6 +102,10 @@ double secondsFromNow(double seconds) {
   return duration<double>(system_clock::now().time_since_epoch()).count() + seconds;
 }
 
+std::string unsignedJWT(const boost::json::object& claims) {
+  return "e30." + voduzazi::detail::encodeBase64URL(boost::json::serialize(claims)) + ".signature";
+}
+
 std::map<std::string, std::string> queryOf(const URLRequest& request) {
   std::map<std::string, std::string> items;
   const boost::urls::url_view view = request.url;
@@ -148,6 +154,16 @@ AuthClientConfiguration::Options AuthClientTest::options() const {
 
 std::unique_ptr<AuthClient> AuthClientTest::makeClient(AuthClientConfiguration::Options options) {
   return std::make_unique<AuthClient>(AuthClientConfiguration(std::move(options)), lifecycle);
+}
+
+std::unique_ptr<AuthClient> AuthClientTest::clientWith(AuthFlowType flow,
+                                                       std::optional<std::string> redirect,
+                                                       bool logs) {
+  auto options = this->options();
+  options.flowType = flow;
+  if (redirect) options.redirectToURL = boost::urls::url(*redirect);
+  if (logs) options.logger = logger;
+  return makeClient(options);
 }
 
 void AuthClientTest::storeSession(const AuthClient& client, const Session& session) {

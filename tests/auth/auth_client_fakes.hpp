@@ -17,8 +17,8 @@
 #include "tests/helpers/test_support.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/auth/auth_client.hpp"
-#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/auth/auth_local_storage.hpp"
+#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
 
 namespace voduzazi::auth::testing {
@@ -78,6 +78,8 @@ std::string userBody();
 Session makeSession(const std::string& accessToken, const std::string& refreshToken,
                     double expiresAt);
 double secondsFromNow(double seconds);
+// An unsigned token whose middle segment holds `claims`.
+std::string unsignedJWT(const boost::json::object& claims);
 
 // The query items of a request, by name.
 std::map<std::string, std::string> queryOf(const URLRequest& request);
@@ -110,11 +112,15 @@ class AuthClientTest : public ::testing::Test {
   AuthClientConfiguration::Options options() const;
   std::unique_ptr<AuthClient> makeClient(AuthClientConfiguration::Options options);
   std::unique_ptr<AuthClient> makeClient() { return makeClient(options()); }
+  // A client of that flow, with a configured redirect URL when given, logging to `logger` when
+  // asked to.
+  std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
+                                         std::optional<std::string> redirect = std::nullopt,
+                                         bool logs = false);
   // Puts a session into the store as a previous run would have left it.
   void storeSession(const AuthClient& client, const Session& session);
   // Makes the client's wall clock and sleeps follow `clock`, starting at `start`.
-  void driveTimeWith(const AuthClient& client, const std::shared_ptr<TestClock>& clock,
-                     Date start);
+  void driveTimeWith(const AuthClient& client, const std::shared_ptr<TestClock>& clock, Date start);
 
   std::shared_ptr<FakeAuthServer> server = FakeAuthServer::make();
   std::shared_ptr<InMemoryAuthLocalStorage> storage = std::make_shared<InMemoryAuthLocalStorage>();

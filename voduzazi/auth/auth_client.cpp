@@ -80,8 +80,7 @@ struct AuthClient::Lifecycle {
   std::shared_ptr<ObservationToken> token;
 };
 
-AuthClient::AuthClient(Configuration configuration,
-                       std::shared_ptr<ApplicationLifecycle> lifecycle)
+AuthClient::AuthClient(Configuration configuration, std::shared_ptr<ApplicationLifecycle> lifecycle)
     : clientID_(++globalClientID), lifecycle_(std::make_shared<Lifecycle>(clientID_)) {
   Dependencies::set(clientID_, makeDependencies(clientID_, std::move(configuration)));
   lifecycle_->token = lifecycle->observe(
@@ -91,12 +90,15 @@ AuthClient::AuthClient(Configuration configuration,
 }
 
 AuthClient::~AuthClient() {
+  if (!lifecycle_) return;  // a borrowed handle
   lifecycle_->end();
   if (lifecycle_->token) lifecycle_->token->cancel();
   Dependencies::get(clientID_).sessionManager.stopAutoRefresh();
 }
 
-Session AuthClient::session() const { return Dependencies::get(clientID_).sessionManager.session(); }
+Session AuthClient::session() const {
+  return Dependencies::get(clientID_).sessionManager.session();
+}
 
 std::optional<Session> AuthClient::currentSession() const {
   return Dependencies::get(clientID_).sessionStorage.get();

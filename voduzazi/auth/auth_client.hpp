@@ -24,14 +24,18 @@
 #include <utility>
 #include <vector>
 
+#include "voduzazi/auth/auth_admin.hpp"
 #include "voduzazi/auth/auth_client_configuration.hpp"
+#include "voduzazi/auth/auth_mfa.hpp"
 #include "voduzazi/auth/session.hpp"
 #include "voduzazi/auth/sign_in_records.hpp"
+#include "voduzazi/auth/user_attributes.hpp"
 #include "voduzazi/concurrency/async_stream.hpp"
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/http_request.hpp"
 #include "voduzazi/helpers/observation_token.hpp"
 #include "voduzazi/platform/application_lifecycle.hpp"
+#include "voduzazi/platform/web_authentication_session.hpp"
 
 namespace voduzazi::auth {
 
@@ -55,8 +59,8 @@ class AuthClient {
   // Registers the client's collaborators under a new id (1 for the first client of the process)
   // and watches `lifecycle`: while the application is active and the configuration asks for it,
   // the session is refreshed in the background.
-  explicit AuthClient(Configuration configuration,
-                      std::shared_ptr<ApplicationLifecycle> lifecycle = ApplicationLifecycle::shared());
+  explicit AuthClient(Configuration configuration, std::shared_ptr<ApplicationLifecycle> lifecycle =
+                                                       ApplicationLifecycle::shared());
   ~AuthClient();
   AuthClient(const AuthClient&) = delete;
   AuthClient& operator=(const AuthClient&) = delete;
@@ -94,6 +98,112 @@ class AuthClient {
   Session signInWithPhone(const std::string& phone, const std::string& password,
                           std::optional<std::string> captchaToken = std::nullopt) const;
 
+  // --- Sign-in without a password (one-time passwords, ID tokens, anonymous, single sign-on).
+  // The ID-token and anonymous sign-ins store the session and emit SIGNED_IN; the others only ask
+  // the server to send a code or for a provider's URL, and store nothing. The e-mail forms and
+  // single sign-on prepare PKCE first (a new code verifier in the PKCE flow); phone forms never.
+  Session signInWithIdToken(const OpenIDConnectCredentials& credentials) const;
+  Session signInAnonymously(std::optional<JSONObject> data = std::nullopt,
+                            std::optional<std::string> captchaToken = std::nullopt) const;
+  void signInWithOTP(const std::string& email,
+                     std::optional<boost::urls::url> redirectTo = std::nullopt,
+                     bool shouldCreateUser = true, std::optional<JSONObject> data = std::nullopt,
+                     std::optional<std::string> captchaToken = std::nullopt) const;
+  void signInWithOTP(const std::string& phone, MessagingChannel channel,
+                     bool shouldCreateUser = true, std::optional<JSONObject> data = std::nullopt,
+                     std::optional<std::string> captchaToken = std::nullopt) const;
+  SSOResponse signInWithSSO(const std::string& domain,
+                            std::optional<boost::urls::url> redirectTo = std::nullopt,
+                            std::optional<std::string> captchaToken = std::nullopt) const;
+  SSOResponse signInWithSSOProvider(const std::string& providerId,
+                                    std::optional<boost::urls::url> redirectTo = std::nullopt,
+                                    std::optional<std::string> captchaToken = std::nullopt) const;
+
+  // --- OAuth with PKCE.
+  // Exchanges the authorization code and the stored code verifier for a session; stores it,
+  // clears the verifier and emits SIGNED_IN. A refused exchange keeps the verifier.
+  Session exchangeCodeForSession(const std::string& authCode) const;
+  // The server's sign-in URL for `provider` (a new code verifier in the PKCE flow). Throws
+  // URLError badURL.
+  boost::urls::url getOAuthSignInURL(Provider provider,
+                                     std::optional<std::string> scopes = std::nullopt,
+                                     std::optional<boost::urls::url> redirectTo = std::nullopt,
+                                     std::vector<URLQueryItem> queryParams = {}) const;
+  // Hands the sign-in URL to `launchFlow`, which returns the URL the browser was sent back to,
+  // then finishes with session(from:). Throws what launchFlow or session(from:) throws.
+  using LaunchFlow = std::function<boost::urls::url(const boost::urls::url& signInURL)>;
+  Session signInWithOAuth(Provider provider, std::optional<boost::urls::url> redirectTo,
+                          std::optional<std::string> scopes, std::vector<URLQueryItem> queryParams,
+                          const LaunchFlow& launchFlow) const;
+  // Signs in through the system browser: a one-shot listener on 127.0.0.1 receives the redirect,
+  // so its URL (not `redirectTo` or the configured one) is the redirect URL the server gets.
+  // `configure` may change the session's options before the browser opens. Throws
+  // WebAuthenticationSessionError canceledLogin on timeout or cancellation.
+  using ConfigureSession = std::function<void(WebAuthenticationSession&)>;
+  Session signInWithOAuth(Provider provider,
+                          std::optional<boost::urls::url> redirectTo = std::nullopt,
+                          std::optional<std::string> scopes = std::nullopt,
+                          std::vector<URLQueryItem> queryParams = {},
+                          const ConfigureSession& configure = {}) const;
+  // Finishes a sign-in from a URL that reached the application (a deep link) in the background
+  // and returns at once; a failure only reaches the configured logger.
+  void handle(const boost::urls::url& url) const;
+
+  // --- Sessions from elsewhere.
+  // The session a redirect URL carries: its tokens (implicit flow) or its code (PKCE flow).
+  // Stores it and emits SIGNED_IN (and PASSWORD_RECOVERY for a recovery link). Throws AuthError
+  // implicitGrantRedirect or pkceGrantCodeExchange for a URL that is no such redirect.
+  Session session(const boost::urls::url& from) const;
+  // Adopts a token pair obtained elsewhere: refreshed first when the access token has expired.
+  // Throws AuthError malformedJWT for a live access token with control characters.
+  Session setSession(const std::string& accessToken, const std::string& refreshToken) const;
+  // Refreshes now, with the given refresh token or the stored session's.
+  Session refreshSession(std::optional<std::string> refreshToken = std::nullopt) const;
+
+  // --- Verification, resend, reauthentication and recovery. A verification answered with a
+  // session stores it and emits SIGNED_IN; nothing else changes the client's state.
+  AuthResponse verifyOTP(const std::string& email, const std::string& token, EmailOTPType type,
+                         std::optional<boost::urls::url> redirectTo = std::nullopt,
+                         std::optional<std::string> captchaToken = std::nullopt) const;
+  AuthResponse verifyOTP(const std::string& phone, const std::string& token, MobileOTPType type,
+                         std::optional<std::string> captchaToken = std::nullopt) const;
+  AuthResponse verifyOTP(const std::string& tokenHash, EmailOTPType type) const;
+  void resend(const std::string& email, ResendEmailType type,
+              std::optional<boost::urls::url> emailRedirectTo = std::nullopt,
+              std::optional<std::string> captchaToken = std::nullopt) const;
+  ResendMobileResponse resend(const std::string& phone, ResendMobileType type,
+                              std::optional<std::string> captchaToken = std::nullopt) const;
+  // Asks the server to send the signed-in user a fresh code. Throws sessionMissing without one.
+  void reauthenticate() const;
+  void resetPasswordForEmail(const std::string& email,
+                             std::optional<boost::urls::url> redirectTo = std::nullopt,
+                             std::optional<std::string> captchaToken = std::nullopt) const;
+
+  // --- The signed-in user and linked identities. All but user(jwt) with a token need a session
+  // and throw sessionMissing without one; user(jwt) throws malformedJWT for a token with control
+  // characters.
+  User user(std::optional<std::string> jwt = std::nullopt) const;
+  // Changes the user; the stored session gets the server's user and USER_UPDATED is emitted
+  // (unless the device signed out or another user signed in while the request was under way).
+  User update(const UserAttributes& user,
+              std::optional<boost::urls::url> redirectTo = std::nullopt) const;
+  std::vector<UserIdentity> userIdentities() const;
+  Session linkIdentityWithIdToken(OpenIDConnectCredentials credentials) const;
+  OAuthResponse getLinkIdentityURL(Provider provider,
+                                   std::optional<std::string> scopes = std::nullopt,
+                                   std::optional<boost::urls::url> redirectTo = std::nullopt,
+                                   std::vector<URLQueryItem> queryParams = {}) const;
+  // Hands the link URL to `launchURL`, or, without one, to the URL opener of the client.
+  void linkIdentity(Provider provider, std::optional<std::string> scopes = std::nullopt,
+                    std::optional<boost::urls::url> redirectTo = std::nullopt,
+                    std::vector<URLQueryItem> queryParams = {},
+                    const std::function<void(const boost::urls::url&)>& launchURL = {}) const;
+  void unlinkIdentity(const UserIdentity& identity) const;
+
+  // --- Multi-factor and administrative operations; each read builds a fresh handle.
+  AuthMFA mfa() const { return AuthMFA{clientID_}; }
+  AuthAdmin admin() const { return AuthAdmin{clientID_}; }
+
   // --- Sign-out. Without a stored session it only logs a warning. For global and local it deletes
   // the stored session and emits SIGNED_OUT before it tells the server; a server that no longer
   // knows the session is not an error. Throws what else sending fails with.
@@ -109,17 +219,49 @@ class AuthClient {
   // Whether callback parameters belong to the PKCE flow ("error_code" alone counts only while a
   // code verifier is stored).
   bool isPKCEFlow(const std::map<std::string, std::string>& params) const;
+  // The authorization URL of `provider` on the endpoint `url`: "provider", "scopes",
+  // "redirect_to", the PKCE pair, "skip_http_redirect", then `queryParams` in order. Throws
+  // URLError badURL.
+  boost::urls::url getURLForProvider(const boost::urls::url& url, Provider provider,
+                                     const std::optional<std::string>& scopes,
+                                     const std::optional<boost::urls::url>& redirectTo,
+                                     const std::vector<URLQueryItem>& queryParams,
+                                     std::optional<bool> skipBrowserRedirect) const;
+
+  // The answer of the identity-link endpoint: the URL to open.
+  struct Response {
+    boost::urls::url url{};
+
+    bool operator==(const Response&) const = default;
+    boost::json::value toJSON(const JSONEncoder& encoder) const;
+    static Response fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
+                             const CodingPath& path = {});
+  };
 
  private:
   struct Lifecycle;
+  struct Borrowed {};
+
+  // A handle on an existing client's entry, for background work that may outlive the client; it
+  // neither registers nor stops anything.
+  AuthClient(Borrowed, std::int64_t clientID) : clientID_(clientID) {}
 
   AuthResponse performSignUp(helpers::HTTPRequest request) const;
   // Completes the credentials (an e-mail address or a phone number) of a password sign-in.
   Session signInWithPassword(UserCredentials credentials, const std::string& password,
                              std::optional<std::string> captchaToken) const;
   Session performSignIn(helpers::HTTPRequest request) const;
-  void adopt(const Session& session) const;
-  helpers::HTTPRequest request(std::string_view path, std::vector<URLQueryItem> query = {}) const;
+  SSOResponse performSSO(SignInWithSSORequest body,
+                         const std::optional<boost::urls::url>& redirectTo,
+                         const std::optional<std::string>& captchaToken) const;
+  AuthResponse performVerifyOTP(helpers::HTTPRequest request) const;
+  Session handleImplicitGrant(const std::map<std::string, std::string>& params) const;
+  Session handlePKCEFlow(const std::map<std::string, std::string>& params) const;
+  // Stores the session, then emits `event` (SIGNED_IN by default) with it.
+  void adopt(const Session& session, AuthChangeEvent event = AuthChangeEvent::signedIn) const;
+  // A request to the auth URL with `path` appended ("/" separating segments).
+  helpers::HTTPRequest request(std::string_view path, std::vector<URLQueryItem> query = {},
+                               HTTPMethod method = HTTPMethod::post) const;
 
   std::int64_t clientID_;
   std::shared_ptr<Lifecycle> lifecycle_;

@@ -3,33 +3,20 @@
 
 #include "voduzazi/auth/auth_client.hpp"
 #include "voduzazi/auth/dependencies.hpp"
-#include "voduzazi/auth/sign_in_records.hpp"
+#include "voduzazi/auth/detail/auth_paths.hpp"
+#include "voduzazi/auth/detail/request_parts.hpp"
 #include "voduzazi/auth/sign_in_records.hpp"
 
 namespace voduzazi::auth {
 
-namespace {
+using detail::captcha;
+using detail::redirectQuery;
 
-std::optional<AuthMetaSecurity> captcha(const std::optional<std::string>& captchaToken) {
-  if (!captchaToken) return std::nullopt;
-  return AuthMetaSecurity{*captchaToken};
-}
-
-// "redirect_to" with the call's URL, else the configured one; nothing without either.
-std::vector<URLQueryItem> redirectQuery(const std::optional<boost::urls::url>& redirectTo,
-                                        const AuthClientConfiguration& configuration) {
-  const auto& url = redirectTo ? redirectTo : configuration.redirectToURL;
-  if (!url) return {};
-  return {{"redirect_to", std::string(url->buffer())}};
-}
-
-}  // namespace
-
-helpers::HTTPRequest AuthClient::request(std::string_view path,
-                                         std::vector<URLQueryItem> query) const {
-  boost::urls::url url = Dependencies::get(clientID_).configuration.url;
-  url.segments().push_back(path);
-  return helpers::HTTPRequest(std::move(url), HTTPMethod::post, std::move(query));
+helpers::HTTPRequest AuthClient::request(std::string_view path, std::vector<URLQueryItem> query,
+                                         HTTPMethod method) const {
+  return helpers::HTTPRequest(
+      detail::appendingPath(Dependencies::get(clientID_).configuration.url, path),
+      std::move(method), std::move(query));
 }
 
 AuthResponse AuthClient::signUp(const std::string& email, const std::string& password,
@@ -53,8 +40,7 @@ AuthResponse AuthClient::signUp(const std::string& email, const std::string& pas
 }
 
 AuthResponse AuthClient::signUpWithPhone(const std::string& phone, const std::string& password,
-                                         MessagingChannel channel,
-                                         std::optional<JSONObject> data,
+                                         MessagingChannel channel, std::optional<JSONObject> data,
                                          std::optional<std::string> captchaToken) const {
   SignUpRequest body;
   body.phone = phone;
@@ -106,11 +92,11 @@ Session AuthClient::performSignIn(helpers::HTTPRequest request) const {
   return session;
 }
 
-void AuthClient::adopt(const Session& session) const {
+void AuthClient::adopt(const Session& session, AuthChangeEvent event) const {
   const Dependencies dependencies = Dependencies::get(clientID_);
-  // Stored first, so a listener of SIGNED_IN that reads the session finds this one.
+  // Stored first, so a listener that reads the session finds this one.
   dependencies.sessionManager.update(session);
-  dependencies.eventEmitter.emit(AuthChangeEvent::signedIn, session);
+  dependencies.eventEmitter.emit(event, session);
 }
 
 }  // namespace voduzazi::auth

@@ -6,6 +6,8 @@ namespace voduzazi::auth {
 namespace {
 
 std::optional<std::int64_t> parseDecimal(std::string_view text) {
+  // A leading "+" is allowed as well as "-" (which from_chars takes by itself).
+  if (text.size() > 1 && text[0] == '+' && text[1] >= '0' && text[1] <= '9') text.remove_prefix(1);
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) {

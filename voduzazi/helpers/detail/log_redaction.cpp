@@ -72,8 +72,9 @@ std::string redactPairs(std::string_view encoded) {
 
 bool isSecretName(std::string_view name) {
   // "token" is a one-time password in auth bodies and a signature in storage URLs.
-  static constexpr std::array<std::string_view, 7> secrets{
-      "password", "access_token", "refresh_token", "id_token", "code_verifier", "apikey", "token"};
+  static constexpr std::array<std::string_view, 9> secrets{
+      "password", "access_token",   "refresh_token",         "id_token", "code_verifier", "apikey",
+      "token",    "provider_token", "provider_refresh_token"};
   for (std::string_view secret : secrets) {
     if (name == secret) return true;
   }
@@ -102,6 +103,8 @@ std::string bodyText(const std::optional<Data>& body, bool formEncoded) {
 std::string decodedURLText(const boost::urls::url& url) {
   boost::urls::url copy = url;
   if (copy.has_query()) copy.set_encoded_query(redactPairs(copy.encoded_query()));
+  // Sign-in redirects carry their tokens as pairs in the fragment.
+  if (copy.has_fragment()) copy.set_encoded_fragment(redactPairs(copy.encoded_fragment()));
   auto text = boost::urls::make_pct_string_view(copy.buffer());
   if (!text) return {};
   return text->decode();

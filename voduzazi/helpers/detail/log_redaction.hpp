@@ -19,8 +19,8 @@ bool isSecretName(std::string_view name);
 // UTF-8 text. "<failed>" for a text that is not UTF-8.
 std::string bodyText(const std::optional<Data>& body, bool formEncoded = false);
 
-// The URL with secret query values redacted and every percent-escape decoded; empty when the
-// escapes do not decode.
+// The URL with secret values of its query and fragment pairs redacted and every percent-escape
+// decoded; empty when the escapes do not decode.
 std::string decodedURLText(const boost::urls::url& url);
 
 }  // namespace voduzazi::detail
