@@ -173,6 +173,18 @@ TEST_F(VoduzaziClientTest, AuthClientRequestsSkipTheTokenStep) {
   EXPECT_EQ(signIn.value("Authorization"), "Bearer anon-key");
 }
 
+TEST_F(VoduzaziClientTest, HandsIncomingURLsToTheAuthClient) {
+  const auto client = makeClient();
+  // The stored code verifier makes this a code-flow redirect: the auth client exchanges the code.
+  storage->store(client->storageKey() + "-code-verifier", "verifier");
+  client->handle(boost::urls::url("tapwick://login-callback?code=the-code"));
+  ASSERT_TRUE(eventually([&] {
+    const auto requests = transport->requests();
+    return !requests.empty() && requests.back().url.path() == "/auth/v1/token";
+  }));
+  EXPECT_EQ(transport->requests().back().url.query(), "grant_type=pkce");
+}
+
 TEST_F(VoduzaziClientTest, BuildsTheDatabaseClientOnceUnderConcurrentFirstUse) {
   const auto client = makeClient();
   constexpr int kThreads = 8;

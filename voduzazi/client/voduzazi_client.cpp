@@ -105,6 +105,8 @@ auth::AuthClient& VoduzaziClient::auth() const {
   return *core_->auth;
 }
 
+void VoduzaziClient::handle(const boost::urls::url& url) const { auth().handle(url); }
+
 PostgrestClient VoduzaziClient::database() const { return core_->database(); }
 
 PostgrestQueryBuilder VoduzaziClient::from(std::string_view table) const {

@@ -83,8 +83,13 @@ class VoduzaziClient {
                              std::optional<CountOption> count = std::nullopt) const;
   PostgrestClient schema(std::string schema) const;
 
+  // Passes an incoming URL (an OAuth redirect or a deep link) to auth().handle(url), so the
+  // misconfiguration report of auth() applies. Returns at once; the auth client works in the
+  // background.
+  void handle(const boost::urls::url& url) const;
+
   // Still to come with their clients: realtime (older client), realtimeV2, channels, channel,
-  // removeChannel, removeAllChannels, storage, functions, and handle(url) of the auth client.
+  // removeChannel, removeAllChannels, storage, functions.
 
   // The fetch step of the database (and later storage and edge-functions) clients: sets
   // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as
