@@ -3,8 +3,9 @@
 #include <openssl/crypto.h>
 
 #include <boost/asio/post.hpp>
-#include <chrono>
 #include <condition_variable>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace voduzazi::detail {
@@ -23,11 +24,28 @@ WebSocketConnection::WebSocketConnection(URLRequest request, std::vector<std::st
 namespace {
 
 // Threads of connections released on their own thread (which cannot join itself). Such a
-// thread winds down by itself; it is joined by the next connection, or at process exit, which
-// first waits (boundedly) for the winding-down threads, so that no connection is still tearing
-// down while the process ends. A thread that ends later than that is left to finish alone.
+// thread winds down by itself; it is joined by the next connection, or at process exit. A
+// delegate call running at exit may still drop the last reference to its connection, so exit
+// first lets every running connection thread finish what it is doing, then waits for the
+// threads winding down and joins them: no connection is still tearing down while the process
+// ends.
 class FinishedThreads {
  public:
+  // The connection's thread runs `ioc`'s handlers (delegate calls) from now on, or no more.
+  void running(net::io_context& ioc) {
+    std::lock_guard lock(mutex_);
+    running_.emplace(&ioc, std::this_thread::get_id());
+  }
+
+  void stopped(net::io_context& ioc) {
+    {
+      std::lock_guard lock(mutex_);
+      running_.erase(&ioc);
+      busy_.erase(&ioc);
+    }
+    changed_.notify_all();
+  }
+
   void windingDown() {
     std::lock_guard lock(mutex_);
     ++windingDown_;
@@ -59,7 +77,21 @@ class FinishedThreads {
   void joinAtExit() {
     {
       std::unique_lock lock(mutex_);
-      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return windingDown_ == 0; });
+      // A connection thread runs its handlers in order: once this one ran, the delegate call
+      // it was in has ended (and with it any release it made). Exiting from inside a delegate
+      // call skips that call's own thread.
+      for (const auto& [ioc, thread] : running_) {
+        if (thread == std::this_thread::get_id()) continue;
+        busy_.insert(ioc);
+        net::post(*ioc, [this, ioc = ioc] {
+          {
+            std::lock_guard lock(mutex_);
+            busy_.erase(ioc);
+          }
+          changed_.notify_all();
+        });
+      }
+      changed_.wait(lock, [this] { return busy_.empty() && windingDown_ == 0; });
       exiting_ = true;
     }
     joinAll();
@@ -69,6 +101,8 @@ class FinishedThreads {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::thread> threads_;
+  std::map<net::io_context*, std::thread::id> running_;
+  std::set<net::io_context*> busy_;
   int windingDown_ = 0;
   bool exiting_ = false;
 };
@@ -100,7 +134,9 @@ void WebSocketConnection::resume() {
   finishedThreads();  // made before any thread may need it at exit
   thread_ = std::thread([self = shared_from_this()]() mutable {
     self->threadId_ = std::this_thread::get_id();
+    finishedThreads().running(self->ioc_);
     self->ioc_.run();
+    finishedThreads().stopped(self->ioc_);
     // The thread's TLS state (random generators) goes now, not in a thread-exit hook that may
     // run while the process is already ending.
     OPENSSL_thread_stop();
