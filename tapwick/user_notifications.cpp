@@ -30,20 +30,37 @@ void UserNotificationCenter::requestAuthorization(AuthorizationHandler done) {
 
 void UserNotificationCenter::add(LocalNotificationRequest request) {
   const auto trigger = request.trigger;
-  executor_->postAfter(trigger, [executor = executor_, shared = shared_,
-                                 request = std::move(request)]() mutable {
-    runInBackground(
-        executor,
-        [shared, request = std::move(request)] {
-          std::lock_guard lock(shared->presenting);
-          shared->presenter->present(request);
-        },
-        [](voduzazi::Result<std::monostate> shown) {
-          if (!shown.isSuccess()) {
-            std::cout << "Notification error: " << errorDescription(shown.error()) << std::endl;
-          }
-        });
+  executor_->postAfter(trigger, [shared = shared_, request = std::move(request)]() mutable {
+    {
+      std::lock_guard lock(shared->queueMutex);
+      shared->queue.push_back(std::move(request));
+      if (shared->draining) return;
+      shared->draining = true;
+    }
+    voduzazi::Task<void>::detached([shared] { presentQueued(shared); });
   });
+}
+
+void UserNotificationCenter::presentQueued(const std::shared_ptr<Shared>& shared) {
+  for (;;) {
+    LocalNotificationRequest request;
+    {
+      std::lock_guard lock(shared->queueMutex);
+      if (shared->queue.empty()) {
+        shared->draining = false;
+        return;
+      }
+      request = std::move(shared->queue.front());
+      shared->queue.pop_front();
+    }
+    try {
+      std::lock_guard lock(shared->presenting);
+      shared->presenter->present(request);
+    } catch (...) {
+      std::cout << "Notification error: " << errorDescription(std::current_exception())
+                << std::endl;
+    }
+  }
 }
 
 }  // namespace tapwick

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,10 +51,15 @@ class UserNotificationCenter {
   void add(LocalNotificationRequest request);
 
  private:
+  // Requests are shown in the order their triggers pass, by one task at a time.
   struct Shared {
     std::mutex presenting;
     std::shared_ptr<NotificationPresenter> presenter;
+    std::mutex queueMutex;
+    std::deque<LocalNotificationRequest> queue;
+    bool draining = false;
   };
+  static void presentQueued(const std::shared_ptr<Shared>& shared);
 
   std::shared_ptr<MainExecutor> executor_;
   std::shared_ptr<Shared> shared_;

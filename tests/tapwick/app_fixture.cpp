@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "tapwick/connect_view_model.hpp"
+
 namespace tapwick::testing {
 
 AppFixture::AppFixture() {
@@ -59,6 +61,20 @@ std::string AppFixture::signUpAndIn(AppInstall& app, const std::string& name) {
   await([&](Completion done) { app.service->signIn(email, "correct horse", done); });
   settle(app);
   return email;
+}
+
+void AppFixture::pair(AppInstall& inviter, AppInstall& redeemer) {
+  auto invite = ConnectViewModel::create(inviter.service, [](bool) {});
+  invite->generateInvite();
+  ASSERT_TRUE(main->runUntil([&] { return invite->generatedCode || invite->error; }));
+  ASSERT_TRUE(invite->generatedCode) << *invite->error;
+  auto redeem = ConnectViewModel::create(redeemer.service, [](bool) {});
+  redeem->inviteCode = *invite->generatedCode;
+  redeem->connectWithCode();
+  ASSERT_TRUE(main->runUntil([&] { return redeem->error || !redeemer.service->connectedFriends().empty(); }));
+  ASSERT_FALSE(redeem->error) << *redeem->error;
+  inviter.service->fetchFriends();
+  settle(inviter);
 }
 
 void AppFixture::settle(AppInstall& app) {

@@ -76,6 +76,9 @@ class AppFixture : public ::testing::Test {
   static std::string newEmail(const std::string& name);
   // Signs a new user up and in; returns the e-mail.
   std::string signUpAndIn(AppInstall& app, const std::string& name);
+  // Pairs two signed-in users: the inviter creates a code, the redeemer redeems it; both then
+  // know their friend.
+  void pair(AppInstall& inviter, AppInstall& redeemer);
   // Waits until every background step posted so far has come back.
   void settle(AppInstall& app);
 

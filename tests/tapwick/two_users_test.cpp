@@ -14,20 +14,7 @@ using namespace std::chrono_literals;
 
 class TwoUsers : public AppFixture {
  protected:
-  // A creates a code, B redeems it; returns nothing, both services know their friend after.
-  void pair() {
-    auto inviter = ConnectViewModel::create(alice.service, [](bool) {});
-    inviter->generateInvite();
-    ASSERT_TRUE(main->runUntil([&] { return inviter->generatedCode || inviter->error; }));
-    ASSERT_TRUE(inviter->generatedCode) << *inviter->error;
-
-    bool paired = false;
-    auto redeemer = ConnectViewModel::create(bob.service, [&](bool show) { paired = show; });
-    redeemer->inviteCode = *inviter->generatedCode;
-    redeemer->connectWithCode();
-    ASSERT_TRUE(main->runUntil([&] { return paired || redeemer->error; }));
-    ASSERT_TRUE(paired) << *redeemer->error;
-  }
+  void pair() { AppFixture::pair(alice, bob); }
 
   // The creation time the server gave the newest message Bob sent.
   std::string lastSentCreatedAt() {
