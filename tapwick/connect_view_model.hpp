@@ -24,6 +24,10 @@ class ConnectViewModel : public std::enable_shared_from_this<ConnectViewModel> {
                                                   std::function<void(bool)> setShowMain);
 
   bool isSignedIn() const { return service_->session().has_value(); }
+  // The signed-in user's e-mail address, empty without one.
+  std::string email() const {
+    return service_->session() ? service_->session()->user.email.value_or("") : "";
+  }
 
   // Stores a new code under the signed-in user and shows it.
   void generateInvite();

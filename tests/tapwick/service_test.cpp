@@ -2,6 +2,7 @@
 // without a session or a friend, one polling loop, and a backend that is away.
 #include <gtest/gtest.h>
 
+#include "tapwick/backend_configuration.hpp"
 #include "tapwick/connect_view_model.hpp"
 #include "tapwick/main_view_model.hpp"
 #include "tapwick/tapwick_error.hpp"
@@ -110,6 +111,18 @@ TEST_F(ServiceTest, ABackendThatIsAwayLosesNoSessionFriendOrMessage) {
   main->advance(1s);
   ASSERT_TRUE(main->runUntil([&] { return alice.presenter->shown().size() == 1; }));
   EXPECT_EQ(alice.presenter->shown().front().body.substr(0, 5), "kept\n");
+}
+
+}  // namespace
+}  // namespace tapwick::testing
+
+namespace tapwick::testing {
+namespace {
+
+TEST(BackendConfiguration, DefaultsToTheStandInBackend) {
+  EXPECT_EQ(kProjectURL, "http://127.0.0.1:8484");
+  local_backend::Server server;
+  EXPECT_EQ(kAnonKey, server.anonKey());
 }
 
 }  // namespace
