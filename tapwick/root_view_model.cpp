@@ -14,9 +14,15 @@ std::shared_ptr<RootViewModel> RootViewModel::create(std::shared_ptr<VoduzaziSer
     if (!self) return;
     if (name == VoduzaziService::didConnectFriends) {
       self->setShowMain(true);
-    } else {
-      self->notifyChanged();
+      return;
     }
+    // A screen that changes with the session gets its size too, instead of showing clipped.
+    const bool signedIn = self->service_->session().has_value();
+    if (signedIn != self->wasSignedIn_) {
+      self->wasSignedIn_ = signedIn;
+      self->queueResize();
+    }
+    self->notifyChanged();
   });
   return model;
 }

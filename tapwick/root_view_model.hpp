@@ -69,6 +69,7 @@ class RootViewModel : public std::enable_shared_from_this<RootViewModel> {
   voduzazi::NotificationCenter::ObserverToken observation_;
   bool showMain_ = false;
   bool isLoading_ = true;
+  bool wasSignedIn_ = false;
 };
 
 }  // namespace tapwick

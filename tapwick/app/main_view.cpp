@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "tapwick/app/status_icon.hpp"
 #include "tapwick/app/widgets.hpp"
 
 namespace tapwick {
@@ -29,9 +30,8 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service,
       "#friendCard { background: rgba(128,128,128,13); border: 1px solid rgba(128,128,128,38);"
       " border-radius: 16px; }");
   auto* cardLayout = new QHBoxLayout(friendCard);
-  auto* symbol = plainLabel(QString::fromUtf8("\U0001F465"), friendCard);
-  symbol->setFont(titleFont(20));
-  symbol->setStyleSheet("color: green;");
+  auto* symbol = new QLabel(friendCard);
+  symbol->setPixmap(makeStatusIcon(QColor(40, 160, 60)).pixmap(40, 40));
   cardLayout->addWidget(symbol);
   auto* names = new QVBoxLayout();
   myName_ = plainLabel({}, friendCard);
@@ -60,6 +60,7 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service,
   heading->setFont(titleFont());
   auto* hint = plainLabel("Type and send a custom message", form_);
   hint->setFont(captionFont());
+  hint->setWordWrap(false);
   message_ = new QLineEdit(form_);
   message_->setObjectName("message");
   message_->setPlaceholderText("Enter your message");
@@ -103,8 +104,7 @@ void MainView::render() {
   if (toStdString(message_->text()) != model_->customMessage) {
     message_->setText(toQString(model_->customMessage));
   }
-  banner_->setText(QString::fromUtf8("\U0001F514 ") +
-                   toQString(model_->incomingMessage.value_or("")));
+  banner_->setText(toQString(model_->incomingMessage.value_or("")));
   banner_->setVisible(model_->showBanner && model_->incomingMessage.has_value());
   showError(error_, model_->error);
 }

@@ -118,14 +118,14 @@ void RootView::render() {
       stack_->setCurrentWidget(loading_);
       break;
     case Screen::signIn:
-      stack_->setCurrentWidget(forms_);
+      if (stack_->currentWidget() != forms_) {
+        stack_->setCurrentWidget(forms_);
+        email_->setFocus();
+      }
       break;
     default:
       stack_->setCurrentWidget(screen_);
   }
-  const Size size = model_->screenSize();
-  setMinimumSize(size.width, size.height);
-
   const bool signUp = model_->selectedTab != 0;
   tabs_->setCurrentIndex(model_->selectedTab);
   username_->setVisible(signUp);

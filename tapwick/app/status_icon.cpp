@@ -15,7 +15,7 @@ void drawPerson(QPainter& painter, qreal x) {
 
 }  // namespace
 
-QIcon makeStatusIcon() {
+QIcon makeStatusIcon(const QColor& colour) {
   QIcon icon;
   for (const int size : {16, 22, 24, 32, 48, 64}) {
     QPixmap pixmap(size, size);
@@ -24,7 +24,7 @@ QIcon makeStatusIcon() {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / 64.0, size / 64.0);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
+    painter.setBrush(colour);
     drawPerson(painter, 14);
     drawPerson(painter, 50);
     // The dotted line between them.

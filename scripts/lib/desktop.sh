@@ -1,0 +1,65 @@
+# Shell functions for a desktop without a screen: Xvfb, a tray host and a notification daemon.
+# Sourced by scripts/run and the desktop test. Every wait is bounded; a failure says what failed.
+# Callers run inside dbus-run-session (the notification daemon needs a session bus) and call
+# desktop_stop on exit.
+
+desktop_pids=()
+
+# Waits up to $2 seconds (default 10) for the command $1 to succeed.
+desktop_wait_for() {
+  local condition=$1 limit=${2:-10} waited=0
+  until eval "$condition" >/dev/null 2>&1; do
+    if [ "$waited" -ge $((limit * 10)) ]; then return 1; fi
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
+
+# Starts Xvfb on a free display (1280x800) and exports DISPLAY.
+desktop_start_xvfb() {
+  local log=$1 fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
+  desktop_pids+=($!)
+  local number
+  if ! read -r -t 10 number <"$fifo"; then
+    rm -f "$fifo"
+    echo "desktop: Xvfb did not start (see $log)" >&2
+    return 1
+  fi
+  rm -f "$fifo"
+  export DISPLAY=":$number"
+}
+
+# Starts the tray host along the top edge and waits for its window.
+desktop_start_tray() {
+  local log=$1
+  trayer --edge top --align right --widthtype pixel --width 200 --height 24 \
+    --transparent false --tint 0x404040 --SetDockType true >"$log" 2>&1 &
+  desktop_pids+=($!)
+  if ! desktop_wait_for "xdotool search --classname trayer" 10; then
+    echo "desktop: the tray host (trayer) did not start (see $log)" >&2
+    return 1
+  fi
+}
+
+# Starts the notification daemon and waits until it owns the notification bus name.
+desktop_start_notifications() {
+  local log=$1
+  dunst >"$log" 2>&1 &
+  desktop_pids+=($!)
+  if ! desktop_wait_for "dbus-send --session --print-reply --dest=org.freedesktop.DBus \
+      /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner \
+      string:org.freedesktop.Notifications" 10; then
+    echo "desktop: the notification daemon (dunst) did not start (see $log)" >&2
+    return 1
+  fi
+}
+
+desktop_stop() {
+  local pid
+  for pid in "${desktop_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${desktop_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  desktop_pids=()
+}
