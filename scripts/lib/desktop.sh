@@ -57,6 +57,40 @@ desktop_start_notifications() {
   fi
 }
 
+# Prints "X Y WIDTH HEIGHT" of the first visible window named $1 whose width is at least $2.
+desktop_window_geometry() {
+  local id
+  for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    if [ "$WIDTH" -ge "$2" ]; then
+      echo "$X $Y $WIDTH $HEIGHT"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Prints the centre "X Y" of the tray icon of the windows of class $1 docked along the top edge.
+desktop_tray_icon() {
+  local id
+  for id in $(xdotool search --classname "^$1\$" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    if [ "$WIDTH" -le 64 ] && [ "$Y" -lt 24 ] && [ "$X" -gt 0 ]; then
+      echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Signs in through the open popover's form (focus starts in "Email").
+desktop_sign_in() {
+  xdotool type --delay 5 "$1"
+  xdotool key Tab
+  xdotool type --delay 5 "$2"
+  xdotool key Tab space
+}
+
 desktop_stop() {
   local pid
   for pid in "${desktop_pids[@]}"; do kill "$pid" 2>/dev/null || true; done

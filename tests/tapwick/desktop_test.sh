@@ -40,19 +40,7 @@ mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 "$app" >"$out/app.log" 2>&1 &
 desktop_pids+=($!)
 
-# Prints "X Y WIDTH HEIGHT" of the first visible window named $1 whose width is at least $2.
-window_geometry() {
-  local id
-  for id in $(xdotool search --onlyvisible --name "$1" 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    if [ "$WIDTH" -ge "$2" ]; then
-      echo "$X $Y $WIDTH $HEIGHT"
-      return 0
-    fi
-  done
-  return 1
-}
-popover_is() { [ "$(window_geometry '^Tapwick$' 100 | cut -d' ' -f3-)" = "$1 $2" ]; }
+popover_is() { [ "$(desktop_window_geometry '^Tapwick$' 100 | cut -d' ' -f3-)" = "$1 $2" ]; }
 
 # Captures the window at "X Y WIDTH HEIGHT" to $1 and checks its size and that it is not blank.
 capture() {
@@ -65,41 +53,26 @@ capture() {
 }
 
 # The tray icon: a small window of ours docked in the tray host along the top edge.
-icon=""
-find_icon() {
-  local id
-  for id in $(xdotool search --classname '^tapwick$' 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    if [ "$WIDTH" -le 64 ] && [ "$Y" -lt 24 ] && [ "$X" -gt 0 ]; then
-      icon="$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"
-      return 0
-    fi
-  done
-  return 1
-}
-desktop_wait_for find_icon 20 || fail "the tray icon did not appear in the tray"
-find_icon
+desktop_wait_for "desktop_tray_icon tapwick" 20 || fail "the tray icon did not appear in the tray"
+icon=$(desktop_tray_icon tapwick)
 
 # A left click opens the popover; after the loading screen it shows the sign-in form.
 xdotool mousemove $icon click 1
 desktop_wait_for "popover_is 400 260" 20 || fail "the sign-in popover did not open"
-read -r x y width height < <(window_geometry '^Tapwick$' 100)
+read -r x y width height < <(desktop_window_geometry '^Tapwick$' 100)
 [ "$x" -ge 0 ] && [ "$y" -ge 0 ] && [ $((x + width)) -le $screen_width ] &&
   [ $((y + height)) -le $screen_height ] || fail "the popover at $x,$y ${width}x$height is off screen"
 capture signin.png $x $y $width $height
 
 # Signing in (focus starts in "Email") shows the pairing screen.
-xdotool type --delay 5 "$alice"
-xdotool key Tab
-xdotool type --delay 5 "correct horse"
-xdotool key Tab space
+desktop_sign_in "$alice" "correct horse"
 desktop_wait_for "popover_is 400 550" 20 || fail "signing in did not show the pairing screen"
-capture pairing.png $(window_geometry '^Tapwick$' 100)
+capture pairing.png $(desktop_window_geometry '^Tapwick$' 100)
 
 # Bob pairs with Alice; Alice's app learns of it while polling and shows the messaging screen.
 "$fixture" "$url" "$key" pair "$bob" "$alice" || fail "could not pair the users"
 desktop_wait_for "popover_is 500 400" 20 || fail "pairing did not show the messaging screen"
-capture messaging.png $(window_geometry '^Tapwick$' 100)
+capture messaging.png $(desktop_window_geometry '^Tapwick$' 100)
 
 # A message with markup arrives as one notification whose text is escaped, so it shows as typed.
 notifies() { grep -c 'member=Notify' "$out/notify.log" || true; }
@@ -117,11 +90,11 @@ desktop_wait_for '[ "$(notifies)" -ge 2 ]' 20 || fail "the second message made n
 
 # A right click opens the menu; its first item opens the App Info window.
 xdotool key Escape
-desktop_wait_for "! window_geometry '^Tapwick$' 100" 10 || fail "the popover did not close"
+desktop_wait_for "! desktop_window_geometry '^Tapwick$' 100" 10 || fail "the popover did not close"
 xdotool mousemove $icon click 3
-desktop_wait_for "xdotool search --onlyvisible --classname '^tapwick$' getwindowname %@ | grep -q ." 10 ||
-  true
+visible_windows() { xdotool search --onlyvisible --classname '^tapwick$' 2>/dev/null | wc -l; }
+desktop_wait_for '[ "$(visible_windows)" -ge 2 ]' 10 || fail "the right click opened no menu"
 xdotool key Down Return
-desktop_wait_for "window_geometry '^App Info$' 200" 20 || fail "the App Info window did not open"
-capture appinfo.png $(window_geometry '^App Info$' 200)
+desktop_wait_for "desktop_window_geometry '^App Info$' 200" 20 || fail "the App Info window did not open"
+capture appinfo.png $(desktop_window_geometry '^App Info$' 200)
 echo "desktop test: passed; screenshots in $out"
