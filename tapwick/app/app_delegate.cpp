@@ -33,13 +33,13 @@ void AppDelegate::createStatusItem() {
 }
 
 void AppDelegate::createPopover() {
-  auto* root = new RootView(
+  root_ = new RootView(
       service_,
       [this](Size size) {
         if (popover_) popover_->setContentSize(size.width, size.height);
       },
       nullptr);
-  popover_ = std::make_unique<Popover>(root);
+  popover_ = std::make_unique<Popover>(root_);
   popover_->setFixedSize(500, 630);
 }
 
@@ -71,7 +71,11 @@ void AppDelegate::statusItemClicked(QSystemTrayIcon::ActivationReason reason) {
   if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) togglePopover();
 }
 
-void AppDelegate::togglePopover() { popover_->toggle(statusItem_->geometry()); }
+void AppDelegate::togglePopover() {
+  popover_->toggle(statusItem_->geometry());
+  // The root runs its appear step each time it is shown, as on the first time.
+  if (popover_->isVisible()) root_->model().handleAppear();
+}
 
 void AppDelegate::showInfoWindow() {
   if (!infoWindow_) {

@@ -16,6 +16,7 @@ namespace tapwick {
 
 class InfoWindow;
 class Popover;
+class RootView;
 
 class AppDelegate : public QObject {
  public:
@@ -37,6 +38,7 @@ class AppDelegate : public QObject {
   std::shared_ptr<VoduzaziService> service_;
   QSystemTrayIcon* statusItem_ = nullptr;
   std::unique_ptr<Popover> popover_;
+  RootView* root_ = nullptr;  // owned by the popover
   std::unique_ptr<QMenu> menu_;
   std::unique_ptr<InfoWindow> infoWindow_;
 };
