@@ -3,6 +3,8 @@
 // time from B's send to the call of the notification service, beside the floor those two timers
 // set (a send lands uniformly within a 2 s poll period, then waits the 1 s trigger).
 // Usage: delivery [messages]   (default 20)
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,7 +13,6 @@
 #include <map>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 #include "bench/bench_support.hpp"
 #include "bench/main_thread.hpp"
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
   const int messages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   local_backend::Server server;
   auto main = std::make_shared<bench::MainThread>();
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("tapwick-delivery-" + std::to_string(::getpid()));
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("tapwick-delivery-" + std::to_string(::getpid()));
 
   auto makeUser = [&](const std::string& name) {
     User user;
@@ -97,10 +98,11 @@ int main(int argc, char** argv) {
     configuration.sessionStorage = std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
     main->sync([&] { user.service = tapwick::VoduzaziService::create(configuration); });
     const std::string email = name + "-" + std::to_string(::getpid()) + "@example.com";
-    await(*main, [&](auto done) { user.service->signUp(email, "correct horse", name, done); },
-          "sign-up");
-    await(*main, [&](auto done) { user.service->signIn(email, "correct horse", done); },
-          "sign-in");
+    await(
+        *main, [&](auto done) { user.service->signUp(email, "correct horse", name, done); },
+        "sign-up");
+    await(
+        *main, [&](auto done) { user.service->signIn(email, "correct horse", done); }, "sign-in");
     return user;
   };
   User alice = makeUser("alice");
@@ -119,11 +121,13 @@ int main(int argc, char** argv) {
     invite->generateInvite();
   });
   waitFor([&] { return paired.load(); }, "pairing");
-  waitFor([&] {
-    bool known = false;
-    main->sync([&] { known = !alice.service->connectedFriends().empty(); });
-    return known;
-  }, "alice's friend list");
+  waitFor(
+      [&] {
+        bool known = false;
+        main->sync([&] { known = !alice.service->connectedFriends().empty(); });
+        return known;
+      },
+      "alice's friend list");
 
   std::mt19937 random(42);
   std::uniform_int_distribution<int> pause(0, 2000);
@@ -131,19 +135,21 @@ int main(int argc, char** argv) {
   for (int i = 0; i < messages; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
     sent[static_cast<std::size_t>(i)] = Clock::now();
-    await(*main, [&](auto done) { bob.service->sendMessage("m" + std::to_string(i), done); },
-          "send");
+    await(
+        *main, [&](auto done) { bob.service->sendMessage("m" + std::to_string(i), done); }, "send");
   }
-  waitFor([&] {
-    std::lock_guard lock(alice.presenter->mutex);
-    return alice.presenter->shown.size() == static_cast<std::size_t>(messages);
-  }, "every notification");
+  waitFor(
+      [&] {
+        std::lock_guard lock(alice.presenter->mutex);
+        return alice.presenter->shown.size() == static_cast<std::size_t>(messages);
+      },
+      "every notification");
 
   std::vector<double> latencies;
   for (int i = 0; i < messages; ++i) {
     const auto at = alice.presenter->shown.at("m" + std::to_string(i));
-    latencies.push_back(std::chrono::duration<double>(at - sent[static_cast<std::size_t>(i)])
-                            .count());
+    latencies.push_back(
+        std::chrono::duration<double>(at - sent[static_cast<std::size_t>(i)]).count());
   }
   main->sync([&] {
     invite.reset();

@@ -38,9 +38,10 @@ app=$!
 desktop_pids+=($app)
 desktop_wait_for "desktop_tray_icon tapwick" 20
 xdotool mousemove $(desktop_tray_icon tapwick) click 1
-desktop_wait_for "[ \"\$(desktop_window_geometry '^Tapwick\$' 100 | cut -d' ' -f3-)\" = '400 260' ]" 20
+popover_is() { desktop_window_size_is '^Tapwick$' "$1" "$2"; }
+desktop_wait_for "popover_is 400 260" 20
 desktop_sign_in "$email" "correct horse"
-desktop_wait_for "[ \"\$(desktop_window_geometry '^Tapwick\$' 100 | cut -d' ' -f3-)\" = '400 550' ]" 20
+desktop_wait_for "popover_is 400 550" 20
 xdotool key Escape
 
 # CPU ticks (user + system) of the app, from /proc.
@@ -52,7 +53,8 @@ sleep "$seconds"
 end_ticks=$(ticks)
 end=$(date +%s.%N)
 peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$app/status")
-awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v s="$start" -v e="$end" -v kb="$peak_kb" 'BEGIN {
+awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" -v s="$start" -v e="$end" \
+  -v kb="$peak_kb" 'BEGIN {
   cpu = 100 * t / hz / (e - s)
   printf "idle for %.1f s, signed in and polling\n", e - s
   printf "CPU share: %.2f%% (goal < 1%%)\n", cpu

@@ -35,8 +35,9 @@ std::string feedbackMailURL() {
   constexpr std::string_view body =
       "Hello,\n\nI am writing regarding the Tapwick app.\n\nQuestions / Feedback:\n1. \n2. \n3. "
       "\n\nBest regards,";
-  return "mailto:" + std::string(kSupportAddress) + "?subject=" +
-         percentEncodeQueryComponent(subject) + "&body=" + percentEncodeQueryComponent(body);
+  return "mailto:" + std::string(kSupportAddress) +
+         "?subject=" + percentEncodeQueryComponent(subject) +
+         "&body=" + percentEncodeQueryComponent(body);
 }
 
 }  // namespace tapwick

@@ -21,8 +21,8 @@ bool sameId(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::shared_ptr<ConnectViewModel> ConnectViewModel::create(
-    std::shared_ptr<VoduzaziService> service, std::function<void(bool)> setShowMain) {
+std::shared_ptr<ConnectViewModel> ConnectViewModel::create(std::shared_ptr<VoduzaziService> service,
+                                                           std::function<void(bool)> setShowMain) {
   return std::shared_ptr<ConnectViewModel>(
       new ConnectViewModel(std::move(service), std::move(setShowMain)));
 }
@@ -42,7 +42,8 @@ void ConnectViewModel::showFailure(const std::exception_ptr& failure) {
 
 void ConnectViewModel::generateInvite() {
   const auto me = service_->userId();
-  if (!me) return showFailure(std::make_exception_ptr(TapwickError(TapwickError::notLoggedInToInvite)));
+  if (!me)
+    return showFailure(std::make_exception_ptr(TapwickError(TapwickError::notLoggedInToInvite)));
   const std::string code = newUppercaseUUID().substr(0, 8);
   runInBackground(
       service_->mainExecutor(),
@@ -77,9 +78,9 @@ void ConnectViewModel::connectWithCode() {
         // Pairing with oneself would leave a friend list that sends to its own user.
         if (sameId(*inviter, me)) throw TapwickError(TapwickError::ownInviteCode);
         client->from("friends")
-            .insert(boost::json::array{
-                boost::json::object{{"user_id", me}, {"friend_id", *inviter}},
-                boost::json::object{{"user_id", *inviter}, {"friend_id", me}}})
+            .insert(
+                boost::json::array{boost::json::object{{"user_id", me}, {"friend_id", *inviter}},
+                                   boost::json::object{{"user_id", *inviter}, {"friend_id", me}}})
             .execute();
         return *inviter;
       },

@@ -44,8 +44,7 @@ class ConnectViewModel : public std::enable_shared_from_this<ConnectViewModel> {
   std::function<void()> changed;
 
  private:
-  ConnectViewModel(std::shared_ptr<VoduzaziService> service,
-                   std::function<void(bool)> setShowMain);
+  ConnectViewModel(std::shared_ptr<VoduzaziService> service, std::function<void(bool)> setShowMain);
   void showFailure(const std::exception_ptr& failure);
   void notifyChanged();
 

@@ -9,7 +9,9 @@ namespace tapwick {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
@@ -39,8 +41,8 @@ std::string formatDisplayDate(std::string_view timestamp) {
   const auto instant = voduzazi::sdkDate(s);
   if (!instant) return std::string(timestamp);
 
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(
-      std::chrono::floor<std::chrono::seconds>(*instant));
+  const std::time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(*instant));
   std::tm local{};
   if (localtime_r(&seconds, &local) == nullptr) return std::string(timestamp);
   char text[64];

@@ -41,20 +41,20 @@ using BackgroundValue = std::conditional_t<std::is_void_v<std::invoke_result_t<W
 template <class Work, class Done>
 void runInBackground(const std::shared_ptr<MainExecutor>& executor, Work work, Done done) {
   using Value = BackgroundValue<Work>;
-  voduzazi::Task<void>::detached([executor, work = std::move(work),
-                                  done = std::move(done)]() mutable {
-    auto result = voduzazi::Result<Value>::catching([&]() -> Value {
-      if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
-        work();
-        return {};
-      } else {
-        return work();
-      }
-    });
-    executor->post([done = std::move(done), result = std::move(result)]() mutable {
-      done(std::move(result));
-    });
-  });
+  voduzazi::Task<void>::detached(
+      [executor, work = std::move(work), done = std::move(done)]() mutable {
+        auto result = voduzazi::Result<Value>::catching([&]() -> Value {
+          if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+            work();
+            return {};
+          } else {
+            return work();
+          }
+        });
+        executor->post([done = std::move(done), result = std::move(result)]() mutable {
+          done(std::move(result));
+        });
+      });
 }
 
 }  // namespace tapwick

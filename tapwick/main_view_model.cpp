@@ -24,8 +24,7 @@ struct UserNames {
 };
 
 ProfileName lookUpName(const voduzazi::VoduzaziClient& client, const std::string& id) {
-  const auto response =
-      client.from("profiles").select("username").eq("id", id).single().execute();
+  const auto response = client.from("profiles").select("username").eq("id", id).single().execute();
   return readProfileName(response.data);
 }
 

@@ -8,22 +8,22 @@ std::shared_ptr<RootViewModel> RootViewModel::create(std::shared_ptr<VoduzaziSer
                                                      std::function<void(Size)> resizePopover) {
   std::shared_ptr<RootViewModel> model(
       new RootViewModel(std::move(service), std::move(resizePopover)));
-  model->observation_ = model->service_->observe([weak = model->weak_from_this()](
-                                                     std::string_view name) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (name == VoduzaziService::didConnectFriends) {
-      self->setShowMain(true);
-      return;
-    }
-    // A screen that changes with the session gets its size too, instead of showing clipped.
-    const bool signedIn = self->service_->session().has_value();
-    if (signedIn != self->wasSignedIn_) {
-      self->wasSignedIn_ = signedIn;
-      self->queueResize();
-    }
-    self->notifyChanged();
-  });
+  model->observation_ =
+      model->service_->observe([weak = model->weak_from_this()](std::string_view name) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (name == VoduzaziService::didConnectFriends) {
+          self->setShowMain(true);
+          return;
+        }
+        // A screen that changes with the session gets its size too, instead of showing clipped.
+        const bool signedIn = self->service_->session().has_value();
+        if (signedIn != self->wasSignedIn_) {
+          self->wasSignedIn_ = signedIn;
+          self->queueResize();
+        }
+        self->notifyChanged();
+      });
   return model;
 }
 

@@ -58,8 +58,7 @@ class RootViewModel : public std::enable_shared_from_this<RootViewModel> {
   std::function<void()> changed;
 
  private:
-  RootViewModel(std::shared_ptr<VoduzaziService> service,
-                std::function<void(Size)> resizePopover);
+  RootViewModel(std::shared_ptr<VoduzaziService> service, std::function<void(Size)> resizePopover);
   void queueResize();
   void notifyChanged();
   Completion showingFailure();

@@ -80,8 +80,8 @@ void VoduzaziService::showNewMessages(const std::vector<MessageRow>& rows) {
   if (shown) saveLastSeen();
 }
 
-void VoduzaziService::showMessageNotification(const std::string& content,
-                                              const std::string& date, const std::string& id) {
+void VoduzaziService::showMessageNotification(const std::string& content, const std::string& date,
+                                              const std::string& id) {
   configuration_.notifications->add({.identifier = id,
                                      .title = "Tapwick",
                                      .body = content + "\nSent at: " + date,

@@ -173,17 +173,17 @@ void VoduzaziService::signIn(std::string email, std::string password, Completion
 }
 
 void VoduzaziService::signOut(Completion done) {
-  background([client = client_] { client->auth().signOut(auth::SignOutScope::global); },
-             [done = std::move(done)](VoduzaziService& self,
-                                      voduzazi::Result<std::monostate> result) {
-               if (!result.isSuccess()) return done(result.error());
-               self.setSession(std::nullopt);
-               self.connectedFriends_.clear();
-               self.saveConnectedFriends();
-               self.stopPolling();
-               self.post(didChange);
-               done(nullptr);
-             });
+  background(
+      [client = client_] { client->auth().signOut(auth::SignOutScope::global); },
+      [done = std::move(done)](VoduzaziService& self, voduzazi::Result<std::monostate> result) {
+        if (!result.isSuccess()) return done(result.error());
+        self.setSession(std::nullopt);
+        self.connectedFriends_.clear();
+        self.saveConnectedFriends();
+        self.stopPolling();
+        self.post(didChange);
+        done(nullptr);
+      });
 }
 
 void VoduzaziService::addConnectedFriend(const std::string& friendId) {
@@ -207,8 +207,8 @@ void VoduzaziService::fetchFriends(std::function<void()> done) {
         // Without a live user token the access rules would answer an empty list, which must
         // not wipe the saved one: fail instead.
         client->auth().session();
-        const auto response = client->from("friends").select("friend_id").eq("user_id", me)
-                                  .execute();
+        const auto response =
+            client->from("friends").select("friend_id").eq("user_id", me).execute();
         return readFriendIds(response.data);
       },
       [done = std::move(done), me = *me](VoduzaziService& self,
@@ -241,8 +241,8 @@ void VoduzaziService::saveConnectedFriends() {
 }
 
 void VoduzaziService::loadConnectedFriends() {
-  connectedFriends_ = configuration_.defaults->stringArray(connectedFriendsKey).value_or(
-      std::vector<std::string>{});
+  connectedFriends_ = configuration_.defaults->stringArray(connectedFriendsKey)
+                          .value_or(std::vector<std::string>{});
   post(didChange);
 }
 
@@ -260,7 +260,8 @@ void VoduzaziService::saveLastSeen() {
   const auto me = userId();
   if (!me) return;
   boost::json::object all;
-  if (const auto stored = configuration_.defaults->value(lastSeenKey); stored && stored->is_object()) {
+  if (const auto stored = configuration_.defaults->value(lastSeenKey);
+      stored && stored->is_object()) {
     all = stored->as_object();
   }
   all[*me] = lastSeen_.toJSON();

@@ -70,6 +70,11 @@ desktop_window_geometry() {
   return 1
 }
 
+# Whether the visible window named $1 (at least 100 wide) is $2 by $3.
+desktop_window_size_is() {
+  [ "$(desktop_window_geometry "$1" 100 | cut -d' ' -f3-)" = "$2 $3" ]
+}
+
 # Prints the centre "X Y" of the tray icon of the windows of class $1 docked along the top edge.
 desktop_tray_icon() {
   local id

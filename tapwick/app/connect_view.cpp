@@ -96,16 +96,13 @@ ConnectView::ConnectView(std::shared_ptr<VoduzaziService> service,
   layout->addWidget(logOut, 0, Qt::AlignCenter);
 
   QObject::connect(create, &QPushButton::clicked, this, [this] { model_->generateInvite(); });
-  QObject::connect(connectButton, &QPushButton::clicked, this, [this] {
-    model_->connectWithCode();
-  });
-  QObject::connect(inviteCode_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    model_->inviteCode = toStdString(text);
-  });
+  QObject::connect(connectButton, &QPushButton::clicked, this,
+                   [this] { model_->connectWithCode(); });
+  QObject::connect(inviteCode_, &QLineEdit::textEdited, this,
+                   [this](const QString& text) { model_->inviteCode = toStdString(text); });
   QObject::connect(copy_, &QPushButton::clicked, this, [this] {
-    model_->copyCode([](const std::string& code) {
-      QGuiApplication::clipboard()->setText(toQString(code));
-    });
+    model_->copyCode(
+        [](const std::string& code) { QGuiApplication::clipboard()->setText(toQString(code)); });
   });
   QObject::connect(logOut, &QPushButton::clicked, this, [this] { model_->logOut(); });
   model_->changed = [this] { render(); };

@@ -10,7 +10,8 @@
 
 namespace tapwick {
 
-InfoWindow::InfoWindow() : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+InfoWindow::InfoWindow()
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
   setObjectName("appInfo");
   setWindowTitle("App Info");
   setFixedSize(300, 200);

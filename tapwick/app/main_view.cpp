@@ -12,8 +12,8 @@
 
 namespace tapwick {
 
-MainView::MainView(std::shared_ptr<VoduzaziService> service,
-                   std::function<void(bool)> setShowMain, QWidget* parent)
+MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(bool)> setShowMain,
+                   QWidget* parent)
     : QWidget(parent), model_(MainViewModel::create(std::move(service), std::move(setShowMain))) {
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(18);
@@ -86,9 +86,8 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service,
   layout->addWidget(error_);
   layout->addStretch();
 
-  connect(message_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    model_->customMessage = toStdString(text);
-  });
+  connect(message_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { model_->customMessage = toStdString(text); });
   connect(send, &QPushButton::clicked, this, [this] { model_->sendCustomMessage(); });
   connect(logOut, &QPushButton::clicked, this, [this] { model_->logOut(); });
   model_->changed = [this] { render(); };

@@ -97,8 +97,8 @@ QWidget* RootView::createForms() {
 void RootView::render() {
   using Screen = RootViewModel::Screen;
   const Screen screen = model_->screen();
-  if (screen != shown_ || (screen_ == nullptr && (screen == Screen::pairing ||
-                                                  screen == Screen::messaging))) {
+  if (screen != shown_ ||
+      (screen_ == nullptr && (screen == Screen::pairing || screen == Screen::messaging))) {
     if (screen_ != nullptr) {
       stack_->removeWidget(screen_);
       screen_->deleteLater();

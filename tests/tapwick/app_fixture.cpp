@@ -51,8 +51,7 @@ void AppFixture::launch(AppInstall& app, std::string url) {
 
 std::string AppFixture::newEmail(const std::string& name) {
   static std::atomic<int> counter{0};
-  return name + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
-         "@example.com";
+  return name + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "@example.com";
 }
 
 std::string AppFixture::signUpAndIn(AppInstall& app, const std::string& name) {
@@ -71,7 +70,8 @@ void AppFixture::pair(AppInstall& inviter, AppInstall& redeemer) {
   auto redeem = ConnectViewModel::create(redeemer.service, [](bool) {});
   redeem->inviteCode = *invite->generatedCode;
   redeem->connectWithCode();
-  ASSERT_TRUE(main->runUntil([&] { return redeem->error || !redeemer.service->connectedFriends().empty(); }));
+  ASSERT_TRUE(main->runUntil(
+      [&] { return redeem->error || !redeemer.service->connectedFriends().empty(); }));
   ASSERT_FALSE(redeem->error) << *redeem->error;
   inviter.service->fetchFriends();
   settle(inviter);

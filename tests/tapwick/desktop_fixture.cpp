@@ -23,7 +23,8 @@ struct SignedIn {
   std::string id;
 };
 
-std::unique_ptr<voduzazi::VoduzaziClient> newClient(const std::string& url, const std::string& key) {
+std::unique_ptr<voduzazi::VoduzaziClient> newClient(const std::string& url,
+                                                    const std::string& key) {
   voduzazi::VoduzaziClientOptions options;
   options.auth.storage = std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
   return std::make_unique<voduzazi::VoduzaziClient>(url, key, options);
@@ -69,8 +70,11 @@ int main(int argc, char** argv) {
           .execute();
     } else if (command == "send" && argc == 6) {
       const SignedIn sender = signIn(url, key, argv[4]);
-      const auto friends = tapwick::readFriendIds(
-          sender.client->from("friends").select("friend_id").eq("user_id", sender.id).execute().data);
+      const auto friends = tapwick::readFriendIds(sender.client->from("friends")
+                                                      .select("friend_id")
+                                                      .eq("user_id", sender.id)
+                                                      .execute()
+                                                      .data);
       if (friends.empty()) throw std::runtime_error("the sender has no friend");
       sender.client->from("messages")
           .insert(boost::json::object{

@@ -59,9 +59,9 @@ TEST(LastSeen, ReadsBackWhatItWrote) {
 }
 
 TEST(LastSeen, ReadsDamagedStoredValuesAsNothingShown) {
-  for (const char* text : {R"("x")", R"({"createdAt": 5, "ids": []})",
-                           R"({"createdAt": "not a date", "ids": []})",
-                           R"({"createdAt": "2025-10-21T08:00:00.5Z"})"}) {
+  for (const char* text :
+       {R"("x")", R"({"createdAt": 5, "ids": []})", R"({"createdAt": "not a date", "ids": []})",
+        R"({"createdAt": "2025-10-21T08:00:00.5Z"})"}) {
     EXPECT_TRUE(LastSeen::fromJSON(boost::json::parse(text)).isEmpty()) << text;
   }
 }

@@ -82,7 +82,8 @@ TEST_F(TwoUsers, MessagesShowLiterallyWhateverTheyHold) {
   pair();
   pollAlice(1);
   const std::vector<std::string> texts = {std::string(10'000, 'x'), "<b>bold</b> & <i>",
-                                          "emoji \xF0\x9F\x98\x80", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"};
+                                          "emoji \xF0\x9F\x98\x80",
+                                          "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"};
   for (const auto& text : texts) {
     await([&](Completion done) { bob.service->sendMessage(text, done); });
   }

@@ -55,7 +55,8 @@ TEST_F(UserDefaultsTest, WritesLeaveNoTemporaryFilesBehind) {
   UserDefaults defaults(path_);
   for (int i = 0; i < 3; ++i) defaults.set("n", i);
   std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_.parent_path())) {
+  for ([[maybe_unused]] const auto& entry :
+       std::filesystem::directory_iterator(path_.parent_path())) {
     ++files;
   }
   EXPECT_EQ(files, 1u);
