@@ -20,15 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
 #include "local_backend/server.hpp"
+#include "select_baseline.hpp"
 #include "tests/postgrest/message_rows.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/postgrest/client.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSender = "0b3d6f1e-0000-4000-8000-00000000000a";
 constexpr const char* kReceiver = "0b3d6f1e-0000-4000-8000-00000000000b";
@@ -37,11 +35,6 @@ constexpr int kRows = 100;
 using voduzazi::testing::Message;
 using voduzazi::testing::NewMessage;
 
-struct Timing {
-  double wall = 0;
-  double cpu = 0;
-};
-
 // The select both roads send.
 voduzazi::PostgrestFilterBuilder select(const voduzazi::PostgrestClient& client) {
   return client.from("messages").select().eq("receiver_id", kReceiver).order("created_at");
@@ -49,50 +42,13 @@ voduzazi::PostgrestFilterBuilder select(const voduzazi::PostgrestClient& client)
 
 void seed(const voduzazi::PostgrestClient& client) {
   std::vector<NewMessage> rows;
-  for (int i = 0; i < kRows; ++i) rows.push_back({kSender, kReceiver, "message number " + std::to_string(i)});
+  for (int i = 0; i < kRows; ++i)
+    rows.push_back({kSender, kReceiver, "message number " + std::to_string(i)});
   client.from("messages").insert(rows).execute();
 }
 
-size_t collect(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
-
-template <class Body>
-Timing timed(int requests, Body&& body) {
-  const auto start = Clock::now();
-  const double cpuStart = bench::threadCpuSeconds();
-  for (int i = 0; i < requests; ++i) body();
-  return {std::chrono::duration<double>(Clock::now() - start).count(),
-          bench::threadCpuSeconds() - cpuStart};
-}
-
-Timing bareCurl(const voduzazi::URLRequest& request, int requests) {
-  CURL* easy = curl_easy_init();
-  std::string received;
-  curl_slist* headers = nullptr;
-  for (const auto& [name, value] : request.headerFields) {
-    headers = curl_slist_append(headers, (name + ": " + value).c_str());
-  }
-  const std::string url(request.url.buffer());
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &collect);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
-  const Timing timing = timed(requests, [&] {
-    received.clear();
-    if (curl_easy_perform(easy) != CURLE_OK) throw std::runtime_error("bare request failed");
-    auto rows = boost::json::value_to<std::vector<Message>>(boost::json::parse(received));
-    if (rows.size() != kRows) throw std::runtime_error("bare request lost rows");
-  });
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(easy);
-  return timing;
-}
-
-Timing throughClient(const voduzazi::PostgrestClient& client, int requests) {
-  return timed(requests, [&] {
+bench::Timing throughClient(const voduzazi::PostgrestClient& client, int requests) {
+  return bench::timed(requests, [&] {
     if (select(client).execute<std::vector<Message>>().value.size() != kRows) {
       throw std::runtime_error("request lost rows");
     }
@@ -112,11 +68,6 @@ voduzazi::URLRequest recordedRequest(const voduzazi::PostgrestClient& client) {
   return recorded;
 }
 
-void print(const char* name, const Timing& timing, int requests) {
-  std::printf("%-25s %.3f s (%.1f us/request, %.1f us CPU/request)\n", name, timing.wall,
-              timing.wall / requests * 1e6, timing.cpu / requests * 1e6);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,20 +80,18 @@ int main(int argc, char** argv) {
   seed(client);
   const voduzazi::URLRequest request = recordedRequest(client);
   // Warm both roads, then take the best of five alternating rounds.
-  bareCurl(request, 50);
+  bench::bareCurl<Message>(request, 50, kRows);
   throughClient(client, 50);
-  Timing bare{1e30, 1e30};
-  Timing library{1e30, 1e30};
+  bench::Timing bare;
+  bench::Timing library;
   for (int round = 0; round < 5; ++round) {
-    const Timing b = bareCurl(request, requests);
-    const Timing l = throughClient(client, requests);
-    if (b.wall < bare.wall) bare = b;
-    if (l.wall < library.wall) library = l;
+    bench::keepBest(bare, bench::bareCurl<Message>(request, requests, kRows));
+    bench::keepBest(library, throughClient(client, requests));
   }
   std::printf("pinned to CPU:            %d\n", cpu);
   std::printf("requests:                 %d of %d rows\n", requests, kRows);
-  print("bare curl + Boost.JSON:", bare, requests);
-  print("PostgrestClient:", library, requests);
+  bench::print("bare curl + Boost.JSON:", bare, requests);
+  bench::print("PostgrestClient:", library, requests);
   std::printf("ratio:                    %.3f\n", library.wall / bare.wall);
   return 0;
 }

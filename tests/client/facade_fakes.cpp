@@ -16,9 +16,8 @@ FetchResult RecordingTransport::answer(const URLRequest& request) {
     std::lock_guard lock(mutex_);
     requests_.push_back(request);
   }
-  return {"[]", std::make_shared<HTTPURLResponse>(request.url, 200,
-                                                  HeaderFieldList{{"Content-Type",
-                                                                   "application/json"}})};
+  return {"[]", std::make_shared<HTTPURLResponse>(
+                    request.url, 200, HeaderFieldList{{"Content-Type", "application/json"}})};
 }
 
 std::vector<URLRequest> RecordingTransport::requests() const {

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+
+#include "tests/support/eventually.hpp"
 
 namespace voduzazi {
 namespace {
@@ -193,6 +196,65 @@ TEST(SecretStoreFolder, FollowsTheDataHomeVariable) {
   ScopedVariable noDataHome("XDG_DATA_HOME", nullptr);
   ScopedVariable noHome("HOME", nullptr);
   EXPECT_THROW(SecretStore::defaultFolder(), SecretStoreError);
+}
+
+}  // namespace
+}  // namespace voduzazi
+
+namespace voduzazi {
+namespace {
+
+// Replaces an item the way another process's store does: a new file renamed over it.
+void replaceBehindTheStore(const fs::path& item, const std::string& bytes) {
+  const fs::path temporary = item.string() + ".other-process";
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    out << bytes;
+  }
+  fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write);
+  fs::rename(temporary, item);
+}
+
+// Waits (bounded) until the item's last change is more than a second old, the age from which
+// reads may be served from memory.
+bool settled(const fs::path& item) {
+  return testing::eventually(
+      [&] {
+        struct stat status {};
+        if (::lstat(item.c_str(), &status) != 0) return false;
+        const auto changed = std::chrono::seconds(status.st_ctim.tv_sec) +
+                             std::chrono::nanoseconds(status.st_ctim.tv_nsec);
+        return std::chrono::system_clock::now().time_since_epoch() - changed >
+               std::chrono::milliseconds(1100);
+      },
+      std::chrono::seconds(5));
+}
+
+TEST_F(SecretStoreTest, RepeatedReadsSeeChangesFromOtherProcessesAndTrustChecks) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "first-value"), secStatus::success);
+  const fs::path item = folder_ / SecretStore::fileName(query_);
+  ASSERT_TRUE(settled(item));
+  EXPECT_EQ(read(store, query_), "first-value");
+  EXPECT_EQ(read(store, query_), "first-value");  // from memory now
+
+  // Same size, written at once: a new file, so a new inode or change time.
+  replaceBehindTheStore(item, "other-value");
+  EXPECT_EQ(read(store, query_), "other-value");
+  ASSERT_TRUE(settled(item));
+  EXPECT_EQ(read(store, query_), "other-value");
+
+  // A remembered item that others can now read is refused, not served.
+  fs::permissions(item, fs::perms::group_read, fs::perm_options::add);
+  Data value;
+  EXPECT_THROW(store.copyMatching(query_, value), SecretStoreError);
+  fs::permissions(item, fs::perms::group_read, fs::perm_options::remove);
+
+  fs::remove(item);
+  EXPECT_EQ(store.copyMatching(query_, value), secStatus::itemNotFound);
+  // A store of the same folder sees this one's writes at once.
+  ASSERT_EQ(SecretStore(folder_).add(query_, "third-value"), secStatus::success);
+  EXPECT_EQ(read(store, query_), "third-value");
 }
 
 }  // namespace

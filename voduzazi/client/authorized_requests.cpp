@@ -9,10 +9,9 @@ namespace {
 
 bool isAuthorization(const std::string& name) {
   constexpr std::string_view authorization = "authorization";
-  return std::equal(name.begin(), name.end(), authorization.begin(), authorization.end(),
-                    [](char a, char b) {
-                      return std::tolower(static_cast<unsigned char>(a)) == b;
-                    });
+  return std::equal(
+      name.begin(), name.end(), authorization.begin(), authorization.end(),
+      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 }  // namespace
@@ -32,7 +31,8 @@ URLRequest VoduzaziClient::Core::authorizing(URLRequest request) const {
     // No session, or none to be had: the request keeps the API key's bearer.
   }
   if (!token) return request;
-  std::erase_if(request.headerFields, [](const auto& field) { return isAuthorization(field.first); });
+  std::erase_if(request.headerFields,
+                [](const auto& field) { return isAuthorization(field.first); });
   request.headerFields.emplace_back("Authorization", "Bearer " + *token);
   return request;
 }

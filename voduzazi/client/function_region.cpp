@@ -22,9 +22,7 @@ const std::array<FunctionRegion, 14>& allFunctionRegions() {
   return all;
 }
 
-std::string_view toString(FunctionRegion region) {
-  return names[static_cast<std::size_t>(region)];
-}
+std::string_view toString(FunctionRegion region) { return names[static_cast<std::size_t>(region)]; }
 
 std::optional<FunctionRegion> functionRegionFromString(std::string_view text) {
   for (FunctionRegion region : allFunctionRegions()) {

@@ -6,8 +6,8 @@ namespace voduzazi {
 namespace {
 
 [[noreturn]] void refuse(std::string_view url, std::string_view why) {
-  throw InvalidProjectURLError("Invalid project URL \"" + std::string(url) + "\": " +
-                               std::string(why));
+  throw InvalidProjectURLError("Invalid project URL \"" + std::string(url) +
+                               "\": " + std::string(why));
 }
 
 std::string_view firstLabel(std::string_view host) {

@@ -1,8 +1,14 @@
 #include "voduzazi/platform/secret_store.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "voduzazi/helpers/detail/base64.hpp"
@@ -50,6 +56,66 @@ std::optional<std::optional<std::string>> parseComponent(std::string_view text) 
   return std::optional<std::string>(std::move(*bytes));
 }
 
+// Items read before, kept with the state of the file they came from: a read whose file is in
+// the very same state (device, inode, size, change and modification times) is served from memory
+// with two lstat calls. Every write renames a new file over the item, so a change gives another
+// inode or change time; only files whose change time was already a second old when read are
+// kept, so that a change within the file system's timestamp granularity cannot look the same.
+class ReadCache {
+ public:
+  std::optional<std::string> lookup(const std::filesystem::path& folder, const std::string& path) {
+    struct ::stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid()) {
+      return std::nullopt;  // the full read reports what is wrong
+    }
+    if (::lstat(path.c_str(), &status) != 0 || !detail::isTrustedItem(status)) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const auto found = items_.find(path);
+    if (found == items_.end() || !sameFile(found->second.status, status)) return std::nullopt;
+    return found->second.bytes;
+  }
+
+  void remember(const std::string& path, const struct ::stat& status, const std::string& bytes) {
+    const auto changed = std::chrono::seconds(status.st_ctim.tv_sec) +
+                         std::chrono::nanoseconds(status.st_ctim.tv_nsec);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    if (now - changed < std::chrono::seconds(1) || bytes.size() > maximumBytes) return;
+    std::lock_guard lock(mutex_);
+    if (items_.size() >= maximumItems) items_.clear();
+    items_.insert_or_assign(path, Item{status, bytes});
+  }
+
+  void forget(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    items_.erase(path);
+  }
+
+ private:
+  static constexpr std::size_t maximumItems = 64;
+  static constexpr std::size_t maximumBytes = 64 * 1024;
+
+  struct Item {
+    struct ::stat status;
+    std::string bytes;
+  };
+
+  static bool sameFile(const struct ::stat& a, const struct ::stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, Item> items_;
+};
+
+// One per process, shared by every store; never destroyed, so late readers may still use it.
+ReadCache& readCache() {
+  static auto* cache = new ReadCache;
+  return *cache;
+}
+
 }  // namespace
 
 SecretStore::SecretStore(std::filesystem::path folder, WriteHook hook)
@@ -92,8 +158,8 @@ std::optional<SecretItemQuery> SecretStore::itemQuery(std::string_view fileName)
   return SecretItemQuery{*service, **account, *accessGroup};
 }
 
-OSStatus SecretStore::write(const SecretItemQuery& query, std::string_view value,
-                            Replace replace) const {
+OSStatus SecretStore::writeItem(const SecretItemQuery& query, std::string_view value,
+                                Replace replace) const {
   const std::string name = fileName(query);
   if (name.size() > maximumNameLength) return secStatus::param;
   auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/true);
@@ -112,6 +178,13 @@ OSStatus SecretStore::write(const SecretItemQuery& query, std::string_view value
   return error == 0 ? secStatus::success : secStatus::param;
 }
 
+OSStatus SecretStore::write(const SecretItemQuery& query, std::string_view value,
+                            Replace replace) const {
+  const OSStatus status = writeItem(query, value, replace);
+  readCache().forget((folder_ / fileName(query)).string());
+  return status;
+}
+
 OSStatus SecretStore::add(const SecretItemQuery& query, std::string_view value) const {
   return write(query, value, Replace::never);
 }
@@ -123,10 +196,17 @@ OSStatus SecretStore::update(const SecretItemQuery& query, std::string_view valu
 OSStatus SecretStore::copyMatching(const SecretItemQuery& query, Data& value) const {
   const std::string name = fileName(query);
   if (name.size() > maximumNameLength) return secStatus::param;
+  const std::string path = (folder_ / name).string();
+  if (auto cached = readCache().lookup(folder_, path)) {
+    value = std::move(*cached);
+    return secStatus::success;
+  }
   auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/false);
   if (!folder) return secStatus::itemNotFound;
-  auto bytes = detail::readOwnerOnlyFile(folder->get(), name);
+  struct ::stat status {};
+  auto bytes = detail::readOwnerOnlyFile(folder->get(), name, &status);
   if (!bytes) return secStatus::itemNotFound;
+  readCache().remember(path, status, *bytes);
   value = std::move(*bytes);
   return secStatus::success;
 }
@@ -136,7 +216,9 @@ OSStatus SecretStore::remove(const SecretItemQuery& query) const {
   if (name.size() > maximumNameLength) return secStatus::param;
   auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/false);
   if (!folder) return secStatus::itemNotFound;
-  return detail::removeDurably(folder->get(), name) ? secStatus::success : secStatus::itemNotFound;
+  const bool removed = detail::removeDurably(folder->get(), name);
+  readCache().forget((folder_ / name).string());
+  return removed ? secStatus::success : secStatus::itemNotFound;
 }
 
 }  // namespace voduzazi

@@ -12,6 +12,10 @@
 // a new temporary file that is synced and then renamed over the item, and the folder is synced:
 // after a crash the item holds its old bytes or its new ones, never a mix.
 //
+// Reads of an item whose file has not changed for a second are served from a small process-wide
+// cache after checking the file's identity, size and times, so another process's write is always
+// seen.
+//
 // Shared objects: safe; each call is atomic on its own. Two writers of one item: the last rename
 // wins.
 #pragma once
@@ -89,6 +93,7 @@ class SecretStore {
  private:
   enum class Replace { never, onlyExisting };
   OSStatus write(const SecretItemQuery& query, std::string_view value, Replace replace) const;
+  OSStatus writeItem(const SecretItemQuery& query, std::string_view value, Replace replace) const;
 
   std::filesystem::path folder_;
   WriteHook hook_;

@@ -143,7 +143,13 @@ int replaceDurably(int folder, const std::string& name, std::string_view bytes, 
   return 0;
 }
 
-std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name) {
+bool isTrustedItem(const struct ::stat& status) {
+  return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0 &&
+         status.st_size <= maximumItemSize;
+}
+
+std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name,
+                                             struct ::stat* statusOut) {
   FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!file) {
     if (errno == ENOENT || errno == ENAMETOOLONG) return std::nullopt;
@@ -177,7 +183,10 @@ std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name
       if (errno == EINTR) continue;
       fail("cannot read item " + name, errno);
     }
-    if (count == 0) return bytes;
+    if (count == 0) {
+      if (statusOut) *statusOut = status;
+      return bytes;
+    }
     bytes.append(buffer.data(), static_cast<std::size_t>(count));
     if (bytes.size() > static_cast<std::size_t>(maximumItemSize)) {
       throw SecretStoreError("Secret store: item " + name + " is too large to be an item");

@@ -2,6 +2,8 @@
 // durable replacement of one file in it, and reading a file only when nobody else can reach it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -47,7 +49,12 @@ int replaceDurably(int folder, const std::string& name, std::string_view bytes, 
 
 // The file's bytes, or nothing when it does not exist. Throws SecretStoreError when it is not a
 // regular file of this user with no group or other access bits.
-std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name);
+// `status`, when given, receives the state of the file that was read.
+std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name,
+                                             struct ::stat* status = nullptr);
+
+// Whether a file in this state is one readOwnerOnlyFile trusts.
+bool isTrustedItem(const struct ::stat& status);
 
 // Removes the file and syncs the folder; false when it did not exist.
 bool removeDurably(int folder, const std::string& name);
