@@ -47,7 +47,8 @@ std::shared_ptr<VoduzaziService> VoduzaziService::create(ServiceConfiguration co
 
 VoduzaziService::VoduzaziService(ServiceConfiguration configuration)
     : configuration_(std::move(configuration)) {
-  voduzazi::VoduzaziClientOptions options;
+  voduzazi::VoduzaziClientOptions options =
+      configuration_.clientOptions.value_or(voduzazi::VoduzaziClientOptions{});
   if (configuration_.sessionStorage) options.auth.storage = configuration_.sessionStorage;
   client_ = std::make_shared<voduzazi::VoduzaziClient>(configuration_.projectURL,
                                                        configuration_.anonKey, options);

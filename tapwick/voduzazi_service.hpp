@@ -37,6 +37,8 @@ struct ServiceConfiguration {
   std::shared_ptr<MainExecutor> mainExecutor;
   std::shared_ptr<UserDefaults> defaults;
   std::shared_ptr<UserNotificationCenter> notifications;
+  // The facade's options; none: the defaults. sessionStorage, when set, replaces their store.
+  std::optional<voduzazi::VoduzaziClientOptions> clientOptions;
   // Where the session is kept; none: the facade's default (the secret store).
   std::shared_ptr<voduzazi::auth::AuthLocalStorage> sessionStorage;
   // Where "didConnectFriends" and state changes are posted, with the service as object.
