@@ -15,21 +15,37 @@ desktop_wait_for() {
   done
 }
 
-# Starts Xvfb on a free display (1280x800) and exports DISPLAY.
+# Starts Xvfb on a free display (1280x800) and exports DISPLAY. Another server starting at the
+# same moment may take the display Xvfb chose; then it gives up, and this tries again.
 desktop_start_xvfb() {
-  local log=$1 fifo
+  local log=$1 attempt
+  for attempt in 1 2 3; do
+    if desktop_try_xvfb "$log"; then return 0; fi
+  done
+  echo "desktop: Xvfb did not start (see $log)" >&2
+  return 1
+}
+
+desktop_try_xvfb() {
+  local log=$1 fifo number pid
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >"$log" 2>&1 &
-  desktop_pids+=($!)
-  local number
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >>"$log" 2>&1 &
+  pid=$!
   if ! read -r -t 10 number <"$fifo"; then
     rm -f "$fifo"
-    echo "desktop: Xvfb did not start (see $log)" >&2
+    kill "$pid" 2>/dev/null || true
     return 1
   fi
   rm -f "$fifo"
   export DISPLAY=":$number"
+  if desktop_wait_for "kill -0 $pid && xdotool getdisplaygeometry" 5 && kill -0 "$pid"; then
+    desktop_pids+=($pid)
+    return 0
+  fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  return 1
 }
 
 # Starts the tray host along the top edge and waits for its window.
