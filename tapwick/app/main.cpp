@@ -1,0 +1,65 @@
+// Tapwick's entry: a tray application on Qt's event loop. It waits for a tray host, builds the
+// backend service and hands the desktop side to AppDelegate.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <cstdlib>
+#include <iostream>
+
+#include "tapwick/app/app_delegate.hpp"
+#include "tapwick/app/qt_main_executor.hpp"
+#include "tapwick/backend_configuration.hpp"
+#include "tapwick/libnotify_presenter.hpp"
+#include "tapwick/voduzazi_service.hpp"
+#include "voduzazi/platform/application_lifecycle.hpp"
+
+namespace {
+
+// A tray host may start after the app (a desktop session coming up); give it a few seconds.
+bool waitForSystemTray() {
+  QElapsedTimer waited;
+  waited.start();
+  while (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (waited.elapsed() > 10'000) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+std::string environmentOr(const char* name, std::string_view fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : std::string(fallback);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Tapwick");
+  QApplication::setQuitOnLastWindowClosed(false);
+  if (!waitForSystemTray()) {
+    std::cerr << "Tapwick: no system tray is available on this desktop." << std::endl;
+    return 1;
+  }
+  voduzazi::ApplicationLifecycle::shared()->setActivity(voduzazi::ApplicationActivity::active);
+
+  auto executor = std::make_shared<tapwick::QtMainExecutor>(&application);
+  voduzazi::MainExecutor::install(executor);  // the library's main-thread work joins Qt's loop
+  tapwick::ServiceConfiguration configuration;
+  // The environment may point a run at another backend (the desktop tests use a free port).
+  configuration.projectURL = environmentOr("TAPWICK_PROJECT_URL", tapwick::kProjectURL);
+  configuration.anonKey = environmentOr("TAPWICK_ANON_KEY", tapwick::kAnonKey);
+  configuration.mainExecutor = executor;
+  configuration.defaults =
+      std::make_shared<tapwick::UserDefaults>(tapwick::UserDefaults::defaultPath());
+  configuration.notifications = std::make_shared<tapwick::UserNotificationCenter>(
+      executor, std::make_shared<tapwick::LibnotifyPresenter>("Tapwick"));
+  auto service = tapwick::VoduzaziService::create(std::move(configuration));
+
+  tapwick::AppDelegate delegate(service, &application);
+  delegate.applicationDidFinishLaunching();
+  const int status = QApplication::exec();
+  voduzazi::MainExecutor::install(nullptr);  // Qt's loop has ended: nothing may post into it
+  return status;
+}

@@ -1,0 +1,68 @@
+// UserNotificationCenter: schedules local notifications ("Tapwick", the message and its time) and
+// asks the desktop's notification service whether it will show them. The presenter does the
+// talking to the service; it is called in a task, never on the main thread.
+//
+//   UserNotificationCenter center(executor, std::make_shared<LibnotifyPresenter>());
+//   center.add({.identifier = id, .title = "Tapwick", .body = text, .trigger = 1s});
+//
+// Shared objects: safe. Presenters are called one at a time.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "tapwick/main_executor.hpp"
+
+namespace tapwick {
+
+struct LocalNotificationRequest {
+  std::string identifier;
+  std::string title;
+  // Plain text: presenters show it literally.
+  std::string body;
+  // How long after add() the notification is shown.
+  std::chrono::milliseconds trigger{1000};
+};
+
+class NotificationPresenter {
+ public:
+  virtual ~NotificationPresenter() = default;
+  // Whether notifications can be shown; throws with the reason when no service answers.
+  virtual bool requestAuthorization() = 0;
+  // Shows the notification now. Throws when the service refuses it.
+  virtual void present(const LocalNotificationRequest& request) = 0;
+};
+
+class UserNotificationCenter {
+ public:
+  using AuthorizationHandler = std::function<void(bool granted, std::optional<std::string> error)>;
+
+  UserNotificationCenter(std::shared_ptr<MainExecutor> executor,
+                         std::shared_ptr<NotificationPresenter> presenter);
+
+  // Asks the presenter in a task; `done` runs on the main thread.
+  void requestAuthorization(AuthorizationHandler done);
+  // Shows the notification once its trigger has passed. A failure is only logged.
+  void add(LocalNotificationRequest request);
+
+ private:
+  // Requests are shown in the order their triggers pass, by one task at a time.
+  struct Shared {
+    std::mutex presenting;
+    std::shared_ptr<NotificationPresenter> presenter;
+    std::mutex queueMutex;
+    std::deque<LocalNotificationRequest> queue;
+    bool draining = false;
+  };
+  static void presentQueued(const std::shared_ptr<Shared>& shared);
+
+  std::shared_ptr<MainExecutor> executor_;
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace tapwick

@@ -1,0 +1,276 @@
+#include "tapwick/voduzazi_service.hpp"
+
+#include <algorithm>
+#include <boost/json/object.hpp>
+#include <boost/uuid/uuid_io.hpp>
+#include <cctype>
+#include <iostream>
+
+#include "tapwick/server_rows.hpp"
+#include "tapwick/tapwick_error.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
+
+namespace tapwick {
+
+namespace auth = voduzazi::auth;
+
+namespace {
+
+std::string uppercaseId(const auth::User& user) {
+  std::string text = boost::uuids::to_string(user.id);
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The profile row written at sign-up, keys in this order.
+struct ProfileInsert {
+  std::string id;
+  std::string username;
+  std::string email;
+
+  boost::json::value toJSON() const {
+    return boost::json::object{{"id", id}, {"username", username}, {"email", email}};
+  }
+};
+
+void logFailure(std::string_view prefix, const std::exception_ptr& error) {
+  std::cout << prefix << " " << errorDescription(error) << std::endl;
+}
+
+}  // namespace
+
+std::shared_ptr<VoduzaziService> VoduzaziService::create(ServiceConfiguration configuration) {
+  std::shared_ptr<VoduzaziService> service(new VoduzaziService(std::move(configuration)));
+  service->start();
+  return service;
+}
+
+VoduzaziService::VoduzaziService(ServiceConfiguration configuration)
+    : configuration_(std::move(configuration)) {
+  voduzazi::VoduzaziClientOptions options =
+      configuration_.clientOptions.value_or(voduzazi::VoduzaziClientOptions{});
+  if (configuration_.sessionStorage) options.auth.storage = configuration_.sessionStorage;
+  client_ = std::make_shared<voduzazi::VoduzaziClient>(configuration_.projectURL,
+                                                       configuration_.anonKey, options);
+}
+
+VoduzaziService::~VoduzaziService() = default;
+
+void VoduzaziService::start() {
+  struct Restored {
+    std::optional<auth::Session> initial;
+    std::optional<auth::Session> current;
+  };
+  background(
+      [client = client_] {
+        Restored restored;
+        // The registration is dropped at once: the listener sees only the initial session,
+        // which reaches it before onAuthStateChange returns.
+        client->auth().onAuthStateChange(
+            [&restored](auth::AuthChangeEvent, const std::optional<auth::Session>& session) {
+              restored.initial = session;
+            });
+        try {
+          restored.current = client->auth().session();
+        } catch (...) {
+          // No stored session, or it could not be refreshed: signed out.
+        }
+        return restored;
+      },
+      [](VoduzaziService& self, voduzazi::Result<Restored> restored) {
+        if (restored.isSuccess()) {
+          self.handleAuthStateChange(restored.get().initial);
+          self.restoreSession(restored.get().current);
+        } else {
+          self.restoreSession(std::nullopt);
+        }
+      });
+}
+
+void VoduzaziService::handleAuthStateChange(std::optional<auth::Session> session) {
+  setSession(std::move(session));
+  if (!session_) {
+    stopPolling();
+    return;
+  }
+  fetchFriends();
+  loadLastSeen();
+  startPolling();
+}
+
+void VoduzaziService::restoreSession(std::optional<auth::Session> session) {
+  setSession(std::move(session));
+  loadConnectedFriends();
+  if (!connectedFriends_.empty()) {
+    configuration_.mainExecutor->post([weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->post(didConnectFriends);
+    });
+  } else {
+    fetchFriends();
+  }
+  loadLastSeen();
+  startPolling();
+  hasStarted_ = true;
+  post(didChange);
+}
+
+void VoduzaziService::setSession(std::optional<auth::Session> session) {
+  session_ = std::move(session);
+  post(didChange);
+}
+
+std::optional<std::string> VoduzaziService::userId() const {
+  if (!session_) return std::nullopt;
+  return uppercaseId(session_->user);
+}
+
+voduzazi::NotificationCenter::ObserverToken VoduzaziService::observe(
+    std::function<void(std::string_view name)> observer) const {
+  return configuration_.notificationCenter->addObserver(
+      std::nullopt, this, [observer = std::move(observer)](const voduzazi::Notification& note) {
+        if (note.name == didConnectFriends || note.name == didChange) observer(note.name);
+      });
+}
+
+void VoduzaziService::post(std::string_view name) {
+  configuration_.notificationCenter->post({std::string(name), this, {}});
+}
+
+void VoduzaziService::signUp(std::string email, std::string password, std::string username,
+                             Completion done) {
+  background(
+      [client = client_, email = std::move(email), password = std::move(password),
+       username = std::move(username), delay = configuration_.profileInsertDelay] {
+        const auth::AuthResponse response = client->auth().signUp(email, password);
+        const std::string id = uppercaseId(response.user());
+        // Nothing cancels this task, so the pause always ends normally.
+        voduzazi::this_task::sleepFor(delay);
+        client->from("profiles").insert(ProfileInsert{id, username, email}).execute();
+      },
+      [done = std::move(done)](VoduzaziService&, voduzazi::Result<std::monostate> result) {
+        done(result.error());
+      });
+}
+
+void VoduzaziService::signIn(std::string email, std::string password, Completion done) {
+  background(
+      [client = client_, email = std::move(email), password = std::move(password)] {
+        client->auth().signIn(email, password);
+        try {
+          return std::optional<auth::Session>(client->auth().session());
+        } catch (...) {
+          return std::optional<auth::Session>();  // signed in, but the session is unreadable
+        }
+      },
+      [done = std::move(done)](VoduzaziService& self,
+                               voduzazi::Result<std::optional<auth::Session>> session) {
+        if (!session.isSuccess()) return done(session.error());
+        self.setSession(session.get());
+        self.fetchFriends();
+        self.loadLastSeen();
+        self.startPolling();
+        done(nullptr);
+      });
+}
+
+void VoduzaziService::signOut(Completion done) {
+  background(
+      [client = client_] { client->auth().signOut(auth::SignOutScope::global); },
+      [done = std::move(done)](VoduzaziService& self, voduzazi::Result<std::monostate> result) {
+        if (!result.isSuccess()) return done(result.error());
+        self.setSession(std::nullopt);
+        self.connectedFriends_.clear();
+        self.saveConnectedFriends();
+        self.stopPolling();
+        self.post(didChange);
+        done(nullptr);
+      });
+}
+
+void VoduzaziService::addConnectedFriend(const std::string& friendId) {
+  if (std::find(connectedFriends_.begin(), connectedFriends_.end(), friendId) !=
+      connectedFriends_.end()) {
+    return;
+  }
+  connectedFriends_.push_back(friendId);
+  saveConnectedFriends();
+  post(didChange);
+}
+
+void VoduzaziService::fetchFriends(std::function<void()> done) {
+  const auto me = userId();
+  if (!me) {
+    if (done) done();
+    return;
+  }
+  background(
+      [client = client_, me = *me] {
+        // Without a live user token the access rules would answer an empty list, which must
+        // not wipe the saved one: fail instead.
+        client->auth().session();
+        const auto response =
+            client->from("friends").select("friend_id").eq("user_id", me).execute();
+        return readFriendIds(response.data);
+      },
+      [done = std::move(done), me = *me](VoduzaziService& self,
+                                         voduzazi::Result<std::vector<std::string>> friends) {
+        if (!friends.isSuccess()) {
+          logFailure("Failed to fetch friends:", friends.error());
+        } else if (self.userId() == me) {
+          self.adoptFriends(friends.get());
+        }
+        if (done) done();
+      });
+}
+
+void VoduzaziService::adoptFriends(std::vector<std::string> friends) {
+  connectedFriends_ = std::move(friends);
+  saveConnectedFriends();
+  post(didChange);
+  if (connectedFriends_.empty()) return;
+  configuration_.mainExecutor->post([weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->post(didConnectFriends);
+  });
+}
+
+void VoduzaziService::saveConnectedFriends() {
+  try {
+    configuration_.defaults->setStringArray(connectedFriendsKey, connectedFriends_);
+  } catch (...) {
+    logFailure("Failed to save friends:", std::current_exception());
+  }
+}
+
+void VoduzaziService::loadConnectedFriends() {
+  connectedFriends_ = configuration_.defaults->stringArray(connectedFriendsKey)
+                          .value_or(std::vector<std::string>{});
+  post(didChange);
+}
+
+void VoduzaziService::loadLastSeen() {
+  lastSeen_ = {};
+  const auto me = userId();
+  const auto stored = configuration_.defaults->value(lastSeenKey);
+  if (!me || !stored || !stored->is_object()) return;
+  if (const auto* mine = stored->as_object().if_contains(*me)) {
+    lastSeen_ = LastSeen::fromJSON(*mine);
+  }
+}
+
+void VoduzaziService::saveLastSeen() {
+  const auto me = userId();
+  if (!me) return;
+  boost::json::object all;
+  if (const auto stored = configuration_.defaults->value(lastSeenKey);
+      stored && stored->is_object()) {
+    all = stored->as_object();
+  }
+  all[*me] = lastSeen_.toJSON();
+  try {
+    configuration_.defaults->set(lastSeenKey, std::move(all));
+  } catch (...) {
+    logFailure("Failed to save last seen:", std::current_exception());
+  }
+}
+
+}  // namespace tapwick

@@ -1,0 +1,84 @@
+#include "tests/tapwick/app_fixture.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "tapwick/connect_view_model.hpp"
+
+namespace tapwick::testing {
+
+AppFixture::AppFixture() {
+  static std::atomic<int> counter{0};
+  folder = std::filesystem::temp_directory_path() /
+           ("tapwick-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(folder);
+}
+
+AppFixture::~AppFixture() {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+}
+
+local_backend::Server& AppFixture::server() {
+  static local_backend::Server server;
+  return server;
+}
+
+AppInstall AppFixture::install() {
+  static std::atomic<int> counter{0};
+  AppInstall app;
+  app.defaultsPath = folder / ("defaults-" + std::to_string(counter++) + ".json");
+  launch(app);
+  return app;
+}
+
+void AppFixture::launch(AppInstall& app, std::string url) {
+  ServiceConfiguration configuration;
+  configuration.projectURL = url.empty() ? server().url() : url;
+  configuration.anonKey = server().anonKey();
+  configuration.mainExecutor = main;
+  configuration.defaults = std::make_shared<UserDefaults>(app.defaultsPath);
+  configuration.notifications = std::make_shared<UserNotificationCenter>(main, app.presenter);
+  configuration.sessionStorage = app.sessionStore;
+  configuration.notificationCenter = &center;
+  configuration.profileInsertDelay = std::chrono::milliseconds(0);
+  app.service.reset();
+  app.service = VoduzaziService::create(std::move(configuration));
+  ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
+  settle(app);
+}
+
+std::string AppFixture::newEmail(const std::string& name) {
+  static std::atomic<int> counter{0};
+  return name + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "@example.com";
+}
+
+std::string AppFixture::signUpAndIn(AppInstall& app, const std::string& name) {
+  const std::string email = newEmail(name);
+  await([&](Completion done) { app.service->signUp(email, "correct horse", name, done); });
+  await([&](Completion done) { app.service->signIn(email, "correct horse", done); });
+  settle(app);
+  return email;
+}
+
+void AppFixture::pair(AppInstall& inviter, AppInstall& redeemer) {
+  auto invite = ConnectViewModel::create(inviter.service, [](bool) {});
+  invite->generateInvite();
+  ASSERT_TRUE(main->runUntil([&] { return invite->generatedCode || invite->error; }));
+  ASSERT_TRUE(invite->generatedCode) << *invite->error;
+  auto redeem = ConnectViewModel::create(redeemer.service, [](bool) {});
+  redeem->inviteCode = *invite->generatedCode;
+  redeem->connectWithCode();
+  ASSERT_TRUE(main->runUntil(
+      [&] { return redeem->error || !redeemer.service->connectedFriends().empty(); }));
+  ASSERT_FALSE(redeem->error) << *redeem->error;
+  inviter.service->fetchFriends();
+  settle(inviter);
+}
+
+void AppFixture::settle(AppInstall& app) {
+  ASSERT_TRUE(main->runUntil([&] { return app.service->pendingWork() == 0; }));
+}
+
+}  // namespace tapwick::testing

@@ -1,0 +1,90 @@
+// What the app's backend tests share: the stand-in backend in this process, and users, each a
+// VoduzaziService with its own session store, user defaults and recorded notifications, all on
+// one TestMainExecutor (the test thread is the main thread).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "local_backend/server.hpp"
+#include "tapwick/voduzazi_service.hpp"
+#include "tests/tapwick/test_main_executor.hpp"
+#include "voduzazi/auth/auth_local_storage.hpp"
+
+namespace tapwick::testing {
+
+// Keeps every notification it is asked to show.
+class RecordingPresenter : public NotificationPresenter {
+ public:
+  bool requestAuthorization() override { return true; }
+  void present(const LocalNotificationRequest& request) override {
+    std::lock_guard lock(mutex_);
+    shown_.push_back(request);
+  }
+  std::vector<LocalNotificationRequest> shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LocalNotificationRequest> shown_;
+};
+
+// One installation of the app: what survives a restart (session store, defaults file) and the
+// running service.
+struct AppInstall {
+  std::shared_ptr<voduzazi::auth::AuthLocalStorage> sessionStore =
+      std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
+  std::filesystem::path defaultsPath;
+  std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+  std::shared_ptr<VoduzaziService> service;
+};
+
+class AppFixture : public ::testing::Test {
+ protected:
+  AppFixture();
+  ~AppFixture() override;
+
+  static local_backend::Server& server();
+
+  // A new installation (fresh store and defaults) with its service started.
+  AppInstall install();
+  // Starts (again) the service of an installation, as a relaunch does, and waits for its start.
+  void launch(AppInstall& app, std::string url = {});
+
+  // Runs a service operation to its completion; the failure, if any, is rethrown.
+  template <class Operation>
+  void await(Operation operation) {
+    bool finished = false;
+    std::exception_ptr failure;
+    operation([&](std::exception_ptr error) {
+      failure = error;
+      finished = true;
+    });
+    ASSERT_TRUE(main->runUntil([&] { return finished; })) << "the operation never completed";
+    if (failure) std::rethrow_exception(failure);
+  }
+
+  // A unique e-mail address for this test run.
+  static std::string newEmail(const std::string& name);
+  // Signs a new user up and in; returns the e-mail.
+  std::string signUpAndIn(AppInstall& app, const std::string& name);
+  // Pairs two signed-in users: the inviter creates a code, the redeemer redeems it; both then
+  // know their friend.
+  void pair(AppInstall& inviter, AppInstall& redeemer);
+  // Waits until every background step posted so far has come back.
+  void settle(AppInstall& app);
+
+  std::shared_ptr<TestMainExecutor> main = std::make_shared<TestMainExecutor>();
+  voduzazi::NotificationCenter center;
+  std::filesystem::path folder;
+};
+
+}  // namespace tapwick::testing

@@ -1,0 +1,70 @@
+#include "tapwick/last_seen.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/json/parse.hpp>
+
+namespace tapwick {
+namespace {
+
+MessageRow row(std::string id, std::string createdAt) {
+  const auto instant = serverInstant(createdAt);
+  EXPECT_TRUE(instant) << createdAt;
+  return {std::move(id), "text", std::move(createdAt), instant.value_or(Instant{})};
+}
+
+TEST(LastSeen, AsksFromTheEpochUntilSomethingIsShown) {
+  LastSeen seen;
+  EXPECT_EQ(seen.since(), "1970-01-01T00:00:00Z");
+  EXPECT_TRUE(seen.isNew(row("a", "2025-10-21T08:00:00.5+00:00")));
+}
+
+TEST(LastSeen, ShowsASecondMessageOfTheSameInstantOnce) {
+  LastSeen seen;
+  const auto first = row("a", "2025-10-21T08:00:00.123456+00:00");
+  seen.record(first);
+  EXPECT_FALSE(seen.isNew(first));
+  const auto twin = row("b", "2025-10-21T08:00:00.123456+00:00");
+  EXPECT_TRUE(seen.isNew(twin));
+  seen.record(twin);
+  EXPECT_FALSE(seen.isNew(twin));
+  EXPECT_EQ(seen.since(), "2025-10-21T08:00:00.123456+00:00");
+}
+
+TEST(LastSeen, ComparesInstantsNotTexts) {
+  LastSeen seen;
+  seen.record(row("a", "2025-10-21T10:00:00.000+02:00"));  // 08:00 UTC
+  // Sorts after the recorded text as a string, but is earlier.
+  EXPECT_FALSE(seen.isNew(row("b", "2025-10-21T09:00:00.000+03:00")));
+  // Sorts before it as a string, but is later.
+  EXPECT_TRUE(seen.isNew(row("c", "2025-10-21T08:00:00.001Z")));
+  seen.record(row("c", "2025-10-21T08:00:00.001Z"));
+  EXPECT_EQ(seen.since(), "2025-10-21T08:00:00.001Z");
+}
+
+TEST(LastSeen, RecordingAnOlderRowChangesNothing) {
+  LastSeen seen;
+  seen.record(row("a", "2025-10-21T08:00:01.0Z"));
+  const LastSeen before = seen;
+  seen.record(row("b", "2025-10-21T08:00:00.0Z"));
+  EXPECT_EQ(seen, before);
+}
+
+TEST(LastSeen, ReadsBackWhatItWrote) {
+  LastSeen seen;
+  seen.record(row("a", "2025-10-21T08:00:00.5+00:00"));
+  seen.record(row("b", "2025-10-21T08:00:00.5+00:00"));
+  EXPECT_EQ(LastSeen::fromJSON(seen.toJSON()), seen);
+  EXPECT_EQ(LastSeen::fromJSON(LastSeen().toJSON()), LastSeen());
+}
+
+TEST(LastSeen, ReadsDamagedStoredValuesAsNothingShown) {
+  for (const char* text :
+       {R"("x")", R"({"createdAt": 5, "ids": []})", R"({"createdAt": "not a date", "ids": []})",
+        R"({"createdAt": "2025-10-21T08:00:00.5Z"})"}) {
+    EXPECT_TRUE(LastSeen::fromJSON(boost::json::parse(text)).isEmpty()) << text;
+  }
+}
+
+}  // namespace
+}  // namespace tapwick

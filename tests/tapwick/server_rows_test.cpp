@@ -1,0 +1,55 @@
+#include "tapwick/server_rows.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tapwick {
+namespace {
+
+TEST(ServerRows, ReadsMessagesWithTextAndTimeInOrder) {
+  const auto rows = readMessageRows(R"([
+    {"id": "m1", "content": "hi", "created_at": "2025-10-21T08:00:00.1+00:00"},
+    {"id": "m2", "content": 7, "created_at": "2025-10-21T08:00:00.2+00:00"},
+    {"id": "m3", "content": "no time"},
+    {"id": "m4", "content": "bad time", "created_at": "soon"},
+    "not a row",
+    {"id": 9, "content": "numeric id", "created_at": "2025-10-21T08:00:00.3Z"}])");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].id, "m1");
+  EXPECT_EQ(rows[0].content, "hi");
+  EXPECT_EQ(rows[0].createdAt, "2025-10-21T08:00:00.1+00:00");
+  // A row without a string id still shows, under a new id.
+  EXPECT_EQ(rows[1].content, "numeric id");
+  EXPECT_EQ(rows[1].id.size(), 36u);
+  EXPECT_EQ(rows[1].id, [&] {
+    std::string upper = rows[1].id;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+  }());
+}
+
+TEST(ServerRows, RefusesBodiesThatAreNoArray) {
+  for (const char* body : {"", "{", R"({"message": "oops"})", "null", "<html>"}) {
+    EXPECT_THROW(readMessageRows(body), RowsError) << body;
+    EXPECT_THROW(readFriendIds(body), RowsError) << body;
+  }
+}
+
+TEST(ServerRows, KeepsStringFriendIdsInOrderWithDuplicates) {
+  EXPECT_EQ(readFriendIds(R"([{"friend_id": "b"}, {"friend_id": 3}, {"other": "x"},
+                              {"friend_id": "a"}, {"friend_id": "b"}])"),
+            (std::vector<std::string>{"b", "a", "b"}));
+  EXPECT_TRUE(readFriendIds("[]").empty());
+}
+
+TEST(ServerRows, ReadsUserNamesAndInviters) {
+  EXPECT_EQ(readProfileName(R"({"username": "ada"})").username, "ada");
+  EXPECT_TRUE(readProfileName(R"({"username": null})").isObject);
+  EXPECT_FALSE(readProfileName(R"({"username": null})").username);
+  EXPECT_FALSE(readProfileName(R"([{"username": "ada"}])").isObject);
+  EXPECT_EQ(readInviter(R"({"inviter": "A1"})"), "A1");
+  EXPECT_FALSE(readInviter(R"({"inviter": 1})"));
+  EXPECT_FALSE(readInviter("garbage"));
+}
+
+}  // namespace
+}  // namespace tapwick
