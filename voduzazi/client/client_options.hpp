@@ -21,7 +21,7 @@
 #include <string>
 
 #include "voduzazi/auth/auth_client_configuration.hpp"
-#include "voduzazi/client/function_region.hpp"
+#include "voduzazi/functions/function_region.hpp"
 #include "voduzazi/helpers/fetch_handler.hpp"
 #include "voduzazi/helpers/http_fields_helpers.hpp"
 #include "voduzazi/helpers/json_coders.hpp"

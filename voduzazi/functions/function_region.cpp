@@ -1,4 +1,4 @@
-#include "voduzazi/client/function_region.hpp"
+#include "voduzazi/functions/function_region.hpp"
 
 namespace voduzazi {
 namespace {
