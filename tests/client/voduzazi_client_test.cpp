@@ -164,6 +164,24 @@ TEST_F(VoduzaziClientTest, SendsTheSessionTokenOrElseTheAPIKey) {
   EXPECT_EQ(call.value("Authorization"), "Bearer user-token");  // one field, the session's
 }
 
+TEST_F(VoduzaziClientTest, BuildsOneFunctionsClientThatSendsTheSessionToken) {
+  auto options = this->options();
+  options.functions = VoduzaziClientOptions::FunctionsOptions(FunctionRegion::euWest1);
+  const auto client = makeClient(std::move(options));
+  FunctionsClient& functions = client->functions();
+  EXPECT_EQ(&functions, &client->functions());
+  EXPECT_EQ(functions.url().buffer(), "https://abcd.example.co/functions/v1");
+  EXPECT_EQ(functions.region(), "eu-west-1");
+  EXPECT_EQ(functions.headers().get(HTTPField::Name("apikey")), kKey);
+
+  storeSession(*client, "user-token");
+  functions.invoke("hello");
+  const URLRequest call = transport->requests().back();
+  EXPECT_EQ(call.url.buffer(), "https://abcd.example.co/functions/v1/hello");
+  EXPECT_EQ(call.value("Authorization"), "Bearer user-token");
+  EXPECT_EQ(call.value("x-region"), "eu-west-1");
+}
+
 TEST_F(VoduzaziClientTest, AuthClientRequestsSkipTheTokenStep) {
   const auto client = makeClient();
   storeSession(*client, "user-token");

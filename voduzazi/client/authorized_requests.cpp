@@ -47,5 +47,16 @@ FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSessi
   };
 }
 
+StreamHandler authorizedStream(std::weak_ptr<VoduzaziClient::Core> core, StreamHandler stream) {
+  return [core = std::move(core), send = std::move(stream)](
+             const URLRequest& request, const URLSession::ChunkHandler& onChunk,
+             const URLSession::ResponseHandler& onResponse) {
+    if (const auto alive = core.lock()) {
+      return send(alive->authorizing(request), onChunk, onResponse);
+    }
+    return send(request, onChunk, onResponse);
+  };
+}
+
 }  // namespace detail
 }  // namespace voduzazi

@@ -107,7 +107,21 @@ auth::AuthClient& VoduzaziClient::auth() const {
 
 void VoduzaziClient::handle(const boost::urls::url& url) const { auth().handle(url); }
 
+FunctionsClient& VoduzaziClient::Core::functions() {
+  return *mutableState.withValue([&](MutableState& state) {
+    if (!state.functions) {
+      state.functions = std::make_shared<FunctionsClient>(
+          functionsURL, headerDictionary, options.functions.region, options.global.logger,
+          detail::authorizedFetch(self, options.global.session),
+          detail::authorizedStream(self, defaultStreamHandler()));
+    }
+    return state.functions;
+  });
+}
+
 PostgrestClient VoduzaziClient::database() const { return core_->database(); }
+
+FunctionsClient& VoduzaziClient::functions() const { return core_->functions(); }
 
 PostgrestQueryBuilder VoduzaziClient::from(std::string_view table) const {
   return database().from(table);

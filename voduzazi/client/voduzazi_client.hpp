@@ -27,6 +27,7 @@
 #include "voduzazi/client/project_url.hpp"
 #include "voduzazi/concurrency/lock_isolated.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/functions/functions_client.hpp"
 #include "voduzazi/postgrest/client.hpp"
 
 namespace voduzazi {
@@ -38,6 +39,7 @@ class VoduzaziClient {
   struct MutableState {
     std::optional<Task<void>> listenForAuthEventsTask;
     std::optional<PostgrestClient> rest;
+    std::shared_ptr<FunctionsClient> functions;
     // The last access token handed to the realtime clients.
     std::optional<std::string> changedAccessToken;
   };
@@ -88,10 +90,16 @@ class VoduzaziClient {
   // background.
   void handle(const boost::urls::url& url) const;
 
-  // Still to come with their clients: realtime (older client), realtimeV2, channels, channel,
-  // removeChannel, removeAllChannels, storage, functions.
+  // The edge-functions client, built on first use (once): functionsURL(), headers(),
+  // options.functions.region and the global logger; its ordinary and streamed requests both
+  // carry the signed-in user's token (or the API key without a session). Lives as long as the
+  // facade.
+  FunctionsClient& functions() const;
 
-  // The fetch step of the database (and later storage and edge-functions) clients: sets
+  // Still to come with their clients: realtime (older client), realtimeV2, channels, channel,
+  // removeChannel, removeAllChannels, storage.
+
+  // The fetch step of the database, edge-functions (and later storage) clients: sets
   // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as
   // none), then sends with options.global.session. Transport errors are thrown unchanged.
   FetchResult sendAuthorized(const URLRequest& request) const;

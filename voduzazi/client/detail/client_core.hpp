@@ -22,6 +22,7 @@ struct VoduzaziClient::Core {
 
   // --- Lazily built clients.
   PostgrestClient database();
+  FunctionsClient& functions();
 
   // --- Auth events.
   // The token to hand the realtime clients for one event, or nothing; decided under the lock.
@@ -53,6 +54,8 @@ namespace detail {
 
 // A fetch function that authorises through the facade while it lives and sends with `session`.
 FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSession session);
+// A stream function that authorises through the facade while it lives and sends with `stream`.
+StreamHandler authorizedStream(std::weak_ptr<VoduzaziClient::Core> core, StreamHandler stream);
 
 // Starts the task that follows the auth client's events for as long as the facade lives.
 Task<void> forwardAuthEvents(std::weak_ptr<VoduzaziClient::Core> core);
