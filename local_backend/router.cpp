@@ -71,19 +71,12 @@ Response Router::route(const Request& request) const {
     return gatewayError(request, http::status::bad_request,
                         "The request target is not a valid URL path and query");
   }
-  const Mount* chosen = nullptr;
-  std::string rest;
-  for (const auto& mount : mounts_) {
-    auto sub = below(target->path, mount.prefix);
-    if (sub && (chosen == nullptr || mount.prefix.size() > chosen->prefix.size())) {
-      chosen = &mount;
-      rest = std::move(*sub);
-    }
-  }
-  if (chosen == nullptr) {
+  auto resolved = resolve(*target);
+  if (!resolved) {
     return gatewayError(request, http::status::not_found, "no Route matched with those values");
   }
-  target->path = std::move(rest);
+  const Mount* chosen = resolved->mount;
+  target = std::move(resolved->target);
   Response response = [&] {
     const std::string key = apiKeyOf(request, *target);
     if (key.empty() && chosen->service->isPublic(request, *target)) {
@@ -110,6 +103,30 @@ Response Router::route(const Request& request) const {
   }();
   chosen->service->finish(response);
   return response;
+}
+
+std::optional<Router::Resolved> Router::resolve(const RequestTarget& target) const {
+  std::optional<Resolved> chosen;
+  for (const auto& mount : mounts_) {
+    auto sub = below(target.path, mount.prefix);
+    if (sub && (!chosen || mount.prefix.size() > chosen->mount->prefix.size())) {
+      chosen = Resolved{&mount, target};
+      chosen->target.path = std::move(*sub);
+    }
+  }
+  return chosen;
+}
+
+std::optional<StreamedReply> Router::streamed(const Request& request) const {
+  const auto target = parseTarget(request.target());
+  if (!target) return std::nullopt;
+  const auto resolved = resolve(*target);
+  if (!resolved || !tokens_.isApiKey(apiKeyOf(request, resolved->target))) return std::nullopt;
+  try {
+    return resolved->mount->service->streamed(request, resolved->target);
+  } catch (const std::exception&) {
+    return std::nullopt;  // route() answers, and reports the failure
+  }
 }
 
 }  // namespace local_backend

@@ -7,7 +7,9 @@
 //   Response response = router.route(request);
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,13 @@
 #include "local_backend/token_authority.hpp"
 
 namespace local_backend {
+
+// A reply whose body goes out in pieces (chunked), with a pause before each piece.
+struct StreamedReply {
+  Response head;
+  std::vector<std::string> chunks;
+  std::chrono::milliseconds pause{0};
+};
 
 // One backend service (authentication, REST, ...). Thread safety: handle() is called from
 // several worker threads at once. Lifetime: shared by the router.
@@ -32,6 +41,10 @@ class ServiceHandler {
 
   // Adjusts every response under this service's prefix, the gateway's refusals included.
   virtual void finish(Response&) const {}
+  // A reply to send piece by piece instead of handle()'s, for a request with a valid key.
+  virtual std::optional<StreamedReply> streamed(const Request&, const RequestTarget&) {
+    return std::nullopt;
+  }
 };
 
 // Thread safety: mount() before serving; route() is safe from any thread. Lifetime: the server's.
@@ -44,12 +57,21 @@ class Router {
   // Never throws: malformed targets, missing or invalid keys and unknown paths get 4xx bodies,
   // a failing service a 500.
   Response route(const Request& request) const;
+  // The streamed reply of the service the request is for, when it has one and the request
+  // carries a valid API key; nothing otherwise (route() then answers).
+  std::optional<StreamedReply> streamed(const Request& request) const;
 
  private:
   struct Mount {
     std::string prefix;
     std::shared_ptr<ServiceHandler> service;
   };
+
+  struct Resolved {
+    const Mount* mount;
+    RequestTarget target;  // its path below the mount's prefix
+  };
+  std::optional<Resolved> resolve(const RequestTarget& target) const;
 
   const TokenAuthority& tokens_;
   std::vector<Mount> mounts_;

@@ -16,6 +16,7 @@
 #include "local_backend/detail/tls_listener.hpp"
 #include "local_backend/realtime_service.hpp"
 #include "local_backend/rest_service.hpp"
+#include "local_backend/functions_service.hpp"
 #include "local_backend/router.hpp"
 #include "local_backend/token_authority.hpp"
 
@@ -65,6 +66,7 @@ struct Server::Impl {
     router.mount("/rest/v1", rest);
     realtime = std::make_shared<RealtimeService>(*database, tokens);
     router.mount("/realtime/v1", realtime);
+    router.mount("/functions/v1", std::make_shared<FunctionsService>());
     rest->setRowChangeListener([service = realtime.get()](const RowChange& change) {
       service->hub().publish(change);
     });

@@ -1,12 +1,16 @@
 #include "local_backend/detail/http_listener.hpp"
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/serializer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <cstdio>
 #include <optional>
 
 #include "local_backend/detail/listening_socket.hpp"
@@ -65,7 +69,45 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     if (upgrades_ != nullptr && beast::websocket::is_upgrade(request)) {
       return upgrades_->upgrade(std::move(stream_), std::move(request));
     }
+    if (auto streamed = router_.streamed(request)) return sendStreamed(std::move(*streamed));
     send(router_.route(request), !request.keep_alive());
+  }
+
+  // The head, then each piece as one chunk after its pause; the connection closes after.
+  void sendStreamed(StreamedReply reply) {
+    streamed_ = std::make_shared<StreamedReply>(std::move(reply));
+    streamed_->head.keep_alive(false);
+    streamed_->head.chunked(true);
+    head_.emplace(streamed_->head);
+    stream_.expires_never();
+    http::async_write_header(stream_, *head_,
+                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                               if (ec) return self->close();
+                               self->sendChunk(0);
+                             });
+  }
+
+  void sendChunk(std::size_t index) {
+    if (index == streamed_->chunks.size()) {
+      pending_ = "0\r\n\r\n";
+      return net::async_write(stream_, net::buffer(pending_),
+                              [self = shared_from_this()](beast::error_code, std::size_t) {
+                                self->close();
+                              });
+    }
+    pause_.expires_after(streamed_->pause);
+    pause_.async_wait([self = shared_from_this(), index](beast::error_code ec) {
+      if (ec) return self->close();
+      const std::string& chunk = self->streamed_->chunks[index];
+      char size[32];
+      std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+      self->pending_ = size + chunk + "\r\n";
+      net::async_write(self->stream_, net::buffer(self->pending_),
+                       [self, index](beast::error_code error, std::size_t) {
+                         if (error) return self->close();
+                         self->sendChunk(index + 1);
+                       });
+    });
   }
 
   void refuse(http::status status, std::string_view message) {
@@ -117,6 +159,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::flat_buffer drainBuffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::shared_ptr<Response> response_;
+  std::shared_ptr<StreamedReply> streamed_;
+  std::optional<http::response_serializer<http::string_body>> head_;
+  net::steady_timer pause_{stream_.get_executor()};
+  std::string pending_;
   const Router& router_;
   HttpLimits limits_;
   WebSocketUpgrades* upgrades_;
