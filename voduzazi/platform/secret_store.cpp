@@ -17,31 +17,8 @@
 namespace voduzazi {
 namespace {
 
-constexpr std::string_view alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr std::string_view prefix = "item";
 constexpr std::size_t maximumNameLength = NAME_MAX;
-
-// Strict unpadded base64url, so that each item has exactly one name.
-std::optional<std::string> decodeComponent(std::string_view text) {
-  if (text.size() % 4 == 1) return std::nullopt;
-  std::string bytes;
-  std::uint32_t buffer = 0;
-  int bits = 0;
-  for (char c : text) {
-    const auto index = alphabet.find(c);
-    if (index == std::string_view::npos) return std::nullopt;
-    buffer = (buffer << 6) | static_cast<std::uint32_t>(index);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      bytes += static_cast<char>((buffer >> bits) & 0xFF);
-    }
-  }
-  // The unused low bits must be zero, so each item has exactly one name.
-  if ((buffer & ((1u << bits) - 1)) != 0) return std::nullopt;
-  return bytes;
-}
 
 // "n" for an absent value, "v" and the encoded bytes for a present one.
 std::string component(const std::optional<std::string>& value) {
@@ -51,7 +28,7 @@ std::string component(const std::optional<std::string>& value) {
 std::optional<std::optional<std::string>> parseComponent(std::string_view text) {
   if (text == "n") return std::optional<std::string>();
   if (text.empty() || text.front() != 'v') return std::nullopt;
-  auto bytes = decodeComponent(text.substr(1));
+  auto bytes = detail::decodeBase64URL(text.substr(1));
   if (!bytes) return std::nullopt;
   return std::optional<std::string>(std::move(*bytes));
 }

@@ -19,6 +19,9 @@ constexpr std::array<std::int8_t, 256> makeTable() {
 
 constexpr auto table = makeTable();
 
+constexpr std::string_view urlAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
 }  // namespace
 
 std::optional<std::string> decodeBase64(std::string_view text) {
@@ -49,8 +52,6 @@ std::optional<std::string> decodeBase64(std::string_view text) {
 }
 
 std::string encodeBase64URL(std::string_view bytes) {
-  static constexpr std::string_view alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string text;
   text.reserve((bytes.size() * 4 + 2) / 3);
   std::uint32_t buffer = 0;
@@ -60,11 +61,31 @@ std::string encodeBase64URL(std::string_view bytes) {
     bits += 8;
     while (bits >= 6) {
       bits -= 6;
-      text += alphabet[(buffer >> bits) & 0x3F];
+      text += urlAlphabet[(buffer >> bits) & 0x3F];
     }
   }
-  if (bits > 0) text += alphabet[(buffer << (6 - bits)) & 0x3F];
+  if (bits > 0) text += urlAlphabet[(buffer << (6 - bits)) & 0x3F];
   return text;
+}
+
+std::optional<std::string> decodeBase64URL(std::string_view text) {
+  if (text.size() % 4 == 1) return std::nullopt;
+  std::string bytes;
+  bytes.reserve(text.size() * 3 / 4);
+  std::uint32_t buffer = 0;
+  int bits = 0;
+  for (const char c : text) {
+    const auto index = urlAlphabet.find(c);
+    if (index == std::string_view::npos) return std::nullopt;
+    buffer = (buffer << 6) | static_cast<std::uint32_t>(index);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes.push_back(static_cast<char>((buffer >> bits) & 0xFF));
+    }
+  }
+  if ((buffer & ((1u << bits) - 1)) != 0) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace voduzazi::detail
