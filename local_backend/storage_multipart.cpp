@@ -24,7 +24,8 @@ std::string_view trim(std::string_view text) {
 
 bool isTokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return u > 32 && u < 127 && std::string_view("()<>@,;:\\\"/[]?={}").find(c) == std::string_view::npos;
+  return u > 32 && u < 127 &&
+         std::string_view("()<>@,;:\\\"/[]?={}").find(c) == std::string_view::npos;
 }
 
 // The parameters of a header value "type; a=b; c=\"d\"": the leading value, then name and value
@@ -164,11 +165,21 @@ void MultipartReader::step() {
   for (;;) {
     bool progressed = false;
     switch (state_) {
-      case State::preamble: progressed = seekFirstDelimiter(); break;
-      case State::afterDelimiter: progressed = readAfterDelimiter(); break;
-      case State::headers: progressed = readHeaders(); break;
-      case State::content: progressed = readContent(); break;
-      case State::done: buffer_.clear(); return;
+      case State::preamble:
+        progressed = seekFirstDelimiter();
+        break;
+      case State::afterDelimiter:
+        progressed = readAfterDelimiter();
+        break;
+      case State::headers:
+        progressed = readHeaders();
+        break;
+      case State::content:
+        progressed = readContent();
+        break;
+      case State::done:
+        buffer_.clear();
+        return;
     }
     if (!progressed) return;
   }

@@ -9,8 +9,8 @@ namespace local_backend {
 
 namespace {
 
-constexpr std::array<std::string_view, 8> kRouteWords{"move",   "copy",          "list",  "sign",
-                                                      "info",   "authenticated", "upload", "public"};
+constexpr std::array<std::string_view, 8> kRouteWords{"move", "copy",          "list",   "sign",
+                                                      "info", "authenticated", "upload", "public"};
 
 bool isBucketChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||

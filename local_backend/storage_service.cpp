@@ -1,138 +1,26 @@
 #include "local_backend/storage_service.hpp"
 
 #include <algorithm>
-#include <array>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
-#include <charconv>
-#include <fstream>
 #include <map>
 #include <set>
 
 #include "local_backend/jwt.hpp"
 #include "local_backend/storage_error.hpp"
-#include "local_backend/storage_multipart.hpp"
 #include "local_backend/storage_names.hpp"
+#include "local_backend/storage_records.hpp"
+#include "local_backend/storage_routes.hpp"
+#include "local_backend/storage_upload.hpp"
 #include "local_backend/timestamp.hpp"
 
 namespace local_backend {
 
 namespace json = boost::json;
 
-namespace detail {
-
-enum class Action {
-  listBuckets, createBucket, getBucket, updateBucket, deleteBucket, emptyBucket,
-  upload, update, download, head, publicDownload, publicHead, info, remove, list, move, copy,
-  sign, signMany, signedDownload, createUploadURL, signedUpload, unknown
-};
-
-// What a request asks for: the action and the bucket and object path it names.
-struct StorageRoute {
-  Action action = Action::unknown;
-  std::string bucket;
-  std::string path;
-};
-
-}  // namespace detail
-
-using detail::Action;
-
-struct StorageService::Upload {
-  detail::StagedFile content;
-  std::string contentType;
-  std::string cacheControl;
-  std::optional<std::string> metadata;
-};
-
 namespace {
 
-constexpr std::size_t kMaxFieldBytes = 64 * 1024;
 constexpr std::int64_t kUploadURLLifetime = 2 * 60 * 60;
-constexpr std::string_view kDefaultCacheControl = "max-age=3600";
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-// "B/P" into bucket B and path P (P empty when there is no "/").
-std::pair<std::string, std::string> bucketAndPath(std::string_view rest) {
-  const auto slash = rest.find('/');
-  if (slash == std::string_view::npos) return {std::string(rest), {}};
-  return {std::string(rest.substr(0, slash)), std::string(rest.substr(slash + 1))};
-}
-
-struct RoutePattern {
-  std::string_view prefix;
-  http::verb method;
-  Action action;
-  bool hasPath;  // bucket and object path below the prefix, else the bucket alone
-};
-
-// Longer prefixes first: "object/" with a bucket and path is the catch-all.
-constexpr std::array<RoutePattern, 20> kObjectRoutes{{
-    {"object/upload/sign/", http::verb::post, Action::createUploadURL, true},
-    {"object/upload/sign/", http::verb::put, Action::signedUpload, true},
-    {"object/authenticated/", http::verb::get, Action::download, true},
-    {"object/authenticated/", http::verb::head, Action::head, true},
-    {"render/image/authenticated/", http::verb::get, Action::download, true},
-    {"render/image/public/", http::verb::get, Action::publicDownload, true},
-    {"object/public/", http::verb::get, Action::publicDownload, true},
-    {"object/public/", http::verb::head, Action::publicHead, true},
-    {"object/info/", http::verb::get, Action::info, true},
-    {"object/list/", http::verb::post, Action::list, false},
-    {"object/sign/", http::verb::post, Action::sign, true},
-    {"object/sign/", http::verb::get, Action::signedDownload, true},
-    {"object/sign/", http::verb::post, Action::signMany, false},
-    {"object/", http::verb::post, Action::upload, true},
-    {"object/", http::verb::put, Action::update, true},
-    {"object/", http::verb::get, Action::download, true},
-    {"object/", http::verb::head, Action::head, true},
-    {"object/", http::verb::delete_, Action::remove, false},
-    {"object/move", http::verb::post, Action::move, false},
-    {"object/copy", http::verb::post, Action::copy, false},
-}};
-
-detail::StorageRoute bucketRoute(http::verb method, std::string_view rest) {
-  using R = detail::StorageRoute;
-  if (rest.empty()) {
-    if (method == http::verb::get) return R{Action::listBuckets, {}, {}};
-    if (method == http::verb::post) return R{Action::createBucket, {}, {}};
-    return {};
-  }
-  if (rest.size() > 6 && rest.substr(rest.size() - 6) == "/empty") {
-    if (method != http::verb::post) return {};
-    return R{Action::emptyBucket, std::string(rest.substr(0, rest.size() - 6)), {}};
-  }
-  if (method == http::verb::get) return R{Action::getBucket, std::string(rest), {}};
-  if (method == http::verb::put) return R{Action::updateBucket, std::string(rest), {}};
-  if (method == http::verb::delete_) return R{Action::deleteBucket, std::string(rest), {}};
-  return {};
-}
-
-}  // namespace
-
-namespace {
-
-detail::StorageRoute routeOf(http::verb method, std::string_view path) {
-  using R = detail::StorageRoute;
-  if (path == "bucket") return bucketRoute(method, {});
-  if (startsWith(path, "bucket/")) return bucketRoute(method, path.substr(7));
-  if (path == "object/move" || path == "object/copy") {
-    if (method != http::verb::post) return {};
-    return R{path == "object/move" ? Action::move : Action::copy, {}, {}};
-  }
-  for (const auto& pattern : kObjectRoutes) {
-    if (pattern.method != method || !startsWith(path, pattern.prefix)) continue;
-    if (pattern.prefix == "object/move" || pattern.prefix == "object/copy") continue;
-    const std::string_view rest = path.substr(pattern.prefix.size());
-    auto [bucket, object] = bucketAndPath(rest);
-    const bool hasPath = rest.find('/') != std::string_view::npos;
-    if (hasPath != pattern.hasPath) continue;
-    return R{pattern.action, std::move(bucket), std::move(object)};
-  }
-  return {};
-}
 
 // Percent-encodes everything but unreserved characters and "/", for paths in signed URLs.
 std::string encodePath(std::string_view path) {
@@ -151,38 +39,6 @@ std::string encodePath(std::string_view path) {
   return out;
 }
 
-json::object parseObjectBody(const Request& request) {
-  boost::system::error_code ec;
-  auto value = json::parse(request.body(), ec);
-  if (ec || !value.is_object()) {
-    throw StorageError::invalidRequest("The request body must be a JSON object");
-  }
-  return std::move(value.as_object());
-}
-
-const json::value* member(const json::object& body, std::string_view key) {
-  const auto* value = body.if_contains(key);
-  return value == nullptr || value->is_null() ? nullptr : value;
-}
-
-std::string requiredText(const json::object& body, std::string_view key) {
-  const auto* value = member(body, key);
-  if (value == nullptr || !value->is_string()) {
-    throw StorageError::invalidRequest("\"" + std::string(key) + "\" must be a string");
-  }
-  return std::string(value->as_string());
-}
-
-std::optional<std::int64_t> optionalInteger(const json::object& body, std::string_view key) {
-  const auto* value = member(body, key);
-  if (value == nullptr) return std::nullopt;
-  if (value->is_int64()) return value->as_int64();
-  if (value->is_uint64() && value->as_uint64() <= INT64_MAX) {
-    return static_cast<std::int64_t>(value->as_uint64());
-  }
-  throw StorageError::invalidRequest("\"" + std::string(key) + "\" must be an integer");
-}
-
 void checkPath(std::string_view path) {
   if (!isValidObjectPath(path)) throw StorageError::invalidKey(path);
 }
@@ -191,98 +47,9 @@ void checkBucketName(std::string_view name) {
   if (!isValidBucketName(name)) throw StorageError::invalidBucketName(name);
 }
 
-// The MIME type without parameters, lower-cased.
-std::string essenceOf(std::string_view contentType) {
-  std::string essence(contentType.substr(0, contentType.find(';')));
-  essence.erase(0, essence.find_first_not_of(" \t"));
-  essence.erase(essence.find_last_not_of(" \t") + 1);
-  std::transform(essence.begin(), essence.end(), essence.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return essence;
-}
-
-void checkMimeType(const BucketRecord& bucket, std::string_view contentType) {
-  if (!bucket.allowedMimeTypes || bucket.allowedMimeTypes->empty()) return;
-  const std::string essence = essenceOf(contentType);
-  for (const auto& allowed : *bucket.allowedMimeTypes) {
-    const std::string pattern = essenceOf(allowed);
-    if (pattern == essence) return;
-    if (pattern.size() > 2 && pattern.substr(pattern.size() - 2) == "/*" &&
-        startsWith(essence, pattern.substr(0, pattern.size() - 1))) {
-      return;
-    }
-  }
-  throw StorageError(http::status::unsupported_media_type, "invalid_mime_type",
-                     "mime type " + essence + " is not supported");
-}
-
-// A file field "3600" means seconds; anything else is a ready header value.
-std::string cacheControlOf(std::string_view value) {
-  if (value.empty()) return std::string(kDefaultCacheControl);
-  if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return "max-age=" + std::string(value);
-  }
-  return std::string(value);
-}
-
 bool upsertRequested(const Request& request) {
   const auto upsert = request.find("x-upsert");
   return upsert != request.end() && upsert->value() == "true";
-}
-
-std::string headerOf(const Request& request, http::field field) {
-  const auto it = request.find(field);
-  return it == request.end() ? std::string() : std::string(it->value());
-}
-
-json::value bucketJSON(const BucketRecord& bucket) {
-  json::object body{{"id", bucket.id},          {"name", bucket.id},
-                    {"owner", bucket.owner},    {"public", bucket.isPublic},
-                    {"created_at", bucket.createdAt}, {"updated_at", bucket.updatedAt}};
-  body["file_size_limit"] =
-      bucket.fileSizeLimit ? json::value(*bucket.fileSizeLimit) : json::value(nullptr);
-  if (bucket.allowedMimeTypes) {
-    json::array types;
-    for (const auto& type : *bucket.allowedMimeTypes) types.emplace_back(type);
-    body["allowed_mime_types"] = std::move(types);
-  } else {
-    body["allowed_mime_types"] = nullptr;
-  }
-  return body;
-}
-
-std::string etagOf(const ObjectRecord& object) { return "\"" + object.version + "\""; }
-
-// A listing or removal entry: the object's system metadata under "metadata".
-json::object fileObjectJSON(const ObjectRecord& object, std::string name) {
-  return json::object{
-      {"name", std::move(name)},
-      {"id", object.id},
-      {"bucket_id", object.bucketId},
-      {"owner", object.owner},
-      {"updated_at", object.updatedAt},
-      {"created_at", object.createdAt},
-      {"last_accessed_at", object.lastAccessedAt},
-      {"metadata", json::object{{"eTag", etagOf(object)},
-                                {"size", object.size},
-                                {"mimetype", object.contentType},
-                                {"cacheControl", object.cacheControl},
-                                {"lastModified", object.updatedAt},
-                                {"contentLength", object.size},
-                                {"httpStatusCode", 200}}}};
-}
-
-json::object folderJSON(std::string name) {
-  return json::object{{"name", std::move(name)}, {"id", nullptr},       {"updated_at", nullptr},
-                      {"created_at", nullptr},   {"last_accessed_at", nullptr},
-                      {"metadata", nullptr}};
-}
-
-json::value userMetadata(const ObjectRecord& object) {
-  if (!object.metadata) return nullptr;
-  boost::system::error_code ec;
-  auto value = json::parse(*object.metadata, ec);
-  return ec ? json::value(nullptr) : value;
 }
 
 Response okMessage(const Request& request, std::string_view message) {
@@ -300,8 +67,7 @@ std::string safeFileName(std::string_view name) {
 }
 
 template <class Message>
-void setObjectHeaders(Message& response, const ObjectRecord& object,
-                      const RequestTarget& target) {
+void setObjectHeaders(Message& response, const ObjectRecord& object, const RequestTarget& target) {
   response.set(http::field::content_type, object.contentType);
   response.set(http::field::cache_control, object.cacheControl);
   response.set(http::field::etag, etagOf(object));
@@ -313,86 +79,6 @@ void setObjectHeaders(Message& response, const ObjectRecord& object,
   }
 }
 
-// Collects the form fields and writes the file part of a multipart upload to a staged file.
-class UploadSink : public MultipartSink {
- public:
-  UploadSink(const BucketRecord& bucket, const std::filesystem::path& folder,
-             std::uint64_t limit)
-      : bucket_(bucket), folder_(folder), limit_(limit) {}
-
-  void beginPart(const MultipartHeaders& headers) override {
-    const auto disposition = formDisposition(headers);
-    if (!disposition) throw MultipartError("a part has no form-data disposition");
-    field_ = disposition->name;
-    value_.clear();
-    inFile_ = disposition->fileName.has_value();
-    if (!inFile_) return;
-    if (file_) throw MultipartError("the form holds more than one file");
-    const std::string* type = headers.find("Content-Type");
-    contentType_ = type != nullptr ? *type : "application/octet-stream";
-    checkMimeType(bucket_, contentType_);
-    file_.emplace(folder_);
-  }
-
-  void partData(std::string_view bytes) override {
-    if (inFile_) {
-      if (file_->size() + bytes.size() > limit_) throw StorageError::tooLarge();
-      file_->append(bytes);
-      return;
-    }
-    if (value_.size() + bytes.size() > kMaxFieldBytes) {
-      throw StorageError::invalidRequest("The form field \"" + field_ + "\" is too long");
-    }
-    value_.append(bytes);
-  }
-
-  void endPart() override {
-    if (inFile_) return;
-    if (field_ == "cacheControl") cacheControl_ = value_;
-    if (field_ == "metadata") metadata_ = value_;
-  }
-
-  std::optional<detail::StagedFile> file_;
-  std::string contentType_;
-  std::string cacheControl_;
-  std::optional<std::string> metadata_;
-
- private:
-  const BucketRecord& bucket_;
-  std::filesystem::path folder_;
-  std::uint64_t limit_;
-  std::string field_;
-  std::string value_;
-  bool inFile_ = false;
-};
-
-void parseMultipart(const std::filesystem::path& body, const std::string& boundary,
-                    MultipartSink& sink) {
-  std::ifstream in(body, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the spooled upload");
-  MultipartReader reader(boundary, sink);
-  std::string chunk(64 * 1024, '\0');
-  try {
-    while (in) {
-      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-      reader.feed(std::string_view(chunk.data(), static_cast<std::size_t>(in.gcount())));
-    }
-    reader.finish();
-  } catch (const MultipartError& error) {
-    throw StorageError::invalidRequest(std::string("Malformed multipart body: ") + error.what());
-  }
-}
-
-std::optional<std::string> checkedMetadata(std::optional<std::string> metadata) {
-  if (!metadata) return std::nullopt;
-  boost::system::error_code ec;
-  const auto value = json::parse(*metadata, ec);
-  if (ec || !value.is_object()) {
-    throw StorageError::invalidRequest("The metadata field must be a JSON object");
-  }
-  return metadata;
-}
-
 }  // namespace
 
 StorageService::StorageService(Database& database, const TokenAuthority& tokens,
@@ -400,11 +86,11 @@ StorageService::StorageService(Database& database, const TokenAuthority& tokens,
     : tokens_(tokens), store_(database, std::move(root)), maxUploadBytes_(maxUploadBytes) {}
 
 bool StorageService::isPublic(const Request& request, const RequestTarget& target) const {
-  switch (routeOf(request.method(), target.path).action) {
-    case Action::publicDownload:
-    case Action::publicHead:
-    case Action::signedDownload:
-    case Action::signedUpload:
+  switch (storageRouteOf(request.method(), target.path).action) {
+    case StorageAction::publicDownload:
+    case StorageAction::publicHead:
+    case StorageAction::signedDownload:
+    case StorageAction::signedUpload:
       return true;
     default:
       return false;
@@ -413,10 +99,10 @@ bool StorageService::isPublic(const Request& request, const RequestTarget& targe
 
 std::optional<BodySpool> StorageService::spoolFor(const Request& head,
                                                   const RequestTarget& target) const {
-  switch (routeOf(head.method(), target.path).action) {
-    case Action::upload:
-    case Action::update:
-    case Action::signedUpload:
+  switch (storageRouteOf(head.method(), target.path).action) {
+    case StorageAction::upload:
+    case StorageAction::update:
+    case StorageAction::signedUpload:
       return BodySpool{store_.uploadsFolder(), maxBodyBytes()};
     default:
       return std::nullopt;
@@ -435,11 +121,11 @@ Response StorageService::handleSpooled(const Request& head, const std::filesyste
 Response StorageService::serve(const Request& request, const RequestTarget& target,
                                const std::filesystem::path* body) {
   try {
-    const Route route = routeOf(request.method(), target.path);
-    if (route.action == Action::unknown) {
-      throw StorageError(http::status::not_found, "not_found",
-                         "Route " + std::string(request.method_string()) + " /" + target.path +
-                             " not found");
+    const Route route = storageRouteOf(request.method(), target.path);
+    if (route.action == StorageAction::unknown) {
+      throw StorageError(
+          http::status::not_found, "not_found",
+          "Route " + std::string(request.method_string()) + " /" + target.path + " not found");
     }
     return dispatch(request, target, route, body);
   } catch (const StorageError& error) {
@@ -450,18 +136,18 @@ Response StorageService::serve(const Request& request, const RequestTarget& targ
 Response StorageService::dispatch(const Request& request, const RequestTarget& target,
                                   const Route& route, const std::filesystem::path* body) {
   switch (route.action) {
-    case Action::upload:
-    case Action::update:
-    case Action::signedUpload: {
+    case StorageAction::upload:
+    case StorageAction::update:
+    case StorageAction::signedUpload: {
       if (body != nullptr) return upload(request, target, route, *body);
       // A body read into memory (the TLS port) takes the spooled road through a staged file.
       detail::StagedFile staged(store_.uploadsFolder());
       staged.append(request.body());
       return upload(request, target, route, staged.path());
     }
-    case Action::download:
-    case Action::publicDownload:
-    case Action::signedDownload: {
+    case StorageAction::download:
+    case StorageAction::publicDownload:
+    case StorageAction::signedDownload: {
       // The in-memory road, for the TLS port; the plain listener takes fileReply().
       auto opened = openForDownload(request, target, route);
       Response response{http::status::ok, request.version()};
@@ -476,8 +162,8 @@ Response StorageService::dispatch(const Request& request, const RequestTarget& t
       response.prepare_payload();
       return response;
     }
-    case Action::head:
-    case Action::publicHead: {
+    case StorageAction::head:
+    case StorageAction::publicHead: {
       auto opened = openForDownload(request, target, route);
       Response response{http::status::ok, request.version()};
       response.keep_alive(request.keep_alive());
@@ -490,26 +176,37 @@ Response StorageService::dispatch(const Request& request, const RequestTarget& t
   }
   const Caller caller = callerOf(request, target);
   switch (route.action) {
-    case Action::listBuckets: return listBuckets(request, caller);
-    case Action::createBucket: return createBucket(request, caller);
-    case Action::getBucket:
+    case StorageAction::listBuckets:
+      return listBuckets(request, caller);
+    case StorageAction::createBucket:
+      return createBucket(request, caller);
+    case StorageAction::getBucket:
       return jsonResponse(request, http::status::ok,
                           bucketJSON(visibleBucket(caller, route.bucket)));
-    case Action::updateBucket: return updateBucket(request, caller, route);
-    case Action::emptyBucket:
+    case StorageAction::updateBucket:
+      return updateBucket(request, caller, route);
+    case StorageAction::emptyBucket:
       store_.emptyBucket(writableBucket(caller, route.bucket).id);
       return okMessage(request, "Successfully emptied");
-    case Action::deleteBucket:
+    case StorageAction::deleteBucket:
       store_.deleteBucket(writableBucket(caller, route.bucket).id);
       return okMessage(request, "Successfully deleted");
-    case Action::list: return list(request, caller, route);
-    case Action::move: return moveOrCopy(request, caller, false);
-    case Action::copy: return moveOrCopy(request, caller, true);
-    case Action::sign: return sign(request, caller, route);
-    case Action::signMany: return signMany(request, caller, route);
-    case Action::createUploadURL: return createUploadURL(request, caller, route);
-    case Action::remove: return remove(request, caller, route);
-    case Action::info: return info(request, caller, route);
+    case StorageAction::list:
+      return list(request, caller, route);
+    case StorageAction::move:
+      return moveOrCopy(request, caller, false);
+    case StorageAction::copy:
+      return moveOrCopy(request, caller, true);
+    case StorageAction::sign:
+      return sign(request, caller, route);
+    case StorageAction::signMany:
+      return signMany(request, caller, route);
+    case StorageAction::createUploadURL:
+      return createUploadURL(request, caller, route);
+    case StorageAction::remove:
+      return remove(request, caller, route);
+    case StorageAction::info:
+      return info(request, caller, route);
     default:
       throw StorageError(http::status::not_found, "not_found", "Route not found");
   }
@@ -517,9 +214,9 @@ Response StorageService::dispatch(const Request& request, const RequestTarget& t
 
 std::optional<FileResponse> StorageService::fileReply(const Request& request,
                                                       const RequestTarget& target) {
-  const Route route = routeOf(request.method(), target.path);
-  if (route.action != Action::download && route.action != Action::publicDownload &&
-      route.action != Action::signedDownload) {
+  const Route route = storageRouteOf(request.method(), target.path);
+  if (route.action != StorageAction::download && route.action != StorageAction::publicDownload &&
+      route.action != StorageAction::signedDownload) {
     return std::nullopt;
   }
   try {
@@ -554,9 +251,9 @@ Caller StorageService::callerOf(const Request& request, const RequestTarget& tar
 BucketRecord StorageService::visibleBucket(const Caller& caller, const std::string& id) const {
   checkBucketName(id);
   auto bucket = store_.findBucket(id);
-  const bool visible = bucket && (bucket->isPublic || caller.role == Role::service ||
-                                  (caller.role == Role::authenticated &&
-                                   bucket->owner == caller.userId));
+  const bool visible =
+      bucket && (bucket->isPublic || caller.role == Role::service ||
+                 (caller.role == Role::authenticated && bucket->owner == caller.userId));
   if (!visible) throw StorageError::bucketNotFound();
   return std::move(*bucket);
 }
@@ -579,53 +276,6 @@ Response StorageService::listBuckets(const Request& request, const Caller& calle
   return jsonResponse(request, http::status::ok, buckets);
 }
 
-namespace {
-
-// The limit and MIME types of a bucket body; absent keys leave `bucket` as it is, null clears.
-void readBucketOptions(const json::object& body, BucketRecord& bucket) {
-  if (const auto* isPublic = body.if_contains("public"); isPublic && !isPublic->is_null()) {
-    if (!isPublic->is_bool()) throw StorageError::invalidRequest("\"public\" must be a boolean");
-    bucket.isPublic = isPublic->as_bool();
-  }
-  if (const auto* limit = body.if_contains("file_size_limit")) {
-    if (limit->is_null()) {
-      bucket.fileSizeLimit.reset();
-    } else if (limit->is_string()) {
-      const std::string text(limit->as_string());
-      std::int64_t value = 0;
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (error != std::errc() || end != text.data() + text.size() || value < 0) {
-        throw StorageError::invalidRequest("\"file_size_limit\" must be a byte count");
-      }
-      bucket.fileSizeLimit = value;
-    } else {
-      bucket.fileSizeLimit = optionalInteger(body, "file_size_limit");
-      if (*bucket.fileSizeLimit < 0) {
-        throw StorageError::invalidRequest("\"file_size_limit\" must be a byte count");
-      }
-    }
-  }
-  if (const auto* types = body.if_contains("allowed_mime_types")) {
-    if (types->is_null()) {
-      bucket.allowedMimeTypes.reset();
-      return;
-    }
-    if (!types->is_array()) {
-      throw StorageError::invalidRequest("\"allowed_mime_types\" must be a list of strings");
-    }
-    std::vector<std::string> list;
-    for (const auto& type : types->as_array()) {
-      if (!type.is_string()) {
-        throw StorageError::invalidRequest("\"allowed_mime_types\" must be a list of strings");
-      }
-      list.emplace_back(type.as_string());
-    }
-    bucket.allowedMimeTypes = std::move(list);
-  }
-}
-
-}  // namespace
-
 Response StorageService::createBucket(const Request& request, const Caller& caller) {
   if (caller.role == Role::anon) throw StorageError::notAllowed(true);
   const auto body = parseObjectBody(request);
@@ -646,32 +296,6 @@ Response StorageService::updateBucket(const Request& request, const Caller& call
   return okMessage(request, "Successfully updated");
 }
 
-StorageService::Upload StorageService::readUpload(const Request& request,
-                                                  const BucketRecord& bucket,
-                                                  const std::filesystem::path& body) const {
-  std::uint64_t limit = maxUploadBytes_;
-  if (bucket.fileSizeLimit) limit = std::min(limit, static_cast<std::uint64_t>(*bucket.fileSizeLimit));
-  const std::string contentType = headerOf(request, http::field::content_type);
-  if (const auto boundary = multipartBoundary(contentType)) {
-    UploadSink sink(bucket, store_.uploadsFolder(), limit);
-    parseMultipart(body, *boundary, sink);
-    if (!sink.file_) throw StorageError::invalidRequest("The form holds no file");
-    return Upload{std::move(*sink.file_), sink.contentType_, cacheControlOf(sink.cacheControl_),
-                  checkedMetadata(sink.metadata_)};
-  }
-  if (startsWith(essenceOf(contentType), "multipart/")) {
-    throw StorageError::invalidRequest("The multipart body has no usable boundary");
-  }
-  // Raw bytes: the body is the content.
-  if (std::filesystem::file_size(body) > limit) throw StorageError::tooLarge();
-  const std::string type = contentType.empty() ? "application/octet-stream" : contentType;
-  checkMimeType(bucket, type);
-  detail::StagedFile content(store_.uploadsFolder());
-  content.appendFile(body);
-  return Upload{std::move(content), type,
-                cacheControlOf(headerOf(request, http::field::cache_control)), std::nullopt};
-}
-
 Response StorageService::upload(const Request& request, const RequestTarget& target,
                                 const Route& route, const std::filesystem::path& body) {
   checkBucketName(route.bucket);
@@ -680,7 +304,7 @@ Response StorageService::upload(const Request& request, const RequestTarget& tar
   std::string owner;
   WriteMode mode = WriteMode::update;
   BucketRecord bucket;
-  if (route.action == Action::signedUpload) {
+  if (route.action == StorageAction::signedUpload) {
     // The token speaks for the user who asked for the URL, with the upsert choice made then.
     const auto claims = verifyToken(target, "upload", key);
     const auto* upsert = claims.if_contains("upsert");
@@ -696,11 +320,15 @@ Response StorageService::upload(const Request& request, const RequestTarget& tar
     const Caller caller = callerOf(request, target);
     bucket = writableBucket(caller, route.bucket);
     owner = caller.userId;
-    if (route.action == Action::upload) {
+    if (route.action == StorageAction::upload) {
       mode = upsertRequested(request) ? WriteMode::upsert : WriteMode::insert;
     }
   }
-  Upload upload = readUpload(request, bucket, body);
+  std::uint64_t limit = maxUploadBytes_;
+  if (bucket.fileSizeLimit) {
+    limit = std::min(limit, static_cast<std::uint64_t>(*bucket.fileSizeLimit));
+  }
+  StagedUpload upload = stageUpload(request, body, bucket, store_.uploadsFolder(), limit);
   ObjectRecord draft;
   draft.bucketId = route.bucket;
   draft.name = route.path;
@@ -728,7 +356,7 @@ Response StorageService::list(const Request& request, const Caller& caller, cons
   if (const auto* sortBy = member(body, "sortBy"); sortBy != nullptr && sortBy->is_object()) {
     if (member(sortBy->as_object(), "column")) column = requiredText(sortBy->as_object(), "column");
     if (member(sortBy->as_object(), "order")) {
-      const std::string order = essenceOf(requiredText(sortBy->as_object(), "order"));
+      const std::string order = requiredText(sortBy->as_object(), "order");
       if (order != "asc" && order != "desc") {
         throw StorageError::invalidRequest("\"order\" must be \"asc\" or \"desc\"");
       }
@@ -783,9 +411,9 @@ Response StorageService::moveOrCopy(const Request& request, const Caller& caller
   const std::string fromBucket = requiredText(body, "bucketId");
   const std::string from = requiredText(body, "sourceKey");
   const std::string to = requiredText(body, "destinationKey");
-  const std::string toBucket =
-      member(body, "destinationBucket") != nullptr ? requiredText(body, "destinationBucket")
-                                                   : fromBucket;
+  const std::string toBucket = member(body, "destinationBucket") != nullptr
+                                   ? requiredText(body, "destinationBucket")
+                                   : fromBucket;
   checkPath(from);
   checkPath(to);
   const auto source = copy ? visibleBucket(caller, fromBucket) : writableBucket(caller, fromBucket);
@@ -806,8 +434,7 @@ Response StorageService::moveOrCopy(const Request& request, const Caller& caller
 }
 
 std::string StorageService::signToken(const std::string& purpose, const std::string& key,
-                                      std::int64_t lifetimeSeconds,
-                                      json::object extra) const {
+                                      std::int64_t lifetimeSeconds, json::object extra) const {
   const std::int64_t now = unixNow();
   extra["url"] = key;
   extra["purpose"] = purpose;
@@ -826,9 +453,9 @@ json::object StorageService::verifyToken(const RequestTarget& target, const std:
   try {
     claims = tokens_.verify(*token);
   } catch (const JwtError& error) {
-    throw StorageError(http::status::bad_request, "InvalidJWT",
-                       error.kind() == JwtError::Kind::expired ? "jwt expired"
-                                                               : "The signature is invalid");
+    throw StorageError(
+        http::status::bad_request, "InvalidJWT",
+        error.kind() == JwtError::Kind::expired ? "jwt expired" : "The signature is invalid");
   }
   const auto* url = claims.if_contains("url");
   const auto* kind = claims.if_contains("purpose");
@@ -859,9 +486,9 @@ Response StorageService::sign(const Request& request, const Caller& caller, cons
   if (!store_.findObject(bucket.id, route.path)) throw StorageError::objectNotFound();
   const std::string key = bucket.id + "/" + route.path;
   const std::string token = signToken("download", key, expiresIn, {});
-  return jsonResponse(request, http::status::ok,
-                      json::object{{"signedURL", "/object/sign/" + encodePath(key) +
-                                                     "?token=" + token}});
+  return jsonResponse(
+      request, http::status::ok,
+      json::object{{"signedURL", "/object/sign/" + encodePath(key) + "?token=" + token}});
 }
 
 Response StorageService::signMany(const Request& request, const Caller& caller,
@@ -875,14 +502,15 @@ Response StorageService::signMany(const Request& request, const Caller& caller,
   }
   json::array signedURLs;
   for (const auto& item : paths->as_array()) {
-    if (!item.is_string()) throw StorageError::invalidRequest("\"paths\" must be a list of strings");
+    if (!item.is_string())
+      throw StorageError::invalidRequest("\"paths\" must be a list of strings");
     const std::string path(item.as_string());
     json::object entry{{"path", path}};
     if (isValidObjectPath(path) && store_.findObject(bucket.id, path)) {
       const std::string key = bucket.id + "/" + path;
       entry["error"] = nullptr;
-      entry["signedURL"] = "/object/sign/" + encodePath(key) + "?token=" +
-                           signToken("download", key, expiresIn, {});
+      entry["signedURL"] =
+          "/object/sign/" + encodePath(key) + "?token=" + signToken("download", key, expiresIn, {});
     } else {
       entry["error"] = "Either the object does not exist or you do not have access to it";
       entry["signedURL"] = nullptr;
@@ -898,16 +526,16 @@ Response StorageService::createUploadURL(const Request& request, const Caller& c
   checkPath(route.path);
   const bool overwrite = upsertRequested(request);
   const std::string key = bucket.id + "/" + route.path;
-  const std::string token = signToken("upload", key, kUploadURLLifetime,
-                                      json::object{{"owner", caller.userId}, {"upsert", overwrite}});
-  return jsonResponse(request, http::status::ok,
-                      json::object{{"url", "/object/upload/sign/" + encodePath(key) +
-                                               "?token=" + token},
-                                   {"token", token}});
+  const std::string token =
+      signToken("upload", key, kUploadURLLifetime,
+                json::object{{"owner", caller.userId}, {"upsert", overwrite}});
+  return jsonResponse(
+      request, http::status::ok,
+      json::object{{"url", "/object/upload/sign/" + encodePath(key) + "?token=" + token},
+                   {"token", token}});
 }
 
-Response StorageService::remove(const Request& request, const Caller& caller,
-                                const Route& route) {
+Response StorageService::remove(const Request& request, const Caller& caller, const Route& route) {
   const auto bucket = writableBucket(caller, route.bucket);
   const auto body = parseObjectBody(request);
   const auto* prefixes = member(body, "prefixes");
@@ -934,29 +562,17 @@ Response StorageService::info(const Request& request, const Caller& caller, cons
   checkPath(route.path);
   const auto object = store_.findObject(bucket.id, route.path);
   if (!object) throw StorageError::objectNotFound();
-  return jsonResponse(request, http::status::ok,
-                      json::object{{"id", object->id},
-                                   {"version", object->version},
-                                   {"name", object->name},
-                                   {"bucket_id", object->bucketId},
-                                   {"size", object->size},
-                                   {"content_type", object->contentType},
-                                   {"cache_control", object->cacheControl},
-                                   {"etag", etagOf(*object)},
-                                   {"last_modified", object->updatedAt},
-                                   {"created_at", object->createdAt},
-                                   {"updated_at", object->updatedAt},
-                                   {"last_accessed_at", object->lastAccessedAt},
-                                   {"metadata", userMetadata(*object)}});
+  return jsonResponse(request, http::status::ok, objectInfoJSON(*object));
 }
 
 OpenedObject StorageService::openForDownload(const Request& request, const RequestTarget& target,
                                              const Route& route) {
   checkBucketName(route.bucket);
   checkPath(route.path);
-  if (route.action == Action::signedDownload) {
+  if (route.action == StorageAction::signedDownload) {
     verifyToken(target, "download", route.bucket + "/" + route.path);
-  } else if (route.action == Action::publicDownload || route.action == Action::publicHead) {
+  } else if (route.action == StorageAction::publicDownload ||
+             route.action == StorageAction::publicHead) {
     const auto bucket = store_.findBucket(route.bucket);
     if (!bucket || !bucket->isPublic) throw StorageError::bucketNotFound();
   } else {

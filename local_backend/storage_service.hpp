@@ -18,14 +18,11 @@
 
 #include "local_backend/database.hpp"
 #include "local_backend/router.hpp"
+#include "local_backend/storage_routes.hpp"
 #include "local_backend/storage_store.hpp"
 #include "local_backend/token_authority.hpp"
 
 namespace local_backend {
-
-namespace detail {
-struct StorageRoute;
-}
 
 // Thread safety: safe. Lifetime: the server's; the database and token authority outlive it.
 class StorageService : public ServiceHandler {
@@ -48,8 +45,7 @@ class StorageService : public ServiceHandler {
   std::uint64_t maxBodyBytes() const noexcept { return maxUploadBytes_ + 64 * 1024; }
 
  private:
-  using Route = detail::StorageRoute;
-  struct Upload;
+  using Route = StorageRoute;
 
   Response serve(const Request& request, const RequestTarget& target,
                  const std::filesystem::path* body);
@@ -65,8 +61,6 @@ class StorageService : public ServiceHandler {
 
   Response upload(const Request& request, const RequestTarget& target, const Route& route,
                   const std::filesystem::path& body);
-  Upload readUpload(const Request& request, const BucketRecord& bucket,
-                    const std::filesystem::path& body) const;
   Response list(const Request& request, const Caller& caller, const Route& route);
   Response moveOrCopy(const Request& request, const Caller& caller, bool copy);
   Response sign(const Request& request, const Caller& caller, const Route& route);

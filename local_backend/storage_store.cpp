@@ -25,8 +25,8 @@ std::optional<std::string> mimeTypesText(const std::optional<std::vector<std::st
 }
 
 BucketRecord readBucket(const Statement& s) {
-  BucketRecord bucket{s.text(0), s.text(1), s.integer(2) != 0, std::nullopt, std::nullopt,
-                      s.text(5), s.text(6)};
+  BucketRecord bucket{s.text(0),    s.text(1), s.integer(2) != 0, std::nullopt,
+                      std::nullopt, s.text(5), s.text(6)};
   if (!s.isNull(3)) bucket.fileSizeLimit = s.integer(3);
   if (const auto types = s.optionalText(4)) {
     std::vector<std::string> list;
@@ -40,9 +40,8 @@ BucketRecord readBucket(const Statement& s) {
 }
 
 ObjectRecord readObject(const Statement& s) {
-  return ObjectRecord{s.text(0),  s.text(1),         s.text(2),  s.text(3),
-                      s.text(4),  s.integer(5),      s.text(6),  s.text(7),
-                      s.optionalText(8), s.text(9), s.text(10), s.text(11)};
+  return ObjectRecord{s.text(0), s.text(1), s.text(2),         s.text(3), s.text(4),  s.integer(5),
+                      s.text(6), s.text(7), s.optionalText(8), s.text(9), s.text(10), s.text(11)};
 }
 
 std::optional<ObjectRecord> findObjectIn(const Connection& c, const std::string& bucket,
@@ -89,8 +88,8 @@ StorageStore::StorageStore(Database& database, std::filesystem::path root)
 
 std::vector<BucketRecord> StorageStore::listBuckets() const {
   return database_.transaction([](Connection& c) {
-    Statement s = c.prepare("SELECT " + std::string(kBucketColumns) +
-                            " FROM storage_buckets ORDER BY id");
+    Statement s =
+        c.prepare("SELECT " + std::string(kBucketColumns) + " FROM storage_buckets ORDER BY id");
     std::vector<BucketRecord> buckets;
     while (s.step()) buckets.push_back(readBucket(s));
     return buckets;
@@ -99,8 +98,8 @@ std::vector<BucketRecord> StorageStore::listBuckets() const {
 
 std::optional<BucketRecord> StorageStore::findBucket(const std::string& id) const {
   return database_.transaction([&](Connection& c) -> std::optional<BucketRecord> {
-    Statement s = c.prepare("SELECT " + std::string(kBucketColumns) +
-                            " FROM storage_buckets WHERE id = ?1");
+    Statement s =
+        c.prepare("SELECT " + std::string(kBucketColumns) + " FROM storage_buckets WHERE id = ?1");
     s.bind(1, id);
     if (!s.step()) return std::nullopt;
     return readBucket(s);
@@ -112,7 +111,10 @@ void StorageStore::createBucket(const BucketRecord& bucket) {
     Statement s = c.prepare("INSERT INTO storage_buckets (" + std::string(kBucketColumns) +
                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?6) ON CONFLICT (id) DO NOTHING");
     s.bind(1, bucket.id).bind(2, bucket.owner).bind(3, std::int64_t{bucket.isPublic});
-    if (bucket.fileSizeLimit) s.bind(4, *bucket.fileSizeLimit); else s.bindNull(4);
+    if (bucket.fileSizeLimit)
+      s.bind(4, *bucket.fileSizeLimit);
+    else
+      s.bindNull(4);
     s.bind(5, mimeTypesText(bucket.allowedMimeTypes));
     s.bind(6, formatTimestampZulu(database_.clock().now()));
     s.step();
@@ -126,7 +128,10 @@ void StorageStore::updateBucket(const BucketRecord& bucket) {
         "UPDATE storage_buckets SET public = ?2, file_size_limit = ?3, allowed_mime_types = ?4, "
         "updated_at = ?5 WHERE id = ?1");
     s.bind(1, bucket.id).bind(2, std::int64_t{bucket.isPublic});
-    if (bucket.fileSizeLimit) s.bind(3, *bucket.fileSizeLimit); else s.bindNull(3);
+    if (bucket.fileSizeLimit)
+      s.bind(3, *bucket.fileSizeLimit);
+    else
+      s.bindNull(3);
     s.bind(4, mimeTypesText(bucket.allowedMimeTypes));
     s.bind(5, formatTimestampZulu(database_.clock().now()));
     s.step();
@@ -188,8 +193,7 @@ std::optional<OpenedObject> StorageStore::openObject(const std::string& bucket,
     if (!record) return std::nullopt;
     OpenedObject opened{std::move(*record), {}};
     boost::beast::error_code ec;
-    opened.file.open(contentPath(opened.record.version).c_str(), boost::beast::file_mode::scan,
-                     ec);
+    opened.file.open(contentPath(opened.record.version).c_str(), boost::beast::file_mode::scan, ec);
     if (ec) throw std::system_error(ec, "cannot open the content of " + name);
     return opened;
   });

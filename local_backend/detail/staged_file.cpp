@@ -33,7 +33,9 @@ StagedFile::StagedFile(const std::filesystem::path& folder) {
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), size_(other.size_),
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      size_(other.size_),
       committed_(other.committed_) {
   other.fd_ = -1;
   other.committed_ = true;  // nothing left for the moved-from object to remove

@@ -1,10 +1,11 @@
 // The streaming multipart reader and the storage naming rules, without a server.
+#include "local_backend/storage_multipart.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "local_backend/storage_multipart.hpp"
 #include "local_backend/storage_names.hpp"
 
 namespace local_backend {
@@ -63,7 +64,8 @@ TEST(MultipartReader, ReadsUploadFormsTheSameWhateverThePieces) {
   EXPECT_EQ(whole[1].content, "{}");
   EXPECT_EQ(whole[2].content, content);
   ASSERT_EQ(whole[2].headers.size(), 2u);
-  EXPECT_EQ(whole[2].headers[1], (std::pair<std::string, std::string>{"Content-Type", "image/png"}));
+  EXPECT_EQ(whole[2].headers[1],
+            (std::pair<std::string, std::string>{"Content-Type", "image/png"}));
   for (const std::size_t piece : {1, 2, 7, 33, 1024}) {
     EXPECT_EQ(readInPieces(std::string(kBoundary), body, piece), whole) << "pieces of " << piece;
   }
@@ -71,8 +73,8 @@ TEST(MultipartReader, ReadsUploadFormsTheSameWhateverThePieces) {
 
 TEST(MultipartReader, AcceptsPreambleEpilogueEmptyHeadersAndEmptyContent) {
   const std::string b(kBoundary);
-  const std::string body = "preamble\r\n--" + b + "\r\n\r\n\r\n--" + b + "  \r\nX: 1\r\n\r\nv\r\n--" +
-                           b + "--\r\nepilogue --" + b;
+  const std::string body = "preamble\r\n--" + b + "\r\n\r\n\r\n--" + b +
+                           "  \r\nX: 1\r\n\r\nv\r\n--" + b + "--\r\nepilogue --" + b;
   const auto parts = readInPieces(b, body, 3);
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_TRUE(parts[0].headers.empty());
@@ -115,8 +117,8 @@ TEST(MultipartReader, ReadsBoundariesAndDispositions) {
   EXPECT_FALSE(multipartBoundary("text/plain; boundary=abc"));
   EXPECT_FALSE(multipartBoundary("multipart/form-data; boundary=\"unterminated"));
 
-  MultipartHeaders headers{{{"content-disposition",
-                             R"(form-data; name="file"; filename="say \"hi\"; now.txt")"}}};
+  MultipartHeaders headers{
+      {{"content-disposition", R"(form-data; name="file"; filename="say \"hi\"; now.txt")"}}};
   auto disposition = formDisposition(headers);
   ASSERT_TRUE(disposition);
   EXPECT_EQ(disposition->name, "file");
@@ -134,20 +136,36 @@ TEST(MultipartReader, ReadsBoundariesAndDispositions) {
 
 TEST(StorageNames, BucketNamesFollowTheRules) {
   for (const char* good : {"avatars", "A-b_c.1", "x"}) EXPECT_TRUE(isValidBucketName(good)) << good;
-  const std::vector<std::string> bad{"",       ".hidden", "..",   "a/b",
-                                    "sp ace", "move",    "public", "sign",
-                                    std::string(101, 'b'), std::string("a\0b", 3)};
+  const std::vector<std::string> bad{"",
+                                     ".hidden",
+                                     "..",
+                                     "a/b",
+                                     "sp ace",
+                                     "move",
+                                     "public",
+                                     "sign",
+                                     std::string(101, 'b'),
+                                     std::string("a\0b", 3)};
   for (const auto& name : bad) EXPECT_FALSE(isValidBucketName(name)) << name;
 }
-
 
 TEST(StorageNames, ObjectPathsStayInsideTheirBucket) {
   for (const char* good : {"a.png", "folder/a b.png", "x/y/z", "ü/ñ.txt", "..a/b..", ".hidden"}) {
     EXPECT_TRUE(isValidObjectPath(good)) << good;
   }
-  const std::vector<std::string> bad{"",   "/a",     "a/",  "a//b", "..",
-                                    "a/../b", "./a", "a/.", std::string("a\0b", 3),
-                                    "a\nb", "a\\..\\b", "\xff", std::string(1025, 'p')};
+  const std::vector<std::string> bad{"",
+                                     "/a",
+                                     "a/",
+                                     "a//b",
+                                     "..",
+                                     "a/../b",
+                                     "./a",
+                                     "a/.",
+                                     std::string("a\0b", 3),
+                                     "a\nb",
+                                     "a\\..\\b",
+                                     "\xff",
+                                     std::string(1025, 'p')};
   for (const auto& path : bad) EXPECT_FALSE(isValidObjectPath(path)) << path;
 }
 

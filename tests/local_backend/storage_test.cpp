@@ -34,16 +34,19 @@ constexpr const char* kBoundary = "test.boundary.0123456789abcdef";
 std::string form(const std::string& content, const std::string& contentType = "text/plain",
                  const std::string& metadata = {}) {
   const std::string b = kBoundary;
-  std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"cacheControl\"\r\n\r\n60";
+  std::string body =
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"cacheControl\"\r\n\r\n60";
   if (!metadata.empty()) {
-    body += "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"metadata\"\r\n\r\n" + metadata;
+    body +=
+        "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"metadata\"\r\n\r\n" + metadata;
   }
   return body + "\r\n--" + b +
          "\r\nContent-Disposition: form-data; name=\"\"; filename=\"f\"\r\nContent-Type: " +
          contentType + "\r\n\r\n" + content + "\r\n--" + b + "--\r\n";
 }
 
-const Headers kFormType{{"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}};
+const Headers kFormType{
+    {"Content-Type", std::string("multipart/form-data; boundary=") + kBoundary}};
 
 std::string text(const boost::json::value& value, std::string_view key) {
   const auto* found = value.is_object() ? value.as_object().if_contains(key) : nullptr;
@@ -78,8 +81,8 @@ class StorageApi : public BackendTest {
   }
   void put(const std::string& bucket, const std::string& path, const std::string& content,
            const std::string& type = "text/plain") {
-    const auto result = serve(http::verb::post, "object/" + bucket + "/" + path,
-                              form(content, type), kFormType);
+    const auto result =
+        serve(http::verb::post, "object/" + bucket + "/" + path, form(content, type), kFormType);
     ASSERT_EQ(result.status, 200) << result.body;
   }
   std::string fetch(const std::string& bucket, const std::string& path) const {
@@ -133,8 +136,8 @@ TEST_F(StorageApi, BucketLifecycle) {
   EXPECT_TRUE(bucket.at("file_size_limit").is_null());
   EXPECT_EQ(bucket.at("allowed_mime_types").as_array().size(), 2u) << "absent keys stay";
 
-  const auto upload = as(user.accessToken, http::verb::post, "object/docs/a.txt", form("x"),
-                         kFormType);
+  const auto upload =
+      as(user.accessToken, http::verb::post, "object/docs/a.txt", form("x"), kFormType);
   ASSERT_EQ(upload.status, 200) << upload.body;
   expectError(as(user.accessToken, http::verb::delete_, "bucket/docs"), 409, "InvalidRequest");
   EXPECT_EQ(as(user.accessToken, http::verb::post, "bucket/docs/empty").status, 200);
@@ -144,8 +147,8 @@ TEST_F(StorageApi, BucketLifecycle) {
 }
 
 TEST_F(StorageApi, RefusesBucketsOutsideTheNameRulesAndBadBodies) {
-  const std::vector<std::string> names{"", "../up", ".hidden", "sp ace", "move",
-                                       std::string(101, 'n')};
+  const std::vector<std::string> names{"",       "../up", ".hidden",
+                                       "sp ace", "move",  std::string(101, 'n')};
   for (const auto& name : names) {
     const auto result = serve(http::verb::post, "bucket", R"({"id":")" + name + R"("})");
     expectError(result, 400, "Invalid Input");
@@ -161,9 +164,9 @@ TEST_F(StorageApi, RefusesBucketsOutsideTheNameRulesAndBadBodies) {
 
 TEST_F(StorageApi, MultipartUploadDownloadInfoAndHead) {
   createBucket("files");
-  const auto result = serve(http::verb::post, "object/files/dir/hello.txt",
-                            form("hello, world", "text/plain;charset=UTF-8", R"({"k":[1,2]})"),
-                            kFormType);
+  const auto result =
+      serve(http::verb::post, "object/files/dir/hello.txt",
+            form("hello, world", "text/plain;charset=UTF-8", R"({"k":[1,2]})"), kFormType);
   ASSERT_EQ(result.status, 200) << result.body;
   EXPECT_EQ(text(result.json(), "Key"), "files/dir/hello.txt");
   const std::string id = text(result.json(), "Id");
@@ -221,8 +224,9 @@ TEST_F(StorageApi, RawBodiesAreStoredAsSent) {
   EXPECT_EQ(download.body, bytes);
   EXPECT_EQ(download.header("Content-Type"), "image/png");
   EXPECT_EQ(download.header("Cache-Control"), "no-cache");
-  expectError(serve(http::verb::post, "object/raw/q", "x", {{"Content-Type", "multipart/form-data"}}),
-              400, "Invalid Input");
+  expectError(
+      serve(http::verb::post, "object/raw/q", "x", {{"Content-Type", "multipart/form-data"}}), 400,
+      "Invalid Input");
 }
 
 TEST_F(StorageApi, ListShowsOneFolderLevelSortedAndPaged) {
@@ -240,8 +244,9 @@ TEST_F(StorageApi, ListShowsOneFolderLevelSortedAndPaged) {
   };
   using Names = std::vector<std::string>;
   EXPECT_EQ(names(R"({"prefix":""})"), (Names{"f", "top.txt"}));
-  EXPECT_EQ(names(R"({"prefix":"f","limit":100,"offset":0,"sortBy":{"column":"name","order":"asc"}})"),
-            (Names{"sub", "a.txt", "b.txt", "c.md"}));
+  EXPECT_EQ(
+      names(R"({"prefix":"f","limit":100,"offset":0,"sortBy":{"column":"name","order":"asc"}})"),
+      (Names{"sub", "a.txt", "b.txt", "c.md"}));
   EXPECT_EQ(names(R"({"prefix":"f/","sortBy":{"order":"desc"}})"),
             (Names{"sub", "c.md", "b.txt", "a.txt"}));
   EXPECT_EQ(names(R"({"prefix":"f","limit":2,"offset":1})"), (Names{"a.txt", "b.txt"}));
@@ -284,8 +289,8 @@ TEST_F(StorageApi, MoveCopyAndRemove) {
                     R"({"bucketId":"src","sourceKey":"gone","destinationKey":"x"})"),
               404, "not_found");
 
-  const auto removed = serve(http::verb::delete_, "object/src",
-                             R"({"prefixes":["b.txt","m/a.txt","never.txt"]})");
+  const auto removed =
+      serve(http::verb::delete_, "object/src", R"({"prefixes":["b.txt","m/a.txt","never.txt"]})");
   ASSERT_EQ(removed.status, 200) << removed.body;
   const auto body = removed.json();
   const auto& list = body.as_array();
@@ -345,8 +350,8 @@ TEST_F(StorageApi, SignedURLsWorkWithoutKeyForTheirObjectOnly) {
 TEST_F(StorageApi, ExpiredSignedURLsAreRefused) {
   createBucket("e");
   put("e", "t.txt", "soon gone");
-  const auto url =
-      text(serve(http::verb::post, "object/sign/e/t.txt", R"({"expiresIn":1})").json(), "signedURL");
+  const auto url = text(serve(http::verb::post, "object/sign/e/t.txt", R"({"expiresIn":1})").json(),
+                        "signedURL");
   EXPECT_EQ(bare(http::verb::get, url).status, 200);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   HttpResult result;
@@ -380,32 +385,33 @@ TEST_F(StorageApi, SignedUploadURLsCarryTheirPathAndUpsert) {
             user.id);
   // Without upsert the URL cannot replace what it made; with it, it can.
   expectError(bare(http::verb::put, url, form("again"), kFormType), 409, "Duplicate");
-  const auto upsertURL = text(as(user.accessToken, http::verb::post, "object/upload/sign/up/u/x.bin",
-                                 {}, {{"x-upsert", "true"}})
+  const auto upsertURL = text(as(user.accessToken, http::verb::post,
+                                 "object/upload/sign/up/u/x.bin", {}, {{"x-upsert", "true"}})
                                   .json(),
                               "url");
   EXPECT_EQ(bare(http::verb::put, upsertURL, form("again"), kFormType).status, 200);
   EXPECT_EQ(as(user.accessToken, http::verb::get, "object/up/u/x.bin").body, "again");
-  expectError(bare(http::verb::put, "/object/upload/sign/up/u/other.bin?token=" + token,
-                   form("x"), kFormType),
+  expectError(bare(http::verb::put, "/object/upload/sign/up/u/other.bin?token=" + token, form("x"),
+                   kFormType),
               400, "InvalidSignature");
   // A download signature does not authorise an upload.
-  const auto download = text(
-      as(user.accessToken, http::verb::post, "object/sign/up/u/x.bin", R"({"expiresIn":60})")
-          .json(),
-      "signedURL");
-  expectError(bare(http::verb::put, "/object/upload/sign/up/u/x.bin?token=" +
-                                        download.substr(download.find("token=") + 6),
-                   form("x"), kFormType),
-              400, "InvalidSignature");
+  const auto download =
+      text(as(user.accessToken, http::verb::post, "object/sign/up/u/x.bin", R"({"expiresIn":60})")
+               .json(),
+           "signedURL");
+  expectError(
+      bare(http::verb::put,
+           "/object/upload/sign/up/u/x.bin?token=" + download.substr(download.find("token=") + 6),
+           form("x"), kFormType),
+      400, "InvalidSignature");
 }
 
 TEST_F(StorageApi, PublicURLsAndTheAccessRules) {
   const auto owner = signUp("owner");
   const auto stranger = signUp("stranger");
-  ASSERT_EQ(as(owner.accessToken, http::verb::post, "bucket", R"({"id":"pub","public":true})")
-                .status,
-            200);
+  ASSERT_EQ(
+      as(owner.accessToken, http::verb::post, "bucket", R"({"id":"pub","public":true})").status,
+      200);
   ASSERT_EQ(as(owner.accessToken, http::verb::post, "bucket", R"({"id":"priv"})").status, 200);
   for (const char* bucket : {"pub", "priv"}) {
     ASSERT_EQ(as(owner.accessToken, http::verb::post, std::string("object/") + bucket + "/a.txt",
@@ -428,13 +434,14 @@ TEST_F(StorageApi, PublicURLsAndTheAccessRules) {
   EXPECT_EQ(as(stranger.accessToken, http::verb::get, "object/pub/a.txt").body, "content");
   expectError(as(stranger.accessToken, http::verb::post, "object/pub/b.txt", form("x"), kFormType),
               403, "Unauthorized");
-  expectError(as(stranger.accessToken, http::verb::delete_, "object/pub", R"({"prefixes":["a.txt"]})"),
-              403, "Unauthorized");
+  expectError(
+      as(stranger.accessToken, http::verb::delete_, "object/pub", R"({"prefixes":["a.txt"]})"), 403,
+      "Unauthorized");
   expectError(as(stranger.accessToken, http::verb::get, "object/priv/a.txt"), 404,
               "Bucket not found");
-  expectError(as(stranger.accessToken, http::verb::post, "object/sign/priv/a.txt",
-                 R"({"expiresIn":60})"),
-              404, "Bucket not found");
+  expectError(
+      as(stranger.accessToken, http::verb::post, "object/sign/priv/a.txt", R"({"expiresIn":60})"),
+      404, "Bucket not found");
   expectError(as("not-a-token", http::verb::get, "object/pub/a.txt"), 400, "InvalidJWT");
 }
 
@@ -466,10 +473,12 @@ class StorageLimits : public StorageApi {
 };
 
 TEST_F(StorageLimits, RefusesOversizeUploadsAndUnlistedTypes) {
-  createBucket("lim", R"("public":false,"file_size_limit":100,"allowed_mime_types":["image/*","text/plain"])");
+  createBucket(
+      "lim",
+      R"("public":false,"file_size_limit":100,"allowed_mime_types":["image/*","text/plain"])");
   createBucket("big");
-  expectError(serve(http::verb::post, "object/big/x", form(std::string(1001, 'x')), kFormType),
-              413, "Payload too large");
+  expectError(serve(http::verb::post, "object/big/x", form(std::string(1001, 'x')), kFormType), 413,
+              "Payload too large");
   expectError(serve(http::verb::post, "object/big/x", std::string(1001, 'x')), 413,
               "Payload too large");
   EXPECT_EQ(serve(http::verb::post, "object/big/x", form(std::string(1000, 'x')), kFormType).status,
@@ -477,15 +486,15 @@ TEST_F(StorageLimits, RefusesOversizeUploadsAndUnlistedTypes) {
   // Far beyond the limit the listener stops reading.
   EXPECT_EQ(serve(http::verb::post, "object/big/y", std::string(200 * 1024, 'y')).status, 413);
 
-  expectError(serve(http::verb::post, "object/lim/x", form(std::string(101, 'x')), kFormType),
-              413, "Payload too large");
-  expectError(serve(http::verb::post, "object/lim/x", form("x", "application/pdf"), kFormType),
-              415, "invalid_mime_type");
+  expectError(serve(http::verb::post, "object/lim/x", form(std::string(101, 'x')), kFormType), 413,
+              "Payload too large");
+  expectError(serve(http::verb::post, "object/lim/x", form("x", "application/pdf"), kFormType), 415,
+              "invalid_mime_type");
   EXPECT_EQ(serve(http::verb::post, "object/lim/p", form("x", "image/png"), kFormType).status, 200);
-  EXPECT_EQ(serve(http::verb::post, "object/lim/t", form("x", "Text/Plain; charset=utf-8"),
-                  kFormType)
-                .status,
-            200);
+  EXPECT_EQ(
+      serve(http::verb::post, "object/lim/t", form("x", "Text/Plain; charset=utf-8"), kFormType)
+          .status,
+      200);
   expectError(serve(http::verb::post, "object/copy",
                     R"({"bucketId":"big","sourceKey":"x","destinationKey":"x",)"
                     R"("destinationBucket":"lim"})"),
@@ -498,8 +507,8 @@ class StorageOnDisk : public StorageApi {
  protected:
   static ServerOptions onDisk() {
     ServerOptions options;
-    options.dataDir = std::filesystem::temp_directory_path() /
-                      ("voduzazi-storage-test-" + detail::randomUuid());
+    options.dataDir =
+        std::filesystem::temp_directory_path() / ("voduzazi-storage-test-" + detail::randomUuid());
     return options;
   }
   explicit StorageOnDisk(ServerOptions options = onDisk())
@@ -531,10 +540,10 @@ TEST_F(StorageOnDisk, FailedAndInterruptedUploadsLeaveNothing) {
     net::io_context ioc;
     tcp::socket socket(ioc);
     socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), server_.port()));
-    const std::string head = "POST /storage/v1/object/d/cut.txt HTTP/1.1\r\nHost: x\r\napikey: " +
-                             server_.serviceKey() + "\r\nAuthorization: Bearer " +
-                             server_.serviceKey() +
-                             "\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n";
+    const std::string head =
+        "POST /storage/v1/object/d/cut.txt HTTP/1.1\r\nHost: x\r\napikey: " + server_.serviceKey() +
+        "\r\nAuthorization: Bearer " + server_.serviceKey() +
+        "\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n";
     net::write(socket, net::buffer(head + std::string(50000, 'c')));
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
