@@ -7,10 +7,6 @@ namespace local_backend {
 
 namespace {
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // "B/P" into bucket B and path P (P empty when there is no "/").
 std::pair<std::string, std::string> bucketAndPath(std::string_view rest) {
   const auto slash = rest.find('/');
@@ -69,13 +65,13 @@ StorageRoute bucketRoute(http::verb method, std::string_view rest) {
 StorageRoute storageRouteOf(http::verb method, std::string_view path) {
   using R = StorageRoute;
   if (path == "bucket") return bucketRoute(method, {});
-  if (startsWith(path, "bucket/")) return bucketRoute(method, path.substr(7));
+  if (path.starts_with("bucket/")) return bucketRoute(method, path.substr(7));
   if (path == "object/move" || path == "object/copy") {
     if (method != http::verb::post) return {};
     return R{path == "object/move" ? StorageAction::move : StorageAction::copy, {}, {}};
   }
   for (const auto& pattern : kObjectRoutes) {
-    if (pattern.method != method || !startsWith(path, pattern.prefix)) continue;
+    if (pattern.method != method || !path.starts_with(pattern.prefix)) continue;
     const std::string_view rest = path.substr(pattern.prefix.size());
     auto [bucket, object] = bucketAndPath(rest);
     const bool hasPath = rest.find('/') != std::string_view::npos;

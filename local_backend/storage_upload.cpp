@@ -16,10 +16,6 @@ namespace {
 constexpr std::size_t kMaxFieldBytes = 64 * 1024;
 constexpr std::string_view kDefaultCacheControl = "max-age=3600";
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 std::string headerOf(const Request& request, http::field field) {
   const auto it = request.find(field);
   return it == request.end() ? std::string() : std::string(it->value());
@@ -44,7 +40,7 @@ void checkMimeType(const BucketRecord& bucket, std::string_view contentType) {
     const std::string pattern = essenceOf(allowed);
     if (pattern == essence) return;
     if (pattern.size() > 2 && pattern.substr(pattern.size() - 2) == "/*" &&
-        startsWith(essence, pattern.substr(0, pattern.size() - 1))) {
+        essence.starts_with(pattern.substr(0, pattern.size() - 1))) {
       return;
     }
   }
@@ -155,7 +151,7 @@ StagedUpload stageUpload(const Request& request, const std::filesystem::path& bo
     return StagedUpload{std::move(*sink.file_), sink.contentType_,
                         cacheControlOf(sink.cacheControl_), checkedMetadata(sink.metadata_)};
   }
-  if (startsWith(essenceOf(contentType), "multipart/")) {
+  if (essenceOf(contentType).starts_with("multipart/")) {
     throw StorageError::invalidRequest("The multipart body has no usable boundary");
   }
   // Raw bytes: the body is the content.
