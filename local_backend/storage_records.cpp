@@ -32,6 +32,20 @@ std::string requiredText(const json::object& body, std::string_view key) {
   return std::string(value->as_string());
 }
 
+std::vector<std::string> requiredTextList(const json::object& body, std::string_view key) {
+  const auto* value = member(body, key);
+  const auto refuse = [&] {
+    return StorageError::invalidRequest("\"" + std::string(key) + "\" must be a list of strings");
+  };
+  if (value == nullptr || !value->is_array()) throw refuse();
+  std::vector<std::string> list;
+  for (const auto& item : value->as_array()) {
+    if (!item.is_string()) throw refuse();
+    list.emplace_back(item.as_string());
+  }
+  return list;
+}
+
 std::optional<std::int64_t> optionalInteger(const json::object& body, std::string_view key) {
   const auto* value = member(body, key);
   if (value == nullptr) return std::nullopt;
@@ -69,19 +83,9 @@ void readBucketOptions(const json::object& body, BucketRecord& bucket) {
   if (const auto* types = body.if_contains("allowed_mime_types")) {
     if (types->is_null()) {
       bucket.allowedMimeTypes.reset();
-      return;
+    } else {
+      bucket.allowedMimeTypes = requiredTextList(body, "allowed_mime_types");
     }
-    if (!types->is_array()) {
-      throw StorageError::invalidRequest("\"allowed_mime_types\" must be a list of strings");
-    }
-    std::vector<std::string> list;
-    for (const auto& type : types->as_array()) {
-      if (!type.is_string()) {
-        throw StorageError::invalidRequest("\"allowed_mime_types\" must be a list of strings");
-      }
-      list.emplace_back(type.as_string());
-    }
-    bucket.allowedMimeTypes = std::move(list);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "local_backend/http_message.hpp"
 #include "local_backend/storage_store.hpp"
@@ -22,6 +23,7 @@ boost::json::object parseObjectBody(const Request& request);
 // The member of that name unless it is absent or null.
 const boost::json::value* member(const boost::json::object& body, std::string_view key);
 std::string requiredText(const boost::json::object& body, std::string_view key);
+std::vector<std::string> requiredTextList(const boost::json::object& body, std::string_view key);
 std::optional<std::int64_t> optionalInteger(const boost::json::object& body, std::string_view key);
 // "public", "file_size_limit" (a number, a text of digits or null) and "allowed_mime_types" (a
 // list of texts or null) into `bucket`; absent keys leave it as it is, null clears.

@@ -496,15 +496,8 @@ Response StorageService::signMany(const Request& request, const Caller& caller,
   const auto bucket = visibleBucket(caller, route.bucket);
   const auto body = parseObjectBody(request);
   const std::int64_t expiresIn = expiresInOf(body);
-  const auto* paths = member(body, "paths");
-  if (paths == nullptr || !paths->is_array()) {
-    throw StorageError::invalidRequest("\"paths\" must be a list of strings");
-  }
   json::array signedURLs;
-  for (const auto& item : paths->as_array()) {
-    if (!item.is_string())
-      throw StorageError::invalidRequest("\"paths\" must be a list of strings");
-    const std::string path(item.as_string());
+  for (const auto& path : requiredTextList(body, "paths")) {
     json::object entry{{"path", path}};
     if (isValidObjectPath(path) && store_.findObject(bucket.id, path)) {
       const std::string key = bucket.id + "/" + path;
@@ -538,18 +531,8 @@ Response StorageService::createUploadURL(const Request& request, const Caller& c
 Response StorageService::remove(const Request& request, const Caller& caller, const Route& route) {
   const auto bucket = writableBucket(caller, route.bucket);
   const auto body = parseObjectBody(request);
-  const auto* prefixes = member(body, "prefixes");
-  if (prefixes == nullptr || !prefixes->is_array()) {
-    throw StorageError::invalidRequest("\"prefixes\" must be a list of strings");
-  }
-  std::vector<std::string> names;
-  for (const auto& item : prefixes->as_array()) {
-    if (!item.is_string()) {
-      throw StorageError::invalidRequest("\"prefixes\" must be a list of strings");
-    }
-    names.emplace_back(item.as_string());
-    checkPath(names.back());
-  }
+  const auto names = requiredTextList(body, "prefixes");
+  for (const auto& name : names) checkPath(name);
   json::array removed;
   for (const auto& object : store_.removeObjects(bucket.id, names)) {
     removed.push_back(fileObjectJSON(object, object.name));
