@@ -70,7 +70,8 @@ class UploadSink : public MultipartSink {
     if (!disposition) throw MultipartError("a part has no form-data disposition");
     field_ = disposition->name;
     value_.clear();
-    inFile_ = disposition->fileName.has_value();
+    // The file is the part with a file name, or the one named "".
+    inFile_ = disposition->fileName.has_value() || disposition->name.empty();
     if (!inFile_) return;
     if (file_) throw MultipartError("the form holds more than one file");
     const std::string* type = headers.find("Content-Type");

@@ -48,31 +48,31 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
  private:
   // The head first: its service decides whether the body is held in memory or spooled to disk.
   void read() {
-    head_parser_.emplace();
-    head_parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
-    head_parser_->body_limit(boost::none);  // the road chosen after the head sets the limit
+    headParser_.emplace();
+    headParser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
+    headParser_->body_limit(boost::none);  // the road chosen after the head sets the limit
     stream_.expires_after(limits_.idleTimeout);
     http::async_read_header(
-        stream_, buffer_, *head_parser_,
+        stream_, buffer_, *headParser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHead(ec); });
   }
 
   void onHead(beast::error_code ec) {
     if (ec) return onReadError(ec);
-    Request head(head_parser_->get().base());
+    Request head(headParser_->get().base());
     if (upgrades_ != nullptr && beast::websocket::is_upgrade(head)) {
       return upgrades_->upgrade(std::move(stream_), std::move(head));
     }
     const auto spool = router_.spoolFor(head);
     const std::uint64_t limit = spool ? spool->maxBytes : limits_.maxBodyBytes;
     // A declared length is checked here; a chunked body as it arrives.
-    if (const auto length = head_parser_->content_length(); length && *length > limit) {
+    if (const auto length = headParser_->content_length(); length && *length > limit) {
       return refuse(http::status::payload_too_large, "The request body is too large");
     }
     const auto expect = head.find(http::field::expect);
-    expects_continue_ = expect != head.end() && beast::iequals(expect->value(), "100-continue");
+    expectsContinue_ = expect != head.end() && beast::iequals(expect->value(), "100-continue");
     if (spool) return readToFile(*spool);
-    parser_.emplace(std::move(*head_parser_));
+    parser_.emplace(std::move(*headParser_));
     parser_->body_limit(limits_.maxBodyBytes);
     continueThen([self = shared_from_this()] {
       http::async_read(
@@ -84,7 +84,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // A client that asked to be told before sending its body ("Expect: 100-continue") is told.
   template <class Next>
   void continueThen(Next next) {
-    if (!expects_continue_) return next();
+    if (!expectsContinue_) return next();
     static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
     net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
                      [self = shared_from_this(), next](beast::error_code ec, std::size_t) {
@@ -98,40 +98,40 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return refuse(http::status::internal_server_error, "Cannot store the body");
     ::close(fd);
-    spool_path_ = pattern;
-    file_parser_.emplace(std::move(*head_parser_));
-    file_parser_->body_limit(spool.maxBytes);
+    spoolPath_ = pattern;
+    fileParser_.emplace(std::move(*headParser_));
+    fileParser_->body_limit(spool.maxBytes);
     beast::error_code ec;
-    file_parser_->get().body().open(spool_path_.c_str(), beast::file_mode::write, ec);
+    fileParser_->get().body().open(spoolPath_.c_str(), beast::file_mode::write, ec);
     if (ec) {
       dropSpool();
       return refuse(http::status::internal_server_error, "Cannot store the body");
     }
     continueThen([self = shared_from_this()] {
       http::async_read(
-          self->stream_, self->buffer_, *self->file_parser_,
+          self->stream_, self->buffer_, *self->fileParser_,
           [self](beast::error_code error, std::size_t) { self->onSpooled(error); });
     });
   }
 
   void onSpooled(beast::error_code ec) {
-    file_parser_->get().body().close();
+    fileParser_->get().body().close();
     if (ec) {
       // An interrupted or refused upload leaves nothing behind.
       dropSpool();
       return onReadError(ec);
     }
-    Request head(file_parser_->get().base());
-    file_parser_.reset();
-    Response response = router_.routeSpooled(head, spool_path_);
+    Request head(fileParser_->get().base());
+    fileParser_.reset();
+    Response response = router_.routeSpooled(head, spoolPath_);
     dropSpool();
     send(std::move(response), !head.keep_alive());
   }
 
   void dropSpool() {
     std::error_code ignored;
-    if (!spool_path_.empty()) std::filesystem::remove(spool_path_, ignored);
-    spool_path_.clear();
+    if (!spoolPath_.empty()) std::filesystem::remove(spoolPath_, ignored);
+    spoolPath_.clear();
   }
 
   void onRead(beast::error_code ec) {
@@ -250,11 +250,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   beast::flat_buffer drainBuffer_;
-  std::optional<http::request_parser<http::empty_body>> head_parser_;
+  std::optional<http::request_parser<http::empty_body>> headParser_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  std::optional<http::request_parser<http::file_body>> file_parser_;
-  std::filesystem::path spool_path_;
-  bool expects_continue_ = false;
+  std::optional<http::request_parser<http::file_body>> fileParser_;
+  std::filesystem::path spoolPath_;
+  bool expectsContinue_ = false;
   std::shared_ptr<StreamedReply> streamed_;
   std::optional<http::response_serializer<http::string_body>> head_;
   net::steady_timer pause_{stream_.get_executor()};

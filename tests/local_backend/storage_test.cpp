@@ -198,6 +198,42 @@ TEST_F(StorageApi, MultipartUploadDownloadInfoAndHead) {
   EXPECT_EQ(serve(http::verb::head, "object/files/dir/missing.txt").status, 404);
   expectError(serve(http::verb::get, "object/files/dir/missing.txt"), 404, "not_found");
   expectError(serve(http::verb::get, "object/info/files/missing"), 404, "not_found");
+
+  // The part named "" is the file even without a file name; a form without one is refused.
+  const std::string b = kBoundary;
+  const std::string bare = "--" + b +
+                           "\r\nContent-Disposition: form-data; name=\"\"\r\n\r\nno name" +
+                           "\r\n--" + b + "--\r\n";
+  EXPECT_EQ(serve(http::verb::post, "object/files/nameless", bare, kFormType).status, 200);
+  EXPECT_EQ(serve(http::verb::get, "object/files/nameless").body, "no name");
+  const std::string fieldsOnly =
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"cacheControl\"\r\n\r\n1" + "\r\n--" +
+      b + "--\r\n";
+  expectError(serve(http::verb::post, "object/files/none", fieldsOnly, kFormType), 400,
+              "Invalid Input");
+}
+
+TEST_F(StorageApi, HeadAnswersCarryNoBodyOnAKeptConnection) {
+  createBucket("h");
+  put("h", "here.txt", "present");
+  net::io_context ioc;
+  tcp::socket socket(ioc);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), server_.port()));
+  const std::string key = "\r\nHost: x\r\napikey: " + server_.serviceKey() + "\r\n\r\n";
+  net::write(socket, net::buffer("HEAD /storage/v1/object/h/missing.txt HTTP/1.1" + key +
+                                 "HEAD /storage/v1/object/h/here.txt HTTP/1.1" + key +
+                                 "GET /storage/v1/object/h/here.txt HTTP/1.1" + key));
+  boost::beast::flat_buffer buffer;
+  std::vector<std::pair<unsigned, std::string>> answers;
+  for (const bool head : {true, true, false}) {
+    http::response_parser<http::string_body> parser;
+    parser.skip(head);
+    http::read(socket, buffer, parser);
+    answers.emplace_back(parser.get().result_int(), parser.get().body());
+  }
+  EXPECT_EQ(answers[0].first, 404u);
+  EXPECT_EQ(answers[1].first, 200u);
+  EXPECT_EQ(answers[2], (std::pair<unsigned, std::string>{200u, "present"}));
 }
 
 TEST_F(StorageApi, UpsertDecidesWhetherAnUploadReplaces) {
