@@ -197,6 +197,13 @@ TEST_F(PresenceTest, HoldsDiffsUntilTheStateOfTheCurrentJoin) {
   EXPECT_EQ(presence->pendingDiffs().size(), 1u);
 }
 
+TEST_F(PresenceTest, AStateSentAtTheJoinIsKeptEvenWhenPresenceIsFirstReadLater) {
+  server("presence_state", Presence::toJSON({{"ada", metas({"A"})}}));
+  server("presence_diff", JSONObject{{"joins", Presence::toJSON({{"bob", metas({"B"})}})}});
+  EXPECT_EQ(channel->presenceState(),
+            Presence::toJSON({{"ada", metas({"A"})}, {"bob", metas({"B"})}}));
+}
+
 TEST_F(PresenceTest, TrackAndUntrackSendPresenceEventsAndAwaitTheirReplies) {
   std::future<ChannelResponse> tracked = std::async(std::launch::async, [&] {
     return channel->track({{"online_at", "now"}});

@@ -164,6 +164,9 @@ std::shared_ptr<RealtimeChannel> RealtimeChannel::subscribe(std::optional<double
       if (callback) callback(RealtimeSubscribeStates::closed, std::nullopt);
     });
     if (timeout) timeout_ = *timeout;
+    // The tracker listens from before the join: a state sent after the join and missed would
+    // leave it waiting for ever, holding back every diff.
+    presence();
     params_["config"] = joinConfig();
     joinPush_->setPayload(params_);
     joinedOnce_ = true;
