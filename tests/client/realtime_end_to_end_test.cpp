@@ -89,8 +89,7 @@ TEST_F(RealtimeEndToEndTest, TwoClientsJoinAndBroadcastOverTheSocketAndOverHTTP)
   ASSERT_TRUE(subscribed(bobRoom));
   EXPECT_TRUE(ada->realtime()->isConnected());
 
-  EXPECT_EQ(adaRoom->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}),
-            ChannelResponse::ok);
+  EXPECT_EQ(adaRoom->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}), ChannelResponse::ok);
   ASSERT_TRUE(bobs.waitForCount(1));
   EXPECT_EQ(bobs.messages()[0].payload().at("n"), AnyJSON(1));
 
@@ -128,9 +127,8 @@ TEST_F(RealtimeEndToEndTest, TwoUsersSeeEachOthersPresence) {
 
 TEST_F(RealtimeEndToEndTest, ARowInsertedThroughRESTArrivesAsAPostgresChange) {
   const auto ada = facade();
-  const auto session = ada->auth().signUp("ada-" + std::to_string(std::random_device{}()) +
-                                              "@example.com",
-                                          "a long password");
+  const auto session = ada->auth().signUp(
+      "ada-" + std::to_string(std::random_device{}()) + "@example.com", "a long password");
   ASSERT_TRUE(session.session());
   const std::string adaID = boost::uuids::to_string(session.user().id);
   const std::string token = session.session()->accessToken;

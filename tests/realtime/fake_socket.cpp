@@ -79,8 +79,9 @@ void FakeTransport::fail() {
     state_ = PhoenixTransportReadyState::closed;
   }
   if (auto listener = delegate()) {
-    listener->onError(WebSocketTaskError(std::make_error_code(std::errc::connection_refused), "refused"),
-                      nullptr);
+    listener->onError(
+        WebSocketTaskError(std::make_error_code(std::errc::connection_refused), "refused"),
+        nullptr);
     listener->onClose(999, "refused");
   }
 }
@@ -114,8 +115,8 @@ std::vector<std::pair<int, std::optional<std::string>>> FakeTransport::disconnec
 helpers::HTTPResponse RecordingHTTPClient::send(const helpers::HTTPRequest& request) {
   std::lock_guard lock(mutex_);
   requests_.push_back(request);
-  return helpers::HTTPResponse("", std::make_shared<HTTPURLResponse>(request.url, status_,
-                                                                     HeaderFieldList{}));
+  return helpers::HTTPResponse(
+      "", std::make_shared<HTTPURLResponse>(request.url, status_, HeaderFieldList{}));
 }
 
 std::vector<helpers::HTTPRequest> RecordingHTTPClient::requests() const {
@@ -140,8 +141,9 @@ std::shared_ptr<RealtimeClient> SocketHarness::client(std::string endPoint,
     transports_.push_back(transport);
     return transport;
   };
-  auto client = RealtimeClient::make(std::move(endPoint), {}, [params] { return params; },
-                                     std::string(Defaults::vsn), factory, environment);
+  auto client = RealtimeClient::make(
+      std::move(endPoint), {}, [params] { return params; }, std::string(Defaults::vsn), factory,
+      environment);
   client->setLogger([this](const std::string& line) {
     std::lock_guard lock(mutex_);
     logs_.push_back(line);
@@ -182,8 +184,7 @@ std::string frame(const std::optional<std::string>& joinRef, const std::optional
 }
 
 std::string reply(const std::optional<std::string>& joinRef, const std::string& ref,
-                  const std::string& topic, const std::string& status,
-                  const JSONObject& response) {
+                  const std::string& topic, const std::string& status, const JSONObject& response) {
   return frame(joinRef, ref, topic, "phx_reply",
                JSONObject{{"status", status}, {"response", response}});
 }

@@ -12,11 +12,11 @@ namespace voduzazi::realtime {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ElementsAre;
 using testing::frame;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
-using ::testing::ElementsAre;
 
 // A joined channel "realtime:room" on an open socket.
 class JoinedChannel : public ::testing::Test {
@@ -68,9 +68,8 @@ TEST_F(PushTest, HooksRunPerStatusInOrderAndLateHooksSeeAnEarlierReply) {
 TEST_F(PushTest, ATimedOutPushIsNotSentAgainUntilResent) {
   std::vector<std::string> ran;
   auto push = channel->push("custom", {}, 5.0);
-  push->receive(PushStatus::timeout, [&](const auto& m) {
-    ran.push_back(AnyJSON(m.rawPayload).description());
-  });
+  push->receive(PushStatus::timeout,
+                [&](const auto& m) { ran.push_back(AnyJSON(m.rawPayload).description()); });
   const auto firstRef = push->ref();
   harness.advance(5s);
   ASSERT_EQ(ran.size(), 1u);
@@ -146,11 +145,10 @@ TEST(PresenceSync, MergesStatesAndDiffsByMetaReference) {
 
   // A join with a ref already present keeps one meta of it; leaves of unknown keys do nothing;
   // a leave matching no meta still reports.
-  state = Presence::syncDiff(
-      state,
-      {{"joins", {{"ada", metas({"C"})}}},
-       {"leaves", {{"zed", metas({"Z"})}, {"ada", metas({"Q"})}}}},
-      onJoin, onLeave);
+  state = Presence::syncDiff(state,
+                             {{"joins", {{"ada", metas({"C"})}}},
+                              {"leaves", {{"zed", metas({"Z"})}, {"ada", metas({"Q"})}}}},
+                             onJoin, onLeave);
   EXPECT_THAT(calls, ElementsAre("join ada BC C", "leave ada BC Q"));
   EXPECT_EQ(json(state), json({{"ada", metas({"B", "C"})}}));
 }
@@ -169,9 +167,8 @@ TEST_F(PresenceTest, HoldsDiffsUntilTheStateOfTheCurrentJoin) {
   presence->onJoin([&](const std::string& key, const auto&, const auto& joined) {
     calls.push_back("join " + key + " " + refs(joined));
   });
-  presence->onLeave([&](const std::string& key, const auto&, const auto&) {
-    calls.push_back("leave " + key);
-  });
+  presence->onLeave(
+      [&](const std::string& key, const auto&, const auto&) { calls.push_back("leave " + key); });
   presence->onSync([&] { calls.push_back("sync"); });
   const auto diff = [](const char* key, const char* ref, bool join) {
     return JSONObject{{join ? "joins" : "leaves", Presence::toJSON({{key, metas({ref})}})}};
@@ -210,16 +207,14 @@ TEST_F(PresenceTest, TrackAndUntrackSendPresenceEventsAndAwaitTheirReplies) {
   });
   const auto count = harness.transport().sent().size();
   auto sent = harness.transport().frames(count + 1).back();
-  EXPECT_EQ(testing::payloadOf(sent),
-            (JSONObject{{"type", "presence"},
-                        {"event", "track"},
-                        {"payload", JSONObject{{"online_at", "now"}}}}));
+  EXPECT_EQ(testing::payloadOf(sent), (JSONObject{{"type", "presence"},
+                                                  {"event", "track"},
+                                                  {"payload", JSONObject{{"online_at", "now"}}}}));
   answerLast("ok");
   EXPECT_EQ(tracked.get(), ChannelResponse::ok);
 
-  std::future<ChannelResponse> untracked = std::async(std::launch::async, [&] {
-    return channel->untrack();
-  });
+  std::future<ChannelResponse> untracked =
+      std::async(std::launch::async, [&] { return channel->untrack(); });
   sent = harness.transport().frames(count + 2).back();
   EXPECT_EQ(testing::payloadOf(sent), (JSONObject{{"type", "presence"}, {"event", "untrack"}}));
   answerLast("error");

@@ -1,23 +1,24 @@
 // The older realtime channel over a fake transport and the test clock: joining and rejoining,
 // buffered pushes, routing, the server's postgres binding ids, and send over the socket or HTTP.
+#include "voduzazi/realtime/realtime_channel.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <future>
 
 #include "tests/realtime/fake_socket.hpp"
-#include "voduzazi/realtime/realtime_channel.hpp"
 
 namespace voduzazi::realtime {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ElementsAre;
 using testing::frame;
 using testing::payloadOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
-using ::testing::ElementsAre;
 using States = std::vector<std::string>;
 
 std::string nameOf(RealtimeSubscribeStates state) {
@@ -38,10 +39,10 @@ class RealtimeChannelTest : public ::testing::Test {
  protected:
   // Subscribes, recording each report as "state" or "state: error text".
   void subscribe(const std::shared_ptr<RealtimeChannel>& channel) {
-    channel->subscribe(std::nullopt,
-                       [this](RealtimeSubscribeStates state, const std::optional<RealtimeError>& e) {
-                         reports.push_back(nameOf(state) + (e ? ": " + std::string(e->what()) : ""));
-                       });
+    channel->subscribe(
+        std::nullopt, [this](RealtimeSubscribeStates state, const std::optional<RealtimeError>& e) {
+          reports.push_back(nameOf(state) + (e ? ": " + std::string(e->what()) : ""));
+        });
   }
   // The last frame the client sent, which must carry `event`.
   JSONArray lastSent(const std::string& event) {
@@ -230,9 +231,9 @@ TEST_F(RealtimeChannelTest, RoutesPostgresChangesByServerIdAndEventInAnyLetterCa
                                JSONObject{{"event", "INSERT"}, {"id", 13}}}}});
   const auto joinRef = channel->joinRef();
   const auto change = [&](JSONArray ids, const std::string& type) {
-    harness.transport().receive(frame(
-        joinRef, std::nullopt, "realtime:db", "postgres_changes",
-        JSONObject{{"ids", std::move(ids)}, {"data", JSONObject{{"type", type}}}}));
+    harness.transport().receive(
+        frame(joinRef, std::nullopt, "realtime:db", "postgres_changes",
+              JSONObject{{"ids", std::move(ids)}, {"data", JSONObject{{"type", type}}}}));
   };
   change(JSONArray{12}, "UPDATE");
   change(JSONArray{11, 12}, "UPDATE");
@@ -242,8 +243,8 @@ TEST_F(RealtimeChannelTest, RoutesPostgresChangesByServerIdAndEventInAnyLetterCa
       frame(std::nullopt, std::nullopt, "realtime:db", "broadcast", {{"event", "cursor"}}));
   // A row event by name reaches the bindings whose filter names it, whatever its letter case.
   harness.transport().receive(frame(std::nullopt, std::nullopt, "realtime:db", "INSERT", {}));
-  EXPECT_THAT(seen, ElementsAre("all 12", "update 11", "all 12", "insert", "cursor", "all 12",
-                                "insert"));
+  EXPECT_THAT(seen,
+              ElementsAre("all 12", "update 11", "all 12", "insert", "cursor", "all 12", "insert"));
 
   seen.clear();
   channel->off("postgres_changes", ChannelFilter{.event = "INSERT"}.dictionary());
@@ -259,8 +260,7 @@ TEST_F(RealtimeChannelTest, BroadcastSendWaitsForTheReplyOnlyWhenAcknowledged) {
   answerJoin("ok");
   EXPECT_EQ(quiet->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}), ChannelResponse::ok);
   const auto ping = lastSent("broadcast");
-  EXPECT_EQ(payloadOf(ping),
-            (JSONObject{{"type", "broadcast"}, {"event", "ping"}, {"n", 1}}));
+  EXPECT_EQ(payloadOf(ping), (JSONObject{{"type", "broadcast"}, {"event", "ping"}, {"n", 1}}));
 
   auto acked = client->channel("acked", {.broadcastAcknowledge = true});
   subscribe(acked);
@@ -270,9 +270,8 @@ TEST_F(RealtimeChannelTest, BroadcastSendWaitsForTheReplyOnlyWhenAcknowledged) {
       return acked->send(RealtimeListenTypes::broadcast, "ping", {}, {{"timeout", 2.0}});
     });
   };
-  for (const auto& [status, expected] :
-       std::vector<std::pair<std::string, ChannelResponse>>{{"ok", ChannelResponse::ok},
-                                                            {"error", ChannelResponse::error}}) {
+  for (const auto& [status, expected] : std::vector<std::pair<std::string, ChannelResponse>>{
+           {"ok", ChannelResponse::ok}, {"error", ChannelResponse::error}}) {
     const auto count = harness.transport().sent().size();
     auto answer = sendFromAnotherThread();
     const auto sent = harness.transport().frames(count + 1).back();
@@ -318,7 +317,9 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastReplacesTheSocketsApikeyWhateverItsLett
                                           harness.main, harness.http};
   auto socket = RealtimeClient::make(
       "https://abcd.example.co/realtime/v1", {{"Apikey", "anon-key"}},
-      [] { return std::optional<JSONObject>(JSONObject{{"Authorization", "Bearer jwt"}}); },
+      [] {
+        return std::optional<JSONObject>(JSONObject{{"Authorization", "Bearer jwt"}});
+      },
       "2.0.0", [](const auto& url) { return std::make_shared<testing::FakeTransport>(url); },
       environment);
   socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {});

@@ -12,13 +12,13 @@ namespace voduzazi::realtime {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::ElementsAre;
 using testing::frame;
+using ::testing::HasSubstr;
 using testing::payloadOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using CloseStatus = RealtimeClient::CloseStatus;
 
 RealtimeClient::ParamsClosure params(JSONObject given) {

@@ -36,10 +36,9 @@ FilterDictionary ChannelFilter::dictionary() const {
 
 JSONObject RealtimeChannelOptions::params() const {
   return JSONObject{
-      {"config",
-       JSONObject{{"presence", JSONObject{{"key", presenceKey.value_or("")}}},
-                  {"broadcast",
-                   JSONObject{{"ack", broadcastAcknowledge}, {"self", broadcastSelf}}}}}};
+      {"config", JSONObject{{"presence", JSONObject{{"key", presenceKey.value_or("")}}},
+                            {"broadcast",
+                             JSONObject{{"ack", broadcastAcknowledge}, {"self", broadcastSelf}}}}}};
 }
 
 }  // namespace voduzazi::realtime

@@ -158,8 +158,8 @@ void Presence::diffReceived(const RealtimeMessage& message) {
   onSync();
 }
 
-Presence::State Presence::syncState(const State& state, const State& newState,
-                                    const OnJoin& onJoin, const OnLeave& onLeave) {
+Presence::State Presence::syncState(const State& state, const State& newState, const OnJoin& onJoin,
+                                    const OnLeave& onLeave) {
   State joins;
   State leaves;
   for (const auto& [key, presence] : state) {
@@ -176,8 +176,8 @@ Presence::State Presence::syncState(const State& state, const State& newState,
     if (!joined.empty()) joins.emplace(key, withMetas(presence, joined));
     if (!left.empty()) leaves.emplace(key, withMetas(current->second, left));
   }
-  return syncDiff(state, Diff{{"joins", std::move(joins)}, {"leaves", std::move(leaves)}},
-                  onJoin, onLeave);
+  return syncDiff(state, Diff{{"joins", std::move(joins)}, {"leaves", std::move(leaves)}}, onJoin,
+                  onLeave);
 }
 
 Presence::State Presence::syncDiff(const State& state, const Diff& diff, const OnJoin& onJoin,
@@ -202,8 +202,8 @@ Presence::State Presence::syncDiff(const State& state, const Diff& diff, const O
     for (const auto& [key, left] : leaves->second) {
       const auto found = result.find(key);
       if (found == result.end()) continue;
-      const Map reduced = withMetas(found->second, without(metasOf(found->second),
-                                                           refsOf(metasOf(left))));
+      const Map reduced =
+          withMetas(found->second, without(metasOf(found->second), refsOf(metasOf(left))));
       if (onLeave) onLeave(key, reduced, left);
       if (metasOf(reduced).empty()) {
         result.erase(key);

@@ -39,8 +39,7 @@ class Presence : public std::enable_shared_from_this<Presence> {
 
   using OnJoin = std::function<void(const std::string& key, const std::optional<Map>& current,
                                     const Map& joined)>;
-  using OnLeave =
-      std::function<void(const std::string& key, const Map& current, const Map& left)>;
+  using OnLeave = std::function<void(const std::string& key, const Map& current, const Map& left)>;
   using OnSync = std::function<void()>;
 
   enum class Events { state, diff };

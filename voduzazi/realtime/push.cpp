@@ -5,8 +5,8 @@
 
 namespace voduzazi::realtime {
 
-std::shared_ptr<Push> Push::make(const std::shared_ptr<RealtimeChannel>& channel,
-                                 std::string event, JSONObject payload, double timeout) {
+std::shared_ptr<Push> Push::make(const std::shared_ptr<RealtimeChannel>& channel, std::string event,
+                                 JSONObject payload, double timeout) {
   return std::shared_ptr<Push>(new Push(channel, std::move(event), std::move(payload), timeout));
 }
 
@@ -19,19 +19,27 @@ Push::Push(const std::shared_ptr<RealtimeChannel>& channel, std::string event, J
       payload_(std::move(payload)),
       timeout_(timeout) {}
 
-JSONObject Push::payload() const { return strand_->call([&] { return payload_; }); }
+JSONObject Push::payload() const {
+  return strand_->call([&] { return payload_; });
+}
 void Push::setPayload(JSONObject payload) {
   strand_->sync([&] { payload_ = std::move(payload); });
 }
-double Push::timeout() const { return strand_->call([&] { return timeout_; }); }
+double Push::timeout() const {
+  return strand_->call([&] { return timeout_; });
+}
 void Push::setTimeout(double seconds) {
   strand_->sync([&] { timeout_ = seconds; });
 }
 std::optional<RealtimeMessage> Push::receivedMessage() const {
   return strand_->call([&] { return receivedMessage_; });
 }
-bool Push::sent() const { return strand_->call([&] { return sent_; }); }
-std::optional<std::string> Push::ref() const { return strand_->call([&] { return ref_; }); }
+bool Push::sent() const {
+  return strand_->call([&] { return sent_; });
+}
+std::optional<std::string> Push::ref() const {
+  return strand_->call([&] { return ref_; });
+}
 std::optional<std::string> Push::refEvent() const {
   return strand_->call([&] { return refEvent_; });
 }
@@ -148,8 +156,8 @@ void Push::triggerNow(PushStatus status, JSONObject payload) {
   payload["status"] = std::string(toString(status));
   const auto channel = channel_.lock();
   if (!channel) return;
-  channel->trigger(RealtimeMessage{"", channel->joinRef(), channel->topic(), *refEvent_,
-                                   std::move(payload)});
+  channel->trigger(
+      RealtimeMessage{"", channel->joinRef(), channel->topic(), *refEvent_, std::move(payload)});
 }
 
 }  // namespace voduzazi::realtime

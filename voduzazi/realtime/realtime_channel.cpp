@@ -68,11 +68,11 @@ void RealtimeChannel::setUp(const std::shared_ptr<RealtimeClient>& socket) {
   });
   stateChangeRefs_.push_back(socket->delegateOnError(
       self, [](RealtimeChannel& channel, const auto&) { channel.rejoinTimer_->reset(); }));
-  stateChangeRefs_.push_back(socket->delegateOnOpen(self, [](RealtimeChannel& channel,
-                                                             const auto&) {
-    channel.rejoinTimer_->reset();
-    if (channel.state_ == ChannelState::errored) channel.rejoin();
-  }));
+  stateChangeRefs_.push_back(
+      socket->delegateOnOpen(self, [](RealtimeChannel& channel, const auto&) {
+        channel.rejoinTimer_->reset();
+        if (channel.state_ == ChannelState::errored) channel.rejoin();
+      }));
   joinPush_ = Push::make(self, std::string(ChannelEvent::join), params_, timeout_);
   joinPush_->delegateReceive(PushStatus::ok, self,
                              [](RealtimeChannel& channel, const auto&) { channel.joinOk(); });
@@ -158,7 +158,8 @@ std::shared_ptr<RealtimeChannel> RealtimeChannel::subscribe(std::optional<double
           "instance");
     }
     onError([callback](const RealtimeMessage& message) {
-      if (callback) callback(RealtimeSubscribeStates::channelError, RealtimeError(errorText(message)));
+      if (callback)
+        callback(RealtimeSubscribeStates::channelError, RealtimeError(errorText(message)));
     });
     onClose([callback](const RealtimeMessage&) {
       if (callback) callback(RealtimeSubscribeStates::closed, std::nullopt);
@@ -177,7 +178,8 @@ std::shared_ptr<RealtimeChannel> RealtimeChannel::subscribe(std::optional<double
                                  channel.joinReconciled(reply, callback);
                                });
     joinPush_->receive(PushStatus::error, [callback](const RealtimeMessage& reply) {
-      if (callback) callback(RealtimeSubscribeStates::channelError, RealtimeError(errorText(reply)));
+      if (callback)
+        callback(RealtimeSubscribeStates::channelError, RealtimeError(errorText(reply)));
     });
     joinPush_->receive(PushStatus::timeout, [callback](const RealtimeMessage&) {
       if (callback) callback(RealtimeSubscribeStates::timedOut, std::nullopt);
@@ -256,8 +258,7 @@ void RealtimeChannel::replied(const RealtimeMessage& message) {
 }
 
 std::shared_ptr<RealtimeChannel> RealtimeChannel::on(std::string_view event,
-                                                     const ChannelFilter& filter,
-                                                     Handler handler) {
+                                                     const ChannelFilter& filter, Handler handler) {
   Delegated<RealtimeMessage, void> box;
   box.manuallyDelegate(std::move(handler));
   addBinding(event, filter, std::move(box));
@@ -290,7 +291,7 @@ void RealtimeChannel::off(std::string_view event, const FilterDictionary& filter
 }
 
 std::shared_ptr<Push> RealtimeChannel::push(const std::string& event, JSONObject payload,
-                                             double timeout) {
+                                            double timeout) {
   return strand_->call([&] {
     if (!joinedOnce_) {
       throw std::logic_error("Tried to push " + event + " to " + topic_ +
@@ -337,8 +338,8 @@ void RealtimeChannel::trigger(const RealtimeMessage& message) {
     if (lifecycle && (!message.joinRef || *message.joinRef != message.ref)) return;
 
     const bool rowChange = event == "insert" || event == "update" || event == "delete";
-    const auto found = bindings_.find(rowChange ? std::string(ChannelEvent::postgresChanges)
-                                                : event);
+    const auto found =
+        bindings_.find(rowChange ? std::string(ChannelEvent::postgresChanges) : event);
     if (found == bindings_.end()) return;
     std::vector<Binding> kept;
     for (const auto& binding : found->second) {

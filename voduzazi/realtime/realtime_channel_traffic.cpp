@@ -97,10 +97,10 @@ void RealtimeChannel::joinReconciled(const RealtimeMessage& reply,
 
   const auto* listed = member(reply.payload(), "postgres_changes");
   const auto* server = listed ? listed->arrayValue() : nullptr;
-  const bool readable = server != nullptr && std::all_of(server->begin(), server->end(),
-                                                         [](const AnyJSON& entry) {
-                                                           return entry.objectValue() != nullptr;
-                                                         });
+  const bool readable =
+      server != nullptr && std::all_of(server->begin(), server->end(), [](const AnyJSON& entry) {
+        return entry.objectValue() != nullptr;
+      });
   if (readable) {
     const auto client = bindings_[std::string(ChannelEvent::postgresChanges)];
     std::vector<Binding> kept;
@@ -182,7 +182,8 @@ ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<st
     sent->receive(PushStatus::timeout,
                   [answer](const auto&) { answer->set(ChannelResponse::timedOut); });
     // An "error" reply ends the wait too.
-    sent->receive(PushStatus::error, [answer](const auto&) { answer->set(ChannelResponse::error); });
+    sent->receive(PushStatus::error,
+                  [answer](const auto&) { answer->set(ChannelResponse::error); });
     return false;
   });
   if (overHTTP) return sendOverHTTP(std::move(payload), event);

@@ -75,8 +75,7 @@ class RealtimeClient::TransportDelegate final : public PhoenixTransportDelegate 
 };
 
 boost::urls::url RealtimeClient::endpointURL(const std::string& endPoint,
-                                             const ParamsClosure& params,
-                                             const std::string& vsn) {
+                                             const ParamsClosure& params, const std::string& vsn) {
   auto parsed = boost::urls::parse_uri(endPoint);
   if (!parsed) throw std::invalid_argument("Malformed URL: " + endPoint);
   boost::urls::url url(*parsed);
@@ -101,8 +100,8 @@ std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, Heade
                                                      TransportFactory transport,
                                                      Environment environment) {
   std::shared_ptr<RealtimeClient> client(
-      new RealtimeClient(std::move(endPoint), std::move(headers), std::move(params),
-                         std::move(vsn), std::move(transport), std::move(environment)));
+      new RealtimeClient(std::move(endPoint), std::move(headers), std::move(params), std::move(vsn),
+                         std::move(transport), std::move(environment)));
   client->setUpReconnectTimer();
   return client;
 }
@@ -110,8 +109,8 @@ std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, Heade
 std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, HeaderDictionary headers,
                                                      std::optional<JSONObject> params,
                                                      std::string vsn) {
-  return make(std::move(endPoint), std::move(headers), [params] { return params; },
-              std::move(vsn));
+  return make(
+      std::move(endPoint), std::move(headers), [params] { return params; }, std::move(vsn));
 }
 
 namespace {
@@ -128,9 +127,8 @@ RealtimeClient::TransportFactory orDefault(RealtimeClient::TransportFactory fact
 
 }  // namespace
 
-RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers,
-                               ParamsClosure params, std::string vsn, TransportFactory transport,
-                               Environment environment)
+RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, ParamsClosure params,
+                               std::string vsn, TransportFactory transport, Environment environment)
     : endPoint_(std::move(endPoint)),
       paramsClosure_(std::move(params)),
       transport_(orDefault(std::move(transport))),
@@ -141,10 +139,10 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers,
       heartbeatClock_(environment.heartbeatClock ? environment.heartbeatClock
                                                  : defaultTimerClock()),
       heartbeatQueue_(environment.heartbeatQueue ? environment.heartbeatQueue : strand_),
-      http_(environment.http ? environment.http
-                             : std::make_shared<HTTPClient>(defaultFetch(),
-                                                            std::vector<std::shared_ptr<
-                                                                HTTPClientInterceptor>>{})),
+      http_(environment.http
+                ? environment.http
+                : std::make_shared<HTTPClient>(
+                      defaultFetch(), std::vector<std::shared_ptr<HTTPClientInterceptor>>{})),
       endPointUrl_(endpointURL(endPoint_, paramsClosure_, vsn_)),
       reconnectTimer_(TimeoutTimer::make(timerQueue_)) {
   accessToken_ = tokenOf(paramsClosure_ ? paramsClosure_() : std::nullopt);
@@ -160,15 +158,12 @@ void RealtimeClient::setUpReconnectTimer() {
     });
   });
   // Asked by schedule(), which runs on the strand.
-  reconnectTimer_->timerCalculation.delegate(shared_from_this(),
-                                             [](RealtimeClient& client, int tries) {
-                                               const double interval =
-                                                   client.reconnectAfter_(tries);
-                                               client.logItems({"Socket reconnecting in " +
-                                                                AnyJSON(interval).description() +
-                                                                "s"});
-                                               return interval;
-                                             });
+  reconnectTimer_->timerCalculation.delegate(
+      shared_from_this(), [](RealtimeClient& client, int tries) {
+        const double interval = client.reconnectAfter_(tries);
+        client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"});
+        return interval;
+      });
 }
 
 RealtimeClient::~RealtimeClient() {
@@ -198,9 +193,8 @@ bool RealtimeClient::isConnected() const {
 }
 
 PhoenixTransportReadyState RealtimeClient::connectionState() const {
-  return strand_->call([&] {
-    return connection_ ? connection_->readyState() : PhoenixTransportReadyState::closed;
-  });
+  return strand_->call(
+      [&] { return connection_ ? connection_->readyState() : PhoenixTransportReadyState::closed; });
 }
 
 RealtimeClient::CloseStatus RealtimeClient::closeStatus() const {

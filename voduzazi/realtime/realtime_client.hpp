@@ -48,7 +48,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   enum class CloseStatus { unknown, clean, abnormal, temporary };
 
   using ParamsClosure = std::function<std::optional<JSONObject>()>;
-  using TransportFactory = std::function<std::shared_ptr<PhoenixTransport>(const boost::urls::url&)>;
+  using TransportFactory =
+      std::function<std::shared_ptr<PhoenixTransport>(const boost::urls::url&)>;
   using BackOff = std::function<double(int tries)>;
   using Logger = std::function<void(const std::string&)>;
 
@@ -279,8 +280,7 @@ std::string RealtimeClient::delegateOnError(const std::shared_ptr<Owner>& owner,
 }
 
 template <class Owner, class Action>
-std::string RealtimeClient::delegateOnMessage(const std::shared_ptr<Owner>& owner,
-                                              Action action) {
+std::string RealtimeClient::delegateOnMessage(const std::shared_ptr<Owner>& owner, Action action) {
   Delegated<RealtimeMessage, void> box;
   box.delegate(owner, std::move(action));
   return addCallback(&StateChangeCallbacks::message, std::move(box));

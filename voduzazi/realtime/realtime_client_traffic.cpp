@@ -146,8 +146,8 @@ void RealtimeClient::triggerChanError() {
     // Carries the join reference as its own reference too, so that the channel's check of
     // lifecycle messages lets it through.
     const auto joinRef = channel->joinRef();
-    channel->trigger(RealtimeMessage{joinRef.value_or(""), joinRef, channel->topic(),
-                                     std::string(ChannelEvent::error), {}});
+    channel->trigger(RealtimeMessage{
+        joinRef.value_or(""), joinRef, channel->topic(), std::string(ChannelEvent::error), {}});
   }
 }
 
