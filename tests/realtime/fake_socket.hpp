@@ -94,6 +94,7 @@ class RecordingHTTPClient final : public HTTPClientType {
 class SocketHarness {
  public:
   SocketHarness();
+  // Lets every planned time-out come due, so that no timer thread outlives the harness.
   ~SocketHarness();
 
   // A client on "https://abcd.example.co/realtime/v1" with params {"apikey": "anon-key"}, all
