@@ -25,12 +25,13 @@ Response RealtimeService::handle(const Request& request, const RequestTarget& ta
   const json::value body = json::parse(request.body(), error);
   const auto* messages =
       !error && body.is_object() ? body.as_object().if_contains("messages") : nullptr;
-  if (messages == nullptr || !messages->is_array()) {
+  // One message may come as the object itself rather than in an array.
+  if (messages == nullptr || !(messages->is_array() || messages->is_object())) {
     return gatewayError(request, http::status::bad_request,
                         "The body must be a JSON object with a \"messages\" array");
   }
   try {
-    hub_.broadcast(messages->as_array());
+    hub_.broadcast(messages->is_array() ? messages->as_array() : json::array{*messages});
   } catch (const FrameError& refused) {
     return gatewayError(request, http::status::bad_request, refused.what());
   }

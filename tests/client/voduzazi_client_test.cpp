@@ -12,6 +12,8 @@
 #include "tests/client/facade_fakes.hpp"
 #include "tests/issue_reporting/issue_recorder.hpp"
 #include "tests/support/eventually.hpp"
+#include "voduzazi/client/detail/client_core.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/helpers/version.hpp"
 
 namespace voduzazi::testing {
@@ -286,6 +288,40 @@ TEST_F(VoduzaziClientTest, TracksTheTokenForRealtimeFromAuthEvents) {
       eventually([&] { return second->mutableState().changedAccessToken == "user-token"; }));
   second->auth().signOut();
   EXPECT_TRUE(eventually([&] { return !second->mutableState().changedAccessToken; }));
+}
+
+TEST_F(VoduzaziClientTest, BuildsTheOlderRealtimeClientUnconnectedFromTheProjectAndHeaders) {
+  const auto client = makeClient();
+  const auto& realtime = client->realtime();
+  ASSERT_TRUE(realtime);
+  EXPECT_EQ(realtime->endPoint(), std::string(kProject) + "/realtime/v1");
+  EXPECT_FALSE(realtime->isConnected());
+  EXPECT_EQ(realtime->connectionState(), realtime::PhoenixTransportReadyState::closed);
+  // Every merged header rides in the handshake and in the query, "vsn" first.
+  EXPECT_EQ(realtime->headers(), client->headers());
+  auto url = realtime->endPointUrl();
+  EXPECT_EQ(url.path(), "/realtime/v1/websocket");
+  EXPECT_EQ((*url.params().begin()).key, "vsn");
+  EXPECT_EQ((*url.params().begin()).value, "2.0.0");
+  EXPECT_TRUE(url.params().contains("Apikey"));
+  EXPECT_EQ((*url.params().find("Authorization")).value, "Bearer anon-key");
+  EXPECT_EQ(realtime->accessToken(), kKey);
+}
+
+TEST_F(VoduzaziClientTest, ForwardsNewTokensToTheRealtimeClientButNeverAnAbsentOne) {
+  VoduzaziClient::Core core(boost::urls::url(kProject), kKey, options());
+  core.forwardToRealtimeClients("user-token");
+  EXPECT_EQ(core.realtime->accessToken(), "user-token");
+  // "No change" keeps the token rather than clearing it.
+  core.forwardToRealtimeClients(std::nullopt);
+  EXPECT_EQ(core.realtime->accessToken(), "user-token");
+
+  const auto client = makeClient();
+  storeSession(*client, "stored-token");
+  const auto second = makeClient();  // replays the stored session
+  EXPECT_TRUE(eventually([&] { return second->realtime()->accessToken() == "stored-token"; }));
+  second->auth().signOut();
+  EXPECT_TRUE(eventually([&] { return second->realtime()->accessToken() == kKey; }));
 }
 
 TEST(VoduzaziClientOptions, DefaultsAndRegions) {

@@ -41,6 +41,22 @@ TEST(SerialExecutor, TheDestructorRunsWhatIsQueued) {
   EXPECT_EQ(ran, 10);
 }
 
+TEST(SerialExecutor, WorkThatReleasesTheLastReferenceEndsTheQueueSafely) {
+  auto executor = std::make_shared<SerialExecutor>();
+  std::promise<void> go;
+  auto later = std::make_shared<std::promise<void>>();
+  // Once the test lets go, the item holds the last reference: dropping it destroys the
+  // executor on its own thread, which then finishes what is queued without touching it.
+  executor->post([owner = executor, ready = go.get_future().share()]() mutable {
+    ready.wait();
+    owner.reset();
+  });
+  executor->post([later] { later->set_value(); });
+  executor.reset();
+  go.set_value();
+  EXPECT_EQ(later->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
 TEST(MainExecutor, AnInstalledExecutorReceivesPostsUntilRemoved) {
   auto manual = std::make_shared<ManualMainExecutor>();
   MainExecutor::install(manual);

@@ -240,6 +240,17 @@ TEST_F(RealtimeServerTest, TheHttpBroadcastReachesJoinedChannels) {
   auto got = peer.waitForEvent("broadcast", "realtime:news");
   EXPECT_EQ(got.at("payload"),
             json::parse(R"({"type":"broadcast","event":"flash","payload":{"a":1}})"));
+  // One message may also come as the object itself.
+  EXPECT_EQ(post("/realtime/v1/api/broadcast",
+                 R"({"messages":{"topic":"news","event":"flash","payload":{"a":2}}})")
+                .status,
+            202);
+  EXPECT_FALSE(peer.waitFor([](const json::object& frame) {
+                    const auto* payload = frame.if_contains("payload");
+                    return payload && payload->as_object().contains("payload") &&
+                           payload->at("payload") == json::parse(R"({"a":2})");
+                  })
+                   .empty());
   EXPECT_EQ(post("/realtime/v1/api/broadcast", R"({"messages":[{"event":"x"}]})").status, 400);
   EXPECT_EQ(post("/realtime/v1/api/broadcast", "not json").status, 400);
 }

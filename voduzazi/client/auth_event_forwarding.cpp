@@ -1,4 +1,5 @@
 #include "voduzazi/client/detail/client_core.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 
 namespace voduzazi {
 
@@ -23,9 +24,10 @@ std::optional<std::string> VoduzaziClient::Core::forwardTokenChange(
   });
 }
 
-void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::string>&) {
-  // The older client's setAuth, then the second-generation client's (built by the first event),
-  // both for every event, arrive with those clients.
+void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::string>& token) {
+  // Nothing means "unchanged": passing it on would clear the client's token and send every
+  // joined channel a null token.
+  if (token) realtime->setAuth(token);
 }
 
 namespace detail {

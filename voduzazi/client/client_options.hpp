@@ -27,11 +27,12 @@
 #include "voduzazi/helpers/json_coders.hpp"
 #include "voduzazi/helpers/logger.hpp"
 #include "voduzazi/postgrest/configuration.hpp"
+#include "voduzazi/realtime/realtime_client_options.hpp"
 
 namespace voduzazi {
 
 // Gives the access token to send, or nothing; may throw. Called from any thread.
-using AccessTokenProvider = std::function<std::optional<std::string>()>;
+using AccessTokenProvider = realtime::AccessTokenFunction;
 
 // Sends a request with `body` in place of the request's own; as FetchHandler otherwise.
 using UploadHandler = std::function<FetchResult(const URLRequest&, const Data&)>;
@@ -85,21 +86,7 @@ struct VoduzaziClientOptions {
 
   // The options of the second-generation realtime client; the facade merges its headers into
   // `headers` and supplies its logger and token function where these hold none.
-  struct RealtimeOptions {
-    enum class LogLevel { info, warn, error };
-
-    HTTPFields headers{};
-    std::chrono::milliseconds heartbeatInterval{25'000};
-    std::chrono::milliseconds reconnectDelay{7'000};
-    std::chrono::milliseconds timeoutInterval{10'000};
-    bool disconnectOnSessionLoss = true;
-    bool connectOnSubscribe = true;
-    int maxRetryAttempts = 5;
-    std::optional<LogLevel> logLevel{};
-    FetchHandler fetch{};
-    AccessTokenProvider accessToken{};
-    std::shared_ptr<VoduzaziLogger> logger{};
-  };
+  using RealtimeOptions = realtime::RealtimeClientOptions;
 
   struct StorageOptions {
     bool useNewHostname = false;

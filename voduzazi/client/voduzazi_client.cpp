@@ -3,6 +3,7 @@
 #include "voduzazi/client/detail/client_core.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 
 namespace voduzazi {
 namespace {
@@ -36,6 +37,14 @@ std::unique_ptr<auth::AuthClient> makeAuthClient(const VoduzaziClient::Core& cor
   return std::make_unique<auth::AuthClient>(auth::AuthClientConfiguration(configuration));
 }
 
+std::shared_ptr<realtime::RealtimeClient> makeRealtimeClient(const VoduzaziClient::Core& core) {
+  // Every merged header also goes out as a query item of the websocket URL.
+  JSONObject params;
+  for (const auto& [name, value] : core.headerDictionary) params.emplace(name, value);
+  return realtime::RealtimeClient::make(std::string(core.realtimeURL.buffer()),
+                                        core.headerDictionary, std::move(params));
+}
+
 }  // namespace
 
 VoduzaziClient::Core::Core(boost::urls::url url, std::string key, VoduzaziClientOptions options)
@@ -51,6 +60,7 @@ VoduzaziClient::Core::Core(boost::urls::url url, std::string key, VoduzaziClient
       headers(mergedHeaders(voduzaziKey, this->options.global.headers)),
       headerDictionary(dictionary(headers)) {
   auth = makeAuthClient(*this);
+  realtime = makeRealtimeClient(*this);
 }
 
 VoduzaziClient::Core::~Core() {
@@ -103,6 +113,10 @@ HeaderDictionary VoduzaziClient::headers() const { return core_->headerDictionar
 auth::AuthClient& VoduzaziClient::auth() const {
   if (core_->options.auth.accessToken) reportIssue(std::string(accessTokenMisuse));
   return *core_->auth;
+}
+
+const std::shared_ptr<realtime::RealtimeClient>& VoduzaziClient::realtime() const {
+  return core_->realtime;
 }
 
 void VoduzaziClient::handle(const boost::urls::url& url) const { auth().handle(url); }

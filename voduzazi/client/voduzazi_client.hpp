@@ -1,7 +1,7 @@
 // VoduzaziClient: the one object an application needs. From the project URL and the API key it
 // derives every service URL and default header, builds the auth client at once and the database
 // client on first use, sends every database request with the signed-in user's access token (or
-// the API key without a session), and follows the auth client's events.
+// the API key without a session), and hands each new token to the realtime client.
 //
 //   VoduzaziClient client("https://abcd.example.co", anonKey);   // default options
 //   client.auth().signIn("ada@example.com", "correct horse");
@@ -11,9 +11,10 @@
 //   auto token = client.auth().onAuthStateChange([](auth::AuthChangeEvent, const auto&) {});
 //
 // Shared objects: safe; any thread may use the accessors and the clients they hand out.
-// Lifetime: owns the auth client, the database client and the auth-event task; destroying the
-// facade (or the last copy of a shared_ptr to it) cancels the task and frees the clients. Request
-// builders handed out earlier stay usable; without the facade they send no user token.
+// Lifetime: owns the auth client, the older realtime client, the database client and the
+// auth-event task; destroying the facade (or the last copy of a shared_ptr to it) cancels the
+// task and frees the clients. Request builders handed out earlier stay usable; without the
+// facade they send no user token.
 #pragma once
 
 #include <boost/url/url.hpp>
@@ -29,6 +30,10 @@
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/functions/functions_client.hpp"
 #include "voduzazi/postgrest/client.hpp"
+
+namespace voduzazi::realtime {
+class RealtimeClient;
+}
 
 namespace voduzazi {
 
@@ -96,8 +101,13 @@ class VoduzaziClient {
   // facade.
   FunctionsClient& functions() const;
 
-  // Still to come with their clients: realtime (older client), realtimeV2, channels, channel,
-  // removeChannel, removeAllChannels, storage.
+  // The older realtime client, built with the facade from realtimeURL() and headers() (which
+  // also go out as the websocket URL's query); nothing connects until one of its channels
+  // subscribes. Each new access token of the auth client reaches it through setAuth.
+  const std::shared_ptr<realtime::RealtimeClient>& realtime() const;
+
+  // Still to come with their clients: realtimeV2, channels, channel, removeChannel,
+  // removeAllChannels, storage.
 
   // The fetch step of the database, edge-functions (and later storage) clients: sets
   // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as

@@ -5,14 +5,14 @@
 
 namespace voduzazi {
 
-SerialExecutor::SerialExecutor() : thread_([this] { run(); }) {}
+SerialExecutor::SerialExecutor() : thread_([state = state_] { run(*state); }) {}
 
 SerialExecutor::~SerialExecutor() {
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
   }
-  wake_.notify_one();
+  state_->wake.notify_one();
   if (isCurrent()) {
     thread_.detach();
   } else {
@@ -22,10 +22,10 @@ SerialExecutor::~SerialExecutor() {
 
 void SerialExecutor::post(std::function<void()> work) {
   {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(work));
+    std::lock_guard lock(state_->mutex);
+    state_->queue.push_back(std::move(work));
   }
-  wake_.notify_one();
+  state_->wake.notify_one();
 }
 
 void SerialExecutor::sync(const std::function<void()>& work) {
@@ -42,20 +42,20 @@ void SerialExecutor::sync(const std::function<void()>& work) {
   done.get_future().get();
 }
 
-void SerialExecutor::run() {
-  std::unique_lock lock(mutex_);
+void SerialExecutor::run(State& state) {
+  std::unique_lock lock(state.mutex);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) return;
-    auto work = std::move(queue_.front());
-    queue_.pop_front();
+    state.wake.wait(lock, [&] { return state.stopping || !state.queue.empty(); });
+    if (state.queue.empty()) return;
+    auto work = std::move(state.queue.front());
+    state.queue.pop_front();
     lock.unlock();
     try {
       work();
     } catch (...) {
       // A failing item must not take the queue (and every later item) down with it.
     }
-    work = nullptr;  // its captures go before the next item runs
+    work = nullptr;  // its captures go before the next item runs (they may end the executor)
     lock.lock();
   }
 }

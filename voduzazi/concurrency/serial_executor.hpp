@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -40,12 +41,16 @@ class SerialExecutor final : public Executor {
   bool isCurrent() const noexcept { return std::this_thread::get_id() == thread_.get_id(); }
 
  private:
-  void run();
+  // Shared with the thread, which may outlive the executor when its own work destroyed it.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> queue;
+    bool stopping = false;
+  };
+  static void run(State& state);
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
-  bool stopping_ = false;
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
   std::thread thread_;
 };
 

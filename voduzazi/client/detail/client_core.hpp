@@ -28,8 +28,7 @@ struct VoduzaziClient::Core {
   // The token to hand the realtime clients for one event, or nothing; decided under the lock.
   std::optional<std::string> forwardTokenChange(auth::AuthChangeEvent event,
                                                 const std::optional<auth::Session>& session);
-  // Hands `token` to the realtime clients. They arrive with their issues; until then the
-  // decision above is all there is to do.
+  // Hands a new token to the realtime clients; nothing (no change) is not forwarded.
   void forwardToRealtimeClients(const std::optional<std::string>& token);
 
   const VoduzaziClientOptions options;
@@ -44,7 +43,8 @@ struct VoduzaziClient::Core {
   const HTTPFields headers;
   const HeaderDictionary headerDictionary;
   std::unique_ptr<auth::AuthClient> auth;
-  // The older realtime client joins here, built by the constructor, with its issue.
+  // The older realtime client; it connects when a channel subscribes.
+  std::shared_ptr<realtime::RealtimeClient> realtime;
   LockIsolated<MutableState> mutableState{MutableState{}};
   // For the fetch functions of the clients this facade builds.
   std::weak_ptr<Core> self;

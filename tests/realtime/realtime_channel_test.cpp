@@ -1,0 +1,331 @@
+// The older realtime channel over a fake transport and the test clock: joining and rejoining,
+// buffered pushes, routing, the server's postgres binding ids, and send over the socket or HTTP.
+#include "voduzazi/realtime/realtime_channel.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "tests/realtime/fake_socket.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using testing::frame;
+using testing::payloadOf;
+using testing::reply;
+using testing::SocketHarness;
+using testing::textAt;
+using States = std::vector<std::string>;
+
+std::string nameOf(RealtimeSubscribeStates state) {
+  switch (state) {
+    case RealtimeSubscribeStates::subscribed:
+      return "subscribed";
+    case RealtimeSubscribeStates::timedOut:
+      return "timedOut";
+    case RealtimeSubscribeStates::closed:
+      return "closed";
+    case RealtimeSubscribeStates::channelError:
+      return "channelError";
+  }
+  return "";
+}
+
+class RealtimeChannelTest : public ::testing::Test {
+ protected:
+  // Subscribes, recording each report as "state" or "state: error text".
+  void subscribe(const std::shared_ptr<RealtimeChannel>& channel) {
+    channel->subscribe(
+        std::nullopt, [this](RealtimeSubscribeStates state, const std::optional<RealtimeError>& e) {
+          reports.push_back(nameOf(state) + (e ? ": " + std::string(e->what()) : ""));
+        });
+  }
+  // The last frame the client sent, which must carry `event`.
+  JSONArray lastSent(const std::string& event) {
+    const auto frames = harness.transport().frames();
+    EXPECT_FALSE(frames.empty());
+    EXPECT_EQ(textAt(frames.back(), 3), event);
+    return frames.empty() ? JSONArray{} : frames.back();
+  }
+  // Answers the last join with `status` and the response.
+  void answerJoin(const std::string& status, const JSONObject& response = {}) {
+    const auto join = lastSent("phx_join");
+    harness.transport().receive(
+        reply(textAt(join, 0), textAt(join, 1), textAt(join, 2), status, response));
+  }
+
+  SocketHarness harness;
+  std::shared_ptr<RealtimeClient> client = harness.client();
+  States reports;
+};
+
+TEST_F(RealtimeChannelTest, SubscribeConnectsJoinsWithTheConfigAndFlushesBufferedPushes) {
+  client->setAuth("anon-key");
+  auto channel = client->channel("room", {.presenceKey = std::nullopt, .broadcastSelf = true});
+  channel->on("postgres_changes", ChannelFilter{.event = "INSERT", .schema = "public"},
+              [](const auto&) {});
+  EXPECT_EQ(channel->subTopic(), "room");
+  subscribe(channel);
+  EXPECT_EQ(channel->state(), ChannelState::joining);
+  auto early = channel->push("custom", {{"n", 1}});
+  harness.transport().open();
+
+  const auto join = harness.transport().frames().front();
+  EXPECT_EQ(textAt(join, 0), textAt(join, 1));  // the join reference is its own reference
+  EXPECT_EQ(textAt(join, 2), "realtime:room");
+  const JSONObject config{
+      {"postgres_changes", JSONArray{JSONObject{{"event", "INSERT"}, {"schema", "public"}}}},
+      {"broadcast", JSONObject{{"ack", false}, {"self", true}}},
+      {"presence", JSONObject{{"key", ""}}}};
+  // The token came before the channel: it rides in the join, not in the params.
+  EXPECT_EQ(payloadOf(join), (JSONObject{{"config", config}, {"access_token", "anon-key"}}));
+  EXPECT_EQ(harness.transport().sent().size(), 1u);
+
+  answerJoin("ok", {{"postgres_changes",
+                     JSONArray{JSONObject{{"event", "INSERT"}, {"schema", "public"}, {"id", 7}}}}});
+  EXPECT_EQ(channel->state(), ChannelState::joined);
+  EXPECT_THAT(reports, ElementsAre("subscribed"));
+  const auto frames = harness.transport().frames();
+  // The buffered push, then the token the join-ok hands on.
+  EXPECT_EQ(textAt(frames.at(1), 3), "custom");
+  EXPECT_EQ(textAt(frames.at(1), 1), *early->ref());
+  EXPECT_EQ(textAt(frames.at(2), 3), "access_token");
+  EXPECT_EQ(channel->bindings().at("postgres_changes").front().id, "7");
+  EXPECT_THROW(channel->subscribe(), std::logic_error);
+}
+
+TEST_F(RealtimeChannelTest, PushBeforeSubscribeIsRefused) {
+  auto channel = client->channel("room");
+  try {
+    channel->push("custom", {});
+    FAIL();
+  } catch (const std::logic_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Tried to push custom to realtime:room before joining. Use channel.join() before "
+                 "pushing events");
+  }
+}
+
+TEST_F(RealtimeChannelTest, AJoinErrorRejoinsOnTheBackOffWhileConnected) {
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("room");
+  subscribe(channel);
+  answerJoin("error", {{"reason", "nope"}});
+  EXPECT_EQ(channel->state(), ChannelState::errored);
+  EXPECT_THAT(reports, ElementsAre("channelError: nope "));
+  const auto sent = harness.transport().sent().size();
+  harness.advance(999ms);
+  EXPECT_EQ(harness.transport().sent().size(), sent);
+  harness.advance(1ms);  // the first rejoin after 1 s
+  const auto rejoin = lastSent("phx_join");
+  EXPECT_EQ(channel->state(), ChannelState::joining);
+  EXPECT_EQ(channel->joinRef(), textAt(rejoin, 1));
+  answerJoin("error");
+  harness.advance(2s);  // then 2 s
+  answerJoin("ok");
+  EXPECT_EQ(channel->state(), ChannelState::joined);
+  EXPECT_THAT(reports, ElementsAre("channelError: nope ", "channelError: error", "subscribed"));
+}
+
+TEST_F(RealtimeChannelTest, AJoinTimeoutLeavesAndRetries) {
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("room");
+  subscribe(channel);
+  harness.advance(10s);
+  EXPECT_EQ(channel->state(), ChannelState::errored);
+  EXPECT_THAT(reports, ElementsAre("timedOut"));
+  lastSent("phx_leave");
+  EXPECT_EQ(channel->joinRef(), std::nullopt);
+  EXPECT_THAT(harness.logs(), ::testing::Contains(::testing::HasSubstr("after 10.0s")));
+  harness.advance(1s);
+  lastSent("phx_join");
+  answerJoin("ok");
+  EXPECT_EQ(channel->state(), ChannelState::joined);
+}
+
+TEST_F(RealtimeChannelTest, ALostConnectionErrorsJoinedChannelsWhichRejoinOnReopen) {
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("room");
+  subscribe(channel);
+  answerJoin("ok");
+  const auto firstJoinRef = channel->joinRef();
+  harness.transport().fail();
+  EXPECT_EQ(channel->state(), ChannelState::errored);
+  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError: error"));
+  harness.advance(10ms);  // the socket reconnects
+  harness.transport().open();
+  EXPECT_EQ(channel->state(), ChannelState::joining);
+  EXPECT_NE(channel->joinRef(), firstJoinRef);
+  answerJoin("ok");
+  EXPECT_EQ(channel->state(), ChannelState::joined);
+  // The rejoin timer was cancelled by the open: no second join.
+  const auto sent = harness.transport().sent().size();
+  harness.advance(5s);
+  EXPECT_EQ(harness.transport().sent().size(), sent);
+}
+
+TEST_F(RealtimeChannelTest, ReconcilesServerBindingIdsAndRefusesMismatchesAndShortLists) {
+  client->connect();
+  harness.transport().open();
+  const ChannelFilter inserts{.event = "INSERT", .schema = "public", .table = "messages"};
+  const ChannelFilter all{.event = "*", .schema = "public", .table = "friends"};
+  const auto server = [](JSONObject filter, int id) {
+    filter["id"] = id;
+    return AnyJSON(std::move(filter));
+  };
+  const JSONObject insertsJSON{{"event", "INSERT"}, {"schema", "public"}, {"table", "messages"}};
+  const JSONObject allJSON{{"event", "*"}, {"schema", "public"}, {"table", "friends"}};
+
+  auto matching = client->channel("a");
+  matching->on("postgres_changes", inserts, [](const auto&) {});
+  matching->on("postgres_changes", all, [](const auto&) {});
+  subscribe(matching);
+  answerJoin("ok", {{"postgres_changes", JSONArray{server(insertsJSON, 11), server(allJSON, 12)}}});
+  const auto kept = matching->bindings().at("postgres_changes");
+  EXPECT_EQ(kept.at(0).id, "11");
+  EXPECT_EQ(kept.at(1).id, "12");
+
+  auto differing = client->channel("b");
+  differing->on("postgres_changes", inserts, [](const auto&) {});
+  subscribe(differing);
+  answerJoin("ok", {{"postgres_changes", JSONArray{server(allJSON, 13)}}});
+  EXPECT_EQ(differing->state(), ChannelState::leaving);
+
+  auto shorter = client->channel("c");
+  shorter->on("postgres_changes", inserts, [](const auto&) {});
+  shorter->on("postgres_changes", all, [](const auto&) {});
+  subscribe(shorter);
+  answerJoin("ok", {{"postgres_changes", JSONArray{server(insertsJSON, 14)}}});
+  EXPECT_EQ(shorter->state(), ChannelState::leaving);
+  EXPECT_FALSE(shorter->bindings().at("postgres_changes").at(0).id);
+
+  const std::string mismatch =
+      "channelError: Mismatch between client and server bindings for postgres changes.";
+  EXPECT_THAT(reports, ElementsAre("subscribed", mismatch, mismatch));
+}
+
+TEST_F(RealtimeChannelTest, RoutesPostgresChangesByServerIdAndEventInAnyLetterCase) {
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("db");
+  States seen;
+  channel->on("postgres_changes", ChannelFilter{.event = "update", .table = "messages"},
+              [&](const auto&) { seen.push_back("update 11"); });
+  channel->on("postgres_changes", ChannelFilter{.event = "*", .table = "friends"},
+              [&](const auto&) { seen.push_back("all 12"); });
+  channel->on("postgres_changes", ChannelFilter{.event = "INSERT"},
+              [&](const auto&) { seen.push_back("insert"); });
+  channel->on("broadcast", ChannelFilter{.event = "Cursor"},
+              [&](const auto&) { seen.push_back("cursor"); });
+  subscribe(channel);
+  answerJoin("ok", {{"postgres_changes",
+                     JSONArray{JSONObject{{"event", "update"}, {"table", "messages"}, {"id", 11}},
+                               JSONObject{{"event", "*"}, {"table", "friends"}, {"id", 12}},
+                               JSONObject{{"event", "INSERT"}, {"id", 13}}}}});
+  const auto joinRef = channel->joinRef();
+  const auto change = [&](JSONArray ids, const std::string& type) {
+    harness.transport().receive(
+        frame(joinRef, std::nullopt, "realtime:db", "postgres_changes",
+              JSONObject{{"ids", std::move(ids)}, {"data", JSONObject{{"type", type}}}}));
+  };
+  change(JSONArray{12}, "UPDATE");
+  change(JSONArray{11, 12}, "UPDATE");
+  change(JSONArray{11}, "DELETE");
+  change(JSONArray{13}, "INSERT");
+  harness.transport().receive(
+      frame(std::nullopt, std::nullopt, "realtime:db", "broadcast", {{"event", "cursor"}}));
+  // A row event by name reaches the bindings whose filter names it, whatever its letter case.
+  harness.transport().receive(frame(std::nullopt, std::nullopt, "realtime:db", "INSERT", {}));
+  EXPECT_THAT(seen,
+              ElementsAre("all 12", "update 11", "all 12", "insert", "cursor", "all 12", "insert"));
+
+  seen.clear();
+  channel->off("postgres_changes", ChannelFilter{.event = "INSERT"}.dictionary());
+  harness.transport().receive(frame(std::nullopt, std::nullopt, "realtime:db", "insert", {}));
+  EXPECT_THAT(seen, ElementsAre("all 12"));
+}
+
+TEST_F(RealtimeChannelTest, BroadcastSendWaitsForTheReplyOnlyWhenAcknowledged) {
+  client->connect();
+  harness.transport().open();
+  auto quiet = client->channel("quiet");
+  subscribe(quiet);
+  answerJoin("ok");
+  EXPECT_EQ(quiet->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}), ChannelResponse::ok);
+  const auto ping = lastSent("broadcast");
+  EXPECT_EQ(payloadOf(ping), (JSONObject{{"type", "broadcast"}, {"event", "ping"}, {"n", 1}}));
+
+  auto acked = client->channel("acked", {.broadcastAcknowledge = true});
+  subscribe(acked);
+  answerJoin("ok");
+  const auto sendFromAnotherThread = [&] {
+    return std::async(std::launch::async, [&] {
+      return acked->send(RealtimeListenTypes::broadcast, "ping", {}, {{"timeout", 2.0}});
+    });
+  };
+  for (const auto& [status, expected] : std::vector<std::pair<std::string, ChannelResponse>>{
+           {"ok", ChannelResponse::ok}, {"error", ChannelResponse::error}}) {
+    const auto count = harness.transport().sent().size();
+    auto answer = sendFromAnotherThread();
+    const auto sent = harness.transport().frames(count + 1).back();
+    harness.transport().receive(reply(textAt(sent, 0), textAt(sent, 1), "realtime:acked", status));
+    EXPECT_EQ(answer.get(), expected) << status;
+  }
+  const auto count = harness.transport().sent().size();
+  auto unanswered = sendFromAnotherThread();
+  harness.transport().frames(count + 1);
+  harness.advance(2s);
+  EXPECT_EQ(unanswered.get(), ChannelResponse::timedOut);
+}
+
+TEST_F(RealtimeChannelTest, BroadcastOnAChannelNotJoinedPostsOneApikeyOverHTTP) {
+  auto socket = harness.client("wss://abcd.example.co/realtime/v1/websocket",
+                               JSONObject{{"Authorization", "Bearer user-jwt"}});
+  auto channel = socket->channel("room");
+  EXPECT_EQ(std::string(channel->broadcastEndpointURL()->buffer()),
+            "https://abcd.example.co/realtime/v1/api/broadcast");
+  EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}), ChannelResponse::ok);
+  harness.http->setStatus(401);
+  EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, std::nullopt, {}),
+            ChannelResponse::error);
+
+  const auto requests = harness.http->requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, HTTPMethod::post);
+  EXPECT_EQ(requests[0].headers.values(HTTPField::Name("apikey")),
+            std::vector<std::string>{"user-jwt"});
+  EXPECT_EQ(requests[0].headers.get(HTTPField::Name("Content-Type")), "application/json");
+  const auto body = Defaults::decode(*requests[0].body);
+  const JSONObject message{
+      {"topic", "room"},
+      {"event", "ping"},
+      {"payload", JSONObject{{"type", "broadcast"}, {"event", "ping"}, {"n", 1}}}};
+  EXPECT_EQ(*body, AnyJSON(JSONObject{{"messages", message}}));
+  const auto second = Defaults::decode(*requests[1].body);
+  EXPECT_EQ(second->objectValue()->at("messages").objectValue()->at("event"), AnyJSON(nullptr));
+}
+
+TEST_F(RealtimeChannelTest, HTTPBroadcastReplacesTheSocketsApikeyWhateverItsLetterCase) {
+  RealtimeClient::Environment environment{harness.strand, harness.timers, harness.anyClock,
+                                          harness.main, harness.http};
+  auto socket = RealtimeClient::make(
+      "https://abcd.example.co/realtime/v1", {{"Apikey", "anon-key"}},
+      [] {
+        return std::optional<JSONObject>(JSONObject{{"Authorization", "Bearer jwt"}});
+      },
+      "2.0.0", [](const auto& url) { return std::make_shared<testing::FakeTransport>(url); },
+      environment);
+  socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {});
+  const auto headers = harness.http->requests().at(0).headers;
+  EXPECT_EQ(headers.values(HTTPField::Name("apikey")), std::vector<std::string>{"jwt"});
+}
+
+}  // namespace
+}  // namespace voduzazi::realtime

@@ -1,0 +1,242 @@
+// RealtimeChannel's traffic: the join configuration and the server's binding ids, the match of
+// postgres changes and broadcasts, send (over the socket or HTTP), and presence tracking.
+#include <boost/url/parse.hpp>
+#include <charconv>
+#include <future>
+#include <regex>
+#include <stdexcept>
+
+#include "voduzazi/realtime/detail/lowercased.hpp"
+#include "voduzazi/realtime/presence.hpp"
+#include "voduzazi/realtime/realtime_channel.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+constexpr std::string_view kMismatch =
+    "Mismatch between client and server bindings for postgres changes.";
+
+const AnyJSON* member(const JSONObject& object, std::string_view key) {
+  const auto found = object.find(key);
+  return found == object.end() ? nullptr : &found->second;
+}
+
+std::optional<std::string> textMember(const JSONObject* object, std::string_view key) {
+  if (object == nullptr) return std::nullopt;
+  const auto* value = member(*object, key);
+  if (value == nullptr || value->stringValue() == nullptr) return std::nullopt;
+  return *value->stringValue();
+}
+
+std::optional<std::string> lowercasedOrNone(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  return detail::lowercased(*text);
+}
+
+std::optional<std::int64_t> decimalInteger(const std::string& text) {
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The payload's "ids" as integers; empty when absent or not all integers.
+std::vector<std::int64_t> idsOf(const JSONObject& payload) {
+  std::vector<std::int64_t> ids;
+  const auto* value = member(payload, "ids");
+  const auto* array = value ? value->arrayValue() : nullptr;
+  if (array == nullptr) return ids;
+  for (const auto& element : *array) {
+    const auto id = element.intValue();
+    if (!id) return {};
+    ids.push_back(*id);
+  }
+  return ids;
+}
+
+// A one-shot answer of send(): the first of the reply hooks wins.
+struct Answer {
+  std::promise<ChannelResponse> promise;
+  std::once_flag once;
+  void set(ChannelResponse response) {
+    std::call_once(once, [&] { promise.set_value(response); });
+  }
+};
+
+}  // namespace
+
+JSONObject RealtimeChannel::joinConfig() const {
+  JSONArray postgres;
+  if (const auto found = bindings_.find(std::string(ChannelEvent::postgresChanges));
+      found != bindings_.end()) {
+    for (const auto& binding : found->second) {
+      JSONObject filter;
+      for (const auto& [key, value] : binding.filter) filter.emplace(key, value);
+      postgres.emplace_back(std::move(filter));
+    }
+  }
+  JSONObject config{{"postgres_changes", std::move(postgres)}};
+  const auto* previous = member(params_, "config");
+  if (const auto* object = previous ? previous->objectValue() : nullptr) {
+    for (const char* key : {"broadcast", "presence"}) {
+      if (const auto* value = member(*object, key)) config.emplace(key, *value);
+    }
+  }
+  return config;
+}
+
+void RealtimeChannel::joinReconciled(const RealtimeMessage& reply,
+                                     const SubscribeCallback& callback) {
+  const auto socket = lockedSocket();
+  if (const auto token = socket ? socket->accessToken() : std::nullopt) socket->setAuth(token);
+
+  const auto* listed = member(reply.payload(), "postgres_changes");
+  const auto* server = listed ? listed->arrayValue() : nullptr;
+  const bool readable =
+      server != nullptr && std::all_of(server->begin(), server->end(), [](const AnyJSON& entry) {
+        return entry.objectValue() != nullptr;
+      });
+  if (readable) {
+    const auto client = bindings_[std::string(ChannelEvent::postgresChanges)];
+    std::vector<Binding> kept;
+    for (std::size_t i = 0; i < client.size(); ++i) {
+      // A shorter server list cannot confirm the remaining bindings: a mismatch too.
+      const JSONObject* entry = i < server->size() ? (*server)[i].objectValue() : nullptr;
+      bool same = entry != nullptr;
+      for (const char* key : {"event", "schema", "table", "filter"}) {
+        if (!same) break;
+        const auto wanted = client[i].filter.find(key);
+        const auto mine = wanted == client[i].filter.end()
+                              ? std::nullopt
+                              : std::optional<std::string>(wanted->second);
+        same = mine == textMember(entry, key);
+      }
+      if (!same) {
+        unsubscribe(10.0);
+        if (callback) {
+          callback(RealtimeSubscribeStates::channelError, RealtimeError(std::string(kMismatch)));
+        }
+        return;
+      }
+      Binding binding = client[i];
+      const auto* id = member(*entry, "id");
+      const auto number = id ? id->intValue() : std::nullopt;
+      binding.id = number ? std::optional<std::string>(std::to_string(*number)) : std::nullopt;
+      kept.push_back(std::move(binding));
+    }
+    bindings_[std::string(ChannelEvent::postgresChanges)] = std::move(kept);
+  }
+  if (callback) callback(RealtimeSubscribeStates::subscribed, std::nullopt);
+}
+
+bool RealtimeChannel::matches(const Binding& binding, const std::string&,
+                              const RealtimeMessage& message) const {
+  const auto wanted = binding.filter.find("event");
+  const auto bindingEvent = wanted == binding.filter.end()
+                                ? std::nullopt
+                                : std::optional<std::string>(detail::lowercased(wanted->second));
+  const JSONObject& payload = message.payload();
+  if (const auto id = binding.id ? decimalInteger(*binding.id) : std::nullopt) {
+    const auto ids = idsOf(payload);
+    if (std::find(ids.begin(), ids.end(), *id) == ids.end()) return false;
+    const auto* data = member(payload, "data");
+    const auto type = lowercasedOrNone(textMember(data ? data->objectValue() : nullptr, "type"));
+    return bindingEvent == "*" || bindingEvent == type;
+  }
+  return bindingEvent == "*" || bindingEvent == lowercasedOrNone(textMember(&payload, "event"));
+}
+
+ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<std::string> event,
+                                      JSONObject payload, const JSONObject& opts) {
+  if (strand_->isCurrent()) {
+    throw std::logic_error("a realtime callback cannot wait for a send on its own client");
+  }
+  payload["type"] = std::string(toString(type));
+  if (event) payload["event"] = *event;
+  auto answer = std::make_shared<Answer>();
+  auto result = answer->promise.get_future();
+  const bool overHTTP = strand_->call([&] {
+    if (type == RealtimeListenTypes::broadcast &&
+        !(socketConnected() && state_ == ChannelState::joined)) {
+      return true;
+    }
+    const auto* given = member(opts, "timeout");
+    const double timeout = given && given->doubleValue() ? *given->doubleValue() : timeout_;
+    auto sent = push(std::string(toString(type)), payload, timeout);
+    const auto* config = member(params_, "config");
+    const auto* configObject = config ? config->objectValue() : nullptr;
+    const auto* broadcast = configObject ? member(*configObject, "broadcast") : nullptr;
+    if (type == RealtimeListenTypes::broadcast && broadcast && broadcast->objectValue()) {
+      const auto* ack = member(*broadcast->objectValue(), "ack");
+      if (!(ack && ack->boolValue() == true)) {
+        answer->set(ChannelResponse::ok);
+        return false;
+      }
+    }
+    sent->receive(PushStatus::ok, [answer](const auto&) { answer->set(ChannelResponse::ok); });
+    sent->receive(PushStatus::timeout,
+                  [answer](const auto&) { answer->set(ChannelResponse::timedOut); });
+    // An "error" reply ends the wait too.
+    sent->receive(PushStatus::error,
+                  [answer](const auto&) { answer->set(ChannelResponse::error); });
+    return false;
+  });
+  if (overHTTP) return sendOverHTTP(std::move(payload), event);
+  return result.get();
+}
+
+ChannelResponse RealtimeChannel::sendOverHTTP(JSONObject payload,
+                                              const std::optional<std::string>& event) {
+  const auto socket = lockedSocket();
+  const auto url = broadcastEndpointURL();
+  if (!socket || !url) return ChannelResponse::error;
+  HTTPFields headers = makeHTTPFields(socket->headers());
+  headers.set(HTTPField::Name("Content-Type"), "application/json");
+  // One "apikey" whatever the letter case of the socket's own header.
+  const auto token = socket->accessToken();
+  headers.set(HTTPField::Name("apikey"),
+              token ? std::optional<std::string_view>(*token) : std::nullopt);
+  const JSONObject body{
+      {"messages", JSONObject{{"topic", subTopic_},
+                              {"payload", std::move(payload)},
+                              {"event", event ? AnyJSON(*event) : AnyJSON(nullptr)}}}};
+  try {
+    helpers::HTTPRequest request(*url, HTTPMethod::post, {}, std::move(headers),
+                                 Defaults::encode(AnyJSON(body)));
+    const auto response = socket->http().send(request);
+    const int status = response.statusCode();
+    return status >= 200 && status <= 299 ? ChannelResponse::ok : ChannelResponse::error;
+  } catch (const std::exception&) {
+    return ChannelResponse::error;
+  }
+}
+
+ChannelResponse RealtimeChannel::track(JSONObject payload, const JSONObject& opts) {
+  return send(RealtimeListenTypes::presence, std::nullopt,
+              JSONObject{{"event", "track"}, {"payload", std::move(payload)}}, opts);
+}
+
+ChannelResponse RealtimeChannel::untrack(const JSONObject& opts) {
+  return send(RealtimeListenTypes::presence, std::nullopt, JSONObject{{"event", "untrack"}}, opts);
+}
+
+JSONObject RealtimeChannel::presenceState() { return Presence::toJSON(presence()->state()); }
+
+std::optional<boost::urls::url> RealtimeChannel::broadcastEndpointURL() const {
+  const auto socket = lockedSocket();
+  std::string text = socket ? socket->endPoint() : "";
+  text = std::regex_replace(text, std::regex("^ws"), "http");
+  text = std::regex_replace(text, std::regex("(/socket/websocket|/socket|/websocket)/?$"), "");
+  text = std::regex_replace(text, std::regex("/+$"), "");
+  text += "/api/broadcast";
+  auto parsed = boost::urls::parse_uri(text);
+  if (!parsed) return std::nullopt;
+  return boost::urls::url(*parsed);
+}
+
+}  // namespace voduzazi::realtime

@@ -1,0 +1,382 @@
+#include "voduzazi/realtime/realtime_client.hpp"
+
+#include <boost/url/parse.hpp>
+#include <stdexcept>
+
+#include "voduzazi/helpers/version.hpp"
+#include "voduzazi/platform/url_session.hpp"
+#include "voduzazi/realtime/realtime_channel.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+// The token the params carry: the last word of "Authorization", else "apikey".
+std::optional<std::string> tokenOf(const std::optional<JSONObject>& params) {
+  if (!params) return std::nullopt;
+  if (auto found = params->find("Authorization"); found != params->end()) {
+    if (const auto* value = found->second.stringValue()) {
+      const auto end = value->find_last_not_of(' ');
+      if (end != std::string::npos) {
+        const auto start = value->find_last_of(' ', end);
+        return value->substr(start == std::string::npos ? 0 : start + 1,
+                             end - (start == std::string::npos ? 0 : start + 1) + 1);
+      }
+    }
+  }
+  if (auto found = params->find("apikey"); found != params->end()) {
+    if (const auto* value = found->second.stringValue()) return *value;
+  }
+  return std::nullopt;
+}
+
+std::string plainText(const AnyJSON& value) {
+  if (const auto* text = value.stringValue()) return *text;
+  return value.description();
+}
+
+}  // namespace
+
+// Hands the transport's reports to the strand; those of a replaced connection are ignored there.
+class RealtimeClient::TransportDelegate final : public PhoenixTransportDelegate {
+ public:
+  TransportDelegate(std::weak_ptr<RealtimeClient> client, const PhoenixTransport* source,
+                    std::shared_ptr<Strand> strand)
+      : client_(std::move(client)), source_(source), strand_(std::move(strand)) {}
+
+  void onOpen(std::shared_ptr<const URLResponse> response) override {
+    post([response](RealtimeClient& c, auto source) { c.onConnOpen(source, response); });
+  }
+  void onError(const WebSocketTaskError& error,
+               std::shared_ptr<const URLResponse> response) override {
+    post([report = ErrorReport{error, std::move(response)}](RealtimeClient& c, auto source) {
+      c.onConnError(source, report);
+    });
+  }
+  void onMessage(const std::string& message) override {
+    post([message](RealtimeClient& c, auto source) { c.onConnMessage(source, message); });
+  }
+  void onClose(int code, const std::optional<std::string>& reason) override {
+    post([report = CloseReport{code, reason}](RealtimeClient& c, auto source) {
+      c.onConnClose(source, report);
+    });
+  }
+
+ private:
+  template <class Work>
+  void post(Work work) {
+    strand_->post([client = client_, source = source_, work = std::move(work)] {
+      if (auto strong = client.lock()) work(*strong, source);
+    });
+  }
+
+  const std::weak_ptr<RealtimeClient> client_;
+  const PhoenixTransport* const source_;
+  const std::shared_ptr<Strand> strand_;
+};
+
+boost::urls::url RealtimeClient::endpointURL(const std::string& endPoint,
+                                             const ParamsClosure& params, const std::string& vsn) {
+  auto parsed = boost::urls::parse_uri(endPoint);
+  if (!parsed) throw std::invalid_argument("Malformed URL: " + endPoint);
+  boost::urls::url url(*parsed);
+  std::string path(url.encoded_path());
+  if (path.find("/websocket") == std::string::npos) {
+    if (path.empty() || path.back() != '/') path += '/';
+    path += "websocket";
+  }
+  url.set_encoded_path(path);
+  url.remove_query();
+  url.params().append({"vsn", vsn});
+  if (params) {
+    if (const auto given = params()) {
+      for (const auto& [name, value] : *given) url.params().append({name, plainText(value)});
+    }
+  }
+  return url;
+}
+
+std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, HeaderDictionary headers,
+                                                     ParamsClosure params, std::string vsn,
+                                                     TransportFactory transport,
+                                                     Environment environment) {
+  std::shared_ptr<RealtimeClient> client(
+      new RealtimeClient(std::move(endPoint), std::move(headers), std::move(params), std::move(vsn),
+                         std::move(transport), std::move(environment)));
+  client->setUpReconnectTimer();
+  return client;
+}
+
+std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, HeaderDictionary headers,
+                                                     std::optional<JSONObject> params,
+                                                     std::string vsn) {
+  return make(
+      std::move(endPoint), std::move(headers), [params] { return params; }, std::move(vsn));
+}
+
+namespace {
+
+HeaderDictionary withClientInfo(HeaderDictionary headers) {
+  headers.try_emplace("X-Client-Info", "realtime-cpp/" + std::string(version));
+  return headers;
+}
+
+RealtimeClient::TransportFactory orDefault(RealtimeClient::TransportFactory factory) {
+  if (factory) return factory;
+  return [](const boost::urls::url& url) { return std::make_shared<URLSessionTransport>(url); };
+}
+
+}  // namespace
+
+RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, ParamsClosure params,
+                               std::string vsn, TransportFactory transport, Environment environment)
+    : endPoint_(std::move(endPoint)),
+      paramsClosure_(std::move(params)),
+      transport_(orDefault(std::move(transport))),
+      vsn_(std::move(vsn)),
+      headers_(withClientInfo(std::move(headers))),
+      strand_(environment.strand ? environment.strand : Strand::serial()),
+      timerQueue_(environment.timerQueue ? environment.timerQueue : TimerQueue::shared()),
+      heartbeatClock_(environment.heartbeatClock ? environment.heartbeatClock
+                                                 : defaultTimerClock()),
+      heartbeatQueue_(environment.heartbeatQueue ? environment.heartbeatQueue : strand_),
+      http_(environment.http
+                ? environment.http
+                : std::make_shared<HTTPClient>(
+                      defaultFetch(), std::vector<std::shared_ptr<HTTPClientInterceptor>>{})),
+      endPointUrl_(endpointURL(endPoint_, paramsClosure_, vsn_)),
+      reconnectTimer_(TimeoutTimer::make(timerQueue_)) {
+  accessToken_ = tokenOf(paramsClosure_ ? paramsClosure_() : std::nullopt);
+}
+
+void RealtimeClient::setUpReconnectTimer() {
+  reconnectTimer_->callback.delegate(shared_from_this(), [](RealtimeClient& client) {
+    client.strand_->post([weak = client.weak_from_this()] {
+      const auto self = weak.lock();
+      if (!self) return;
+      self->logItems({"Socket attempting to reconnect"});
+      self->teardown(CloseCode::normal, "reconnection", [self] { self->connectNow(); });
+    });
+  });
+  // Asked by schedule(), which runs on the strand.
+  reconnectTimer_->timerCalculation.delegate(
+      shared_from_this(), [](RealtimeClient& client, int tries) {
+        const double interval = client.reconnectAfter_(tries);
+        client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"});
+        return interval;
+      });
+}
+
+RealtimeClient::~RealtimeClient() {
+  reconnectTimer_->reset();
+  if (connection_) connection_->setDelegate(nullptr);
+}
+
+boost::urls::url RealtimeClient::endPointUrl() const {
+  return strand_->call([&] { return endPointUrl_; });
+}
+
+std::optional<JSONObject> RealtimeClient::params() const {
+  return paramsClosure_ ? paramsClosure_() : std::nullopt;
+}
+
+std::string RealtimeClient::websocketProtocol() const {
+  const auto url = endPointUrl();
+  if (!url.has_scheme()) return "";
+  const std::string scheme(url.scheme());
+  if (scheme == "https") return "wss";
+  if (scheme == "http") return "ws";
+  return scheme;
+}
+
+bool RealtimeClient::isConnected() const {
+  return connectionState() == PhoenixTransportReadyState::open;
+}
+
+PhoenixTransportReadyState RealtimeClient::connectionState() const {
+  return strand_->call(
+      [&] { return connection_ ? connection_->readyState() : PhoenixTransportReadyState::closed; });
+}
+
+RealtimeClient::CloseStatus RealtimeClient::closeStatus() const {
+  return strand_->call([&] { return closeStatus_; });
+}
+std::optional<std::string> RealtimeClient::accessToken() const {
+  return strand_->call([&] { return accessToken_; });
+}
+double RealtimeClient::timeout() const {
+  return strand_->call([&] { return timeout_; });
+}
+void RealtimeClient::setTimeout(double seconds) {
+  strand_->sync([&] { timeout_ = seconds; });
+}
+double RealtimeClient::heartbeatInterval() const {
+  return strand_->call([&] { return heartbeatInterval_; });
+}
+void RealtimeClient::setHeartbeatInterval(double seconds) {
+  strand_->sync([&] { heartbeatInterval_ = seconds; });
+}
+void RealtimeClient::setSkipHeartbeat(bool skip) {
+  strand_->sync([&] { skipHeartbeat_ = skip; });
+}
+void RealtimeClient::setReconnectAfter(BackOff backOff) {
+  strand_->sync([&] { reconnectAfter_ = std::move(backOff); });
+}
+double RealtimeClient::rejoinAfter(int tries) const {
+  return strand_->call([&] { return rejoinAfter_(tries); });
+}
+void RealtimeClient::setRejoinAfter(BackOff backOff) {
+  strand_->sync([&] { rejoinAfter_ = std::move(backOff); });
+}
+void RealtimeClient::setLogger(Logger logger) {
+  strand_->sync([&] { logger_ = std::move(logger); });
+}
+std::uint64_t RealtimeClient::ref() const {
+  return strand_->call([&] { return ref_; });
+}
+void RealtimeClient::setRef(std::uint64_t ref) {
+  strand_->sync([&] { ref_ = ref; });
+}
+
+RealtimeClient::CloseStatus RealtimeClient::closeStatusFor(int code) {
+  if (code == static_cast<int>(CloseCode::abnormal)) return CloseStatus::abnormal;
+  if (code == static_cast<int>(CloseCode::goingAway)) return CloseStatus::temporary;
+  return CloseStatus::clean;
+}
+
+bool RealtimeClient::shouldReconnect(CloseStatus status) {
+  return status == CloseStatus::unknown || status == CloseStatus::abnormal;
+}
+
+void RealtimeClient::connect() {
+  strand_->sync([&] { connectNow(); });
+}
+
+void RealtimeClient::connectNow() {
+  // One websocket at a time: an opening connection is left to finish.
+  if (connection_) {
+    const auto state = connection_->readyState();
+    if (state == PhoenixTransportReadyState::open ||
+        state == PhoenixTransportReadyState::connecting) {
+      return;
+    }
+  }
+  closeStatus_ = CloseStatus::unknown;
+  endPointUrl_ = endpointURL(endPoint_, paramsClosure_, vsn_);
+  if (connection_) connection_->setDelegate(nullptr);
+  connection_ = transport_(endPointUrl_);
+  connection_->setDelegate(
+      std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
+  connection_->connect(headers_);
+}
+
+void RealtimeClient::disconnect(CloseCode code, std::optional<std::string> reason,
+                                std::function<void()> callback) {
+  strand_->sync([&] {
+    closeStatus_ = closeStatusFor(static_cast<int>(code));
+    reconnectTimer_->reset();
+    teardown(code, reason, callback);
+  });
+}
+
+void RealtimeClient::teardown(CloseCode code, const std::optional<std::string>& reason,
+                              const std::function<void()>& callback) {
+  if (auto connection = std::move(connection_)) {
+    connection->setDelegate(nullptr);
+    connection->disconnect(static_cast<int>(code), reason);
+  }
+  stopHeartbeat();
+  notifyClose(CloseReport{static_cast<int>(code), reason});
+  if (callback) callback();
+}
+
+void RealtimeClient::notifyClose(const CloseReport& report) {
+  const auto callbacks = stateChangeCallbacks_.close;
+  for (const auto& entry : callbacks) entry.second.call(report);
+}
+
+void RealtimeClient::onConnOpen(const PhoenixTransport* source,
+                                std::shared_ptr<const URLResponse> response) {
+  if (source != connection_.get()) return;
+  logItems({"transport", "Connected to " + endPoint_});
+  closeStatus_ = CloseStatus::unknown;
+  flushSendBuffer();
+  reconnectTimer_->reset();
+  resetHeartbeat();
+  const auto callbacks = stateChangeCallbacks_.open;
+  for (const auto& entry : callbacks) entry.second.call(response);
+}
+
+void RealtimeClient::onConnClose(const PhoenixTransport* source, const CloseReport& report) {
+  if (source != connection_.get()) return;
+  if (closeStatus_ != CloseStatus::abnormal) closeStatus_ = closeStatusFor(report.code);
+  logItems({"transport", "close"});
+  triggerChanError();
+  stopHeartbeat();
+  if (shouldReconnect(closeStatus_)) reconnectTimer_->schedule();
+  notifyClose(report);
+}
+
+void RealtimeClient::onConnError(const PhoenixTransport* source, const ErrorReport& report) {
+  if (source != connection_.get()) return;
+  std::string response;
+  if (const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(report.response)) {
+    response = "HTTP " + std::to_string(http->statusCode());
+  }
+  logItems({"transport", report.error.localizedDescription(), response});
+  triggerChanError();
+  const auto callbacks = stateChangeCallbacks_.error;
+  for (const auto& entry : callbacks) entry.second.call(report);
+}
+
+std::string RealtimeClient::onOpen(std::function<void(std::shared_ptr<const URLResponse>)> cb) {
+  Delegated<std::shared_ptr<const URLResponse>, void> box;
+  box.manuallyDelegate(std::move(cb));
+  return addCallback(&StateChangeCallbacks::open, std::move(box));
+}
+
+std::string RealtimeClient::onClose(std::function<void(const CloseReport&)> callback) {
+  Delegated<CloseReport, void> box;
+  box.manuallyDelegate(std::move(callback));
+  return addCallback(&StateChangeCallbacks::close, std::move(box));
+}
+
+std::string RealtimeClient::onError(std::function<void(const ErrorReport&)> callback) {
+  Delegated<ErrorReport, void> box;
+  box.manuallyDelegate(std::move(callback));
+  return addCallback(&StateChangeCallbacks::error, std::move(box));
+}
+
+std::string RealtimeClient::onMessage(std::function<void(const RealtimeMessage&)> callback) {
+  Delegated<RealtimeMessage, void> box;
+  box.manuallyDelegate(std::move(callback));
+  return addCallback(&StateChangeCallbacks::message, std::move(box));
+}
+
+void RealtimeClient::releaseCallbacks() {
+  strand_->sync([&] { stateChangeCallbacks_ = {}; });
+}
+
+void RealtimeClient::off(const std::vector<std::string>& refs) {
+  strand_->sync([&] {
+    auto drop = [&](auto& list) {
+      std::erase_if(list, [&](const auto& entry) {
+        return std::find(refs.begin(), refs.end(), entry.first) != refs.end();
+      });
+    };
+    drop(stateChangeCallbacks_.open);
+    drop(stateChangeCallbacks_.close);
+    drop(stateChangeCallbacks_.error);
+    drop(stateChangeCallbacks_.message);
+  });
+}
+
+void RealtimeClient::logItems(const std::vector<std::string>& items) const {
+  strand_->sync([&] {
+    if (!logger_) return;
+    std::string line = "ZarudIvavaroDureru: ";
+    for (std::size_t i = 0; i < items.size(); ++i) line += (i == 0 ? "" : ", ") + items[i];
+    logger_(line);
+  });
+}
+
+}  // namespace voduzazi::realtime

@@ -1,0 +1,289 @@
+// RealtimeClient: the older realtime client's socket. One websocket to the realtime endpoint,
+// shared by the channels made from it: it buffers frames until the connection opens, keeps it
+// alive with heartbeats, reconnects with back-off, routes each received frame to the channels of
+// its topic and hands access tokens to them.
+//
+//   auto client = RealtimeClient::make(projectURL + "/realtime/v1", headers,
+//                                      JSONObject{{"apikey", key}});
+//   auto room = client->channel("room");
+//   room->on("broadcast", ChannelFilter{.event = "cursor"}, [](const RealtimeMessage& m) {});
+//   room->subscribe();                    // connects the socket and joins "realtime:room"
+//   client->setAuth(userAccessToken);     // every channel sends it from now on
+//
+// Shared objects: safe. All state changes of the client, its channels, pushes and presence
+// trackers run on one strand; callbacks (state changes, bindings, push hooks) run there too, so
+// they must not block on the client (a blocking channel send from a callback throws).
+// Lifetime: held by shared_ptr; channels, pushes and timers hold it weakly. Releasing it cancels a
+// planned reconnect and closes the connection without reports.
+#pragma once
+
+#include <boost/url/url.hpp>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "voduzazi/clocks/any_clock.hpp"
+#include "voduzazi/helpers/any_json.hpp"
+#include "voduzazi/helpers/http_client.hpp"
+#include "voduzazi/helpers/http_fields_helpers.hpp"
+#include "voduzazi/realtime/channel_types.hpp"
+#include "voduzazi/realtime/defaults.hpp"
+#include "voduzazi/realtime/delegated.hpp"
+#include "voduzazi/realtime/heartbeat_timer.hpp"
+#include "voduzazi/realtime/phoenix_transport.hpp"
+#include "voduzazi/realtime/realtime_message.hpp"
+#include "voduzazi/realtime/strand.hpp"
+#include "voduzazi/realtime/timeout_timer.hpp"
+
+namespace voduzazi::realtime {
+
+class RealtimeChannel;
+
+class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
+ public:
+  enum class CloseCode { abnormal = 999, normal = 1000, goingAway = 1001 };
+  enum class CloseStatus { unknown, clean, abnormal, temporary };
+
+  using ParamsClosure = std::function<std::optional<JSONObject>()>;
+  using TransportFactory =
+      std::function<std::shared_ptr<PhoenixTransport>(const boost::urls::url&)>;
+  using BackOff = std::function<double(int tries)>;
+  using Logger = std::function<void(const std::string&)>;
+
+  struct ErrorReport {
+    WebSocketTaskError error;
+    std::shared_ptr<const URLResponse> response;
+  };
+  struct CloseReport {
+    int code = 0;
+    std::optional<std::string> reason;
+  };
+
+  // Where the client's work and timers run. Every member left empty takes its default.
+  struct Environment {
+    std::shared_ptr<Strand> strand;            // a serial strand of the client's own
+    std::shared_ptr<TimerQueue> timerQueue;    // TimerQueue::shared(): reconnects, rejoins, pushes
+    std::shared_ptr<AnyClock> heartbeatClock;  // defaultTimerClock()
+    std::shared_ptr<Executor> heartbeatQueue;  // the strand
+    std::shared_ptr<HTTPClientType> http;      // no interceptors over URLSession::shared()
+  };
+
+  // The endpoint's websocket URL: path ending in "/websocket", query "vsn" then each param.
+  // Throws std::invalid_argument "Malformed URL: <endPoint>" (or "Malformed URL while adding
+  // parameters").
+  static boost::urls::url endpointURL(const std::string& endPoint, const ParamsClosure& params,
+                                      const std::string& vsn);
+
+  // Throws what endpointURL throws. Without `transport`, each connection is a
+  // URLSessionTransport. The token is the last word of params' "Authorization", else its "apikey".
+  static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
+                                              ParamsClosure params,
+                                              std::string vsn = std::string(Defaults::vsn),
+                                              TransportFactory transport = {},
+                                              Environment environment = {});
+  static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
+                                              std::optional<JSONObject> params,
+                                              std::string vsn = std::string(Defaults::vsn));
+  ~RealtimeClient();
+  RealtimeClient(const RealtimeClient&) = delete;
+  RealtimeClient& operator=(const RealtimeClient&) = delete;
+
+  // --- Reads and settings.
+  const std::string& endPoint() const noexcept { return endPoint_; }
+  boost::urls::url endPointUrl() const;
+  std::optional<JSONObject> params() const;
+  // "wss" for https, "ws" for http, else the scheme itself ("" without one).
+  std::string websocketProtocol() const;
+  bool isConnected() const;
+  PhoenixTransportReadyState connectionState() const;
+  CloseStatus closeStatus() const;
+  std::optional<std::string> accessToken() const;
+  // The given headers plus "X-Client-Info" unless they held one.
+  const HeaderDictionary& headers() const noexcept { return headers_; }
+  double timeout() const;
+  void setTimeout(double seconds);
+  double heartbeatInterval() const;
+  void setHeartbeatInterval(double seconds);
+  void setSkipHeartbeat(bool skip);
+  void setReconnectAfter(BackOff backOff);
+  double rejoinAfter(int tries) const;
+  void setRejoinAfter(BackOff backOff);
+  void setLogger(Logger logger);
+  // The last reference handed out; setRef moves the counter (it wraps after the largest value).
+  std::uint64_t ref() const;
+  void setRef(std::uint64_t ref);
+  // The references of the sends waiting for the connection, oldest first ("" for none).
+  std::vector<std::string> sendBufferRefs() const;
+  const std::shared_ptr<Strand>& strand() const noexcept { return strand_; }
+  const std::shared_ptr<TimerQueue>& timerQueue() const noexcept { return timerQueue_; }
+  HTTPClientType& http() const noexcept { return *http_; }
+
+  // --- Connection.
+  // Opens a connection unless one is open or opening. Throws what endpointURL throws.
+  void connect();
+  // Closes without reconnecting; the close callbacks hear (code, reason), then `callback` runs.
+  void disconnect(CloseCode code = CloseCode::normal,
+                  std::optional<std::string> reason = std::nullopt,
+                  std::function<void()> callback = {});
+
+  // --- State-change callbacks; each returns its registration reference.
+  std::string onOpen(std::function<void(std::shared_ptr<const URLResponse>)> callback);
+  std::string onClose(std::function<void(const CloseReport&)> callback);
+  std::string onError(std::function<void(const ErrorReport&)> callback);
+  std::string onMessage(std::function<void(const RealtimeMessage&)> callback);
+  // As above, holding `owner` weakly: skipped once it is gone.
+  template <class Owner, class Action>
+  std::string delegateOnOpen(const std::shared_ptr<Owner>& owner, Action action);
+  template <class Owner, class Action>
+  std::string delegateOnClose(const std::shared_ptr<Owner>& owner, Action action);
+  template <class Owner, class Action>
+  std::string delegateOnError(const std::shared_ptr<Owner>& owner, Action action);
+  template <class Owner, class Action>
+  std::string delegateOnMessage(const std::shared_ptr<Owner>& owner, Action action);
+  void releaseCallbacks();
+  // Drops the registrations with these references from all four lists.
+  void off(const std::vector<std::string>& refs);
+
+  // --- Traffic.
+  // The next reference, in decimal; the first is "1".
+  std::string makeRef();
+  // Sends the frame now when connected, else when the connection next opens.
+  void push(std::string topic, std::string event, JSONObject payload,
+            std::optional<std::string> ref = std::nullopt,
+            std::optional<std::string> joinRef = std::nullopt);
+  // Drops the buffered sends with this reference.
+  void removeFromSendBuffer(const std::string& ref);
+  // Stores the token and hands it to every channel: joined channels push "access_token".
+  void setAuth(std::optional<std::string> token);
+
+  // --- Channels.
+  // A new channel on "realtime:<name>"; asking twice gives two channels.
+  std::shared_ptr<RealtimeChannel> channel(const std::string& name,
+                                           const RealtimeChannelOptions& options = {});
+  std::vector<std::shared_ptr<RealtimeChannel>> channels() const;
+  // Leaves the channel, forgets it and its callbacks; disconnects once no channel is left.
+  void remove(const std::shared_ptr<RealtimeChannel>& channel);
+  void removeAllChannels();
+  // Leaves the first other joined or joining channel of the topic.
+  void leaveOpenTopic(const std::string& topic);
+
+  // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any.
+  void logItems(const std::vector<std::string>& items) const;
+
+  static CloseStatus closeStatusFor(int code);
+  static bool shouldReconnect(CloseStatus status);
+
+ private:
+  struct StateChangeCallbacks {
+    std::vector<std::pair<std::string, Delegated<std::shared_ptr<const URLResponse>, void>>> open;
+    std::vector<std::pair<std::string, Delegated<CloseReport, void>>> close;
+    std::vector<std::pair<std::string, Delegated<ErrorReport, void>>> error;
+    std::vector<std::pair<std::string, Delegated<RealtimeMessage, void>>> message;
+  };
+  struct BufferedSend {
+    std::optional<std::string> ref;
+    std::function<void()> send;
+  };
+  class TransportDelegate;
+  friend class TransportDelegate;
+
+  RealtimeClient(std::string endPoint, HeaderDictionary headers, ParamsClosure params,
+                 std::string vsn, TransportFactory transport, Environment environment);
+  void setUpReconnectTimer();
+
+  template <class List, class Box>
+  std::string addCallback(List StateChangeCallbacks::*list, Box box);
+
+  // Everything below runs on the strand.
+  std::string nextRef();
+  void sendFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
+                 const std::string& topic, const std::string& event, const JSONObject& payload);
+  void connectNow();
+  void teardown(CloseCode code, const std::optional<std::string>& reason,
+                const std::function<void()>& callback);
+  void stopHeartbeat();
+  void resetHeartbeat();
+  void sendHeartbeat();
+  void flushSendBuffer();
+  void triggerChanError();
+  void removeNow(const std::shared_ptr<RealtimeChannel>& channel);
+  void onConnOpen(const PhoenixTransport* source, std::shared_ptr<const URLResponse> response);
+  void onConnClose(const PhoenixTransport* source, const CloseReport& report);
+  void onConnError(const PhoenixTransport* source, const ErrorReport& report);
+  void onConnMessage(const PhoenixTransport* source, const std::string& rawMessage);
+  void notifyClose(const CloseReport& report);
+
+  const std::string endPoint_;
+  const ParamsClosure paramsClosure_;
+  const TransportFactory transport_;
+  const std::string vsn_;
+  const HeaderDictionary headers_;
+  const std::shared_ptr<Strand> strand_;
+  const std::shared_ptr<TimerQueue> timerQueue_;
+  const std::shared_ptr<AnyClock> heartbeatClock_;
+  const std::shared_ptr<Executor> heartbeatQueue_;
+  const std::shared_ptr<HTTPClientType> http_;
+
+  // Strand-only state.
+  boost::urls::url endPointUrl_;
+  double timeout_ = Defaults::timeoutInterval;
+  double heartbeatInterval_ = Defaults::heartbeatInterval;
+  BackOff reconnectAfter_ = Defaults::reconnectSteppedBackOff;
+  BackOff rejoinAfter_ = Defaults::rejoinSteppedBackOff;
+  Logger logger_;
+  bool skipHeartbeat_ = false;
+  StateChangeCallbacks stateChangeCallbacks_;
+  std::vector<std::shared_ptr<RealtimeChannel>> channels_;
+  std::vector<BufferedSend> sendBuffer_;
+  std::uint64_t ref_ = 0;
+  std::unique_ptr<HeartbeatTimer> heartbeatTimer_;
+  std::optional<std::string> pendingHeartbeatRef_;
+  std::shared_ptr<TimeoutTimer> reconnectTimer_;
+  CloseStatus closeStatus_ = CloseStatus::unknown;
+  std::shared_ptr<PhoenixTransport> connection_;
+  std::optional<std::string> accessToken_;
+};
+
+// Implementation.
+
+template <class List, class Box>
+std::string RealtimeClient::addCallback(List StateChangeCallbacks::*list, Box box) {
+  return strand_->call([&] {
+    std::string ref = nextRef();
+    (stateChangeCallbacks_.*list).emplace_back(ref, std::move(box));
+    return ref;
+  });
+}
+
+template <class Owner, class Action>
+std::string RealtimeClient::delegateOnOpen(const std::shared_ptr<Owner>& owner, Action action) {
+  Delegated<std::shared_ptr<const URLResponse>, void> box;
+  box.delegate(owner, std::move(action));
+  return addCallback(&StateChangeCallbacks::open, std::move(box));
+}
+
+template <class Owner, class Action>
+std::string RealtimeClient::delegateOnClose(const std::shared_ptr<Owner>& owner, Action action) {
+  Delegated<CloseReport, void> box;
+  box.delegate(owner, std::move(action));
+  return addCallback(&StateChangeCallbacks::close, std::move(box));
+}
+
+template <class Owner, class Action>
+std::string RealtimeClient::delegateOnError(const std::shared_ptr<Owner>& owner, Action action) {
+  Delegated<ErrorReport, void> box;
+  box.delegate(owner, std::move(action));
+  return addCallback(&StateChangeCallbacks::error, std::move(box));
+}
+
+template <class Owner, class Action>
+std::string RealtimeClient::delegateOnMessage(const std::shared_ptr<Owner>& owner, Action action) {
+  Delegated<RealtimeMessage, void> box;
+  box.delegate(owner, std::move(action));
+  return addCallback(&StateChangeCallbacks::message, std::move(box));
+}
+
+}  // namespace voduzazi::realtime

@@ -1,0 +1,217 @@
+// The traffic side of RealtimeClient: references, the send buffer, heartbeats, dispatch of
+// received frames, access tokens and the channel list.
+#include <algorithm>
+#include <cstdio>
+
+#include "voduzazi/helpers/detail/utf8.hpp"
+#include "voduzazi/realtime/realtime_channel.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+bool isLifecycleEvent(std::string_view event) {
+  return event == ChannelEvent::join || event == ChannelEvent::leave ||
+         event == ChannelEvent::reply || event == ChannelEvent::error ||
+         event == ChannelEvent::close;
+}
+
+}  // namespace
+
+std::string RealtimeClient::makeRef() {
+  return strand_->call([&] { return nextRef(); });
+}
+
+std::string RealtimeClient::nextRef() {
+  ++ref_;  // unsigned: the largest value wraps to 0
+  return std::to_string(ref_);
+}
+
+void RealtimeClient::push(std::string topic, std::string event, JSONObject payload,
+                          std::optional<std::string> ref, std::optional<std::string> joinRef) {
+  strand_->sync([&] {
+    auto send = [weak = weak_from_this(), joinRef, ref, topic = std::move(topic),
+                 event = std::move(event), payload = std::move(payload)] {
+      if (const auto self = weak.lock()) self->sendFrame(joinRef, ref, topic, event, payload);
+    };
+    if (connection_ && connection_->readyState() == PhoenixTransportReadyState::open) {
+      send();
+    } else {
+      sendBuffer_.push_back(BufferedSend{std::move(ref), std::move(send)});
+    }
+  });
+}
+
+void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
+                               const std::optional<std::string>& ref, const std::string& topic,
+                               const std::string& event, const JSONObject& payload) {
+  Data frame;
+  try {
+    frame = encodeArrayFrame(joinRef, ref, topic, event, payload);
+  } catch (const std::exception& error) {
+    // A payload without a JSON form (NaN) is dropped rather than sent half-written.
+    logItems({"push", std::string("Unable to encode ") + event + ": " + error.what()});
+    return;
+  }
+  logItems({"push", "Sending " + (voduzazi::detail::isValidUTF8(frame) ? frame : "")});
+  if (connection_) connection_->send(frame);
+}
+
+void RealtimeClient::flushSendBuffer() {
+  if (!connection_ || connection_->readyState() != PhoenixTransportReadyState::open) return;
+  // Taken out first: a send may buffer again (the connection dropping meanwhile).
+  auto buffered = std::exchange(sendBuffer_, {});
+  for (const auto& entry : buffered) entry.send();
+}
+
+void RealtimeClient::removeFromSendBuffer(const std::string& ref) {
+  strand_->sync([&] {
+    std::erase_if(sendBuffer_, [&](const BufferedSend& entry) { return entry.ref == ref; });
+  });
+}
+
+std::vector<std::string> RealtimeClient::sendBufferRefs() const {
+  return strand_->call([&] {
+    std::vector<std::string> refs;
+    for (const auto& entry : sendBuffer_) refs.push_back(entry.ref.value_or(""));
+    return refs;
+  });
+}
+
+void RealtimeClient::stopHeartbeat() {
+  if (heartbeatTimer_) heartbeatTimer_->stop();
+}
+
+void RealtimeClient::resetHeartbeat() {
+  pendingHeartbeatRef_.reset();
+  stopHeartbeat();
+  if (skipHeartbeat_) return;
+  heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, Defaults::heartbeatLeeway,
+                                                     heartbeatQueue_, heartbeatClock_);
+  heartbeatTimer_->start([weak = weak_from_this()] {
+    if (const auto self = weak.lock()) self->strand_->sync([&] { self->sendHeartbeat(); });
+  });
+}
+
+void RealtimeClient::sendHeartbeat() {
+  if (!connection_ || connection_->readyState() != PhoenixTransportReadyState::open) return;
+  if (!pendingHeartbeatRef_) {
+    pendingHeartbeatRef_ = nextRef();
+    push("phoenix", std::string(ChannelEvent::heartbeat), {}, pendingHeartbeatRef_);
+    return;
+  }
+  // The last heartbeat went unanswered for a whole period: the connection is dead.
+  pendingHeartbeatRef_.reset();
+  logItems({"transport", "heartbeat timeout. Attempting to re-establish connection"});
+  closeStatus_ = CloseStatus::abnormal;
+  connection_->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
+}
+
+void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
+  if (source != connection_.get()) return;
+  logItems({"receive ", rawMessage});
+  const auto message = decodeArrayFrame(rawMessage);
+  if (!message) {
+    logItems({"receive: Unable to parse JSON: " + rawMessage});
+    return;
+  }
+  if (pendingHeartbeatRef_ && *pendingHeartbeatRef_ == message->ref) pendingHeartbeatRef_.reset();
+  if (message->event == ChannelEvent::close) std::printf("Close Event Received\n");
+
+  std::vector<std::shared_ptr<RealtimeChannel>> members;
+  for (const auto& channel : channels_) {
+    if (channel->topic() != message->topic) continue;
+    const auto joinRef = channel->joinRef();
+    if (!message->joinRef || (joinRef && joinRef == message->joinRef) ||
+        !isLifecycleEvent(message->event)) {
+      members.push_back(channel);
+    } else {
+      logItems({"channel", "dropping outdated message", message->topic, message->event,
+                AnyJSON(message->rawPayload).description(), *message->joinRef});
+    }
+  }
+  for (const auto& channel : members) channel->trigger(*message);
+  const auto callbacks = stateChangeCallbacks_.message;
+  for (const auto& entry : callbacks) entry.second.call(*message);
+}
+
+void RealtimeClient::triggerChanError() {
+  const auto channels = channels_;
+  for (const auto& channel : channels) {
+    const auto state = channel->state();
+    if (state == ChannelState::errored || state == ChannelState::leaving ||
+        state == ChannelState::closed) {
+      continue;
+    }
+    // Carries the join reference as its own reference too, so that the channel's check of
+    // lifecycle messages lets it through.
+    const auto joinRef = channel->joinRef();
+    channel->trigger(RealtimeMessage{
+        joinRef.value_or(""), joinRef, channel->topic(), std::string(ChannelEvent::error), {}});
+  }
+}
+
+void RealtimeClient::leaveOpenTopic(const std::string& topic) {
+  strand_->sync([&] {
+    const auto found = std::find_if(channels_.begin(), channels_.end(), [&](const auto& channel) {
+      return channel->topic() == topic && (channel->isJoined() || channel->isJoining());
+    });
+    if (found == channels_.end()) return;
+    const auto channel = *found;
+    logItems({"transport", "leaving duplicate topic: [" + topic + "]"});
+    channel->unsubscribe(10.0);
+  });
+}
+
+void RealtimeClient::setAuth(std::optional<std::string> token) {
+  strand_->sync([&] {
+    accessToken_ = token;
+    const auto channels = channels_;
+    for (const auto& channel : channels) {
+      if (token) channel->setUserToken(*token);
+      if (channel->joinedOnce() && channel->isJoined()) {
+        channel->push(std::string(ChannelEvent::accessToken),
+                      JSONObject{{"access_token", token ? AnyJSON(*token) : AnyJSON(nullptr)}},
+                      10.0);
+      }
+    }
+  });
+}
+
+std::shared_ptr<RealtimeChannel> RealtimeClient::channel(const std::string& name,
+                                                         const RealtimeChannelOptions& options) {
+  return strand_->call([&] {
+    auto channel = RealtimeChannel::make("realtime:" + name, options.params(), shared_from_this());
+    channels_.push_back(channel);
+    return channel;
+  });
+}
+
+std::vector<std::shared_ptr<RealtimeChannel>> RealtimeClient::channels() const {
+  return strand_->call([&] { return channels_; });
+}
+
+void RealtimeClient::remove(const std::shared_ptr<RealtimeChannel>& channel) {
+  strand_->sync([&] { removeNow(channel); });
+}
+
+void RealtimeClient::removeAllChannels() {
+  strand_->sync([&] {
+    const auto channels = channels_;
+    for (const auto& channel : channels) removeNow(channel);
+  });
+}
+
+void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) {
+  channel->unsubscribe(10.0);
+  off(channel->stateChangeRefs());
+  // By identity: channels that never joined share an absent join reference.
+  std::erase(channels_, channel);
+  if (channels_.empty()) {
+    closeStatus_ = CloseStatus::clean;
+    reconnectTimer_->reset();
+    teardown(CloseCode::normal, std::nullopt, {});
+  }
+}
+
+}  // namespace voduzazi::realtime
