@@ -49,8 +49,8 @@ class FileReader final : public BodyReader {
       if (readSome(&extra, 1) != 0) throw BodySourceError("File grew: " + path_.string());
       return 0;
     }
-    const std::size_t wanted = static_cast<std::size_t>(
-        std::min<std::uint64_t>(capacity, remaining_));
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(capacity, remaining_));
     const std::size_t count = readSome(buffer, wanted);
     if (count == 0) throw BodySourceError("File shrank: " + path_.string());
     remaining_ -= count;

@@ -36,8 +36,8 @@ constexpr std::array<std::string_view, 13> reasonNames{
 
 std::string describe(Reason reason, const std::optional<boost::urls::url>& url,
                      const std::exception_ptr& underlying) {
-  std::string message = "MultipartFormDataError." +
-                        std::string(reasonNames[static_cast<std::size_t>(reason)]);
+  std::string message =
+      "MultipartFormDataError." + std::string(reasonNames[static_cast<std::size_t>(reason)]);
   if (url) message += " (" + std::string(url->buffer()) + ")";
   try {
     if (underlying) std::rethrow_exception(underlying);
@@ -76,9 +76,8 @@ class MultipartBody final : public BodySource {
 
   explicit MultipartBody(std::vector<Segment> segments) : segments_(std::move(segments)) {
     for (const Segment& segment : segments_) {
-      size_ += std::holds_alternative<std::string>(segment)
-                   ? std::get<std::string>(segment).size()
-                   : std::get<Content>(segment).length;
+      size_ += std::holds_alternative<std::string>(segment) ? std::get<std::string>(segment).size()
+                                                            : std::get<Content>(segment).length;
     }
   }
 
@@ -97,8 +96,8 @@ MultipartFormDataError readFailed(std::exception_ptr error) {
 }
 
 MultipartFormDataError lengthMismatch(std::uint64_t expected, std::uint64_t read) {
-  return readFailed(std::make_exception_ptr(
-      MultipartFormDataError::UnexpectedInputStreamLength(expected, read)));
+  return readFailed(
+      std::make_exception_ptr(MultipartFormDataError::UnexpectedInputStreamLength(expected, read)));
 }
 
 class MultipartReader final : public BodyReader {
@@ -108,9 +107,9 @@ class MultipartReader final : public BodyReader {
   std::size_t read(char* buffer, std::size_t capacity) override {
     const auto& segments = body_.segments();
     while (index_ < segments.size()) {
-      const std::size_t count = std::visit(
-          [&](const auto& segment) { return readFrom(segment, buffer, capacity); },
-          segments[index_]);
+      const std::size_t count =
+          std::visit([&](const auto& segment) { return readFrom(segment, buffer, capacity); },
+                     segments[index_]);
       if (count > 0) return count;
       ++index_;
       offset_ = 0;
@@ -128,8 +127,7 @@ class MultipartReader final : public BodyReader {
   }
 
   // Never more than the announced length; the end of the content is checked against it.
-  std::size_t readFrom(const MultipartBody::Content& content, char* buffer,
-                       std::size_t capacity) {
+  std::size_t readFrom(const MultipartBody::Content& content, char* buffer, std::size_t capacity) {
     try {
       if (!content_) content_ = content.source->open();
       const std::uint64_t left = content.length - offset_;
@@ -220,8 +218,7 @@ Data encodeMetadata(const JSONObject& metadata) {
 MultipartFormData::MultipartFormData() : MultipartFormData(randomBoundary()) {}
 
 MultipartFormData::MultipartFormData(std::string boundary)
-    : boundary_(std::move(boundary)),
-      contentType_("multipart/form-data; boundary=" + boundary_) {}
+    : boundary_(std::move(boundary)), contentType_("multipart/form-data; boundary=" + boundary_) {}
 
 std::string MultipartFormData::randomBoundary() {
   std::array<std::uint32_t, 2> values{};

@@ -123,12 +123,13 @@ class StorageFileApi : public StorageApi {
   boost::urls::url makeSignedURL(std::string_view signedPath,
                                  const std::optional<std::string>& download) const;
   // The object's URL in a public bucket. Sends nothing.
-  boost::urls::url getPublicURL(std::string_view path,
-                                const std::optional<std::string>& download = std::nullopt,
-                                const std::optional<TransformOptions>& options = std::nullopt) const;
+  boost::urls::url getPublicURL(
+      std::string_view path, const std::optional<std::string>& download = std::nullopt,
+      const std::optional<TransformOptions>& options = std::nullopt) const;
   template <std::same_as<bool> Bool>
-  boost::urls::url getPublicURL(std::string_view path, Bool download,
-                                const std::optional<TransformOptions>& options = std::nullopt) const {
+  boost::urls::url getPublicURL(
+      std::string_view path, Bool download,
+      const std::optional<TransformOptions>& options = std::nullopt) const {
     return getPublicURL(path, downloadValue(download), options);
   }
 

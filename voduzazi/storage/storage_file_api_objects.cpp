@@ -48,7 +48,8 @@ Data StorageFileApi::moveBody(std::string_view from, std::string_view to,
   body["sourceKey"] = from;
   body["destinationKey"] = to;
   body["destinationBucket"] = nullptr;
-  if (options && options->destinationBucket) body["destinationBucket"] = *options->destinationBucket;
+  if (options && options->destinationBucket)
+    body["destinationBucket"] = *options->destinationBucket;
   return configuration().encoder->write(body);
 }
 
@@ -95,8 +96,9 @@ std::vector<boost::urls::url> StorageFileApi::createSignedURLs(
 std::vector<FileObject> StorageFileApi::remove(const std::vector<std::string>& paths) const {
   boost::json::object body;
   body["prefixes"] = boost::json::array(paths.begin(), paths.end());
-  return decoded<std::vector<FileObject>>(execute(helpers::HTTPRequest(
-      url("object/" + bucketId_), HTTPMethod::delete_, {}, {}, configuration().encoder->write(body))));
+  return decoded<std::vector<FileObject>>(
+      execute(helpers::HTTPRequest(url("object/" + bucketId_), HTTPMethod::delete_, {}, {},
+                                   configuration().encoder->write(body))));
 }
 
 std::vector<FileObject> StorageFileApi::list(const std::optional<std::string>& path,
@@ -138,18 +140,17 @@ bool StorageFileApi::exists(std::string_view path) const {
   }
 }
 
-boost::urls::url StorageFileApi::getPublicURL(std::string_view path,
-                                              const std::optional<std::string>& download,
-                                              const std::optional<TransformOptions>& options) const {
+boost::urls::url StorageFileApi::getPublicURL(
+    std::string_view path, const std::optional<std::string>& download,
+    const std::optional<TransformOptions>& options) const {
   std::vector<URLQueryItem> query;
   if (download) query.push_back({"download", *download});
   if (options) {
     for (URLQueryItem& item : options->queryItems()) query.push_back(std::move(item));
   }
   const std::string segment = options ? "render/image" : "object";
-  boost::urls::url url =
-      detail::appendingPath(configuration().url, segment + "/public/" + bucketId_ + "/" +
-                                                     std::string(path));
+  boost::urls::url url = detail::appendingPath(
+      configuration().url, segment + "/public/" + bucketId_ + "/" + std::string(path));
   url.remove_query();
   return query.empty() ? url : appendingQueryItems(url, query);
 }

@@ -83,8 +83,8 @@ FileUploadResponse StorageFileApi::uploadOrUpdate(const HTTPMethod& method, std:
                                                   const std::optional<FileOptions>& options) const {
   const FileOptions& chosen = options ? *options : defaultFileOptions();
   const std::string key = bucketId_ + "/" + detail::normalizeUploadPath(path);
-  const helpers::HTTPResponse response = execute(uploadRequest(
-      method, url("object/" + key), path, file, chosen, method == HTTPMethod::post));
+  const helpers::HTTPResponse response = execute(
+      uploadRequest(method, url("object/" + key), path, file, chosen, method == HTTPMethod::post));
   const boost::json::value json = JSONDecoder::parse(response.data());
   const JSONDecoder& decoder = *configuration().decoder;
   std::string fullPath = responseKey(json, decoder, "Key");
@@ -149,9 +149,8 @@ SignedUploadURL StorageFileApi::createSignedUploadURL(
       responseKey(JSONDecoder::parse(response.data()), *configuration().decoder, "url");
   boost::urls::url signedURL = makeSignedURL(signedPath, std::nullopt);
   const auto params = signedURL.params();
-  const auto token = std::find_if(params.begin(), params.end(), [](const auto& param) {
-    return param.key == "token";
-  });
+  const auto token = std::find_if(params.begin(), params.end(),
+                                  [](const auto& param) { return param.key == "token"; });
   if (token == params.end() || !(*token).has_value) {
     throw StorageError(std::nullopt, "No token returned by API", std::nullopt);
   }
@@ -163,9 +162,9 @@ SignedURLUploadResponse StorageFileApi::uploadToSignedURLBody(
     std::string_view path, std::string_view token, const FileUpload& file,
     const std::optional<FileOptions>& options) const {
   const FileOptions& chosen = options ? *options : defaultFileOptions();
-  helpers::HTTPRequest request =
-      uploadRequest(HTTPMethod::put, url("object/upload/sign/" + bucketId_ + "/" + std::string(path)),
-                    path, file, chosen, true);
+  helpers::HTTPRequest request = uploadRequest(
+      HTTPMethod::put, url("object/upload/sign/" + bucketId_ + "/" + std::string(path)), path, file,
+      chosen, true);
   request.query = {{"token", std::string(token)}};
   const helpers::HTTPResponse response = execute(std::move(request));
   return {std::string(path),

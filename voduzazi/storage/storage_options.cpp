@@ -15,10 +15,10 @@ constexpr auto transformFields = std::tuple{
 constexpr auto sortByFields =
     std::tuple{field("column", &SortBy::column), field("order", &SortBy::order)};
 
-constexpr auto searchFields = std::tuple{
-    field("prefix", &SearchOptions::prefix), field("limit", &SearchOptions::limit),
-    field("offset", &SearchOptions::offset), field("sortBy", &SearchOptions::sortBy),
-    field("search", &SearchOptions::search)};
+constexpr auto searchFields =
+    std::tuple{field("prefix", &SearchOptions::prefix), field("limit", &SearchOptions::limit),
+               field("offset", &SearchOptions::offset), field("sortBy", &SearchOptions::sortBy),
+               field("search", &SearchOptions::search)};
 
 void appendIfPresent(std::vector<URLQueryItem>& items, const char* name,
                      const std::optional<std::int64_t>& value) {
