@@ -23,8 +23,8 @@ namespace voduzazi::storage {
 // A created or updated bucket's settings, sent as given.
 struct BucketOptions {
   bool isPublic = false;
-  std::optional<std::string> fileSizeLimit;  // absent: none sent
-  std::optional<std::vector<std::string>> allowedMimeTypes;
+  std::optional<std::string> fileSizeLimit{};  // absent: none sent
+  std::optional<std::vector<std::string>> allowedMimeTypes{};
 };
 
 class StorageBucketApi : public StorageApi {

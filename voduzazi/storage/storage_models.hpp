@@ -26,14 +26,14 @@ namespace voduzazi::storage {
 // A bucket. Keys "id", "name", "owner", "public", "created_at", "updated_at" (required),
 // "allowed_mime_types", "file_size_limit".
 struct Bucket {
-  std::string id;
-  std::string name;
-  std::string owner;
+  std::string id{};
+  std::string name{};
+  std::string owner{};
   bool isPublic = false;
   Date createdAt{};
   Date updatedAt{};
-  std::optional<std::vector<std::string>> allowedMimeTypes;
-  std::optional<std::int64_t> fileSizeLimit;
+  std::optional<std::vector<std::string>> allowedMimeTypes{};
+  std::optional<std::int64_t> fileSizeLimit{};
 
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static Bucket fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
@@ -43,15 +43,15 @@ struct Bucket {
 
 // One entry of a listing or removal. Only "name" is required; "buckets" is one nested bucket.
 struct FileObject {
-  std::string name;
-  std::optional<std::string> bucketId;
-  std::optional<std::string> owner;
-  std::optional<boost::uuids::uuid> id;
-  std::optional<Date> updatedAt;
-  std::optional<Date> createdAt;
-  std::optional<Date> lastAccessedAt;
-  std::optional<JSONObject> metadata;
-  std::optional<Bucket> buckets;
+  std::string name{};
+  std::optional<std::string> bucketId{};
+  std::optional<std::string> owner{};
+  std::optional<boost::uuids::uuid> id{};
+  std::optional<Date> updatedAt{};
+  std::optional<Date> createdAt{};
+  std::optional<Date> lastAccessedAt{};
+  std::optional<JSONObject> metadata{};
+  std::optional<Bucket> buckets{};
 
   boost::json::value toJSON(const JSONEncoder& encoder) const;
   static FileObject fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
@@ -61,19 +61,19 @@ struct FileObject {
 
 // One object's details. "id", "version" and "name" are required; `id` is text here.
 struct FileObjectV2 {
-  std::string id;
-  std::string version;
-  std::string name;
-  std::optional<std::string> bucketId;
-  std::optional<Date> updatedAt;
-  std::optional<Date> createdAt;
-  std::optional<Date> lastAccessedAt;
-  std::optional<std::int64_t> size;
-  std::optional<std::string> cacheControl;
-  std::optional<std::string> contentType;
-  std::optional<std::string> etag;
-  std::optional<Date> lastModified;
-  std::optional<JSONObject> metadata;
+  std::string id{};
+  std::string version{};
+  std::string name{};
+  std::optional<std::string> bucketId{};
+  std::optional<Date> updatedAt{};
+  std::optional<Date> createdAt{};
+  std::optional<Date> lastAccessedAt{};
+  std::optional<std::int64_t> size{};
+  std::optional<std::string> cacheControl{};
+  std::optional<std::string> contentType{};
+  std::optional<std::string> etag{};
+  std::optional<Date> lastModified{};
+  std::optional<JSONObject> metadata{};
 
   static FileObjectV2 fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                                const CodingPath& path = {});
@@ -82,9 +82,9 @@ struct FileObjectV2 {
 
 // Keys "error", "signedURL" (required, a URL) and "path" (required).
 struct SignedURL {
-  std::optional<std::string> error;
-  boost::urls::url signedURL;
-  std::string path;
+  std::optional<std::string> error{};
+  boost::urls::url signedURL{};
+  std::string path{};
 
   static SignedURL fromJSON(const boost::json::value& json, const JSONDecoder& decoder,
                             const CodingPath& path = {});
@@ -92,20 +92,20 @@ struct SignedURL {
 
 // Where to send an upload without a session, and the token that allows it.
 struct SignedUploadURL {
-  boost::urls::url signedURL;
-  std::string path;  // as the caller gave it
-  std::string token;
+  boost::urls::url signedURL{};
+  std::string path{};  // as the caller gave it
+  std::string token{};
 };
 
 struct FileUploadResponse {
-  std::string id;        // the stored object's id
-  std::string path;      // as the caller gave it
-  std::string fullPath;  // the stored key, bucket id first
+  std::string id{};        // the stored object's id
+  std::string path{};      // as the caller gave it
+  std::string fullPath{};  // the stored key, bucket id first
 };
 
 struct SignedURLUploadResponse {
-  std::string path;      // as the caller gave it
-  std::string fullPath;  // the stored key
+  std::string path{};      // as the caller gave it
+  std::string fullPath{};  // the stored key
 };
 
 }  // namespace voduzazi::storage

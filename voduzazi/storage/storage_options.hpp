@@ -24,11 +24,11 @@ namespace voduzazi::storage {
 
 // An image transform. Nothing is checked or clamped: the server decides.
 struct TransformOptions {
-  std::optional<std::int64_t> width;
-  std::optional<std::int64_t> height;
-  std::optional<std::string> resize;
-  std::optional<std::int64_t> quality;
-  std::optional<std::string> format;
+  std::optional<std::int64_t> width{};
+  std::optional<std::int64_t> height{};
+  std::optional<std::string> resize{};
+  std::optional<std::int64_t> quality{};
+  std::optional<std::string> format{};
 
   // "width", "height", "resize", "quality", "format", in that order, each only when present;
   // values unescaped.
@@ -38,19 +38,19 @@ struct TransformOptions {
 };
 
 struct SortBy {
-  std::optional<std::string> column;
-  std::optional<std::string> order;  // "asc" or "desc"
+  std::optional<std::string> column{};
+  std::optional<std::string> order{};  // "asc" or "desc"
 
   boost::json::value toJSON(const JSONEncoder& encoder) const;
 };
 
 // A listing's options. `prefix` is always replaced by the listed folder.
 struct SearchOptions {
-  std::string prefix;
-  std::optional<std::int64_t> limit;
-  std::optional<std::int64_t> offset;
-  std::optional<SortBy> sortBy;
-  std::optional<std::string> search;
+  std::string prefix{};
+  std::optional<std::int64_t> limit{};
+  std::optional<std::int64_t> offset{};
+  std::optional<SortBy> sortBy{};
+  std::optional<std::string> search{};
 
   // "prefix" always; "limit", "offset", "sortBy", "search" when present.
   boost::json::value toJSON(const JSONEncoder& encoder) const;
@@ -60,15 +60,15 @@ struct SearchOptions {
 // extension.
 struct FileOptions {
   std::string cacheControl = "3600";  // seconds, as decimal text
-  std::optional<std::string> contentType;
+  std::optional<std::string> contentType{};
   bool upsert = false;
-  std::optional<std::string> duplex;
-  std::optional<JSONObject> metadata;
-  std::optional<HeaderDictionary> headers;  // extra request headers
+  std::optional<std::string> duplex{};
+  std::optional<JSONObject> metadata{};
+  std::optional<HeaderDictionary> headers{};  // extra request headers
 };
 
 struct DestinationOptions {
-  std::optional<std::string> destinationBucket;  // absent: the source bucket
+  std::optional<std::string> destinationBucket{};  // absent: the source bucket
 };
 
 struct CreateSignedUploadURLOptions {
