@@ -31,7 +31,7 @@ struct URLRequest {
   std::optional<Data> httpBody;
   double timeoutInterval = 60;  // seconds
   // Read piece by piece in place of httpBody when set (a large upload from disk).
-  std::shared_ptr<const BodySource> httpBodyStream;
+  std::shared_ptr<const BodySource> httpBodyStream{};
 
   // The values of the fields named `name` (letter case ignored) joined by ", ".
   std::optional<std::string> value(std::string_view name) const;
