@@ -172,8 +172,8 @@ TEST(StorageFileApiUpload, SignedPathsJoinTheStorageURLWithTheirQueryAndDownload
             "https://example.com/storage/v1/object/upload/sign/b/p?token=t");
   EXPECT_EQ(api.makeSignedURL("/object/sign/b/p?token=t", "").buffer(),
             "https://example.com/storage/v1/object/sign/b/p?token=t&download=");
-  EXPECT_EQ(api.makeSignedURL("/object/sign/b/p", "a b.png").buffer(),
-            "https://example.com/storage/v1/object/sign/b/p?download=a%20b.png");
+  EXPECT_EQ(api.makeSignedURL("/object/sign/b/p", "a b+c&d.png").buffer(),
+            "https://example.com/storage/v1/object/sign/b/p?download=a%20b%2Bc%26d.png");
   EXPECT_THROW(api.makeSignedURL("http://[bad", std::nullopt), URLError);
 }
 

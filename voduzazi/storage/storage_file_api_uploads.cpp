@@ -134,7 +134,8 @@ boost::urls::url StorageFileApi::makeSignedURL(std::string_view signedPath,
   } else {
     url.remove_query();
   }
-  if (download) url.params().append({"download", *download});
+  // Escaped by the library's rule: a "+" in a name stays a plus, never a space.
+  if (download) appendQueryItems(url, {{"download", *download}});
   return url;
 }
 
