@@ -177,8 +177,10 @@ TEST_F(StorageEndToEndTest, SignedURLsWorkWithoutATokenUntilTheyExpire) {
   EXPECT_EQ(status(fetchWithoutToken(other)) / 100, 4);
 
   const boost::urls::url shortLived = files.createSignedURL("secret.txt", 1);
-  EXPECT_TRUE(eventually([&] { return status(fetchWithoutToken(shortLived)) / 100 == 4; }))
-      << "an expired URL was still served";
+  EXPECT_TRUE(eventually([&] {
+    const FetchResult refused = fetchWithoutToken(shortLived);
+    return status(refused) / 100 == 4 && refused.data.find("expired") != std::string::npos;
+  })) << "an expired URL was still served";
 }
 
 TEST_F(StorageEndToEndTest, SignedUploadURLsTakeOneUploadWithoutASession) {
