@@ -206,6 +206,33 @@ TEST_F(StorageEndToEndTest, PublicBucketsServeObjectsByTheirPublicURL) {
   EXPECT_EQ(fetched.data, R"({"a":1})");
 }
 
+TEST_F(StorageEndToEndTest, RefusalsReachTheCallerAndLeaveNothingBehind) {
+  const std::string id = uniqueName("bucket");
+  storage().createBucket(id, {.isPublic = false,
+                              .fileSizeLimit = "10",
+                              .allowedMimeTypes = std::vector<std::string>{"image/png"}});
+  StorageFileApi files = storage().from(id);
+  EXPECT_EQ(files.upload("ok.png", "12345").fullPath, id + "/ok.png");
+  EXPECT_THROW(files.upload("big.png", Data(11, 'x')), StorageError);
+  EXPECT_THROW(files.upload("a.txt", "12345"), StorageError);
+  EXPECT_FALSE(files.exists("big.png"));
+
+  // Dot segments go out unresolved and are refused, never served from elsewhere.
+  EXPECT_THROW(files.download("../" + id + "/ok.png"), StorageError);
+  EXPECT_THROW(files.exists("../" + id + "/ok.png"), HTTPError);
+
+  // A body cut short mid-transfer stores nothing.
+  storage::MultipartFormData form;
+  form.append(std::make_shared<MemoryBodySource>(Data(4096, 'p')), 1 << 20,
+              storage::partHeaders("", std::string("cut.png"), std::string("image/png")));
+  helpers::HTTPRequest request(
+      boost::urls::url(std::string(client->storageURL().buffer()) + "/object/" + id + "/cut.png"),
+      HTTPMethod::post, {}, {{HTTPField::Name::contentType, form.contentType()}});
+  request.bodyStream = form.encodeStreamed();
+  EXPECT_THROW(files.execute(request), storage::MultipartFormDataError);
+  EXPECT_FALSE(files.exists("cut.png"));
+}
+
 TEST_F(StorageEndToEndTest, AFiftyMegabyteFileGoesUpFromDiskAndComesBackByteForByte) {
   constexpr std::size_t size = 50 * 1024 * 1024;
   const RandomFile file(size);
