@@ -4,6 +4,7 @@
 //   Response e = emptyResponse(request, http::status::no_content);
 #pragma once
 
+#include <boost/beast/http/file_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/json/value.hpp>
@@ -17,6 +18,8 @@ namespace http = boost::beast::http;
 
 using Request = http::request<http::string_body>;
 using Response = http::response<http::string_body>;
+// A response whose body is sent from a file as it is read.
+using FileResponse = http::response<http::file_body>;
 
 // The request target split for a service: the path below the service's prefix ("signup",
 // "messages") and the query items, percent-decoded, in their order.

@@ -28,7 +28,8 @@ Catalog Catalog::load(Database& database) {
     Catalog catalog;
     Statement names = c.prepare(
         "SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-        "ESCAPE '\\' AND name NOT LIKE 'auth\\_%' ESCAPE '\\' ORDER BY name");
+        "ESCAPE '\\' AND name NOT LIKE 'auth\\_%' ESCAPE '\\' "
+        "AND name NOT LIKE 'storage\\_%' ESCAPE '\\' ORDER BY name");
     while (names.step()) catalog.tables_.push_back(Table{names.text(0), {}, {}});
     for (auto& table : catalog.tables_) {
       Statement info = c.prepare(

@@ -65,7 +65,8 @@ void Router::mount(std::string prefix, std::shared_ptr<ServiceHandler> service) 
   mounts_.push_back(Mount{std::move(prefix), std::move(service)});
 }
 
-Response Router::route(const Request& request) const {
+template <class Call>
+Response Router::dispatch(const Request& request, Call&& call) const {
   auto target = parseTarget(request.target());
   if (!target) {
     return gatewayError(request, http::status::bad_request,
@@ -80,7 +81,7 @@ Response Router::route(const Request& request) const {
   Response response = [&] {
     const std::string key = apiKeyOf(request, *target);
     if (key.empty() && chosen->service->isPublic(request, *target)) {
-      return chosen->service->handle(request, *target);
+      return call(*chosen->service, *target);
     }
     if (key.empty()) {
       return gatewayError(request, http::status::unauthorized, "No API key found in request",
@@ -91,7 +92,7 @@ Response Router::route(const Request& request) const {
                           "Double check the `anon` or `service_role` API key of this server.");
     }
     try {
-      return chosen->service->handle(request, *target);
+      return call(*chosen->service, *target);
     } catch (const std::exception& error) {
       // The reason goes to the operator; the client learns nothing about the internals.
       std::fprintf(stderr, "local backend: %s %s failed: %s\n",
@@ -103,6 +104,18 @@ Response Router::route(const Request& request) const {
   }();
   chosen->service->finish(response);
   return response;
+}
+
+Response Router::route(const Request& request) const {
+  return dispatch(request, [&](ServiceHandler& service, const RequestTarget& target) {
+    return service.handle(request, target);
+  });
+}
+
+Response Router::routeSpooled(const Request& head, const std::filesystem::path& body) const {
+  return dispatch(head, [&](ServiceHandler& service, const RequestTarget& target) {
+    return service.handleSpooled(head, body, target);
+  });
 }
 
 std::optional<Router::Resolved> Router::resolve(const RequestTarget& target) const {
@@ -117,6 +130,19 @@ std::optional<Router::Resolved> Router::resolve(const RequestTarget& target) con
   return chosen;
 }
 
+std::optional<Router::Resolved> Router::admit(const Request& request) const {
+  const auto target = parseTarget(request.target());
+  if (!target) return std::nullopt;
+  auto resolved = resolve(*target);
+  if (!resolved) return std::nullopt;
+  const std::string key = apiKeyOf(request, resolved->target);
+  const bool admitted = key.empty()
+                            ? resolved->mount->service->isPublic(request, resolved->target)
+                            : tokens_.isApiKey(key);
+  if (!admitted) return std::nullopt;
+  return resolved;
+}
+
 std::optional<StreamedReply> Router::streamed(const Request& request) const {
   const auto target = parseTarget(request.target());
   if (!target) return std::nullopt;
@@ -124,6 +150,22 @@ std::optional<StreamedReply> Router::streamed(const Request& request) const {
   if (!resolved || !tokens_.isApiKey(apiKeyOf(request, resolved->target))) return std::nullopt;
   try {
     return resolved->mount->service->streamed(request, resolved->target);
+  } catch (const std::exception&) {
+    return std::nullopt;  // route() answers, and reports the failure
+  }
+}
+
+std::optional<BodySpool> Router::spoolFor(const Request& head) const {
+  const auto resolved = admit(head);
+  if (!resolved) return std::nullopt;
+  return resolved->mount->service->spoolFor(head, resolved->target);
+}
+
+std::optional<FileResponse> Router::fileReply(const Request& request) const {
+  const auto resolved = admit(request);
+  if (!resolved) return std::nullopt;
+  try {
+    return resolved->mount->service->fileReply(request, resolved->target);
   } catch (const std::exception&) {
     return std::nullopt;  // route() answers, and reports the failure
   }

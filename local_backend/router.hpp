@@ -8,6 +8,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +25,13 @@ struct StreamedReply {
   Response head;
   std::vector<std::string> chunks;
   std::chrono::milliseconds pause{0};
+};
+
+// Where the listener streams a request body instead of holding it: a file in `folder`, refused
+// (413) beyond `maxBytes`.
+struct BodySpool {
+  std::filesystem::path folder;
+  std::uint64_t maxBytes = 0;
 };
 
 // One backend service (authentication, REST, ...). Thread safety: handle() is called from
@@ -45,6 +54,22 @@ class ServiceHandler {
   virtual std::optional<StreamedReply> streamed(const Request&, const RequestTarget&) {
     return std::nullopt;
   }
+  // Where the body of this request goes when it is streamed to disk; nothing reads it into
+  // memory (within the listener's body limit). Asked with the head only, before the body.
+  virtual std::optional<BodySpool> spoolFor(const Request&, const RequestTarget&) const {
+    return std::nullopt;
+  }
+  // Answers a request whose body the listener streamed to the file `body` (the request's own
+  // body is empty). The file is removed after the answer unless the service moved it away.
+  virtual Response handleSpooled(const Request& head, const std::filesystem::path&,
+                                 const RequestTarget& target) {
+    return handle(head, target);
+  }
+  // A reply whose body is sent from a file, for a request the gateway admits; nothing lets
+  // handle() answer (refusals included). finish() does not see these replies.
+  virtual std::optional<FileResponse> fileReply(const Request&, const RequestTarget&) {
+    return std::nullopt;
+  }
 };
 
 // Thread safety: mount() before serving; route() is safe from any thread. Lifetime: the server's.
@@ -60,6 +85,12 @@ class Router {
   // The streamed reply of the service the request is for, when it has one and the request
   // carries a valid API key; nothing otherwise (route() then answers).
   std::optional<StreamedReply> streamed(const Request& request) const;
+  // The spool of the service the head is for, when the gateway admits the request.
+  std::optional<BodySpool> spoolFor(const Request& head) const;
+  // As route(), for a request whose body is in the file `body`.
+  Response routeSpooled(const Request& head, const std::filesystem::path& body) const;
+  // The file reply of the service the request is for, when the gateway admits the request.
+  std::optional<FileResponse> fileReply(const Request& request) const;
 
  private:
   struct Mount {
@@ -72,6 +103,12 @@ class Router {
     RequestTarget target;  // its path below the mount's prefix
   };
   std::optional<Resolved> resolve(const RequestTarget& target) const;
+  // The resolved request when the gateway lets it through: a valid API key, or none for a
+  // request its service calls public.
+  std::optional<Resolved> admit(const Request& request) const;
+  // The gateway's checks around one call of the service.
+  template <class Call>
+  Response dispatch(const Request& request, Call&& call) const;
 
   const TokenAuthority& tokens_;
   std::vector<Mount> mounts_;

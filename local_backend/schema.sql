@@ -2,7 +2,8 @@
 --
 -- Column types are the database's own names: UUID, TEXT and TIMESTAMPTZ. The REST layer reads
 -- them back to decide how to check, normalise and compare values. Tables named "auth_*" belong to
--- the authentication service and are never reachable over REST.
+-- the authentication service, those named "storage_*" to the storage service; neither is
+-- reachable over REST.
 --
 -- gen_random_uuid() and now_utc() are functions the server registers on every connection:
 -- a random lower-case UUID and a strictly increasing UTC time with microseconds
@@ -98,3 +99,32 @@ CREATE TABLE IF NOT EXISTS messages (
   created_at  TIMESTAMPTZ NOT NULL DEFAULT (now_utc())
 );
 CREATE INDEX IF NOT EXISTS messages_receiver ON messages(receiver_id, created_at);
+
+-- Storage: buckets and the objects in them. An object's content is the file
+-- "<storage folder>/objects/<version>"; every upload writes a new version and commits it here, so
+-- that a row always names complete content. Times are UTC text ending in "Z".
+CREATE TABLE IF NOT EXISTS storage_buckets (
+  id                 TEXT PRIMARY KEY,
+  owner              TEXT NOT NULL DEFAULT '',
+  public             INTEGER NOT NULL DEFAULT 0,
+  file_size_limit    INTEGER,
+  allowed_mime_types TEXT,
+  created_at         TEXT NOT NULL,
+  updated_at         TEXT NOT NULL
+);
+
+CREATE TABLE IF NOT EXISTS storage_objects (
+  id               TEXT NOT NULL UNIQUE,
+  bucket_id        TEXT NOT NULL REFERENCES storage_buckets(id),
+  name             TEXT NOT NULL,
+  owner            TEXT NOT NULL DEFAULT '',
+  version          TEXT NOT NULL,
+  size             INTEGER NOT NULL,
+  content_type     TEXT NOT NULL,
+  cache_control    TEXT NOT NULL,
+  metadata         TEXT,
+  created_at       TEXT NOT NULL,
+  updated_at       TEXT NOT NULL,
+  last_accessed_at TEXT NOT NULL,
+  PRIMARY KEY (bucket_id, name)
+);

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "local_backend/realtime_service.hpp"
 #include "local_backend/rest_service.hpp"
 #include "local_backend/functions_service.hpp"
+#include "local_backend/storage_service.hpp"
 #include "local_backend/router.hpp"
 #include "local_backend/token_authority.hpp"
 
@@ -40,6 +43,28 @@ std::unique_ptr<Database> openDatabase(const std::optional<std::filesystem::path
   return std::make_unique<Database>(file);
 }
 
+// A private folder in the system's temporary folder, removed with everything in it.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "voduzazi-local-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::system_error(errno, std::generic_category(), "cannot create " + pattern);
+    }
+    path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::filesystem::path& path() const noexcept { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 }  // namespace
 
 std::filesystem::path defaultDataDir() {
@@ -53,7 +78,8 @@ std::filesystem::path defaultDataDir() {
 
 struct Server::Impl {
   explicit Impl(const ServerOptions& options)
-      : database(openDatabase(options.dataDir)),
+      : scratch(options.dataDir ? nullptr : std::make_unique<TemporaryFolder>()),
+        database(openDatabase(options.dataDir)),
         tokens(options.jwtSecret, options.jwtExpiry),
         router(tokens) {
     AuthOptions auth;
@@ -67,6 +93,11 @@ struct Server::Impl {
     realtime = std::make_shared<RealtimeService>(*database, tokens);
     router.mount("/realtime/v1", realtime);
     router.mount("/functions/v1", std::make_shared<FunctionsService>());
+    router.mount("/storage/v1",
+                 std::make_shared<StorageService>(
+                     *database, tokens,
+                     options.dataDir ? *options.dataDir / "storage" : scratch->path(),
+                     options.maxUploadBytes));
     rest->setRowChangeListener([service = realtime.get()](const RowChange& change) {
       service->hub().publish(change);
     });
@@ -106,6 +137,8 @@ struct Server::Impl {
     ioc.reset();
   }
 
+  // Declared first, so that it goes last: the object files of a server without a data folder.
+  std::unique_ptr<TemporaryFolder> scratch;
   std::unique_ptr<Database> database;
   TokenAuthority tokens;
   Router router;

@@ -1,6 +1,8 @@
 // The local stand-in backend, in-process: authentication under "/auth/v1", the REST database
-// API under "/rest/v1" and the realtime websocket under "/realtime/v1", on 127.0.0.1 (and on a
-// TLS port when asked), with its data in SQLite (in memory or in a data folder).
+// API under "/rest/v1", the realtime websocket under "/realtime/v1", storage under
+// "/storage/v1" and edge functions under "/functions/v1", on 127.0.0.1 (and on a TLS port when
+// asked), with its data in SQLite and object files (in memory and a temporary folder, or in a
+// data folder).
 //
 //   local_backend::Server server;                       // free port, in memory
 //   std::string base = server.url();                    // "http://127.0.0.1:41234"
@@ -34,8 +36,9 @@ inline constexpr std::string_view kDevelopmentJwtSecret =
 struct ServerOptions {
   // 0 picks a free port.
   std::uint16_t port = 0;
-  // The folder of the database file, created owner-only when missing (an existing folder keeps
-  // its mode); none keeps everything in memory.
+  // The folder of the database file and of "storage/" with the object files, created owner-only
+  // when missing (an existing folder keeps its mode); none keeps the database in memory and the
+  // objects in a temporary folder the server removes when it stops.
   std::optional<std::filesystem::path> dataDir;
   // Lifetime of the access tokens the authentication service issues.
   std::chrono::seconds jwtExpiry{3600};
@@ -51,6 +54,8 @@ struct ServerOptions {
   // When set, a second port serves TLS (HTTPS and wss) with this identity.
   std::optional<TlsIdentity> tls;
   std::size_t maxBodyBytes = 1024 * 1024;
+  // The largest stored object; upload bodies go to disk as they arrive, whatever their size.
+  std::uint64_t maxUploadBytes = 100 * 1024 * 1024;
 };
 
 // "$XDG_DATA_HOME/voduzazi-local", falling back to "~/.local/share/voduzazi-local".

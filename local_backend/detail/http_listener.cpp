@@ -1,5 +1,9 @@
 #include "local_backend/detail/http_listener.hpp"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/write.hpp>
@@ -10,7 +14,11 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/file_body.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "local_backend/detail/listening_socket.hpp"
@@ -30,22 +38,113 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
               WebSocketUpgrades* upgrades)
       : stream_(std::move(socket)), router_(router), limits_(limits), upgrades_(upgrades) {}
 
+  // A spooled body of a connection that ended mid-request goes with it.
+  ~HttpSession() { dropSpool(); }
+
   void start() {
     net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->read(); });
   }
 
  private:
+  // The head first: its service decides whether the body is held in memory or spooled to disk.
   void read() {
-    parser_.emplace();
-    parser_->body_limit(limits_.maxBodyBytes);
-    parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
+    headParser_.emplace();
+    headParser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
+    headParser_->body_limit(boost::none);  // the road chosen after the head sets the limit
     stream_.expires_after(limits_.idleTimeout);
-    http::async_read(
-        stream_, buffer_, *parser_,
-        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+    http::async_read_header(
+        stream_, buffer_, *headParser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHead(ec); });
+  }
+
+  void onHead(beast::error_code ec) {
+    if (ec) return onReadError(ec);
+    Request head(headParser_->get().base());
+    if (upgrades_ != nullptr && beast::websocket::is_upgrade(head)) {
+      return upgrades_->upgrade(std::move(stream_), std::move(head));
+    }
+    const auto spool = router_.spoolFor(head);
+    const std::uint64_t limit = spool ? spool->maxBytes : limits_.maxBodyBytes;
+    // A declared length is checked here; a chunked body as it arrives.
+    if (const auto length = headParser_->content_length(); length && *length > limit) {
+      return refuse(http::status::payload_too_large, "The request body is too large");
+    }
+    const auto expect = head.find(http::field::expect);
+    expectsContinue_ = expect != head.end() && beast::iequals(expect->value(), "100-continue");
+    if (spool) return readToFile(*spool);
+    parser_.emplace(std::move(*headParser_));
+    parser_->body_limit(limits_.maxBodyBytes);
+    continueThen([self = shared_from_this()] {
+      http::async_read(
+          self->stream_, self->buffer_, *self->parser_,
+          [self](beast::error_code error, std::size_t) { self->onRead(error); });
+    });
+  }
+
+  // A client that asked to be told before sending its body ("Expect: 100-continue") is told.
+  template <class Next>
+  void continueThen(Next next) {
+    if (!expectsContinue_) return next();
+    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
+                     [self = shared_from_this(), next](beast::error_code ec, std::size_t) {
+                       if (ec) return self->close();
+                       next();
+                     });
+  }
+
+  void readToFile(const BodySpool& spool) {
+    std::string pattern = (spool.folder / "body-XXXXXX").string();
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return refuse(http::status::internal_server_error, "Cannot store the body");
+    ::close(fd);
+    spoolPath_ = pattern;
+    fileParser_.emplace(std::move(*headParser_));
+    fileParser_->body_limit(spool.maxBytes);
+    beast::error_code ec;
+    fileParser_->get().body().open(spoolPath_.c_str(), beast::file_mode::write, ec);
+    if (ec) {
+      dropSpool();
+      return refuse(http::status::internal_server_error, "Cannot store the body");
+    }
+    continueThen([self = shared_from_this()] {
+      http::async_read(
+          self->stream_, self->buffer_, *self->fileParser_,
+          [self](beast::error_code error, std::size_t) { self->onSpooled(error); });
+    });
+  }
+
+  void onSpooled(beast::error_code ec) {
+    fileParser_->get().body().close();
+    if (ec) {
+      // An interrupted or refused upload leaves nothing behind.
+      dropSpool();
+      return onReadError(ec);
+    }
+    Request head(fileParser_->get().base());
+    fileParser_.reset();
+    Response response = router_.routeSpooled(head, spoolPath_);
+    dropSpool();
+    send(std::move(response), !head.keep_alive());
+  }
+
+  void dropSpool() {
+    std::error_code ignored;
+    if (!spoolPath_.empty()) std::filesystem::remove(spoolPath_, ignored);
+    spoolPath_.clear();
   }
 
   void onRead(beast::error_code ec) {
+    if (ec) return onReadError(ec);
+    Request request = parser_->release();
+    if (auto streamed = router_.streamed(request)) return sendStreamed(std::move(*streamed));
+    if (auto file = router_.fileReply(request)) {
+      return send(std::move(*file), !request.keep_alive());
+    }
+    send(router_.route(request), !request.keep_alive());
+  }
+
+  void onReadError(beast::error_code ec) {
     if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
         ec == net::error::operation_aborted) {
       return close();
@@ -57,20 +156,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return refuse(http::status::request_header_fields_too_large,
                     "The request headers are too large");
     }
-    if (ec) {
-      // Bytes that are not HTTP get an answer; a dropped connection has nobody to answer.
-      if (ec.category() != http::make_error_code(http::error::bad_target).category() ||
-          ec == http::error::partial_message) {
-        return close();
-      }
-      return refuse(http::status::bad_request, "The request is not valid HTTP");
+    // Bytes that are not HTTP get an answer; a dropped connection has nobody to answer.
+    if (ec.category() != http::make_error_code(http::error::bad_target).category() ||
+        ec == http::error::partial_message) {
+      return close();
     }
-    Request request = parser_->release();
-    if (upgrades_ != nullptr && beast::websocket::is_upgrade(request)) {
-      return upgrades_->upgrade(std::move(stream_), std::move(request));
-    }
-    if (auto streamed = router_.streamed(request)) return sendStreamed(std::move(*streamed));
-    send(router_.route(request), !request.keep_alive());
+    refuse(http::status::bad_request, "The request is not valid HTTP");
   }
 
   // The head, then each piece as one chunk after its pause; the connection closes after.
@@ -117,15 +208,17 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     send(gatewayError(blank, status, message), true);
   }
 
-  void send(Response response, bool closeAfter) {
-    response_ = std::make_shared<Response>(std::move(response));
-    if (closeAfter) response_->keep_alive(false);
+  template <class Message>
+  void send(Message message, bool closeAfter) {
+    auto response = std::make_shared<Message>(std::move(message));
+    if (closeAfter) response->keep_alive(false);
     stream_.expires_after(limits_.idleTimeout);
-    http::async_write(stream_, *response_,
-                      [self = shared_from_this(), closeAfter](beast::error_code ec, std::size_t) {
+    // The message lives in the handler until it is written.
+    http::async_write(stream_, *response,
+                      [self = shared_from_this(), closeAfter, response](beast::error_code ec,
+                                                                        std::size_t) {
                         if (ec) return self->close();
                         if (closeAfter) return self->closeAfterDraining();
-                        self->response_.reset();
                         self->read();
                       });
   }
@@ -157,8 +250,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   beast::flat_buffer drainBuffer_;
+  std::optional<http::request_parser<http::empty_body>> headParser_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  std::shared_ptr<Response> response_;
+  std::optional<http::request_parser<http::file_body>> fileParser_;
+  std::filesystem::path spoolPath_;
+  bool expectsContinue_ = false;
   std::shared_ptr<StreamedReply> streamed_;
   std::optional<http::response_serializer<http::string_body>> head_;
   net::steady_timer pause_{stream_.get_executor()};
