@@ -184,6 +184,35 @@ TEST_F(VoduzaziClientTest, BuildsOneFunctionsClientThatSendsTheSessionToken) {
   EXPECT_EQ(call.value("x-region"), "eu-west-1");
 }
 
+TEST_F(VoduzaziClientTest, BuildsOneStorageClientWhoseFetchAndUploadSendTheSessionToken) {
+  auto options = this->options();
+  options.storage.useNewHostname = true;  // a custom domain keeps its host
+  const auto client = makeClient(std::move(options));
+  EXPECT_TRUE(client->mutableState().storage == nullptr);
+  storage::VoduzaziStorageClient& storage = client->storage();
+  EXPECT_EQ(&storage, &client->storage());
+  EXPECT_EQ(storage.configuration().url.buffer(), "https://abcd.example.co/storage/v1");
+  EXPECT_EQ(storage.configuration().headers.at("Apikey"), kKey);
+  EXPECT_TRUE(storage.configuration().useNewHostname);
+
+  EXPECT_TRUE(storage.listBuckets().empty());
+  EXPECT_EQ(transport->lastAuthorization(), "Bearer anon-key");
+  storeSession(*client, "user-token");
+  storage.listBuckets();
+  const URLRequest call = transport->requests().back();
+  EXPECT_EQ(call.url.buffer(), "https://abcd.example.co/storage/v1/bucket");
+  EXPECT_EQ(call.value("Authorization"), "Bearer user-token");
+  EXPECT_EQ(call.value("apikey"), kKey);
+
+  URLRequest upload;
+  upload.url = boost::urls::url("https://abcd.example.co/storage/v1/object/b/a");
+  upload.httpMethod = "PUT";
+  upload.headerFields = {{"Authorization", "Bearer anon-key"}};
+  storage.configuration().session.upload(upload, "bytes");
+  EXPECT_EQ(transport->requests().back().value("Authorization"), "Bearer user-token");
+  EXPECT_EQ(transport->requests().back().httpBody, "bytes");
+}
+
 TEST_F(VoduzaziClientTest, AuthClientRequestsSkipTheTokenStep) {
   const auto client = makeClient();
   storeSession(*client, "user-token");

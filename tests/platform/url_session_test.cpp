@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "loopback_server.hpp"
 #include "tests/support/eventually.hpp"
@@ -119,6 +120,53 @@ TEST_F(URLSessionTest, UploadsABodyFromMemory) {
   const Data body(100000, 'x');
   const FetchResult result = session.upload(request("/echo", "PUT"), body);
   EXPECT_EQ(result.data, body);
+}
+
+// A body source that fails after its first piece, as a file that vanishes mid-upload.
+class FailingSource final : public BodySource {
+ public:
+  std::uint64_t size() const override { return 10; }
+  std::unique_ptr<BodyReader> open() const override {
+    struct Reader final : BodyReader {
+      bool first = true;
+      std::size_t read(char* buffer, std::size_t) override {
+        if (!std::exchange(first, false)) throw BodySourceError("gone");
+        buffer[0] = 'x';
+        return 1;
+      }
+    };
+    return std::make_unique<Reader>();
+  }
+};
+
+TEST_F(URLSessionTest, StreamsABodySourceWithEveryMethodAndReusesTheConnection) {
+  // Under the test server's 1 MiB limit, and many times libcurl's read buffer.
+  Data big(900 * 1024 + 7, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 % 251);
+  for (const char* method : {"POST", "PUT", "PATCH"}) {
+    URLRequest sent = request("/echo", method);
+    sent.httpBodyStream = std::make_shared<MemoryBodySource>(big);
+    const FetchResult result = session.data(sent);
+    EXPECT_EQ(result.data.size(), big.size()) << method;
+    EXPECT_TRUE(result.data == big) << method;
+    EXPECT_EQ(http(result)->value("X-Method"), method);
+  }
+  // The lane's next plain request sends no leftover body.
+  session.data(request("/echo"));
+  EXPECT_TRUE(server.requests().back().body.empty());
+  EXPECT_EQ(server.connectionsAccepted(), 1u);
+}
+
+TEST_F(URLSessionTest, ABodySourceThatFailsAbortsTheTransferWithItsError) {
+  URLRequest sent = request("/echo", "PUT");
+  sent.httpBodyStream = std::make_shared<FailingSource>();
+  EXPECT_THROW(session.data(sent), BodySourceError);
+  EXPECT_EQ(session.data(request("/items")).data, R"([{"id":1}])");
+}
+
+TEST_F(URLSessionTest, SendsDotSegmentsOfThePathAsTheyAre) {
+  session.data(request("/a/../b/./c"));
+  EXPECT_EQ(server.requests().back().target, "/a/../b/./c");
 }
 
 TEST_F(URLSessionTest, EmptyBodiesAndErrorStatusesAreResponses) {

@@ -47,6 +47,14 @@ FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSessi
   };
 }
 
+UploadHandler authorizedUpload(std::weak_ptr<VoduzaziClient::Core> core, UploadHandler upload) {
+  return [core = std::move(core), send = std::move(upload)](const URLRequest& request,
+                                                            const Data& body) {
+    if (const auto alive = core.lock()) return send(alive->authorizing(request), body);
+    return send(request, body);
+  };
+}
+
 StreamHandler authorizedStream(std::weak_ptr<VoduzaziClient::Core> core, StreamHandler stream) {
   return [core = std::move(core), send = std::move(stream)](
              const URLRequest& request, const URLSession::ChunkHandler& onChunk,

@@ -34,9 +34,6 @@ namespace voduzazi {
 // Gives the access token to send, or nothing; may throw. Called from any thread.
 using AccessTokenProvider = realtime::AccessTokenFunction;
 
-// Sends a request with `body` in place of the request's own; as FetchHandler otherwise.
-using UploadHandler = std::function<FetchResult(const URLRequest&, const Data&)>;
-
 // The transport every client of the facade ends in: a data call and an upload call.
 struct HTTPSession {
   FetchHandler data;

@@ -133,7 +133,28 @@ FunctionsClient& VoduzaziClient::Core::functions() {
   });
 }
 
+storage::VoduzaziStorageClient& VoduzaziClient::Core::storage() {
+  return *mutableState.withValue([&](MutableState& state) {
+    if (!state.storage) {
+      storage::StorageClientConfiguration configuration{
+          .url = storageURL,
+          .headers = headerDictionary,
+          .encoder = storage::defaultStorageEncoder(),
+          .decoder = storage::defaultStorageDecoder(),
+          .session = storage::StorageHTTPSession(
+              detail::authorizedFetch(self, options.global.session),
+              detail::authorizedUpload(self, options.global.session.upload)),
+          .logger = options.global.logger,
+          .useNewHostname = options.storage.useNewHostname};
+      state.storage = std::make_shared<storage::VoduzaziStorageClient>(std::move(configuration));
+    }
+    return state.storage;
+  });
+}
+
 PostgrestClient VoduzaziClient::database() const { return core_->database(); }
+
+storage::VoduzaziStorageClient& VoduzaziClient::storage() const { return core_->storage(); }
 
 FunctionsClient& VoduzaziClient::functions() const { return core_->functions(); }
 

@@ -30,6 +30,7 @@
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/functions/functions_client.hpp"
 #include "voduzazi/postgrest/client.hpp"
+#include "voduzazi/storage/voduzazi_storage_client.hpp"
 
 namespace voduzazi::realtime {
 class RealtimeClient;
@@ -45,6 +46,7 @@ class VoduzaziClient {
     std::optional<Task<void>> listenForAuthEventsTask;
     std::optional<PostgrestClient> rest;
     std::shared_ptr<FunctionsClient> functions;
+    std::shared_ptr<storage::VoduzaziStorageClient> storage;
     // The last access token handed to the realtime clients.
     std::optional<std::string> changedAccessToken;
   };
@@ -106,10 +108,16 @@ class VoduzaziClient {
   // subscribes. Each new access token of the auth client reaches it through setAuth.
   const std::shared_ptr<realtime::RealtimeClient>& realtime() const;
 
-  // Still to come with their clients: realtimeV2, channels, channel, removeChannel,
-  // removeAllChannels, storage.
+  // The storage client, built on first use (once): storageURL(), headers(), the storage coders,
+  // the global logger and options.storage.useNewHostname; every request it sends, uploads
+  // included, carries the signed-in user's token (or the API key without a session). Lives as
+  // long as the facade.
+  storage::VoduzaziStorageClient& storage() const;
 
-  // The fetch step of the database, edge-functions (and later storage) clients: sets
+  // Still to come with its client: realtimeV2, channels, channel, removeChannel,
+  // removeAllChannels.
+
+  // The fetch step of the database, edge-functions and storage clients: sets
   // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as
   // none), then sends with options.global.session. Transport errors are thrown unchanged.
   FetchResult sendAuthorized(const URLRequest& request) const;

@@ -23,4 +23,7 @@ struct FetchResult {
 // failures and CancellationError when the calling task is cancelled.
 using FetchHandler = std::function<FetchResult(const URLRequest&)>;
 
+// Sends a request with `body` in place of the request's own; as FetchHandler otherwise.
+using UploadHandler = std::function<FetchResult(const URLRequest&, const Data&)>;
+
 }  // namespace voduzazi

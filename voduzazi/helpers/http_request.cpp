@@ -32,6 +32,7 @@ URLRequest HTTPRequest::urlRequest() const {
     request.headerFields.emplace_back(field.name().rawName(), field.value());
   }
   request.httpBody = body;
+  request.httpBodyStream = bodyStream;
   if (body && !headers.contains(HTTPField::Name::contentType)) {
     request.headerFields.emplace_back("Content-Type", "application/json");
   }

@@ -36,6 +36,8 @@ struct HTTPRequest {
   HTTPFields headers;
   std::optional<Data> body;
   double timeoutInterval = 60;  // seconds
+  // Sent in place of `body` when set, read piece by piece; see URLRequest::httpBodyStream.
+  std::shared_ptr<const BodySource> bodyStream{};
 
   HTTPRequest(boost::urls::url url, HTTPMethod method, std::vector<URLQueryItem> query = {},
               HTTPFields headers = {}, std::optional<Data> body = std::nullopt,

@@ -10,12 +10,14 @@
 
 #include <boost/url/url.hpp>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "voduzazi/helpers/body_source.hpp"
 #include "voduzazi/helpers/data.hpp"
 
 namespace voduzazi {
@@ -28,6 +30,8 @@ struct URLRequest {
   HeaderFieldList headerFields;  // in order; every field is sent
   std::optional<Data> httpBody;
   double timeoutInterval = 60;  // seconds
+  // Read piece by piece in place of httpBody when set (a large upload from disk).
+  std::shared_ptr<const BodySource> httpBodyStream{};
 
   // The values of the fields named `name` (letter case ignored) joined by ", ".
   std::optional<std::string> value(std::string_view name) const;

@@ -23,6 +23,7 @@ struct VoduzaziClient::Core {
   // --- Lazily built clients.
   PostgrestClient database();
   FunctionsClient& functions();
+  storage::VoduzaziStorageClient& storage();
 
   // --- Auth events.
   // The token to hand the realtime clients for one event, or nothing; decided under the lock.
@@ -54,6 +55,8 @@ namespace detail {
 
 // A fetch function that authorises through the facade while it lives and sends with `session`.
 FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSession session);
+// An upload function that authorises through the facade while it lives and sends with `upload`.
+UploadHandler authorizedUpload(std::weak_ptr<VoduzaziClient::Core> core, UploadHandler upload);
 // A stream function that authorises through the facade while it lives and sends with `stream`.
 StreamHandler authorizedStream(std::weak_ptr<VoduzaziClient::Core> core, StreamHandler stream);
 

@@ -6,6 +6,7 @@
 #include <boost/url/parse.hpp>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <new>
@@ -53,7 +54,12 @@ class Transfer {
   Transfer(CURLSH* share, CurlLanes& lanes, const URLRequest& request, const Data* body,
            const StreamHandlers* stream)
       : lane_(lanes.borrow()), stream_(stream), request_(request) {
-    configure(share, body ? body : (request.httpBody ? &*request.httpBody : nullptr));
+    if (!body && request.httpBodyStream) {
+      bodySource_ = request.httpBodyStream.get();
+    } else if (!body && request.httpBody) {
+      body = &*request.httpBody;
+    }
+    configure(share, body);
   }
 
   FetchResult run() {
@@ -80,6 +86,8 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(e, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(e, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(e, CURLOPT_SEEKDATA, nullptr);
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -101,6 +109,10 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::onRead);
+    curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
+    // Paths go out as the caller built them: "a/../b" is the caller's object name, not "b".
+    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
     lane_.markConfigured();
   }
 
@@ -134,12 +146,24 @@ class Transfer {
       curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     } else if (method == "POST") {
       curl_easy_setopt(e, CURLOPT_POST, 1L);
-    } else if (method != "GET" || body) {
+    } else if (method != "GET" || body || bodySource_) {
       // Any other method, and GET with a body, goes out as a custom request.
       curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
-    const bool sendsBody = body || method == "POST" || method == "PUT" || method == "PATCH";
+    const bool sendsBody =
+        body || bodySource_ || method == "POST" || method == "PUT" || method == "PATCH";
     if (!sendsBody || method == "HEAD") return false;
+    if (bodySource_) {
+      // A POST whose body comes from the read callback; any other method keeps its name
+      // through the custom request set above.
+      curl_easy_setopt(e, CURLOPT_POST, 1L);
+      curl_easy_setopt(e, CURLOPT_POSTFIELDS, nullptr);
+      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(bodySource_->size()));
+      curl_easy_setopt(e, CURLOPT_READDATA, this);
+      curl_easy_setopt(e, CURLOPT_SEEKDATA, this);
+      return true;
+    }
     static const char empty[] = "";
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(body ? body->size() : 0));
@@ -263,6 +287,25 @@ class Transfer {
     }
   }
 
+  static size_t onRead(char* buffer, size_t size, size_t count, void* self) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    try {
+      if (!transfer.bodyReader_) transfer.bodyReader_ = transfer.bodySource_->open();
+      return transfer.bodyReader_->read(buffer, size * count);
+    } catch (...) {
+      transfer.handlerError_ = std::current_exception();
+      return CURL_READFUNC_ABORT;
+    }
+  }
+
+  // libcurl rewinds the body to send it again (after a redirect, say): a new pass from the start.
+  static int onSeek(void* self, curl_off_t offset, int origin) {
+    auto& transfer = *static_cast<Transfer*>(self);
+    if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+    transfer.bodyReader_.reset();
+    return CURL_SEEKFUNC_OK;
+  }
+
   static std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -273,6 +316,8 @@ class Transfer {
   std::unique_ptr<curl_slist, ListDeleter> headers_;
   const StreamHandlers* stream_;
   const URLRequest& request_;
+  const BodySource* bodySource_ = nullptr;
+  std::unique_ptr<BodyReader> bodyReader_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   Data data_;
   bool responseDelivered_ = false;
