@@ -36,13 +36,30 @@ int compare(std::string_view left, std::string_view right) {
   return left.compare(right);
 }
 
-std::vector<std::string> splitList(std::string_view list) {
+// The items of an in-list: bare, or in double quotes with \" and \\ escapes (so an item may hold
+// a comma or a parenthesis). Nothing for an unterminated quote or text after a closing quote.
+std::optional<std::vector<std::string>> splitList(std::string_view list) {
   std::vector<std::string> items;
+  std::size_t at = 0;
   while (true) {
-    const auto comma = list.find(',');
-    items.emplace_back(list.substr(0, comma));
-    if (comma == std::string_view::npos) return items;
-    list.remove_prefix(comma + 1);
+    std::string item;
+    if (at < list.size() && list[at] == '"') {
+      for (++at;; ++at) {
+        if (at >= list.size()) return std::nullopt;
+        if (list[at] == '"') break;
+        if (list[at] == '\\' && ++at >= list.size()) return std::nullopt;
+        item += list[at];
+      }
+      ++at;
+      if (at < list.size() && list[at] != ',') return std::nullopt;
+    } else {
+      const auto comma = list.find(',', at);
+      item = std::string(list.substr(at, comma == std::string_view::npos ? comma : comma - at));
+      at = comma == std::string_view::npos ? list.size() : comma;
+    }
+    items.push_back(std::move(item));
+    if (at >= list.size()) return items;
+    ++at;  // the comma
   }
 }
 
@@ -62,7 +79,9 @@ std::optional<RowFilter> parseRowFilter(std::string_view text) {
   auto value = rest.substr(dot + 1);
   if (filter.op == RowFilter::Op::in) {
     if (value.size() < 2 || value.front() != '(' || value.back() != ')') return std::nullopt;
-    filter.values = splitList(value.substr(1, value.size() - 2));
+    auto items = splitList(value.substr(1, value.size() - 2));
+    if (!items) return std::nullopt;
+    filter.values = std::move(*items);
   } else {
     filter.values.emplace_back(value);
   }

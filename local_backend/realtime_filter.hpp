@@ -1,5 +1,6 @@
 // The row filter of a realtime subscription: "column=op.value" with op one of eq, neq, lt, lte,
-// gt, gte, or "column=in.(a,b,c)".
+// gt, gte, or "column=in.(a,b,c)" whose items may be double-quoted ("a,b"), a backslash escaping
+// a quote or a backslash inside.
 //
 //   std::optional<RowFilter> filter = parseRowFilter("receiver_id=eq.6c1f...");
 //   if (filter && filter->matches(row)) deliver(row);

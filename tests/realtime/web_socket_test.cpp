@@ -69,6 +69,20 @@ TEST_F(URLSessionWebSocketTest, SendsTheConfiguredHeadersWithTheHandshake) {
   EXPECT_TRUE(has("authorization", "Bearer abc"));
 }
 
+TEST_F(URLSessionWebSocketTest, EnqueuedMessagesLeaveInOrderWithoutWaiting) {
+  auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
+  EventRecorder events(*socket);
+  for (int ref = 1; ref <= 3; ++ref) {
+    socket->enqueue(R"({"topic":"phoenix","event":"heartbeat","payload":{},"ref":")" +
+                    std::to_string(ref) + R"("})");
+  }
+  ASSERT_TRUE(events.waitFor([](const auto& all) { return all.size() == 3; }));
+  const auto frames = events.frames();
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_TRUE(isReplyTo(frames[i], std::to_string(i + 1)));
+  }
+}
+
 TEST_F(URLSessionWebSocketTest, ReportsTextAndBinaryMessagesInOrder) {
   auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
   EventRecorder events(*socket);

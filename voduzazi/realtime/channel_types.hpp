@@ -1,5 +1,5 @@
 // The values a caller of an older realtime channel works with: listen types, filters, channel
-// options, subscribe states, send results, bindings and the channel's error.
+// options, subscribe states, send results and bindings (the channel's error is RealtimeError).
 //
 //   auto options = RealtimeChannelOptions{.presenceKey = "ada", .broadcastSelf = true};
 //   auto channel = client->channel("room", options);
@@ -9,12 +9,12 @@
 
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/realtime/delegated.hpp"
+#include "voduzazi/realtime/realtime_error.hpp"
 #include "voduzazi/realtime/realtime_message.hpp"
 
 namespace voduzazi::realtime {
@@ -57,18 +57,6 @@ struct Binding {
   FilterDictionary filter;
   Delegated<RealtimeMessage, void> callback;
   std::optional<std::string> id;  // the server's identifier of a postgres-change binding
-};
-
-// What subscribe callbacks receive with channelError; what() is the description or "".
-class RealtimeError : public std::runtime_error {
- public:
-  explicit RealtimeError(std::optional<std::string> errorDescription)
-      : std::runtime_error(errorDescription.value_or("")),
-        errorDescription_(std::move(errorDescription)) {}
-  const std::optional<std::string>& errorDescription() const noexcept { return errorDescription_; }
-
- private:
-  std::optional<std::string> errorDescription_;
 };
 
 }  // namespace voduzazi::realtime

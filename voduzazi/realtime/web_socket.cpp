@@ -143,6 +143,16 @@ void URLSessionWebSocket::setOnEvent(WebSocketEventHandler handler) {
   for (const auto& event : buffered) listener(event);
 }
 
+void URLSessionWebSocket::enqueue(const std::string& text) {
+  std::weak_ptr<URLSessionWebSocket> weak =
+      std::static_pointer_cast<URLSessionWebSocket>(shared_from_this());
+  task_->send(WebSocketMessage{WebSocketMessage::Kind::text, text},
+              [weak](const std::optional<WebSocketTaskError>& error) {
+                if (!error) return;
+                if (auto self = weak.lock()) self->handleError(*error);
+              });
+}
+
 void URLSessionWebSocket::send(const std::string& text) {
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();

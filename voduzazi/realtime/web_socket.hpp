@@ -79,6 +79,9 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
   virtual void setOnEvent(WebSocketEventHandler handler) = 0;
   // Sends one text message and returns once it was taken or its failure handled (never throws).
   virtual void send(const std::string& text) = 0;
+  // Queues one text message behind the earlier ones and returns at once; a failure is handled
+  // as in send.
+  virtual void enqueue(const std::string& text) { send(text); }
   // Asks the connection to close; the close event follows. Throws std::invalid_argument for a
   // code other than 1000 or 3000...4999, or a reason over 123 UTF-8 bytes (on an open
   // connection).
@@ -112,6 +115,7 @@ class URLSessionWebSocket final : public WebSocket {
 
   void setOnEvent(WebSocketEventHandler handler) override;
   void send(const std::string& text) override;
+  void enqueue(const std::string& text) override;
   void close(std::optional<int> code, std::optional<std::string> reason) override;
   bool isClosed() const override;
   std::optional<int> closeCode() const override;

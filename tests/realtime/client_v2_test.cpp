@@ -1,0 +1,390 @@
+#include <gtest/gtest.h>
+
+#include <boost/json/serialize.hpp>
+
+#include "tests/realtime/client_v2_harness.hpp"
+#include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/issue_reporting/expected_issue.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+namespace json = boost::json;
+using namespace std::chrono_literals;
+using testing::eventually;
+using testing::FakeWebSocket;
+using testing::Recorder;
+
+using Client = RealtimeClientV2;
+
+// --- Options, URLs and construction.
+
+TEST(RealtimeClientOptions, DefaultsAndLogLevels) {
+  const RealtimeClientOptions options;
+  EXPECT_TRUE(options.headers.empty());
+  EXPECT_EQ(options.heartbeatInterval, Seconds(25));
+  EXPECT_EQ(options.reconnectDelay, Seconds(7));
+  EXPECT_EQ(options.timeoutInterval, Seconds(10));
+  EXPECT_TRUE(options.disconnectOnSessionLoss);
+  EXPECT_TRUE(options.connectOnSubscribe);
+  EXPECT_EQ(options.maxRetryAttempts, 5);
+  EXPECT_FALSE(options.logLevel || options.fetch || options.accessToken || options.logger);
+  EXPECT_EQ(logLevelFromString("warn"), LogLevel::warn);
+  EXPECT_EQ(logLevelFromString("WARN"), std::nullopt);
+  EXPECT_EQ(logLevelFromString("warning"), std::nullopt);
+  EXPECT_EQ(toString(RealtimeClientStatus::connecting), "Connecting");
+  EXPECT_EQ(RealtimeClientOptions(HeaderDictionary{{"Apikey", "k"}}).headers.get(apiKeyFieldName()),
+            "k");
+}
+
+TEST(RealtimeClientV2, DerivesTheWebSocketURL) {
+  const auto socketURL = [](std::string_view base, std::optional<LogLevel> level) {
+    return std::string(
+        Client::realtimeWebSocketURL(Client::realtimeBaseURL(boost::urls::url(base)), "key", level)
+            .buffer());
+  };
+  EXPECT_EQ(socketURL("https://h.example/realtime/v1", LogLevel::warn),
+            "wss://h.example/realtime/v1/websocket?apikey=key&vsn=1.0.0&log_level=warn");
+  EXPECT_EQ(socketURL("http://h.example/realtime/v1/?a=1", std::nullopt),
+            "ws://h.example/realtime/v1/websocket?a=1&apikey=key&vsn=1.0.0");
+  EXPECT_EQ(socketURL("wss://h.example/rt", std::nullopt),
+            "wss://h.example/rt/websocket?apikey=key&vsn=1.0.0");
+}
+
+class RealtimeClientV2Test : public testing::RealtimeV2Test {};
+
+TEST_F(RealtimeClientV2Test, TakesTheFirstTokenAndClientInfoFromTheHeaders) {
+  EXPECT_EQ(makeClient().accessToken(), "anon-key");
+  EXPECT_EQ(client_->options().headers.get(field_names::xClientInfo),
+            "realtime-cpp/" + std::string(version));
+  auto headers = [](HeaderDictionary dictionary) {
+    RealtimeClientOptions options(dictionary);
+    return options;
+  };
+  EXPECT_EQ(makeClient(headers({{"apikey", "k"}, {"Authorization", "Bearer "}})).accessToken(),
+            "Bearer");
+  EXPECT_EQ(makeClient(headers({{"apikey", "k"}})).accessToken(), std::nullopt);
+  EXPECT_EQ(makeClient(headers({{"apikey", "k"}, {"X-Client-Info", "mine/1"}}))
+                .options()
+                .headers.get(field_names::xClientInfo),
+            "mine/1");
+  EXPECT_THROW(makeClient(RealtimeClientOptions()), std::invalid_argument);
+}
+
+TEST_F(RealtimeClientV2Test, BuildsOptionsFromTheOlderConfiguration) {
+  Client::Configuration configuration{boost::urls::url("https://h.example/realtime/v1"),
+                                      "key",
+                                      {{"X-Trace", "1"}},
+                                      Seconds(25),
+                                      Seconds(7),
+                                      Seconds(10)};
+  const auto options = Client::optionsFrom(configuration);
+  EXPECT_EQ(options.heartbeatInterval, Seconds(25));
+  EXPECT_EQ(options.reconnectDelay, Seconds(7));
+  EXPECT_EQ(options.timeoutInterval, Seconds(10));
+  EXPECT_EQ(options.maxRetryAttempts, 5);
+  EXPECT_FALSE(options.logLevel || options.fetch || options.accessToken);
+  EXPECT_EQ(options.headers.get(apiKeyFieldName()), "key");
+  configuration.headers["apikey"] = "from-headers";
+  EXPECT_EQ(Client::optionsFrom(configuration).headers.get(apiKeyFieldName()), "from-headers");
+}
+
+// --- Connecting.
+
+TEST_F(RealtimeClientV2Test, OpensOneSocketWithTheHeadersAndReturnsOnceConnected) {
+  makeClient();
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+  EXPECT_EQ(transport_->attempts(), 0);  // nothing before the first connect
+  Recorder<RealtimeClientStatus> statuses;
+  auto token = client_->onStatusChange(statuses.listener());
+  connected();
+  client_->connect();  // connected: returns at once
+  EXPECT_EQ(transport_->attempts(), 1);
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+  EXPECT_EQ(transport_->lastURL()->buffer(),
+            "wss://project.example/realtime/v1/websocket?apikey=anon-key&vsn=1.0.0");
+  EXPECT_EQ(transport_->lastHeaders()->at("X-Client-Info"), "realtime-cpp/" + std::string(version));
+  ASSERT_TRUE(statuses.waitFor(RealtimeClientStatus::connected));
+  EXPECT_EQ(statuses.values(),
+            (std::vector<RealtimeClientStatus>{RealtimeClientStatus::disconnected,
+                                               RealtimeClientStatus::connecting,
+                                               RealtimeClientStatus::connected}));
+  EXPECT_TRUE(eventually([&] { return logger_->contains("Connected to realtime WebSocket"); }));
+}
+
+TEST_F(RealtimeClientV2Test, KeepsRetryingInOneLoopWhileTheServerRefuses) {
+  makeClient();
+  transport_->failNext(3);
+  Task<void> connecting([client = client_] { client->connect(); });
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    ASSERT_TRUE(eventually([&] { return transport_->attempts() == attempt; }));
+    advanceWhenSleeping(7s);
+  }
+  connecting.value();
+  EXPECT_EQ(transport_->attempts(), 4);
+  EXPECT_EQ(transport_->sockets().size(), 1u);
+  EXPECT_EQ(logger_->count("WebSocket error connection refused. Trying again in 7.0"), 3u);
+  // Each wait was the reconnect delay, and no attempt ran beside another.
+  const auto waits = sleeper_->intervals();
+  EXPECT_EQ(std::count(waits.begin(), waits.end(), 7.0), 3);
+}
+
+TEST_F(RealtimeClientV2Test, ReconnectsAfterAServerCloseEvenWithANormalCode) {
+  makeClient();
+  auto first = connected();
+  first->serverClose(1000, "bye");
+  ASSERT_TRUE(eventually([&] { return client_->status() == RealtimeClientStatus::disconnected; }));
+  EXPECT_TRUE(logger_->contains("WebSocket closed. Code: 1000, Reason: bye"));
+  advanceWhenSleeping(7s);
+  ASSERT_NE(transport_->waitForSocket(2), nullptr);
+  ASSERT_TRUE(eventually([&] { return client_->status() == RealtimeClientStatus::connected; }));
+}
+
+TEST_F(RealtimeClientV2Test, ReconnectsAfterAFrameItCannotRead) {
+  makeClient();
+  auto first = connected();
+  first->receive(R"({"topic":"x","event":"y"})");
+  ASSERT_TRUE(eventually([&] { return client_->status() == RealtimeClientStatus::disconnected; }));
+  EXPECT_TRUE(first->closedWith());
+  advanceWhenSleeping(7s);
+  EXPECT_NE(transport_->waitForSocket(2), nullptr);
+}
+
+TEST_F(RealtimeClientV2Test, IgnoresBinaryFrames) {
+  makeClient();
+  auto socket = connected();
+  socket->receiveBinary("\x01");
+  ASSERT_TRUE(eventually([&] { return logger_->contains("Unsupported binary event received."); }));
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+}
+
+TEST_F(RealtimeClientV2Test, DisconnectClosesWithTheCallersCodeAndDoesNotReconnect) {
+  makeClient();
+  client_->disconnect();  // never connected: nothing to close
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+  auto socket = connected();
+  client_->disconnect(1000, "done");
+  EXPECT_EQ(socket->closedWith(),
+            std::make_pair(std::optional(1000), std::optional<std::string>("done")));
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+  EXPECT_EQ(client_->mutableState().ref, 0);
+  ASSERT_TRUE(eventually([&] { return sleeper_->sleeping() == 0; }));  // no reconnect waits
+  EXPECT_EQ(transport_->attempts(), 1);
+}
+
+TEST_F(RealtimeClientV2Test, ADisconnectDuringTheReconnectWaitCancelsIt) {
+  makeClient();
+  connected()->serverClose(4000, "restart");
+  ASSERT_TRUE(sleeper_->waitForSleep(7));
+  client_->disconnect();
+  ASSERT_TRUE(eventually([&] { return logger_->contains("Reconnect cancelled, returning"); }));
+  EXPECT_EQ(transport_->attempts(), 1);
+}
+
+// --- Sending.
+
+TEST_F(RealtimeClientV2Test, SendsPushesMadeBeforeConnectingInOrderOnceOpen) {
+  makeClient();
+  for (std::string event : {"a", "b", "c"}) {
+    client_->push({std::nullopt, client_->makeRef(), "realtime:t", event, {}});
+  }
+  EXPECT_EQ(client_->mutableState().sendBuffer.size(), 3u);
+  auto socket = connected();
+  client_->push({std::nullopt, client_->makeRef(), "realtime:t", "d", {}});
+  const auto frames = socket->sentFrames();
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].at("event"), "a");
+  EXPECT_EQ(frames[2].at("ref"), "3");
+  EXPECT_EQ(frames[3].at("event"), "d");
+  EXPECT_TRUE(client_->mutableState().sendBuffer.empty());
+}
+
+TEST_F(RealtimeClientV2Test, StartsReferencesAgainAfterADisconnect) {
+  makeClient();
+  EXPECT_EQ(client_->makeRef(), "1");
+  EXPECT_EQ(client_->makeRef(), "2");
+  client_->disconnect();
+  EXPECT_EQ(client_->makeRef(), "1");
+}
+
+TEST_F(RealtimeClientV2Test, KeepsAPushOnADeadSocketForTheNextConnection) {
+  makeClient();
+  auto first = connected();
+  first->die();  // closed, but its close event never came
+  client_->push({std::nullopt, "9", "realtime:t", "late", {}});
+  EXPECT_EQ(first->countEvents("late"), 0u);
+  EXPECT_EQ(client_->mutableState().sendBuffer.size(), 1u);
+  client_->disconnect();
+  auto second = connected(2);
+  EXPECT_FALSE(second->waitForEvent("late").empty());
+}
+
+TEST_F(RealtimeClientV2Test, LogsAndDropsAPushFromACancelledTask) {
+  makeClient();
+  Task<void> pusher([client = client_] {
+    try {
+      this_task::never();
+    } catch (const CancellationError&) {
+    }
+    client->push({std::nullopt, "1", "t", "e", {}});  // from a task that is cancelled now
+  });
+  pusher.cancel();
+  pusher.value();
+  EXPECT_TRUE(client_->mutableState().sendBuffer.empty());
+  EXPECT_TRUE(logger_->contains("Failed to send message:"));
+}
+
+// --- Heartbeat.
+
+TEST_F(RealtimeClientV2Test, BeatsEveryIntervalAndReconnectsWhenABeatGoesUnanswered) {
+  makeClient();
+  Recorder<HeartbeatStatus> beats;
+  auto token = client_->onHeartbeat(beats.listener());
+  auto socket = connected();
+  advanceWhenSleeping(25s);
+  const auto beat = socket->waitForEvent("heartbeat");
+  EXPECT_EQ(beat.at("topic"), "phoenix");
+  EXPECT_EQ(beat.at("ref"), "1");
+  EXPECT_FALSE(beat.contains("join_ref"));
+  ASSERT_TRUE(beats.waitFor(HeartbeatStatus::sent));
+  advanceWhenSleeping(25s);
+  ASSERT_TRUE(beats.waitFor(HeartbeatStatus::timeout));
+  EXPECT_TRUE(logger_->contains("Heartbeat timeout"));
+  ASSERT_TRUE(eventually([&] { return socket->closedWith().has_value(); }));
+  advanceWhenSleeping(7s);
+  ASSERT_NE(transport_->waitForSocket(2), nullptr);
+  // The lost beat belonged to the old connection: the new one starts clean.
+  EXPECT_EQ(client_->mutableState().pendingHeartbeatRef, std::nullopt);
+}
+
+TEST_F(RealtimeClientV2Test, PublishesTheReplyStatusOfEachBeat) {
+  makeClient();
+  Recorder<HeartbeatStatus> beats;
+  auto token = client_->onHeartbeat(beats.listener());
+  auto socket = connected();
+  socket->respond([](const json::object& frame) -> std::vector<std::string> {
+    return {testing::replyTo(frame, "error")};
+  });
+  advanceWhenSleeping(25s);
+  ASSERT_TRUE(beats.waitFor(HeartbeatStatus::error));
+  ASSERT_TRUE(eventually([&] { return !client_->mutableState().pendingHeartbeatRef; }));
+  EXPECT_TRUE(logger_->contains("heartbeat received"));
+  socket->respond([](const json::object& frame) -> std::vector<std::string> {
+    return {testing::replyTo(frame, "ok")};
+  });
+  advanceWhenSleeping(25s);
+  ASSERT_TRUE(beats.waitFor(HeartbeatStatus::ok));
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+}
+
+TEST_F(RealtimeClientV2Test, KeepsTheStoredTokenOnBeatsWithoutATokenFunction) {
+  makeClient();
+  auto socket = connected();
+  socket->respond(testing::friendlyServer());
+  advanceWhenSleeping(25s);
+  socket->waitForEvent("heartbeat");
+  ASSERT_TRUE(eventually([&] { return !client_->mutableState().pendingHeartbeatRef; }));
+  EXPECT_EQ(client_->accessToken(), "anon-key");
+}
+
+TEST_F(RealtimeClientV2Test, AsksTheTokenFunctionOnEveryBeat) {
+  auto options = this->options();
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  options.accessToken = [calls] {
+    return std::optional<std::string>("token-" + std::to_string(++*calls));
+  };
+  makeClient(options);
+  connected()->respond(testing::friendlyServer());
+  advanceWhenSleeping(25s);
+  ASSERT_TRUE(eventually([&] { return client_->accessToken() == "token-1"; }));
+}
+
+// --- Access token and channels.
+
+TEST_F(RealtimeClientV2Test, SendsAChangedTokenOnceToSubscribedChannelsOnly) {
+  makeClient();
+  auto room = joined("room");
+  auto idle = client_->channel("idle");
+  auto socket = transport_->waitForSocket(1);
+  client_->setAuth("t1");
+  client_->setAuth("t1");
+  EXPECT_EQ(socket->countEvents("access_token"), 1u);
+  const auto sent = socket->waitForEvent("access_token");
+  EXPECT_EQ(sent.at("topic"), "realtime:room");
+  EXPECT_EQ(sent.at("payload").at("access_token"), "t1");
+  client_->setAuth(std::nullopt);  // no token function: the token goes, and null is sent
+  EXPECT_EQ(client_->accessToken(), std::nullopt);
+  EXPECT_TRUE(socket->waitForEvent("access_token", 1).at("payload").at("access_token").is_null());
+}
+
+TEST_F(RealtimeClientV2Test, StoresATokenWithoutAnyChannelAndWithoutConnecting) {
+  auto options = this->options();
+  options.accessToken = []() -> std::optional<std::string> { throw std::runtime_error("no"); };
+  makeClient(options);
+  client_->setAuth("t1");
+  EXPECT_EQ(client_->accessToken(), "t1");
+  client_->setAuth();  // the failing function counts as no token
+  EXPECT_EQ(client_->accessToken(), std::nullopt);
+  EXPECT_EQ(transport_->attempts(), 0);
+}
+
+TEST_F(RealtimeClientV2Test, GivesOneChannelPerNameAndConfiguresItOnce) {
+  makeClient();
+  int edits = 0;
+  auto first = client_->channel("room", [&](RealtimeChannelConfig& config) {
+    ++edits;
+    config.isPrivate = true;
+  });
+  auto second = client_->channel("room", [&](RealtimeChannelConfig&) { ++edits; });
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(edits, 1);
+  EXPECT_EQ(first->topic(), "realtime:room");
+  EXPECT_TRUE(first->config().isPrivate);
+  EXPECT_EQ(client_->channels().size(), 1u);
+}
+
+TEST_F(RealtimeClientV2Test, RemovingTheLastChannelLeavesItAndClosesTheSocket) {
+  makeClient();
+  auto room = joined("room");
+  auto lobby = joined("lobby");
+  auto socket = transport_->waitForSocket(1);
+  client_->removeChannel(room);
+  EXPECT_EQ(room->status(), RealtimeChannelStatus::unsubscribed);
+  EXPECT_EQ(client_->channels().size(), 1u);
+  EXPECT_FALSE(socket->closedWith());
+  auto unjoined = client_->channel("never");
+  client_->removeAllChannels();
+  EXPECT_TRUE(client_->channels().empty());
+  EXPECT_EQ(socket->countEvents("phx_leave"), 2u);  // the unjoined channel sends nothing
+  EXPECT_TRUE(socket->closedWith());
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+  EXPECT_TRUE(logger_->contains("No more subscribed channel in socket"));
+}
+
+TEST_F(RealtimeClientV2Test, RemovingAChannelWhileDisconnectedDoesNotWaitForTheServer) {
+  makeClient();
+  auto room = joined("room");
+  transport_->waitForSocket(1)->serverClose(1006, "gone");
+  ASSERT_TRUE(sleeper_->waitForSleep(7));  // the reconnect waits
+  client_->removeChannel(room);            // returns without the clock moving
+  EXPECT_EQ(room->status(), RealtimeChannelStatus::unsubscribed);
+  EXPECT_TRUE(client_->channels().empty());
+  ASSERT_TRUE(eventually([&] { return logger_->contains("Reconnect cancelled, returning"); }));
+}
+
+TEST_F(RealtimeClientV2Test, ReleasingTheClientStopsItsTasks) {
+  makeClient();
+  auto socket = connected();
+  std::weak_ptr<Client> weak = client_;
+  auto channel = client_->channel("room");
+  ASSERT_TRUE(sleeper_->waitForSleep(25));  // the heartbeat
+  client_.reset();
+  EXPECT_TRUE(weak.expired());
+  ASSERT_TRUE(eventually([&] { return sleeper_->sleeping() == 0; }));
+  EXPECT_EQ(channel->socket(), nullptr);
+  EXPECT_EQ(channel->push("x"), PushStatus::error);
+  EXPECT_THROW(channel->subscribeWithError(), RealtimeError);
+}
+
+}  // namespace
+}  // namespace voduzazi::realtime

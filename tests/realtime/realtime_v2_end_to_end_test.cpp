@@ -1,0 +1,152 @@
+// The second-generation client against the in-process stand-in backend, over loopback.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "local_backend/realtime_service.hpp"
+#include "tests/local_backend/test_client.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
+#include "voduzazi/realtime/realtime_client_v2.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+using voduzazi::testing::eventually;
+
+// What a callback saw, for the test thread to wait on; shared objects: safe.
+template <class T>
+class Inbox {
+ public:
+  void add(T value) {
+    std::lock_guard lock(mutex_);
+    values_.push_back(std::move(value));
+  }
+  std::vector<T> values() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+  }
+  bool waitForCount(std::size_t count) const {
+    return eventually([&] { return values().size() >= count; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<T> values_;
+};
+
+class RealtimeV2EndToEndTest : public local_backend::testing::BackendTest {
+ protected:
+  std::shared_ptr<RealtimeClientV2> makeClient(std::optional<std::string> token = std::nullopt) {
+    HeaderDictionary headers{{"apikey", server_.anonKey()}};
+    headers["Authorization"] = "Bearer " + token.value_or(server_.anonKey());
+    RealtimeClientOptions options(headers);
+    options.reconnectDelay = Seconds(0.05);
+    return RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  }
+
+  static std::string text(const JSONObject& broadcast) {
+    const auto* payload = broadcast.at("payload").objectValue();
+    return payload ? *payload->at("text").stringValue() : "";
+  }
+};
+
+TEST_F(RealtimeV2EndToEndTest, BroadcastsReachTheOtherClientOverTheSocketAndOverHTTP) {
+  auto ada = makeClient();
+  auto bob = makeClient();
+  Inbox<std::string> received;
+  auto adaRoom = ada->channel(
+      "room", [](RealtimeChannelConfig& config) { config.broadcast.acknowledgeBroadcasts = true; });
+  auto bobRoom = bob->channel("room");
+  auto token = bobRoom->onBroadcast("chat", [&](const JSONObject& b) { received.add(text(b)); });
+  // Not joined yet: over HTTP, acknowledged by the HTTP answer.
+  bobRoom->subscribeWithError();
+  EXPECT_EQ(adaRoom->broadcast("chat", JSONObject{{"text", "by http"}}), PushStatus::ok);
+  ASSERT_TRUE(received.waitForCount(1));
+  adaRoom->subscribeWithError();
+  EXPECT_EQ(adaRoom->broadcast("chat", JSONObject{{"text", "by socket"}}), PushStatus::ok);
+  ASSERT_TRUE(received.waitForCount(2));
+  EXPECT_EQ(received.values(), (std::vector<std::string>{"by http", "by socket"}));
+  EXPECT_EQ(ada->status(), RealtimeClientStatus::connected);
+}
+
+TEST_F(RealtimeV2EndToEndTest, TellsOthersWhoIsPresent) {
+  auto ada = makeClient();
+  auto bob = makeClient();
+  auto adaRoom = ada->channel("lobby");
+  auto changes = adaRoom->presenceChange();
+  adaRoom->subscribeWithError();
+  auto bobRoom = bob->channel("lobby", [](RealtimeChannelConfig& c) { c.presence.key = "bob"; });
+  bobRoom->subscribeWithError();
+  bobRoom->track(JSONObject{{"status", "online"}});
+  for (;;) {
+    const auto change = changes.next();
+    ASSERT_TRUE(change);
+    if (change->joins().empty()) continue;  // the state sent on joining was empty
+    EXPECT_EQ(change->joins().at("bob").state, (JSONObject{{"status", "online"}}));
+    break;
+  }
+  bobRoom->untrack();
+  const auto left = changes.next();
+  ASSERT_TRUE(left);
+  EXPECT_TRUE(left->leaves().contains("bob"));
+}
+
+TEST_F(RealtimeV2EndToEndTest, DeliversARowChangeTheUserMayRead) {
+  const auto adaUser = signUp("ada");
+  const auto bobUser = signUp("bob");
+  auto ada = makeClient(adaUser.accessToken);
+  auto inbox = ada->channel("inbox");
+  auto inserts = inbox->postgresChange<InsertAction>(
+      "public", "messages", RealtimePostgresFilter::eq("receiver_id", adaUser.id));
+  // A list item holding a comma stays one item.
+  auto greetings = inbox->postgresChange<InsertAction>(
+      "public", "messages", RealtimePostgresFilter::in("content", {"hello, ada", "hi"}));
+  inbox->subscribeWithError();
+  const auto sent = post("/rest/v1/messages",
+                         R"({"sender_id":")" + bobUser.id + R"(","receiver_id":")" + adaUser.id +
+                             R"(","content":"hello, ada"})",
+                         bobUser.accessToken);
+  ASSERT_EQ(sent.status, 201) << sent.body;
+  const auto change = inserts.next();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->record.at("content"), AnyJSON("hello, ada"));
+  EXPECT_EQ(change->rawMessage.topic, "realtime:inbox");
+  EXPECT_FALSE(change->columns.empty());
+  const auto greeting = greetings.next();
+  ASSERT_TRUE(greeting);
+  EXPECT_EQ(greeting->record, change->record);
+}
+
+TEST_F(RealtimeV2EndToEndTest, ReconnectsAfterTheServerDropsItAndJoinsAgain) {
+  auto ada = makeClient();
+  auto bob = makeClient();
+  Inbox<std::string> received;
+  auto adaRoom = ada->channel("room");
+  auto token = adaRoom->onBroadcast("chat", [&](const JSONObject& b) { received.add(text(b)); });
+  adaRoom->subscribeWithError();
+  auto bobRoom = bob->channel("room");
+  bobRoom->subscribeWithError();
+  auto& hub = server_.realtime().hub();
+  const auto sockets = hub.sockets();
+  ASSERT_EQ(sockets.size(), 2u);
+  Inbox<RealtimeChannelStatus> roomStatuses;
+  auto watch = adaRoom->onStatusChange([&](RealtimeChannelStatus s) { roomStatuses.add(s); });
+  ASSERT_TRUE(roomStatuses.waitForCount(1));  // the current status comes first
+  ASSERT_TRUE(hub.drop(sockets.front()));     // ada's socket, connected first
+  // The rejoin passes through subscribing and back to subscribed.
+  ASSERT_TRUE(roomStatuses.waitForCount(3));
+  EXPECT_EQ(roomStatuses.values()[1], RealtimeChannelStatus::subscribing);
+  EXPECT_EQ(roomStatuses.values()[2], RealtimeChannelStatus::subscribed);
+  EXPECT_EQ(hub.sockets().size(), 2u);
+  bobRoom->broadcast("chat", JSONObject{{"text", "again"}});
+  ASSERT_TRUE(received.waitForCount(1));
+  EXPECT_EQ(adaRoom->status(), RealtimeChannelStatus::subscribed);
+  ada->removeAllChannels();
+  EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
+  ASSERT_TRUE(eventually([&] { return hub.sockets().size() == 1; }));
+}
+
+}  // namespace
+}  // namespace voduzazi::realtime

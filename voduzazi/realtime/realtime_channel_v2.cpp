@@ -1,0 +1,331 @@
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
+
+#include <cstdio>
+
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/helpers/sleep_clock.hpp"
+#include "voduzazi/helpers/timeout.hpp"
+#include "voduzazi/issue_reporting/report_issue.hpp"
+#include "voduzazi/realtime/channel_state.hpp"
+#include "voduzazi/realtime/detail/log.hpp"
+#include "voduzazi/realtime/detail/retry_backoff.hpp"
+
+namespace voduzazi::realtime {
+
+namespace {
+
+constexpr std::string_view kNotConnected =
+    "You can't subscribe to a channel while the realtime client is not connected. Did you forget "
+    "to call `realtime.connect()`?";
+
+std::string twoDecimals(double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f", seconds);
+  return text;
+}
+
+}  // namespace
+
+RealtimeChannelV2::RealtimeChannelV2(std::string topic, RealtimeChannelConfig config,
+                                     std::weak_ptr<RealtimeClientV2> socket,
+                                     std::shared_ptr<VoduzaziLogger> logger)
+    : topic_(std::move(topic)),
+      socket_(std::move(socket)),
+      logger_(std::move(logger)),
+      config_(std::move(config)) {}
+
+std::shared_ptr<RealtimeChannelV2> RealtimeChannelV2::make(std::string topic,
+                                                           RealtimeChannelConfig config,
+                                                           std::weak_ptr<RealtimeClientV2> socket,
+                                                           std::shared_ptr<VoduzaziLogger> logger) {
+  return std::shared_ptr<RealtimeChannelV2>(new RealtimeChannelV2(
+      std::move(topic), std::move(config), std::move(socket), std::move(logger)));
+}
+
+// The callbacks go with the manager: removal tokens hold it only weakly.
+RealtimeChannelV2::~RealtimeChannelV2() = default;
+
+RealtimeChannelConfig RealtimeChannelV2::config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+RealtimeChannelV2::MutableState RealtimeChannelV2::mutableState() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onStatusChange(
+    std::function<void(RealtimeChannelStatus)> listener) {
+  Task<void> task =
+      Task<void>::detached([statuses = statusChange(), listener = std::move(listener)] {
+        while (auto status = statuses.next()) listener(*status);
+      });
+  return std::make_shared<ObservationToken>([task] { task.cancel(); });
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
+  auto client = socket_.lock();
+  if (!client) throw RealtimeError("The realtime client of channel " + topic_ + " is gone.");
+  return client;
+}
+
+void RealtimeChannelV2::subscribeWithError() {
+  const auto client = requireSocket();
+  // A channel that left (the server's close drops it from the client) may join again.
+  client->registerIfAbsent(shared_from_this());
+  const int maxAttempts = client->options().maxRetryAttempts;
+  const double timeout = client->options().timeoutInterval.count();
+  const std::string quoted = "'" + topic_ + "'";
+  detail::logDebug(logger_, [&] {
+    return "Starting subscription to channel " + quoted + " (attempt 1/" +
+           std::to_string(maxAttempts) + ")";
+  });
+  setStatus(RealtimeChannelStatus::subscribing);
+  struct FallBack {
+    RealtimeChannelV2& channel;
+    ~FallBack() {
+      if (channel.status() != RealtimeChannelStatus::subscribed) {
+        channel.setStatus(RealtimeChannelStatus::unsubscribed);
+      }
+    }
+  } fallBack{*this};
+  const auto cancelled = [&] {
+    detail::logDebug(logger_, [&] { return "Subscription retry cancelled for channel " + quoted; });
+  };
+  int attempts = 0;
+  while (attempts < maxAttempts) {
+    ++attempts;
+    const std::string count = std::to_string(attempts) + "/" + std::to_string(maxAttempts);
+    detail::logDebug(logger_, [&] {
+      return "Attempting to subscribe to channel " + quoted + " (attempt " + count + ")";
+    });
+    try {
+      withTimeout(timeout, [this] { subscribeOnce(); });
+      detail::logDebug(logger_, [&] { return "Successfully subscribed to channel " + quoted; });
+      return;
+    } catch (const TimeoutError&) {
+      detail::logDebug(logger_, [&] {
+        return "Subscribe timed out for channel " + quoted + " (attempt " + count + ")";
+      });
+    } catch (const CancellationError&) {
+      cancelled();
+      throw;
+    }
+    if (attempts >= maxAttempts) {
+      detail::logError(logger_, [&] {
+        return "Failed to subscribe to channel " + quoted + " after " +
+               std::to_string(maxAttempts) + " attempts due to timeout";
+      });
+      break;
+    }
+    const double delay = detail::retryDelay(attempts, client->random());
+    detail::logDebug(logger_, [&] {
+      return "Retrying subscription to channel " + quoted + " in " + twoDecimals(delay) +
+             " seconds...";
+    });
+    try {
+      currentClock()->sleep(delay);
+    } catch (const CancellationError&) {
+      cancelled();
+      throw;
+    }
+  }
+  detail::logError(logger_, [&] {
+    return "Subscription to channel " + quoted + " failed after " + std::to_string(attempts) +
+           " attempts";
+  });
+  throw RealtimeError("Maximum retry attempts reached.");
+}
+
+void RealtimeChannelV2::subscribe() {
+  try {
+    subscribeWithError();
+  } catch (...) {
+  }
+}
+
+void RealtimeChannelV2::subscribeOnce() {
+  const auto client = requireSocket();
+  if (client->status() != RealtimeClientStatus::connected) {
+    if (!client->options().connectOnSubscribe) {
+      reportIssue(std::string(kNotConnected));
+      // No join was sent, so this is no subscription: say so rather than return as if it were.
+      throw RealtimeError(std::string(kNotConnected));
+    }
+    client->connect();
+  }
+  detail::logDebug(logger_, [&] { return "Subscribing to channel " + topic_; });
+  const bool presence = callbackManager_->hasPresenceCallbacks();
+  const std::optional<std::string> token = tokenForJoin(*client);
+  const std::string joinRef = client->makeRef();
+  RealtimeJoinConfig joinConfig;
+  {
+    std::lock_guard lock(mutex_);
+    config_.presence.enabled = presence;
+    joinConfig = {config_.broadcast, config_.presence, state_.clientChanges, config_.isPrivate};
+    state_.joinRef = joinRef;
+  }
+  detail::logDebug(logger_,
+                   [&] { return "Subscribing to channel with body: " + joinConfig.description(); });
+  const RealtimeJoinPayload payload{joinConfig, token,
+                                    client->options().headers.get(field_names::xClientInfo)};
+  push(ChannelEvent::join, joinRef, payload.toJSONObject());
+  auto statuses = statusChange();
+  while (auto status = statuses.next()) {
+    if (*status == RealtimeChannelStatus::subscribed) return;
+  }
+  throw CancellationError();
+}
+
+std::optional<std::string> RealtimeChannelV2::tokenForJoin(const RealtimeClientV2& client) const {
+  std::optional<std::string> token;
+  if (client.options().accessToken) {
+    try {
+      token = client.options().accessToken();
+    } catch (const CancellationError&) {
+      throw;
+    } catch (...) {
+    }
+  }
+  return token ? token : client.accessToken();
+}
+
+void RealtimeChannelV2::unsubscribe() {
+  setStatus(RealtimeChannelStatus::unsubscribing);
+  detail::logDebug(logger_, [&] { return "Unsubscribing from channel " + topic_; });
+  push(ChannelEvent::leave);
+}
+
+void RealtimeChannelV2::waitUntilClosed() {
+  const auto client = socket_.lock();
+  const double timeout = client ? client->options().timeoutInterval.count() : 0.0;
+  try {
+    withTimeout(timeout, [this] {
+      auto statuses = statusChange();
+      while (auto status = statuses.next()) {
+        if (*status == RealtimeChannelStatus::unsubscribed) return;
+      }
+    });
+  } catch (const TimeoutError&) {
+  }
+  if (status() != RealtimeChannelStatus::unsubscribed) {
+    setStatus(RealtimeChannelStatus::unsubscribed);
+  }
+}
+
+void RealtimeChannelV2::updateAuth(std::optional<std::string> jwt) {
+  detail::logDebug(logger_, [&] { return "Updating auth token for channel " + topic_; });
+  push(ChannelEvent::accessToken, std::nullopt,
+       {{"access_token", jwt ? AnyJSON(*jwt) : AnyJSON()}});
+}
+
+PushStatus RealtimeChannelV2::push(std::string_view event, std::optional<std::string> ref,
+                                   JSONObject payload) {
+  const auto client = socket_.lock();
+  if (!client) return PushStatus::error;
+  if (!ref) ref = client->makeRef();
+  RealtimeMessageV2 message;
+  {
+    std::lock_guard lock(mutex_);
+    message = {state_.joinRef, ref, topic_, std::string(event), std::move(payload)};
+  }
+  auto pushed = std::make_shared<PushV2>(weak_from_this(), std::move(message));
+  {
+    std::lock_guard lock(mutex_);
+    state_.pushes.insert_or_assign(*ref, pushed);
+  }
+  const PushStatus status = pushed->send();
+  // Nobody waits for a reply once send() is back, so the entry goes (the map stays small).
+  std::lock_guard lock(mutex_);
+  if (auto found = state_.pushes.find(*ref);
+      found != state_.pushes.end() && found->second == pushed) {
+    state_.pushes.erase(found);
+  }
+  return status;
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::removalToken(int id, std::string_view kind) {
+  return std::make_shared<ObservationToken>([id, kind = std::string(kind), logger = logger_,
+                                             manager =
+                                                 std::weak_ptr<CallbackManager>(callbackManager_)] {
+    detail::logDebug(
+        logger, [&] { return "Removing " + kind + " callback with id: " + std::to_string(id); });
+    if (const auto callbacks = manager.lock()) callbacks->removeCallback(id);
+  });
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onPostgresChange(
+    PostgresChangeEvent event, std::string schema, std::optional<std::string> table,
+    std::optional<std::string> filter, std::function<void(const AnyAction&)> callback) {
+  if (status() == RealtimeChannelStatus::subscribed) {
+    reportIssue(
+        "You cannot call postgresChange after joining the channel, this won't work as expected.");
+    return std::make_shared<ObservationToken>();
+  }
+  PostgresJoinConfig change{event, std::move(schema), std::move(table), std::move(filter), 0};
+  {
+    std::lock_guard lock(mutex_);
+    state_.clientChanges.push_back(change);
+  }
+  return removalToken(callbackManager_->addPostgresCallback(std::move(change), std::move(callback)),
+                      "postgres");
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onBroadcast(
+    std::string event, std::function<void(const JSONObject&)> callback) {
+  return removalToken(callbackManager_->addBroadcastCallback(std::move(event), std::move(callback)),
+                      "broadcast");
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onSystem(
+    std::function<void(const RealtimeMessageV2&)> callback) {
+  return removalToken(callbackManager_->addSystemCallback(std::move(callback)), "system");
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onSystem(std::function<void()> callback) {
+  return onSystem([callback = std::move(callback)](const RealtimeMessageV2&) { callback(); });
+}
+
+std::shared_ptr<ObservationToken> RealtimeChannelV2::onPresenceChange(
+    std::function<void(const PresenceAction&)> callback) {
+  if (status() == RealtimeChannelStatus::subscribed) {
+    detail::logDebug(logger_, [&] {
+      return "Resubscribe to " + topic_ + " due to change in presence callback on joined channel.";
+    });
+    Task<void>::detached([self = shared_from_this()] {
+      self->unsubscribe();
+      // The server's close drops the channel from its client; only then may it join again.
+      self->waitUntilClosed();
+      self->subscribe();
+    });
+  }
+  return removalToken(callbackManager_->addPresenceCallback(std::move(callback)), "presence");
+}
+
+AsyncStream<PresenceActionImpl> RealtimeChannelV2::presenceChange() {
+  auto parts = unboundedStream<PresenceActionImpl>();
+  auto token = onPresenceChange([continuation = parts.second](const PresenceAction& change) {
+    continuation.yield(PresenceActionImpl(change.joins(), change.leaves(), change.rawMessage()));
+  });
+  return tiedTo(std::move(parts), std::move(token));
+}
+
+AsyncStream<JSONObject> RealtimeChannelV2::broadcastStream(std::string event) {
+  auto parts = unboundedStream<JSONObject>();
+  auto token = onBroadcast(std::move(event), [continuation = parts.second](const JSONObject& json) {
+    continuation.yield(json);
+  });
+  return tiedTo(std::move(parts), std::move(token));
+}
+
+AsyncStream<RealtimeMessageV2> RealtimeChannelV2::system() {
+  auto parts = unboundedStream<RealtimeMessageV2>();
+  auto token = onSystem([continuation = parts.second](const RealtimeMessageV2& message) {
+    continuation.yield(message);
+  });
+  return tiedTo(std::move(parts), std::move(token));
+}
+
+}  // namespace voduzazi::realtime

@@ -1,0 +1,268 @@
+#include "voduzazi/realtime/realtime_client_v2.hpp"
+
+#include <boost/url/parse.hpp>
+#include <random>
+#include <stdexcept>
+
+#include "voduzazi/concurrency/task_group.hpp"
+#include "voduzazi/helpers/logger_interceptor.hpp"
+#include "voduzazi/helpers/timeout.hpp"
+#include "voduzazi/helpers/version.hpp"
+#include "voduzazi/platform/url_session.hpp"
+#include "voduzazi/realtime/detail/log.hpp"
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
+
+namespace voduzazi::realtime {
+
+namespace {
+
+// The last space-separated word of "Authorization", as "Bearer <token>" gives the token.
+std::optional<std::string> lastWord(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  const auto end = text->find_last_not_of(' ');
+  if (end == std::string::npos) return std::nullopt;
+  const auto start = text->find_last_of(' ', end);
+  return text->substr(start == std::string::npos ? 0 : start + 1,
+                      end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+RealtimeClientOptions withClientInfo(RealtimeClientOptions options) {
+  if (!options.headers.contains(field_names::xClientInfo)) {
+    options.headers.set(field_names::xClientInfo, "realtime-cpp/" + std::string(version));
+  }
+  return options;
+}
+
+RealtimeClientV2::WebSocketTransport urlSessionTransport() {
+  return [](const boost::urls::url& url, const HeaderDictionary& headers) {
+    WebSocketTaskConfiguration configuration;
+    configuration.additionalHeaders.assign(headers.begin(), headers.end());
+    return std::shared_ptr<WebSocket>(
+        URLSessionWebSocket::connect(url, std::nullopt, configuration));
+  };
+}
+
+RealtimeClientV2::RandomSource seededRandom() {
+  struct Source {
+    std::mutex mutex;
+    std::mt19937_64 engine{std::random_device{}()};
+  };
+  return [source = std::make_shared<Source>()] {
+    std::lock_guard lock(source->mutex);
+    return std::uniform_real_distribution<double>(0.0, 1.0)(source->engine);
+  };
+}
+
+template <class Status>
+std::shared_ptr<ObservationToken> observe(AsyncStream<Status> stream,
+                                          std::function<void(Status)> listener) {
+  Task<void> task =
+      Task<void>::detached([stream = std::move(stream), listener = std::move(listener)] {
+        while (auto status = stream.next()) listener(*status);
+      });
+  return std::make_shared<ObservationToken>([task] { task.cancel(); });
+}
+
+}  // namespace
+
+RealtimeClientV2::RealtimeClientV2(boost::urls::url url, RealtimeClientOptions options,
+                                   WebSocketTransport transport,
+                                   std::shared_ptr<HTTPClientType> http, RandomSource random)
+    : url_(std::move(url)),
+      options_(withClientInfo(std::move(options))),
+      wsTransport_(std::move(transport)),
+      http_(std::move(http)),
+      random_(random ? std::move(random) : seededRandom()),
+      apikey_(options_.headers.get(apiKeyFieldName()).value_or("")) {
+  if (!options_.headers.contains(apiKeyFieldName())) {
+    throw std::invalid_argument("The realtime client needs the API key in the \"apiKey\" header");
+  }
+  state_.accessToken = lastWord(options_.headers.get(HTTPField::Name::authorization));
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(boost::urls::url url,
+                                                         RealtimeClientOptions options) {
+  std::vector<std::shared_ptr<HTTPClientInterceptor>> interceptors;
+  if (options.logger) interceptors.push_back(std::make_shared<LoggerInterceptor>(options.logger));
+  // The shared URL session is made on the first broadcast over HTTP, not with the client: most
+  // clients never send one.
+  FetchHandler fetch = options.fetch ? options.fetch : [](const URLRequest& request) {
+    return defaultFetch()(request);
+  };
+  auto http = std::make_shared<HTTPClient>(std::move(fetch), std::move(interceptors));
+  return make(std::move(url), std::move(options), urlSessionTransport(), std::move(http));
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(boost::urls::url url,
+                                                         RealtimeClientOptions options,
+                                                         WebSocketTransport transport,
+                                                         std::shared_ptr<HTTPClientType> http,
+                                                         RandomSource random) {
+  return std::shared_ptr<RealtimeClientV2>(
+      new RealtimeClientV2(std::move(url), std::move(options), std::move(transport),
+                           std::move(http), std::move(random)));
+}
+
+RealtimeClientOptions RealtimeClientV2::optionsFrom(const Configuration& configuration) {
+  RealtimeClientOptions options(configuration.headers);
+  if (!options.headers.contains(apiKeyFieldName())) {
+    options.headers.set(apiKeyFieldName(), configuration.apiKey);
+  }
+  options.heartbeatInterval = configuration.heartbeatInterval;
+  options.reconnectDelay = configuration.reconnectDelay;
+  options.timeoutInterval = configuration.timeoutInterval;
+  options.disconnectOnSessionLoss = configuration.disconnectOnSessionLoss;
+  options.connectOnSubscribe = configuration.connectOnSubscribe;
+  options.logger = configuration.logger;
+  return options;
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(const Configuration& configuration) {
+  return make(configuration.url, optionsFrom(configuration));
+}
+
+RealtimeClientV2::~RealtimeClientV2() {
+  // Taken out under the lock, released after it: a channel or socket going away may take time.
+  MutableState ending;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto* task : {&state_.heartbeatTask, &state_.messageTask, &state_.connectionTask}) {
+      if (*task) (*task)->cancel();
+    }
+    ending = std::move(state_);
+  }
+}
+
+RealtimeClientV2::MutableState RealtimeClientV2::mutableState() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::shared_ptr<ObservationToken> RealtimeClientV2::onStatusChange(
+    std::function<void(RealtimeClientStatus)> listener) {
+  return observe(statusChange(), std::move(listener));
+}
+
+AsyncStream<HeartbeatStatus> RealtimeClientV2::heartbeat() {
+  return AsyncStream<HeartbeatStatus>::unfolding(
+      [values = heartbeatSubject_.values()]() -> std::optional<HeartbeatStatus> {
+        while (auto status = values.next()) {
+          if (*status) return **status;
+        }
+        return std::nullopt;
+      });
+}
+
+std::shared_ptr<ObservationToken> RealtimeClientV2::onHeartbeat(
+    std::function<void(HeartbeatStatus)> listener) {
+  return observe(heartbeat(), std::move(listener));
+}
+
+std::optional<std::string> RealtimeClientV2::accessToken() const {
+  std::lock_guard lock(mutex_);
+  return state_.accessToken;
+}
+
+double RealtimeClientV2::random() const { return random_(); }
+
+std::map<std::string, std::shared_ptr<RealtimeChannelV2>> RealtimeClientV2::channels() const {
+  std::lock_guard lock(mutex_);
+  return state_.channels;
+}
+
+std::shared_ptr<RealtimeChannelV2> RealtimeClientV2::channel(
+    std::string_view name, const std::function<void(RealtimeChannelConfig&)>& options) {
+  const std::string topic = "realtime:" + std::string(name);
+  {
+    std::lock_guard lock(mutex_);
+    if (auto found = state_.channels.find(topic); found != state_.channels.end()) {
+      return found->second;
+    }
+  }
+  RealtimeChannelConfig config;
+  if (options) options(config);  // the caller's code runs outside the lock
+  auto made = RealtimeChannelV2::make(topic, config, weak_from_this(), options_.logger);
+  std::lock_guard lock(mutex_);
+  // A channel made meanwhile by another thread wins; both callers get the same one.
+  return state_.channels.try_emplace(topic, std::move(made)).first->second;
+}
+
+void RealtimeClientV2::addChannel(std::shared_ptr<RealtimeChannelV2> channel) {
+  std::lock_guard lock(mutex_);
+  const std::string topic = channel->topic();
+  state_.channels.insert_or_assign(topic, std::move(channel));
+}
+
+void RealtimeClientV2::registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel) {
+  std::lock_guard lock(mutex_);
+  state_.channels.try_emplace(channel->topic(), channel);
+}
+
+void RealtimeClientV2::remove(const RealtimeChannelV2& channel) {
+  std::shared_ptr<RealtimeChannelV2> removed;
+  {
+    std::lock_guard lock(mutex_);
+    auto found = state_.channels.find(channel.topic());
+    if (found == state_.channels.end() || found->second.get() != &channel) return;
+    removed = std::move(found->second);
+    state_.channels.erase(found);
+  }
+  releaseTopic(channel.topic());
+}
+
+void RealtimeClientV2::removeChannel(const std::shared_ptr<RealtimeChannelV2>& channel) {
+  if (channel->status() == RealtimeChannelStatus::subscribed) {
+    channel->unsubscribe();
+    if (status() == RealtimeClientStatus::connected) {
+      channel->waitUntilClosed();
+    } else {
+      channel->setStatus(RealtimeChannelStatus::unsubscribed);  // no server to answer
+    }
+  }
+  remove(*channel);
+  bool empty = false;
+  {
+    std::lock_guard lock(mutex_);
+    empty = state_.channels.empty();
+  }
+  if (!empty) return;
+  detail::logDebug(options_.logger, [] { return "No more subscribed channel in socket"; });
+  disconnect();
+}
+
+void RealtimeClientV2::removeAllChannels() {
+  TaskGroup<void> group;
+  for (const auto& [topic, channel] : channels()) {
+    group.addTask([this, channel = channel] { removeChannel(channel); });
+  }
+  while (group.next()) {
+  }
+}
+
+boost::urls::url RealtimeClientV2::realtimeBaseURL(const boost::urls::url& url) {
+  boost::urls::url base = url;
+  if (base.scheme() == "https") {
+    base.set_scheme("wss");
+  } else if (base.scheme() == "http") {
+    base.set_scheme("ws");
+  }
+  return base;
+}
+
+boost::urls::url RealtimeClientV2::realtimeWebSocketURL(const boost::urls::url& baseURL,
+                                                        const std::optional<std::string>& apikey,
+                                                        std::optional<LogLevel> logLevel) {
+  boost::urls::url url = baseURL;
+  auto params = url.params();
+  if (apikey) params.append({"apikey", *apikey});
+  params.append({"vsn", "1.0.0"});
+  if (logLevel) params.append({"log_level", toString(*logLevel)});
+  std::string path = std::string(url.path()) + "/websocket";
+  for (auto at = path.find("//"); at != std::string::npos; at = path.find("//")) {
+    path.erase(at, 1);
+  }
+  url.set_path(path);
+  return url;
+}
+
+}  // namespace voduzazi::realtime

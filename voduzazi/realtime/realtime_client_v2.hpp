@@ -1,0 +1,229 @@
+// RealtimeClientV2: one websocket to a project's realtime server, shared by the channels made
+// through it. It connects when the first channel subscribes, sends a heartbeat every interval,
+// keeps messages pushed while disconnected and sends them once connected, and after any failure
+// reconnects after a pause, without limit, and joins its channels again.
+//
+//   auto client = RealtimeClientV2::make(realtimeURL, RealtimeClientOptions({{"apikey", key}}));
+//   auto room = client->channel("room", [](RealtimeChannelConfig& c) { c.presence.key = "ada"; });
+//   auto token = room->onBroadcast("typing", [](const JSONObject& payload) { show(payload); });
+//   room->subscribeWithError();                        // connects first; throws RealtimeError
+//   room->broadcast("typing", {{"who", "ada"}});
+//   client->setAuth(userToken);                        // the joined channels get it too
+//   client->removeAllChannels();                       // leaves them; the socket closes after
+//
+// Shared objects: safe; every operation may be called from any thread. Blocking calls
+// (connect, setAuth, channel subscriptions) wait on the calling thread. Channel callbacks run on
+// the client's receive thread, one message at a time: they must not wait for the channel.
+// Lifetime: held by shared_ptr; owns its channels, which hold it weakly. Releasing the last
+// reference stops its tasks (never waiting for them) and closes the connection.
+#pragma once
+
+#include <boost/url/url.hpp>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "voduzazi/concurrency/async_stream.hpp"
+#include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/helpers/async_value_subject.hpp"
+#include "voduzazi/helpers/data.hpp"
+#include "voduzazi/helpers/http_client.hpp"
+#include "voduzazi/helpers/observation_token.hpp"
+#include "voduzazi/realtime/join_config.hpp"
+#include "voduzazi/realtime/realtime_client_options.hpp"
+#include "voduzazi/realtime/realtime_message_v2.hpp"
+#include "voduzazi/realtime/web_socket.hpp"
+
+namespace voduzazi::realtime {
+
+class RealtimeChannelV2;
+
+class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
+ public:
+  // Opens one connection to a websocket URL with the given opening headers; throws when it
+  // cannot.
+  using WebSocketTransport =
+      std::function<std::shared_ptr<WebSocket>(const boost::urls::url&, const HeaderDictionary&)>;
+  // A uniformly distributed number in [0, 1]; the join retries' jitter.
+  using RandomSource = std::function<double()>;
+
+  // The older way to configure a client; see make(const Configuration&).
+  struct Configuration {
+    boost::urls::url url;
+    std::string apiKey;
+    HeaderDictionary headers;
+    Seconds heartbeatInterval = RealtimeClientOptions::defaultHeartbeatInterval;
+    Seconds reconnectDelay = RealtimeClientOptions::defaultReconnectDelay;
+    Seconds timeoutInterval = RealtimeClientOptions::defaultTimeoutInterval;
+    bool disconnectOnSessionLoss = RealtimeClientOptions::defaultDisconnectOnSessionLoss;
+    bool connectOnSubscribe = RealtimeClientOptions::defaultConnectOnSubscribe;
+    std::shared_ptr<VoduzaziLogger> logger{};
+  };
+
+  // What changes while the client lives; read a snapshot with mutableState().
+  struct MutableState {
+    std::optional<std::string> accessToken;
+    std::int64_t ref = 0;  // the last message reference handed out
+    std::optional<std::string> pendingHeartbeatRef;
+    std::optional<Task<void>> heartbeatTask;
+    std::optional<Task<void>> messageTask;
+    std::optional<Task<void>> connectionTask;
+    std::map<std::string, std::shared_ptr<RealtimeChannelV2>> channels;  // by topic
+    // Frames waiting for a connection (or, after a reconnect, for their channel's join).
+    std::vector<std::pair<std::string, Data>> sendBuffer;  // topic, frame
+    std::set<std::string> awaitingRejoin;                  // topics whose frames wait
+    std::shared_ptr<WebSocket> conn;
+  };
+
+  // Connects over URLSessionWebSocket and sends HTTP through options.fetch (the shared URL
+  // session when absent), logged when there is a logger. Throws std::invalid_argument when the
+  // headers hold no "apiKey".
+  static std::shared_ptr<RealtimeClientV2> make(boost::urls::url url,
+                                                RealtimeClientOptions options);
+  // With the caller's transport, HTTP client and random source (a seeded generator by default).
+  static std::shared_ptr<RealtimeClientV2> make(boost::urls::url url, RealtimeClientOptions options,
+                                                WebSocketTransport transport,
+                                                std::shared_ptr<HTTPClientType> http,
+                                                RandomSource random = {});
+  // Options from the configuration: its headers (the API key must be among them; `apiKey` fills
+  // the "apiKey" header only when they have none), intervals and logger, 5 retry attempts.
+  static std::shared_ptr<RealtimeClientV2> make(const Configuration& configuration);
+  // The options make(Configuration) builds.
+  static RealtimeClientOptions optionsFrom(const Configuration& configuration);
+
+  ~RealtimeClientV2();
+  RealtimeClientV2(const RealtimeClientV2&) = delete;
+  RealtimeClientV2& operator=(const RealtimeClientV2&) = delete;
+
+  const boost::urls::url& url() const noexcept { return url_; }
+  // The options given, with "X-Client-Info: realtime-cpp/<version>" added when they had none.
+  const RealtimeClientOptions& options() const noexcept { return options_; }
+  const std::shared_ptr<HTTPClientType>& http() const noexcept { return http_; }
+  const std::string& apikey() const noexcept { return apikey_; }
+  MutableState mutableState() const;
+
+  // --- Connection.
+  RealtimeClientStatus status() const { return statusSubject_.value(); }
+  // The current status, then each change.
+  AsyncStream<RealtimeClientStatus> statusChange() { return statusSubject_.values(); }
+  // Calls `listener` with the current status and each change (on a task of its own) until the
+  // token is cancelled or released.
+  std::shared_ptr<ObservationToken> onStatusChange(
+      std::function<void(RealtimeClientStatus)> listener);
+  // Returns once connected; a call while connecting waits for the attempt under way. Throws
+  // CancellationError when the calling task is cancelled first.
+  void connect();
+  // Closes the connection with `code` and `reason` and stops the connection's tasks; no
+  // reconnect follows. Returns at once.
+  void disconnect(std::optional<int> code = std::nullopt,
+                  std::optional<std::string> reason = std::nullopt);
+
+  // --- Heartbeat.
+  // The last heartbeat status when there is one, then each later one.
+  AsyncStream<HeartbeatStatus> heartbeat();
+  std::shared_ptr<ObservationToken> onHeartbeat(std::function<void(HeartbeatStatus)> listener);
+
+  // --- Sending.
+  // Sends the message now when connected, else keeps it until the next connection opens.
+  // Messages leave in the order of these calls. A message that cannot be encoded, or pushed from
+  // a cancelled task, is logged and dropped.
+  void push(const RealtimeMessageV2& message);
+  // "1", "2", ...; starts again from "1" after every disconnect.
+  std::string makeRef();
+
+  // --- Access token.
+  // Uses `token`, or else options.accessToken's (an error counts as none). A changed token is
+  // stored and sent to every subscribed channel.
+  void setAuth(std::optional<std::string> token = std::nullopt);
+  // The token last accepted (at first the last word of the "Authorization" header).
+  std::optional<std::string> accessToken() const;
+
+  // --- Channels.
+  std::map<std::string, std::shared_ptr<RealtimeChannelV2>> channels() const;
+  // The channel of topic "realtime:<name>": the registered one, or a new one configured by
+  // `options` (which then runs on the calling thread).
+  std::shared_ptr<RealtimeChannelV2> channel(
+      std::string_view name, const std::function<void(RealtimeChannelConfig&)>& options = {});
+  // Registers a channel under its topic, replacing any there.
+  void addChannel(std::shared_ptr<RealtimeChannelV2> channel);
+  // Leaves a subscribed channel (waiting up to timeoutInterval for the server's close), drops it
+  // from the registry and closes the connection when no channel is left.
+  void removeChannel(const std::shared_ptr<RealtimeChannelV2>& channel);
+  // removeChannel for every channel at once; returns when all are done.
+  void removeAllChannels();
+  // Drops the registry entry of the channel's topic when it is this channel.
+  void remove(const RealtimeChannelV2& channel);
+
+  // --- URLs.
+  // https becomes wss and http ws; other schemes stay.
+  static boost::urls::url realtimeBaseURL(const boost::urls::url& url);
+  // The base URL's query items, then "apikey" (when given), "vsn=1.0.0" and "log_level" (when
+  // given); "/websocket" appended to the path, "//" folded.
+  static boost::urls::url realtimeWebSocketURL(const boost::urls::url& baseURL,
+                                               const std::optional<std::string>& apikey,
+                                               std::optional<LogLevel> logLevel);
+
+  // A number in [0, 1] from the random source.
+  double random() const;
+
+ private:
+  friend class RealtimeChannelV2;
+
+  RealtimeClientV2(boost::urls::url url, RealtimeClientOptions options,
+                   WebSocketTransport transport, std::shared_ptr<HTTPClientType> http,
+                   RandomSource random);
+
+  // Registers the channel unless a channel holds its topic.
+  void registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
+
+  // Connection (realtime_client_v2_connection.cpp).
+  void startConnecting(bool reconnect);
+  static void runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
+                            std::optional<Task<void>> previous);
+  static bool waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak);
+  bool attemptConnection(bool reconnect);
+  void onConnected(bool reconnect, std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin);
+  void rejoinChannels(const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels);
+  static void listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
+                                const AsyncStream<WebSocketEvent>& events);
+  bool handleEvent(const WebSocketEvent& event);
+  void onMessage(const RealtimeMessageV2& message);
+  void onClose(std::optional<int> code, const std::string& reason);
+  void onError(const std::exception_ptr& error);
+  void reconnect(std::optional<std::string> disconnectReason);
+  // Closes and forgets the connection and its tasks; the status becomes disconnected.
+  void resetConnection(std::optional<int> code, std::optional<std::string> reason);
+
+  // Heartbeat and sending (realtime_client_v2_sending.cpp).
+  static void runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval);
+  void sendHeartbeat();
+  std::string makeRefLocked();
+  // Sends the buffered frames `take` selects, in order; call with sendMutex_ held.
+  void sendBuffered(const std::function<bool(const std::string& topic)>& take);
+  // The frames of `topic` no longer wait for its join.
+  void releaseTopic(const std::string& topic);
+  void logSendFailure(const RealtimeMessageV2& message, const std::string& error) const;
+
+  const boost::urls::url url_;
+  const RealtimeClientOptions options_;
+  const WebSocketTransport wsTransport_;
+  const std::shared_ptr<HTTPClientType> http_;
+  const RandomSource random_;
+  const std::string apikey_;
+  AsyncValueSubject<RealtimeClientStatus> statusSubject_{RealtimeClientStatus::disconnected};
+  AsyncValueSubject<std::optional<HeartbeatStatus>> heartbeatSubject_{std::nullopt};
+  // Guards state_; held only for short steps, never while calling out.
+  mutable std::mutex mutex_;
+  MutableState state_;
+  // Orders frames on the connection: held from the decision to send a frame until it was sent.
+  std::mutex sendMutex_;
+};
+
+}  // namespace voduzazi::realtime

@@ -1,0 +1,277 @@
+// The connection of RealtimeClientV2: connecting and reconnecting in one loop, the receive loop,
+// and disconnecting.
+#include <cstdio>
+#include <stdexcept>
+
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/helpers/sleep_clock.hpp"
+#include "voduzazi/issue_reporting/error_description.hpp"
+#include "voduzazi/realtime/detail/log.hpp"
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
+#include "voduzazi/realtime/realtime_client_v2.hpp"
+
+namespace voduzazi::realtime {
+
+namespace {
+
+// 7.0 for seven seconds: always with its fractional part.
+std::string secondsText(Seconds seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f", seconds.count());
+  return text;
+}
+
+bool isRunning(const std::optional<Task<void>>& task) {
+  return task && !task->isCancelled() && !task->isFinished();
+}
+
+}  // namespace
+
+void RealtimeClientV2::connect() {
+  startConnecting(false);
+  auto statuses = statusChange();
+  while (auto status = statuses.next()) {
+    if (*status == RealtimeClientStatus::connected) return;
+  }
+  throw CancellationError();  // the stream ends only when the waiting task is cancelled
+}
+
+void RealtimeClientV2::startConnecting(bool reconnect) {
+  std::lock_guard lock(mutex_);
+  if (!reconnect && status() != RealtimeClientStatus::disconnected) return;
+  // One attempt at a time: a loop already waiting or connecting serves this call too.
+  if (isRunning(state_.connectionTask)) return;
+  std::optional<Task<void>> previous = std::move(state_.connectionTask);
+  state_.connectionTask = Task<void>::detached(
+      [weak = weak_from_this(), reconnect, previous = std::move(previous)]() mutable {
+        runConnection(weak, reconnect, std::move(previous));
+      });
+}
+
+void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
+                                     std::optional<Task<void>> previous) {
+  // A cancelled attempt may still be opening its socket; it ends before this one begins.
+  if (previous) {
+    try {
+      previous->value();
+    } catch (...) {
+    }
+  }
+  for (;;) {
+    if (reconnect && !waitBeforeReconnect(weak)) return;
+    const auto self = weak.lock();
+    if (!self || this_task::isCancelled()) return;
+    if (self->attemptConnection(reconnect)) return;
+    reconnect = true;
+  }
+}
+
+bool RealtimeClientV2::waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak) {
+  Seconds delay{};
+  if (const auto self = weak.lock()) {
+    delay = self->options_.reconnectDelay;
+  } else {
+    return false;
+  }
+  try {
+    currentClock()->sleep(delay.count());
+  } catch (const CancellationError&) {
+  }
+  if (!this_task::isCancelled()) return true;
+  if (const auto self = weak.lock()) {
+    detail::logDebug(self->options_.logger, [] { return "Reconnect cancelled, returning"; });
+  }
+  return false;
+}
+
+bool RealtimeClientV2::attemptConnection(bool reconnect) {
+  if (status() == RealtimeClientStatus::connected) {
+    detail::logDebug(options_.logger, [] { return "WebsSocket already connected"; });
+    return true;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (this_task::isCancelled()) return true;  // disconnected meanwhile
+    statusSubject_.yield(RealtimeClientStatus::connecting);
+  }
+  const auto url = realtimeWebSocketURL(realtimeBaseURL(url_), apikey_, options_.logLevel);
+  std::shared_ptr<WebSocket> conn;
+  try {
+    conn = wsTransport_(url, dictionary(options_.headers));
+  } catch (...) {
+    onError(std::current_exception());
+    resetConnection(std::nullopt, std::nullopt);
+    return false;
+  }
+  // Listening starts before anyone learns of the connection, so no early event is missed.
+  auto events = conn->events();
+  if (conn->isClosed()) {
+    onError(std::make_exception_ptr(std::runtime_error("the connection closed as it opened")));
+    resetConnection(std::nullopt, std::nullopt);
+    return false;
+  }
+  std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin;
+  // Held until the buffer is out: a push made once connected goes after what was buffered.
+  std::unique_lock sendLock(sendMutex_);
+  {
+    std::lock_guard lock(mutex_);
+    // A disconnect while the socket was opening wins: the new socket goes unused.
+    if (!this_task::isCancelled()) {
+      state_.conn = conn;
+      statusSubject_.yield(RealtimeClientStatus::connected);
+      state_.messageTask =
+          Task<void>::detached([weak = weak_from_this(), events = std::move(events)] {
+            listenForMessages(weak, events);
+          });
+      state_.heartbeatTask =
+          Task<void>::detached([weak = weak_from_this(), interval = options_.heartbeatInterval] {
+            runHeartbeat(weak, interval);
+          });
+      if (reconnect) {
+        // Only channels that were joined go back in; their frames wait for their join.
+        for (const auto& [topic, channel] : state_.channels) {
+          if (channel->status() != RealtimeChannelStatus::subscribed) continue;
+          rejoin.push_back(channel);
+          state_.awaitingRejoin.insert(topic);
+        }
+      }
+      conn.reset();
+    }
+  }
+  if (conn) {
+    sendLock.unlock();
+    conn->close(std::nullopt, std::nullopt);
+    return true;
+  }
+  onConnected(reconnect, std::move(rejoin));
+  return true;
+}
+
+// Runs with sendMutex_ held.
+void RealtimeClientV2::onConnected(bool reconnect,
+                                   std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin) {
+  detail::logDebug(options_.logger, [] { return "Connected to realtime WebSocket"; });
+  if (reconnect && !rejoin.empty()) {
+    Task<void>::detached(
+        [self = shared_from_this(), rejoin = std::move(rejoin)] { self->rejoinChannels(rejoin); });
+  }
+  sendBuffered([this](const std::string& topic) { return !state_.awaitingRejoin.contains(topic); });
+}
+
+void RealtimeClientV2::rejoinChannels(
+    const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels) {
+  for (const auto& channel : channels) {
+    try {
+      channel->subscribeWithError();
+    } catch (...) {
+    }
+    releaseTopic(channel->topic());  // its join went out, or it gave up
+  }
+}
+
+void RealtimeClientV2::listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
+                                         const AsyncStream<WebSocketEvent>& events) {
+  while (const auto event = events.next()) {
+    if (this_task::isCancelled()) return;
+    const auto self = weak.lock();
+    if (!self || !self->handleEvent(*event)) return;
+  }
+}
+
+bool RealtimeClientV2::handleEvent(const WebSocketEvent& event) {
+  if (const auto* text = std::get_if<WebSocketEvent::Text>(&event.kind)) {
+    RealtimeMessageV2 message;
+    try {
+      message = decodeObjectFrame(text->text);
+    } catch (...) {
+      onError(std::current_exception());
+      reconnect(std::nullopt);
+      return false;
+    }
+    onMessage(message);
+  } else if (std::holds_alternative<WebSocketEvent::Binary>(event.kind)) {
+    detail::logError(options_.logger, [] { return "Unsupported binary event received."; });
+  } else {
+    const auto& close = std::get<WebSocketEvent::Close>(event.kind);
+    onClose(close.code, close.reason);
+  }
+  return true;
+}
+
+void RealtimeClientV2::onMessage(const RealtimeMessageV2& message) {
+  if (message.topic == "phoenix" && message.event == "phx_reply") {
+    const auto status = message.payload.find("status");
+    const bool ok = status != message.payload.end() && status->second == AnyJSON("ok");
+    heartbeatSubject_.yield(ok ? HeartbeatStatus::ok : HeartbeatStatus::error);
+  }
+  bool heartbeatReply = false;
+  std::shared_ptr<RealtimeChannelV2> channel;
+  {
+    std::lock_guard lock(mutex_);
+    if (message.ref && message.ref == state_.pendingHeartbeatRef) {
+      state_.pendingHeartbeatRef.reset();
+      heartbeatReply = true;
+    }
+    if (auto found = state_.channels.find(message.topic); found != state_.channels.end()) {
+      channel = found->second;
+    }
+  }
+  detail::logDebug(options_.logger, [&] {
+    return heartbeatReply ? std::string("heartbeat received")
+                          : "Received event " + message.event + " for channel " + message.topic;
+  });
+  if (channel) channel->onMessage(message);
+}
+
+void RealtimeClientV2::onClose(std::optional<int> code, const std::string& reason) {
+  detail::logDebug(options_.logger, [&] {
+    return "WebSocket closed. Code: " + (code ? std::to_string(*code) : "<none>") +
+           ", Reason: " + (reason.empty() ? "<none>" : reason);
+  });
+  reconnect(std::nullopt);
+}
+
+void RealtimeClientV2::onError(const std::exception_ptr& error) {
+  detail::logDebug(options_.logger, [&] {
+    return "WebSocket error " + describeError(error) + ". Trying again in " +
+           secondsText(options_.reconnectDelay);
+  });
+}
+
+void RealtimeClientV2::reconnect(std::optional<std::string> disconnectReason) {
+  disconnect(std::nullopt, std::move(disconnectReason));
+  startConnecting(true);
+}
+
+void RealtimeClientV2::disconnect(std::optional<int> code, std::optional<std::string> reason) {
+  detail::logDebug(options_.logger, [] { return "Closing WebSocket connection"; });
+  {
+    std::lock_guard lock(mutex_);
+    if (state_.connectionTask) state_.connectionTask->cancel();
+  }
+  resetConnection(code, std::move(reason));
+}
+
+void RealtimeClientV2::resetConnection(std::optional<int> code, std::optional<std::string> reason) {
+  std::shared_ptr<WebSocket> conn;
+  {
+    std::lock_guard lock(mutex_);
+    conn = std::move(state_.conn);
+    state_.conn.reset();
+    state_.ref = 0;
+    // A heartbeat unanswered on this connection says nothing about the next one.
+    state_.pendingHeartbeatRef.reset();
+    if (state_.messageTask) state_.messageTask->cancel();
+    if (state_.heartbeatTask) state_.heartbeatTask->cancel();
+    statusSubject_.yield(RealtimeClientStatus::disconnected);
+  }
+  if (conn) {
+    try {
+      conn->close(code, reason);
+    } catch (const std::invalid_argument&) {
+      conn->close(std::nullopt, std::nullopt);  // a code or reason the protocol refuses
+    }
+  }
+}
+
+}  // namespace voduzazi::realtime
