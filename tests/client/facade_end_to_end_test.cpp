@@ -9,6 +9,7 @@
 
 #include "local_backend/server.hpp"
 #include "tests/postgrest/message_rows.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
 #include "voduzazi/helpers/http_error.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -16,7 +17,8 @@
 namespace voduzazi::testing {
 namespace {
 
-// Sends through the real transport and remembers the "Authorization" each request went out with.
+// Sends through the real transport and remembers the "Authorization" each database request went
+// out with.
 class WatchedSession {
  public:
   HTTPSession session() {
@@ -33,7 +35,10 @@ class WatchedSession {
   }
 
  private:
+  // Database requests only: the auth client may refresh the session at any time (the realtime
+  // client asks for the current token on auth events), and its requests carry the key.
   void remember(const URLRequest& request) {
+    if (std::string_view(request.url.path()).find("/rest/v1/") == std::string_view::npos) return;
     std::lock_guard lock(mutex_);
     last_ = request.value("Authorization").value_or("<none>");
   }
@@ -134,6 +139,26 @@ TEST_F(FacadeEndToEndTest, SignedOutFacadeFallsBackToTheKeyAndIsRefused) {
     EXPECT_EQ(error.code(), "42501");
   }
   EXPECT_EQ(watched.lastAuthorization(), "Bearer " + server.anonKey());
+}
+
+TEST_F(FacadeEndToEndTest, ChannelsCarryTheSignedInUsersTokenToRowChanges) {
+  auto alice = facade();
+  auto bob = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  const std::string bobID = signUp(*bob, "bob");
+  // The sign-up's event hands bob's token to his realtime client.
+  ASSERT_TRUE(eventually([&] { return bob->realtimeV2()->accessToken() == accessToken(*bob); }));
+  auto inbox = bob->channel("inbox");
+  auto arrivals = inbox->postgresChange<realtime::InsertAction>(
+      "public", "messages", realtime::RealtimePostgresFilter::eq("receiver_id", bobID));
+  inbox->subscribeWithError();
+  alice->from("messages").insert(NewMessage{aliceID, bobID, "hello bob"}).execute();
+  const auto arrival = arrivals.next();
+  ASSERT_TRUE(arrival);
+  EXPECT_EQ(arrival->record.at("content"), AnyJSON("hello bob"));
+  bob->removeAllChannels();
+  EXPECT_TRUE(bob->channels().empty());
+  EXPECT_EQ(bob->realtimeV2()->status(), realtime::RealtimeClientStatus::disconnected);
 }
 
 // Tokens that live 20 seconds are always within the 30-second margin: every request refreshes.

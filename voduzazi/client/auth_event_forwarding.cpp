@@ -28,6 +28,8 @@ void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::str
   // Nothing means "unchanged": passing it on would clear the client's token and send every
   // joined channel a null token.
   if (token) realtime->setAuth(token);
+  // Without a token it asks the facade's token function, so nothing is never taken for "none".
+  realtimeV2()->setAuth(token);
 }
 
 namespace detail {

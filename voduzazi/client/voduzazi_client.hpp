@@ -1,7 +1,7 @@
 // VoduzaziClient: the one object an application needs. From the project URL and the API key it
 // derives every service URL and default header, builds the auth client at once and the database
 // client on first use, sends every database request with the signed-in user's access token (or
-// the API key without a session), and hands each new token to the realtime client.
+// the API key without a session), and hands each new token to the realtime clients.
 //
 //   VoduzaziClient client("https://abcd.example.co", anonKey);   // default options
 //   client.auth().signIn("ada@example.com", "correct horse");
@@ -9,9 +9,11 @@
 //   auto rows = client.from("messages").select().eq("receiver_id", me)
 //                   .order("created_at").execute<std::vector<Message>>();
 //   auto token = client.auth().onAuthStateChange([](auth::AuthChangeEvent, const auto&) {});
+//   auto room = client.channel("room");                           // second-generation realtime
+//   room->subscribeWithError();
 //
 // Shared objects: safe; any thread may use the accessors and the clients they hand out.
-// Lifetime: owns the auth client, the older realtime client, the database client and the
+// Lifetime: owns the auth client, both realtime clients, the database client and the
 // auth-event task; destroying the facade (or the last copy of a shared_ptr to it) cancels the
 // task and frees the clients. Request builders handed out earlier stay usable; without the
 // facade they send no user token.
@@ -22,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "voduzazi/auth/auth_client.hpp"
 #include "voduzazi/client/client_options.hpp"
@@ -30,6 +33,8 @@
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/functions/functions_client.hpp"
 #include "voduzazi/postgrest/client.hpp"
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
+#include "voduzazi/realtime/realtime_client_v2.hpp"
 #include "voduzazi/storage/voduzazi_storage_client.hpp"
 
 namespace voduzazi::realtime {
@@ -40,13 +45,13 @@ namespace voduzazi {
 
 class VoduzaziClient {
  public:
-  // What the facade fills after construction, all under one lock. The realtime (second
-  // generation), storage and edge-functions clients get their slots with those clients.
+  // What the facade fills after construction, all under one lock.
   struct MutableState {
     std::optional<Task<void>> listenForAuthEventsTask;
     std::optional<PostgrestClient> rest;
     std::shared_ptr<FunctionsClient> functions;
     std::shared_ptr<storage::VoduzaziStorageClient> storage;
+    std::shared_ptr<realtime::RealtimeClientV2> realtime;  // the second generation
     // The last access token handed to the realtime clients.
     std::optional<std::string> changedAccessToken;
   };
@@ -114,8 +119,20 @@ class VoduzaziClient {
   // long as the facade.
   storage::VoduzaziStorageClient& storage() const;
 
-  // Still to come with its client: realtimeV2, channels, channel, removeChannel,
-  // removeAllChannels.
+  // The second-generation realtime client, built on first use (once; the first auth event uses
+  // it): realtimeURL(), options.realtime with the facade's headers laid over its own, the global
+  // logger when it has none and, when it has no token function, one that asks
+  // currentAccessToken() while the facade lives (a function of the caller's is kept, with a
+  // warning). It connects when a channel subscribes. Lives as long as the facade.
+  std::shared_ptr<realtime::RealtimeClientV2> realtimeV2() const;
+  // The second-generation client's channels, its channel(name, options), and its removals (which
+  // leave the channels and close its socket after the last one).
+  std::vector<std::shared_ptr<realtime::RealtimeChannelV2>> channels() const;
+  std::shared_ptr<realtime::RealtimeChannelV2> channel(
+      std::string_view name,
+      const std::function<void(realtime::RealtimeChannelConfig&)>& options = {}) const;
+  void removeChannel(const std::shared_ptr<realtime::RealtimeChannelV2>& channel) const;
+  void removeAllChannels() const;
 
   // The fetch step of the database, edge-functions and storage clients: sets
   // "Authorization: Bearer <token>" when currentAccessToken() gives a token (its errors count as

@@ -24,12 +24,14 @@ struct VoduzaziClient::Core {
   PostgrestClient database();
   FunctionsClient& functions();
   storage::VoduzaziStorageClient& storage();
+  std::shared_ptr<realtime::RealtimeClientV2> realtimeV2();
 
   // --- Auth events.
   // The token to hand the realtime clients for one event, or nothing; decided under the lock.
   std::optional<std::string> forwardTokenChange(auth::AuthChangeEvent event,
                                                 const std::optional<auth::Session>& session);
-  // Hands a new token to the realtime clients; nothing (no change) is not forwarded.
+  // Hands a new token to the older realtime client, and the decision (a token, or nothing) to
+  // the second-generation one, which the first event builds.
   void forwardToRealtimeClients(const std::optional<std::string>& token);
 
   const VoduzaziClientOptions options;
