@@ -236,6 +236,32 @@ TEST_F(StorageApi, HeadAnswersCarryNoBodyOnAKeptConnection) {
   EXPECT_EQ(answers[2], (std::pair<unsigned, std::string>{200u, "present"}));
 }
 
+TEST_F(StorageApi, StoredHeaderValuesCannotInjectHeadersIntoDownloads) {
+  createBucket("inj", R"("public":true)");
+  const std::string b = kBoundary;
+  const auto upload = [&](const std::string& cacheControl, const std::string& type) {
+    const std::string body =
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"cacheControl\"\r\n\r\n" +
+        cacheControl + "\r\n--" + b +
+        "\r\nContent-Disposition: form-data; name=\"\"; filename=\"f\"\r\nContent-Type: " + type +
+        "\r\n\r\nbody\r\n--" + b + "--\r\n";
+    return serve(http::verb::post, "object/inj/f.txt", body, kFormType);
+  };
+  // A form field is free text: line breaks in it would end the header it is stored into.
+  expectError(upload("60\r\nX-Injected: yes", "text/plain"), 400, "Invalid Input");
+  expectError(upload("60\nX-Injected: yes", "text/plain"), 400, "Invalid Input");
+  expectError(upload("60", std::string("text/plain\0x", 12)), 400, "Invalid Input");
+  const auto download = bare(http::verb::get, "/object/public/inj/f.txt");
+  EXPECT_EQ(download.status, 404) << "nothing was stored";
+  EXPECT_EQ(download.header("X-Injected"), "");
+
+  ASSERT_EQ(upload("no-cache, max-age=0", "text/plain; charset=utf-8").status, 200);
+  const auto stored = bare(http::verb::get, "/object/public/inj/f.txt");
+  EXPECT_EQ(stored.body, "body");
+  EXPECT_EQ(stored.header("Cache-Control"), "no-cache, max-age=0");
+  EXPECT_EQ(stored.header("Content-Type"), "text/plain; charset=utf-8");
+}
+
 TEST_F(StorageApi, UpsertDecidesWhetherAnUploadReplaces) {
   createBucket("b");
   put("b", "x.txt", "first");
