@@ -78,19 +78,8 @@ Response Router::dispatch(const Request& request, Call&& call) const {
   }
   const Mount* chosen = resolved->mount;
   target = std::move(resolved->target);
-  Response response = [&] {
-    const std::string key = apiKeyOf(request, *target);
-    if (key.empty() && chosen->service->isPublic(request, *target)) {
-      return call(*chosen->service, *target);
-    }
-    if (key.empty()) {
-      return gatewayError(request, http::status::unauthorized, "No API key found in request",
-                          "No `apikey` request header or url param was found.");
-    }
-    if (!tokens_.isApiKey(key)) {
-      return gatewayError(request, http::status::unauthorized, "Invalid API key",
-                          "Double check the `anon` or `service_role` API key of this server.");
-    }
+  // Public requests too: a failure that left here would end the listener's thread.
+  const auto guarded = [&] {
     try {
       return call(*chosen->service, *target);
     } catch (const std::exception& error) {
@@ -101,6 +90,19 @@ Response Router::dispatch(const Request& request, Call&& call) const {
       return gatewayError(request, http::status::internal_server_error,
                           "An unexpected error occurred");
     }
+  };
+  Response response = [&] {
+    const std::string key = apiKeyOf(request, *target);
+    if (key.empty() && chosen->service->isPublic(request, *target)) return guarded();
+    if (key.empty()) {
+      return gatewayError(request, http::status::unauthorized, "No API key found in request",
+                          "No `apikey` request header or url param was found.");
+    }
+    if (!tokens_.isApiKey(key)) {
+      return gatewayError(request, http::status::unauthorized, "Invalid API key",
+                          "Double check the `anon` or `service_role` API key of this server.");
+    }
+    return guarded();
   }();
   chosen->service->finish(response);
   return response;

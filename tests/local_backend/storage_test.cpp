@@ -636,6 +636,19 @@ TEST_F(StorageOnDisk, FailedAndInterruptedUploadsLeaveNothing) {
   EXPECT_EQ(filesIn("objects"), 0u);
 }
 
+TEST_F(StorageOnDisk, AFailureOnARoadWithoutKeyAnswers500AndTheServerGoesOn) {
+  createBucket("lost", R"("public":true)");
+  put("lost", "a.txt", "gone soon");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ / "storage" / "objects")) {
+    std::filesystem::remove(entry.path());
+  }
+  // The row is there, its content is not: an internal failure, answered like any other.
+  const auto result = bare(http::verb::get, "/object/public/lost/a.txt");
+  EXPECT_EQ(result.status, 500) << result.body;
+  EXPECT_EQ(text(result.json(), "message"), "An unexpected error occurred");
+  EXPECT_EQ(fetch("lost", "missing.txt"), "status 404") << "the server still answers";
+}
+
 TEST_F(StorageOnDisk, ObjectsSurviveARestart) {
   createBucket("keep");
   put("keep", "a.txt", "still here");
