@@ -35,6 +35,16 @@ std::optional<std::string> below(const std::string& path, const std::string& pre
   return path.substr(prefix.size() + 1);
 }
 
+// A HEAD answer announces its length but carries no body, or a kept-alive connection would read
+// the body as the start of the next answer. One already without body keeps the length it set.
+Response fitForMethod(const Request& request, Response response) {
+  if (request.method() != http::verb::head || response.body().empty()) return response;
+  const auto length = response.body().size();
+  response.body().clear();
+  response.content_length(length);
+  return response;
+}
+
 }  // namespace
 
 std::string apiKeyOf(const Request& request, const RequestTarget& target) {
@@ -109,15 +119,17 @@ Response Router::dispatch(const Request& request, Call&& call) const {
 }
 
 Response Router::route(const Request& request) const {
-  return dispatch(request, [&](ServiceHandler& service, const RequestTarget& target) {
-    return service.handle(request, target);
-  });
+  return fitForMethod(request,
+                      dispatch(request, [&](ServiceHandler& service, const RequestTarget& target) {
+                        return service.handle(request, target);
+                      }));
 }
 
 Response Router::routeSpooled(const Request& head, const std::filesystem::path& body) const {
-  return dispatch(head, [&](ServiceHandler& service, const RequestTarget& target) {
-    return service.handleSpooled(head, body, target);
-  });
+  return fitForMethod(head,
+                      dispatch(head, [&](ServiceHandler& service, const RequestTarget& target) {
+                        return service.handleSpooled(head, body, target);
+                      }));
 }
 
 std::optional<Router::Resolved> Router::resolve(const RequestTarget& target) const {
@@ -138,9 +150,8 @@ std::optional<Router::Resolved> Router::admit(const Request& request) const {
   auto resolved = resolve(*target);
   if (!resolved) return std::nullopt;
   const std::string key = apiKeyOf(request, resolved->target);
-  const bool admitted = key.empty()
-                            ? resolved->mount->service->isPublic(request, resolved->target)
-                            : tokens_.isApiKey(key);
+  const bool admitted = key.empty() ? resolved->mount->service->isPublic(request, resolved->target)
+                                    : tokens_.isApiKey(key);
   if (!admitted) return std::nullopt;
   return resolved;
 }
