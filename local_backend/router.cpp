@@ -35,6 +35,16 @@ std::optional<std::string> below(const std::string& path, const std::string& pre
   return path.substr(prefix.size() + 1);
 }
 
+// A HEAD answer announces its length but carries no body, or a kept-alive connection would read
+// the body as the start of the next answer. One already without body keeps the length it set.
+Response fitForMethod(const Request& request, Response response) {
+  if (request.method() != http::verb::head || response.body().empty()) return response;
+  const auto length = response.body().size();
+  response.body().clear();
+  response.content_length(length);
+  return response;
+}
+
 }  // namespace
 
 std::string apiKeyOf(const Request& request, const RequestTarget& target) {
@@ -78,19 +88,8 @@ Response Router::dispatch(const Request& request, Call&& call) const {
   }
   const Mount* chosen = resolved->mount;
   target = std::move(resolved->target);
-  Response response = [&] {
-    const std::string key = apiKeyOf(request, *target);
-    if (key.empty() && chosen->service->isPublic(request, *target)) {
-      return call(*chosen->service, *target);
-    }
-    if (key.empty()) {
-      return gatewayError(request, http::status::unauthorized, "No API key found in request",
-                          "No `apikey` request header or url param was found.");
-    }
-    if (!tokens_.isApiKey(key)) {
-      return gatewayError(request, http::status::unauthorized, "Invalid API key",
-                          "Double check the `anon` or `service_role` API key of this server.");
-    }
+  // Public requests too: a failure that left here would end the listener's thread.
+  const auto guarded = [&] {
     try {
       return call(*chosen->service, *target);
     } catch (const std::exception& error) {
@@ -101,21 +100,36 @@ Response Router::dispatch(const Request& request, Call&& call) const {
       return gatewayError(request, http::status::internal_server_error,
                           "An unexpected error occurred");
     }
+  };
+  Response response = [&] {
+    const std::string key = apiKeyOf(request, *target);
+    if (key.empty() && chosen->service->isPublic(request, *target)) return guarded();
+    if (key.empty()) {
+      return gatewayError(request, http::status::unauthorized, "No API key found in request",
+                          "No `apikey` request header or url param was found.");
+    }
+    if (!tokens_.isApiKey(key)) {
+      return gatewayError(request, http::status::unauthorized, "Invalid API key",
+                          "Double check the `anon` or `service_role` API key of this server.");
+    }
+    return guarded();
   }();
   chosen->service->finish(response);
   return response;
 }
 
 Response Router::route(const Request& request) const {
-  return dispatch(request, [&](ServiceHandler& service, const RequestTarget& target) {
-    return service.handle(request, target);
-  });
+  return fitForMethod(request,
+                      dispatch(request, [&](ServiceHandler& service, const RequestTarget& target) {
+                        return service.handle(request, target);
+                      }));
 }
 
 Response Router::routeSpooled(const Request& head, const std::filesystem::path& body) const {
-  return dispatch(head, [&](ServiceHandler& service, const RequestTarget& target) {
-    return service.handleSpooled(head, body, target);
-  });
+  return fitForMethod(head,
+                      dispatch(head, [&](ServiceHandler& service, const RequestTarget& target) {
+                        return service.handleSpooled(head, body, target);
+                      }));
 }
 
 std::optional<Router::Resolved> Router::resolve(const RequestTarget& target) const {
@@ -136,9 +150,8 @@ std::optional<Router::Resolved> Router::admit(const Request& request) const {
   auto resolved = resolve(*target);
   if (!resolved) return std::nullopt;
   const std::string key = apiKeyOf(request, resolved->target);
-  const bool admitted = key.empty()
-                            ? resolved->mount->service->isPublic(request, resolved->target)
-                            : tokens_.isApiKey(key);
+  const bool admitted = key.empty() ? resolved->mount->service->isPublic(request, resolved->target)
+                                    : tokens_.isApiKey(key);
   if (!admitted) return std::nullopt;
   return resolved;
 }

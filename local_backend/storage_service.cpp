@@ -129,15 +129,7 @@ Response StorageService::serve(const Request& request, const RequestTarget& targ
     }
     return dispatch(request, target, route, body);
   } catch (const StorageError& error) {
-    Response response = storageErrorResponse(request, error);
-    if (request.method() == http::verb::head) {
-      // A HEAD answer announces its length but carries no body, or a kept-alive connection
-      // would read it as the start of the next answer.
-      const auto length = response.body().size();
-      response.body().clear();
-      response.content_length(length);
-    }
-    return response;
+    return storageErrorResponse(request, error);  // the router strips a HEAD answer's body
   }
 }
 
@@ -348,67 +340,93 @@ Response StorageService::upload(const Request& request, const RequestTarget& tar
   return jsonResponse(request, http::status::ok, json::object{{"Key", key}, {"Id", stored.id}});
 }
 
-Response StorageService::list(const Request& request, const Caller& caller, const Route& route) {
-  const auto bucket = visibleBucket(caller, route.bucket);
-  const auto body = parseObjectBody(request);
-  std::string folder = member(body, "prefix") != nullptr ? requiredText(body, "prefix") : "";
-  if (!folder.empty() && folder.back() != '/') folder += '/';
+namespace {
+
+using SortField = std::string ObjectRecord::*;
+
+// What a listing asks for: one folder level, filtered by name, sorted, paged.
+struct ListQuery {
+  std::string folder;  // "" or ending in "/"
+  std::string search;
+  std::size_t limit = 100;
+  std::size_t offset = 0;
+  SortField sortField = &ObjectRecord::name;
+  bool descending = false;
+};
+
+SortField sortFieldOf(const std::string& column) {
+  static const std::map<std::string, SortField, std::less<>> kColumns{
+      {"name", &ObjectRecord::name},
+      {"created_at", &ObjectRecord::createdAt},
+      {"updated_at", &ObjectRecord::updatedAt},
+      {"last_accessed_at", &ObjectRecord::lastAccessedAt}};
+  const auto found = kColumns.find(column);
+  if (found == kColumns.end()) {
+    throw StorageError::invalidRequest("Cannot sort by \"" + column + "\"");
+  }
+  return found->second;
+}
+
+ListQuery listQueryOf(const json::object& body) {
+  ListQuery query;
+  if (member(body, "prefix") != nullptr) query.folder = requiredText(body, "prefix");
+  if (!query.folder.empty() && query.folder.back() != '/') query.folder += '/';
   const std::int64_t limit = optionalInteger(body, "limit").value_or(100);
   const std::int64_t offset = optionalInteger(body, "offset").value_or(0);
   if (limit < 0 || offset < 0) {
     throw StorageError::invalidRequest("\"limit\" and \"offset\" must not be negative");
   }
-  const std::string search = member(body, "search") != nullptr ? requiredText(body, "search") : "";
-  std::string column = "name";
-  bool descending = false;
-  if (const auto* sortBy = member(body, "sortBy"); sortBy != nullptr && sortBy->is_object()) {
-    if (member(sortBy->as_object(), "column")) column = requiredText(sortBy->as_object(), "column");
-    if (member(sortBy->as_object(), "order")) {
-      const std::string order = requiredText(sortBy->as_object(), "order");
-      if (order != "asc" && order != "desc") {
-        throw StorageError::invalidRequest("\"order\" must be \"asc\" or \"desc\"");
-      }
-      descending = order == "desc";
+  query.limit = static_cast<std::size_t>(limit);
+  query.offset = static_cast<std::size_t>(offset);
+  if (member(body, "search") != nullptr) query.search = requiredText(body, "search");
+  const auto* sortBy = member(body, "sortBy");
+  if (sortBy == nullptr || !sortBy->is_object()) return query;
+  const auto& sort = sortBy->as_object();
+  if (member(sort, "column")) query.sortField = sortFieldOf(requiredText(sort, "column"));
+  if (member(sort, "order")) {
+    const std::string order = requiredText(sort, "order");
+    if (order != "asc" && order != "desc") {
+      throw StorageError::invalidRequest("\"order\" must be \"asc\" or \"desc\"");
     }
+    query.descending = order == "desc";
   }
-  using Field = std::string ObjectRecord::*;
-  static const std::map<std::string, Field, std::less<>> kColumns{
-      {"name", &ObjectRecord::name},
-      {"created_at", &ObjectRecord::createdAt},
-      {"updated_at", &ObjectRecord::updatedAt},
-      {"last_accessed_at", &ObjectRecord::lastAccessedAt}};
-  const auto sortColumn = kColumns.find(column);
-  if (sortColumn == kColumns.end()) {
-    throw StorageError::invalidRequest("Cannot sort by \"" + column + "\"");
-  }
+  return query;
+}
+
+}  // namespace
+
+Response StorageService::list(const Request& request, const Caller& caller, const Route& route) {
+  const auto bucket = visibleBucket(caller, route.bucket);
+  const ListQuery query = listQueryOf(parseObjectBody(request));
   // Folders (the next path segment of deeper objects) first, by name; then the objects.
   std::set<std::string> folders;
   std::vector<std::pair<std::string, ObjectRecord>> files;
-  for (auto& object : store_.objectsWithPrefix(bucket.id, folder)) {
-    std::string rest = object.name.substr(folder.size());
+  for (auto& object : store_.objectsWithPrefix(bucket.id, query.folder)) {
+    std::string rest = object.name.substr(query.folder.size());
     const auto slash = rest.find('/');
     const std::string name = slash == std::string::npos ? rest : rest.substr(0, slash);
-    if (!search.empty() && name.find(search) == std::string::npos) continue;
+    if (!query.search.empty() && name.find(query.search) == std::string::npos) continue;
     if (slash != std::string::npos) {
       folders.insert(name);
     } else {
       files.emplace_back(name, std::move(object));
     }
   }
-  const Field field = sortColumn->second;
+  const SortField field = query.sortField;
+  const bool byName = field == &ObjectRecord::name;
   std::stable_sort(files.begin(), files.end(), [&](const auto& a, const auto& b) {
-    const auto& x = field == &ObjectRecord::name ? a.first : a.second.*field;
-    const auto& y = field == &ObjectRecord::name ? b.first : b.second.*field;
-    return descending ? y < x : x < y;
+    const auto& x = byName ? a.first : a.second.*field;
+    const auto& y = byName ? b.first : b.second.*field;
+    return query.descending ? y < x : x < y;
   });
   json::array entries;
   std::vector<std::string> folderNames(folders.begin(), folders.end());
-  if (descending && column == "name") std::reverse(folderNames.begin(), folderNames.end());
+  if (query.descending && byName) std::reverse(folderNames.begin(), folderNames.end());
   for (const auto& name : folderNames) entries.push_back(folderJSON(name));
   for (auto& [name, object] : files) entries.push_back(fileObjectJSON(object, name));
   json::array page;
-  for (std::size_t i = static_cast<std::size_t>(std::min<std::int64_t>(offset, entries.size()));
-       i < entries.size() && page.size() < static_cast<std::size_t>(limit); ++i) {
+  for (std::size_t i = std::min(query.offset, entries.size());
+       i < entries.size() && page.size() < query.limit; ++i) {
     page.push_back(std::move(entries[i]));
   }
   return jsonResponse(request, http::status::ok, page);

@@ -204,9 +204,10 @@ ObjectRecord StorageStore::commitObject(const ObjectRecord& draft, detail::Stage
   ObjectRecord record = draft;
   record.version = detail::randomUuid();
   record.size = static_cast<std::int64_t>(content.size());
-  content.commit(contentPath(record.version));
   std::optional<std::string> replaced;
   try {
+    // Inside: the folder's flush may fail after the rename, leaving a file that no row names.
+    content.commit(contentPath(record.version));
     database_.transaction([&](Connection& c) {
       const auto existing = findObjectIn(c, record.bucketId, record.name);
       if (existing && mode == WriteMode::insert) throw StorageError::duplicate();

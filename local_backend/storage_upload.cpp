@@ -31,6 +31,18 @@ std::string essenceOf(std::string_view contentType) {
   return essence;
 }
 
+// Stored values come back as response headers of every download: a control character (a line
+// break above all) would end the header and let the uploader write headers of their own.
+void checkHeaderValue(std::string_view what, std::string_view value) {
+  const bool clean = std::none_of(value.begin(), value.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u < 0x20 && c != '\t') || u == 0x7f;
+  });
+  if (!clean) {
+    throw StorageError::invalidRequest("The " + std::string(what) + " holds control characters");
+  }
+}
+
 }  // namespace
 
 void checkMimeType(const BucketRecord& bucket, std::string_view contentType) {
@@ -76,6 +88,7 @@ class UploadSink : public MultipartSink {
     if (file_) throw MultipartError("the form holds more than one file");
     const std::string* type = headers.find("Content-Type");
     contentType_ = type != nullptr ? *type : "application/octet-stream";
+    checkHeaderValue("content type", contentType_);
     checkMimeType(bucket_, contentType_);
     file_.emplace(folder_);
   }
@@ -94,7 +107,10 @@ class UploadSink : public MultipartSink {
 
   void endPart() override {
     if (inFile_) return;
-    if (field_ == "cacheControl") cacheControl_ = value_;
+    if (field_ == "cacheControl") {
+      checkHeaderValue("cache control", value_);
+      cacheControl_ = value_;
+    }
     if (field_ == "metadata") metadata_ = value_;
   }
 
