@@ -100,9 +100,14 @@ TEST(RealtimeJoinPayload, WritesOnlyWhatItHas) {
   EXPECT_EQ(json::serialize(bare.toJSON(JSONEncoder())),
             R"({"config":{"broadcast":{"ack":false,"self":false},)"
             R"("presence":{"key":"","enabled":false},"private":false,"postgres_changes":[]}})");
-  RealtimeJoinPayload full{{{true, true}, {"ada", true}, {change(std::nullopt, 5)}, true},
-                           "token",
-                           "realtime-cpp/2.33.2"};
+  RealtimeJoinPayload full;
+  full.config.broadcast = {true, true};
+  full.config.presence.key = "ada";
+  full.config.presence.enabled = true;
+  full.config.postgresChanges = {change(std::nullopt, 5)};
+  full.config.isPrivate = true;
+  full.accessToken = "token";
+  full.version = "realtime-cpp/2.33.2";
   const auto object = full.toJSONObject();
   EXPECT_EQ(object.at("access_token"), AnyJSON("token"));
   EXPECT_EQ(object.at("version"), AnyJSON("realtime-cpp/2.33.2"));

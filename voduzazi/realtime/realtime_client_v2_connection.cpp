@@ -2,6 +2,7 @@
 // and disconnecting.
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
@@ -9,6 +10,8 @@
 #include "voduzazi/realtime/detail/log.hpp"
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
+
+#include <utility>
 
 namespace voduzazi::realtime {
 
@@ -41,9 +44,9 @@ void RealtimeClientV2::startConnecting(bool reconnect) {
   if (!reconnect && status() != RealtimeClientStatus::disconnected) return;
   // One attempt at a time: a loop already waiting or connecting serves this call too.
   if (isRunning(state_.connectionTask)) return;
-  std::optional<Task<void>> previous = std::move(state_.connectionTask);
   state_.connectionTask = Task<void>::detached(
-      [weak = weak_from_this(), reconnect, previous = std::move(previous)]() mutable {
+      [weak = weak_from_this(), reconnect,
+       previous = std::exchange(state_.connectionTask, std::nullopt)]() mutable {
         runConnection(weak, reconnect, std::move(previous));
       });
 }
