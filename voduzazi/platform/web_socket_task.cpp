@@ -10,6 +10,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 #include <boost/beast/websocket/stream.hpp>
+#include <optional>
 #include <type_traits>
 
 #include "voduzazi/helpers/url_error.hpp"
@@ -65,7 +66,6 @@ class StreamConnection final : public detail::WebSocketConnection {
       : WebSocketConnection(std::move(request), std::move(protocols), std::move(configuration),
                             std::move(delegate)),
         resolver_(ioc_),
-        tls_(ssl::context::tls_client),
         stream_(makeStream()) {}
 
  private:
@@ -73,14 +73,15 @@ class StreamConnection final : public detail::WebSocketConnection {
 
   Stream makeStream() {
     if constexpr (kTls) {
-      tls_.set_default_verify_paths();
+      tls_.emplace(ssl::context::tls_client);
+      tls_->set_default_verify_paths();
       if (configuration_.additionalTrustedCertificates) {
         boost::system::error_code ignored;  // a bad PEM simply trusts nothing more
-        tls_.add_certificate_authority(net::buffer(*configuration_.additionalTrustedCertificates),
+        tls_->add_certificate_authority(net::buffer(*configuration_.additionalTrustedCertificates),
                                        ignored);
       }
-      tls_.set_verify_mode(ssl::verify_peer);
-      return Stream(ioc_, tls_);
+      tls_->set_verify_mode(ssl::verify_peer);
+      return Stream(ioc_, *tls_);
     } else {
       return Stream(ioc_);
     }
@@ -222,7 +223,9 @@ class StreamConnection final : public detail::WebSocketConnection {
   }
 
   tcp::resolver resolver_;
-  ssl::context tls_;
+  // Only TLS connections make one: building it touches the TLS library's per-thread state on the
+  // caller's thread, which plain connections have no reason to leave behind.
+  std::optional<ssl::context> tls_;
   Stream stream_;
   beast::flat_buffer buffer_;
   websocket::response_type handshakeResponse_;
