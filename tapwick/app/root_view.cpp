@@ -36,7 +36,7 @@ void RootView::adopt(QWidget* page) {
   page->installEventFilter(this);
 }
 
-void RootView::show(QWidget* page) {
+void RootView::showPage(QWidget* page) {
   if (current_ == page) return;
   if (current_ != nullptr) current_->hide();
   current_ = page;
@@ -115,6 +115,7 @@ QWidget* RootView::createForms() {
   auto* layout = new QVBoxLayout(page);
   layout->setSpacing(16);
   tabs_ = new QTabBar(page);
+  tabs_->setObjectName("tabs");
   tabs_->addTab("Sign In");
   tabs_->addTab("Sign Up");
   tabs_->setFixedWidth(220);
@@ -187,16 +188,16 @@ void RootView::render() {
   }
   switch (screen) {
     case Screen::loading:
-      show(loading_);
+      showPage(loading_);
       break;
     case Screen::signIn:
       if (current_ != forms_) {
-        show(forms_);
+        showPage(forms_);
         email_->setFocus();
       }
       break;
     default:
-      show(screen_);
+      showPage(screen_);
   }
   const bool signUp = model_->selectedTab != 0;
   tabs_->setCurrentIndex(model_->selectedTab);

@@ -32,7 +32,7 @@ class RootView : public QWidget {
   QWidget* createForms();
   void render();
   void adopt(QWidget* page);
-  void show(QWidget* page);
+  void showPage(QWidget* page);
   // The screen's frame for `page`, grown to what its layout needs.
   QSize frameOf(QWidget* page) const;
   int padding() const;

@@ -158,6 +158,15 @@ close_popover alice
 # Bob: signs in, tries a wrong code (the error moves no button), then redeems Alice's code.
 open_popover bob
 desktop_wait_for "shows bob email" 20 || fail "Bob's popover shows no sign-in form"
+# The sign-up form (the right half of the tabs), then back to signing in.
+read -r x y w h _ < <(widget bob tabs) || fail "no Sign In / Sign Up tabs"
+xdotool mousemove $((x + w * 3 / 4)) $((y + h / 2)) click 1
+desktop_wait_for "shows bob username" 10 || fail "the Sign Up tab shows no Username field"
+all_whole bob popover "the sign-up form"
+capture bob signup.png
+xdotool mousemove $((x + w / 4)) $((y + h / 2)) click 1
+desktop_wait_for "! shows bob username" 10 || fail "the Sign In tab still shows Username"
+click bob email
 desktop_sign_in "$bob" "correct horse"
 desktop_wait_for "shows bob inviteCode" 20 || fail "signing in did not show Bob's pairing screen"
 read -r _ connect_y _ < <(widget bob connect) || fail "no Connect button"
