@@ -36,7 +36,7 @@ void ConnectViewModel::notifyChanged() {
 }
 
 void ConnectViewModel::showFailure(const std::exception_ptr& failure) {
-  error = errorDescription(failure);
+  error = localizedDescription(failure);
   notifyChanged();
 }
 

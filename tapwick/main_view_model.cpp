@@ -103,7 +103,7 @@ void MainViewModel::sendCustomMessage() {
     auto self = weak.lock();
     if (!self) return;
     if (failure) {
-      self->error = errorDescription(failure);
+      self->error = localizedDescription(failure);
       return self->notifyChanged();
     }
     self->incomingMessage = "Sent: " + text;
@@ -125,7 +125,7 @@ void MainViewModel::logOut() {
     auto self = weak.lock();
     if (!self) return;
     if (failure) {
-      self->error = errorDescription(failure);
+      self->error = localizedDescription(failure);
       return self->notifyChanged();
     }
     self->setShowMain_(false);

@@ -99,7 +99,7 @@ Completion RootViewModel::showingFailure() {
   return [weak = weak_from_this()](std::exception_ptr failure) {
     auto self = weak.lock();
     if (!self || !failure) return;
-    self->error = errorDescription(failure);
+    self->error = localizedDescription(failure);
     self->notifyChanged();
   };
 }

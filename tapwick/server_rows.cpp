@@ -40,11 +40,9 @@ std::vector<MessageRow> readMessageRows(std::string_view body) {
     const auto* content = stringMember(*row, "content");
     const auto* createdAt = stringMember(*row, "created_at");
     if (!content || !createdAt) continue;
-    const auto instant = serverInstant(*createdAt);
-    if (!instant) continue;
     const auto* id = stringMember(*row, "id");
     rows.push_back({id ? std::string(*id) : newUppercaseUUID(), std::string(*content),
-                    std::string(*createdAt), *instant});
+                    std::string(*createdAt), serverInstant(*createdAt)});
   }
   return rows;
 }

@@ -28,12 +28,13 @@ struct MessageRow {
   // The row's "id", or a new upper-case UUID when the row has no string id.
   std::string id;
   std::string content;
-  // "created_at" as the server wrote it, and the instant it names.
+  // "created_at" as the server wrote it, and the instant it names; none when the text names no
+  // instant (such a row is still shown, with the time as it came).
   std::string createdAt;
-  Instant createdAtInstant;
+  std::optional<Instant> createdAtInstant;
 };
 
-// The rows with a string "content" and a "created_at" that names an instant, in body order.
+// The rows with a string "content" and a string "created_at", in body order.
 // Throws RowsError for a body that is not a JSON array.
 std::vector<MessageRow> readMessageRows(std::string_view body);
 

@@ -1,10 +1,12 @@
 // Sending, polling and showing messages: the message road of VoduzaziService.
+#include <algorithm>
 #include <iostream>
 
 #include "tapwick/display_date.hpp"
 #include "tapwick/server_rows.hpp"
 #include "tapwick/tapwick_error.hpp"
 #include "tapwick/voduzazi_service.hpp"
+#include "voduzazi/helpers/url_error.hpp"
 
 namespace tapwick {
 
@@ -22,6 +24,20 @@ struct MessageInsert {
   }
 };
 
+// A time-out is no proof that the row was not stored: say so rather than that the send failed.
+std::exception_ptr wordedForSending(std::exception_ptr failure) {
+  if (!failure) return failure;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const voduzazi::URLError& error) {
+    if (error.code() == voduzazi::URLError::Code::timedOut) {
+      return std::make_exception_ptr(TapwickError(TapwickError::sendTimedOut));
+    }
+  } catch (...) {
+  }
+  return failure;
+}
+
 }  // namespace
 
 void VoduzaziService::sendMessage(std::string text, Completion done) {
@@ -35,7 +51,7 @@ void VoduzaziService::sendMessage(std::string text, Completion done) {
         client->from("messages").insert(row).execute();
       },
       [done = std::move(done)](VoduzaziService&, voduzazi::Result<std::monostate> result) {
-        done(result.error());
+        done(wordedForSending(result.error()));
       });
 }
 
@@ -70,22 +86,50 @@ void VoduzaziService::pollOnce(std::function<void()> done) {
 }
 
 void VoduzaziService::showNewMessages(const std::vector<MessageRow>& rows) {
-  bool shown = false;
   for (const MessageRow& row : rows) {
     if (!lastSeen_.isNew(row)) continue;
-    showMessageNotification(row.content, formatDisplayDate(row.createdAt), row.id);
-    lastSeen_.record(row);
-    shown = true;
+    const bool pending = std::any_of(pendingMessages_.begin(), pendingMessages_.end(),
+                                     [&](const PendingMessage& p) { return p.row.id == row.id; });
+    if (pending) continue;
+    pendingMessages_.push_back({row});
+    showMessageNotification(
+        row.content, formatDisplayDate(row.createdAt), row.id,
+        [weak = weak_from_this(), generation = lastSeenGeneration_, id = row.id](bool handedOver) {
+          if (auto self = weak.lock()) self->messageDelivered(generation, id, handedOver);
+        });
   }
-  if (shown) saveLastSeen();
+}
+
+void VoduzaziService::messageDelivered(std::uint64_t generation, const std::string& id,
+                                       bool handedOver) {
+  if (generation != lastSeenGeneration_) return;
+  const auto found = std::find_if(pendingMessages_.begin(), pendingMessages_.end(),
+                                  [&](const PendingMessage& p) { return p.row.id == id; });
+  if (found == pendingMessages_.end()) return;
+  using State = PendingMessage::State;
+  found->state = handedOver ? State::handedOver : State::refused;
+  // The marker moves over the delivered messages in order, and never past one that was not.
+  bool moved = false;
+  while (!pendingMessages_.empty() && pendingMessages_.front().state == State::handedOver) {
+    lastSeen_.record(pendingMessages_.front().row);
+    pendingMessages_.pop_front();
+    moved = true;
+  }
+  if (!pendingMessages_.empty() && pendingMessages_.front().state == State::refused) {
+    // The next poll shows it, and those after it, again.
+    pendingMessages_.clear();
+  }
+  if (moved) saveLastSeen();
 }
 
 void VoduzaziService::showMessageNotification(const std::string& content, const std::string& date,
-                                              const std::string& id) {
+                                              const std::string& id,
+                                              UserNotificationCenter::DeliveryHandler delivered) {
   configuration_.notifications->add({.identifier = id,
                                      .title = "Tapwick",
                                      .body = content + "\nSent at: " + date,
-                                     .trigger = configuration_.notificationTrigger});
+                                     .trigger = configuration_.notificationTrigger},
+                                    std::move(delivered));
 }
 
 void VoduzaziService::startPolling() {

@@ -1,5 +1,7 @@
 #include "tapwick/tapwick_error.hpp"
 
+#include "voduzazi/helpers/url_error.hpp"
+
 namespace tapwick {
 
 namespace {
@@ -16,6 +18,8 @@ const char* messageOf(TapwickError::Code code) {
       return "No friend to send to";
     case TapwickError::ownInviteCode:
       return "This is your own invite code";
+    case TapwickError::sendTimedOut:
+      return "The request timed out. The message may still have arrived.";
   }
   return "Unknown error";
 }
@@ -31,6 +35,16 @@ std::string errorDescription(const std::exception_ptr& error) {
     return e.what();
   } catch (...) {
     return "The operation couldn't be completed.";
+  }
+}
+
+std::string localizedDescription(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const voduzazi::URLError& e) {
+    return e.localizedDescription();
+  } catch (...) {
+    return errorDescription(error);
   }
 }
 

@@ -1,7 +1,7 @@
 // TapwickError: the app's own errors, shown to the user as their message.
 //
 //   throw TapwickError(TapwickError::notLoggedInToConnect);   // "Not logged in", code 1
-//   catch (const std::exception& e) { error = errorDescription(e); }
+//   catch (...) { error = localizedDescription(std::current_exception()); }
 #pragma once
 
 #include <exception>
@@ -19,6 +19,8 @@ class TapwickError : public std::runtime_error {
     notLoggedInToSend = 4,
     noFriendToSendTo = 5,
     ownInviteCode = 6,
+    // A send that timed out: the server may have stored the message all the same.
+    sendTimedOut = 7,
   };
 
   explicit TapwickError(Code code);
@@ -30,7 +32,12 @@ class TapwickError : public std::runtime_error {
   Code code_;
 };
 
-// The text a view shows for a failure: what() of a std::exception, else a fixed text.
+// The text printed for a failure in the app's diagnostics: what() of a std::exception, else a
+// fixed text.
 std::string errorDescription(const std::exception_ptr& error);
+
+// The text a view shows for a failure: a transport error's short sentence ("Could not connect to
+// the server."), else as errorDescription.
+std::string localizedDescription(const std::exception_ptr& error);
 
 }  // namespace tapwick

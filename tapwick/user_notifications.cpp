@@ -9,6 +9,7 @@ namespace tapwick {
 UserNotificationCenter::UserNotificationCenter(std::shared_ptr<MainExecutor> executor,
                                                std::shared_ptr<NotificationPresenter> presenter)
     : executor_(std::move(executor)), shared_(std::make_shared<Shared>()) {
+  shared_->executor = executor_;
   shared_->presenter = std::move(presenter);
 }
 
@@ -28,37 +29,45 @@ void UserNotificationCenter::requestAuthorization(AuthorizationHandler done) {
       });
 }
 
-void UserNotificationCenter::add(LocalNotificationRequest request) {
+void UserNotificationCenter::add(LocalNotificationRequest request, DeliveryHandler delivered) {
   const auto trigger = request.trigger;
-  executor_->postAfter(trigger, [shared = shared_, request = std::move(request)]() mutable {
-    {
-      std::lock_guard lock(shared->queueMutex);
-      shared->queue.push_back(std::move(request));
-      if (shared->draining) return;
-      shared->draining = true;
-    }
-    voduzazi::Task<void>::detached([shared] { presentQueued(shared); });
-  });
+  executor_->postAfter(
+      trigger,
+      [shared = shared_, queued = Queued{std::move(request), std::move(delivered)}]() mutable {
+        {
+          std::lock_guard lock(shared->queueMutex);
+          shared->queue.push_back(std::move(queued));
+          if (shared->draining) return;
+          shared->draining = true;
+        }
+        voduzazi::Task<void>::detached([shared] { presentQueued(shared); });
+      });
 }
 
 void UserNotificationCenter::presentQueued(const std::shared_ptr<Shared>& shared) {
   for (;;) {
-    LocalNotificationRequest request;
+    Queued queued;
     {
       std::lock_guard lock(shared->queueMutex);
       if (shared->queue.empty()) {
         shared->draining = false;
         return;
       }
-      request = std::move(shared->queue.front());
+      queued = std::move(shared->queue.front());
       shared->queue.pop_front();
     }
+    bool handedOver = false;
     try {
       std::lock_guard lock(shared->presenting);
-      shared->presenter->present(request);
+      shared->presenter->present(queued.request);
+      handedOver = true;
     } catch (...) {
       std::cout << "Notification error: " << errorDescription(std::current_exception())
                 << std::endl;
+    }
+    if (auto executor = shared->executor.lock(); executor && queued.delivered) {
+      executor->post(
+          [delivered = std::move(queued.delivered), handedOver] { delivered(handedOver); });
     }
   }
 }

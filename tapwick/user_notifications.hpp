@@ -3,7 +3,8 @@
 // talking to the service; it is called in a task, never on the main thread.
 //
 //   UserNotificationCenter center(executor, std::make_shared<LibnotifyPresenter>());
-//   center.add({.identifier = id, .title = "Tapwick", .body = text, .trigger = 1s});
+//   center.add({.identifier = id, .title = "Tapwick", .body = text, .trigger = 1s},
+//              [](bool handedOver) { if (handedOver) markSeen(); });
 //
 // Shared objects: safe. Presenters are called one at a time.
 #pragma once
@@ -41,22 +42,32 @@ class NotificationPresenter {
 class UserNotificationCenter {
  public:
   using AuthorizationHandler = std::function<void(bool granted, std::optional<std::string> error)>;
+  // Told, on the main thread, whether the notification service took the notification.
+  using DeliveryHandler = std::function<void(bool handedOver)>;
 
   UserNotificationCenter(std::shared_ptr<MainExecutor> executor,
                          std::shared_ptr<NotificationPresenter> presenter);
 
   // Asks the presenter in a task; `done` runs on the main thread.
   void requestAuthorization(AuthorizationHandler done);
-  // Shows the notification once its trigger has passed. A failure is only logged.
-  void add(LocalNotificationRequest request);
+  // Shows the notification once its trigger has passed. A failure is logged, and `delivered`
+  // (when given) runs on the main thread once the presenter has returned or failed. Nothing is
+  // called for a notification still waiting when the process ends.
+  void add(LocalNotificationRequest request, DeliveryHandler delivered = {});
 
  private:
   // Requests are shown in the order their triggers pass, by one task at a time.
+  struct Queued {
+    LocalNotificationRequest request;
+    DeliveryHandler delivered;
+  };
   struct Shared {
+    // Weak: the executor's pending timers hold this state.
+    std::weak_ptr<MainExecutor> executor;
     std::mutex presenting;
     std::shared_ptr<NotificationPresenter> presenter;
     std::mutex queueMutex;
-    std::deque<LocalNotificationRequest> queue;
+    std::deque<Queued> queue;
     bool draining = false;
   };
   static void presentQueued(const std::shared_ptr<Shared>& shared);

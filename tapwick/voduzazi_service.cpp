@@ -249,6 +249,8 @@ void VoduzaziService::loadConnectedFriends() {
 
 void VoduzaziService::loadLastSeen() {
   lastSeen_ = {};
+  pendingMessages_.clear();
+  ++lastSeenGeneration_;
   const auto me = userId();
   const auto stored = configuration_.defaults->value(lastSeenKey);
   if (!me || !stored || !stored->is_object()) return;

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +80,8 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   bool hasStarted() const { return hasStarted_; }
   // Background steps started and not yet back on the main thread.
   std::size_t pendingWork() const { return pendingWork_; }
+  // Messages whose notification the notification service has not taken yet.
+  std::size_t pendingNotifications() const { return pendingMessages_.size(); }
 
   // Observes didConnectFriends and didChange of this service; the observer gets the name.
   [[nodiscard]] voduzazi::NotificationCenter::ObserverToken observe(
@@ -104,8 +107,10 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   void stopPolling();
 
   // The notification of one message: "Tapwick", the text, "\nSent at: " and the time.
+  // `delivered` runs once the notification service took it (true) or refused it (false).
   void showMessageNotification(const std::string& content, const std::string& date,
-                               const std::string& id);
+                               const std::string& id,
+                               UserNotificationCenter::DeliveryHandler delivered = {});
 
  private:
   explicit VoduzaziService(ServiceConfiguration configuration);
@@ -115,6 +120,7 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   void afterSignIn(std::optional<voduzazi::auth::Session> session);
   void adoptFriends(std::vector<std::string> friends);
   void showNewMessages(const std::vector<MessageRow>& rows);
+  void messageDelivered(std::uint64_t generation, const std::string& id, bool handedOver);
   void loadLastSeen();
   void saveLastSeen();
   void scheduleNextPoll(std::uint64_t generation);
@@ -127,6 +133,16 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   std::optional<voduzazi::auth::Session> session_;
   std::vector<std::string> connectedFriends_;
   LastSeen lastSeen_;
+  // Messages handed to the notification center, oldest first, that the marker has not passed
+  // yet: it passes each only once the notification service took it, so that a quit in between
+  // shows it again at the next launch instead of never.
+  struct PendingMessage {
+    MessageRow row;
+    enum class State { scheduled, handedOver, refused } state = State::scheduled;
+  };
+  std::deque<PendingMessage> pendingMessages_;
+  // Counts loads of the marker, so that a delivery for an earlier user is ignored.
+  std::uint64_t lastSeenGeneration_ = 0;
   bool isPolling_ = false;
   // Counts started loops, so that a stopped loop's pending tick ends itself.
   std::uint64_t pollGeneration_ = 0;

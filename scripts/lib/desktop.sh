@@ -91,10 +91,11 @@ desktop_window_size_is() {
   [ "$(desktop_window_geometry "$1" 100 | cut -d' ' -f3-)" = "$2 $3" ]
 }
 
-# Prints the centre "X Y" of the tray icon of the windows of class $1 docked along the top edge.
+# Prints the centre "X Y" of the tray icon of the windows of class $1 docked along the top edge;
+# with a process id $2, only that process's icon.
 desktop_tray_icon() {
   local id
-  for id in $(xdotool search --classname "^$1\$" 2>/dev/null); do
+  for id in $(xdotool search ${2:+--all --pid "$2"} --classname "^$1\$" 2>/dev/null); do
     eval "$(xdotool getwindowgeometry --shell "$id")"
     if [ "$WIDTH" -le 64 ] && [ "$Y" -lt 24 ] && [ "$X" -gt 0 ]; then
       echo "$((X + WIDTH / 2)) $((Y + HEIGHT / 2))"

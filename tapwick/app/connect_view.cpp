@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "tapwick/app/icons.hpp"
 #include "tapwick/app/widgets.hpp"
 
 namespace tapwick {
@@ -34,6 +35,7 @@ ConnectView::ConnectView(std::shared_ptr<VoduzaziService> service,
     : QWidget(parent),
       model_(ConnectViewModel::create(std::move(service), std::move(setShowMain))) {
   auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
   signedOut_ = plainLabel("Not logged in", this);
   signedOut_->setObjectName("notLoggedIn");
   outer->addWidget(signedOut_, 0, Qt::AlignCenter);
@@ -62,18 +64,26 @@ ConnectView::ConnectView(std::shared_ptr<VoduzaziService> service,
   create->setObjectName("createInviteCode");
   invite->layout()->addWidget(create);
   auto* codeRow = new QHBoxLayout();
+  codeRow->setSpacing(8);
   code_ = plainLabel({}, invite);
   code_->setObjectName("generatedCode");
+  // One line, never narrower than the code: the whole code must stay readable.
+  code_->setWordWrap(false);
+  code_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setPointSize(titleFont().pointSize());
   code_->setFont(mono);
   code_->setStyleSheet("background: rgba(128,128,128,38); border-radius: 6px; padding: 4px 8px;");
   code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   copy_ = new QPushButton(invite);
+  copy_->setObjectName("copyCode");
   copy_->setFlat(true);
   copy_->setToolTip("Copy code");
+  copy_->setIconSize(QSize(20, 20));
+  codeRow->addStretch();
   codeRow->addWidget(code_);
   codeRow->addWidget(copy_);
+  codeRow->addStretch();
   static_cast<QVBoxLayout*>(invite->layout())->addLayout(codeRow);
   cards->addWidget(invite);
 
@@ -92,6 +102,7 @@ ConnectView::ConnectView(std::shared_ptr<VoduzaziService> service,
   error_ = errorLabel(content_);
   layout->addWidget(error_);
   auto* logOut = new QPushButton("Log Out", content_);
+  logOut->setObjectName("logOut");
   logOut->setStyleSheet("color: red;");
   layout->addWidget(logOut, 0, Qt::AlignCenter);
 
@@ -116,8 +127,7 @@ void ConnectView::render() {
   code_->setText(model_->generatedCode ? toQString(*model_->generatedCode) : QString());
   code_->setVisible(model_->generatedCode.has_value());
   copy_->setVisible(model_->generatedCode.has_value());
-  copy_->setText(model_->copied ? QString::fromUtf8("\u2714") : QString::fromUtf8("\u2398"));
-  copy_->setStyleSheet(model_->copied ? "color: green;" : "");
+  copy_->setIcon(model_->copied ? copiedIcon() : copyIcon());
   showError(error_, model_->error);
 }
 

@@ -21,11 +21,11 @@ InfoWindow::InfoWindow()
   auto* name = plainLabel(QString::fromUtf8(kAppName.data(), kAppName.size()), this);
   name->setFont(titleFont(8));
   layout->addWidget(name, 0, Qt::AlignCenter);
-  layout->addWidget(plainLabel(QString::fromUtf8(kVersionText.data(), kVersionText.size()), this),
-                    0, Qt::AlignCenter);
-  layout->addWidget(
-      plainLabel(QString::fromUtf8(kLastUpdateText.data(), kLastUpdateText.size()), this), 0,
-      Qt::AlignCenter);
+  for (const std::string_view text : {kVersionText, kLastUpdateText}) {
+    auto* line = plainLabel(QString::fromUtf8(text.data(), text.size()), this);
+    line->setWordWrap(false);  // each a line of its own, as the window is wide enough for
+    layout->addWidget(line, 0, Qt::AlignCenter);
+  }
   auto* contact = new QPushButton("Contact Me", this);
   layout->addWidget(contact, 0, Qt::AlignCenter);
   connect(contact, &QPushButton::clicked, this, [] {

@@ -6,7 +6,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "tapwick/app/icons.hpp"
 #include "tapwick/app/status_icon.hpp"
 #include "tapwick/app/widgets.hpp"
 
@@ -19,10 +21,13 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(
   layout->setSpacing(18);
   layout->setContentsMargins(24, 24, 24, 24);
 
+  // The banner lies over the content rather than in the column, so nothing moves under the
+  // pointer while it shows.
   banner_ = plainLabel({}, this);
   banner_->setObjectName("banner");
-  banner_->setStyleSheet("background: rgba(128,128,128,40); border-radius: 8px; padding: 6px;");
-  layout->addWidget(banner_);
+  banner_->setStyleSheet(
+      "background: rgba(235,235,235,240); border: 1px solid rgba(128,128,128,60);"
+      " border-radius: 8px; padding: 6px;");
 
   auto* friendCard = new QFrame(this);
   friendCard->setObjectName("friendCard");
@@ -42,11 +47,12 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(
   names->addWidget(myName_);
   names->addWidget(connection_);
   cardLayout->addLayout(names, 1);
-  auto* logOut = new QPushButton(QString::fromUtf8("\u21E5"), friendCard);
+  auto* logOut = new QPushButton(friendCard);
+  logOut->setObjectName("logOut");
+  logOut->setIcon(logOutIcon());
+  logOut->setIconSize(QSize(22, 22));
   logOut->setFlat(true);
   logOut->setToolTip("Log out");
-  logOut->setStyleSheet("color: red;");
-  logOut->setFont(titleFont());
   cardLayout->addWidget(logOut);
   layout->addWidget(friendCard);
 
@@ -65,7 +71,7 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(
   message_->setObjectName("message");
   message_->setPlaceholderText("Enter your message");
   message_->setFixedWidth(300);
-  auto* send = new QPushButton(QString::fromUtf8("\u27A4 Send"), form_);
+  auto* send = new QPushButton(sendIcon(), "Send", form_);
   send->setObjectName("send");
   send->setDefault(true);
   for (QWidget* widget : {static_cast<QWidget*>(heading), static_cast<QWidget*>(hint),
@@ -79,7 +85,10 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(
   auto* busy = new QProgressBar(loading_);
   busy->setRange(0, 0);
   loadingLayout->addWidget(busy);
-  loadingLayout->addWidget(plainLabel("Loading connection info...", loading_), 0, Qt::AlignCenter);
+  auto* loadingText = plainLabel("Loading connection info...", loading_);
+  loadingText->setObjectName("loadingConnectionInfo");
+  loadingText->setAlignment(Qt::AlignCenter);
+  loadingLayout->addWidget(loadingText);
   layout->addWidget(loading_);
 
   error_ = errorLabel(this);
@@ -92,7 +101,32 @@ MainView::MainView(std::shared_ptr<VoduzaziService> service, std::function<void(
   connect(logOut, &QPushButton::clicked, this, [this] { model_->logOut(); });
   model_->changed = [this] { render(); };
   render();
+}
+
+void MainView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The start-up steps run each time the screen is shown (the popover reopened, say), so that a
+  // renamed friend shows under the new name.
   model_->start();
+}
+
+void MainView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeBanner();
+}
+
+void MainView::placeBanner() {
+  // As wide as its text on one line, up to the view's width; wrapped beyond that.
+  banner_->setWordWrap(false);
+  const int natural = banner_->sizeHint().width();
+  banner_->setWordWrap(true);
+  const int width = std::min(natural, this->width() - 16);
+  const int wanted = banner_->heightForWidth(width) > 0 ? banner_->heightForWidth(width)
+                                                        : banner_->sizeHint().height();
+  // A very long message shows its beginning: the banner never covers more than half the view.
+  const int height = std::min(wanted, std::max(banner_->sizeHint().height(), this->height() / 2));
+  banner_->setGeometry((this->width() - width) / 2, 8, width, height);
+  banner_->raise();
 }
 
 void MainView::render() {
@@ -105,6 +139,7 @@ void MainView::render() {
   }
   banner_->setText(toQString(model_->incomingMessage.value_or("")));
   banner_->setVisible(model_->showBanner && model_->incomingMessage.has_value());
+  placeBanner();
   showError(error_, model_->error);
 }
 

@@ -16,8 +16,13 @@ class MainView : public QWidget {
   MainView(std::shared_ptr<VoduzaziService> service, std::function<void(bool)> setShowMain,
            QWidget* parent);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void render();
+  void placeBanner();
 
   std::shared_ptr<MainViewModel> model_;
   QLabel* myName_;

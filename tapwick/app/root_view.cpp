@@ -1,11 +1,14 @@
 #include "tapwick/app/root_view.hpp"
 
+#include <QEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStackedLayout>
+#include <QStyle>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "tapwick/app/connect_view.hpp"
 #include "tapwick/app/main_view.hpp"
@@ -15,15 +18,83 @@ namespace tapwick {
 
 RootView::RootView(std::shared_ptr<VoduzaziService> service,
                    std::function<void(Size)> resizePopover, QWidget* parent)
-    : QWidget(parent), model_(RootViewModel::create(std::move(service), std::move(resizePopover))) {
-  stack_ = new QStackedLayout(this);
+    : QWidget(parent), resizePopover_(std::move(resizePopover)) {
+  model_ = RootViewModel::create(std::move(service), [this](Size size) {
+    popoverSize_ = size;
+    fitPopover();
+  });
   loading_ = createLoading();
   forms_ = createForms();
-  stack_->addWidget(loading_);
-  stack_->addWidget(forms_);
+  for (QWidget* page : {loading_, forms_}) adopt(page);
   model_->changed = [this] { render(); };
   render();
   model_->handleAppear();
+}
+
+void RootView::adopt(QWidget* page) {
+  page->hide();
+  page->installEventFilter(this);
+}
+
+void RootView::showPage(QWidget* page) {
+  if (current_ == page) return;
+  if (current_ != nullptr) current_->hide();
+  current_ = page;
+  fitPage();
+  page->show();
+}
+
+bool RootView::eventFilter(QObject* watched, QEvent* event) {
+  // The shown screen's content changed (an error, the code row): its frame may have to grow.
+  if (watched == current_ && event->type() == QEvent::LayoutRequest) fitPopover();
+  return QWidget::eventFilter(watched, event);
+}
+
+void RootView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placePage();
+}
+
+QSize RootView::frameOf(QWidget* page) const {
+  const Size frame = model_->screenSize();
+  QSize size(frame.width, frame.height);
+  // The frame grows where the default fonts need more room than it gives.
+  if (QLayout* layout = page->layout()) {
+    const QSize least = layout->totalMinimumSize();
+    size = size.expandedTo(least);
+    if (layout->hasHeightForWidth()) {
+      size.setHeight(std::max(size.height(), layout->totalHeightForWidth(size.width())));
+    }
+  }
+  return size;
+}
+
+int RootView::padding() const { return style()->pixelMetric(QStyle::PM_LayoutLeftMargin); }
+
+void RootView::fitPage() {
+  if (current_ == nullptr) return;
+  const QSize frame = frameOf(current_);
+  if (current_->size() != frame) current_->setFixedSize(frame);
+  placePage();
+}
+
+void RootView::placePage() {
+  if (current_ == nullptr) return;
+  current_->move(std::max(0, (width() - current_->width()) / 2),
+                 std::max(0, (height() - current_->height()) / 2));
+}
+
+QSize RootView::neededSize() const {
+  if (current_ == nullptr) return {};
+  const int pad = padding();
+  return frameOf(current_) + QSize(2 * pad, 2 * pad);
+}
+
+void RootView::fitPopover() {
+  fitPage();
+  if (!resizePopover_ || popoverSize_.width == 0) return;
+  const QSize size = QSize(popoverSize_.width, popoverSize_.height).expandedTo(neededSize());
+  resizePopover_({size.width(), size.height()});
 }
 
 QWidget* RootView::createLoading() {
@@ -44,6 +115,7 @@ QWidget* RootView::createForms() {
   auto* layout = new QVBoxLayout(page);
   layout->setSpacing(16);
   tabs_ = new QTabBar(page);
+  tabs_->setObjectName("tabs");
   tabs_->addTab("Sign In");
   tabs_->addTab("Sign Up");
   tabs_->setFixedWidth(220);
@@ -100,7 +172,8 @@ void RootView::render() {
   if (screen != shown_ ||
       (screen_ == nullptr && (screen == Screen::pairing || screen == Screen::messaging))) {
     if (screen_ != nullptr) {
-      stack_->removeWidget(screen_);
+      if (current_ == screen_) current_ = nullptr;
+      screen_->hide();
       screen_->deleteLater();
       screen_ = nullptr;
     }
@@ -110,21 +183,21 @@ void RootView::render() {
     } else if (screen == Screen::messaging) {
       screen_ = new MainView(model_->service(), setShowMain, this);
     }
-    if (screen_ != nullptr) stack_->addWidget(screen_);
+    if (screen_ != nullptr) adopt(screen_);
     shown_ = screen;
   }
   switch (screen) {
     case Screen::loading:
-      stack_->setCurrentWidget(loading_);
+      showPage(loading_);
       break;
     case Screen::signIn:
-      if (stack_->currentWidget() != forms_) {
-        stack_->setCurrentWidget(forms_);
+      if (current_ != forms_) {
+        showPage(forms_);
         email_->setFocus();
       }
       break;
     default:
-      stack_->setCurrentWidget(screen_);
+      showPage(screen_);
   }
   const bool signUp = model_->selectedTab != 0;
   tabs_->setCurrentIndex(model_->selectedTab);

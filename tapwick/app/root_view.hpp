@@ -1,6 +1,7 @@
 // RootView: the popover's content. Shows the screen the RootViewModel picks (loading, the
-// sign-in and sign-up forms, pairing, messaging); the pairing and messaging screens are built
-// anew each time they are shown.
+// sign-in and sign-up forms, pairing, messaging) in the screen's frame, centred with the default
+// padding around it; the pairing and messaging screens are built anew each time they are shown.
+// A frame grows where the default fonts need more room, and the popover grows to hold it.
 #pragma once
 
 #include <QWidget>
@@ -11,7 +12,6 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStackedLayout;
 class QTabBar;
 
 namespace tapwick {
@@ -23,13 +23,29 @@ class RootView : public QWidget {
 
   RootViewModel& model() { return *model_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   QWidget* createLoading();
   QWidget* createForms();
   void render();
+  void adopt(QWidget* page);
+  void showPage(QWidget* page);
+  // The screen's frame for `page`, grown to what its layout needs.
+  QSize frameOf(QWidget* page) const;
+  int padding() const;
+  QSize neededSize() const;
+  void fitPage();
+  void placePage();
+  // Gives the popover the size the model asked for, grown to hold the frame and its padding.
+  void fitPopover();
 
+  std::function<void(Size)> resizePopover_;
+  Size popoverSize_;
   std::shared_ptr<RootViewModel> model_;
-  QStackedLayout* stack_;
+  QWidget* current_ = nullptr;
   QWidget* loading_;
   QWidget* forms_;
   QWidget* screen_ = nullptr;  // the pairing or messaging screen shown

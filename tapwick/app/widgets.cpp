@@ -14,15 +14,21 @@ QLabel* plainLabel(const QString& text, QWidget* parent) {
 
 QLabel* errorLabel(QWidget* parent) {
   auto* label = plainLabel({}, parent);
+  label->setObjectName("error");
   label->setFont(captionFont());
   label->setStyleSheet("color: red;");
   label->setAlignment(Qt::AlignCenter);
+  // Its line stays reserved while there is no error, so that an error moves no button.
+  QSizePolicy policy = label->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  label->setSizePolicy(policy);
+  label->setText(" ");
   label->hide();
   return label;
 }
 
 void showError(QLabel* label, const std::optional<std::string>& error) {
-  label->setText(error ? toQString(*error) : QString());
+  label->setText(error ? toQString(*error) : QString(" "));
   label->setVisible(error.has_value());
 }
 

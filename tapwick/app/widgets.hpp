@@ -12,7 +12,7 @@ namespace tapwick {
 
 // A label that shows its text literally.
 QLabel* plainLabel(const QString& text = {}, QWidget* parent = nullptr);
-// The red caption under a form; hidden while there is no error.
+// The red caption under a form; hidden while there is no error, its line kept free.
 QLabel* errorLabel(QWidget* parent = nullptr);
 void showError(QLabel* label, const std::optional<std::string>& error);
 

@@ -2,11 +2,57 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <stdexcept>
+#include <utility>
 
 #include "tapwick/connect_view_model.hpp"
 
 namespace tapwick::testing {
+
+namespace {
+constexpr auto kPresenterWait = std::chrono::seconds(20);
+}  // namespace
+
+void RecordingPresenter::present(const LocalNotificationRequest& request) {
+  std::unique_lock lock(mutex_);
+  if (std::exchange(refuseNext_, false)) throw std::runtime_error("refused");
+  if (std::exchange(holdNext_, false)) {
+    holding_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, kPresenterWait, [&] { return released_.has_value(); });
+    holding_ = false;
+    const bool show = released_.value_or(false);
+    released_.reset();
+    if (!show) throw std::runtime_error("never handed over");
+  }
+  shown_.push_back(request);
+  changed_.notify_all();
+}
+
+std::size_t RecordingPresenter::countShown(const std::string& text) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::size_t>(std::count_if(shown_.begin(), shown_.end(), [&](const auto& n) {
+    return n.body.starts_with(text + "\n");
+  }));
+}
+
+bool RecordingPresenter::waitUntilHolding() {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, kPresenterWait, [&] { return holding_; });
+}
+
+void RecordingPresenter::release(bool show) {
+  std::lock_guard lock(mutex_);
+  released_ = show;
+  changed_.notify_all();
+}
+
+bool RecordingPresenter::waitUntilShown(std::size_t count) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, kPresenterWait, [&] { return shown_.size() >= count; });
+}
 
 AppFixture::AppFixture() {
   static std::atomic<int> counter{0};
@@ -40,6 +86,7 @@ void AppFixture::launch(AppInstall& app, std::string url) {
   configuration.mainExecutor = main;
   configuration.defaults = std::make_shared<UserDefaults>(app.defaultsPath);
   configuration.notifications = std::make_shared<UserNotificationCenter>(main, app.presenter);
+  configuration.clientOptions = app.clientOptions;
   configuration.sessionStorage = app.sessionStore;
   configuration.notificationCenter = &center;
   configuration.profileInsertDelay = std::chrono::milliseconds(0);
@@ -79,6 +126,11 @@ void AppFixture::pair(AppInstall& inviter, AppInstall& redeemer) {
 
 void AppFixture::settle(AppInstall& app) {
   ASSERT_TRUE(main->runUntil([&] { return app.service->pendingWork() == 0; }));
+}
+
+void AppFixture::stop(AppInstall& app) {
+  main->discardAll();
+  app.service.reset();
 }
 
 }  // namespace tapwick::testing

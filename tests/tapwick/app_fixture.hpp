@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,22 +21,42 @@
 
 namespace tapwick::testing {
 
-// Keeps every notification it is asked to show.
+// Keeps every notification it is asked to show. It can be told to refuse the next one, or to
+// hold the next one until the test lets it go.
 class RecordingPresenter : public NotificationPresenter {
  public:
   bool requestAuthorization() override { return true; }
-  void present(const LocalNotificationRequest& request) override {
-    std::lock_guard lock(mutex_);
-    shown_.push_back(request);
-  }
+  void present(const LocalNotificationRequest& request) override;
   std::vector<LocalNotificationRequest> shown() const {
     std::lock_guard lock(mutex_);
     return shown_;
   }
+  // How many shown notifications have a body starting with `text` and a line feed.
+  std::size_t countShown(const std::string& text) const;
+
+  void refuseNext() {
+    std::lock_guard lock(mutex_);
+    refuseNext_ = true;
+  }
+  void holdNext() {
+    std::lock_guard lock(mutex_);
+    holdNext_ = true;
+  }
+  // Waits (bounded) until a held notification is being presented.
+  bool waitUntilHolding();
+  // Ends the hold: the held notification is shown (true) or refused (false).
+  void release(bool show);
+  // Waits (bounded) until `count` notifications were shown, without running main-thread work.
+  bool waitUntilShown(std::size_t count);
 
  private:
   mutable std::mutex mutex_;
+  std::condition_variable changed_;
   std::vector<LocalNotificationRequest> shown_;
+  bool refuseNext_ = false;
+  bool holdNext_ = false;
+  bool holding_ = false;
+  std::optional<bool> released_;
 };
 
 // One installation of the app: what survives a restart (session store, defaults file) and the
@@ -44,6 +66,8 @@ struct AppInstall {
       std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
   std::filesystem::path defaultsPath;
   std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+  // The facade's options at the next launch (a transport of the test's, say); none: defaults.
+  std::optional<voduzazi::VoduzaziClientOptions> clientOptions;
   std::shared_ptr<VoduzaziService> service;
 };
 
@@ -81,6 +105,9 @@ class AppFixture : public ::testing::Test {
   void pair(AppInstall& inviter, AppInstall& redeemer);
   // Waits until every background step posted so far has come back.
   void settle(AppInstall& app);
+  // Ends an installation's service as a quit or a crash would: whatever it had not done yet on
+  // the main thread is dropped.
+  void stop(AppInstall& app);
 
   std::shared_ptr<TestMainExecutor> main = std::make_shared<TestMainExecutor>();
   voduzazi::NotificationCenter center;

@@ -1,11 +1,15 @@
-// What the desktop test does to the backend beside the app: makes users, pairs them and sends
-// a message, through the library alone.
+// What the desktop test does to the backend beside the apps: makes users, reads what the apps
+// stored, renames a user and sends a message, through the library alone.
 //   desktop_fixture URL KEY users EMAIL...           signs each up, with a profile
 //   desktop_fixture URL KEY pair INVITER REDEEMER    pairs them through an invite code
 //   desktop_fixture URL KEY send SENDER TEXT         sends TEXT to the sender's first friend
+//   desktop_fixture URL KEY invite-codes EMAIL       prints the user's stored invite codes
+//   desktop_fixture URL SERVICE_KEY rename EMAIL NAME   sets the user name of EMAIL's profile
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
+#include <boost/json/parse.hpp>
 #include <boost/uuid/uuid_io.hpp>
+#include <cctype>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -79,6 +83,23 @@ int main(int argc, char** argv) {
       sender.client->from("messages")
           .insert(boost::json::object{
               {"sender_id", sender.id}, {"receiver_id", friends.front()}, {"content", argv[5]}})
+          .execute();
+    } else if (command == "invite-codes" && argc == 5) {
+      const SignedIn inviter = signIn(url, key, argv[4]);
+      std::string id = inviter.id;
+      for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      const auto response =
+          inviter.client->from("friend_invites").select("code").eq("inviter", id).execute();
+      const boost::json::value rows = boost::json::parse(response.data);
+      for (const auto& row : rows.as_array()) {
+        std::cout << row.as_object().at("code").as_string().c_str() << "\n";
+      }
+    } else if (command == "rename" && argc == 6) {
+      // With the service key the access rules let the change through.
+      newClient(url, key)
+          ->from("profiles")
+          .update(boost::json::object{{"username", argv[5]}})
+          .eq("email", argv[4])
           .execute();
     } else {
       std::cerr << "desktop_fixture: unknown command " << command << "\n";

@@ -10,7 +10,12 @@ namespace {
 MessageRow row(std::string id, std::string createdAt) {
   const auto instant = serverInstant(createdAt);
   EXPECT_TRUE(instant) << createdAt;
-  return {std::move(id), "text", std::move(createdAt), instant.value_or(Instant{})};
+  return {std::move(id), "text", std::move(createdAt), instant};
+}
+
+MessageRow untimed(std::string id, std::string createdAt) {
+  EXPECT_FALSE(serverInstant(createdAt)) << createdAt;
+  return {std::move(id), "text", std::move(createdAt), std::nullopt};
 }
 
 TEST(LastSeen, AsksFromTheEpochUntilSomethingIsShown) {
@@ -56,6 +61,28 @@ TEST(LastSeen, ReadsBackWhatItWrote) {
   seen.record(row("b", "2025-10-21T08:00:00.5+00:00"));
   EXPECT_EQ(LastSeen::fromJSON(seen.toJSON()), seen);
   EXPECT_EQ(LastSeen::fromJSON(LastSeen().toJSON()), LastSeen());
+}
+
+TEST(LastSeen, ShowsRowsWhoseTimeNamesNoInstantOnceEach) {
+  LastSeen seen;
+  seen.record(row("a", "2025-10-21T08:00:00.5+00:00"));
+  const auto yesterday = untimed("b", "yesterday");
+  const auto farFuture = untimed("c", "9999-12-31T00:00:00.5+00:00");
+  EXPECT_TRUE(seen.isNew(yesterday));
+  EXPECT_TRUE(seen.isNew(farFuture));
+  seen.record(yesterday);
+  seen.record(farFuture);
+  EXPECT_FALSE(seen.isNew(yesterday));
+  EXPECT_FALSE(seen.isNew(farFuture));
+  EXPECT_TRUE(seen.isNew(untimed("d", "yesterday"))) << "another row of the same text";
+  // They leave the marker's time alone, and survive a relaunch.
+  EXPECT_EQ(seen.since(), "2025-10-21T08:00:00.5+00:00");
+  EXPECT_EQ(LastSeen::fromJSON(seen.toJSON()), seen);
+  LastSeen onlyUntimed;
+  onlyUntimed.record(yesterday);
+  EXPECT_EQ(onlyUntimed.since(), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(LastSeen::fromJSON(onlyUntimed.toJSON()), onlyUntimed);
+  EXPECT_FALSE(LastSeen::fromJSON(onlyUntimed.toJSON()).isNew(yesterday));
 }
 
 TEST(LastSeen, ReadsDamagedStoredValuesAsNothingShown) {

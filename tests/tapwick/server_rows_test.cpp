@@ -12,19 +12,26 @@ TEST(ServerRows, ReadsMessagesWithTextAndTimeInOrder) {
     {"id": "m3", "content": "no time"},
     {"id": "m4", "content": "bad time", "created_at": "soon"},
     "not a row",
-    {"id": 9, "content": "numeric id", "created_at": "2025-10-21T08:00:00.3Z"}])");
-  ASSERT_EQ(rows.size(), 2u);
+    {"id": 9, "content": "numeric id", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"id": "m5", "content": "far", "created_at": "9999-12-31T00:00:00.5+00:00"}])");
+  ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0].id, "m1");
   EXPECT_EQ(rows[0].content, "hi");
   EXPECT_EQ(rows[0].createdAt, "2025-10-21T08:00:00.1+00:00");
+  EXPECT_TRUE(rows[0].createdAtInstant);
+  // A time that names no instant is kept as it came, to be shown so.
+  EXPECT_EQ(rows[1].id, "m4");
+  EXPECT_EQ(rows[1].createdAt, "soon");
+  EXPECT_FALSE(rows[1].createdAtInstant);
   // A row without a string id still shows, under a new id.
-  EXPECT_EQ(rows[1].content, "numeric id");
-  EXPECT_EQ(rows[1].id.size(), 36u);
-  EXPECT_EQ(rows[1].id, [&] {
-    std::string upper = rows[1].id;
+  EXPECT_EQ(rows[2].content, "numeric id");
+  EXPECT_EQ(rows[2].id.size(), 36u);
+  EXPECT_EQ(rows[2].id, [&] {
+    std::string upper = rows[2].id;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return upper;
   }());
+  EXPECT_EQ(rows[3].createdAt, "9999-12-31T00:00:00.5+00:00");
 }
 
 TEST(ServerRows, RefusesBodiesThatAreNoArray) {

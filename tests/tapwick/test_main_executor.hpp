@@ -84,6 +84,17 @@ class TestMainExecutor : public MainExecutor {
     now_ = target;
   }
 
+  // Drops every posted and delayed piece of work, as the end of the process does.
+  void discardAll() {
+    std::deque<std::function<void()>> queue;
+    std::map<std::pair<std::chrono::milliseconds, std::uint64_t>, std::function<void()>> timers;
+    {
+      std::lock_guard lock(mutex_);
+      queue.swap(queue_);
+      timers.swap(timers_);
+    }
+  }
+
   std::size_t pendingTimers() const {
     std::lock_guard lock(mutex_);
     return timers_.size();

@@ -95,6 +95,75 @@ TEST_F(TwoUsers, MessagesShowLiterallyWhateverTheyHold) {
   }
 }
 
+// Where the receiving app is stopped between fetching a message and its notification.
+enum class StopPoint { afterPoll, whilePresenting, afterHandOver, afterMarkerSaved };
+
+class StoppedBeforeTheNotification : public TwoUsers,
+                                     public ::testing::WithParamInterface<StopPoint> {};
+
+TEST_P(StoppedBeforeTheNotification, ShowsTheMessageAfterARelaunchAndAtMostOnceMore) {
+  signUpAndIn(alice, "alice");
+  signUpAndIn(bob, "bob");
+  pair();
+  pollAlice(1);
+  await([&](Completion done) { bob.service->sendMessage("hello", done); });
+
+  main->advance(2s);  // the poll that finds the message and schedules its notification
+  settle(alice);
+  ASSERT_EQ(alice.service->pendingNotifications(), 1u);
+  switch (GetParam()) {
+    case StopPoint::afterPoll:
+      break;
+    case StopPoint::whilePresenting:
+      alice.presenter->holdNext();
+      main->advance(1s);
+      ASSERT_TRUE(alice.presenter->waitUntilHolding());
+      break;
+    case StopPoint::afterHandOver:
+      main->advance(1s);
+      ASSERT_TRUE(alice.presenter->waitUntilShown(1));  // main-thread work is not run here
+      break;
+    case StopPoint::afterMarkerSaved:
+      main->advance(1s);
+      ASSERT_TRUE(main->runUntil([&] { return alice.service->pendingNotifications() == 0; }));
+      break;
+  }
+  stop(alice);
+  // A process that ended while presenting never handed the notification over.
+  if (GetParam() == StopPoint::whilePresenting) alice.presenter->release(false);
+
+  launch(alice);
+  pollAlice(2);
+  ASSERT_TRUE(main->runUntil([&] { return alice.service->pendingNotifications() == 0; }));
+  EXPECT_GE(alice.presenter->countShown("hello"), 1u) << "the message was lost";
+  // Only a stop after the hand-over and before the marker was saved may show it twice.
+  const std::size_t most = GetParam() == StopPoint::afterHandOver ? 2 : 1;
+  EXPECT_LE(alice.presenter->countShown("hello"), most);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, StoppedBeforeTheNotification,
+                         ::testing::Values(StopPoint::afterPoll, StopPoint::whilePresenting,
+                                           StopPoint::afterHandOver, StopPoint::afterMarkerSaved));
+
+TEST_F(TwoUsers, ARefusedNotificationIsShownAgainByTheNextPoll) {
+  signUpAndIn(alice, "alice");
+  signUpAndIn(bob, "bob");
+  pair();
+  pollAlice(1);
+  await([&](Completion done) { bob.service->sendMessage("first", done); });
+  await([&](Completion done) { bob.service->sendMessage("second", done); });
+  alice.presenter->refuseNext();
+  pollAlice(1);
+  ASSERT_TRUE(main->runUntil([&] { return alice.service->pendingNotifications() == 0; }));
+  pollAlice(1);
+  ASSERT_TRUE(main->runUntil([&] { return alice.service->pendingNotifications() == 0; }));
+  EXPECT_EQ(alice.presenter->countShown("first"), 1u);
+  EXPECT_GE(alice.presenter->countShown("second"), 1u);
+  pollAlice(2);
+  EXPECT_EQ(alice.presenter->countShown("first"), 1u);
+  EXPECT_LE(alice.presenter->countShown("second"), 2u);
+}
+
 TEST_F(TwoUsers, OwnInviteCodeIsRefused) {
   signUpAndIn(alice, "alice");
   auto pairing = ConnectViewModel::create(alice.service, [](bool) {});

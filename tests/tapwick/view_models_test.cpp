@@ -7,6 +7,7 @@
 #include "tapwick/main_view_model.hpp"
 #include "tapwick/root_view_model.hpp"
 #include "tests/tapwick/app_fixture.hpp"
+#include "voduzazi/helpers/url_error.hpp"
 
 namespace tapwick::testing {
 namespace {
@@ -169,6 +170,47 @@ TEST_F(ViewModelsTest, AFailedSendShowsItsErrorAndKeepsTheText) {
   EXPECT_EQ(messaging->error, "No friend to send to");
   EXPECT_EQ(messaging->customMessage, "hello");
   EXPECT_FALSE(messaging->showBanner);
+}
+
+TEST_F(ViewModelsTest, TransportFailuresAreShownAsAShortSentence) {
+  launch(alice, "http://127.0.0.1:9");  // nothing listens there
+  auto model = root(alice);
+  main->advance(300ms);
+  model->email = newEmail("alice");
+  model->password = "correct horse";
+  model->submitSignIn();
+  ASSERT_TRUE(main->runUntil([&] { return model->error.has_value(); }));
+  EXPECT_EQ(model->error, "Could not connect to the server.");
+}
+
+TEST_F(ViewModelsTest, ASendThatTimesOutSaysTheMessageMayHaveArrived) {
+  AppInstall bob = install();
+  signUpAndIn(alice, "alice");
+  signUpAndIn(bob, "bob");
+  pair(bob, alice);
+  // A transport that delivers the message but loses the answer, as a frozen backend does.
+  voduzazi::VoduzaziClientOptions options;
+  options.global.session.data =
+      [shared = voduzazi::HTTPSession::shared().data](const voduzazi::URLRequest& request) {
+        auto result = shared(request);
+        if (request.url.path().ends_with("/messages") && request.httpMethod == "POST") {
+          throw voduzazi::URLError(voduzazi::URLError::Code::timedOut, "no answer in 60 s");
+        }
+        return result;
+      };
+  alice.clientOptions = options;
+  launch(alice);
+  auto messaging = MainViewModel::create(alice.service, [](bool) {});
+  messaging->customMessage = "hello";
+  messaging->sendCustomMessage();
+  ASSERT_TRUE(main->runUntil([&] { return messaging->error.has_value(); }));
+  EXPECT_EQ(messaging->error, "The request timed out. The message may still have arrived.");
+  EXPECT_EQ(messaging->customMessage, "hello") << "kept, as for any failed send";
+  // It did arrive.
+  bob.service->pollOnce();
+  settle(bob);
+  main->advance(1s);
+  ASSERT_TRUE(main->runUntil([&] { return bob.presenter->countShown("hello") == 1; }));
 }
 
 TEST(AppInfo, FeedbackMailCarriesSubjectAndBodyPercentEncoded) {

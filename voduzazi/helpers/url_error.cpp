@@ -77,3 +77,66 @@ std::string_view toString(URLError::Code code) {
 }
 
 }  // namespace voduzazi
+
+namespace voduzazi {
+
+std::string URLError::localizedDescription() const {
+  return std::string(voduzazi::localizedDescription(code_));
+}
+
+std::string_view localizedDescription(URLError::Code code) {
+  using C = URLError::Code;
+  switch (code) {
+    case C::unknown:
+      return "An unknown network error occurred.";
+    case C::cancelled:
+      return "The request was cancelled.";
+    case C::backgroundSessionInUseByAnotherProcess:
+    case C::backgroundSessionWasDisconnected:
+      return "The background transfer could not continue.";
+    case C::badURL:
+      return "The address is not valid.";
+    case C::timedOut:
+      return "The request timed out.";
+    case C::unsupportedURL:
+      return "The address is not supported.";
+    case C::cannotFindHost:
+    case C::dnsLookupFailed:
+      return "The server could not be found.";
+    case C::cannotConnectToHost:
+      return "Could not connect to the server.";
+    case C::networkConnectionLost:
+      return "The network connection was lost.";
+    case C::httpTooManyRedirects:
+      return "The server redirected too many times.";
+    case C::resourceUnavailable:
+      return "The requested resource is not available.";
+    case C::notConnectedToInternet:
+    case C::internationalRoamingOff:
+    case C::callIsActive:
+    case C::dataNotAllowed:
+    case C::cannotLoadFromNetwork:
+      return "The Internet connection appears to be offline.";
+    case C::badServerResponse:
+    case C::cannotDecodeContentData:
+    case C::cannotParseResponse:
+    case C::downloadDecodingFailedMidStream:
+    case C::downloadDecodingFailedToComplete:
+      return "The server's answer could not be read.";
+    case C::userAuthenticationRequired:
+      return "The server asks for authentication.";
+    case C::secureConnectionFailed:
+      return "A secure connection to the server could not be made.";
+    case C::serverCertificateHasBadDate:
+    case C::serverCertificateNotYetValid:
+      return "The server's certificate is not valid at this date.";
+    case C::serverCertificateUntrusted:
+    case C::serverCertificateHasUnknownRoot:
+      return "The server's certificate is not trusted.";
+    case C::clientCertificateRejected:
+      return "The server refused this client's certificate.";
+  }
+  return "An unknown network error occurred.";
+}
+
+}  // namespace voduzazi

@@ -4,6 +4,7 @@
 //   try { auto [data, response] = fetch(request); }
 //   catch (const URLError& error) {
 //     if (error.code() == URLError::Code::timedOut) retryLater();
+//     showToUser(error.localizedDescription());   // "The request timed out."
 //   }
 #pragma once
 
@@ -56,6 +57,9 @@ class URLError : public std::exception {
   const std::string& detail() const noexcept { return detail_; }
   // "URLError(timedOut)", followed by ": " and the detail when there is one.
   const char* what() const noexcept override { return message_.c_str(); }
+  // A short sentence for a person, one per code, such as "Could not connect to the server.";
+  // it never holds the detail (addresses, library texts), which what() keeps for logs.
+  std::string localizedDescription() const;
 
  private:
   Code code_;
@@ -65,5 +69,7 @@ class URLError : public std::exception {
 
 // The code's name, such as "timedOut".
 std::string_view toString(URLError::Code code);
+// The code's sentence for a person, such as "The request timed out.".
+std::string_view localizedDescription(URLError::Code code);
 
 }  // namespace voduzazi
