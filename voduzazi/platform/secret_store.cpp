@@ -43,7 +43,7 @@ class ReadCache {
   std::optional<std::string> lookup(const std::filesystem::path& folder, const std::string& path) {
     struct ::stat status {};
     if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::geteuid()) {
+        status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
       return std::nullopt;  // the full read reports what is wrong
     }
     if (::lstat(path.c_str(), &status) != 0 || !detail::isTrustedItem(status)) return std::nullopt;
@@ -144,8 +144,10 @@ OSStatus SecretStore::writeItem(const SecretItemQuery& query, std::string_view v
     if (hook_) hook_(WriteStep::temporaryFileSynced);
   };
   if (replace == Replace::onlyExisting) {
-    // Reading also refuses an existing item that cannot be trusted.
-    if (!detail::readOwnerOnlyFile(folder->get(), name)) return secStatus::itemNotFound;
+    // Not read first: an item that cannot be trusted (open mode, a link, too large) is replaced
+    // by the new file all the same, and so the session it should hold is kept. A folder cannot
+    // be moved over, and the write reports it.
+    if (!detail::itemState(folder->get(), name)) return secStatus::itemNotFound;
     detail::replaceDurably(folder->get(), name, value, detail::ReplaceMode::replace, afterSync);
     return secStatus::success;
   }
