@@ -1,5 +1,8 @@
 #include "voduzazi/auth/session_storage.hpp"
 
+#include <array>
+#include <boost/json/parse.hpp>
+
 #include "voduzazi/auth/keychain_local_storage.hpp"
 
 namespace voduzazi::auth {
@@ -41,6 +44,28 @@ bool isAbsent(AuthLocalStorage& storage, const std::string& key) {
   }
 }
 
+// The bytes as JSON, or nothing when they are not: a check of the layout that never throws.
+std::optional<boost::json::value> parsedQuietly(const Data& bytes) {
+  boost::system::error_code error;
+  boost::json::value json = boost::json::parse(bytes, error);
+  if (error) return std::nullopt;
+  return json;
+}
+
+// Whether the stored session's user has its creation date as text, under either key form. A
+// session without it fails to decode with the auth coders, whose user requires a text date.
+bool hasTextCreationDate(const boost::json::value& json) {
+  const auto* session = json.if_object();
+  const auto* user = session ? session->if_contains("user") : nullptr;
+  const auto* fields = user ? user->if_object() : nullptr;
+  if (!fields) return false;
+  for (const char* key : {"created_at", "createdAt"}) {
+    const auto* date = fields->if_contains(key);
+    if (date && date->is_string()) return true;
+  }
+  return false;
+}
+
 // Moves the oldest value to the session key, but never over a value already there: that value
 // is newer (a crash may have stopped an earlier run before it removed the old key). The old key
 // goes only once the session key holds a value.
@@ -64,9 +89,13 @@ void unwrapStoredSession(const AuthStorageConfiguration& configuration) {
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
   if (!bytes) return;
+  // Only an object with a "session" member can decode as the wrapped record: anything else is
+  // another layout, told apart here without paying for a failed decode on every read.
+  std::optional<boost::json::value> json = parsedQuietly(*bytes);
+  if (!json || !json->is_object() || !json->as_object().contains("session")) return;
   std::optional<StorageMigration::StoredSession> stored;
   try {
-    stored = authJSONDecoder()->decode<StorageMigration::StoredSession>(*bytes);
+    stored = authJSONDecoder()->decodeJSON<StorageMigration::StoredSession>(std::move(*json));
   } catch (const std::exception&) {
     return;  // another layout
   }
@@ -78,9 +107,12 @@ void switchToDefaultEncoder(const AuthStorageConfiguration& configuration) {
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
   if (!bytes) return;
+  // The auth coders write dates as text; the current layout's are numbers, which they reject.
+  std::optional<boost::json::value> json = parsedQuietly(*bytes);
+  if (!json || !hasTextCreationDate(*json)) return;
   std::optional<Session> session;
   try {
-    session = authJSONDecoder()->decode<Session>(*bytes);
+    session = authJSONDecoder()->decodeJSON<Session>(std::move(*json));
   } catch (const std::exception&) {
     return;  // already in the current layout
   }
@@ -98,29 +130,46 @@ StorageMigration::StoredSession StorageMigration::StoredSession::fromJSON(
   return decodeFields(json, decoder, path, storedSessionFields);
 }
 
+namespace {
+
+struct MigrationStep {
+  const char* name;
+  void (*run)(const AuthStorageConfiguration&);
+};
+
+// In the order they run.
+constexpr std::array<MigrationStep, 3> migrationSteps{{
+    {"sessionNewKey", moveToSessionKey},
+    {"storeSessionDirectly", unwrapStoredSession},
+    {"useDefaultEncoder", switchToDefaultEncoder},
+}};
+
+}  // namespace
+
 std::vector<StorageMigration> sessionStorageMigrations(
     const AuthStorageConfigurationProvider& configuration) {
-  const auto over = [configuration](void (*step)(const AuthStorageConfiguration&)) {
-    return [configuration, step] { step(configuration()); };
-  };
-  return {{"sessionNewKey", over(moveToSessionKey)},
-          {"storeSessionDirectly", over(unwrapStoredSession)},
-          {"useDefaultEncoder", over(switchToDefaultEncoder)}};
+  std::vector<StorageMigration> migrations;
+  for (const MigrationStep& step : migrationSteps) {
+    migrations.push_back({step.name, [configuration, run = step.run] { run(configuration()); }});
+  }
+  return migrations;
 }
 
 SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configuration) {
-  auto migrations = sessionStorageMigrations(configuration);
   SessionStorage storage;
-  storage.get = [configuration, migrations]() -> std::optional<Session> {
-    for (const StorageMigration& migration : migrations) {
+  storage.get = [configuration]() -> std::optional<Session> {
+    // Looked up once per read: the migrations and the read then use the same key and store,
+    // without copying the client's registry entry four more times on every token step.
+    const AuthStorageConfiguration current = configuration();
+    for (const MigrationStep& step : migrationSteps) {
       try {
-        migration.run();
+        step.run(current);
       } catch (const std::exception& error) {
-        logError(configuration(),
-                 "Storage migration '" + migration.name + "' failed: " + error.what(), __LINE__);
+        logError(current,
+                 std::string("Storage migration '") + step.name + "' failed: " + error.what(),
+                 __LINE__);
       }
     }
-    const AuthStorageConfiguration current = configuration();
     try {
       auto bytes = current.localStorage->retrieve(current.sessionKey());
       if (!bytes) return std::nullopt;
