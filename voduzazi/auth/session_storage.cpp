@@ -2,6 +2,7 @@
 
 #include <array>
 #include <boost/json/parse.hpp>
+#include <mutex>
 
 #include "voduzazi/auth/keychain_local_storage.hpp"
 
@@ -25,9 +26,14 @@ bool isMissingItem(const std::exception& error) {
   return keychain && keychain->code() == KeychainError::Code::fromRawValue(secStatus::itemNotFound);
 }
 
-// The bytes under `key`, or nothing when nothing is stored or it cannot be read.
+// The bytes under `key`, or nothing when nothing is stored or it cannot be read. The keychain
+// store is asked without an exception for a missing item: the legacy key is missing on nearly
+// every read.
 std::optional<Data> readQuietly(AuthLocalStorage& storage, const std::string& key) {
   try {
+    if (auto* keychain = dynamic_cast<KeychainLocalStorage*>(&storage)) {
+      return keychain->retrieveIfPresent(key);
+    }
     return storage.retrieve(key);
   } catch (const std::exception&) {
     return std::nullopt;
@@ -84,11 +90,42 @@ void moveToSessionKey(const AuthStorageConfiguration& configuration) {
   }
 }
 
-void unwrapStoredSession(const AuthStorageConfiguration& configuration) {
+// The last session a read decoded, with the bytes it came from: a read that finds the very same
+// bytes (the current layout, so no migration has work) skips the layout checks and the decoding.
+// Keyed by the stored bytes, so any change, another process signing in or out included, is
+// decoded afresh. Shared objects: safe.
+class LastDecoded {
+ public:
+  bool holds(const Data& bytes) const {
+    std::lock_guard lock(mutex_);
+    return bytes_ && *bytes_ == bytes;
+  }
+  std::optional<Session> lookup(const Data& bytes) const {
+    std::lock_guard lock(mutex_);
+    if (!bytes_ || *bytes_ != bytes) return std::nullopt;
+    return session_;
+  }
+  void remember(const Data& bytes, const Session& session) {
+    std::lock_guard lock(mutex_);
+    bytes_ = bytes;
+    session_ = session;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<Data> bytes_;
+  Session session_;
+};
+
+void moveToSessionKey(const AuthStorageConfiguration& configuration, const LastDecoded*) {
+  moveToSessionKey(configuration);
+}
+
+void unwrapStoredSession(const AuthStorageConfiguration& configuration, const LastDecoded* known) {
   AuthLocalStorage& storage = *configuration.localStorage;
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
-  if (!bytes) return;
+  if (!bytes || (known && known->holds(*bytes))) return;
   // Only an object with a "session" member can decode as the wrapped record: anything else is
   // another layout, told apart here without paying for a failed decode on every read.
   std::optional<boost::json::value> json = parsedQuietly(*bytes);
@@ -102,11 +139,12 @@ void unwrapStoredSession(const AuthStorageConfiguration& configuration) {
   storage.store(key, authJSONEncoder()->encode(stored->session));
 }
 
-void switchToDefaultEncoder(const AuthStorageConfiguration& configuration) {
+void switchToDefaultEncoder(const AuthStorageConfiguration& configuration,
+                            const LastDecoded* known) {
   AuthLocalStorage& storage = *configuration.localStorage;
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
-  if (!bytes) return;
+  if (!bytes || (known && known->holds(*bytes))) return;
   // The auth coders write dates as text; the current layout's are numbers, which they reject.
   std::optional<boost::json::value> json = parsedQuietly(*bytes);
   if (!json || !hasTextCreationDate(*json)) return;
@@ -134,7 +172,7 @@ namespace {
 
 struct MigrationStep {
   const char* name;
-  void (*run)(const AuthStorageConfiguration&);
+  void (*run)(const AuthStorageConfiguration&, const LastDecoded*);
 };
 
 // In the order they run.
@@ -150,30 +188,45 @@ std::vector<StorageMigration> sessionStorageMigrations(
     const AuthStorageConfigurationProvider& configuration) {
   std::vector<StorageMigration> migrations;
   for (const MigrationStep& step : migrationSteps) {
-    migrations.push_back({step.name, [configuration, run = step.run] { run(configuration()); }});
+    migrations.push_back(
+        {step.name, [configuration, run = step.run] { run(configuration(), nullptr); }});
   }
   return migrations;
 }
 
 SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configuration) {
   SessionStorage storage;
-  storage.get = [configuration]() -> std::optional<Session> {
+  auto lastDecoded = std::make_shared<LastDecoded>();
+  storage.get = [configuration, lastDecoded]() -> std::optional<Session> {
     // Looked up once per read: the migrations and the read then use the same key and store,
     // without copying the client's registry entry four more times on every token step.
     const AuthStorageConfiguration current = configuration();
-    for (const MigrationStep& step : migrationSteps) {
-      try {
-        step.run(current);
-      } catch (const std::exception& error) {
-        logError(current,
-                 std::string("Storage migration '") + step.name + "' failed: " + error.what(),
-                 __LINE__);
+    const auto runMigrations = [&](std::size_t from, std::size_t to) {
+      for (std::size_t index = from; index < to; ++index) {
+        const MigrationStep& step = migrationSteps[index];
+        try {
+          step.run(current, lastDecoded.get());
+        } catch (const std::exception& error) {
+          logError(current,
+                   std::string("Storage migration '") + step.name + "' failed: " + error.what(),
+                   __LINE__);
+        }
       }
+    };
+    runMigrations(0, 1);
+    // The very bytes decoded before are in the current layout: the layout migrations would read
+    // them and find nothing to do, and the read would decode them to the same session.
+    if (auto bytes = readQuietly(*current.localStorage, current.sessionKey())) {
+      if (auto known = lastDecoded->lookup(*bytes)) return known;
     }
+    runMigrations(1, migrationSteps.size());
     try {
       auto bytes = current.localStorage->retrieve(current.sessionKey());
       if (!bytes) return std::nullopt;
-      return JSONDecoder().decode<Session>(*bytes);
+      if (auto known = lastDecoded->lookup(*bytes)) return known;
+      Session session = JSONDecoder().decode<Session>(*bytes);
+      lastDecoded->remember(*bytes, session);
+      return session;
     } catch (const std::exception& error) {
       logError(current, std::string("Failed to retrieve session: ") + error.what(), __LINE__);
       return std::nullopt;
