@@ -96,10 +96,6 @@ void moveToSessionKey(const AuthStorageConfiguration& configuration) {
 // decoded afresh. Shared objects: safe.
 class LastDecoded {
  public:
-  bool holds(const Data& bytes) const {
-    std::lock_guard lock(mutex_);
-    return bytes_ && *bytes_ == bytes;
-  }
   std::optional<Session> lookup(const Data& bytes) const {
     std::lock_guard lock(mutex_);
     if (!bytes_ || *bytes_ != bytes) return std::nullopt;
@@ -117,15 +113,11 @@ class LastDecoded {
   Session session_;
 };
 
-void moveToSessionKey(const AuthStorageConfiguration& configuration, const LastDecoded*) {
-  moveToSessionKey(configuration);
-}
-
-void unwrapStoredSession(const AuthStorageConfiguration& configuration, const LastDecoded* known) {
+void unwrapStoredSession(const AuthStorageConfiguration& configuration) {
   AuthLocalStorage& storage = *configuration.localStorage;
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
-  if (!bytes || (known && known->holds(*bytes))) return;
+  if (!bytes) return;
   // Only an object with a "session" member can decode as the wrapped record: anything else is
   // another layout, told apart here without paying for a failed decode on every read.
   std::optional<boost::json::value> json = parsedQuietly(*bytes);
@@ -139,12 +131,11 @@ void unwrapStoredSession(const AuthStorageConfiguration& configuration, const La
   storage.store(key, authJSONEncoder()->encode(stored->session));
 }
 
-void switchToDefaultEncoder(const AuthStorageConfiguration& configuration,
-                            const LastDecoded* known) {
+void switchToDefaultEncoder(const AuthStorageConfiguration& configuration) {
   AuthLocalStorage& storage = *configuration.localStorage;
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
-  if (!bytes || (known && known->holds(*bytes))) return;
+  if (!bytes) return;
   // The auth coders write dates as text; the current layout's are numbers, which they reject.
   std::optional<boost::json::value> json = parsedQuietly(*bytes);
   if (!json || !hasTextCreationDate(*json)) return;
@@ -172,7 +163,7 @@ namespace {
 
 struct MigrationStep {
   const char* name;
-  void (*run)(const AuthStorageConfiguration&, const LastDecoded*);
+  void (*run)(const AuthStorageConfiguration&);
 };
 
 // In the order they run.
@@ -188,8 +179,7 @@ std::vector<StorageMigration> sessionStorageMigrations(
     const AuthStorageConfigurationProvider& configuration) {
   std::vector<StorageMigration> migrations;
   for (const MigrationStep& step : migrationSteps) {
-    migrations.push_back(
-        {step.name, [configuration, run = step.run] { run(configuration(), nullptr); }});
+    migrations.push_back({step.name, [configuration, run = step.run] { run(configuration()); }});
   }
   return migrations;
 }
@@ -205,7 +195,7 @@ SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configurati
       for (std::size_t index = from; index < to; ++index) {
         const MigrationStep& step = migrationSteps[index];
         try {
-          step.run(current, lastDecoded.get());
+          step.run(current);
         } catch (const std::exception& error) {
           logError(current,
                    std::string("Storage migration '") + step.name + "' failed: " + error.what(),
