@@ -1,38 +1,18 @@
 #include "tapwick/user_defaults.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
-#include <system_error>
+
+#include "voduzazi/platform/durable_write.hpp"
 
 namespace tapwick {
 
 namespace {
-
-[[noreturn]] void throwErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-// Writes all of `text` to `fd`, retrying short writes.
-void writeAll(int fd, std::string_view text, const std::string& name) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throwErrno("write " + name);
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
 
 std::optional<std::string> readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -112,34 +92,8 @@ void UserDefaults::set(std::string_view key, boost::json::value value) {
 }
 
 void UserDefaults::write(const boost::json::object& values) const {
-  const std::filesystem::path folder = path_.parent_path();
-  std::filesystem::create_directories(folder);
-  std::string temporary = (folder / ("." + path_.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throwErrno("create " + temporary);
-  try {
-    writeAll(fd, boost::json::serialize(values), temporary);
-    if (::fsync(fd) != 0) throwErrno("fsync " + temporary);
-    if (::close(fd) != 0) {
-      ::unlink(temporary.c_str());
-      throwErrno("close " + temporary);
-    }
-  } catch (...) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    throw;
-  }
-  if (::rename(temporary.c_str(), path_.c_str()) != 0) {
-    const int saved = errno;
-    ::unlink(temporary.c_str());
-    errno = saved;
-    throwErrno("rename " + temporary);
-  }
-  // The rename itself is durable only once the folder is synced.
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  std::filesystem::create_directories(path_.parent_path());
+  voduzazi::writeFileDurably(path_, boost::json::serialize(values));
 }
 
 }  // namespace tapwick

@@ -6,6 +6,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/url/url_view.hpp>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "local_backend/server.hpp"
@@ -51,8 +52,10 @@ class AuthFlowsEndToEndTest : public ::testing::Test {
   }
 
   std::unique_ptr<AuthClient> makeClient(const std::string& key,
-                                         AuthFlowType flow = AuthFlowType::pkce) {
+                                         AuthFlowType flow = AuthFlowType::pkce,
+                                         std::shared_ptr<VoduzaziLogger> logger = nullptr) {
     AuthClientConfiguration::Options options;
+    options.logger = std::move(logger);
     options.url = boost::urls::url(server->url() + "/auth/v1");
     options.headers = {{"apikey", key}};
     options.localStorage = std::make_shared<InMemoryAuthLocalStorage>();
@@ -278,6 +281,109 @@ TEST_F(AuthFlowsEndToEndTest, AdministersUsersWithTheServiceKeyOnly) {
   } catch (const AuthError& error) {
     EXPECT_EQ(error.errorCode(), ErrorCode::notAdmin);
   }
+}
+
+// Every log line a client writes at its most verbose level, checked against the secrets a test
+// used and against secret names whose values show unredacted.
+class SecretFreeLog {
+ public:
+  void secret(const std::optional<std::string>& value) {
+    if (value && value->size() >= 6) secrets_.push_back(*value);
+  }
+  void session(const Session& session) {
+    secret(session.accessToken);
+    secret(session.refreshToken);
+    secret(session.providerToken);
+    secret(session.providerRefreshToken);
+  }
+
+  void expectNoSecretIn(const std::vector<VoduzaziLogMessage>& messages) const {
+    // A secret item of a URL or a secret member of a pretty-printed JSON body ("code" is left
+    // to the list of secrets: in answers it is an error code).
+    static const std::regex urlItem(
+        R"((^|[?&#])(code|token|token_hash|access_token|refresh_token|provider_token|secret)=)"
+        R"((?!<redacted>|&|$))");
+    static const std::regex member(
+        R"re("(password|access_token|refresh_token|provider_token|code_verifier|auth_code|)re"
+        R"re(token_hash|token|secret|qr_code|uri)" : "(?!<redacted>))re");
+    EXPECT_FALSE(messages.empty());
+    for (const auto& message : messages) {
+      const std::string line = message.description();
+      for (const auto& secret : secrets_) {
+        EXPECT_EQ(line.find(secret), std::string::npos) << "\"" << secret << "\" in " << line;
+      }
+      EXPECT_FALSE(std::regex_search(line, urlItem)) << line;
+      EXPECT_FALSE(std::regex_search(line, member)) << line;
+    }
+  }
+
+ private:
+  std::vector<std::string> secrets_;
+};
+
+TEST_F(AuthFlowsEndToEndTest, NoSecretOfAnyFlowReachesTheLog) {
+  auto logger = std::make_shared<RecordingLogger>();
+  SecretFreeLog log;
+  auto device = makeClient(server->anonKey(), AuthFlowType::pkce, logger);
+  const std::string email = newEmail();
+  const std::string password = "correct horse battery";
+  log.secret(password);
+
+  log.session(*device->signUp(email, password).session());
+  log.session(device->refreshSession());
+  log.session(device->signIn(email, password));
+  const std::string newPassword = "another long password";
+  log.secret(newPassword);
+  device->update(UserAttributes{.password = newPassword});
+  device->signOut();
+
+  device->signInWithOTP(email);
+  const std::string code = lastCodeTo(email);
+  log.secret(code);
+  log.session(*device->verifyOTP(email, code, EmailOTPType::email).session());
+  device->signOut();
+  device->signInWithOTP(email);
+  const std::string tokenHash(outboxOf(email).back().at("token_hash").as_string());
+  log.secret(tokenHash);
+  log.secret(lastCodeTo(email));
+  log.session(*device->verifyOTP(tokenHash, EmailOTPType::email).session());
+
+  const auto enrolled = device->mfa().enroll(MFAEnrollParamsType::totp("Tapwick", "laptop"));
+  ASSERT_TRUE(enrolled.totp);
+  log.secret(enrolled.totp->secret);
+  const std::string totpCode =
+      local_backend::totp::code(enrolled.totp->secret, local_backend::totp::stepAt(now()));
+  log.secret(totpCode);
+  log.session(device->mfa().challengeAndVerify({enrolled.id, totpCode}));
+  device->signOut();
+
+  // A redirect whose code the server does not know: logged on receipt and on failure.
+  const std::string authCode = "auth-code-never-logged";
+  log.secret(authCode);
+  EXPECT_THROW(device->exchangeCodeForSession(authCode), AuthError);
+  device->handle(boost::urls::url("tapwick://callback?code=" + authCode));
+  ASSERT_TRUE(eventually([&] {
+    for (const auto& message : logger->messages()) {
+      if (message.message.starts_with("Failure loading session from url")) return true;
+    }
+    return false;
+  }));
+
+  FollowingBrowser browser;
+  const Session oauth =
+      device->signInWithOAuth(Provider::fly, std::nullopt, std::nullopt,
+                              {{"login_hint", newEmail()}}, [&](WebAuthenticationSession& web) {
+                                web.options.timeout = std::chrono::seconds(20);
+                                web.options.openURL = [&](const boost::urls::url& url) {
+                                  boost::urls::url testURL = url;
+                                  testURL.params().set("provider", "test");
+                                  return browser.open(testURL);
+                                };
+                              });
+  log.session(oauth);
+  device->signOut();
+
+  log.expectNoSecretIn(logger->messages());
 }
 
 }  // namespace

@@ -117,6 +117,14 @@ TEST(ListUsersPaginatedResponse, ReadsPagesFromTheLinkHeader) {
   EXPECT_FALSE(odd.nextPage);  // rel without quotes is not "next"
   EXPECT_EQ(odd.lastPage, 0);
   EXPECT_EQ(odd.total, 0);
+  // An entry whose page does not parse leaves an earlier valid one alone.
+  auto unparsable = ListUsersPaginatedResponse::withPaging(
+      {}, "a",
+      headers({{"link",
+                "</admin/users?page=3>; rel=\"next\", </admin/users?page=x>; rel=\"next\", "
+                "</admin/users?page=9>; rel=\"last\", </admin/users?page=>; rel=\"last\""}}));
+  EXPECT_EQ(unparsable.nextPage, 3);
+  EXPECT_EQ(unparsable.lastPage, 9);
 }
 
 TEST(MFARecords, EnrolmentParametersFixTheirFactorType) {

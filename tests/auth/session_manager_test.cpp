@@ -1,9 +1,13 @@
+#include "voduzazi/auth/session_manager.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
 
 #include "tests/auth/auth_client_fakes.hpp"
-#include "voduzazi/auth/session_manager.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
 namespace voduzazi::auth::testing {
@@ -50,13 +54,23 @@ TEST_F(SessionManagerTest, RefreshesASessionExpiringWithin30Seconds) {
   const URLRequest refresh = server->requests()[0];
   EXPECT_EQ(refresh.httpMethod, "POST");
   EXPECT_EQ(refresh.url.path(), "/auth/v1/token");
-  EXPECT_EQ(queryOf(refresh), (std::map<std::string, std::string>{
-                                  {"grant_type", "refresh_token"}}));
+  EXPECT_EQ(queryOf(refresh),
+            (std::map<std::string, std::string>{{"grant_type", "refresh_token"}}));
   EXPECT_EQ(bodyOf(refresh), (boost::json::object{{"refresh_token", "refresh-29"}}));
   EXPECT_EQ(refresh.value("Authorization"), std::nullopt);
   EXPECT_EQ(client->currentSession()->accessToken, "fresh-access");
   EXPECT_THAT(recorder.events(),
               ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed));
+}
+
+TEST_F(SessionManagerTest, RefreshesThroughAnAuthURLWithATrailingSlash) {
+  auto options = this->options();
+  options.url = boost::urls::url("https://project.example.com/auth/v1/");
+  auto slashed = makeClient(options);
+  server->respondWith(200, sessionBody("fresh", "next", secondsFromNow(3600)));
+  Dependencies::get(slashed->clientID()).sessionManager.refreshSession("token");
+  ASSERT_EQ(server->requestCount(), 1u);
+  EXPECT_EQ(server->requests()[0].url.path(), "/auth/v1/token");
 }
 
 TEST_F(SessionManagerTest, ConcurrentRefreshesShareOneRequest) {
@@ -175,6 +189,8 @@ TEST_F(SessionManagerTest, LogsAFingerprintOfTheRefreshTokenNeverTheToken) {
     }
     if (message.message == "Refresh task started") {
       sawContext = true;
+      EXPECT_EQ(message.fileID, "Auth/SessionManager");
+      EXPECT_EQ(message.system, "Auth");
       EXPECT_EQ(message.additionalContext.at("refresh_token"),
                 AnyJSON(detail::refreshTokenFingerprint(secret)));
       EXPECT_EQ(message.additionalContext.at("client_id"), AnyJSON(logged->clientID()));
@@ -184,6 +200,86 @@ TEST_F(SessionManagerTest, LogsAFingerprintOfTheRefreshTokenNeverTheToken) {
   EXPECT_TRUE(sawContext);
   EXPECT_EQ(detail::refreshTokenFingerprint(secret).size(), 12u);
   EXPECT_NE(detail::refreshTokenFingerprint(secret), detail::refreshTokenFingerprint("other"));
+}
+
+// Answers each refresh grant with the next session in a chain ("refresh-1" gives "refresh-2"),
+// expiring in 20 seconds so that every read refreshes, and counts each token sent; a token sent a
+// second time is refused as spent, as a server that guards against theft does.
+class ChainingRefreshServer {
+ public:
+  FakeAuthServer::Responder responder() {
+    return [this](const URLRequest& request) {
+      const std::string token(bodyOf(request).at("refresh_token").as_string());
+      std::lock_guard lock(mutex_);
+      if (++sent_[token] > 1) {
+        return FakeAuthServer::answer(request, 400, R"({"code":"refresh_token_already_used"})");
+      }
+      const int next = std::stoi(token.substr(token.find('-') + 1)) + 1;
+      return FakeAuthServer::answer(
+          request, 200,
+          sessionBody("access-" + std::to_string(next), "refresh-" + std::to_string(next),
+                      secondsFromNow(20)));
+    };
+  }
+
+  // Tokens sent more than once.
+  std::vector<std::string> resent() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> tokens;
+    for (const auto& [token, count] : sent_) {
+      if (count > 1) tokens.push_back(token);
+    }
+    return tokens;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int> sent_;
+};
+
+TEST_F(SessionManagerTest, ATokenAReplacedRefreshSpentIsNeverSentAgain) {
+  ChainingRefreshServer chain;
+  server->respond(chain.responder());
+  storeSession(*client, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+
+  EXPECT_EQ(manager().refreshSession("refresh-1").accessToken, "access-2");
+  // A caller that read the session before that refresh completed gets its replacement.
+  EXPECT_EQ(manager().refreshSession("refresh-1").accessToken, "access-2");
+  EXPECT_EQ(manager().session().accessToken, "access-3");
+  EXPECT_EQ(manager().refreshSession("refresh-1").accessToken, "access-3");
+  EXPECT_EQ(manager().refreshSession("refresh-2").accessToken, "access-3");
+  EXPECT_EQ(refreshRequests(), 2u);
+  EXPECT_THAT(chain.resent(), ::testing::IsEmpty());
+
+  // A new sign-in starts a new family: its tokens owe nothing to the old ones.
+  manager().update(makeSession("access-10", "refresh-10", secondsFromNow(20)));
+  EXPECT_EQ(manager().refreshSession("refresh-10").accessToken, "access-11");
+  EXPECT_EQ(refreshRequests(), 3u);
+}
+
+TEST_F(SessionManagerTest, ConcurrentReadersAcrossRefreshesSendEachTokenOnce) {
+  ChainingRefreshServer chain;
+  server->respond(chain.responder());
+  storeSession(*client, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+  const SessionManager shared = manager();
+  std::atomic<int> failures = 0;
+  std::vector<Task<void>> readers;
+  for (int thread = 0; thread < 8; ++thread) {
+    readers.emplace_back([shared, &failures] {
+      for (int read = 0; read < 25; ++read) {
+        try {
+          shared.session();
+        } catch (const AuthError&) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& reader : readers) reader.value();
+
+  EXPECT_EQ(failures, 0);
+  EXPECT_THAT(chain.resent(), ::testing::IsEmpty());
+  EXPECT_NO_THROW(manager().session());
 }
 
 class AutoRefreshTest : public SessionManagerTest {

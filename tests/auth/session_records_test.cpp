@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <unordered_set>
 
 #include "tests/auth/record_test_support.hpp"
+#include "tests/auth/storage_test_support.hpp"
+#include "voduzazi/auth/record_hashing.hpp"
 #include "voduzazi/auth/session.hpp"
 #include "voduzazi/auth/user.hpp"
 
@@ -207,6 +210,29 @@ TEST(Provider, EveryRawValueRoundTrips) {
   EXPECT_EQ(toString(Provider::slackOIDC), "slack_oidc");
   EXPECT_FALSE(fromRawValue<Provider>("linkedinOIDC"));
   EXPECT_FALSE(fromRawValue<Provider>("GitHub"));
+}
+
+// Records that compare equal hash equally, so they key unordered containers; a changed field
+// (also deep inside, or an optional that becomes absent) changes the hash.
+TEST(RecordHashing, EqualRecordsHashEquallyAndChangesShow) {
+  const Session session = testing::sampleSession();
+  Session copy = session;
+  EXPECT_EQ(std::hash<Session>()(session), std::hash<Session>()(copy));
+  copy.user.factors = std::vector<Factor>{Factor{.id = "f-1", .factorType = "totp"}};
+  EXPECT_NE(std::hash<Session>()(session), std::hash<Session>()(copy));
+  std::unordered_set<Session> sessions{session, copy, session};
+  EXPECT_EQ(sessions.size(), 2u);
+
+  EXPECT_EQ(std::hash<AuthResponse>()(AuthResponse(session)),
+            std::hash<AuthResponse>()(AuthResponse(session)));
+  EXPECT_NE(std::hash<AuthResponse>()(AuthResponse(session)),
+            std::hash<AuthResponse>()(AuthResponse(session.user)));
+  const UserCredentials password{.email = "ada@example.com", .password = "pw"};
+  UserCredentials without = password;
+  without.password.reset();
+  EXPECT_NE(std::hash<UserCredentials>()(password), std::hash<UserCredentials>()(without));
+  EXPECT_EQ(std::hash<MFAEnrollParamsType>()(MFAEnrollParamsType::totp("a", "b")),
+            std::hash<MFAEnrollParamsType>()(MFAEnrollParamsType::totp("a", "b")));
 }
 
 }  // namespace

@@ -58,6 +58,26 @@ TEST_F(SessionStorageTest, StoresInTheCurrentLayoutAndReadsBack) {
   EXPECT_TRUE(errors().empty());
 }
 
+// Reads remember their last decoding, but a change by another writer (another process signing in
+// or out, an older layout put back) is always read afresh.
+TEST_F(SessionStorageTest, RepeatedReadsSeeEveryChangeOfTheStoredBytes) {
+  auto storage = makeStorage(store_);
+  auto other = makeStorage(store_);
+  const Session first = sampleSession();
+  ASSERT_TRUE(storage.store(first));
+  EXPECT_EQ(storage.get(), first);
+  EXPECT_EQ(storage.get(), first);
+
+  const Session second = sampleSession("newer-token");
+  ASSERT_TRUE(other.store(second));
+  EXPECT_EQ(storage.get(), second);
+  other.remove();
+  EXPECT_FALSE(storage.get());
+  store_->store("voduzazi.auth.token", "not JSON");
+  EXPECT_FALSE(storage.get());
+  EXPECT_FALSE(storage.get());
+}
+
 TEST_F(SessionStorageTest, UsesTheCustomKey) {
   auto storage = makeStorage(store_, "custom-key");
   ASSERT_TRUE(storage.store(sampleSession()));

@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "tests/auth/auth_client_fakes.hpp"
+#include "voduzazi/auth/keychain_local_storage.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -45,8 +50,8 @@ TEST_F(SignInTest, PasswordSignInStoresTheSessionBeforeAnnouncingIt) {
   EXPECT_EQ(sent.httpMethod, "POST");
   EXPECT_EQ(sent.url.path(), "/auth/v1/token");
   EXPECT_EQ(queryOf(sent), (std::map<std::string, std::string>{{"grant_type", "password"}}));
-  EXPECT_EQ(bodyOf(sent), (boost::json::object{{"email", "ada@example.com"},
-                                               {"password", "correct horse"}}));
+  EXPECT_EQ(bodyOf(sent),
+            (boost::json::object{{"email", "ada@example.com"}, {"password", "correct horse"}}));
   EXPECT_EQ(sent.value("apikey"), "anon-key");
   EXPECT_EQ(sent.value("X-Voduzazi-Api-Version"), "2024-01-01");
   EXPECT_EQ(sent.value("Authorization"), std::nullopt);
@@ -72,8 +77,70 @@ TEST_F(SignInTest, AListenerMaySignOutWhileTheSignInAnnouncesItself) {
   auto token = client->onAuthStateChange(recorder.listener());
   client->signIn("ada@example.com", "pw");
   EXPECT_EQ(client->currentSession(), std::nullopt);
-  EXPECT_THAT(recorder.events(), ElementsAre(AuthChangeEvent::initialSession,
-                                             AuthChangeEvent::signedIn, AuthChangeEvent::signedOut));
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn,
+                          AuthChangeEvent::signedOut));
+}
+
+TEST_F(SignInTest, AThrowingListenerNeitherSilencesTheOthersNorFailsTheSignIn) {
+  auto options = this->options();
+  options.logger = logger;
+  auto client = makeClient(options);
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+  auto throwing = client->onAuthStateChange([](AuthChangeEvent event, const auto&) {
+    if (event == AuthChangeEvent::signedIn) throw std::runtime_error("listener broke");
+  });
+  EventRecorder after;
+  auto token = client->onAuthStateChange(after.listener());
+
+  EXPECT_EQ(client->signIn("ada@example.com", "pw").accessToken, "access");
+  EXPECT_THAT(after.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn));
+  bool logged = false;
+  for (const auto& message : logger->messages()) {
+    logged = logged || (message.level == VoduzaziLogLevel::error &&
+                        message.message.find("listener broke") != std::string::npos);
+  }
+  EXPECT_TRUE(logged);
+}
+
+// A session item left untrusted (open mode, a link) is replaced by the sign-in's session; one
+// that is a folder cannot be, and the sign-in logs that the session was not kept.
+TEST_F(SignInTest, ASignInReplacesAnUntrustedSessionItemAndReportsAFolder) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "sign-in-store-XXXXXX").string();
+  const fs::path folder = ::mkdtemp(pattern.data());
+  const fs::path item =
+      folder / SecretStore::fileName({"voduzazi.vuvere.swift", "voduzazi.auth.token", {}});
+  auto options = this->options();
+  options.localStorage =
+      std::make_shared<KeychainLocalStorage>("voduzazi.vuvere.swift", std::nullopt, folder);
+  options.logger = logger;
+  auto client = makeClient(options);
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+
+  std::ofstream(item) << "left by someone else";
+  ASSERT_EQ(::chmod(item.c_str(), 0644), 0);
+  client->signIn("ada@example.com", "pw");
+  EXPECT_EQ(client->currentSession()->accessToken, "access");
+
+  fs::remove(item);
+  fs::create_symlink(folder / "elsewhere", item);
+  client->signIn("ada@example.com", "pw");
+  EXPECT_FALSE(fs::is_symlink(item));
+  EXPECT_EQ(client->currentSession()->accessToken, "access");
+
+  fs::remove(item);
+  fs::create_directory(item);
+  EXPECT_EQ(client->signIn("ada@example.com", "pw").accessToken, "access");
+  bool reported = false;
+  for (const auto& message : logger->messages()) {
+    reported = reported || (message.level == VoduzaziLogLevel::error &&
+                            message.message.starts_with("Failed to store session: ") &&
+                            message.message.find("is a folder") != std::string::npos);
+  }
+  EXPECT_TRUE(reported);
+  fs::remove_all(folder);
 }
 
 TEST_F(SignInTest, PhoneSignInSendsPhoneAndCaptchaButNeverEmail) {
@@ -82,8 +149,7 @@ TEST_F(SignInTest, PhoneSignInSendsPhoneAndCaptchaButNeverEmail) {
   client->signInWithPhone("+15550100", "secret", "captcha-1");
   const auto body = bodyOf(server->requests()[0]);
   EXPECT_THAT(keysOf(body), UnorderedElementsAre("phone", "password", "vuvere_meta_security"));
-  EXPECT_EQ(body.at("vuvere_meta_security"),
-            (boost::json::object{{"captcha_token", "captcha-1"}}));
+  EXPECT_EQ(body.at("vuvere_meta_security"), (boost::json::object{{"captcha_token", "captcha-1"}}));
 }
 
 TEST_F(SignInTest, AnAnswerThatIsNoSessionFailsWithoutSigningIn) {
@@ -102,8 +168,8 @@ TEST_F(SignInTest, PKCESignUpSendsTheChallengeAndKeepsTheVerifierEvenWhenRefused
   EXPECT_THROW(client->signUp("ada@example.com", "pw"), AuthError);
 
   const auto body = bodyOf(server->requests()[0]);
-  EXPECT_THAT(keysOf(body), UnorderedElementsAre("email", "password", "code_challenge",
-                                                 "code_challenge_method"));
+  EXPECT_THAT(keysOf(body),
+              UnorderedElementsAre("email", "password", "code_challenge", "code_challenge_method"));
   EXPECT_EQ(body.at("code_challenge_method"), "s256");
   const auto verifier = storedVerifier(*client);
   ASSERT_TRUE(verifier.has_value());
@@ -136,10 +202,10 @@ TEST_F(SignInTest, SignUpRedirectPrefersTheCallsURLOverTheConfiguredOne) {
 
   const auto sent = server->requests();
   ASSERT_EQ(sent.size(), 3u);
-  EXPECT_EQ(queryOf(sent[0]), (std::map<std::string, std::string>{
-                                  {"redirect_to", "tapwick://given"}}));
-  EXPECT_EQ(queryOf(sent[1]), (std::map<std::string, std::string>{
-                                  {"redirect_to", "tapwick://configured"}}));
+  EXPECT_EQ(queryOf(sent[0]),
+            (std::map<std::string, std::string>{{"redirect_to", "tapwick://given"}}));
+  EXPECT_EQ(queryOf(sent[1]),
+            (std::map<std::string, std::string>{{"redirect_to", "tapwick://configured"}}));
   EXPECT_FALSE(sent[2].url.has_query());
   EXPECT_EQ(sent[2].url.path(), "/auth/v1/signup");
 }

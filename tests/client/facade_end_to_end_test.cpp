@@ -3,9 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <boost/json/parse.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <mutex>
 #include <random>
+#include <set>
+#include <thread>
 
 #include "local_backend/server.hpp"
 #include "tests/postgrest/message_rows.hpp"
@@ -18,33 +22,54 @@ namespace voduzazi::testing {
 namespace {
 
 // Sends through the real transport and remembers the "Authorization" each database request went
-// out with.
+// out with, and the refresh token of each refresh grant. The records are shared with the sending
+// function, which a client's late background refresh may still call after the test ended.
 class WatchedSession {
  public:
   HTTPSession session() {
     HTTPSession real = HTTPSession::shared();
-    return {[this, send = real.data](const URLRequest& request) {
-              remember(request);
+    return {[records = records_, send = real.data](const URLRequest& request) {
+              records->remember(request);
               return send(request);
             },
             real.upload};
   }
   std::string lastAuthorization() const {
-    std::lock_guard lock(mutex_);
-    return last_;
+    std::lock_guard lock(records_->mutex);
+    return records_->last;
+  }
+  // Each refresh token the auth client sent, as often as it was sent.
+  std::vector<std::string> refreshTokensSent() const {
+    std::lock_guard lock(records_->mutex);
+    return records_->refreshTokens;
   }
 
  private:
-  // Database requests only: the auth client may refresh the session at any time (the realtime
-  // client asks for the current token on auth events), and its requests carry the key.
-  void remember(const URLRequest& request) {
-    if (std::string_view(request.url.path()).find("/rest/v1/") == std::string_view::npos) return;
-    std::lock_guard lock(mutex_);
-    last_ = request.value("Authorization").value_or("<none>");
-  }
+  struct Records {
+    // Database requests only for the bearer: the auth client may refresh the session at any time
+    // (the realtime client asks for the current token on auth events), and its requests carry
+    // the key.
+    void remember(const URLRequest& request) {
+      const std::string path = request.url.path();
+      if (path.ends_with("/auth/v1/token") && request.httpBody) rememberRefresh(*request.httpBody);
+      if (path.find("/rest/v1/") == std::string::npos) return;
+      std::lock_guard lock(mutex);
+      last = request.value("Authorization").value_or("<none>");
+    }
+    void rememberRefresh(const std::string& body) {
+      boost::system::error_code error;
+      const boost::json::value json = boost::json::parse(body, error);
+      if (error || !json.is_object() || !json.as_object().contains("refresh_token")) return;
+      std::lock_guard lock(mutex);
+      refreshTokens.emplace_back(json.at("refresh_token").as_string());
+    }
 
-  mutable std::mutex mutex_;
-  std::string last_;
+    std::mutex mutex;
+    std::string last;
+    std::vector<std::string> refreshTokens;
+  };
+
+  std::shared_ptr<Records> records_ = std::make_shared<Records>();
 };
 
 std::string uniqueEmail(std::string_view name) {
@@ -175,6 +200,45 @@ TEST_F(FacadeRefreshEndToEndTest, RefreshNearExpiryReachesTheNextQuery) {
   const auth::Session after = alice->auth().currentSession().value();
   EXPECT_NE(after.refreshToken, before.refreshToken);
   EXPECT_EQ(watched.lastAuthorization(), "Bearer " + after.accessToken);
+}
+
+// Every read refreshes, so concurrent requests keep meeting refreshes that end while they wait:
+// none may send a token that a finished refresh spent (the server would end the session).
+TEST_F(FacadeRefreshEndToEndTest, ConcurrentRequestsAcrossRefreshesKeepTheSession) {
+  const std::string email = uniqueEmail("alice");
+  std::string aliceID;
+  {
+    auto first = facade();
+    aliceID = boost::uuids::to_string(first->auth().signUp(email, "a long password").user().id);
+  }
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    auto alice = facade();
+    alice->auth().signIn(email, "a long password");
+    std::atomic<int> failures = 0;
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 8; ++thread) {
+      threads.emplace_back([&] {
+        for (int request = 0; request < 5; ++request) {
+          try {
+            inbox(*alice, aliceID);
+          } catch (const std::exception&) {
+            ++failures;
+          }
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_NO_THROW(alice->auth().session());
+    // Signed out, the facade's background token requests (realtime, auto-refresh) have no
+    // session left to refresh once the round is over.
+    alice->auth().signOut();
+  }
+  const std::vector<std::string> sent = watched.refreshTokensSent();
+  EXPECT_FALSE(sent.empty());
+  EXPECT_EQ(std::set<std::string>(sent.begin(), sent.end()).size(), sent.size())
+      << "a refresh token went out twice";
 }
 
 }  // namespace

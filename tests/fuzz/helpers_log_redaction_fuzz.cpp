@@ -1,7 +1,8 @@
 // The logger's body and URL texts never show a secret that a JSON member or a form or query pair
 // holds, whatever surrounds it.
 //
-// Input: a byte choosing JSON or form, the text before the secret, NUL, the text after it.
+// Input: a byte choosing a JSON member, a form pair or a URL inside a JSON string value, the text
+// before the secret, NUL, the text after it.
 #include <boost/url/parse.hpp>
 
 #include "tests/fuzz/fuzz_input.hpp"
@@ -30,7 +31,8 @@ bool isJSON(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
-  const bool form = in.byte() % 2 == 1;
+  const int mode = in.byte() % 3;
+  const bool form = mode == 1;
   const std::string prefix(in.field());
   const std::string suffix(in.rest());
   if (contains(prefix, secret) || contains(suffix, secret)) return 0;
@@ -48,7 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   // The secret's member opens an object; what follows it and what surrounds the object is free.
-  const Data body = prefix + R"({"password":")" + std::string(secret) + R"(",)" + suffix;
+  // Or the secret is an item of a URL in a string value, as a TOTP enrolment's URI holds it.
+  const std::string member =
+      mode == 2 ? R"({"link":"otpauth://totp/a:b?secret=)" + std::string(secret) + R"(&issuer=a",)"
+                : R"({"password":")" + std::string(secret) + R"(",)";
+  const Data body = prefix + member + suffix;
   const std::string logged = detail::bodyText(body, false);
   // An escape could spell the secret in another string of the body.
   if (contains(body, "\\")) return 0;

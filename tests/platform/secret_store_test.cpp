@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "tests/support/eventually.hpp"
@@ -77,12 +78,24 @@ TEST_F(SecretStoreTest, MakesAnOwnerOnlyFolderAndOwnerOnlyItems) {
   ASSERT_EQ(folderEntries().size(), 1u);
   EXPECT_EQ(modeOf(folder_ / folderEntries()[0]), 0600u);
 
-  // An existing folder keeps the mode its owner gave it.
+  // An existing folder open to group or others is refused, for reads and writes alike: anyone
+  // with access could have planted or swapped items.
   fs::path existing = root_ / "existing";
-  ASSERT_EQ(::mkdir(existing.c_str(), 0750), 0);
-  ASSERT_EQ(::chmod(existing.c_str(), 0750), 0);
+  ASSERT_EQ(::mkdir(existing.c_str(), 0700), 0);
   ASSERT_EQ(SecretStore(existing).add(query_, "v"), secStatus::success);
-  EXPECT_EQ(modeOf(existing), 0750u);
+  for (const mode_t open : {0750u, 0705u, 0777u}) {
+    ASSERT_EQ(::chmod(existing.c_str(), open), 0);
+    Data value;
+    try {
+      SecretStore(existing).copyMatching(query_, value);
+      FAIL() << "used a folder of mode " << std::oct << open;
+    } catch (const SecretStoreError& error) {
+      EXPECT_NE(std::string(error.what()).find("open to group or others"), std::string::npos)
+          << error.what();
+    }
+    EXPECT_THROW(SecretStore(existing).update(query_, "w"), SecretStoreError);
+    EXPECT_EQ(modeOf(existing), open) << "left as its owner made it";
+  }
 }
 
 TEST_F(SecretStoreTest, AnInterruptedWriteLeavesTheOldItemAndNoTemporaryFile) {
@@ -120,7 +133,6 @@ TEST_F(SecretStoreTest, RefusesItemsOthersCouldReachOrReplace) {
   } catch (const SecretStoreError& error) {
     EXPECT_NE(std::string(error.what()).find("0644"), std::string::npos) << error.what();
   }
-  EXPECT_THROW(store.update(query_, "w"), SecretStoreError);
   EXPECT_TRUE(value.empty());
 
   ASSERT_EQ(::chmod(item.c_str(), 0600), 0);
@@ -132,6 +144,43 @@ TEST_F(SecretStoreTest, RefusesItemsOthersCouldReachOrReplace) {
     ASSERT_EQ(::chown(item.c_str(), 4242, 4242), 0);
     EXPECT_THROW(store.copyMatching(query_, value), SecretStoreError);
   }
+}
+
+// A write must not be stopped by an item that reads refuse: the new item replaces it, or the
+// session it holds would be lost while the sign-in reports success.
+TEST_F(SecretStoreTest, AnUpdateReplacesAnUntrustedItemAndNeverFollowsALink) {
+  SecretStore store(folder_);
+  ASSERT_EQ(store.add(query_, "v"), secStatus::success);
+  const fs::path item = folder_ / SecretStore::fileName(query_);
+  ASSERT_EQ(::chmod(item.c_str(), 0644), 0);
+  EXPECT_EQ(store.update(query_, "open mode"), secStatus::success);
+  EXPECT_EQ(modeOf(item), 0600u);
+  EXPECT_EQ(read(store, query_), "open mode");
+
+  fs::resize_file(item, 16 * 1024 * 1024 + 1);
+  EXPECT_EQ(store.update(query_, "was too large"), secStatus::success);
+  EXPECT_EQ(read(store, query_), "was too large");
+
+  const fs::path elsewhere = root_ / "elsewhere";
+  std::ofstream(elsewhere) << "not an item";
+  fs::remove(item);
+  fs::create_symlink(elsewhere, item);
+  EXPECT_EQ(store.update(query_, "was a link"), secStatus::success);
+  EXPECT_FALSE(fs::is_symlink(item));
+  EXPECT_EQ(read(store, query_), "was a link");
+  std::ifstream target(elsewhere);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "not an item");
+
+  fs::remove(item);
+  fs::create_directory(item);
+  try {
+    store.update(query_, "over a folder");
+    FAIL() << "wrote over a folder";
+  } catch (const SecretStoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("is a folder"), std::string::npos) << error.what();
+  }
+  EXPECT_TRUE(fs::is_directory(item));
+  EXPECT_EQ(folderEntries().size(), 1u) << "no temporary file left behind";
 }
 
 TEST_F(SecretStoreTest, AnyKeyStaysInsideTheFolderAndMapsToItsOwnItem) {

@@ -68,8 +68,7 @@ AuthError APIClient::handleError(const helpers::HTTPResponse& response,
   const Dependencies dependencies = Dependencies::get(clientID);
   std::optional<detail::RawAPIErrorResponse> body;
   try {
-    body = dependencies.configuration.decoder->decode<detail::RawAPIErrorResponse>(
-        response.data());
+    body = dependencies.configuration.decoder->decode<detail::RawAPIErrorResponse>(response.data());
   } catch (const std::exception&) {
     return AuthError::api("Unexpected error", ErrorCode::unexpectedFailure, response.data(),
                           response.underlyingResponse());
@@ -82,9 +81,9 @@ AuthError APIClient::handleError(const helpers::HTTPResponse& response,
                           response.underlyingResponse());
   }
   if (*code == ErrorCode::weakPassword) return AuthError::weakPassword(message, weakReasons(*body));
-  const bool sessionGone = std::find(sessionCleanupErrorCodes.begin(),
-                                     sessionCleanupErrorCodes.end(),
-                                     *code) != sessionCleanupErrorCodes.end();
+  const bool sessionGone =
+      std::find(sessionCleanupErrorCodes.begin(), sessionCleanupErrorCodes.end(), *code) !=
+      sessionCleanupErrorCodes.end();
   if (!sessionGone) {
     return AuthError::api(message, *code, response.data(), response.underlyingResponse());
   }
@@ -98,7 +97,9 @@ AuthError APIClient::handleError(const helpers::HTTPResponse& response,
 std::shared_ptr<HTTPClient> makeAuthHTTPClient(const AuthClientConfiguration& configuration) {
   std::vector<std::shared_ptr<HTTPClientInterceptor>> interceptors;
   if (configuration.logger) {
-    interceptors.push_back(std::make_shared<LoggerInterceptor>(configuration.logger));
+    // The MFA verify body's "code" and the OTP "token" are one-time secrets.
+    interceptors.push_back(std::make_shared<LoggerInterceptor>(
+        configuration.logger, std::vector<std::string>{"code", "token"}));
   }
   interceptors.push_back(std::make_shared<detail::AuthRetryInterceptor>());
   return std::make_shared<HTTPClient>(configuration.fetch, std::move(interceptors));

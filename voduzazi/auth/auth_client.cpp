@@ -29,7 +29,7 @@ Dependencies makeDependencies(std::int64_t clientID, AuthClientConfiguration con
       CodeVerifierStorage::live(storageConfigurationOf(clientID)),
       SessionStorage::live(storageConfigurationOf(clientID)),
       SessionManager::live(clientID),
-      AuthStateChangeEventEmitter(),
+      AuthStateChangeEventEmitter(nullptr, nullptr, logger),
       [] { return std::chrono::system_clock::now(); },
       std::make_shared<AnyClock>(ContinuousClock()),
       URLOpener::live(),

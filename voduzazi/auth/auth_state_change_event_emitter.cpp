@@ -2,17 +2,31 @@
 
 namespace voduzazi::auth {
 
-AuthStateChangeEventEmitter::AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger,
-                                                         NotificationCenter* center)
+AuthStateChangeEventEmitter::AuthStateChangeEventEmitter(
+    std::shared_ptr<VoduzaziLogger> logger, NotificationCenter* center,
+    std::shared_ptr<VoduzaziLogger> failureLogger)
     : emitter_(std::make_shared<EventEmitter<Event>>(std::nullopt,
                                                      /*emitsLastEventWhenAttaching=*/false)),
       logger_(std::move(logger)),
+      failureLogger_(failureLogger ? std::move(failureLogger) : logger_),
       center_(center ? center : &NotificationCenter::defaultCenter()) {}
 
 std::shared_ptr<ObservationToken> AuthStateChangeEventEmitter::attach(Listener listener) const {
-  return emitter_->attach([listener = std::move(listener), logger = logger_](const Event& value) {
+  return emitter_->attach([listener = std::move(listener), logger = logger_,
+                           failureLogger = failureLogger_](const Event& value) {
     if (!value) return;
-    listener(value->first, value->second);
+    try {
+      listener(value->first, value->second);
+    } catch (...) {
+      // One failing listener must neither keep the event from the others nor fail the operation
+      // that emitted it (a sign-in already stored, a refresh others wait for).
+      if (failureLogger) {
+        failureLogger->error("Auth state change listener failed on " +
+                                 std::string(toString(value->first)) + ": " +
+                                 voduzazi::detail::currentExceptionText(),
+                             {}, {"Auth/EventEmitter", "attach(_:)", __LINE__});
+      }
+    }
     if (logger) {
       logger->verbose("Auth state changed: " + description(value->first, value->second), {},
                       {"Auth/EventEmitter", "attach(_:)", __LINE__});

@@ -36,9 +36,12 @@ class AuthStateChangeEventEmitter {
   using Listener = std::function<void(AuthChangeEvent, const std::optional<Session>&)>;
 
   // Posts to `center` (the process's default center when null; a given one must outlive every
-  // copy of the emitter) and logs each delivery through `logger` at verbose level.
+  // copy of the emitter) and logs each delivery through `logger` at verbose level. A listener
+  // that throws is logged at error level through `failureLogger` (else `logger`), and the other
+  // listeners still get the event; emit never throws a listener's error.
   explicit AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger = nullptr,
-                                       NotificationCenter* center = nullptr);
+                                       NotificationCenter* center = nullptr,
+                                       std::shared_ptr<VoduzaziLogger> failureLogger = nullptr);
 
   // Cancelling or releasing the token removes the listener.
   std::shared_ptr<ObservationToken> attach(Listener listener) const;
@@ -52,6 +55,7 @@ class AuthStateChangeEventEmitter {
  private:
   std::shared_ptr<EventEmitter<Event>> emitter_;
   std::shared_ptr<VoduzaziLogger> logger_;
+  std::shared_ptr<VoduzaziLogger> failureLogger_;
   NotificationCenter* center_;
 };
 

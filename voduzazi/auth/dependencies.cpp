@@ -31,8 +31,7 @@ Registry& registry() {
 }
 
 [[noreturn]] void missing(std::int64_t clientID) {
-  fatalError("Dependencies not found for id: " + std::to_string(clientID), "Auth/Dependencies",
-             29);
+  fatalError("Dependencies not found for id: " + std::to_string(clientID), "Auth/Dependencies", 29);
 }
 
 }  // namespace
@@ -72,10 +71,20 @@ void Dependencies::update(std::int64_t clientID, const std::function<void(Depend
 
 AuthStorageConfigurationProvider storageConfigurationOf(std::int64_t clientID) {
   return [clientID] {
-    const Dependencies dependencies = Dependencies::get(clientID);
-    const AuthClientConfiguration& configuration = dependencies.configuration;
-    return AuthStorageConfiguration{configuration.storageKey, configuration.localStorage,
-                                    configuration.logger};
+    // Only the three fields, copied under the registry's lock: the whole entry would be copied on
+    // every session read.
+    std::optional<AuthStorageConfiguration> storage;
+    {
+      Registry& r = registry();
+      std::lock_guard lock(r.mutex);
+      if (const auto entry = r.entries.find(clientID); entry != r.entries.end()) {
+        const AuthClientConfiguration& configuration = entry->second.configuration;
+        storage.emplace(AuthStorageConfiguration{configuration.storageKey,
+                                                 configuration.localStorage, configuration.logger});
+      }
+    }
+    if (!storage) missing(clientID);
+    return std::move(*storage);
   };
 }
 

@@ -94,10 +94,18 @@ void KeychainLocalStorage::store(const std::string& key, const Data& value) {
 }
 
 std::optional<Data> KeychainLocalStorage::retrieve(const std::string& key) {
+  std::optional<Data> value = retrieveIfPresent(key);
+  if (!value) check(secStatus::itemNotFound);
+  return value;
+}
+
+std::optional<Data> KeychainLocalStorage::retrieveIfPresent(const std::string& key) {
   return translatingStoreErrors([&] {
     Data value;
     SecretStore secrets(folder_ ? *folder_ : SecretStore::defaultFolder());
-    check(secrets.copyMatching(query(key), value));
+    const OSStatus status = secrets.copyMatching(query(key), value);
+    if (status == secStatus::itemNotFound) return std::optional<Data>();
+    check(status);
     return std::optional<Data>(std::move(value));
   });
 }

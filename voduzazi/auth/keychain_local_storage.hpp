@@ -91,6 +91,9 @@ class KeychainLocalStorage : public AuthLocalStorage {
   std::optional<Data> retrieve(const std::string& key) override;
   // Throws KeychainError (itemNotFound when nothing is stored).
   void remove(const std::string& key) override;
+  // As retrieve, but nothing (instead of itemNotFound) when nothing is stored: a probe for a key
+  // that is usually absent, without the cost of an exception. Throws KeychainError otherwise.
+  std::optional<Data> retrieveIfPresent(const std::string& key);
 
   const std::optional<std::string>& service() const { return service_; }
   const std::optional<std::string>& accessGroup() const { return accessGroup_; }

@@ -8,10 +8,11 @@ namespace voduzazi::auth {
 namespace {
 
 bool isSecretKey(std::string_view key) {
-  static constexpr std::array<std::string_view, 11> secrets{
+  static constexpr std::array<std::string_view, 16> secrets{
       "accessToken", "refreshToken", "providerToken", "providerRefreshToken",
       "password",    "passwordHash", "idToken",       "token",
-      "nonce",       "captchaToken", "codeVerifier"};
+      "nonce",       "captchaToken", "codeVerifier",  "secret",
+      "qrCode",      "uri",          "authCode",      "tokenHash"};
   for (std::string_view secret : secrets) {
     if (key == secret) return true;
   }

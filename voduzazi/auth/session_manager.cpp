@@ -5,6 +5,7 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <cctype>
@@ -15,6 +16,7 @@
 
 #include "voduzazi/auth/auth_error.hpp"
 #include "voduzazi/auth/dependencies.hpp"
+#include "voduzazi/auth/detail/auth_paths.hpp"
 #include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
@@ -23,20 +25,24 @@ namespace voduzazi::auth {
 
 namespace {
 
-// The manager whose refresh the current thread is running: a listener called from inside that
+// The manager and refresh that the current thread is running: a listener called from inside that
 // refresh must not wait for it.
-thread_local const LiveSessionManager* refreshingManager = nullptr;
+struct RunningRefresh {
+  const LiveSessionManager* manager = nullptr;
+  std::uint64_t id = 0;
+};
+thread_local RunningRefresh runningRefresh;
 
 class RefreshingScope {
  public:
-  explicit RefreshingScope(const LiveSessionManager* manager)
-      : previous_(std::exchange(refreshingManager, manager)) {}
-  ~RefreshingScope() { refreshingManager = previous_; }
+  RefreshingScope(const LiveSessionManager* manager, std::uint64_t id)
+      : previous_(std::exchange(runningRefresh, RunningRefresh{manager, id})) {}
+  ~RefreshingScope() { runningRefresh = previous_; }
   RefreshingScope(const RefreshingScope&) = delete;
   RefreshingScope& operator=(const RefreshingScope&) = delete;
 
  private:
-  const LiveSessionManager* previous_;
+  RunningRefresh previous_;
 };
 
 double secondsSince1970(Date date) {
@@ -51,9 +57,7 @@ std::string upperCaseUUID() {
 }
 
 LogSite site(const char* function, std::source_location at = std::source_location::current()) {
-  LogSite where = LogSite::current(at);
-  where.function = function;
-  return where;
+  return {"Auth/SessionManager", function, at.line()};
 }
 
 void debug(const Dependencies& dependencies, std::string message, const char* function) {
@@ -120,30 +124,57 @@ Session LiveSessionManager::refreshSession(const std::string& refreshToken) {
   return VoduzaziLoggerTaskLocal::withValue(context, [&] {
     const Dependencies dependencies = Dependencies::get(clientID_);
     return trace(
-        dependencies.logger, [&] { return joinOrStartRefresh(refreshToken).value(); },
+        dependencies.logger, [&] { return refreshOrReplacement(refreshToken); },
         site("refreshSession(_:)"));
   });
 }
 
-Task<Session> LiveSessionManager::joinOrStartRefresh(const std::string& refreshToken) {
+Session LiveSessionManager::refreshOrReplacement(const std::string& refreshToken) {
   std::unique_lock lock(mutex_);
-  if (refreshingManager == this) {
-    // Called back from a listener of our own refresh: waiting for it would never end.
-    const std::uint64_t id = nextRefreshID_++;
+  if (!wasReplacedLocked(refreshToken)) {
+    const bool joins = runningRefresh.manager != this && !inFlightRefreshes_.empty();
+    Task<Session> refresh = joinOrStartRefreshLocked(refreshToken);
     lock.unlock();
-    return startRefreshTask(refreshToken, id);
+    if (joins)
+      debug(Dependencies::get(clientID_), "Refresh already in flight", "refreshSession(_:)");
+    return refresh.value();
   }
-  if (inFlightRefreshTask_) {
-    Task<Session> task = inFlightRefreshTask_->task;
-    lock.unlock();
-    debug(Dependencies::get(clientID_), "Refresh already in flight", "refreshSession(_:)");
-    return task;
+  lock.unlock();
+  // The caller read the session before a refresh replaced it: sending its spent token again
+  // would look like theft to the server, which would then end the session.
+  const Dependencies dependencies = Dependencies::get(clientID_);
+  debug(dependencies, "Refresh token already replaced; using the stored session",
+        "refreshSession(_:)");
+  std::optional<Session> stored = dependencies.sessionStorage.get();
+  if (!stored) throw AuthError::sessionMissing();
+  return std::move(*stored);
+}
+
+bool LiveSessionManager::wasReplacedLocked(const std::string& refreshToken) const {
+  if (replacedTokens_.empty()) return false;
+  const std::string fingerprint = detail::refreshTokenFingerprint(refreshToken);
+  return std::find(replacedTokens_.begin(), replacedTokens_.end(), fingerprint) !=
+         replacedTokens_.end();
+}
+
+Task<Session> LiveSessionManager::joinOrStartRefreshLocked(const std::string& refreshToken) {
+  if (runningRefresh.manager == this) {
+    // Called back from a listener of our own refresh, which waiting for would never end; another
+    // refresh of this token may be joined.
+    for (const InFlightRefresh& refresh : inFlightRefreshes_) {
+      if (refresh.id != runningRefresh.id && refresh.refreshToken == refreshToken) {
+        return refresh.task;
+      }
+    }
+  } else if (!inFlightRefreshes_.empty()) {
+    return inFlightRefreshes_.back().task;
   }
-  // Started and recorded under the lock, so a second caller can only join it; the task clears
+  // Started and recorded under the lock, so a later caller can only join it; the task clears
   // the record under the same lock, hence never before it was made.
   const std::uint64_t id = nextRefreshID_++;
-  inFlightRefreshTask_.emplace(InFlightRefresh{id, startRefreshTask(refreshToken, id)});
-  return inFlightRefreshTask_->task;
+  inFlightRefreshes_.push_back(
+      InFlightRefresh{id, refreshToken, startRefreshTask(refreshToken, id)});
+  return inFlightRefreshes_.back().task;
 }
 
 Task<Session> LiveSessionManager::startRefreshTask(const std::string& refreshToken,
@@ -154,7 +185,7 @@ Task<Session> LiveSessionManager::startRefreshTask(const std::string& refreshTok
       std::uint64_t id;
       ~Ending() { manager.refreshEnded(id); }
     } ending{*self, id};
-    RefreshingScope scope(self.get());
+    RefreshingScope scope(self.get(), id);
     return self->performRefresh(refreshToken);
   });
 }
@@ -166,9 +197,7 @@ Session LiveSessionManager::performRefresh(const std::string& refreshToken) {
   const auto& configuration = dependencies.configuration;
   UserCredentials credentials;
   credentials.refreshToken = refreshToken;
-  boost::urls::url url = configuration.url;
-  url.segments().push_back("token");
-  helpers::HTTPRequest request(std::move(url), HTTPMethod::post,
+  helpers::HTTPRequest request(detail::appendingPath(configuration.url, "token"), HTTPMethod::post,
                                {{"grant_type", "refresh_token"}}, {},
                                configuration.encoder->encode(credentials));
   std::optional<helpers::HTTPResponse> response;
@@ -183,7 +212,7 @@ Session LiveSessionManager::performRefresh(const std::string& refreshToken) {
     throw;
   }
   Session session = response->decoded<Session>(*configuration.decoder);
-  if (!storeIfUnchangedSince(generation, session)) {
+  if (!storeIfUnchangedSince(generation, session, refreshToken)) {
     // A sign-out (or another sign-in) came first: storing this answer would bring back a session
     // the device has let go of.
     debug(dependencies, "Session changed during the refresh; the new one is not kept",
@@ -199,12 +228,25 @@ std::uint64_t LiveSessionManager::storedGeneration() const {
   return storedGeneration_;
 }
 
-bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session) {
+bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session,
+                                               const std::string& replacedToken) {
   std::lock_guard lock(storageMutex_);
   if (storedGeneration_ != generation) return false;
   ++storedGeneration_;
-  Dependencies::get(clientID_).sessionStorage.store(session);
+  const bool stored = Dependencies::get(clientID_).sessionStorage.store(session);
+  std::lock_guard refreshes(mutex_);
+  if (stored) {
+    // Recorded before the refresh leaves the in-flight list, so that every caller still holding
+    // the spent token either joins this refresh or finds the token replaced.
+    replacedTokens_.push_back(detail::refreshTokenFingerprint(replacedToken));
+    if (replacedTokens_.size() > replacedTokensKept) replacedTokens_.pop_front();
+  }
   return true;
+}
+
+void LiveSessionManager::forgetReplacedTokens() {
+  std::lock_guard refreshes(mutex_);
+  replacedTokens_.clear();
 }
 
 bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation) {
@@ -212,13 +254,15 @@ bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation) {
   if (storedGeneration_ != generation) return false;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.remove();
+  forgetReplacedTokens();
   return true;
 }
 
 void LiveSessionManager::refreshEnded(std::uint64_t id) {
   {
     std::lock_guard lock(mutex_);
-    if (inFlightRefreshTask_ && inFlightRefreshTask_->id == id) inFlightRefreshTask_.reset();
+    std::erase_if(inFlightRefreshes_,
+                  [id](const InFlightRefresh& refresh) { return refresh.id == id; });
   }
   debug(Dependencies::get(clientID_), "Refresh task ended", "refreshSession(_:)");
 }
@@ -226,12 +270,14 @@ void LiveSessionManager::refreshEnded(std::uint64_t id) {
 bool LiveSessionManager::update(const Session& session) {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
+  forgetReplacedTokens();
   return Dependencies::get(clientID_).sessionStorage.store(session);
 }
 
 void LiveSessionManager::remove() {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
+  forgetReplacedTokens();
   Dependencies::get(clientID_).sessionStorage.remove();
 }
 
@@ -279,8 +325,8 @@ void LiveSessionManager::autoRefreshTokenTick() {
         message << "access token expires in " << static_cast<long long>(ticks)
                 << " ticks, a tick lasts " << std::fixed;
         message.precision(1);
-        message << autoRefreshTickSeconds << "s, refresh threshold is "
-                << autoRefreshTickThreshold << " ticks";
+        message << autoRefreshTickSeconds << "s, refresh threshold is " << autoRefreshTickThreshold
+                << " ticks";
         debug(dependencies, message.str(), "autoRefreshTokenTick()");
         if (ticks > autoRefreshTickThreshold) return;
         try {

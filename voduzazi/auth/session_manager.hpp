@@ -9,11 +9,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "voduzazi/auth/session.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -26,7 +28,9 @@ struct SessionManager {
   // sessionMissing when none is stored, or the refresh's error.
   std::function<Session()> session;
   // The session a refresh with this token gives, once stored and announced as TOKEN_REFRESHED.
-  // Joins a refresh already under way (whose token then counts). Throws the refresh's error.
+  // Joins a refresh already under way (whose token then counts). A token that a completed
+  // refresh already replaced is never sent again: the stored session that replaced it comes
+  // back instead. Throws the refresh's error.
   std::function<Session(const std::string& refreshToken)> refreshSession;
   // Store or delete the session; no event. update returns false when the store failed.
   std::function<bool(const Session&)> update;
@@ -38,10 +42,10 @@ struct SessionManager {
   static SessionManager live(std::int64_t clientID);
 };
 
-// Shared objects: safe; its two task handles sit behind its mutex, which is never held while a
+// Shared objects: safe; its task handles sit behind its mutex, which is never held while a
 // request, a wait or a listener runs. Its writes to session storage are serialised by a second
-// mutex, held only around the write. Lifetime: held by shared_ptr; a running loop or refresh
-// keeps it alive until it ends.
+// mutex, held only around the write (and taken before the first when both are held). Lifetime: held
+// by shared_ptr; a running loop or refresh keeps it alive until it ends.
 class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
  public:
   static constexpr double expiryMarginSeconds = 30;
@@ -64,23 +68,41 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
  private:
   struct InFlightRefresh {
     std::uint64_t id;
+    std::string refreshToken;
     Task<Session> task;
   };
 
-  Task<Session> joinOrStartRefresh(const std::string& refreshToken);
+  Session refreshOrReplacement(const std::string& refreshToken);
+  // Under mutex_: the refresh this caller waits for, joined or started and recorded.
+  Task<Session> joinOrStartRefreshLocked(const std::string& refreshToken);
+  // Under mutex_: whether a completed refresh replaced this token in the stored session.
+  bool wasReplacedLocked(const std::string& refreshToken) const;
   Task<Session> startRefreshTask(const std::string& refreshToken, std::uint64_t id);
   Session performRefresh(const std::string& refreshToken);
   void refreshEnded(std::uint64_t id);
   // Writes through the manager count as generations, so a refresh can tell whether the session
   // changed while its request was under way; each write happens under storageMutex_.
   std::uint64_t storedGeneration() const;
-  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session);
+  // Also records `replacedToken` as spent once the session is stored.
+  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
+                             const std::string& replacedToken);
+  // Under storageMutex_.
+  void forgetReplacedTokens();
   bool removeIfUnchangedSince(std::uint64_t generation);
   void runAutoRefreshLoop();
 
+  // A few spent tokens are enough: a caller holds a token only from its read of the store until
+  // its refresh call.
+  static constexpr std::size_t replacedTokensKept = 32;
+
   const std::int64_t clientID_;
   mutable std::mutex mutex_;
-  std::optional<InFlightRefresh> inFlightRefreshTask_;
+  // The refresh callers join comes last; one started from a listener of a refresh runs beside it.
+  std::vector<InFlightRefresh> inFlightRefreshes_;
+  // Fingerprints of tokens that a stored refresh replaced, oldest first; cleared whenever the
+  // session is stored or removed by other means. The server takes a second use of a spent token
+  // for theft and ends the whole session.
+  std::deque<std::string> replacedTokens_;
   std::optional<Task<void>> startAutoRefreshTokenTask_;
   std::uint64_t nextRefreshID_ = 0;
   mutable std::mutex storageMutex_;

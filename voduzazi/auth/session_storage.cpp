@@ -1,5 +1,9 @@
 #include "voduzazi/auth/session_storage.hpp"
 
+#include <array>
+#include <boost/json/parse.hpp>
+#include <mutex>
+
 #include "voduzazi/auth/keychain_local_storage.hpp"
 
 namespace voduzazi::auth {
@@ -22,9 +26,14 @@ bool isMissingItem(const std::exception& error) {
   return keychain && keychain->code() == KeychainError::Code::fromRawValue(secStatus::itemNotFound);
 }
 
-// The bytes under `key`, or nothing when nothing is stored or it cannot be read.
+// The bytes under `key`, or nothing when nothing is stored or it cannot be read. The keychain
+// store is asked without an exception for a missing item: the legacy key is missing on nearly
+// every read.
 std::optional<Data> readQuietly(AuthLocalStorage& storage, const std::string& key) {
   try {
+    if (auto* keychain = dynamic_cast<KeychainLocalStorage*>(&storage)) {
+      return keychain->retrieveIfPresent(key);
+    }
     return storage.retrieve(key);
   } catch (const std::exception&) {
     return std::nullopt;
@@ -39,6 +48,28 @@ bool isAbsent(AuthLocalStorage& storage, const std::string& key) {
     if (isMissingItem(error)) return true;
     throw;
   }
+}
+
+// The bytes as JSON, or nothing when they are not: a check of the layout that never throws.
+std::optional<boost::json::value> parsedQuietly(const Data& bytes) {
+  boost::system::error_code error;
+  boost::json::value json = boost::json::parse(bytes, error);
+  if (error) return std::nullopt;
+  return json;
+}
+
+// Whether the stored session's user has its creation date as text, under either key form. A
+// session without it fails to decode with the auth coders, whose user requires a text date.
+bool hasTextCreationDate(const boost::json::value& json) {
+  const auto* session = json.if_object();
+  const auto* user = session ? session->if_contains("user") : nullptr;
+  const auto* fields = user ? user->if_object() : nullptr;
+  if (!fields) return false;
+  for (const char* key : {"created_at", "createdAt"}) {
+    const auto* date = fields->if_contains(key);
+    if (date && date->is_string()) return true;
+  }
+  return false;
 }
 
 // Moves the oldest value to the session key, but never over a value already there: that value
@@ -59,14 +90,41 @@ void moveToSessionKey(const AuthStorageConfiguration& configuration) {
   }
 }
 
+// The last session a read decoded, with the bytes it came from: a read that finds the very same
+// bytes (the current layout, so no migration has work) skips the layout checks and the decoding.
+// Keyed by the stored bytes, so any change, another process signing in or out included, is
+// decoded afresh. Shared objects: safe.
+class LastDecoded {
+ public:
+  std::optional<Session> lookup(const Data& bytes) const {
+    std::lock_guard lock(mutex_);
+    if (!bytes_ || *bytes_ != bytes) return std::nullopt;
+    return session_;
+  }
+  void remember(const Data& bytes, const Session& session) {
+    std::lock_guard lock(mutex_);
+    bytes_ = bytes;
+    session_ = session;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<Data> bytes_;
+  Session session_;
+};
+
 void unwrapStoredSession(const AuthStorageConfiguration& configuration) {
   AuthLocalStorage& storage = *configuration.localStorage;
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
   if (!bytes) return;
+  // Only an object with a "session" member can decode as the wrapped record: anything else is
+  // another layout, told apart here without paying for a failed decode on every read.
+  std::optional<boost::json::value> json = parsedQuietly(*bytes);
+  if (!json || !json->is_object() || !json->as_object().contains("session")) return;
   std::optional<StorageMigration::StoredSession> stored;
   try {
-    stored = authJSONDecoder()->decode<StorageMigration::StoredSession>(*bytes);
+    stored = authJSONDecoder()->decodeJSON<StorageMigration::StoredSession>(std::move(*json));
   } catch (const std::exception&) {
     return;  // another layout
   }
@@ -78,9 +136,12 @@ void switchToDefaultEncoder(const AuthStorageConfiguration& configuration) {
   const std::string key = configuration.sessionKey();
   auto bytes = readQuietly(storage, key);
   if (!bytes) return;
+  // The auth coders write dates as text; the current layout's are numbers, which they reject.
+  std::optional<boost::json::value> json = parsedQuietly(*bytes);
+  if (!json || !hasTextCreationDate(*json)) return;
   std::optional<Session> session;
   try {
-    session = authJSONDecoder()->decode<Session>(*bytes);
+    session = authJSONDecoder()->decodeJSON<Session>(std::move(*json));
   } catch (const std::exception&) {
     return;  // already in the current layout
   }
@@ -98,33 +159,64 @@ StorageMigration::StoredSession StorageMigration::StoredSession::fromJSON(
   return decodeFields(json, decoder, path, storedSessionFields);
 }
 
+namespace {
+
+struct MigrationStep {
+  const char* name;
+  void (*run)(const AuthStorageConfiguration&);
+};
+
+// In the order they run.
+constexpr std::array<MigrationStep, 3> migrationSteps{{
+    {"sessionNewKey", moveToSessionKey},
+    {"storeSessionDirectly", unwrapStoredSession},
+    {"useDefaultEncoder", switchToDefaultEncoder},
+}};
+
+}  // namespace
+
 std::vector<StorageMigration> sessionStorageMigrations(
     const AuthStorageConfigurationProvider& configuration) {
-  const auto over = [configuration](void (*step)(const AuthStorageConfiguration&)) {
-    return [configuration, step] { step(configuration()); };
-  };
-  return {{"sessionNewKey", over(moveToSessionKey)},
-          {"storeSessionDirectly", over(unwrapStoredSession)},
-          {"useDefaultEncoder", over(switchToDefaultEncoder)}};
+  std::vector<StorageMigration> migrations;
+  for (const MigrationStep& step : migrationSteps) {
+    migrations.push_back({step.name, [configuration, run = step.run] { run(configuration()); }});
+  }
+  return migrations;
 }
 
 SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configuration) {
-  auto migrations = sessionStorageMigrations(configuration);
   SessionStorage storage;
-  storage.get = [configuration, migrations]() -> std::optional<Session> {
-    for (const StorageMigration& migration : migrations) {
-      try {
-        migration.run();
-      } catch (const std::exception& error) {
-        logError(configuration(),
-                 "Storage migration '" + migration.name + "' failed: " + error.what(), __LINE__);
-      }
-    }
+  auto lastDecoded = std::make_shared<LastDecoded>();
+  storage.get = [configuration, lastDecoded]() -> std::optional<Session> {
+    // Looked up once per read: the migrations and the read then use the same key and store,
+    // without copying the client's registry entry four more times on every token step.
     const AuthStorageConfiguration current = configuration();
+    const auto runMigrations = [&](std::size_t from, std::size_t to) {
+      for (std::size_t index = from; index < to; ++index) {
+        const MigrationStep& step = migrationSteps[index];
+        try {
+          step.run(current);
+        } catch (const std::exception& error) {
+          logError(current,
+                   std::string("Storage migration '") + step.name + "' failed: " + error.what(),
+                   __LINE__);
+        }
+      }
+    };
+    runMigrations(0, 1);
+    // The very bytes decoded before are in the current layout: the layout migrations would read
+    // them and find nothing to do, and the read would decode them to the same session.
+    if (auto bytes = readQuietly(*current.localStorage, current.sessionKey())) {
+      if (auto known = lastDecoded->lookup(*bytes)) return known;
+    }
+    runMigrations(1, migrationSteps.size());
     try {
       auto bytes = current.localStorage->retrieve(current.sessionKey());
       if (!bytes) return std::nullopt;
-      return JSONDecoder().decode<Session>(*bytes);
+      if (auto known = lastDecoded->lookup(*bytes)) return known;
+      Session session = JSONDecoder().decode<Session>(*bytes);
+      lastDecoded->remember(*bytes, session);
+      return session;
     } catch (const std::exception& error) {
       logError(current, std::string("Failed to retrieve session: ") + error.what(), __LINE__);
       return std::nullopt;

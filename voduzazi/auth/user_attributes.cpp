@@ -100,11 +100,13 @@ ListUsersPaginatedResponse ListUsersPaginatedResponse::withPaging(
     const auto equals = parts[1].find('=');
     if (equals == std::string_view::npos) continue;
     const std::string_view rel = parts[1].substr(equals + 1);
+    // An entry whose page does not parse says nothing, and so erases no earlier one.
     const auto page = pageNumber(parts[0]);
+    if (!page) continue;
     if (rel == "\"next\"") {
       response.nextPage = page;
     } else if (rel == "\"last\"") {
-      response.lastPage = page.value_or(0);
+      response.lastPage = *page;
     }
   }
   return response;

@@ -18,22 +18,24 @@ std::string newRequestID() {
 bool isFormEncoded(const URLRequest& request) {
   const auto type = request.value("Content-Type");
   // Media types are case-insensitive.
-  return type && boost::algorithm::to_lower_copy(*type).starts_with(
-                     "application/x-www-form-urlencoded");
+  return type &&
+         boost::algorithm::to_lower_copy(*type).starts_with("application/x-www-form-urlencoded");
 }
 
 }  // namespace
 
-LoggerInterceptor::LoggerInterceptor(std::shared_ptr<VoduzaziLogger> logger)
-    : logger_(std::move(logger)) {}
+LoggerInterceptor::LoggerInterceptor(std::shared_ptr<VoduzaziLogger> logger,
+                                     std::vector<std::string> requestSecretNames)
+    : logger_(std::move(logger)), requestSecretNames_(std::move(requestSecretNames)) {}
 
 helpers::HTTPResponse LoggerInterceptor::intercept(const helpers::HTTPRequest& request,
                                                    const HTTPNext& next) {
   return VoduzaziLoggerTaskLocal::withValue({{"requestID", newRequestID()}}, [&] {
     const URLRequest urlRequest = request.urlRequest();
-    logger_->verbose("Request: " + urlRequest.httpMethod + " " +
-                     detail::decodedURLText(urlRequest.url) +
-                     "\nBody: " + detail::bodyText(urlRequest.httpBody, isFormEncoded(urlRequest)));
+    logger_->verbose(
+        "Request: " + urlRequest.httpMethod + " " + detail::decodedURLText(urlRequest.url) +
+        "\nBody: " +
+        detail::bodyText(urlRequest.httpBody, isFormEncoded(urlRequest), requestSecretNames_));
     try {
       helpers::HTTPResponse response = next(request);
       const auto& underlying = response.underlyingResponse();

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/logger.hpp"
@@ -16,12 +18,16 @@
 namespace voduzazi {
 
 // Secrets never reach the log: the values of "password", "access_token", "refresh_token",
-// "id_token", "code_verifier", "apikey" and "token" in JSON bodies, form bodies and query items are
-// written as "<redacted>"; header fields are not logged at all.
-// Shared objects: safe (no state besides the logger).
+// "id_token", "code_verifier", "apikey", "token", "secret" and the other secret names of
+// detail::isSecretName in JSON bodies, form bodies and query items (and "code" in URLs, also
+// inside string values) are written as "<redacted>"; header fields are not logged at all.
+// Shared objects: safe (no state besides the logger and the names).
 class LoggerInterceptor : public HTTPClientInterceptor {
  public:
-  explicit LoggerInterceptor(std::shared_ptr<VoduzaziLogger> logger);
+  // `requestSecretNames`: more members redacted in the request bodies of this client only (a
+  // one-time "code" is a secret in auth requests, an error code elsewhere).
+  explicit LoggerInterceptor(std::shared_ptr<VoduzaziLogger> logger,
+                             std::vector<std::string> requestSecretNames = {});
 
   // Returns next's response unchanged, or rethrows its error unchanged after logging it.
   helpers::HTTPResponse intercept(const helpers::HTTPRequest& request,
@@ -31,6 +37,7 @@ class LoggerInterceptor : public HTTPClientInterceptor {
 
  private:
   std::shared_ptr<VoduzaziLogger> logger_;
+  std::vector<std::string> requestSecretNames_;
 };
 
 }  // namespace voduzazi

@@ -40,17 +40,24 @@ std::optional<std::optional<std::string>> parseComponent(std::string_view text) 
 // kept, so that a change within the file system's timestamp granularity cannot look the same.
 class ReadCache {
  public:
-  std::optional<std::string> lookup(const std::filesystem::path& folder, const std::string& path) {
+  struct Lookup {
+    std::optional<std::string> bytes;
+    // The folder is a trusted one and holds no such item: nothing more to read.
+    bool absent = false;
+  };
+
+  Lookup lookup(const std::filesystem::path& folder, const std::string& path) {
     struct ::stat status {};
     if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::geteuid()) {
-      return std::nullopt;  // the full read reports what is wrong
+        status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
+      return {};  // the full read reports what is wrong
     }
-    if (::lstat(path.c_str(), &status) != 0 || !detail::isTrustedItem(status)) return std::nullopt;
+    if (::lstat(path.c_str(), &status) != 0) return {std::nullopt, errno == ENOENT};
+    if (!detail::isTrustedItem(status)) return {};
     std::lock_guard lock(mutex_);
     const auto found = items_.find(path);
-    if (found == items_.end() || !sameFile(found->second.status, status)) return std::nullopt;
-    return found->second.bytes;
+    if (found == items_.end() || !sameFile(found->second.status, status)) return {};
+    return {found->second.bytes};
   }
 
   void remember(const std::string& path, const struct ::stat& status, const std::string& bytes) {
@@ -144,8 +151,10 @@ OSStatus SecretStore::writeItem(const SecretItemQuery& query, std::string_view v
     if (hook_) hook_(WriteStep::temporaryFileSynced);
   };
   if (replace == Replace::onlyExisting) {
-    // Reading also refuses an existing item that cannot be trusted.
-    if (!detail::readOwnerOnlyFile(folder->get(), name)) return secStatus::itemNotFound;
+    // Not read first: an item that cannot be trusted (open mode, a link, too large) is replaced
+    // by the new file all the same, and so the session it should hold is kept. A folder cannot
+    // be moved over, and the write reports it.
+    if (!detail::itemState(folder->get(), name)) return secStatus::itemNotFound;
     detail::replaceDurably(folder->get(), name, value, detail::ReplaceMode::replace, afterSync);
     return secStatus::success;
   }
@@ -174,8 +183,10 @@ OSStatus SecretStore::copyMatching(const SecretItemQuery& query, Data& value) co
   const std::string name = fileName(query);
   if (name.size() > maximumNameLength) return secStatus::param;
   const std::string path = (folder_ / name).string();
-  if (auto cached = readCache().lookup(folder_, path)) {
-    value = std::move(*cached);
+  ReadCache::Lookup cached = readCache().lookup(folder_, path);
+  if (cached.absent) return secStatus::itemNotFound;
+  if (cached.bytes) {
+    value = std::move(*cached.bytes);
     return secStatus::success;
   }
   auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/false);

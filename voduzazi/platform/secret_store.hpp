@@ -71,7 +71,7 @@ class SecretStore {
   using WriteHook = std::function<void(WriteStep)>;
 
   // The folder is created (mode 0700, missing parents too) at the first write; an existing one
-  // keeps its mode but must belong to this user.
+  // keeps its mode but must belong to this user and be closed to group and others.
   explicit SecretStore(std::filesystem::path folder, WriteHook hook = {});
 
   // $XDG_DATA_HOME (or ~/.local/share) followed by "voduzazi-secrets".
@@ -79,7 +79,9 @@ class SecretStore {
 
   // Each returns success or the failing status; throws SecretStoreError as described above.
   // A name too long for the file system gives secStatus::param.
-  OSStatus add(const SecretItemQuery& query, std::string_view value) const;     // duplicateItem
+  OSStatus add(const SecretItemQuery& query, std::string_view value) const;  // duplicateItem
+  // update replaces an item that reads would refuse (a link, open mode, too large), never
+  // following a link; an item that is a folder throws.
   OSStatus update(const SecretItemQuery& query, std::string_view value) const;  // itemNotFound
   OSStatus copyMatching(const SecretItemQuery& query, Data& value) const;       // itemNotFound
   OSStatus remove(const SecretItemQuery& query) const;                          // itemNotFound

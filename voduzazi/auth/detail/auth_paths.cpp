@@ -1,5 +1,6 @@
 #include "voduzazi/auth/detail/auth_paths.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -7,12 +8,22 @@ namespace voduzazi::auth::detail {
 
 namespace {
 
+bool isSeparatorOrControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F;
+}
+
 void appendSegment(boost::urls::url& url, std::string_view segment) {
   if (segment.empty() || segment == "." || segment == "..") {
     throw std::invalid_argument("Refusing the path segment \"" + std::string(segment) +
                                 "\": an id must not be empty, \".\" or \"..\"");
   }
-  url.segments().push_back(segment);  // percent-encodes "/", "?", "#" and "%"
+  // Encoded, a slash would still reach another route on a server that decodes before routing.
+  if (std::any_of(segment.begin(), segment.end(), isSeparatorOrControl)) {
+    throw std::invalid_argument(
+        "Refusing an id holding \"/\", \"\\\" or a control character as a path segment");
+  }
+  url.segments().push_back(segment);  // percent-encodes "?", "#" and "%"
 }
 
 boost::urls::url withoutTrailingSlash(const boost::urls::url& base) {

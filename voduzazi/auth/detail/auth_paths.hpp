@@ -1,9 +1,10 @@
 // Auth endpoint URLs: the configured auth URL with path segments appended, each one
-// percent-encoded on its own, so an id taken from a caller or a server can never reach another
-// endpoint.
+// percent-encoded on its own; an id holding a separator or a control character is refused, so an
+// id taken from a caller or a server can never reach another endpoint, even on a server that
+// decodes the path before routing.
 //
 //   boost::urls::url url = detail::appendingPath(base, {"factors", factorId, "verify"});
-//   // https://x/auth/v1/factors/abc%2F..%2Fadmin/verify for the id "abc/../admin"
+//   // https://x/auth/v1/factors/a%3Fb/verify for the id "a?b"; "abc/../admin" throws
 #pragma once
 
 #include <boost/url/url.hpp>
@@ -13,7 +14,8 @@
 namespace voduzazi::auth::detail {
 
 // `base` with each segment appended (a trailing empty segment of `base` is dropped first).
-// Throws std::invalid_argument for an empty segment, "." or "..".
+// Throws std::invalid_argument for an empty segment, "." or "..", or one holding "/", "\" or a
+// control character.
 boost::urls::url appendingPath(const boost::urls::url& base,
                                std::initializer_list<std::string_view> segments);
 

@@ -1,8 +1,10 @@
 #include "voduzazi/helpers/detail/log_redaction.hpp"
 
+#include <algorithm>
 #include <array>
 #include <boost/json/error.hpp>
 #include <boost/url/encode.hpp>
+#include <boost/url/parse.hpp>
 #include <boost/url/pct_string_view.hpp>
 #include <boost/url/rfc/unreserved_chars.hpp>
 
@@ -33,22 +35,10 @@ std::string placeholder(const Data& body) {
   return "<JSON body of " + std::to_string(body.size()) + " bytes>";
 }
 
-void redact(boost::json::value& json) {
-  if (auto* object = json.if_object()) {
-    for (auto& member : *object) {
-      if (isSecretName(member.key())) {
-        member.value() = redacted;
-      } else {
-        redact(member.value());
-      }
-    }
-  } else if (auto* array = json.if_array()) {
-    for (auto& item : *array) redact(item);
-  }
-}
+using NamePredicate = bool (*)(std::string_view);
 
 // "a=1&password=x" gives "a=1&password=<redacted>"; names are compared after decoding.
-std::string redactPairs(std::string_view encoded) {
+std::string redactPairs(std::string_view encoded, NamePredicate isSecret) {
   std::string result;
   std::size_t start = 0;
   while (start <= encoded.size()) {
@@ -58,7 +48,7 @@ std::string redactPairs(std::string_view encoded) {
     const std::string_view name = pair.substr(0, equals);
     if (start > 0) result += '&';
     auto decodedName = boost::urls::make_pct_string_view(name);
-    if (equals != std::string_view::npos && decodedName && isSecretName(decodedName->decode())) {
+    if (equals != std::string_view::npos && decodedName && isSecret(decodedName->decode())) {
       result += std::string(name) + "=" + std::string(redacted);
     } else {
       result += pair;
@@ -68,28 +58,75 @@ std::string redactPairs(std::string_view encoded) {
   return result;
 }
 
+// The URL with its secret query and fragment items redacted, still encoded.
+boost::urls::url withSecretItemsRedacted(boost::urls::url url) {
+  if (url.has_query()) {
+    url.set_encoded_query(redactPairs(url.encoded_query(), isSecretURLItemName));
+  }
+  // Sign-in redirects carry their tokens as pairs in the fragment.
+  if (url.has_fragment()) {
+    url.set_encoded_fragment(redactPairs(url.encoded_fragment(), isSecretURLItemName));
+  }
+  return url;
+}
+
+// A string value that is a URL with a query or fragment ("otpauth://totp/x?secret=...") gets
+// its secret items redacted; any other string stays as it is.
+void redactURLInside(boost::json::string& text) {
+  const std::string_view view(text);
+  if (view.find("://") == std::string_view::npos ||
+      view.find_first_of("?#") == std::string_view::npos) {
+    return;
+  }
+  const auto parsed = boost::urls::parse_uri(view);
+  if (!parsed) return;
+  text = withSecretItemsRedacted(boost::urls::url(*parsed)).buffer();
+}
+
+void redact(boost::json::value& json, const std::vector<std::string>& moreSecretNames) {
+  if (auto* object = json.if_object()) {
+    for (auto& member : *object) {
+      const std::string_view key = member.key();
+      if (isSecretName(key) ||
+          std::find(moreSecretNames.begin(), moreSecretNames.end(), key) != moreSecretNames.end()) {
+        member.value() = redacted;
+      } else {
+        redact(member.value(), moreSecretNames);
+      }
+    }
+  } else if (auto* array = json.if_array()) {
+    for (auto& item : *array) redact(item, moreSecretNames);
+  } else if (auto* text = json.if_string()) {
+    redactURLInside(*text);
+  }
+}
+
 }  // namespace
 
 bool isSecretName(std::string_view name) {
-  // "token" is a one-time password in auth bodies and a signature in storage URLs.
-  static constexpr std::array<std::string_view, 9> secrets{
-      "password", "access_token",   "refresh_token",         "id_token", "code_verifier", "apikey",
-      "token",    "provider_token", "provider_refresh_token"};
-  for (std::string_view secret : secrets) {
-    if (name == secret) return true;
-  }
-  return false;
+  // "token" is a one-time password in auth bodies and a signature in storage URLs; "secret",
+  // "qr_code" and "uri" each carry a TOTP shared secret, from which anyone can make codes.
+  static constexpr std::array<std::string_view, 14> secrets{
+      "password",  "access_token",   "refresh_token",
+      "id_token",  "code_verifier",  "apikey",
+      "token",     "provider_token", "provider_refresh_token",
+      "secret",    "qr_code",        "uri",
+      "auth_code", "token_hash"};
+  return std::find(secrets.begin(), secrets.end(), name) != secrets.end();
 }
 
-std::string bodyText(const std::optional<Data>& body, bool formEncoded) {
+bool isSecretURLItemName(std::string_view name) { return name == "code" || isSecretName(name); }
+
+std::string bodyText(const std::optional<Data>& body, bool formEncoded,
+                     const std::vector<std::string>& moreSecretNames) {
   if (!body) return "<none>";
   // A form body is never read as JSON: a form that happens to be a JSON string would keep its
   // secrets.
-  if (formEncoded) return isValidUTF8(*body) ? redactPairs(*body) : "<failed>";
+  if (formEncoded) return isValidUTF8(*body) ? redactPairs(*body, isSecretName) : "<failed>";
   boost::system::error_code error;
   boost::json::value json = parseJSON(*body, error, maxLoggedDepth);
   if (!error) {
-    redact(json);
+    redact(json, moreSecretNames);
     try {
       return writeJSON(json, {.prettyPrinted = true, .sortedKeys = true});
     } catch (const EncodingError&) {
@@ -101,10 +138,7 @@ std::string bodyText(const std::optional<Data>& body, bool formEncoded) {
 }
 
 std::string decodedURLText(const boost::urls::url& url) {
-  boost::urls::url copy = url;
-  if (copy.has_query()) copy.set_encoded_query(redactPairs(copy.encoded_query()));
-  // Sign-in redirects carry their tokens as pairs in the fragment.
-  if (copy.has_fragment()) copy.set_encoded_fragment(redactPairs(copy.encoded_fragment()));
+  const boost::urls::url copy = withSecretItemsRedacted(url);
   auto text = boost::urls::make_pct_string_view(copy.buffer());
   if (!text) return {};
   return text->decode();

@@ -1,7 +1,6 @@
 #include "voduzazi/platform/detail/owner_only_files.hpp"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
+#include "voduzazi/platform/durable_write.hpp"
 #include "voduzazi/platform/secret_store.hpp"
 
 namespace voduzazi::detail {
@@ -38,43 +39,8 @@ void makeFolders(const std::filesystem::path& folder) {
   }
 }
 
-std::string temporaryName() {
-  std::array<unsigned char, 12> random{};
-  if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size())) {
-    fail("no random bytes for a temporary file name", errno);
-  }
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string name = ".tmp.";
-  for (unsigned char byte : random) {
-    name += digits[byte >> 4];
-    name += digits[byte & 0x0F];
-  }
-  return name;
-}
-
-void writeAll(int fd, std::string_view bytes, const std::string& name) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail("cannot write " + name, errno);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
 void syncFolder(int folder) {
   if (::fsync(folder) != 0 && errno != EINVAL) fail("cannot sync the folder", errno);
-}
-
-// Moves `from` to `to` only when `to` is absent; falls back to a hard link where the file system
-// has no exclusive rename.
-int moveWithoutReplacing(int folder, const std::string& from, const std::string& to) {
-  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return errno;
-  ::unlinkat(folder, from.c_str(), 0);
-  return 0;
 }
 
 }  // namespace
@@ -105,42 +71,40 @@ std::optional<FileDescriptor> openOwnerOnlyFolder(const std::filesystem::path& f
     throw SecretStoreError("Secret store: folder " + folder.string() +
                            " belongs to another user; refusing to use it");
   }
+  // Anyone who could write there could have planted or swapped items.
+  if ((status.st_mode & 077) != 0) {
+    throw SecretStoreError("Secret store: folder " + folder.string() + " has mode " +
+                           octal(status.st_mode) +
+                           ", open to group or others; refusing to use it (make it 0700)");
+  }
   return fd;
 }
 
 int replaceDurably(int folder, const std::string& name, std::string_view bytes, ReplaceMode mode,
                    const std::function<void()>& afterSync) {
-  std::string temporary;
-  FileDescriptor file;
-  for (int attempt = 0; attempt < 8 && !file; ++attempt) {
-    temporary = temporaryName();
-    file = FileDescriptor(::openat(folder, temporary.c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!file && errno != EEXIST) fail("cannot create a temporary file", errno);
-  }
-  if (!file) fail("cannot create a temporary file", EEXIST);
+  const DurableWriteOptions options{.mode = mode == ReplaceMode::createOnly
+                                                ? DurableWriteMode::createOnly
+                                                : DurableWriteMode::replace,
+                                    .permissions = 0600,
+                                    .afterSync = afterSync};
   try {
-    writeAll(file.get(), bytes, temporary);
-    if (::fsync(file.get()) != 0) fail("cannot sync " + temporary, errno);
-    if (::close(file.release()) != 0) fail("cannot close " + temporary, errno);
-    if (afterSync) afterSync();
-    int error = 0;
-    if (mode == ReplaceMode::createOnly) {
-      error = moveWithoutReplacing(folder, temporary, name);
-    } else if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
-      error = errno;
+    return writeFileDurablyAt(folder, name, bytes, options);
+  } catch (const std::system_error& error) {
+    if (error.code() == std::errc::is_a_directory) {
+      throw SecretStoreError("Secret store: item " + name +
+                             " is a folder; it cannot be replaced, remove it by hand");
     }
-    if (error != 0) {
-      ::unlinkat(folder, temporary.c_str(), 0);
-      if (error == EEXIST || error == ENAMETOOLONG) return error;
-      fail("cannot move " + temporary + " to " + name, error);
-    }
-  } catch (...) {
-    ::unlinkat(folder, temporary.c_str(), 0);
-    throw;
+    throw SecretStoreError(std::string("Secret store: ") + error.what());
   }
-  syncFolder(folder);
-  return 0;
+}
+
+std::optional<ItemState> itemState(int folder, const std::string& name) {
+  struct stat status {};
+  if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT || errno == ENAMETOOLONG) return std::nullopt;
+    fail("cannot inspect item " + name, errno);
+  }
+  return S_ISDIR(status.st_mode) ? ItemState::folder : ItemState::file;
 }
 
 bool isTrustedItem(const struct ::stat& status) {

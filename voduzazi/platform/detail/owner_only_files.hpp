@@ -33,7 +33,7 @@ class FileDescriptor {
 
 // Opens the folder without following a symbolic link; with `create`, makes it and its missing
 // parents with mode 0700 first. Nothing when it is missing and `create` is false. Throws
-// SecretStoreError when it is not a folder of this user.
+// SecretStoreError when it is not a folder of this user or is open to group or others.
 std::optional<FileDescriptor> openOwnerOnlyFolder(const std::filesystem::path& folder, bool create);
 
 enum class ReplaceMode {
@@ -41,11 +41,15 @@ enum class ReplaceMode {
   replace,     // renames over the name
 };
 
-// Writes `bytes` to a new 0600 temporary file in the folder, syncs it, calls `afterSync`, moves it
-// to `name` and syncs the folder. The temporary file is removed on every failure. Returns 0 or
-// the errno of the move (EEXIST for createOnly); throws SecretStoreError for other failures.
+// writeFileDurablyAt with mode 0600: returns 0 or the errno of the move (EEXIST for createOnly);
+// throws SecretStoreError for other failures, a clear one when `name` is a folder. Whatever file
+// or link held the name is replaced, never read or followed.
 int replaceDurably(int folder, const std::string& name, std::string_view bytes, ReplaceMode mode,
                    const std::function<void()>& afterSync);
+
+enum class ItemState { file, folder };
+// What holds the name, without following a link (a link counts as a file); nothing when absent.
+std::optional<ItemState> itemState(int folder, const std::string& name);
 
 // The file's bytes, or nothing when it does not exist. Throws SecretStoreError when it is not a
 // regular file of this user with no group or other access bits.
