@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "loopback_server.hpp"
 #include "tests/support/eventually.hpp"
@@ -215,7 +215,8 @@ TEST_F(URLSessionTest, TimesOutWithTheRequestsTimeout) {
 }
 
 // An answer written piece by piece, `pause` apart, as a slow link delivers it.
-LoopbackServer::Response trickled(std::vector<std::string> pieces, std::chrono::milliseconds pause) {
+LoopbackServer::Response trickled(std::vector<std::string> pieces,
+                                  std::chrono::milliseconds pause) {
   LoopbackServer::Response response;
   response.raw = [pieces = std::move(pieces), pause](const auto& send) {
     for (const std::string& piece : pieces) {

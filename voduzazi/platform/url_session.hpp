@@ -19,7 +19,7 @@ namespace voduzazi {
 namespace detail {
 class CurlShare;
 class CurlLanes;
-}
+}  // namespace detail
 
 // Shared objects: safe; any number of threads may transfer at once, each transfer on its caller's
 // thread with connections of its own (an idle connection goes to the next transfer, whatever its

@@ -140,7 +140,8 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 0L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, timeout > 0 ? 1L : 0L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, timeout > 0 ? std::max(1L, (timeout + 999) / 1000) : 0L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
+                     timeout > 0 ? std::max(1L, (timeout + 999) / 1000) : 0L);
   }
 
   // Returns whether a body (perhaps empty) goes out.
