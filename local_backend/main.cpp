@@ -2,6 +2,7 @@
 //
 //   voduzazi-local-backend --port 8484 --data-dir ~/.local/share/voduzazi-local
 //   voduzazi-local-backend --memory --jwt-expiry 60
+//   voduzazi-local-backend --memory --max-upload-bytes 268435456   # objects up to 256 MiB
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,10 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: voduzazi-local-backend [--port N] [--data-dir DIR | --memory]\n"
     "                              [--jwt-expiry SECONDS] [--jwt-secret SECRET]\n"
-    "                              [--confirm-email]\n";
+    "                              [--confirm-email] [--max-upload-bytes N]\n";
+
+// 64 GiB: beyond any object the stand-in is meant to hold.
+constexpr long kLargestUploadLimit = 64L * 1024 * 1024 * 1024;
 
 [[noreturn]] void usageError(const std::string& message) {
   std::cerr << "voduzazi-local-backend: " << message << "\n" << kUsage;
@@ -58,6 +62,9 @@ local_backend::ServerOptions parseArguments(int argc, char** argv) {
       if (options.jwtSecret.size() < 32) usageError("--jwt-secret needs at least 32 characters");
     } else if (flag == "--confirm-email") {
       options.confirmEmail = true;
+    } else if (flag == "--max-upload-bytes") {
+      options.maxUploadBytes =
+          static_cast<std::uint64_t>(numberArgument(flag, next(), 1, kLargestUploadLimit));
     } else if (flag == "--help" || flag == "-h") {
       std::cout << kUsage;
       std::exit(0);

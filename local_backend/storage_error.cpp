@@ -1,8 +1,45 @@
 #include "local_backend/storage_error.hpp"
 
+#include <algorithm>
 #include <boost/json/object.hpp>
+#include <cstdio>
+
+#include "local_backend/detail/utf8.hpp"
 
 namespace local_backend {
+namespace {
+
+constexpr std::size_t kLongestShownPath = 200;
+
+// The refused path as a message can show it: quoted, with quotes and backslashes escaped,
+// control characters (and the bytes of text that is not UTF-8) as \xNN, cut after 200 bytes
+// at a character's start.
+std::string shownPath(std::string_view path) {
+  const bool utf8 = detail::isValidUtf8(path);
+  std::size_t end = std::min(path.size(), kLongestShownPath);
+  while (utf8 && end < path.size() && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  std::string shown = "\"";
+  for (const char c : path.substr(0, end)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      shown += '\\';
+      shown += c;
+    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && !utf8)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  shown += '"';
+  if (end < path.size()) shown += " (cut after " + std::to_string(end) + " bytes)";
+  return shown;
+}
+
+}  // namespace
 
 StorageError StorageError::bucketNotFound() {
   return {http::status::not_found, "Bucket not found", "Bucket not found"};
@@ -18,9 +55,7 @@ StorageError StorageError::invalidBucketName(std::string_view name) {
 }
 
 StorageError StorageError::invalidKey(std::string_view path) {
-  // The path may hold control characters; the message names its length only.
-  return {http::status::bad_request, "InvalidKey",
-          "Invalid key: an object path of " + std::to_string(path.size()) + " bytes"};
+  return {http::status::bad_request, "InvalidKey", "Invalid key: " + shownPath(path)};
 }
 
 StorageError StorageError::invalidRequest(const std::string& message) {

@@ -219,7 +219,9 @@ TEST_F(StorageEndToEndTest, RefusalsReachTheCallerAndLeaveNothingBehind) {
 
   // Dot segments go out unresolved and are refused, never served from elsewhere.
   EXPECT_THROW(files.download("../" + id + "/ok.png"), StorageError);
-  EXPECT_THROW(files.exists("../" + id + "/ok.png"), HTTPError);
+  EXPECT_FALSE(files.exists("../" + id + "/ok.png"));
+  EXPECT_FALSE(files.exists("folder/"));
+  EXPECT_TRUE(files.exists("ok.png"));
 
   // A body cut short mid-transfer stores nothing.
   storage::MultipartFormData form;

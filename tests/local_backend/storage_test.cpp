@@ -525,6 +525,17 @@ TEST_F(StorageApi, RefusesObjectPathsThatWouldLeaveTheBucket) {
   expectError(serve(http::verb::delete_, "object/safe", R"({"prefixes":["a/.."]})"), 400,
               "InvalidKey");
   EXPECT_EQ(serve(http::verb::post, "object/list/safe", "{}").body, "[]");
+
+  // The message names the refused path, with control characters escaped.
+  const auto message = [&](const std::string& path) {
+    return text(serve(http::verb::get, "object/safe/" + path).json(), "message");
+  };
+  EXPECT_EQ(message("trailing/"), R"(Invalid key: "trailing/")");
+  EXPECT_EQ(message("a/../../b"), R"(Invalid key: "a/../../b")");
+  EXPECT_EQ(message("%0Aline"), R"(Invalid key: "\x0aline")");
+  const std::string longPath(300, 'x');
+  EXPECT_EQ(message(longPath + "/"),
+            "Invalid key: \"" + std::string(200, 'x') + "\" (cut after 200 bytes)");
 }
 
 class StorageLimits : public StorageApi {

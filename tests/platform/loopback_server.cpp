@@ -101,6 +101,13 @@ void LoopbackServer::serve(std::shared_ptr<void> opaque) {
     }
     Response response = handler_(request);
     if (response.beforeResponse) response.beforeResponse();
+    if (response.raw) {
+      response.raw([&](std::string_view bytes) {
+        asio::write(socket, asio::buffer(bytes.data(), bytes.size()), error);
+        return !error;
+      });
+      return;
+    }
     const bool keepAlive = incoming.keep_alive();
 
     if (response.chunks.empty()) {

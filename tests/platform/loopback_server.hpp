@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -54,6 +55,10 @@ class LoopbackServer {
     std::function<void()> betweenChunks;
     // Runs before anything is sent.
     std::function<void()> beforeResponse;
+    // When set, writes the whole answer (head included) through `send`, which returns false once
+    // the peer is gone, and the connection closes after it: for answers that break the rules,
+    // such as a trickle, a stall or a body of another length than announced.
+    std::function<void(const std::function<bool(std::string_view)>& send)> raw;
   };
   using Handler = std::function<Response(const Request&)>;
 

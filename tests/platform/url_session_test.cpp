@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "loopback_server.hpp"
 #include "tests/support/eventually.hpp"
@@ -209,6 +212,72 @@ TEST_F(URLSessionTest, TimesOutWithTheRequestsTimeout) {
     EXPECT_EQ(error.code(), URLError::Code::timedOut);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// An answer written piece by piece, `pause` apart, as a slow link delivers it.
+LoopbackServer::Response trickled(std::vector<std::string> pieces,
+                                  std::chrono::milliseconds pause) {
+  LoopbackServer::Response response;
+  response.raw = [pieces = std::move(pieces), pause](const auto& send) {
+    for (const std::string& piece : pieces) {
+      if (!send(piece)) return;
+      std::this_thread::sleep_for(pause);  // the link's pace, not a wait for anything
+    }
+  };
+  return response;
+}
+
+TEST_F(URLSessionTest, ABodyThatKeepsMovingOutlastsTheTimeOut) {
+  std::vector<std::string> pieces{"HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n"};
+  for (char c = 'a'; c < 'o'; ++c) pieces.emplace_back(1, c);
+  LoopbackServer slow([&](const auto&) { return trickled(pieces, 250ms); });
+  URLRequest r;
+  r.url = boost::urls::url(slow.url("/trickle"));
+  // The whole body takes half as long again. (libcurl measures speed once a second: a time-out
+  // of a second or less is as coarse as that.)
+  r.timeoutInterval = 2;
+  EXPECT_EQ(session.data(r).data, "abcdefghijklmn");
+}
+
+TEST_F(URLSessionTest, ABodyThatStopsMovingTimesOut) {
+  LoopbackServer stalling([&](const auto&) {
+    LoopbackServer::Response response;
+    response.raw = [&](const auto& send) {
+      send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
+      gate.wait(30s);
+    };
+    return response;
+  });
+  URLRequest r;
+  r.url = boost::urls::url(stalling.url("/stall"));
+  r.timeoutInterval = 1;
+  try {
+    session.data(r);
+    ADD_FAILURE() << "a stalled body was accepted";
+  } catch (const URLError& error) {
+    EXPECT_EQ(error.code(), URLError::Code::timedOut);
+  }
+  gate.open();  // lets the stalled answer end before its server stops
+}
+
+TEST_F(URLSessionTest, ABodyShorterThanAnnouncedFailsWithoutReservingTheAnnouncedLength) {
+  // Far beyond what could be reserved.
+  LoopbackServer lying([&](const auto&) {
+    return trickled({"HTTP/1.1 200 OK\r\nContent-Length: 1152921504606846976\r\n\r\nabc"}, 0ms);
+  });
+  URLRequest r;
+  r.url = boost::urls::url(lying.url("/short"));
+  EXPECT_THROW(session.data(r), URLError);
+}
+
+TEST_F(URLSessionTest, ABodyLongerThanAnnouncedEndsAtTheAnnouncedLength) {
+  LoopbackServer lying([&](const auto&) {
+    return trickled({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello, and more"}, 0ms);
+  });
+  URLRequest r;
+  r.url = boost::urls::url(lying.url("/long"));
+  EXPECT_EQ(session.data(r).data, "hello");
+  EXPECT_EQ(session.data(request("/items")).data, R"([{"id":1}])");
 }
 
 TEST_F(URLSessionTest, ARefusedConnectionIsRetriedAndThenSucceeds) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <unordered_set>
 
 #include "voduzazi/storage/form_data.hpp"
 
@@ -171,6 +172,14 @@ TEST(FormData, RendersEachPartWithItsOwnClosingCRLFAndReplacesQuotesInFileNames)
             "--B\r\nContent-Disposition: form-data; name=\"g\"\r\n\r\nE\r\n"
             "--B--\r\n");
   EXPECT_EQ(form.contentType(), "multipart/form-data; boundary=B");
+}
+
+TEST(FormData, FilesHashConsistentlyWithEquality) {
+  const FormData::File file{.name = "f", .data = "D", .fileName = "a.txt", .contentType = {}};
+  FormData::File typed = file;
+  typed.contentType = "";  // present, unlike absent
+  EXPECT_EQ(std::hash<FormData::File>()(FormData::File(file)), std::hash<FormData::File>()(file));
+  EXPECT_EQ((std::unordered_set<FormData::File>{file, file, typed}.size()), 2u);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ TEST(StorageFileApiObjects, InfoDecodesTheObjectDetails) {
   EXPECT_EQ(info.size, 3);
 }
 
-TEST(StorageFileApiObjects, ExistsIsFalseOnlyWhenTheServerSaysTheObjectIsMissing) {
+TEST(StorageFileApiObjects, ExistsIsFalseForA404OrA400AndThrowsOtherwise) {
   const auto exists = [](Reply reply) {
     const FakeFetch fetch({reply});
     const bool answer = avatars(fetch).exists("a.png");
@@ -114,11 +114,12 @@ TEST(StorageFileApiObjects, ExistsIsFalseOnlyWhenTheServerSaysTheObjectIsMissing
   EXPECT_FALSE(exists({400, R"({"statusCode":"404","message":"Object not found"})"}));
   EXPECT_FALSE(exists({400, R"({"statusCode":"+404","message":"m"})"}));
   EXPECT_FALSE(exists({400, R"({"statusCode":"400","error":"not_found","message":"m"})"}));
-  // A bad request is not an answer about the object.
-  EXPECT_THROW(exists({400, ""}), HTTPError);
-  EXPECT_THROW(exists({400, R"({"statusCode":"400","error":"InvalidKey","message":"m"})"}),
-               StorageError);
+  // A HEAD answer carries no body: a bare 400 (a name that cannot exist) is not there either.
+  EXPECT_FALSE(exists({400, ""}));
+  EXPECT_FALSE(exists({400, R"({"statusCode":"400","error":"InvalidKey","message":"m"})"}));
   EXPECT_THROW(exists({403, R"({"statusCode":"403","message":"denied"})"}), StorageError);
+  EXPECT_THROW(exists({403, ""}), HTTPError);
+  EXPECT_THROW(exists({500, ""}), HTTPError);
   EXPECT_THROW(exists({400, R"({"statusCode":"4o4","message":"m"})"}), StorageError);
   EXPECT_THROW(exists({400, R"({"message":"m"})"}), StorageError);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 #include "voduzazi/storage/storage_client_configuration.hpp"
 #include "voduzazi/storage/storage_options.hpp"
 
@@ -60,6 +62,38 @@ TEST(StorageModels, FileObjectsNeedOnlyANameAndOneNestedBucket) {
   const Data encoded =
       JSONEncoder().encode(FileObject{.name = "a", .bucketId = "b", .lastAccessedAt = Date{}});
   EXPECT_EQ(encoded, R"({"name":"a","bucket_id":"b","last_accessed_at":-978307200.0})");
+}
+
+// Equal records hash equally, so a hashed set keeps one of them; a different one stays apart.
+template <class T>
+void expectHashAgreesWithEquality(const T& record, const T& different) {
+  const T copy = record;
+  EXPECT_EQ(std::hash<T>()(copy), std::hash<T>()(record));
+  EXPECT_EQ((std::unordered_set<T>{record, copy, different}.size()), 2u);
+}
+
+TEST(StorageModels, RecordsHashConsistentlyWithEquality) {
+  const Bucket plain = decode<Bucket>(bucket(R"(,"allowed_mime_types":["image/png"])"));
+  Bucket limited = plain;
+  limited.fileSizeLimit = 0;  // present, unlike absent
+  expectHashAgreesWithEquality(plain, limited);
+
+  const FileObject nested = decode<FileObject>(
+      R"({"name":"a","id":"0b9e4f2c-1f0e-4c8e-9a57-0123456789ab","metadata":{"size":3},)"
+      R"("buckets":)" +
+      bucket() + "}");
+  FileObject later = nested;
+  later.lastAccessedAt = Date{};
+  expectHashAgreesWithEquality(nested, later);
+  FileObject otherBucket = nested;
+  otherBucket.buckets->isPublic = true;
+  expectHashAgreesWithEquality(nested, otherBucket);
+
+  const FileObjectV2 info =
+      decode<FileObjectV2>(R"({"id":"i","version":"v","name":"n","metadata":{"k":[1,"x"]}})");
+  const FileObjectV2 sized =
+      decode<FileObjectV2>(R"({"id":"i","version":"v","name":"n","size":0})");
+  expectHashAgreesWithEquality(info, sized);
 }
 
 TEST(StorageModels, ObjectDetailsAndSignedURLsDecodeByTheirOwnRules) {

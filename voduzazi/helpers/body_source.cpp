@@ -11,19 +11,22 @@
 namespace voduzazi {
 namespace {
 
+// Reads `bytes`, which `owner` (when given) keeps alive.
 class MemoryReader final : public BodyReader {
  public:
-  explicit MemoryReader(std::shared_ptr<const Data> bytes) : bytes_(std::move(bytes)) {}
+  MemoryReader(std::string_view bytes, std::shared_ptr<const Data> owner)
+      : bytes_(bytes), owner_(std::move(owner)) {}
 
   std::size_t read(char* buffer, std::size_t capacity) override {
-    const std::size_t count = std::min(capacity, bytes_->size() - offset_);
-    std::copy_n(bytes_->data() + offset_, count, buffer);
+    const std::size_t count = std::min(capacity, bytes_.size() - offset_);
+    std::copy_n(bytes_.data() + offset_, count, buffer);
     offset_ += count;
     return count;
   }
 
  private:
-  std::shared_ptr<const Data> bytes_;
+  std::string_view bytes_;
+  std::shared_ptr<const Data> owner_;
   std::size_t offset_ = 0;
 };
 
@@ -74,7 +77,11 @@ class FileReader final : public BodyReader {
 }  // namespace
 
 std::unique_ptr<BodyReader> MemoryBodySource::open() const {
-  return std::make_unique<MemoryReader>(bytes_);
+  return std::make_unique<MemoryReader>(*bytes_, bytes_);
+}
+
+std::unique_ptr<BodyReader> BorrowedBodySource::open() const {
+  return std::make_unique<MemoryReader>(bytes_, nullptr);
 }
 
 std::shared_ptr<FileBodySource> FileBodySource::open(const std::filesystem::path& path) {

@@ -5,6 +5,7 @@
 //   URLRequest request{url, "PUT"};
 //   request.httpBodyStream = body;                            // the transport reads it
 //   Data small = readAll(*std::make_shared<MemoryBodySource>("abc"));
+//   request.httpBodyStream = std::make_shared<BorrowedBodySource>(big);  // sent before `big` goes
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "voduzazi/helpers/data.hpp"
 
@@ -51,6 +53,18 @@ class MemoryBodySource final : public BodySource {
 
  private:
   std::shared_ptr<const Data> bytes_;
+};
+
+// Bytes that the caller owns and keeps alive and unchanged for as long as any reader of the
+// source is in use: a large body sent within one blocking call without a copy of it.
+class BorrowedBodySource final : public BodySource {
+ public:
+  explicit BorrowedBodySource(std::string_view bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::unique_ptr<BodyReader> open() const override;
+
+ private:
+  std::string_view bytes_;
 };
 
 // A regular file, read from disk on each pass. Its size is taken when the source is made; a

@@ -29,7 +29,7 @@ struct URLRequest {
   std::string httpMethod = "GET";
   HeaderFieldList headerFields;  // in order; every field is sent
   std::optional<Data> httpBody;
-  double timeoutInterval = 60;  // seconds
+  double timeoutInterval = 60;  // seconds of connecting or of silence (see URLSession::data)
   // Read piece by piece in place of httpBody when set (a large upload from disk).
   std::shared_ptr<const BodySource> httpBodyStream{};
 

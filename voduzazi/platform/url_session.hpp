@@ -19,7 +19,7 @@ namespace voduzazi {
 namespace detail {
 class CurlShare;
 class CurlLanes;
-}
+}  // namespace detail
 
 // Shared objects: safe; any number of threads may transfer at once, each transfer on its caller's
 // thread with connections of its own (an idle connection goes to the next transfer, whatever its
@@ -38,18 +38,21 @@ class URLSession {
   static URLSession& shared();
 
   // Sends the request and returns the whole body with the HTTPURLResponse, whatever its status.
-  // The request's timeout bounds the whole transfer. Throws URLError for transport failures (and
-  // badURL for a method or header field holding characters that would break the request's
-  // framing) and CancellationError when the calling task is cancelled (the transfer is aborted
-  // at once, and nothing is sent when it was cancelled before).
+  // The request's timeout bounds connecting and any stretch in which no byte moves (to about a
+  // second; libcurl averages the speed over a few seconds), never a transfer that keeps moving:
+  // a large body over a slow link takes as long as it needs. A body of announced length is
+  // collected without regrowing. Throws URLError for transport failures (timedOut when the
+  // timeout ran out; badURL for a method or header field holding characters that would break the
+  // request's framing) and CancellationError when the calling task is cancelled (the transfer is
+  // aborted at once, and nothing is sent when it was cancelled before).
   FetchResult data(const URLRequest& request);
 
   // As data(), with `body` sent in place of the request's body.
   FetchResult upload(const URLRequest& request, const Data& body);
 
   // Sends the request and hands each piece of the body to `onChunk` as it arrives, after
-  // `onResponse` got the response head. The timeout bounds connecting and each silence between
-  // pieces, not the whole stream. An exception thrown by a handler aborts the transfer and is
+  // `onResponse` got the response head. The timeout bounds connecting and each silence, as for
+  // data(), not the whole stream. An exception thrown by a handler aborts the transfer and is
   // rethrown. Returns the response head.
   std::shared_ptr<const HTTPURLResponse> stream(const URLRequest& request,
                                                 const ChunkHandler& onChunk,

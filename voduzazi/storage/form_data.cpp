@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "voduzazi/storage/detail/record_hash.hpp"
 #include "voduzazi/storage/multipart_form_data.hpp"
 
 namespace voduzazi::storage {
@@ -20,3 +21,13 @@ Data FormData::data() const {
 }
 
 }  // namespace voduzazi::storage
+
+std::size_t std::hash<voduzazi::storage::FormData::File>::operator()(
+    const voduzazi::storage::FormData::File& file) const {
+  return voduzazi::storage::detail::RecordHash()
+      .add(file.name)
+      .add(file.data)
+      .add(file.fileName)
+      .add(file.contentType)
+      .value();
+}

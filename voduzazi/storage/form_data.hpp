@@ -9,6 +9,8 @@
 // Distinct objects: safe; shared objects: unsafe.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,3 +48,9 @@ class FormData {
 };
 
 }  // namespace voduzazi::storage
+
+// A hash consistent with ==: every field in declared order.
+template <>
+struct std::hash<voduzazi::storage::FormData::File> {
+  std::size_t operator()(const voduzazi::storage::FormData::File& file) const;
+};

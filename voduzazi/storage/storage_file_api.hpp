@@ -16,6 +16,7 @@
 #pragma once
 
 #include <boost/url/url.hpp>
+#include <boost/url/url_view.hpp>
 #include <concepts>
 #include <functional>
 #include <optional>
@@ -96,7 +97,8 @@ class StorageFileApi : public StorageApi {
   Data download(std::string_view path,
                 const std::optional<TransformOptions>& options = std::nullopt) const;
   FileObjectV2 info(std::string_view path) const;
-  // False when the server answers that the object is not there (404); other failures throw.
+  // False when the server answers 404 or 400 (a name that cannot exist, such as "folder/");
+  // other statuses and transport failures throw.
   bool exists(std::string_view path) const;
 
   // --- URLs. A download value adds the "download" query item ("" asks for the stored name);
@@ -137,9 +139,20 @@ class StorageFileApi : public StorageApi {
   static std::optional<std::string> downloadValue(bool download) {
     return download ? std::optional<std::string>("") : std::nullopt;
   }
-  // Headers, form and body of an upload; `upsert` says whether "x-upsert" goes out.
+  // An upload's content for the length of one call: the caller's bytes, read where they are
+  // (a large object is never copied), or a local file.
+  using BorrowedUpload = std::variant<std::string_view, boost::urls::url_view>;
+  static BorrowedUpload borrow(const FileUpload& file);
+
+  FileUploadResponse sendUpload(const HTTPMethod& method, std::string_view path,
+                                const BorrowedUpload& file, const FileOptions& options) const;
+  SignedURLUploadResponse sendSignedUpload(std::string_view path, std::string_view token,
+                                           const BorrowedUpload& file,
+                                           const FileOptions& options) const;
+  // Headers, form and body of an upload; `upsert` says whether "x-upsert" goes out. The body
+  // reads `file` while it is sent, so the request must be sent before the call returns.
   helpers::HTTPRequest uploadRequest(const HTTPMethod& method, boost::urls::url url,
-                                     std::string_view path, const FileUpload& file,
+                                     std::string_view path, const BorrowedUpload& file,
                                      const FileOptions& options, bool upsert) const;
   Data moveBody(std::string_view from, std::string_view to,
                 const std::optional<DestinationOptions>& options) const;

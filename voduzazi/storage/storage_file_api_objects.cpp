@@ -34,6 +34,9 @@ std::optional<std::int64_t> statusOf(const StorageError& error) {
   return status;
 }
 
+// The statuses with which `exists` answers false.
+bool isAbsent(std::optional<std::int64_t> status) { return status == 400 || status == 404; }
+
 }  // namespace
 
 helpers::HTTPResponse StorageFileApi::postJSON(std::string_view path, Data body) const {
@@ -130,12 +133,12 @@ bool StorageFileApi::exists(std::string_view path) const {
                                  HTTPMethod::head));
     return true;
   } catch (const StorageError& error) {
-    // A 400 may be any bad request: it counts as "not there" only when the body says so.
-    const auto status = statusOf(error);
-    if (status == 404 || (status == 400 && error.error() == "not_found")) return false;
+    if (isAbsent(statusOf(error))) return false;
     throw;
   } catch (const HTTPError& error) {
-    if (error.response() && error.response()->statusCode() == 404) return false;
+    // A HEAD answer has no body to tell a 400's reason by: a name that cannot exist (a folder,
+    // "..") is not there either.
+    if (error.response() && isAbsent(error.response()->statusCode())) return false;
     throw;
   }
 }

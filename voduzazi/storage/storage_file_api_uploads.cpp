@@ -27,17 +27,18 @@ void appendText(MultipartFormData& form, std::string_view name, Data text) {
 }
 
 // "cacheControl", then "metadata" when given, then the file part named "".
-void appendParts(MultipartFormData& form, const FileUpload& file, std::string_view path,
+template <class Upload>
+void appendParts(MultipartFormData& form, const Upload& file, std::string_view path,
                  const FileOptions& options) {
   appendText(form, "cacheControl", options.cacheControl);
   if (options.metadata) appendText(form, "metadata", encodeMetadata(*options.metadata));
-  if (const auto* url = std::get_if<boost::urls::url>(&file)) {
-    form.append(*url, "");
+  if (const auto* url = std::get_if<boost::urls::url_view>(&file)) {
+    form.append(boost::urls::url(*url), "");
     return;
   }
-  const Data& bytes = std::get<Data>(file);
+  const std::string_view bytes = std::get<std::string_view>(file);
   const std::string type = options.contentType.value_or(mimeType(detail::pathExtension(path)));
-  form.append(std::make_shared<MemoryBodySource>(bytes), bytes.size(),
+  form.append(std::make_shared<BorrowedBodySource>(bytes), bytes.size(),
               partHeaders("", detail::lastPathComponent(path), type));
 }
 
@@ -60,8 +61,14 @@ StorageFileApi::StorageFileApi(std::string bucketId, StorageClientConfiguration 
       bucketId_(std::move(bucketId)),
       makeBoundary_(std::move(makeBoundary)) {}
 
+StorageFileApi::BorrowedUpload StorageFileApi::borrow(const FileUpload& file) {
+  if (const auto* url = std::get_if<boost::urls::url>(&file)) return boost::urls::url_view(*url);
+  return std::string_view(std::get<Data>(file));
+}
+
 helpers::HTTPRequest StorageFileApi::uploadRequest(const HTTPMethod& method, boost::urls::url url,
-                                                   std::string_view path, const FileUpload& file,
+                                                   std::string_view path,
+                                                   const BorrowedUpload& file,
                                                    const FileOptions& options, bool upsert) const {
   HTTPFields headers = options.headers ? makeHTTPFields(*options.headers) : HTTPFields();
   if (upsert) headers.set(xUpsert(), options.upsert ? "true" : "false");
@@ -78,37 +85,42 @@ helpers::HTTPRequest StorageFileApi::uploadRequest(const HTTPMethod& method, boo
   return request;
 }
 
-FileUploadResponse StorageFileApi::uploadOrUpdate(const HTTPMethod& method, std::string_view path,
-                                                  const FileUpload& file,
-                                                  const std::optional<FileOptions>& options) const {
-  const FileOptions& chosen = options ? *options : defaultFileOptions();
+FileUploadResponse StorageFileApi::sendUpload(const HTTPMethod& method, std::string_view path,
+                                              const BorrowedUpload& file,
+                                              const FileOptions& options) const {
   const std::string key = bucketId_ + "/" + detail::normalizeUploadPath(path);
   const helpers::HTTPResponse response = execute(
-      uploadRequest(method, url("object/" + key), path, file, chosen, method == HTTPMethod::post));
+      uploadRequest(method, url("object/" + key), path, file, options, method == HTTPMethod::post));
   const boost::json::value json = JSONDecoder::parse(response.data());
   const JSONDecoder& decoder = *configuration().decoder;
   std::string fullPath = responseKey(json, decoder, "Key");
   return {responseKey(json, decoder, "Id"), std::string(path), std::move(fullPath)};
 }
 
+FileUploadResponse StorageFileApi::uploadOrUpdate(const HTTPMethod& method, std::string_view path,
+                                                  const FileUpload& file,
+                                                  const std::optional<FileOptions>& options) const {
+  return sendUpload(method, path, borrow(file), options ? *options : defaultFileOptions());
+}
+
 FileUploadResponse StorageFileApi::upload(std::string_view path, const Data& data,
                                           const FileOptions& options) const {
-  return uploadOrUpdate(HTTPMethod::post, path, data, options);
+  return sendUpload(HTTPMethod::post, path, std::string_view(data), options);
 }
 
 FileUploadResponse StorageFileApi::upload(std::string_view path, const boost::urls::url& fileURL,
                                           const FileOptions& options) const {
-  return uploadOrUpdate(HTTPMethod::post, path, fileURL, options);
+  return sendUpload(HTTPMethod::post, path, boost::urls::url_view(fileURL), options);
 }
 
 FileUploadResponse StorageFileApi::update(std::string_view path, const Data& data,
                                           const FileOptions& options) const {
-  return uploadOrUpdate(HTTPMethod::put, path, data, options);
+  return sendUpload(HTTPMethod::put, path, std::string_view(data), options);
 }
 
 FileUploadResponse StorageFileApi::update(std::string_view path, const boost::urls::url& fileURL,
                                           const FileOptions& options) const {
-  return uploadOrUpdate(HTTPMethod::put, path, fileURL, options);
+  return sendUpload(HTTPMethod::put, path, boost::urls::url_view(fileURL), options);
 }
 
 std::string StorageFileApi::uploadFullPath(std::string_view path, const Data& file,
@@ -159,29 +171,37 @@ SignedUploadURL StorageFileApi::createSignedUploadURL(
   return {std::move(signedURL), std::string(path), std::move(value)};
 }
 
-SignedURLUploadResponse StorageFileApi::uploadToSignedURLBody(
-    std::string_view path, std::string_view token, const FileUpload& file,
-    const std::optional<FileOptions>& options) const {
-  const FileOptions& chosen = options ? *options : defaultFileOptions();
+SignedURLUploadResponse StorageFileApi::sendSignedUpload(std::string_view path,
+                                                         std::string_view token,
+                                                         const BorrowedUpload& file,
+                                                         const FileOptions& options) const {
   helpers::HTTPRequest request = uploadRequest(
       HTTPMethod::put, url("object/upload/sign/" + bucketId_ + "/" + std::string(path)), path, file,
-      chosen, true);
+      options, true);
   request.query = {{"token", std::string(token)}};
   const helpers::HTTPResponse response = execute(std::move(request));
   return {std::string(path),
           responseKey(JSONDecoder::parse(response.data()), *configuration().decoder, "Key")};
 }
 
+SignedURLUploadResponse StorageFileApi::uploadToSignedURLBody(
+    std::string_view path, std::string_view token, const FileUpload& file,
+    const std::optional<FileOptions>& options) const {
+  return sendSignedUpload(path, token, borrow(file), options ? *options : defaultFileOptions());
+}
+
 SignedURLUploadResponse StorageFileApi::uploadToSignedURL(
     std::string_view path, std::string_view token, const Data& data,
     const std::optional<FileOptions>& options) const {
-  return uploadToSignedURLBody(path, token, data, options);
+  return sendSignedUpload(path, token, std::string_view(data),
+                          options ? *options : defaultFileOptions());
 }
 
 SignedURLUploadResponse StorageFileApi::uploadToSignedURL(
     std::string_view path, std::string_view token, const boost::urls::url& fileURL,
     const std::optional<FileOptions>& options) const {
-  return uploadToSignedURLBody(path, token, fileURL, options);
+  return sendSignedUpload(path, token, boost::urls::url_view(fileURL),
+                          options ? *options : defaultFileOptions());
 }
 
 std::string StorageFileApi::uploadToSignedURLFullPath(

@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "voduzazi/helpers/keyed_coding.hpp"
+#include "voduzazi/storage/detail/record_hash.hpp"
 
 namespace voduzazi::storage {
 namespace {
@@ -41,6 +42,14 @@ constexpr auto fileObjectV2Fields =
                field("last_modified", &FileObjectV2::lastModified),
                field("metadata", &FileObjectV2::metadata)};
 
+// Every coded field of the record, in declared order.
+template <class Record, class Fields>
+std::size_t hashFields(const Record& record, const Fields& fields) {
+  detail::RecordHash hash;
+  std::apply([&](const auto&... field) { (hash.add(record.*field.member), ...); }, fields);
+  return hash.value();
+}
+
 constexpr auto signedURLFields =
     std::tuple{field("error", &SignedURL::error), field("signedURL", &SignedURL::signedURL),
                field("path", &SignedURL::path)};
@@ -76,3 +85,18 @@ SignedURL SignedURL::fromJSON(const boost::json::value& json, const JSONDecoder&
 }
 
 }  // namespace voduzazi::storage
+
+std::size_t std::hash<voduzazi::storage::Bucket>::operator()(
+    const voduzazi::storage::Bucket& bucket) const {
+  return voduzazi::storage::hashFields(bucket, voduzazi::storage::bucketFields);
+}
+
+std::size_t std::hash<voduzazi::storage::FileObject>::operator()(
+    const voduzazi::storage::FileObject& object) const {
+  return voduzazi::storage::hashFields(object, voduzazi::storage::fileObjectFields);
+}
+
+std::size_t std::hash<voduzazi::storage::FileObjectV2>::operator()(
+    const voduzazi::storage::FileObjectV2& object) const {
+  return voduzazi::storage::hashFields(object, voduzazi::storage::fileObjectV2Fields);
+}

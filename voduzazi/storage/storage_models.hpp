@@ -6,13 +6,16 @@
 //   FileUploadResponse uploaded = storage.from("avatars").upload("a.png", bytes);
 //   // uploaded.fullPath == "avatars/a.png"
 //
-// Plain values. Decoding throws DecodingError naming the key path; keys are matched exactly.
+// Plain values; buckets and object entries hash (std::hash) consistently with ==. Decoding
+// throws DecodingError naming the key path; keys are matched exactly.
 #pragma once
 
 #include <boost/json/value.hpp>
 #include <boost/url/url.hpp>
 #include <boost/uuid/uuid.hpp>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,3 +112,17 @@ struct SignedURLUploadResponse {
 };
 
 }  // namespace voduzazi::storage
+
+// Hashes consistent with ==: every field in declared order.
+template <>
+struct std::hash<voduzazi::storage::Bucket> {
+  std::size_t operator()(const voduzazi::storage::Bucket& bucket) const;
+};
+template <>
+struct std::hash<voduzazi::storage::FileObject> {
+  std::size_t operator()(const voduzazi::storage::FileObject& object) const;
+};
+template <>
+struct std::hash<voduzazi::storage::FileObjectV2> {
+  std::size_t operator()(const voduzazi::storage::FileObjectV2& object) const;
+};

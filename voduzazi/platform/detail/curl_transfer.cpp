@@ -43,6 +43,9 @@ void validate(const URLRequest& request) {
   }
 }
 
+// The most a response body reserves ahead of its bytes.
+constexpr curl_off_t kLargestReservation = curl_off_t{1} << 30;
+
 long milliseconds(double seconds) {
   if (!(seconds > 0)) return 0;  // no limit
   const double ms = std::ceil(seconds * 1000);
@@ -123,16 +126,22 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    const long timeout = milliseconds(request_.timeoutInterval);
-    // Each of these is set every time, so nothing carries over from the lane's last transfer.
-    // A stream may run for long: bound connecting and each silence, not the whole transfer.
-    const bool boundSilence = stream_ && timeout > 0;
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, stream_ ? 0L : timeout);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, stream_ ? timeout : 0L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, boundSilence ? 1L : 0L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                     boundSilence ? std::max(1L, (timeout + 999) / 1000) : 0L);
+    configureTimeout();
     configureHeaders(configureMethod(body));
+  }
+
+  // The request's time-out bounds connecting and each stretch in which no byte moves (libcurl
+  // averages the speed over a few seconds and checks it once a second), never a transfer that
+  // keeps moving: a large body over a slow link takes as long as it needs. Set every time, so
+  // nothing carries over from the lane's last transfer.
+  void configureTimeout() {
+    CURL* e = lane_.easy();
+    const long timeout = milliseconds(request_.timeoutInterval);
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 0L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, timeout > 0 ? 1L : 0L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
+                     timeout > 0 ? std::max(1L, (timeout + 999) / 1000) : 0L);
   }
 
   // Returns whether a body (perhaps empty) goes out.
@@ -269,6 +278,7 @@ class Transfer {
     auto& transfer = *static_cast<Transfer*>(self);
     const std::string_view chunk(buffer, size * count);
     if (!transfer.stream_) {
+      if (!transfer.reserved_) transfer.reserveAnnounced();
       transfer.data_.append(chunk);
       return chunk.size();
     }
@@ -284,6 +294,18 @@ class Transfer {
     } catch (...) {
       transfer.handlerError_ = std::current_exception();
       return CURL_WRITEFUNC_ERROR;
+    }
+  }
+
+  // Room for the announced body at its first piece (a HEAD answer announces a body it never
+  // sends), so a large body is not copied as it grows. Capped: a server may announce more than
+  // it sends, and what is reserved costs address space, not memory, until bytes fill it.
+  void reserveAnnounced() {
+    reserved_ = true;
+    curl_off_t length = -1;
+    curl_easy_getinfo(lane_.easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (length > 0) {
+      data_.reserve(static_cast<std::size_t>(std::min<curl_off_t>(length, kLargestReservation)));
     }
   }
 
@@ -321,6 +343,7 @@ class Transfer {
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   Data data_;
   bool responseDelivered_ = false;
+  bool reserved_ = false;
   std::exception_ptr handlerError_;
 
  public:
