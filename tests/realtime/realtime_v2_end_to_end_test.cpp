@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/uuid/string_generator.hpp>
 #include <mutex>
 
 #include "local_backend/realtime_service.hpp"
@@ -146,6 +147,80 @@ TEST_F(RealtimeV2EndToEndTest, ReconnectsAfterTheServerDropsItAndJoinsAgain) {
   ada->removeAllChannels();
   EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
   ASSERT_TRUE(eventually([&] { return hub.sockets().size() == 1; }));
+}
+
+TEST_F(RealtimeV2EndToEndTest, AUuidTypedFilterMatchesRowsStoredInLowerCase) {
+  const auto adaUser = signUp("ada");
+  const auto bobUser = signUp("bob");
+  auto ada = makeClient(adaUser.accessToken);
+  auto inbox = ada->channel("inbox");
+  // Typed, the uuid is written in capitals; the server stores it in lower case.
+  auto inserts = inbox->postgresChange<InsertAction>(
+      "public", "messages",
+      RealtimePostgresFilter::eq("receiver_id",
+                                 FilterValue(boost::uuids::string_generator()(adaUser.id))));
+  inbox->subscribeWithError();
+  const auto sent = post("/rest/v1/messages",
+                         R"({"sender_id":")" + bobUser.id + R"(","receiver_id":")" + adaUser.id +
+                             R"(","content":"typed"})",
+                         bobUser.accessToken);
+  ASSERT_EQ(sent.status, 201) << sent.body;
+  const auto change = inserts.next();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->record.at("content"), AnyJSON("typed"));
+}
+
+TEST_F(RealtimeV2EndToEndTest, ASecondObjectForATakenTopicIsRefusedAndTheLiveOneKeepsItsChanges) {
+  const auto adaUser = signUp("ada");
+  auto ada = makeClient(adaUser.accessToken);
+  auto stale = ada->channel("inbox");
+  stale->subscribeWithError();
+  ada->removeChannel(stale);
+  auto live = ada->channel("inbox");
+  auto inserts = live->postgresChange<InsertAction>("public", "messages");
+  live->subscribeWithError();
+
+  try {
+    stale->subscribeWithError();
+    ADD_FAILURE() << "the stale object joined";
+  } catch (const RealtimeError& error) {
+    EXPECT_NE(std::string(error.what()).find("Another channel object holds topic"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(live->status(), RealtimeChannelStatus::subscribed);
+  EXPECT_EQ(ada->channels().at("realtime:inbox"), live);
+  const auto sent = post("/rest/v1/messages",
+                         R"({"sender_id":")" + adaUser.id + R"(","receiver_id":")" + adaUser.id +
+                             R"(","content":"still here"})",
+                         adaUser.accessToken);
+  ASSERT_EQ(sent.status, 201) << sent.body;
+  const auto change = inserts.next();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->record.at("content"), AnyJSON("still here"));
+}
+
+// A payload nested 40 levels deep: {"next": {"next": ... {"text": "deep"}}}.
+JSONObject deepPayload(int levels) {
+  JSONObject payload{{"text", "deep"}};
+  for (int i = 1; i < levels; ++i) payload = JSONObject{{"next", std::move(payload)}};
+  return payload;
+}
+
+TEST_F(RealtimeV2EndToEndTest, ADeeplyNestedBroadcastArrives) {
+  auto ada = makeClient();
+  auto bob = makeClient();
+  Inbox<JSONObject> received;
+  auto adaRoom = ada->channel(
+      "deep", [](RealtimeChannelConfig& config) { config.broadcast.acknowledgeBroadcasts = true; });
+  auto bobRoom = bob->channel("deep");
+  auto token = bobRoom->onBroadcast("dive", [&](const JSONObject& b) { received.add(b); });
+  bobRoom->subscribeWithError();
+  adaRoom->subscribeWithError();
+  EXPECT_EQ(adaRoom->broadcast("dive", deepPayload(40)), PushStatus::ok);
+  ASSERT_TRUE(received.waitForCount(1));
+  EXPECT_EQ(received.values().front().at("payload"), AnyJSON(deepPayload(40)));
+  EXPECT_EQ(bob->status(), RealtimeClientStatus::connected);
 }
 
 }  // namespace

@@ -120,9 +120,12 @@ HeaderDictionary withClientInfo(HeaderDictionary headers) {
   return headers;
 }
 
-RealtimeClient::TransportFactory orDefault(RealtimeClient::TransportFactory factory) {
-  if (factory) return factory;
-  return [](const boost::urls::url& url) { return std::make_shared<URLSessionTransport>(url); };
+// The websocket transport, whose close waits for the server at most the client's time-out: a
+// peer gone silent cannot keep a connection "closing" for ever.
+std::shared_ptr<PhoenixTransport> urlSessionTransport(const boost::urls::url& url, double timeout) {
+  WebSocketTaskConfiguration configuration;
+  if (timeout > 0) configuration.closeTimeout = std::chrono::duration<double>(timeout);
+  return std::make_shared<URLSessionTransport>(url, std::move(configuration));
 }
 
 }  // namespace
@@ -131,7 +134,7 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
                                std::string vsn, TransportFactory transport, Environment environment)
     : endPoint_(std::move(endPoint)),
       paramsClosure_(std::move(params)),
-      transport_(orDefault(std::move(transport))),
+      transport_(std::move(transport)),
       vsn_(std::move(vsn)),
       headers_(withClientInfo(std::move(headers))),
       strand_(environment.strand ? environment.strand : Strand::serial()),
@@ -263,7 +266,7 @@ void RealtimeClient::connectNow() {
   closeStatus_ = CloseStatus::unknown;
   endPointUrl_ = endpointURL(endPoint_, paramsClosure_, vsn_);
   if (connection_) connection_->setDelegate(nullptr);
-  connection_ = transport_(endPointUrl_);
+  connection_ = transport_ ? transport_(endPointUrl_) : urlSessionTransport(endPointUrl_, timeout_);
   connection_->setDelegate(
       std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
   connection_->connect(headers_);

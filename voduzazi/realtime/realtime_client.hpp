@@ -77,7 +77,7 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   static boost::urls::url endpointURL(const std::string& endPoint, const ParamsClosure& params,
                                       const std::string& vsn);
 
-  // Throws what endpointURL throws. Without `transport`, each connection is a
+  // Throws what endpointURL throws. Without `transport`, each connection is a close-bounded
   // URLSessionTransport. The token is the last word of params' "Authorization", else its "apikey".
   static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
                                               ParamsClosure params,
@@ -167,8 +167,9 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   // Leaves the channel, forgets it and its callbacks; disconnects once no channel is left.
   void remove(const std::shared_ptr<RealtimeChannel>& channel);
   void removeAllChannels();
-  // Leaves the first other joined or joining channel of the topic.
-  void leaveOpenTopic(const std::string& topic);
+  // Leaves the first joined or joining channel of the topic other than `except` (the channel
+  // about to join, which must not leave itself).
+  void leaveOpenTopic(const std::string& topic, const RealtimeChannel* except = nullptr);
 
   // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any.
   void logItems(const std::vector<std::string>& items) const;
