@@ -341,12 +341,23 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
   });
 }
 
-void RealtimeChannel::trigger(const RealtimeMessage& message) {
+RealtimeChannel::MessageTransformer RealtimeChannel::onMessage() const {
+  return strand_->call([&] { return onMessage_; });
+}
+
+void RealtimeChannel::onMessage(MessageTransformer transformer) {
+  strand_->sync([&] { onMessage_ = std::move(transformer); });
+}
+
+void RealtimeChannel::trigger(const RealtimeMessage& received) {
   strand_->sync([&] {
+    const std::string receivedEvent = detail::lowercased(received.event);
+    const bool lifecycle =
+        receivedEvent == ChannelEvent::close || receivedEvent == ChannelEvent::error ||
+        receivedEvent == ChannelEvent::leave || receivedEvent == ChannelEvent::join;
+    if (lifecycle && (!received.joinRef || *received.joinRef != received.ref)) return;
+    const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
     const std::string event = detail::lowercased(message.event);
-    const bool lifecycle = event == ChannelEvent::close || event == ChannelEvent::error ||
-                           event == ChannelEvent::leave || event == ChannelEvent::join;
-    if (lifecycle && (!message.joinRef || *message.joinRef != message.ref)) return;
 
     const bool rowChange = event == "insert" || event == "update" || event == "delete";
     const auto found =

@@ -136,7 +136,7 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
       paramsClosure_(std::move(params)),
       transport_(std::move(transport)),
       vsn_(std::move(vsn)),
-      headers_(withClientInfo(std::move(headers))),
+
       strand_(environment.strand ? environment.strand : Strand::serial()),
       timerQueue_(environment.timerQueue ? environment.timerQueue : TimerQueue::shared()),
       heartbeatClock_(environment.heartbeatClock ? environment.heartbeatClock
@@ -146,6 +146,9 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
                 ? environment.http
                 : std::make_shared<HTTPClient>(
                       defaultFetch(), std::vector<std::shared_ptr<HTTPClientInterceptor>>{})),
+      headers_(withClientInfo(std::move(headers))),
+      encode_(Defaults::encode),
+      decode_(Defaults::decode),
       endPointUrl_(endpointURL(endPoint_, paramsClosure_, vsn_)),
       reconnectTimer_(TimeoutTimer::make(timerQueue_)) {
   accessToken_ = tokenOf(paramsClosure_ ? paramsClosure_() : std::nullopt);
@@ -205,6 +208,42 @@ RealtimeClient::CloseStatus RealtimeClient::closeStatus() const {
 }
 std::optional<std::string> RealtimeClient::accessToken() const {
   return strand_->call([&] { return accessToken_; });
+}
+HeaderDictionary RealtimeClient::headers() const {
+  return strand_->call([&] { return headers_; });
+}
+void RealtimeClient::setHeaders(HeaderDictionary headers) {
+  strand_->sync([&] { headers_ = std::move(headers); });
+}
+RealtimeClient::Encode RealtimeClient::encode() const {
+  return strand_->call([&] { return encode_; });
+}
+void RealtimeClient::setEncode(Encode encode) {
+  strand_->sync([&] { encode_ = std::move(encode); });
+}
+RealtimeClient::Decode RealtimeClient::decode() const {
+  return strand_->call([&] { return decode_; });
+}
+void RealtimeClient::setDecode(Decode decode) {
+  strand_->sync([&] { decode_ = std::move(decode); });
+}
+std::chrono::nanoseconds RealtimeClient::heartbeatLeeway() const {
+  return strand_->call([&] { return heartbeatLeeway_; });
+}
+void RealtimeClient::setHeartbeatLeeway(std::chrono::nanoseconds leeway) {
+  strand_->sync([&] { heartbeatLeeway_ = leeway; });
+}
+bool RealtimeClient::disableSSLCertValidation() const {
+  return strand_->call([&] { return disableSSLCertValidation_; });
+}
+void RealtimeClient::setDisableSSLCertValidation(bool disable) {
+  strand_->sync([&] { disableSSLCertValidation_ = disable; });
+}
+std::optional<std::vector<std::uint32_t>> RealtimeClient::enabledSSLCipherSuites() const {
+  return strand_->call([&] { return enabledSSLCipherSuites_; });
+}
+void RealtimeClient::setEnabledSSLCipherSuites(std::optional<std::vector<std::uint32_t>> suites) {
+  strand_->sync([&] { enabledSSLCipherSuites_ = std::move(suites); });
 }
 double RealtimeClient::timeout() const {
   return strand_->call([&] { return timeout_; });
@@ -335,6 +374,18 @@ std::string RealtimeClient::onOpen(std::function<void(std::shared_ptr<const URLR
   Delegated<std::shared_ptr<const URLResponse>, void> box;
   box.manuallyDelegate(std::move(cb));
   return addCallback(&StateChangeCallbacks::open, std::move(box));
+}
+
+std::string RealtimeClient::onOpen(std::function<void()> callback) {
+  return onOpen([callback = std::move(callback)](std::shared_ptr<const URLResponse>) {
+    if (callback) callback();
+  });
+}
+
+std::string RealtimeClient::onClose(std::function<void()> callback) {
+  return onClose([callback = std::move(callback)](const CloseReport&) {
+    if (callback) callback();
+  });
 }
 
 std::string RealtimeClient::onClose(std::function<void(const CloseReport&)> callback) {

@@ -47,7 +47,7 @@ void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
                                const std::string& event, const JSONObject& payload) {
   Data frame;
   try {
-    frame = encodeArrayFrame(joinRef, ref, topic, event, payload);
+    frame = encodeArrayFrame(joinRef, ref, topic, event, payload, encode_);
   } catch (const std::exception& error) {
     // A payload without a JSON form (NaN) is dropped rather than sent half-written.
     logItems({"push", std::string("Unable to encode ") + event + ": " + error.what()});
@@ -86,7 +86,7 @@ void RealtimeClient::resetHeartbeat() {
   pendingHeartbeatRef_.reset();
   stopHeartbeat();
   if (skipHeartbeat_) return;
-  heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, Defaults::heartbeatLeeway,
+  heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, heartbeatLeeway_,
                                                      heartbeatQueue_, heartbeatClock_);
   heartbeatTimer_->start([weak = weak_from_this()] {
     if (const auto self = weak.lock()) self->strand_->sync([&] { self->sendHeartbeat(); });
@@ -110,7 +110,7 @@ void RealtimeClient::sendHeartbeat() {
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
   if (source != connection_.get()) return;
   logItems({"receive ", rawMessage});
-  const auto message = decodeArrayFrame(rawMessage);
+  const auto message = decodeArrayFrame(rawMessage, decode_);
   if (!message) {
     logItems({"receive: Unable to parse JSON: " + rawMessage});
     return;
