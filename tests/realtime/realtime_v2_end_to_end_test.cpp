@@ -4,6 +4,7 @@
 #include <atomic>
 #include <boost/uuid/string_generator.hpp>
 #include <mutex>
+#include <thread>
 
 #include "local_backend/realtime_service.hpp"
 #include "tests/local_backend/test_client.hpp"
@@ -45,6 +46,17 @@ class RealtimeV2EndToEndTest : public local_backend::testing::BackendTest {
     RealtimeClientOptions options(headers);
     options.reconnectDelay = Seconds(0.05);
     return RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  }
+
+  // Inserts a message row as the sender, whose token it takes.
+  ::testing::AssertionResult sendMessage(const std::string& senderId, const std::string& receiverId,
+                                         const std::string& content, const std::string& token) {
+    const auto sent = post("/rest/v1/messages",
+                           R"({"sender_id":")" + senderId + R"(","receiver_id":")" + receiverId +
+                               R"(","content":")" + content + R"("})",
+                           token);
+    if (sent.status == 201) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << sent.status << " " << sent.body;
   }
 
   static std::string text(const JSONObject& broadcast) {
@@ -105,11 +117,7 @@ TEST_F(RealtimeV2EndToEndTest, DeliversARowChangeTheUserMayRead) {
   auto greetings = inbox->postgresChange<InsertAction>(
       "public", "messages", RealtimePostgresFilter::in("content", {"hello, ada", "hi"}));
   inbox->subscribeWithError();
-  const auto sent = post("/rest/v1/messages",
-                         R"({"sender_id":")" + bobUser.id + R"(","receiver_id":")" + adaUser.id +
-                             R"(","content":"hello, ada"})",
-                         bobUser.accessToken);
-  ASSERT_EQ(sent.status, 201) << sent.body;
+  ASSERT_TRUE(sendMessage(bobUser.id, adaUser.id, "hello, ada", bobUser.accessToken));
   const auto change = inserts.next();
   ASSERT_TRUE(change);
   EXPECT_EQ(change->record.at("content"), AnyJSON("hello, ada"));
@@ -160,11 +168,7 @@ TEST_F(RealtimeV2EndToEndTest, AUuidTypedFilterMatchesRowsStoredInLowerCase) {
       RealtimePostgresFilter::eq("receiver_id",
                                  FilterValue(boost::uuids::string_generator()(adaUser.id))));
   inbox->subscribeWithError();
-  const auto sent = post("/rest/v1/messages",
-                         R"({"sender_id":")" + bobUser.id + R"(","receiver_id":")" + adaUser.id +
-                             R"(","content":"typed"})",
-                         bobUser.accessToken);
-  ASSERT_EQ(sent.status, 201) << sent.body;
+  ASSERT_TRUE(sendMessage(bobUser.id, adaUser.id, "typed", bobUser.accessToken));
   const auto change = inserts.next();
   ASSERT_TRUE(change);
   EXPECT_EQ(change->record.at("content"), AnyJSON("typed"));
@@ -190,11 +194,7 @@ TEST_F(RealtimeV2EndToEndTest, ASecondObjectForATakenTopicIsRefusedAndTheLiveOne
   }
   EXPECT_EQ(live->status(), RealtimeChannelStatus::subscribed);
   EXPECT_EQ(ada->channels().at("realtime:inbox"), live);
-  const auto sent = post("/rest/v1/messages",
-                         R"({"sender_id":")" + adaUser.id + R"(","receiver_id":")" + adaUser.id +
-                             R"(","content":"still here"})",
-                         adaUser.accessToken);
-  ASSERT_EQ(sent.status, 201) << sent.body;
+  ASSERT_TRUE(sendMessage(adaUser.id, adaUser.id, "still here", adaUser.accessToken));
   const auto change = inserts.next();
   ASSERT_TRUE(change);
   EXPECT_EQ(change->record.at("content"), AnyJSON("still here"));
@@ -221,6 +221,36 @@ TEST_F(RealtimeV2EndToEndTest, ADeeplyNestedBroadcastArrives) {
   ASSERT_TRUE(received.waitForCount(1));
   EXPECT_EQ(received.values().front().at("payload"), AnyJSON(deepPayload(40)));
   EXPECT_EQ(bob->status(), RealtimeClientStatus::connected);
+}
+
+TEST_F(RealtimeV2EndToEndTest, EightThreadsSubscribingBroadcastingAndRemovingAtOnceNeverGiveUp) {
+  HeaderDictionary headers{{"apikey", server_.anonKey()}};
+  RealtimeClientOptions options(headers);
+  options.timeoutInterval = Seconds(2);
+  options.maxRetryAttempts = 2;
+  auto client = RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  std::atomic<int> failures = 0;
+  std::mutex mutex;
+  std::vector<std::string> reasons;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        auto room = client->channel("stress-" + std::to_string(t) + "-" + std::to_string(i % 3));
+        try {
+          room->subscribeWithError();
+          room->broadcast("tick", JSONObject{{"i", i}});
+        } catch (const std::exception& error) {
+          ++failures;
+          std::lock_guard lock(mutex);
+          reasons.emplace_back(error.what());
+        }
+        client->removeChannel(room);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0) << (reasons.empty() ? "" : reasons.front());
 }
 
 }  // namespace
