@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <boost/json/serialize.hpp>
+#include <cctype>
 #include <charconv>
 #include <utility>
 
@@ -28,11 +29,31 @@ std::optional<double> number(std::string_view text) {
   return value;
 }
 
-// Negative, zero or positive as `left` sorts before, with or after `right`.
+// Text in the 8-4-4-4-12 hex form of a uuid, in either letter case.
+bool isUuidText(std::string_view text) {
+  if (text.size() != 36) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+std::string lowercased(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+// Negative, zero or positive as `left` sorts before, with or after `right`. Uuids are stored
+// lower-case and may be asked for in capitals: they compare without regard to letter case, as
+// in the REST filters.
 int compare(std::string_view left, std::string_view right) {
   const auto a = number(left);
   const auto b = number(right);
   if (a && b) return *a < *b ? -1 : (*a > *b ? 1 : 0);
+  if (isUuidText(left) && isUuidText(right)) return lowercased(left).compare(lowercased(right));
   return left.compare(right);
 }
 

@@ -42,9 +42,15 @@ std::optional<FrameFormat> frameFormatOf(std::string_view vsn) {
   return std::nullopt;
 }
 
+json::value parseFrameJSON(std::string_view text, boost::system::error_code& error) {
+  json::parse_options options;
+  options.max_depth = kFrameMaxDepth;
+  return json::parse(text, error, {}, options);
+}
+
 Frame parseFrame(std::string_view textFrame, FrameFormat format) {
   boost::system::error_code error;
-  const json::value parsed = json::parse(textFrame, error);
+  const json::value parsed = parseFrameJSON(textFrame, error);
   if (error) throw FrameError("the frame is not JSON: " + error.message());
   Frame frame;
   if (format == FrameFormat::array) {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <boost/json/object.hpp>
+#include <boost/json/value.hpp>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -33,6 +35,13 @@ class FrameError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// How deeply a frame (or an HTTP broadcast) may nest: far beyond real payloads, so that a deep
+// broadcast is relayed rather than refused.
+inline constexpr std::size_t kFrameMaxDepth = 512;
+
+// Parses JSON text nested at most kFrameMaxDepth levels; null with `error` set on failure.
+boost::json::value parseFrameJSON(std::string_view text, boost::system::error_code& error);
 
 // References may be strings, numbers (read as their decimal text) or null; topic and event must
 // be strings and the payload an object. Throws FrameError.

@@ -193,8 +193,7 @@ void RealtimeHub::leave(Client& client, const Frame& frame) {
   reply(client, frame, kStatusOk);
   auto found = client.channels.find(frame.topic);
   if (found == client.channels.end()) return;
-  push(client, frame.topic, "phx_close", {});
-  removeChannel(client, frame.topic);
+  close(client, frame.topic);
 }
 
 void RealtimeHub::broadcastFrom(Client& client, const Channel& channel, const Frame& frame) {
@@ -263,8 +262,7 @@ void RealtimeHub::endChannel(Client& client, const std::string& topic, std::stri
   if (found == client.channels.end()) return;
   push(client, topic, "system",
        json::object{{"status", "error"}, {"extension", "system"}, {"message", why}});
-  push(client, topic, "phx_close", {});
-  removeChannel(client, topic);
+  close(client, topic);
 }
 
 void RealtimeHub::removeChannel(Client& client, std::string topic) {
@@ -283,6 +281,17 @@ void RealtimeHub::reply(Client& client, const Frame& to, std::string_view status
   Frame answer{to.joinRef, to.ref, to.topic, "phx_reply",
                json::object{{"status", status}, {"response", std::move(response)}}};
   client.socket->sendText(writeFrame(answer, client.format));
+}
+
+void RealtimeHub::close(Client& client, const std::string& topic) {
+  auto found = client.channels.find(topic);
+  if (found == client.channels.end()) return;
+  // The join reference in both slots: clients take a lifecycle event as their channel's only
+  // when its reference is the join's.
+  const auto& joinRef = found->second.joinRef;
+  client.socket->sendText(
+      writeFrame(Frame{joinRef, joinRef, topic, "phx_close", {}}, client.format));
+  removeChannel(client, topic);
 }
 
 void RealtimeHub::push(Client& client, const std::string& topic, std::string event,

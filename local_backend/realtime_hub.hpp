@@ -135,6 +135,8 @@ class RealtimeHub {
   void expireTokens(Client& client);
   void endChannel(Client& client, const std::string& topic, std::string_view why);
   void removeChannel(Client& client, std::string topic);  // a copy: callers pass map keys
+  // Sends "phx_close" for the channel and forgets it.
+  void close(Client& client, const std::string& topic);
 
   void reply(Client& client, const Frame& to, std::string_view status,
              boost::json::object response = {});

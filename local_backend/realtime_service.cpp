@@ -5,6 +5,7 @@
 
 #include "local_backend/detail/realtime_session.hpp"
 #include "local_backend/jwt.hpp"
+#include "local_backend/realtime_frame.hpp"
 
 namespace local_backend {
 
@@ -22,7 +23,7 @@ Response RealtimeService::handle(const Request& request, const RequestTarget& ta
     return gatewayError(request, http::status::method_not_allowed, "Use POST to broadcast");
   }
   boost::system::error_code error;
-  const json::value body = json::parse(request.body(), error);
+  const json::value body = parseFrameJSON(request.body(), error);
   const auto* messages =
       !error && body.is_object() ? body.as_object().if_contains("messages") : nullptr;
   // One message may come as the object itself rather than in an array.

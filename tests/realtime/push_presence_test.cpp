@@ -234,5 +234,79 @@ TEST_F(PresenceTest, ABlockingSendFromACallbackIsRefused) {
   EXPECT_TRUE(refused);
 }
 
+TEST(PresenceLists, ListByAndFilterWorkOnAnyState) {
+  const Presence::State state{{"ada", metas({"A", "B"})}, {"bob", metas({"X"})}};
+  const auto counts =
+      Presence::listBy(state, [](const std::string& key, const Presence::Map& presence) {
+        return key + ":" + std::to_string(presence.at("metas").size());
+      });
+  EXPECT_THAT(counts, ElementsAre("ada:2", "bob:1"));
+  const auto bobOnly = Presence::filter(
+      state, [](const std::string& key, const Presence::Map&) { return key == "bob"; });
+  EXPECT_EQ(bobOnly.size(), 1u);
+  EXPECT_EQ(Presence::filter(state, nullptr), state);
+}
+
+using OlderClientAPITest = JoinedChannel;
+
+TEST_F(OlderClientAPITest, IncomingMessagesPassTheChannelsTransformer) {
+  std::vector<std::string> heard;
+  channel->on("broadcast", ChannelFilter{.event = "*"}, [&](const RealtimeMessage& m) {
+    heard.push_back(*m.payload().at("tag").stringValue());
+  });
+  channel->onMessage([](const RealtimeMessage& message) {
+    RealtimeMessage changed = message;
+    changed.rawPayload["tag"] = "seen";
+    return changed;
+  });
+  server("broadcast", {{"event", "x"}, {"tag", "raw"}});
+  EXPECT_THAT(heard, ElementsAre("seen"));
+  EXPECT_EQ(channel->onMessage()(RealtimeMessage{}).rawPayload.at("tag"), AnyJSON("seen"));
+}
+
+TEST_F(OlderClientAPITest, DelegatedCloseAndErrorHandlersSkipAGoneOwner) {
+  struct Owner {
+    int errors = 0;
+  };
+  auto owner = std::make_shared<Owner>();
+  auto gone = std::make_shared<Owner>();
+  channel->delegateOnError(owner, [](Owner& o, const RealtimeMessage&) { ++o.errors; });
+  channel->delegateOnError(gone, [](Owner& o, const RealtimeMessage&) { o.errors += 100; });
+  gone.reset();
+  const auto joinRef = channel->joinRef();
+  harness.transport().receive(frame(joinRef, joinRef, "realtime:room", "phx_error", {}));
+  EXPECT_EQ(owner->errors, 1);
+}
+
+TEST_F(OlderClientAPITest, FramesUseTheReplaceableCodersAndStateCallbacksMayTakeNothing) {
+  int opened = 0;
+  int closed = 0;
+  client->onOpen([&] { ++opened; });
+  client->onClose([&] { ++closed; });
+  client->setEncode([](const AnyJSON& value) { return Defaults::encode(value) + " "; });
+  std::vector<std::string> decoded;
+  client->setDecode([&](std::string_view text) {
+    decoded.emplace_back(text);
+    return Defaults::decode(text);
+  });
+  channel->push("custom", {{"n", 1}});
+  EXPECT_EQ(harness.transport().sent().back().back(), ' ');
+  answerLast("ok");
+  EXPECT_EQ(decoded.size(), 1u);
+  harness.transport().closeFromServer(1000);
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(opened, 0);
+
+  client->setHeartbeatLeeway(std::chrono::milliseconds(50));
+  EXPECT_EQ(client->heartbeatLeeway(), std::chrono::milliseconds(50));
+  client->setDisableSSLCertValidation(true);
+  client->setEnabledSSLCipherSuites(std::vector<std::uint32_t>{0x1301});
+  EXPECT_TRUE(client->disableSSLCertValidation());
+  EXPECT_EQ(client->enabledSSLCipherSuites(), std::vector<std::uint32_t>{0x1301});
+  client->setHeaders({{"X-Client-Info", "app/2"}});
+  EXPECT_EQ(client->headers().at("X-Client-Info"), "app/2");
+  EXPECT_STREQ(SocketError().what(), "abnormalClosureError");
+}
+
 }  // namespace
 }  // namespace voduzazi::realtime

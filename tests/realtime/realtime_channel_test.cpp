@@ -327,5 +327,21 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastReplacesTheSocketsApikeyWhateverItsLett
   EXPECT_EQ(headers.values(HTTPField::Name("apikey")), std::vector<std::string>{"jwt"});
 }
 
+TEST_F(RealtimeChannelTest, AnsweredPushesLeaveNoReplyKeysBehind) {
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("room");
+  subscribe(channel);
+  answerJoin("ok");
+  const auto keysBefore = channel->bindings().size();
+  for (int n = 0; n < 50; ++n) {
+    channel->push("custom", {{"n", n}});
+    const auto sent = lastSent("custom");
+    harness.transport().receive(
+        reply(textAt(sent, 0), textAt(sent, 1), textAt(sent, 2), n % 2 ? "ok" : "error", {}));
+  }
+  EXPECT_EQ(channel->bindings().size(), keysBefore);
+}
+
 }  // namespace
 }  // namespace voduzazi::realtime

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <boost/uuid/string_generator.hpp>
 #include <mutex>
+#include <thread>
 
 #include "local_backend/realtime_service.hpp"
 #include "tests/local_backend/test_client.hpp"
@@ -44,6 +46,17 @@ class RealtimeV2EndToEndTest : public local_backend::testing::BackendTest {
     RealtimeClientOptions options(headers);
     options.reconnectDelay = Seconds(0.05);
     return RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  }
+
+  // Inserts a message row as the sender, whose token it takes.
+  ::testing::AssertionResult sendMessage(const std::string& senderId, const std::string& receiverId,
+                                         const std::string& content, const std::string& token) {
+    const auto sent = post("/rest/v1/messages",
+                           R"({"sender_id":")" + senderId + R"(","receiver_id":")" + receiverId +
+                               R"(","content":")" + content + R"("})",
+                           token);
+    if (sent.status == 201) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << sent.status << " " << sent.body;
   }
 
   static std::string text(const JSONObject& broadcast) {
@@ -104,11 +117,7 @@ TEST_F(RealtimeV2EndToEndTest, DeliversARowChangeTheUserMayRead) {
   auto greetings = inbox->postgresChange<InsertAction>(
       "public", "messages", RealtimePostgresFilter::in("content", {"hello, ada", "hi"}));
   inbox->subscribeWithError();
-  const auto sent = post("/rest/v1/messages",
-                         R"({"sender_id":")" + bobUser.id + R"(","receiver_id":")" + adaUser.id +
-                             R"(","content":"hello, ada"})",
-                         bobUser.accessToken);
-  ASSERT_EQ(sent.status, 201) << sent.body;
+  ASSERT_TRUE(sendMessage(bobUser.id, adaUser.id, "hello, ada", bobUser.accessToken));
   const auto change = inserts.next();
   ASSERT_TRUE(change);
   EXPECT_EQ(change->record.at("content"), AnyJSON("hello, ada"));
@@ -146,6 +155,102 @@ TEST_F(RealtimeV2EndToEndTest, ReconnectsAfterTheServerDropsItAndJoinsAgain) {
   ada->removeAllChannels();
   EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
   ASSERT_TRUE(eventually([&] { return hub.sockets().size() == 1; }));
+}
+
+TEST_F(RealtimeV2EndToEndTest, AUuidTypedFilterMatchesRowsStoredInLowerCase) {
+  const auto adaUser = signUp("ada");
+  const auto bobUser = signUp("bob");
+  auto ada = makeClient(adaUser.accessToken);
+  auto inbox = ada->channel("inbox");
+  // Typed, the uuid is written in capitals; the server stores it in lower case.
+  auto inserts = inbox->postgresChange<InsertAction>(
+      "public", "messages",
+      RealtimePostgresFilter::eq("receiver_id",
+                                 FilterValue(boost::uuids::string_generator()(adaUser.id))));
+  inbox->subscribeWithError();
+  ASSERT_TRUE(sendMessage(bobUser.id, adaUser.id, "typed", bobUser.accessToken));
+  const auto change = inserts.next();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->record.at("content"), AnyJSON("typed"));
+}
+
+TEST_F(RealtimeV2EndToEndTest, ASecondObjectForATakenTopicIsRefusedAndTheLiveOneKeepsItsChanges) {
+  const auto adaUser = signUp("ada");
+  auto ada = makeClient(adaUser.accessToken);
+  auto stale = ada->channel("inbox");
+  stale->subscribeWithError();
+  ada->removeChannel(stale);
+  auto live = ada->channel("inbox");
+  auto inserts = live->postgresChange<InsertAction>("public", "messages");
+  live->subscribeWithError();
+
+  try {
+    stale->subscribeWithError();
+    ADD_FAILURE() << "the stale object joined";
+  } catch (const RealtimeError& error) {
+    EXPECT_NE(std::string(error.what()).find("Another channel object holds topic"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(live->status(), RealtimeChannelStatus::subscribed);
+  EXPECT_EQ(ada->channels().at("realtime:inbox"), live);
+  ASSERT_TRUE(sendMessage(adaUser.id, adaUser.id, "still here", adaUser.accessToken));
+  const auto change = inserts.next();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change->record.at("content"), AnyJSON("still here"));
+}
+
+// A payload nested 40 levels deep: {"next": {"next": ... {"text": "deep"}}}.
+JSONObject deepPayload(int levels) {
+  JSONObject payload{{"text", "deep"}};
+  for (int i = 1; i < levels; ++i) payload = JSONObject{{"next", std::move(payload)}};
+  return payload;
+}
+
+TEST_F(RealtimeV2EndToEndTest, ADeeplyNestedBroadcastArrives) {
+  auto ada = makeClient();
+  auto bob = makeClient();
+  Inbox<JSONObject> received;
+  auto adaRoom = ada->channel(
+      "deep", [](RealtimeChannelConfig& config) { config.broadcast.acknowledgeBroadcasts = true; });
+  auto bobRoom = bob->channel("deep");
+  auto token = bobRoom->onBroadcast("dive", [&](const JSONObject& b) { received.add(b); });
+  bobRoom->subscribeWithError();
+  adaRoom->subscribeWithError();
+  EXPECT_EQ(adaRoom->broadcast("dive", deepPayload(40)), PushStatus::ok);
+  ASSERT_TRUE(received.waitForCount(1));
+  EXPECT_EQ(received.values().front().at("payload"), AnyJSON(deepPayload(40)));
+  EXPECT_EQ(bob->status(), RealtimeClientStatus::connected);
+}
+
+TEST_F(RealtimeV2EndToEndTest, EightThreadsSubscribingBroadcastingAndRemovingAtOnceNeverGiveUp) {
+  HeaderDictionary headers{{"apikey", server_.anonKey()}};
+  RealtimeClientOptions options(headers);
+  options.timeoutInterval = Seconds(2);
+  options.maxRetryAttempts = 2;
+  auto client = RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  std::atomic<int> failures = 0;
+  std::mutex mutex;
+  std::vector<std::string> reasons;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        auto room = client->channel("stress-" + std::to_string(t) + "-" + std::to_string(i % 3));
+        try {
+          room->subscribeWithError();
+          room->broadcast("tick", JSONObject{{"i", i}});
+        } catch (const std::exception& error) {
+          ++failures;
+          std::lock_guard lock(mutex);
+          reasons.emplace_back(error.what());
+        }
+        client->removeChannel(room);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0) << (reasons.empty() ? "" : reasons.front());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -39,6 +40,9 @@ struct WebSocketTaskConfiguration {
   std::optional<std::string> additionalTrustedCertificates;
   // A longer incoming message fails the connection with close code 1009.
   std::size_t maximumMessageSize = 16 * 1024 * 1024;
+  // How long a close we start may wait for the server's close frame: a peer that has gone
+  // silent gets its connection torn down, and didComplete reports std::errc::timed_out.
+  std::chrono::duration<double> closeTimeout = std::chrono::seconds(10);
 };
 
 struct WebSocketMessage {
@@ -109,7 +113,8 @@ class WebSocketTask {
   // boost::asio::error::operation_aborted.
   void cancel();
   // Sends a close frame with `code` and `reason` (at most 123 bytes; longer ones are cut) after
-  // the messages queued before; the connection ends when the server's close frame arrives.
+  // the messages queued before; the connection ends when the server's close frame arrives, or
+  // after the configuration's closeTimeout (didComplete then reports std::errc::timed_out).
   void cancel(int code, const Data& reason);
 
   // The server's answer to the opening handshake, once it came.

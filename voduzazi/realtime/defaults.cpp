@@ -4,6 +4,7 @@
 #include <boost/json/parse.hpp>
 
 #include "voduzazi/helpers/json_coders.hpp"
+#include "voduzazi/realtime/detail/frame_json.hpp"
 
 namespace voduzazi::realtime::Defaults {
 
@@ -31,7 +32,7 @@ Data encode(const AnyJSON& value) { return AnyJSON::encoder()->write(value.toJSO
 
 std::optional<AnyJSON> decode(std::string_view data) {
   boost::system::error_code error;
-  boost::json::value json = boost::json::parse(data, error);
+  boost::json::value json = detail::parseFrameJSON(data, error);
   if (error || !(json.is_array() || json.is_object())) return std::nullopt;
   return AnyJSON::fromJSON(json);
 }

@@ -93,6 +93,15 @@ void Presence::onLeave(OnLeave callback) {
 void Presence::onSync(OnSync callback) {
   strand_->sync([&] { onSync_ = std::move(callback); });
 }
+Presence::OnJoin Presence::onJoin() const {
+  return strand_->call([&] { return onJoin_; });
+}
+Presence::OnLeave Presence::onLeave() const {
+  return strand_->call([&] { return onLeave_; });
+}
+Presence::OnSync Presence::onSync() const {
+  return strand_->call([&] { return onSync_; });
+}
 
 Presence::State Presence::state() const {
   return strand_->call([&] { return state_; });
@@ -121,9 +130,14 @@ std::vector<Presence::Map> Presence::list() const {
 
 Presence::State Presence::filter(
     const std::function<bool(const std::string&, const Map&)>& predicate) const {
+  return filter(state(), predicate);
+}
+
+Presence::State Presence::filter(const State& state,
+                                 const std::function<bool(const std::string&, const Map&)>& by) {
   State kept;
-  for (const auto& [key, presence] : state()) {
-    if (!predicate || predicate(key, presence)) kept.emplace(key, presence);
+  for (const auto& [key, presence] : state) {
+    if (!by || by(key, presence)) kept.emplace(key, presence);
   }
   return kept;
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "voduzazi/helpers/any_json.hpp"
@@ -56,6 +57,10 @@ class Presence : public std::enable_shared_from_this<Presence> {
   void onJoin(OnJoin callback);
   void onLeave(OnLeave callback);
   void onSync(OnSync callback);
+  // The callbacks in place (each does nothing until replaced).
+  OnJoin onJoin() const;
+  OnLeave onLeave() const;
+  OnSync onSync() const;
 
   State state() const;
   std::vector<Diff> pendingDiffs() const;
@@ -63,7 +68,17 @@ class Presence : public std::enable_shared_from_this<Presence> {
   // True until a state arrives for the channel's current join.
   bool isPendingSyncState() const;
   std::vector<Map> list() const;
+  // One value per key, in key order.
+  template <class Transformer>
+  auto list(Transformer by) const;
+  // listBy for any state.
+  template <class Transformer>
+  static auto listBy(const State& state, Transformer transformer);
+  // The entries the predicate keeps (all of them without one).
   State filter(const std::function<bool(const std::string&, const Map&)>& predicate) const;
+  // filter for any state.
+  static State filter(const State& state,
+                      const std::function<bool(const std::string&, const Map&)>& by);
 
   // The next state after `newState` replaces `state`, reporting the metas that joined and left.
   static State syncState(const State& state, const State& newState, const OnJoin& onJoin,
@@ -95,5 +110,19 @@ class Presence : public std::enable_shared_from_this<Presence> {
   std::vector<Diff> pendingDiffs_;
   std::optional<std::string> joinRef_;
 };
+
+// Implementation.
+
+template <class Transformer>
+auto Presence::listBy(const State& state, Transformer transformer) {
+  std::vector<std::invoke_result_t<Transformer&, const std::string&, const Map&>> values;
+  for (const auto& [key, presence] : state) values.push_back(transformer(key, presence));
+  return values;
+}
+
+template <class Transformer>
+auto Presence::list(Transformer by) const {
+  return listBy(state(), std::move(by));
+}
 
 }  // namespace voduzazi::realtime

@@ -4,6 +4,15 @@
 #include "voduzazi/realtime/realtime_client.hpp"
 
 namespace voduzazi::realtime {
+namespace {
+
+// A reply whose status is missing or unknown counts as an error: otherwise no hook would run and
+// a caller waiting for one would wait for ever.
+PushStatus statusOf(const RealtimeMessage& reply) {
+  return reply.status().value_or(PushStatus::error);
+}
+
+}  // namespace
 
 std::shared_ptr<Push> Push::make(const std::shared_ptr<RealtimeChannel>& channel, std::string event,
                                  JSONObject payload, double timeout) {
@@ -65,7 +74,7 @@ void Push::startTimeout() {
 }
 
 bool Push::hasReceived(PushStatus status) const {
-  return strand_->call([&] { return receivedMessage_ && receivedMessage_->status() == status; });
+  return strand_->call([&] { return receivedMessage_ && statusOf(*receivedMessage_) == status; });
 }
 
 void Push::trigger(PushStatus status, JSONObject payload) {
@@ -80,7 +89,7 @@ std::shared_ptr<Push> Push::receive(PushStatus status, Hook hook) {
 
 std::shared_ptr<Push> Push::addHook(PushStatus status, Delegated<RealtimeMessage, void> hook) {
   strand_->sync([&] {
-    if (receivedMessage_ && receivedMessage_->status() == status) {
+    if (receivedMessage_ && statusOf(*receivedMessage_) == status) {
       const RealtimeMessage received = *receivedMessage_;
       hook.call(received);
     }
@@ -99,6 +108,16 @@ void Push::sendNow() {
   socket->push(channel->topic(), event_, payload_, ref_, channel->joinRef());
 }
 
+void Push::failOrphan() {
+  // Without a client nothing is sent and no time-out can be armed: the error hooks learn it now.
+  const auto channel = channel_.lock();
+  if (receivedMessage_) return;
+  receivedMessage_ = RealtimeMessage{
+      "", std::nullopt, channel ? channel->topic() : "", "",
+      JSONObject{{"status", "error"}, {"response", JSONObject{{"reason", "no client"}}}}};
+  matchReceive(PushStatus::error, *receivedMessage_);
+}
+
 void Push::resetNow() {
   removeReplyBinding();
   ref_.reset();
@@ -111,7 +130,7 @@ void Push::startTimeoutNow() {
   cancelTimeout();
   const auto channel = channel_.lock();
   const auto socket = channel ? channel->socket().lock() : nullptr;
-  if (!socket) return;
+  if (!socket) return failOrphan();
   ref_ = socket->makeRef();
   refEvent_ = "chan_reply_" + *ref_;
   channel->delegateOn(*refEvent_, ChannelFilter{}, shared_from_this(),
@@ -133,7 +152,7 @@ void Push::replied(const RealtimeMessage& message) {
   removeReplyBinding();
   cancelTimeout();
   receivedMessage_ = message;
-  if (const auto status = message.status()) matchReceive(*status, message);
+  matchReceive(statusOf(message), message);
 }
 
 void Push::removeReplyBinding() {

@@ -1,6 +1,7 @@
 // Push: one message a channel sends and whose reply it awaits. Hooks per reply status ("ok",
 // "error", "timeout") run when the reply arrives; no reply within the time-out counts as a
-// "timeout" reply. A push can be reset and sent again; its hooks stay.
+// "timeout" reply, a reply with another status (or none) as an "error" one, and so does a send
+// from a channel whose client is gone. A push can be reset and sent again; its hooks stay.
 //
 //   auto push = channel->push("broadcast", {{"type", "broadcast"}, {"event", "ping"}});
 //   push->receive(PushStatus::ok, [](const RealtimeMessage& reply) { use(reply.payload()); })
@@ -80,6 +81,7 @@ class Push : public std::enable_shared_from_this<Push> {
   void removeReplyBinding();
   void cancelTimeout();
   void matchReceive(PushStatus status, const RealtimeMessage& message);
+  void failOrphan();
 
   const std::weak_ptr<RealtimeChannel> channel_;
   const std::shared_ptr<Strand> strand_;

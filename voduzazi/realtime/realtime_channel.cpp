@@ -192,7 +192,7 @@ void RealtimeChannel::rejoin(std::optional<double> timeout) {
   strand_->sync([&] {
     if (state_ == ChannelState::leaving) return;
     const auto socket = lockedSocket();
-    if (socket) socket->leaveOpenTopic(topic_);
+    if (socket) socket->leaveOpenTopic(topic_, this);
     joinPush_->setTimeout(timeout.value_or(timeout_));
     // The join carries the socket's token, so that what the channel receives is authorised from
     // the join on.
@@ -231,6 +231,8 @@ void RealtimeChannel::joinTimeout() {
 }
 
 void RealtimeChannel::closed() {
+  // The server's close and the local one may both come: the first one closes.
+  if (state_ == ChannelState::closed) return;
   rejoinTimer_->reset();
   const auto socket = lockedSocket();
   if (socket) log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil"));
@@ -284,9 +286,13 @@ void RealtimeChannel::addBinding(std::string_view event, const ChannelFilter& fi
 void RealtimeChannel::off(std::string_view event, const FilterDictionary& filter) {
   strand_->sync([&] {
     const std::string type = detail::lowercased(event);
-    std::erase_if(bindings_[type], [&](const Binding& binding) {
+    const auto found = bindings_.find(type);
+    if (found == bindings_.end()) return;
+    std::erase_if(found->second, [&](const Binding& binding) {
       return detail::lowercased(binding.type) == type && binding.filter == filter;
     });
+    // An emptied list goes with its key: every push's reply event would otherwise stay behind.
+    if (found->second.empty()) bindings_.erase(found);
   });
 }
 
@@ -311,11 +317,18 @@ std::shared_ptr<Push> RealtimeChannel::push(const std::string& event, JSONObject
 std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
   return strand_->call([&] {
     rejoinTimer_->reset();
+    // Whether the leave can reach the server is decided before the state changes: once
+    // "leaving" the channel can never push, and the close would never wait for the answer.
+    const bool couldPush = socketConnected() && state_ == ChannelState::joined;
     state_ = ChannelState::leaving;
     const auto self = shared_from_this();
+    // The local close carries the join reference in both slots, so that it passes the check
+    // that lifecycle events belong to this join: a leave ends in "closed" whether or not the
+    // server's own close arrives.
     auto closeAction = [](RealtimeChannel& channel, const RealtimeMessage&) {
       if (channel.lockedSocket()) channel.log("leave " + channel.topic_);
-      channel.trigger(RealtimeMessage{"", channel.joinRef(), channel.topic_,
+      const std::string joinRef = channel.joinRef().value_or("");
+      channel.trigger(RealtimeMessage{joinRef, joinRef, channel.topic_,
                                       std::string(ChannelEvent::close),
                                       JSONObject{{"reason", "leave"}}});
     };
@@ -323,19 +336,28 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
     leavePush->delegateReceive(PushStatus::ok, self, closeAction);
     leavePush->delegateReceive(PushStatus::timeout, self, closeAction);
     leavePush->send();
-    if (!(socketConnected() && state_ == ChannelState::joined)) {
-      leavePush->trigger(PushStatus::ok, {});
-    }
+    if (!couldPush) leavePush->trigger(PushStatus::ok, {});
     return leavePush;
   });
 }
 
-void RealtimeChannel::trigger(const RealtimeMessage& message) {
+RealtimeChannel::MessageTransformer RealtimeChannel::onMessage() const {
+  return strand_->call([&] { return onMessage_; });
+}
+
+void RealtimeChannel::onMessage(MessageTransformer transformer) {
+  strand_->sync([&] { onMessage_ = std::move(transformer); });
+}
+
+void RealtimeChannel::trigger(const RealtimeMessage& received) {
   strand_->sync([&] {
+    const std::string receivedEvent = detail::lowercased(received.event);
+    const bool lifecycle =
+        receivedEvent == ChannelEvent::close || receivedEvent == ChannelEvent::error ||
+        receivedEvent == ChannelEvent::leave || receivedEvent == ChannelEvent::join;
+    if (lifecycle && (!received.joinRef || *received.joinRef != received.ref)) return;
+    const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
     const std::string event = detail::lowercased(message.event);
-    const bool lifecycle = event == ChannelEvent::close || event == ChannelEvent::error ||
-                           event == ChannelEvent::leave || event == ChannelEvent::join;
-    if (lifecycle && (!message.joinRef || *message.joinRef != message.ref)) return;
 
     const bool rowChange = event == "insert" || event == "update" || event == "delete";
     const auto found =

@@ -38,6 +38,7 @@ class RealtimeClient;
 class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
  public:
   using Handler = std::function<void(const RealtimeMessage&)>;
+  using MessageTransformer = std::function<RealtimeMessage(const RealtimeMessage&)>;
   using SubscribeCallback =
       std::function<void(RealtimeSubscribeStates, const std::optional<RealtimeError>&)>;
 
@@ -97,6 +98,17 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
                                               const std::shared_ptr<Owner>& owner, Action action);
   std::shared_ptr<RealtimeChannel> onClose(Handler handler);
   std::shared_ptr<RealtimeChannel> onError(Handler handler);
+  // As onClose and onError, holding `owner` weakly; `action` takes (Owner&, message).
+  template <class Owner, class Action>
+  std::shared_ptr<RealtimeChannel> delegateOnClose(const std::shared_ptr<Owner>& owner,
+                                                   Action action);
+  template <class Owner, class Action>
+  std::shared_ptr<RealtimeChannel> delegateOnError(const std::shared_ptr<Owner>& owner,
+                                                   Action action);
+  // What every message that reaches the bindings passes through first (after the check that a
+  // lifecycle event belongs to the current join); the identity at first. It runs on the strand.
+  MessageTransformer onMessage() const;
+  void onMessage(MessageTransformer transformer);
   // Removes the bindings of the event whose filter equals `filter` exactly.
   void off(std::string_view event, const FilterDictionary& filter = {});
 
@@ -161,6 +173,7 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   bool joinedOnce_ = false;
   std::vector<std::shared_ptr<Push>> pushBuffer_;
   std::vector<std::string> stateChangeRefs_;
+  MessageTransformer onMessage_ = [](const RealtimeMessage& message) { return message; };
 };
 
 // Implementation.
@@ -174,6 +187,18 @@ std::shared_ptr<RealtimeChannel> RealtimeChannel::delegateOn(std::string_view ev
   box.delegate(owner, std::move(action));
   addBinding(event, filter, std::move(box));
   return shared_from_this();
+}
+
+template <class Owner, class Action>
+std::shared_ptr<RealtimeChannel> RealtimeChannel::delegateOnClose(
+    const std::shared_ptr<Owner>& owner, Action action) {
+  return delegateOn(ChannelEvent::close, {}, owner, std::move(action));
+}
+
+template <class Owner, class Action>
+std::shared_ptr<RealtimeChannel> RealtimeChannel::delegateOnError(
+    const std::shared_ptr<Owner>& owner, Action action) {
+  return delegateOn(ChannelEvent::error, {}, owner, std::move(action));
 }
 
 }  // namespace voduzazi::realtime

@@ -1,7 +1,9 @@
 // RealtimeChannel's traffic: the join configuration and the server's binding ids, the match of
 // postgres changes and broadcasts, send (over the socket or HTTP), and presence tracking.
+#include <algorithm>
 #include <boost/url/parse.hpp>
 #include <charconv>
+#include <chrono>
 #include <future>
 #include <regex>
 #include <stdexcept>
@@ -160,13 +162,20 @@ ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<st
   if (event) payload["event"] = *event;
   auto answer = std::make_shared<Answer>();
   auto result = answer->promise.get_future();
+  double waitLimit = timeout_;
   const bool overHTTP = strand_->call([&] {
+    // An orphan sends nothing, so nothing could ever answer.
+    if (!lockedSocket()) {
+      answer->set(ChannelResponse::error);
+      return false;
+    }
     if (type == RealtimeListenTypes::broadcast &&
         !(socketConnected() && state_ == ChannelState::joined)) {
       return true;
     }
     const auto* given = member(opts, "timeout");
     const double timeout = given && given->doubleValue() ? *given->doubleValue() : timeout_;
+    waitLimit = timeout;
     auto sent = push(std::string(toString(type)), payload, timeout);
     const auto* config = member(params_, "config");
     const auto* configObject = config ? config->objectValue() : nullptr;
@@ -187,6 +196,10 @@ ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<st
     return false;
   });
   if (overHTTP) return sendOverHTTP(std::move(payload), event);
+  // The push's own time-out answers first; the bound is for a timer that could not fire.
+  const double seconds = waitLimit >= 0 ? std::min(waitLimit, 86400.0) : 0.0;  // NaN too
+  const auto limit = std::chrono::duration<double>(seconds + 1.0);
+  if (result.wait_for(limit) != std::future_status::ready) return ChannelResponse::timedOut;
   return result.get();
 }
 

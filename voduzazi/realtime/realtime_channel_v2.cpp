@@ -73,8 +73,13 @@ std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
 
 void RealtimeChannelV2::subscribeWithError() {
   const auto client = requireSocket();
-  // A channel that left (the server's close drops it from the client) may join again.
-  client->registerIfAbsent(shared_from_this());
+  // A channel that left (the server's close drops it from the client) may join again, unless
+  // another object took its topic meanwhile: replies are routed by topic, so two objects of one
+  // topic would take each other's joins and changes.
+  if (!client->registerIfAbsent(shared_from_this())) {
+    throw RealtimeError("Another channel object holds topic " + topic_ +
+                        "; subscribe that one, or remove it first.");
+  }
   const int maxAttempts = client->options().maxRetryAttempts;
   const double timeout = client->options().timeoutInterval.count();
   const std::string quoted = "'" + topic_ + "'";

@@ -81,8 +81,8 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   // Joins the topic, connecting the client first when needed (connectOnSubscribe). An attempt
   // that gets no answer within timeoutInterval is retried after about 1, 2, 4, 8 ... seconds,
   // up to maxRetryAttempts attempts. Throws RealtimeError ("Maximum retry attempts reached.", or
-  // why no attempt could be made) and CancellationError; the status then falls back to
-  // unsubscribed.
+  // why no attempt could be made, such as another object of the client holding the topic) and
+  // CancellationError; the status then falls back to unsubscribed.
   void subscribeWithError();
   // subscribeWithError without its error.
   void subscribe();

@@ -120,9 +120,12 @@ HeaderDictionary withClientInfo(HeaderDictionary headers) {
   return headers;
 }
 
-RealtimeClient::TransportFactory orDefault(RealtimeClient::TransportFactory factory) {
-  if (factory) return factory;
-  return [](const boost::urls::url& url) { return std::make_shared<URLSessionTransport>(url); };
+// The websocket transport, whose close waits for the server at most the client's time-out: a
+// peer gone silent cannot keep a connection "closing" for ever.
+std::shared_ptr<PhoenixTransport> urlSessionTransport(const boost::urls::url& url, double timeout) {
+  WebSocketTaskConfiguration configuration;
+  if (timeout > 0) configuration.closeTimeout = std::chrono::duration<double>(timeout);
+  return std::make_shared<URLSessionTransport>(url, std::move(configuration));
 }
 
 }  // namespace
@@ -131,9 +134,9 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
                                std::string vsn, TransportFactory transport, Environment environment)
     : endPoint_(std::move(endPoint)),
       paramsClosure_(std::move(params)),
-      transport_(orDefault(std::move(transport))),
+      transport_(std::move(transport)),
       vsn_(std::move(vsn)),
-      headers_(withClientInfo(std::move(headers))),
+
       strand_(environment.strand ? environment.strand : Strand::serial()),
       timerQueue_(environment.timerQueue ? environment.timerQueue : TimerQueue::shared()),
       heartbeatClock_(environment.heartbeatClock ? environment.heartbeatClock
@@ -143,6 +146,9 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
                 ? environment.http
                 : std::make_shared<HTTPClient>(
                       defaultFetch(), std::vector<std::shared_ptr<HTTPClientInterceptor>>{})),
+      headers_(withClientInfo(std::move(headers))),
+      encode_(Defaults::encode),
+      decode_(Defaults::decode),
       endPointUrl_(endpointURL(endPoint_, paramsClosure_, vsn_)),
       reconnectTimer_(TimeoutTimer::make(timerQueue_)) {
   accessToken_ = tokenOf(paramsClosure_ ? paramsClosure_() : std::nullopt);
@@ -202,6 +208,42 @@ RealtimeClient::CloseStatus RealtimeClient::closeStatus() const {
 }
 std::optional<std::string> RealtimeClient::accessToken() const {
   return strand_->call([&] { return accessToken_; });
+}
+HeaderDictionary RealtimeClient::headers() const {
+  return strand_->call([&] { return headers_; });
+}
+void RealtimeClient::setHeaders(HeaderDictionary headers) {
+  strand_->sync([&] { headers_ = std::move(headers); });
+}
+RealtimeClient::Encode RealtimeClient::encode() const {
+  return strand_->call([&] { return encode_; });
+}
+void RealtimeClient::setEncode(Encode encode) {
+  strand_->sync([&] { encode_ = std::move(encode); });
+}
+RealtimeClient::Decode RealtimeClient::decode() const {
+  return strand_->call([&] { return decode_; });
+}
+void RealtimeClient::setDecode(Decode decode) {
+  strand_->sync([&] { decode_ = std::move(decode); });
+}
+std::chrono::nanoseconds RealtimeClient::heartbeatLeeway() const {
+  return strand_->call([&] { return heartbeatLeeway_; });
+}
+void RealtimeClient::setHeartbeatLeeway(std::chrono::nanoseconds leeway) {
+  strand_->sync([&] { heartbeatLeeway_ = leeway; });
+}
+bool RealtimeClient::disableSSLCertValidation() const {
+  return strand_->call([&] { return disableSSLCertValidation_; });
+}
+void RealtimeClient::setDisableSSLCertValidation(bool disable) {
+  strand_->sync([&] { disableSSLCertValidation_ = disable; });
+}
+std::optional<std::vector<std::uint32_t>> RealtimeClient::enabledSSLCipherSuites() const {
+  return strand_->call([&] { return enabledSSLCipherSuites_; });
+}
+void RealtimeClient::setEnabledSSLCipherSuites(std::optional<std::vector<std::uint32_t>> suites) {
+  strand_->sync([&] { enabledSSLCipherSuites_ = std::move(suites); });
 }
 double RealtimeClient::timeout() const {
   return strand_->call([&] { return timeout_; });
@@ -263,7 +305,7 @@ void RealtimeClient::connectNow() {
   closeStatus_ = CloseStatus::unknown;
   endPointUrl_ = endpointURL(endPoint_, paramsClosure_, vsn_);
   if (connection_) connection_->setDelegate(nullptr);
-  connection_ = transport_(endPointUrl_);
+  connection_ = transport_ ? transport_(endPointUrl_) : urlSessionTransport(endPointUrl_, timeout_);
   connection_->setDelegate(
       std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
   connection_->connect(headers_);
@@ -332,6 +374,18 @@ std::string RealtimeClient::onOpen(std::function<void(std::shared_ptr<const URLR
   Delegated<std::shared_ptr<const URLResponse>, void> box;
   box.manuallyDelegate(std::move(cb));
   return addCallback(&StateChangeCallbacks::open, std::move(box));
+}
+
+std::string RealtimeClient::onOpen(std::function<void()> callback) {
+  return onOpen([callback = std::move(callback)](std::shared_ptr<const URLResponse>) {
+    if (callback) callback();
+  });
+}
+
+std::string RealtimeClient::onClose(std::function<void()> callback) {
+  return onClose([callback = std::move(callback)](const CloseReport&) {
+    if (callback) callback();
+  });
 }
 
 std::string RealtimeClient::onClose(std::function<void(const CloseReport&)> callback) {

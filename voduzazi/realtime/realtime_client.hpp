@@ -18,11 +18,14 @@
 #pragma once
 
 #include <boost/url/url.hpp>
+#include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "voduzazi/clocks/any_clock.hpp"
@@ -42,6 +45,18 @@ namespace voduzazi::realtime {
 
 class RealtimeChannel;
 
+// An error kept for callers that name it; the client never raises it.
+class SocketError : public std::exception {
+ public:
+  enum class Code { abnormalClosureError };
+  explicit SocketError(Code code = Code::abnormalClosureError) : code_(code) {}
+  Code code() const noexcept { return code_; }
+  const char* what() const noexcept override { return "abnormalClosureError"; }
+
+ private:
+  Code code_;
+};
+
 class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
  public:
   enum class CloseCode { abnormal = 999, normal = 1000, goingAway = 1001 };
@@ -52,6 +67,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
       std::function<std::shared_ptr<PhoenixTransport>(const boost::urls::url&)>;
   using BackOff = std::function<double(int tries)>;
   using Logger = std::function<void(const std::string&)>;
+  using Encode = FrameEncoder;
+  using Decode = FrameDecoder;
 
   struct ErrorReport {
     WebSocketTaskError error;
@@ -77,7 +94,7 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   static boost::urls::url endpointURL(const std::string& endPoint, const ParamsClosure& params,
                                       const std::string& vsn);
 
-  // Throws what endpointURL throws. Without `transport`, each connection is a
+  // Throws what endpointURL throws. Without `transport`, each connection is a close-bounded
   // URLSessionTransport. The token is the last word of params' "Authorization", else its "apikey".
   static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
                                               ParamsClosure params,
@@ -101,8 +118,23 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   PhoenixTransportReadyState connectionState() const;
   CloseStatus closeStatus() const;
   std::optional<std::string> accessToken() const;
-  // The given headers plus "X-Client-Info" unless they held one.
-  const HeaderDictionary& headers() const noexcept { return headers_; }
+  // The given headers plus "X-Client-Info" unless they held one. A change serves the next
+  // connection and the channels' HTTP requests from then on.
+  HeaderDictionary headers() const;
+  void setHeaders(HeaderDictionary headers);
+  // How frames are written and read (Defaults::encode and Defaults::decode at first).
+  Encode encode() const;
+  void setEncode(Encode encode);
+  Decode decode() const;
+  void setDecode(Decode decode);
+  std::chrono::nanoseconds heartbeatLeeway() const;
+  void setHeartbeatLeeway(std::chrono::nanoseconds leeway);
+  // TLS settings kept for callers that set them. The connection does not read them: peers are
+  // always verified, with the TLS library's own cipher suites.
+  bool disableSSLCertValidation() const;
+  void setDisableSSLCertValidation(bool disable);
+  std::optional<std::vector<std::uint32_t>> enabledSSLCipherSuites() const;
+  void setEnabledSSLCipherSuites(std::optional<std::vector<std::uint32_t>> suites);
   double timeout() const;
   void setTimeout(double seconds);
   double heartbeatInterval() const;
@@ -129,12 +161,16 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
                   std::optional<std::string> reason = std::nullopt,
                   std::function<void()> callback = {});
 
-  // --- State-change callbacks; each returns its registration reference.
+  // --- State-change callbacks; each returns its registration reference. The overloads without
+  // arguments ignore what the event carries.
   std::string onOpen(std::function<void(std::shared_ptr<const URLResponse>)> callback);
+  std::string onOpen(std::function<void()> callback);
   std::string onClose(std::function<void(const CloseReport&)> callback);
+  std::string onClose(std::function<void()> callback);
   std::string onError(std::function<void(const ErrorReport&)> callback);
   std::string onMessage(std::function<void(const RealtimeMessage&)> callback);
-  // As above, holding `owner` weakly: skipped once it is gone.
+  // As above, holding `owner` weakly: skipped once it is gone. For open and close, `action` may
+  // also take the owner alone.
   template <class Owner, class Action>
   std::string delegateOnOpen(const std::shared_ptr<Owner>& owner, Action action);
   template <class Owner, class Action>
@@ -167,8 +203,9 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   // Leaves the channel, forgets it and its callbacks; disconnects once no channel is left.
   void remove(const std::shared_ptr<RealtimeChannel>& channel);
   void removeAllChannels();
-  // Leaves the first other joined or joining channel of the topic.
-  void leaveOpenTopic(const std::string& topic);
+  // Leaves the first joined or joining channel of the topic other than `except` (the channel
+  // about to join, which must not leave itself).
+  void leaveOpenTopic(const std::string& topic, const RealtimeChannel* except = nullptr);
 
   // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any.
   void logItems(const std::vector<std::string>& items) const;
@@ -220,7 +257,6 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   const ParamsClosure paramsClosure_;
   const TransportFactory transport_;
   const std::string vsn_;
-  const HeaderDictionary headers_;
   const std::shared_ptr<Strand> strand_;
   const std::shared_ptr<TimerQueue> timerQueue_;
   const std::shared_ptr<AnyClock> heartbeatClock_;
@@ -228,6 +264,12 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   const std::shared_ptr<HTTPClientType> http_;
 
   // Strand-only state.
+  HeaderDictionary headers_;
+  Encode encode_;
+  Decode decode_;
+  std::chrono::nanoseconds heartbeatLeeway_ = Defaults::heartbeatLeeway;
+  bool disableSSLCertValidation_ = false;
+  std::optional<std::vector<std::uint32_t>> enabledSSLCipherSuites_;
   boost::urls::url endPointUrl_;
   double timeout_ = Defaults::timeoutInterval;
   double heartbeatInterval_ = Defaults::heartbeatInterval;
@@ -261,14 +303,22 @@ std::string RealtimeClient::addCallback(List StateChangeCallbacks::*list, Box bo
 template <class Owner, class Action>
 std::string RealtimeClient::delegateOnOpen(const std::shared_ptr<Owner>& owner, Action action) {
   Delegated<std::shared_ptr<const URLResponse>, void> box;
-  box.delegate(owner, std::move(action));
+  if constexpr (std::is_invocable_v<Action&, Owner&>) {
+    box.delegate(owner, [action = std::move(action)](Owner& o, const auto&) { action(o); });
+  } else {
+    box.delegate(owner, std::move(action));
+  }
   return addCallback(&StateChangeCallbacks::open, std::move(box));
 }
 
 template <class Owner, class Action>
 std::string RealtimeClient::delegateOnClose(const std::shared_ptr<Owner>& owner, Action action) {
   Delegated<CloseReport, void> box;
-  box.delegate(owner, std::move(action));
+  if constexpr (std::is_invocable_v<Action&, Owner&>) {
+    box.delegate(owner, [action = std::move(action)](Owner& o, const auto&) { action(o); });
+  } else {
+    box.delegate(owner, std::move(action));
+  }
   return addCallback(&StateChangeCallbacks::close, std::move(box));
 }
 

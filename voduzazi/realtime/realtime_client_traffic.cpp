@@ -47,7 +47,7 @@ void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
                                const std::string& event, const JSONObject& payload) {
   Data frame;
   try {
-    frame = encodeArrayFrame(joinRef, ref, topic, event, payload);
+    frame = encodeArrayFrame(joinRef, ref, topic, event, payload, encode_);
   } catch (const std::exception& error) {
     // A payload without a JSON form (NaN) is dropped rather than sent half-written.
     logItems({"push", std::string("Unable to encode ") + event + ": " + error.what()});
@@ -86,7 +86,7 @@ void RealtimeClient::resetHeartbeat() {
   pendingHeartbeatRef_.reset();
   stopHeartbeat();
   if (skipHeartbeat_) return;
-  heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, Defaults::heartbeatLeeway,
+  heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, heartbeatLeeway_,
                                                      heartbeatQueue_, heartbeatClock_);
   heartbeatTimer_->start([weak = weak_from_this()] {
     if (const auto self = weak.lock()) self->strand_->sync([&] { self->sendHeartbeat(); });
@@ -110,7 +110,7 @@ void RealtimeClient::sendHeartbeat() {
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
   if (source != connection_.get()) return;
   logItems({"receive ", rawMessage});
-  const auto message = decodeArrayFrame(rawMessage);
+  const auto message = decodeArrayFrame(rawMessage, decode_);
   if (!message) {
     logItems({"receive: Unable to parse JSON: " + rawMessage});
     return;
@@ -151,10 +151,11 @@ void RealtimeClient::triggerChanError() {
   }
 }
 
-void RealtimeClient::leaveOpenTopic(const std::string& topic) {
+void RealtimeClient::leaveOpenTopic(const std::string& topic, const RealtimeChannel* except) {
   strand_->sync([&] {
     const auto found = std::find_if(channels_.begin(), channels_.end(), [&](const auto& channel) {
-      return channel->topic() == topic && (channel->isJoined() || channel->isJoining());
+      return channel.get() != except && channel->topic() == topic &&
+             (channel->isJoined() || channel->isJoining());
     });
     if (found == channels_.end()) return;
     const auto channel = *found;
@@ -203,7 +204,12 @@ void RealtimeClient::removeAllChannels() {
 }
 
 void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) {
-  channel->unsubscribe(10.0);
+  // A channel removed before closes later (its leave answered or timed out): nothing is left to
+  // do, and above all no second teardown.
+  if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end()) return;
+  // A channel that closed (or is leaving) has left already: a second leave would only close it
+  // again, and this removal with it.
+  if (!channel->isClosed() && !channel->isLeaving()) channel->unsubscribe(10.0);
   off(channel->stateChangeRefs());
   // By identity: channels that never joined share an absent join reference.
   std::erase(channels_, channel);

@@ -33,10 +33,12 @@ RealtimeClientOptions withClientInfo(RealtimeClientOptions options) {
   return options;
 }
 
-RealtimeClientV2::WebSocketTransport urlSessionTransport() {
-  return [](const boost::urls::url& url, const HeaderDictionary& headers) {
+// A close waits for the server at most the client's time-out.
+RealtimeClientV2::WebSocketTransport urlSessionTransport(std::chrono::duration<double> timeout) {
+  return [timeout](const boost::urls::url& url, const HeaderDictionary& headers) {
     WebSocketTaskConfiguration configuration;
     configuration.additionalHeaders.assign(headers.begin(), headers.end());
+    if (timeout.count() > 0) configuration.closeTimeout = timeout;
     return std::shared_ptr<WebSocket>(
         URLSessionWebSocket::connect(url, std::nullopt, configuration));
   };
@@ -90,7 +92,8 @@ std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(boost::urls::url url,
     return defaultFetch()(request);
   };
   auto http = std::make_shared<HTTPClient>(std::move(fetch), std::move(interceptors));
-  return make(std::move(url), std::move(options), urlSessionTransport(), std::move(http));
+  auto transport = urlSessionTransport(options.timeoutInterval);
+  return make(std::move(url), std::move(options), std::move(transport), std::move(http));
 }
 
 std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(boost::urls::url url,
@@ -193,9 +196,9 @@ void RealtimeClientV2::addChannel(std::shared_ptr<RealtimeChannelV2> channel) {
   state_.channels.insert_or_assign(topic, std::move(channel));
 }
 
-void RealtimeClientV2::registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel) {
+bool RealtimeClientV2::registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel) {
   std::lock_guard lock(mutex_);
-  state_.channels.try_emplace(channel->topic(), channel);
+  return state_.channels.try_emplace(channel->topic(), channel).first->second == channel;
 }
 
 void RealtimeClientV2::remove(const RealtimeChannelV2& channel) {

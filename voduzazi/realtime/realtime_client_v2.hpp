@@ -180,8 +180,8 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
                    WebSocketTransport transport, std::shared_ptr<HTTPClientType> http,
                    RandomSource random);
 
-  // Registers the channel unless a channel holds its topic.
-  void registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
+  // Registers the channel unless a channel holds its topic; false when another object does.
+  bool registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
 
   // Connection (realtime_client_v2_connection.cpp).
   void startConnecting(bool reconnect);

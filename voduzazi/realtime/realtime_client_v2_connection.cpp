@@ -11,8 +11,6 @@
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
 
-#include <utility>
-
 namespace voduzazi::realtime {
 
 namespace {

@@ -37,7 +37,11 @@ std::optional<PushStatus> RealtimeMessage::status() const {
 }
 
 std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text) {
-  auto json = Defaults::decode(text);
+  return decodeArrayFrame(text, Defaults::decode);
+}
+
+std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text, const FrameDecoder& decode) {
+  auto json = decode(text);
   if (!json) return std::nullopt;
   const auto* frame = json->arrayValue();
   if (frame == nullptr) return std::nullopt;
@@ -47,10 +51,17 @@ std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text) {
 Data encodeArrayFrame(const std::optional<std::string>& joinRef,
                       const std::optional<std::string>& ref, std::string_view topic,
                       std::string_view event, const JSONObject& payload) {
+  return encodeArrayFrame(joinRef, ref, topic, event, payload, Defaults::encode);
+}
+
+Data encodeArrayFrame(const std::optional<std::string>& joinRef,
+                      const std::optional<std::string>& ref, std::string_view topic,
+                      std::string_view event, const JSONObject& payload,
+                      const FrameEncoder& encode) {
   auto orNull = [](const std::optional<std::string>& text) {
     return text ? AnyJSON(*text) : AnyJSON(nullptr);
   };
-  return Defaults::encode(AnyJSON(JSONArray{orNull(joinRef), orNull(ref), topic, event, payload}));
+  return encode(AnyJSON(JSONArray{orNull(joinRef), orNull(ref), topic, event, payload}));
 }
 
 }  // namespace voduzazi::realtime

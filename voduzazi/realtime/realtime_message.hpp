@@ -6,6 +6,7 @@
 //   Data frame = encodeArrayFrame("1", "2", "realtime:room", "phx_join", {});
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,10 +40,19 @@ struct RealtimeMessage {
 // The message in a received text frame; nothing when the text is not JSON, not an array, or not
 // a frame's shape.
 std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text);
+// As above, with another decoder of the text into JSON.
+using FrameDecoder = std::function<std::optional<AnyJSON>(std::string_view)>;
+std::optional<RealtimeMessage> decodeArrayFrame(std::string_view text, const FrameDecoder& decode);
 
 // The compact array frame; an absent reference is written as null.
 Data encodeArrayFrame(const std::optional<std::string>& joinRef,
                       const std::optional<std::string>& ref, std::string_view topic,
                       std::string_view event, const JSONObject& payload);
+// As above, with another encoder of the JSON array.
+using FrameEncoder = std::function<Data(const AnyJSON&)>;
+Data encodeArrayFrame(const std::optional<std::string>& joinRef,
+                      const std::optional<std::string>& ref, std::string_view topic,
+                      std::string_view event, const JSONObject& payload,
+                      const FrameEncoder& encode);
 
 }  // namespace voduzazi::realtime

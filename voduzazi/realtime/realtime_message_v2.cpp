@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "voduzazi/helpers/keyed_coding.hpp"
+#include "voduzazi/realtime/detail/frame_json.hpp"
 
 namespace voduzazi::realtime {
 
@@ -88,7 +89,13 @@ Data encodeObjectFrame(const RealtimeMessageV2& message) {
 }
 
 RealtimeMessageV2 decodeObjectFrame(std::string_view text) {
-  return RealtimeMessageV2::fromJSON(JSONDecoder::parse(text));
+  boost::system::error_code error;
+  auto json = detail::parseFrameJSON(text, error);
+  if (error) {
+    throw DecodingError(DecodingError::Kind::dataCorrupted, {},
+                        "The given data was not valid JSON.");
+  }
+  return RealtimeMessageV2::fromJSON(json);
 }
 
 }  // namespace voduzazi::realtime

@@ -1,9 +1,19 @@
 #include "voduzazi/realtime/timeout_timer.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <map>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
 
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 
 namespace voduzazi::realtime {
 
@@ -39,8 +49,132 @@ void WorkItem::setCancelHandler(std::function<void()> handler) {
   handler();
 }
 
+// The thread of one TimerQueue and its pending items, ordered by deadline. The thread sleeps on
+// the clock until the earliest deadline; an earlier item, a cancelled earliest item or the
+// queue's end wake it through the sleep's stop token.
+class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
+ public:
+  explicit Scheduler(std::shared_ptr<AnyClock> clock) : clock_(std::move(clock)) {}
+
+  void add(AnyClock::Instant deadline, std::function<void()> post,
+           const std::shared_ptr<WorkItem>& item) {
+    Key key;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+      key = Key{deadline.offset, ++sequence_};
+      pending_.emplace(key, std::move(post));
+      if (!thread_) {
+        // A task rather than a bare thread: a test clock's advance then waits until the queue
+        // has posted what became due.
+        thread_.emplace(Task<void>::detached([self = shared_from_this()] { self->loop(); }));
+      }
+      if (sleepingOn_ && key < *sleepingOn_) wake_.request_stop();
+      changed_.notifyAll();
+    }
+    item->setCancelHandler([weak = weak_from_this(), key] {
+      if (const auto self = weak.lock()) self->cancel(key);
+    });
+  }
+
+  void stop() {
+    std::optional<Task<void>> thread;
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      pending_.clear();
+      wake_.request_stop();
+      changed_.notifyAll();
+      thread = std::move(thread_);
+    }
+    if (!thread || std::this_thread::get_id() == threadId_.load()) return;
+    thread->cancel();
+    try {
+      thread->value();
+    } catch (...) {
+      // its cancellation
+    }
+  }
+
+ private:
+  using Key = std::pair<Duration, std::uint64_t>;  // deadline, then order of arrival
+
+  void cancel(const Key& key) {
+    std::unique_lock lock(mutex_);
+    if (pending_.erase(key) == 0 || sleepingOn_ != key) return;
+    // Waits until the thread has left the sleep it had for this item, so that no sleep on the
+    // clock outlives a cancelled item (a test clock counts them).
+    const auto sleeps = sleeps_;
+    wake_.request_stop();
+    if (threadId_.load() == std::this_thread::get_id()) return;
+    changed_.wait(lock, std::stop_token(), [&] { return sleeps_ != sleeps || stopping_; });
+  }
+
+  void loop() {
+    threadId_ = std::this_thread::get_id();
+    const auto cancelled = this_task::stopToken();
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, cancelled, [&] { return stopping_ || !pending_.empty(); });
+      if (stopping_ || cancelled.stop_requested()) return;
+      const Key first = pending_.begin()->first;
+      std::stop_source wake;
+      wake_ = wake;
+      sleepingOn_ = first;
+      lock.unlock();
+      const bool slept = sleepUntil(first.first, wake.get_token());
+      lock.lock();
+      sleepingOn_.reset();
+      ++sleeps_;
+      changed_.notifyAll();
+      if (stopping_) return;
+      if (!slept) continue;
+      const auto now = std::max(clock_->now().offset, first.first);
+      std::vector<std::function<void()>> due;
+      while (!pending_.empty() && pending_.begin()->first.first <= now) {
+        due.push_back(std::move(pending_.begin()->second));
+        pending_.erase(pending_.begin());
+      }
+      lock.unlock();
+      for (const auto& post : due) post();
+      lock.lock();
+    }
+  }
+
+  // False when woken early (or the clock cannot sleep: an item it cannot wait for never runs).
+  bool sleepUntil(Duration deadline, std::stop_token token) {
+    try {
+      voduzazi::detail::ScopedStopToken scope(std::move(token));
+      clock_->sleep(AnyClock::Instant{deadline});
+      return true;
+    } catch (const CancellationError&) {
+      return false;
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      std::erase_if(pending_, [&](const auto& entry) { return entry.first.first <= deadline; });
+      return false;
+    }
+  }
+
+  const std::shared_ptr<AnyClock> clock_;
+  std::mutex mutex_;
+  voduzazi::detail::WaitQueue changed_;
+  std::map<Key, std::function<void()>> pending_;
+  std::uint64_t sequence_ = 0;
+  std::optional<Key> sleepingOn_;
+  std::stop_source wake_;
+  std::uint64_t sleeps_ = 0;
+  bool stopping_ = false;
+  std::optional<Task<void>> thread_;
+  std::atomic<std::thread::id> threadId_{};
+};
+
 TimerQueue::TimerQueue(std::shared_ptr<AnyClock> clock, ExecutorSource executor)
-    : clock_(std::move(clock)), executor_(std::move(executor)) {}
+    : clock_(std::move(clock)),
+      executor_(std::move(executor)),
+      scheduler_(std::make_shared<Scheduler>(clock_)) {}
+
+TimerQueue::~TimerQueue() { scheduler_->stop(); }
 
 const std::shared_ptr<TimerQueue>& TimerQueue::shared() {
   static const auto* queue = new std::shared_ptr<TimerQueue>(std::make_shared<TimerQueue>());
@@ -61,20 +195,7 @@ void TimerQueue::run(double after, std::shared_ptr<WorkItem> item) const {
   auto post = [executor = executor_, item] { executor()->post([item] { item->perform(); }); };
   if (delay == std::chrono::milliseconds::zero()) return post();
   if (delay == std::chrono::milliseconds::max()) return;
-  const auto deadline = clock_->now().advanced(delay);
-  Task<void> waiter = Task<void>::detached([clock = clock_, deadline, post] {
-    clock->sleep(deadline);  // cancelling the item cancels this task and ends the sleep
-    post();
-  });
-  item->setCancelHandler([waiter] {
-    waiter.cancel();
-    // The waiter only sleeps and posts: waiting for it is quick and leaves no thread behind.
-    try {
-      waiter.value();
-    } catch (...) {
-      // its cancelled sleep
-    }
-  });
+  scheduler_->add(clock_->now().advanced(delay), std::move(post), item);
 }
 
 std::shared_ptr<TimeoutTimer> TimeoutTimer::make(std::shared_ptr<TimerQueue> queue) {

@@ -48,7 +48,10 @@ class WorkItem {
   bool started_ = false;
 };
 
-// Shared objects: safe. Lifetime: shared() lives for the whole process.
+// One thread serves all the items of a queue, however many are pending: it sleeps on the clock
+// until the earliest deadline and posts what is due to the executor.
+// Shared objects: safe. Lifetime: shared() lives for the whole process; another queue's
+// destructor drops its pending items and joins its thread (started on the first run()).
 class TimerQueue {
  public:
   using ExecutorSource = std::function<std::shared_ptr<Executor>()>;
@@ -58,6 +61,10 @@ class TimerQueue {
   explicit TimerQueue(
       std::shared_ptr<AnyClock> clock = defaultTimerClock(),
       ExecutorSource executor = [] { return MainExecutor::current(); });
+
+  ~TimerQueue();
+  TimerQueue(const TimerQueue&) = delete;
+  TimerQueue& operator=(const TimerQueue&) = delete;
 
   // The process-wide queue, made on first use.
   static const std::shared_ptr<TimerQueue>& shared();
@@ -71,8 +78,11 @@ class TimerQueue {
   static std::chrono::milliseconds delayFor(double seconds);
 
  private:
+  class Scheduler;
+
   std::shared_ptr<AnyClock> clock_;
   ExecutorSource executor_;
+  std::shared_ptr<Scheduler> scheduler_;
 };
 
 // Shared objects: safe (schedule, reset and the run share the timer's lock; the owner's

@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <condition_variable>
 #include <map>
@@ -176,7 +177,19 @@ void WebSocketConnection::close(int code, Data reason) {
     if (self->completed_ || self->closing_) return;
     self->closing_ = true;
     self->outgoing_.push_back(Outgoing{CloseFrame{code, std::move(reason)}, {}});
+    self->armCloseTimer();
     self->writeNext();
+  });
+}
+
+void WebSocketConnection::armCloseTimer() {
+  const auto bound = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::clamp(configuration_.closeTimeout, std::chrono::duration<double>::zero(),
+                 std::chrono::duration<double>(24 * 3600)));
+  closeTimer_.expires_after(bound);
+  closeTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (error || self->completed_) return;
+    self->fail(make_error_code(std::errc::timed_out));
   });
 }
 
@@ -257,6 +270,7 @@ void WebSocketConnection::writeNext() {
 
 void WebSocketConnection::complete(std::optional<WebSocketTaskError> error) {
   completed_ = true;
+  closeTimer_.cancel();
   abort();
   // Messages that never left learn it; the delegate goes last, and is dropped so that nothing
   // it holds keeps anything alive.

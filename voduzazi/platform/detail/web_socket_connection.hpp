@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,8 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
  private:
   void writeNext();
   void complete(std::optional<WebSocketTaskError> error);
+  // Bounds the closing handshake: a write or read the peer never completes cannot hold it open.
+  void armCloseTimer();
 
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
   std::thread thread_;
@@ -77,6 +80,7 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
   std::shared_ptr<const HTTPURLResponse> response_;
   // ---
   WebSocketTaskDelegate delegate_;
+  boost::asio::steady_timer closeTimer_{ioc_};
   std::deque<Outgoing> outgoing_;
   bool open_ = false;
   bool writing_ = false;
