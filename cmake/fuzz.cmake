@@ -103,4 +103,5 @@ std::span<const ReplayTarget> replayTargets() {
   target_include_directories(fuzz_replay PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_options(fuzz_replay PRIVATE ${VODUZAZI_WARNINGS})
   target_link_libraries(fuzz_replay PRIVATE ${libs} Threads::Threads)
+  voduzazi_precompile(fuzz_replay "${sources}")
 endfunction()

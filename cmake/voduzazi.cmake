@@ -7,6 +7,34 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND VODUZAZI_WARNINGS -Wno-restrict)
 endif()
 
+# Precompiled headers: the standard, Boost.JSON and Boost.URL headers nearly every file reads,
+# and GoogleTest's in tests, parsed once per target instead of once per file. A compiler
+# launcher (ccache) and a precompiled header do not mix well: the header's build differs per
+# build folder, so ccache would miss on every file of the target; with a launcher they stay off.
+if(CMAKE_CXX_COMPILER_LAUNCHER)
+  set(voduzazi_precompile_default OFF)
+else()
+  set(voduzazi_precompile_default ON)
+endif()
+option(VODUZAZI_PRECOMPILE_HEADERS "Precompile the heaviest common headers per target"
+       ${voduzazi_precompile_default})
+set(VODUZAZI_PRECOMPILED_HEADERS
+  <algorithm> <array> <atomic> <chrono> <condition_variable> <cstdint> <exception>
+  <filesystem> <functional> <map> <memory> <mutex> <optional> <stdexcept> <string>
+  <string_view> <thread> <utility> <variant> <vector>
+  <boost/json.hpp> <boost/url.hpp>)
+set(VODUZAZI_PRECOMPILED_TEST_HEADERS <gmock/gmock.h> <gtest/gtest.h>)
+# Building the header costs about as much as parsing it in three files, so small targets skip it.
+set(VODUZAZI_PRECOMPILE_MIN_SOURCES 4)
+
+# voduzazi_precompile(<target> <sources> [<extra headers>...])
+function(voduzazi_precompile target sources)
+  list(LENGTH sources count)
+  if(VODUZAZI_PRECOMPILE_HEADERS AND count GREATER_EQUAL VODUZAZI_PRECOMPILE_MIN_SOURCES)
+    target_precompile_headers(${target} PRIVATE ${VODUZAZI_PRECOMPILED_HEADERS} ${ARGN})
+  endif()
+endfunction()
+
 # voduzazi_library(<folder> SOURCES ... [DEPS ...])
 # Declares the static library voduzazi_<folder>; includes read "voduzazi/<folder>/x.hpp".
 function(voduzazi_library folder)
@@ -16,6 +44,7 @@ function(voduzazi_library folder)
                                                       $<INSTALL_INTERFACE:include>)
   target_compile_options(voduzazi_${folder} PRIVATE ${VODUZAZI_WARNINGS})
   target_link_libraries(voduzazi_${folder} PUBLIC ${ARG_DEPS} Threads::Threads)
+  voduzazi_precompile(voduzazi_${folder} "${ARG_SOURCES}")
 endfunction()
 
 # voduzazi_test(<name> SOURCES ... [DEPS ...] [NO_MAIN] [NO_TEST_SUPPORT])
@@ -36,5 +65,6 @@ function(voduzazi_test name)
   if(NOT ARG_NO_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
+  voduzazi_precompile(${name} "${ARG_SOURCES}" ${VODUZAZI_PRECOMPILED_TEST_HEADERS})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
