@@ -1,9 +1,9 @@
 // Replays stored fuzz inputs without libFuzzer: feeds every file of the given folders (or the
-// given files) to the target, in name order. A sanitizer report or a crash fails the run; so do
-// no inputs at all, which means the seed corpus went missing. Missing folders are skipped (a
-// target need not have reproducers).
+// given files) to the named target, in name order. A sanitizer report or a crash fails the run;
+// so do no inputs at all, which means the seed corpus went missing, and an unknown target.
+// Missing folders are skipped (a target need not have reproducers).
 //
-//   fuzz_helpers_sdk_date_replay tests/fuzz/corpus/helpers_sdk_date tests/fuzz/reproducers/...
+//   fuzz_replay helpers_sdk_date tests/fuzz/corpus/helpers_sdk_date tests/fuzz/reproducers/...
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,13 +12,22 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+#include "tests/fuzz/replay_targets.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using voduzazi::fuzz::ReplayTarget;
+
+const ReplayTarget* targetNamed(std::string_view name) {
+  for (const ReplayTarget& target : voduzazi::fuzz::replayTargets()) {
+    if (target.name == name) return &target;
+  }
+  return nullptr;
+}
 
 std::vector<fs::path> inputsOf(const fs::path& path) {
   std::vector<fs::path> inputs;
@@ -33,22 +42,31 @@ std::vector<fs::path> inputsOf(const fs::path& path) {
   return inputs;
 }
 
-void replay(const fs::path& input) {
+void replay(const ReplayTarget& target, const fs::path& input) {
   std::cerr << "replaying " << input.string() << '\n';
   std::ifstream stream(input, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(stream), {}};
   // A copy of exactly `size` bytes, so that reading past the end is caught.
   const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
-  LLVMFuzzerTestOneInput(data.data(), data.size());
+  target.oneInput(data.data(), data.size());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const ReplayTarget* target = argc > 1 ? targetNamed(argv[1]) : nullptr;
+  if (target == nullptr) {
+    std::cerr << "usage: fuzz_replay <target> <input file or folder>...\ntargets:";
+    for (const ReplayTarget& known : voduzazi::fuzz::replayTargets()) {
+      std::cerr << ' ' << known.name;
+    }
+    std::cerr << '\n';
+    return 2;
+  }
   std::size_t replayed = 0;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     for (const fs::path& input : inputsOf(argv[i])) {
-      replay(input);
+      replay(*target, input);
       ++replayed;
     }
   }
