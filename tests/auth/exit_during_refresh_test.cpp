@@ -33,8 +33,8 @@ __attribute__((destructor)) void answerDuringTeardown() {
   if (!eventually([] { return teardown->refreshEnded.load(); }, 10s)) std::_Exit(4);
 }
 
-// Signs in with a token about to expire, starts a refresh from a detached task, and exits the
-// way a process returning from main does while the server has not answered yet.
+// Holds a session whose token expires in 20 seconds, refreshes it from a detached task (before
+// or during teardown), and exits the way returning from main does before the server answers.
 [[noreturn]] void exitDuringRefresh(bool startsDuringTeardown, int status, std::string body) {
   teardown = new Teardown;
   {
