@@ -55,17 +55,17 @@ HTTPSession gatedSession(int status, std::string body) {
           }};
 }
 
-// A facade whose stored session has a 20-second token reads rows from a detached task, which
-// refreshes the session first; the process then ends the way returning from main ends it.
-[[noreturn]] void exitDuringRefresh(int status, std::string body) {
-  teardown = new Teardown;
+// A facade at `url` over `session`, whose stored session has a 20-second token, reads rows from
+// a detached task, which refreshes the session first; once the refresh is under way the process
+// ends the way returning from main ends it.
+[[noreturn]] void exitWhileReadingRows(const std::string& url, HTTPSession session) {
   {
     VoduzaziClientOptions options;
-    options.global.session = gatedSession(status, std::move(body));
+    options.global.session = std::move(session);
     auto storage = std::make_shared<auth::InMemoryAuthLocalStorage>();
     options.auth.storage = storage;
     options.global.logger = std::make_shared<RecordingLogger>();
-    VoduzaziClient client("https://project.example.com", "anon-key", std::move(options));
+    VoduzaziClient client(url, "anon-key", std::move(options));
     storage->store(client.storageKey(),
                    JSONEncoder().encode(auth::testing::makeSession(
                        "old", "old-refresh", auth::testing::secondsFromNow(20))));
@@ -80,6 +80,11 @@ HTTPSession gatedSession(int status, std::string body) {
     if (!eventually([] { return teardown->answer.arrivals() == 1; })) std::_Exit(3);
   }
   std::exit(0);
+}
+
+[[noreturn]] void exitDuringRefresh(int status, std::string body) {
+  teardown = new Teardown;
+  exitWhileReadingRows("https://project.example.com", gatedSession(status, std::move(body)));
 }
 
 // A loopback server for the real transport: it reads one request at a time and, once the gate
@@ -98,7 +103,7 @@ int listenOnLoopback(int& port) {
   return listener;
 }
 
-void serveSessions(int listener) {
+void serveRefusals(int listener) {
   for (;;) {
     const int connection = ::accept(listener, nullptr, nullptr);
     if (connection < 0) return;
@@ -123,28 +128,8 @@ void serveSessions(int listener) {
   teardown = new Teardown;
   int port = 0;
   const int listener = listenOnLoopback(port);
-  std::thread(serveSessions, listener).detach();
-  {
-    VoduzaziClientOptions options;
-    auto storage = std::make_shared<auth::InMemoryAuthLocalStorage>();
-    options.auth.storage = storage;
-    options.global.logger = std::make_shared<RecordingLogger>();
-    VoduzaziClient client("http://127.0.0.1:" + std::to_string(port), "anon-key",
-                          std::move(options));
-    storage->store(client.storageKey(),
-                   JSONEncoder().encode(auth::testing::makeSession(
-                       "old", "old-refresh", auth::testing::secondsFromNow(20))));
-    Task<void>::detached([rows = client.from("messages")]() mutable {
-      try {
-        rows.select().execute();
-      } catch (...) {
-        // Only the process's clean end matters here.
-      }
-      teardown->requestEnded = true;
-    });
-    if (!eventually([] { return teardown->answer.arrivals() == 1; })) std::_Exit(3);
-  }
-  std::exit(0);
+  std::thread(serveRefusals, listener).detach();
+  exitWhileReadingRows("http://127.0.0.1:" + std::to_string(port), HTTPSession::shared());
 }
 
 TEST(ExitDuringRefreshDeathTest, AFacadeRefreshingWhileTheProcessExitsEndsCleanly) {
