@@ -15,9 +15,10 @@ namespace voduzazi::auth {
 
 namespace {
 
+// Never destroyed: a request still under way at exit may read it.
 const HTTPField::Name& authorizationHeader() {
-  static const HTTPField::Name name("Authorization");
-  return name;
+  static const HTTPField::Name* const name = new HTTPField::Name("Authorization");
+  return *name;
 }
 
 bool isSuccess(int statusCode) { return statusCode >= 200 && statusCode <= 299; }

@@ -4,9 +4,13 @@
 
 namespace voduzazi::auth {
 
+// The values below are never destroyed: a refresh still under way while the process exits reads
+// them when its answer arrives.
+
 const APIVersion& APIVersion::version20240101() {
-  static const APIVersion version{*sdkDate("2024-01-01T00:00:00.0Z"), Name::_20240101};
-  return version;
+  static const APIVersion* const version =
+      new APIVersion{*sdkDate("2024-01-01T00:00:00.0Z"), Name::_20240101};
+  return *version;
 }
 
 std::string_view toString(APIVersion::Name name) {
@@ -18,14 +22,14 @@ std::string_view toString(APIVersion::Name name) {
 }
 
 const HTTPField::Name& apiVersionHeaderName() {
-  static const HTTPField::Name name("X-Voduzazi-Api-Version");
-  return name;
+  static const HTTPField::Name* const name = new HTTPField::Name("X-Voduzazi-Api-Version");
+  return *name;
 }
 
 const std::map<APIVersion::Name, APIVersion>& apiVersions() {
-  static const std::map<APIVersion::Name, APIVersion> versions{
+  static const auto* const versions = new std::map<APIVersion::Name, APIVersion>{
       {APIVersion::Name::_20240101, APIVersion::version20240101()}};
-  return versions;
+  return *versions;
 }
 
 std::optional<Date> apiVersionOf(const HTTPFields& responseHeaders) {

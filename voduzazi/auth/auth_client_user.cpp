@@ -12,8 +12,8 @@ namespace voduzazi::auth {
 namespace {
 
 const HTTPField::Name& authorization() {
-  static const HTTPField::Name name("Authorization");
-  return name;
+  static const HTTPField::Name* const name = new HTTPField::Name("Authorization");
+  return *name;
 }
 
 }  // namespace

@@ -44,8 +44,9 @@ constexpr auto apiErrorFields = std::tuple{
 }  // namespace
 
 const boost::urls::url& defaultAuthURL() {
-  static const boost::urls::url url(boost::urls::parse_uri("http://localhost:9999").value());
-  return url;
+  static const boost::urls::url* const url =
+      new boost::urls::url(boost::urls::parse_uri("http://localhost:9999").value());
+  return *url;
 }
 
 AuthError::APIError::APIError(std::optional<std::string> msg, std::optional<std::int64_t> code,

@@ -118,9 +118,9 @@ void KeychainLocalStorage::remove(const std::string& key) {
 }
 
 const std::shared_ptr<AuthLocalStorage>& defaultLocalStorage() {
-  static const std::shared_ptr<AuthLocalStorage> storage =
-      std::make_shared<KeychainLocalStorage>("voduzazi.vuvere.swift");
-  return storage;
+  static const auto* const storage = new std::shared_ptr<AuthLocalStorage>(
+      std::make_shared<KeychainLocalStorage>("voduzazi.vuvere.swift"));
+  return *storage;
 }
 
 }  // namespace voduzazi::auth

@@ -47,14 +47,15 @@ std::shared_ptr<JSONDecoder> makeAuthDecoder() {
   return decoder;
 }
 
+// The coders are never destroyed: a refresh still under way at exit decodes and logs with them.
 const std::shared_ptr<JSONEncoder>& authJSONEncoder() {
-  static const std::shared_ptr<JSONEncoder> encoder = makeAuthEncoder();
-  return encoder;
+  static const auto* const encoder = new std::shared_ptr<JSONEncoder>(makeAuthEncoder());
+  return *encoder;
 }
 
 const std::shared_ptr<JSONDecoder>& authJSONDecoder() {
-  static const std::shared_ptr<JSONDecoder> decoder = makeAuthDecoder();
-  return decoder;
+  static const auto* const decoder = new std::shared_ptr<JSONDecoder>(makeAuthDecoder());
+  return *decoder;
 }
 
 namespace detail {
@@ -68,8 +69,8 @@ std::string maskedDescription(const boost::json::value& json) {
 
 const JSONEncoder& descriptionEncoder() {
   // Declared keys and readable dates.
-  static const std::shared_ptr<JSONEncoder> encoder = makeVoduzaziEncoder();
-  return *encoder;
+  static const auto* const encoder = new std::shared_ptr<JSONEncoder>(makeVoduzaziEncoder());
+  return **encoder;
 }
 
 }  // namespace detail

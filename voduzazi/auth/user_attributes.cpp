@@ -89,10 +89,10 @@ boost::json::value DeleteUserRequest::toJSON(const JSONEncoder& encoder) const {
 ListUsersPaginatedResponse ListUsersPaginatedResponse::withPaging(
     std::vector<User> users, std::string aud, const http_types::HTTPFields& headers) {
   ListUsersPaginatedResponse response{std::move(users), std::move(aud), std::nullopt, 0, 0};
-  static const http_types::HTTPField::Name totalName("x-total-count");
-  static const http_types::HTTPField::Name linkName("link");
-  if (auto total = headers.get(totalName)) response.total = parseDecimal(*total).value_or(0);
-  const auto link = headers.get(linkName);
+  static const auto* const totalName = new http_types::HTTPField::Name("x-total-count");
+  static const auto* const linkName = new http_types::HTTPField::Name("link");
+  if (auto total = headers.get(*totalName)) response.total = parseDecimal(*total).value_or(0);
+  const auto link = headers.get(*linkName);
   if (!link) return response;
   for (std::string_view entry : split(*link, ',')) {
     const auto parts = split(entry, ';');
