@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "tests/auth/auth_client_fakes.hpp"
+#include "tests/auth/storage_test_support.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
 namespace voduzazi::auth::testing {
@@ -255,6 +256,24 @@ TEST_F(SessionManagerTest, ATokenAReplacedRefreshSpentIsNeverSentAgain) {
   manager().update(makeSession("access-10", "refresh-10", secondsFromNow(20)));
   EXPECT_EQ(manager().refreshSession("refresh-10").accessToken, "access-11");
   EXPECT_EQ(refreshRequests(), 3u);
+}
+
+TEST_F(SessionManagerTest, ARefreshWhoseAnswerCannotBeStoredNeverSendsTheSpentTokenAgain) {
+  ChainingRefreshServer chain;
+  server->respond(chain.responder());
+  const auto faulty = std::make_shared<FaultyStorage>();
+  storage = faulty;
+  const auto unstorable = makeClient();
+  storeSession(*unstorable, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+  faulty->failStoreOf.insert("voduzazi.auth.token");
+  const SessionManager refreshing = Dependencies::get(unstorable->clientID()).sessionManager;
+
+  EXPECT_EQ(refreshing.session().accessToken, "access-2");
+  // The store still holds the session whose token that refresh spent: it is gone, not resent.
+  EXPECT_THROW(refreshing.session(), AuthError);
+  EXPECT_THROW(refreshing.refreshSession("refresh-1"), AuthError);
+  EXPECT_THAT(chain.resent(), ::testing::IsEmpty());
+  EXPECT_EQ(refreshRequests(), 1u);
 }
 
 TEST_F(SessionManagerTest, ConcurrentReadersAcrossRefreshesSendEachTokenOnce) {

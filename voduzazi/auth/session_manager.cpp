@@ -145,9 +145,27 @@ Session LiveSessionManager::refreshOrReplacement(const std::string& refreshToken
   const Dependencies dependencies = Dependencies::get(clientID_);
   debug(dependencies, "Refresh token already replaced; using the stored session",
         "refreshSession(_:)");
+  // Read under the storage lock, which every write holds until it has recorded the token it
+  // spent, so that a stored session and the record of spent tokens are seen as of one moment.
+  std::unique_lock storage(storageMutex_);
   std::optional<Session> stored = dependencies.sessionStorage.get();
+  const bool spent = stored && isReplaced(stored->refreshToken);
+  storage.unlock();
   if (!stored) throw AuthError::sessionMissing();
+  if (spent) {
+    // The replacement could not be stored, so the store still holds the spent token.
+    if (dependencies.logger) {
+      dependencies.logger->error("The refreshed session was not stored and its old token is spent",
+                                 {}, site("refreshSession(_:)"));
+    }
+    throw AuthError::sessionMissing();
+  }
   return std::move(*stored);
+}
+
+bool LiveSessionManager::isReplaced(const std::string& refreshToken) const {
+  std::lock_guard lock(mutex_);
+  return wasReplacedLocked(refreshToken);
 }
 
 bool LiveSessionManager::wasReplacedLocked(const std::string& refreshToken) const {
@@ -233,14 +251,13 @@ bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const S
   std::lock_guard lock(storageMutex_);
   if (storedGeneration_ != generation) return false;
   ++storedGeneration_;
-  const bool stored = Dependencies::get(clientID_).sessionStorage.store(session);
+  Dependencies::get(clientID_).sessionStorage.store(session);
+  // Recorded before the refresh leaves the in-flight list, so that every caller still holding
+  // the spent token either joins this refresh or finds the token replaced; recorded too when the
+  // new session could not be stored, since the server has spent the token all the same.
   std::lock_guard refreshes(mutex_);
-  if (stored) {
-    // Recorded before the refresh leaves the in-flight list, so that every caller still holding
-    // the spent token either joins this refresh or finds the token replaced.
-    replacedTokens_.push_back(detail::refreshTokenFingerprint(replacedToken));
-    if (replacedTokens_.size() > replacedTokensKept) replacedTokens_.pop_front();
-  }
+  replacedTokens_.push_back(detail::refreshTokenFingerprint(replacedToken));
+  if (replacedTokens_.size() > replacedTokensKept) replacedTokens_.pop_front();
   return true;
 }
 

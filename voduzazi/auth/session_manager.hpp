@@ -77,13 +77,14 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   Task<Session> joinOrStartRefreshLocked(const std::string& refreshToken);
   // Under mutex_: whether a completed refresh replaced this token in the stored session.
   bool wasReplacedLocked(const std::string& refreshToken) const;
+  bool isReplaced(const std::string& refreshToken) const;
   Task<Session> startRefreshTask(const std::string& refreshToken, std::uint64_t id);
   Session performRefresh(const std::string& refreshToken);
   void refreshEnded(std::uint64_t id);
   // Writes through the manager count as generations, so a refresh can tell whether the session
   // changed while its request was under way; each write happens under storageMutex_.
   std::uint64_t storedGeneration() const;
-  // Also records `replacedToken` as spent once the session is stored.
+  // Also records `replacedToken` as spent, whether or not the store kept the new session.
   bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
                              const std::string& replacedToken);
   // Under storageMutex_.
