@@ -7,6 +7,7 @@
 #include "tests/auth/storage_test_support.hpp"
 #include "voduzazi/auth/record_hashing.hpp"
 #include "voduzazi/auth/session.hpp"
+#include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/auth/user.hpp"
 
 namespace voduzazi::auth {
@@ -233,6 +234,12 @@ TEST(RecordHashing, EqualRecordsHashEquallyAndChangesShow) {
   EXPECT_NE(std::hash<UserCredentials>()(password), std::hash<UserCredentials>()(without));
   EXPECT_EQ(std::hash<MFAEnrollParamsType>()(MFAEnrollParamsType::totp("a", "b")),
             std::hash<MFAEnrollParamsType>()(MFAEnrollParamsType::totp("a", "b")));
+
+  // URLs compare after normalisation, so spellings of one address hash alike.
+  const SSOResponse spelled{boost::urls::url("HTTP://Example.com/%7euser")};
+  const SSOResponse plain{boost::urls::url("http://example.com/~user")};
+  ASSERT_EQ(spelled, plain);
+  EXPECT_EQ(std::hash<SSOResponse>()(spelled), std::hash<SSOResponse>()(plain));
 }
 
 }  // namespace

@@ -32,8 +32,6 @@ class Hasher {
       mix(std::hash<Date::rep>()(field.time_since_epoch().count()));
     } else if constexpr (std::is_same_v<T, UUID>) {
       mix(boost::uuids::hash_value(field));
-    } else if constexpr (std::is_same_v<T, boost::urls::url>) {
-      mix(std::hash<std::string_view>()(field.buffer()));
     } else if constexpr (std::is_same_v<T, JSONObject>) {
       mix(field.size());
       for (const auto& [key, value] : field) add(key, value);
