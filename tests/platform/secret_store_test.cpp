@@ -298,6 +298,14 @@ TEST_F(SecretStoreTest, RepeatedReadsSeeChangesFromOtherProcessesAndTrustChecks)
   Data value;
   EXPECT_THROW(store.copyMatching(query_, value), SecretStoreError);
   fs::permissions(item, fs::perms::group_read, fs::perm_options::remove);
+  ASSERT_TRUE(settled(item));
+  EXPECT_EQ(read(store, query_), "other-value");
+  EXPECT_EQ(read(store, query_), "other-value");  // from memory again
+  // So is a remembered item whose folder others can now reach.
+  ASSERT_EQ(::chmod(folder_.c_str(), 0770), 0);
+  EXPECT_THROW(store.copyMatching(query_, value), SecretStoreError);
+  ASSERT_EQ(::chmod(folder_.c_str(), 0700), 0);
+  EXPECT_EQ(read(store, query_), "other-value");
 
   fs::remove(item);
   EXPECT_EQ(store.copyMatching(query_, value), secStatus::itemNotFound);

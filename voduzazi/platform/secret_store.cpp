@@ -35,28 +35,26 @@ std::optional<std::optional<std::string>> parseComponent(std::string_view text) 
 
 // Items read before, kept with the state of the file they came from: a read whose file is in
 // the very same state (device, inode, size, change and modification times) is served from memory
-// with two lstat calls. Every write renames a new file over the item, so a change gives another
-// inode or change time; only files whose change time was already a second old when read are
-// kept, so that a change within the file system's timestamp granularity cannot look the same.
+// with two lstat calls, and a missing item is known from one. Every write renames a new file over
+// the item, so a change gives another inode or change time; only files whose change time was
+// already a second old when read are kept, so that a change within the file system's timestamp
+// granularity cannot look the same. The folder's state when it was last found trusted is kept as
+// well: a folder in that same state needs no new check of its owner.
 class ReadCache {
  public:
   struct Lookup {
     std::optional<std::string> bytes;
-    // The folder is a trusted one and holds no such item: nothing more to read.
+    // No such item: nothing more to read. (Missing is missing, whoever can reach the folder.)
     bool absent = false;
   };
 
   Lookup lookup(const std::filesystem::path& folder, const std::string& path) {
     struct ::stat status {};
-    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
-      return {};  // the full read reports what is wrong
-    }
     if (::lstat(path.c_str(), &status) != 0) return {std::nullopt, errno == ENOENT};
-    if (!detail::isTrustedItem(status)) return {};
     std::lock_guard lock(mutex_);
     const auto found = items_.find(path);
     if (found == items_.end() || !sameFile(found->second.status, status)) return {};
+    if (!isTrustedFolder(folder)) return {};  // the full read reports what is wrong
     return {found->second.bytes};
   }
 
@@ -84,14 +82,37 @@ class ReadCache {
     std::string bytes;
   };
 
+  // Under mutex_.
+  bool isTrustedFolder(const std::filesystem::path& folder) {
+    struct ::stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) return false;
+    if (trustedFolder_ && trustedFolder_->path == folder &&
+        sameFile(trustedFolder_->status, status) &&
+        status.st_mode == trustedFolder_->status.st_mode &&
+        status.st_uid == trustedFolder_->status.st_uid) {
+      return true;
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
+      return false;
+    }
+    trustedFolder_ = TrustedFolder{folder, status};
+    return true;
+  }
+
   static bool sameFile(const struct ::stat& a, const struct ::stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
   }
 
+  struct TrustedFolder {
+    std::filesystem::path path;
+    struct ::stat status;
+  };
+
   std::mutex mutex_;
   std::unordered_map<std::string, Item> items_;
+  std::optional<TrustedFolder> trustedFolder_;
 };
 
 // One per process, shared by every store; never destroyed, so late readers may still use it.
