@@ -277,12 +277,14 @@ class Transfer {
   static size_t onData(char* buffer, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<Transfer*>(self);
     const std::string_view chunk(buffer, size * count);
-    if (!transfer.stream_) {
-      if (!transfer.reserved_) transfer.reserveAnnounced();
-      transfer.data_.append(chunk);
-      return chunk.size();
-    }
+    // Nothing may throw through libcurl: a failure (a body too large for memory, a handler's
+    // error) ends the transfer and is rethrown to the caller once libcurl has returned.
     try {
+      if (!transfer.stream_) {
+        if (!transfer.reserved_) transfer.reserveAnnounced();
+        transfer.data_.append(chunk);
+        return chunk.size();
+      }
       if (!transfer.responseDelivered_) {
         auto head = transfer.makeResponse();
         if (auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(head)) {
