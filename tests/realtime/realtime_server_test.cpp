@@ -183,6 +183,8 @@ TEST_F(RealtimeServerTest, LeavingRepliesThenClosesTheChannel) {
   EXPECT_EQ(status(peer.request("realtime:room", "phx_leave")), "ok");
   auto closed = peer.waitForEvent("phx_close");
   EXPECT_EQ(closed.at("join_ref"), joined.at("ref"));
+  // The ref slot too, where a client's lifecycle check looks for its join.
+  EXPECT_EQ(closed.at("ref"), joined.at("ref"));
   // No longer joined: a broadcast on it is refused.
   auto refused = peer.request("realtime:room", "broadcast", json::object{{"event", "x"}});
   EXPECT_EQ(refused.at("payload").at("response").at("reason"), "unmatched topic");
