@@ -11,6 +11,7 @@
 #include "tests/realtime/realtime_backend.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
+#include "voduzazi/realtime/realtime_client_v2.hpp"
 #include "voduzazi/realtime/web_socket.hpp"
 
 namespace voduzazi::realtime {
@@ -87,6 +88,21 @@ TEST(RealtimeClientAgainstAHungServer, AHeartbeatTimeoutClosesReconnectsAndRejoi
   EXPECT_GE(server.connections(), 2);
   EXPECT_GE(tally.count("close 999"), 1);
   client->disconnect();
+}
+
+TEST(RealtimeClientV2AgainstASilentServer, EachHeartbeatTimeoutEndsInANewConnection) {
+  // Every connection goes silent after its handshake, so every heartbeat goes unanswered.
+  MisbehavingServer server({.behaviour = MisbehavingServer::Behaviour::silent});
+  RealtimeClientOptions options(HeaderDictionary{{"apikey", "key"}});
+  options.heartbeatInterval = Seconds(0.1);
+  options.timeoutInterval = Seconds(0.2);
+  options.reconnectDelay = Seconds(0.05);
+  auto client = RealtimeClientV2::make(server.url("/realtime/v1"), options);
+  client->connect();
+
+  EXPECT_TRUE(server.waitForConnections(3));
+  client->disconnect();
+  EXPECT_EQ(client->status(), RealtimeClientStatus::disconnected);
 }
 
 class RealtimeChannelAgainstOddReplies : public ::testing::Test {
