@@ -54,7 +54,7 @@ class ReadCache {
     std::lock_guard lock(mutex_);
     const auto found = items_.find(path);
     if (found == items_.end() || !sameFile(found->second.status, status)) return {};
-    if (!isTrustedFolder(folder)) return {};  // the full read reports what is wrong
+    if (!trusts(folder)) return {};  // the full read reports what is wrong
     return {found->second.bytes};
   }
 
@@ -82,19 +82,17 @@ class ReadCache {
     std::string bytes;
   };
 
-  // Under mutex_.
-  bool isTrustedFolder(const std::filesystem::path& folder) {
+  // Under mutex_. Mode and owner are compared too: a change of either within the file system's
+  // timestamp granularity can leave the change time as it was.
+  bool trusts(const std::filesystem::path& folder) {
     struct ::stat status {};
     if (::lstat(folder.c_str(), &status) != 0) return false;
-    if (trustedFolder_ && trustedFolder_->path == folder &&
-        sameFile(trustedFolder_->status, status) &&
-        status.st_mode == trustedFolder_->status.st_mode &&
-        status.st_uid == trustedFolder_->status.st_uid) {
+    const auto& last = trustedFolder_;
+    if (last && last->path == folder && sameFile(last->status, status) &&
+        status.st_mode == last->status.st_mode && status.st_uid == last->status.st_uid) {
       return true;
     }
-    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
-      return false;
-    }
+    if (!detail::isTrustedFolder(status)) return false;
     trustedFolder_ = TrustedFolder{folder, status};
     return true;
   }

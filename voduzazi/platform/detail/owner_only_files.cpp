@@ -112,6 +112,10 @@ bool isTrustedItem(const struct ::stat& status) {
          status.st_size <= maximumItemSize;
 }
 
+bool isTrustedFolder(const struct ::stat& status) {
+  return S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
 std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name,
                                              struct ::stat* statusOut) {
   FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));

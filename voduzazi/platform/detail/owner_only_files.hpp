@@ -59,6 +59,8 @@ std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name
 
 // Whether a file in this state is one readOwnerOnlyFile trusts.
 bool isTrustedItem(const struct ::stat& status);
+// Whether a folder in this state is one openOwnerOnlyFolder trusts.
+bool isTrustedFolder(const struct ::stat& status);
 
 // Removes the file and syncs the folder; false when it did not exist.
 bool removeDurably(int folder, const std::string& name);
