@@ -305,7 +305,8 @@ class SecretFreeLog {
         R"((?!<redacted>|&|$))");
     static const std::regex member(
         R"re("(password|access_token|refresh_token|provider_token|code_verifier|auth_code|)re"
-        R"re(token_hash|token|secret|qr_code|uri)" : "(?!<redacted>))re");
+        R"re(token_hash|token|secret|qr_code|uri|nonce|password_hash|captcha_token|)re"
+        R"re(email_change_token)" : "(?!<redacted>))re");
     EXPECT_FALSE(messages.empty());
     for (const auto& message : messages) {
       const std::string line = message.description();
@@ -382,6 +383,30 @@ TEST_F(AuthFlowsEndToEndTest, NoSecretOfAnyFlowReachesTheLog) {
                               });
   log.session(oauth);
   device->signOut();
+
+  // Recovery, then a password change confirmed by a reauthentication code.
+  device->resetPasswordForEmail(email);
+  log.secret(lastCodeTo(email));
+  log.session(*device->verifyOTP(email, lastCodeTo(email), EmailOTPType::recovery).session());
+  device->reauthenticate();
+  const std::string nonce = lastCodeTo(email);
+  log.secret(nonce);
+  const std::string recoveredPassword = "a third long password";
+  log.secret(recoveredPassword);
+  device->update(UserAttributes{.password = recoveredPassword, .nonce = nonce});
+  device->signOut();
+
+  // The administration calls, with the service key in every request.
+  log.secret(server->serviceKey());
+  auto admin = makeClient(server->serviceKey(), AuthFlowType::pkce, logger);
+  const std::string adminPassword = "administered password";
+  log.secret(adminPassword);
+  const User created = admin->admin().createUser(
+      AdminUserAttributes{.email = newEmail(), .emailConfirm = true, .password = adminPassword});
+  admin->admin().updateUserById(created.id, AdminUserAttributes{.password = adminPassword + "!"});
+  admin->admin().listUsers();
+  admin->admin().inviteUserByEmail(newEmail());
+  admin->admin().deleteUser(created.id);
 
   log.expectNoSecretIn(logger->messages());
 }

@@ -84,6 +84,10 @@ TEST(UserAttributes, OnlySetFieldsAreSent) {
       description(AdminUserAttributes{.password = "hunter2", .passwordHash = "$2y$hash"});
   EXPECT_EQ(text.find("hunter2"), std::string::npos);
   EXPECT_EQ(text.find("$2y$hash"), std::string::npos);
+  const std::string change = description(
+      UserAttributes{.nonce = "n-secret", .emailChangeToken = "e-secret"});
+  EXPECT_EQ(change.find("n-secret"), std::string::npos);
+  EXPECT_EQ(change.find("e-secret"), std::string::npos);
 }
 
 http_types::HTTPFields headers(std::initializer_list<std::pair<const char*, const char*>> pairs) {

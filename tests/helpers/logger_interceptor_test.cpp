@@ -63,7 +63,8 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
                        {"apikey", "q-secret"}});
   request.body =
       R"({"email":"a@b.c","password":"p-secret","token":"o-secret",)"
-      R"("nested":{"code_verifier":"v-secret"}})";
+      R"("nested":{"code_verifier":"v-secret"},"nonce":"n-secret",)"
+      R"("gotrue_meta_security":{"captcha_token":"c-secret"},"email_change_token":"e-secret"})";
   request.headers.set(HTTPField::Name::authorization, "Bearer h-secret");
   request.headers.set(HTTPField::Name("apikey"), "k-secret");
   const auto messages = send(
@@ -71,7 +72,7 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
   for (const auto& message : messages) {
     for (const char* secret :
          {"r-secret", "p-secret", "o-secret", "v-secret", "h-secret", "k-secret", "a-secret",
-          "i-secret", "q-secret"}) {
+          "i-secret", "q-secret", "n-secret", "c-secret", "e-secret"}) {
       EXPECT_EQ(message.description().find(secret), std::string::npos) << secret;
     }
   }

@@ -8,11 +8,12 @@ namespace voduzazi::auth {
 namespace {
 
 bool isSecretKey(std::string_view key) {
-  static constexpr std::array<std::string_view, 16> secrets{
+  static constexpr std::array<std::string_view, 17> secrets{
       "accessToken", "refreshToken", "providerToken", "providerRefreshToken",
       "password",    "passwordHash", "idToken",       "token",
       "nonce",       "captchaToken", "codeVerifier",  "secret",
-      "qrCode",      "uri",          "authCode",      "tokenHash"};
+      "qrCode",      "uri",          "authCode",      "tokenHash",
+      "emailChangeToken"};
   for (std::string_view secret : secrets) {
     if (key == secret) return true;
   }

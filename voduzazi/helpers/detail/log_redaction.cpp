@@ -105,13 +105,15 @@ void redact(boost::json::value& json, const std::vector<std::string>& moreSecret
 
 bool isSecretName(std::string_view name) {
   // "token" is a one-time password in auth bodies and a signature in storage URLs; "secret",
-  // "qr_code" and "uri" each carry a TOTP shared secret, from which anyone can make codes.
-  static constexpr std::array<std::string_view, 14> secrets{
-      "password",  "access_token",   "refresh_token",
-      "id_token",  "code_verifier",  "apikey",
-      "token",     "provider_token", "provider_refresh_token",
-      "secret",    "qr_code",        "uri",
-      "auth_code", "token_hash"};
+  // "qr_code" and "uri" each carry a TOTP shared secret, from which anyone can make codes;
+  // "nonce" is the emailed reauthentication code that confirms a password change.
+  static constexpr std::array<std::string_view, 18> secrets{
+      "password",      "access_token",   "refresh_token",
+      "id_token",      "code_verifier",  "apikey",
+      "token",         "provider_token", "provider_refresh_token",
+      "secret",        "qr_code",        "uri",
+      "auth_code",     "token_hash",     "nonce",
+      "password_hash", "captcha_token",  "email_change_token"};
   return std::find(secrets.begin(), secrets.end(), name) != secrets.end();
 }
 
