@@ -226,12 +226,21 @@ TEST_F(RealtimeClientV2Test, LogsAndDropsAPushFromACancelledTask) {
       this_task::never();
     } catch (const CancellationError&) {
     }
-    client->push({std::nullopt, "1", "t", "e", {}});  // from a task that is cancelled now
+    // From a task that is cancelled now; the log shows the message, never its token.
+    client->push(
+        {std::nullopt,
+         "1",
+         "t",
+         "e",
+         {{"access_token", "jwt-secret"}, {"config", JSONObject{{"secret", "s-secret"}}}}});
   });
   pusher.cancel();
   pusher.value();
   EXPECT_TRUE(client_->mutableState().sendBuffer.empty());
   EXPECT_TRUE(logger_->contains("Failed to send message:"));
+  EXPECT_TRUE(logger_->contains("<redacted>"));
+  EXPECT_FALSE(logger_->contains("jwt-secret"));
+  EXPECT_FALSE(logger_->contains("s-secret"));
 }
 
 // --- Heartbeat.

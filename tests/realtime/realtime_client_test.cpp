@@ -254,6 +254,33 @@ TEST(RealtimeClient, SetAuthPutsTheTokenInJoinsAndSendsItToJoinedChannels) {
             (JSONObject{{"access_token", nullptr}}));
 }
 
+TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
+  SocketHarness harness;
+  auto client = harness.openClient();
+  std::vector<std::string> lines;
+  client->setLogger([&](const std::string& line) { lines.push_back(line); });
+  client->setAuth("first-jwt-secret");
+  auto channel = client->channel("room");
+  channel->subscribe();
+  const auto join = harness.transport().frames().back();
+  harness.transport().receive(reply(textAt(join, 1), textAt(join, 1), "realtime:room", "ok"));
+  client->setAuth("second-jwt-secret");
+  harness.transport().receive(
+      R"([null,null,"realtime:room","echo",{"access_token":"echoed-secret","n":1}])");
+
+  bool sawJoin = false;
+  for (const auto& line : lines) {
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("jwt-secret")));
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("echoed-secret")));
+    if (line.find("phx_join") != std::string::npos) {
+      sawJoin = true;
+      EXPECT_THAT(line, HasSubstr(R"({"access_token":"<redacted>","config")"));
+    }
+  }
+  EXPECT_TRUE(sawJoin);
+  EXPECT_THAT(lines.back(), HasSubstr(R"("access_token":"<redacted>","n":1)"));
+}
+
 TEST(RealtimeClient, RemovesOnlyTheGivenChannelAndDisconnectsAfterTheLast) {
   SocketHarness harness;
   auto client = harness.openClient();

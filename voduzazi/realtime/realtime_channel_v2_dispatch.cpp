@@ -36,8 +36,9 @@ PushStatus replyStatus(const std::string& text) {
 void RealtimeChannelV2::onMessage(const RealtimeMessageV2& message) {
   const auto type = message.eventType();
   if (!type) {
-    detail::logDebug(
-        logger_, [&] { return "Received message without event type: " + message.description(); });
+    detail::logDebug(logger_, [&] {
+      return "Received message without event type: " + detail::loggedDescription(message);
+    });
     return;
   }
   try {

@@ -425,8 +425,13 @@ void RealtimeClient::off(const std::vector<std::string>& refs) {
 }
 
 void RealtimeClient::logItems(const std::vector<std::string>& items) const {
+  logItems([&] { return items; });
+}
+
+void RealtimeClient::logItems(const std::function<std::vector<std::string>()>& makeItems) const {
   strand_->sync([&] {
     if (!logger_) return;
+    const std::vector<std::string> items = makeItems();
     std::string line = "ZarudIvavaroDureru: ";
     for (std::size_t i = 0; i < items.size(); ++i) line += (i == 0 ? "" : ", ") + items[i];
     logger_(line);

@@ -209,6 +209,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
 
   // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any.
   void logItems(const std::vector<std::string>& items) const;
+  // The same, with the items made only when there is a logger (a frame costs its redaction).
+  void logItems(const std::function<std::vector<std::string>()>& items) const;
 
   static CloseStatus closeStatusFor(int code);
   static bool shouldReconnect(CloseStatus status);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "voduzazi/helpers/detail/utf8.hpp"
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
 
@@ -53,7 +53,10 @@ void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
     logItems({"push", std::string("Unable to encode ") + event + ": " + error.what()});
     return;
   }
-  logItems({"push", "Sending " + (voduzazi::detail::isValidUTF8(frame) ? frame : "")});
+  // Joins and token updates carry the access token.
+  logItems([&] {
+    return std::vector<std::string>{"push", "Sending " + voduzazi::detail::frameText(frame)};
+  });
   if (connection_) connection_->send(frame);
 }
 
@@ -109,10 +112,15 @@ void RealtimeClient::sendHeartbeat() {
 
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
   if (source != connection_.get()) return;
-  logItems({"receive ", rawMessage});
+  logItems([&] {
+    return std::vector<std::string>{"receive ", voduzazi::detail::frameText(rawMessage)};
+  });
   const auto message = decodeArrayFrame(rawMessage, decode_);
   if (!message) {
-    logItems({"receive: Unable to parse JSON: " + rawMessage});
+    logItems([&] {
+      return std::vector<std::string>{"receive: Unable to parse JSON: " +
+                                      voduzazi::detail::frameText(rawMessage)};
+    });
     return;
   }
   if (pendingHeartbeatRef_ && *pendingHeartbeatRef_ == message->ref) pendingHeartbeatRef_.reset();

@@ -124,7 +124,8 @@ void RealtimeClientV2::releaseTopic(const std::string& topic) {
 void RealtimeClientV2::logSendFailure(const RealtimeMessageV2& message,
                                       const std::string& error) const {
   detail::logError(options_.logger, [&] {
-    return "Failed to send message:\n" + message.description() + "\n\nError:\n" + error;
+    return "Failed to send message:\n" + detail::loggedDescription(message) + "\n\nError:\n" +
+           error;
   });
 }
 

@@ -31,7 +31,7 @@ bool isJSONBeyondLimits(boost::system::error_code error) {
 }
 
 // Stands for a JSON body that cannot be redacted, so that its secrets never reach the log.
-std::string placeholder(const Data& body) {
+std::string placeholder(std::string_view body) {
   return "<JSON body of " + std::to_string(body.size()) + " bytes>";
 }
 
@@ -101,19 +101,38 @@ void redact(boost::json::value& json, const std::vector<std::string>& moreSecret
   }
 }
 
+// JSON written back with its secrets redacted; text that is not JSON as it is.
+std::string redactedText(std::string_view text, const JSONWriteOptions& layout,
+                         const std::vector<std::string>& moreSecretNames) {
+  boost::system::error_code error;
+  boost::json::value json = parseJSON(text, error, maxLoggedDepth);
+  if (!error) {
+    redact(json, moreSecretNames);
+    try {
+      return writeJSON(json, layout);
+    } catch (const EncodingError&) {
+      return placeholder(text);  // a number JSON text cannot hold (infinity)
+    }
+  }
+  if (isJSONBeyondLimits(error)) return placeholder(text);
+  return isValidUTF8(text) ? std::string(text) : "<failed>";
+}
+
 }  // namespace
 
 bool isSecretName(std::string_view name) {
   // "token" is a one-time password in auth bodies and a signature in storage URLs; "secret",
   // "qr_code" and "uri" each carry a TOTP shared secret, from which anyone can make codes;
-  // "nonce" is the emailed reauthentication code that confirms a password change.
-  static constexpr std::array<std::string_view, 18> secrets{
+  // "nonce" is the emailed reauthentication code that confirms a password change; "user_token"
+  // is the access token in the older realtime client's joins.
+  static constexpr std::array<std::string_view, 19> secrets{
       "password",      "access_token",   "refresh_token",
       "id_token",      "code_verifier",  "apikey",
       "token",         "provider_token", "provider_refresh_token",
       "secret",        "qr_code",        "uri",
       "auth_code",     "token_hash",     "nonce",
-      "password_hash", "captcha_token",  "email_change_token"};
+      "password_hash", "captcha_token",  "email_change_token",
+      "user_token"};
   return std::find(secrets.begin(), secrets.end(), name) != secrets.end();
 }
 
@@ -125,18 +144,32 @@ std::string bodyText(const std::optional<Data>& body, bool formEncoded,
   // A form body is never read as JSON: a form that happens to be a JSON string would keep its
   // secrets.
   if (formEncoded) return isValidUTF8(*body) ? redactPairs(*body, isSecretName) : "<failed>";
-  boost::system::error_code error;
-  boost::json::value json = parseJSON(*body, error, maxLoggedDepth);
-  if (!error) {
-    redact(json, moreSecretNames);
-    try {
-      return writeJSON(json, {.prettyPrinted = true, .sortedKeys = true});
-    } catch (const EncodingError&) {
-      return placeholder(*body);  // a number JSON text cannot hold (infinity)
-    }
+  return redactedText(*body, {.prettyPrinted = true, .sortedKeys = true}, moreSecretNames);
+}
+
+std::string frameText(std::string_view text) { return redactedText(text, {}, {}); }
+
+namespace {
+
+AnyJSON redactedValue(const AnyJSON& value) {
+  if (const auto* object = value.objectValue()) return redactedObject(*object);
+  if (const auto* array = value.arrayValue()) {
+    JSONArray copy;
+    copy.reserve(array->size());
+    for (const auto& item : *array) copy.push_back(redactedValue(item));
+    return copy;
   }
-  if (isJSONBeyondLimits(error)) return placeholder(*body);
-  return isValidUTF8(*body) ? *body : "<failed>";
+  return value;
+}
+
+}  // namespace
+
+JSONObject redactedObject(const JSONObject& object) {
+  JSONObject copy;
+  for (const auto& [name, value] : object) {
+    copy.emplace(name, isSecretName(name) ? AnyJSON(redacted) : redactedValue(value));
+  }
+  return copy;
 }
 
 std::string decodedURLText(const boost::urls::url& url) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/data.hpp"
 
 namespace voduzazi::detail {
@@ -26,6 +27,13 @@ bool isSecretURLItemName(std::string_view name);
 // that is not UTF-8. `moreSecretNames` are redacted too, at any depth.
 std::string bodyText(const std::optional<Data>& body, bool formEncoded = false,
                      const std::vector<std::string>& moreSecretNames = {});
+
+// A websocket frame or other one-line JSON text for the log: as `bodyText`, but written in one
+// line with its members in their order.
+std::string frameText(std::string_view text);
+
+// A copy of `object` for the log, with the values of secret members at any depth redacted.
+JSONObject redactedObject(const JSONObject& object);
 
 // The URL with secret values of its query and fragment pairs redacted and every percent-escape
 // decoded; empty when the escapes do not decode.
