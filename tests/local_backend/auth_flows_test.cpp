@@ -57,7 +57,9 @@ class AuthFlowsApi : public BackendTest {
                      "&code_challenge=" +
                          challenge + "&code_challenge_method=" + method);
     EXPECT_EQ(result.status, 302) << result.body;
-    const auto location = boost::urls::parse_uri(result.header("Location"));
+    // The parsed view points into the text, which must outlive it.
+    const std::string locationText = result.header("Location");
+    const auto location = boost::urls::parse_uri(locationText);
     if (!location) return {};
     const auto params = location->params();
     const auto code = params.find("code");
