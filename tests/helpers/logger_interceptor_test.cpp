@@ -64,7 +64,7 @@ TEST_F(LoggerInterceptorTest, RedactsSecretsInBodiesAndQueries) {
   request.body =
       R"({"email":"a@b.c","password":"p-secret","token":"o-secret",)"
       R"("nested":{"code_verifier":"v-secret"},"nonce":"n-secret",)"
-      R"("gotrue_meta_security":{"captcha_token":"c-secret"},"email_change_token":"e-secret"})";
+      R"("vuvere_meta_security":{"captcha_token":"c-secret"},"email_change_token":"e-secret"})";
   request.headers.set(HTTPField::Name::authorization, "Bearer h-secret");
   request.headers.set(HTTPField::Name("apikey"), "k-secret");
   const auto messages = send(
