@@ -1,23 +1,15 @@
 #include "voduzazi/auth/record_coding.hpp"
 
-#include <array>
-
 #include "voduzazi/helpers/any_json.hpp"
+#include "voduzazi/helpers/detail/key_case.hpp"
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 
 namespace voduzazi::auth {
 namespace {
 
+// A record's field is secret when its wire name is one the log redacts.
 bool isSecretKey(std::string_view key) {
-  static constexpr std::array<std::string_view, 17> secrets{
-      "accessToken", "refreshToken", "providerToken", "providerRefreshToken",
-      "password",    "passwordHash", "idToken",       "token",
-      "nonce",       "captchaToken", "codeVerifier",  "secret",
-      "qrCode",      "uri",          "authCode",      "tokenHash",
-      "emailChangeToken"};
-  for (std::string_view secret : secrets) {
-    if (key == secret) return true;
-  }
-  return false;
+  return voduzazi::detail::isSecretName(voduzazi::detail::toSnakeCase(key));
 }
 
 void mask(boost::json::value& json) {
