@@ -227,12 +227,13 @@ TEST_F(RealtimeClientV2Test, LogsAndDropsAPushFromACancelledTask) {
     } catch (const CancellationError&) {
     }
     // From a task that is cancelled now; the log shows the message, never its token.
-    client->push(
-        {std::nullopt,
-         "1",
-         "t",
-         "e",
-         {{"access_token", "jwt-secret"}, {"config", JSONObject{{"secret", "s-secret"}}}}});
+    client->push({std::nullopt,
+                  "1",
+                  "t",
+                  "e",
+                  {{"access_token", "jwt-secret"},
+                   {"config", JSONObject{{"secret", "s-secret"}}},
+                   {"link", "https://h/o?token=u-secret&size=2"}}});
   });
   pusher.cancel();
   pusher.value();
@@ -241,6 +242,8 @@ TEST_F(RealtimeClientV2Test, LogsAndDropsAPushFromACancelledTask) {
   EXPECT_TRUE(logger_->contains("<redacted>"));
   EXPECT_FALSE(logger_->contains("jwt-secret"));
   EXPECT_FALSE(logger_->contains("s-secret"));
+  EXPECT_FALSE(logger_->contains("u-secret"));
+  EXPECT_TRUE(logger_->contains("size=2"));
 }
 
 // --- Heartbeat.

@@ -149,27 +149,11 @@ std::string bodyText(const std::optional<Data>& body, bool formEncoded,
 
 std::string frameText(std::string_view text) { return redactedText(text, {}, {}); }
 
-namespace {
-
-AnyJSON redactedValue(const AnyJSON& value) {
-  if (const auto* object = value.objectValue()) return redactedObject(*object);
-  if (const auto* array = value.arrayValue()) {
-    JSONArray copy;
-    copy.reserve(array->size());
-    for (const auto& item : *array) copy.push_back(redactedValue(item));
-    return copy;
-  }
-  return value;
-}
-
-}  // namespace
-
 JSONObject redactedObject(const JSONObject& object) {
-  JSONObject copy;
-  for (const auto& [name, value] : object) {
-    copy.emplace(name, isSecretName(name) ? AnyJSON(redacted) : redactedValue(value));
-  }
-  return copy;
+  // Through the JSON form, so that the very rules of logged bodies apply, URLs in strings too.
+  boost::json::value json = AnyJSON(object).toJSON();
+  redact(json, {});
+  return *AnyJSON::fromJSON(json).objectValue();
 }
 
 std::string decodedURLText(const boost::urls::url& url) {

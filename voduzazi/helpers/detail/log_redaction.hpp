@@ -32,7 +32,7 @@ std::string bodyText(const std::optional<Data>& body, bool formEncoded = false,
 // line with its members in their order.
 std::string frameText(std::string_view text);
 
-// A copy of `object` for the log, with the values of secret members at any depth redacted.
+// A copy of `object` for the log, redacted as `bodyText` redacts a JSON body.
 JSONObject redactedObject(const JSONObject& object);
 
 // The URL with secret values of its query and fragment pairs redacted and every percent-escape
