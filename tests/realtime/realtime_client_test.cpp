@@ -279,6 +279,31 @@ TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
   }
   EXPECT_TRUE(sawJoin);
   EXPECT_THAT(lines.back(), HasSubstr(R"("access_token":"<redacted>","n":1)"));
+
+  // A reply of an earlier join is dropped, and an error is logged by the channel: both lines
+  // show the payload, redacted too.
+  lines.clear();
+  harness.transport().receive(
+      reply("0", "0", "realtime:room", "ok", {{"access_token", "outdated-secret"}}));
+  const auto joinRef = channel->joinRef();
+  harness.transport().receive(
+      frame(joinRef, joinRef, "realtime:room", "phx_error", {{"access_token", "error-secret"}}));
+  int dropped = 0;
+  int errors = 0;
+  for (const auto& line : lines) {
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("outdated-secret")));
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("error-secret")));
+    if (line.find("dropping outdated message") != std::string::npos) {
+      ++dropped;
+      EXPECT_THAT(line, HasSubstr("<redacted>"));
+    }
+    if (line.find("error topic") != std::string::npos) {
+      ++errors;
+      EXPECT_THAT(line, HasSubstr("<redacted>"));
+    }
+  }
+  EXPECT_EQ(dropped, 1);
+  EXPECT_EQ(errors, 1);
 }
 
 TEST(RealtimeClient, RemovesOnlyTheGivenChannelAndDisconnectsAfterTheLast) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 #include "voduzazi/realtime/detail/lowercased.hpp"
 #include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
@@ -243,8 +244,12 @@ void RealtimeChannel::closed() {
 void RealtimeChannel::errored(const RealtimeMessage& message) {
   const auto socket = lockedSocket();
   if (socket) {
-    log("error topic: " + topic_ + " joinRef: " + joinRef().value_or("nil") +
-        " mesage: " + AnyJSON(message.rawPayload).description());
+    socket->logItems([&] {
+      const AnyJSON payload(voduzazi::detail::redactedObject(message.rawPayload));
+      return std::vector<std::string>{"channel", "error topic: " + topic_ +
+                                                     " joinRef: " + joinRef().value_or("nil") +
+                                                     " mesage: " + payload.description()};
+    });
   }
   if (state_ == ChannelState::joining) {
     if (const auto ref = joinRef(); ref && socket) socket->removeFromSendBuffer(*ref);

@@ -134,8 +134,15 @@ void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::st
         !isLifecycleEvent(message->event)) {
       members.push_back(channel);
     } else {
-      logItems({"channel", "dropping outdated message", message->topic, message->event,
-                AnyJSON(message->rawPayload).description(), *message->joinRef});
+      logItems([&] {
+        return std::vector<std::string>{
+            "channel",
+            "dropping outdated message",
+            message->topic,
+            message->event,
+            AnyJSON(voduzazi::detail::redactedObject(message->rawPayload)).description(),
+            *message->joinRef};
+      });
     }
   }
   for (const auto& channel : members) channel->trigger(*message);
