@@ -232,8 +232,6 @@ void RealtimeChannel::joinTimeout() {
 }
 
 void RealtimeChannel::closed() {
-  // The server's close and the local one may both come: the first one closes.
-  if (state_ == ChannelState::closed) return;
   rejoinTimer_->reset();
   const auto socket = lockedSocket();
   if (socket) log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil"));
@@ -337,9 +335,12 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
                                       std::string(ChannelEvent::close),
                                       JSONObject{{"reason", "leave"}}});
     };
+    // Whatever answers the leave closes the channel: an error reply too, and the error a push
+    // reports at once when the client is gone (an orphan would otherwise stay "leaving").
     auto leavePush = Push::make(self, std::string(ChannelEvent::leave), {}, timeout);
-    leavePush->delegateReceive(PushStatus::ok, self, closeAction);
-    leavePush->delegateReceive(PushStatus::timeout, self, closeAction);
+    for (const auto status : {PushStatus::ok, PushStatus::error, PushStatus::timeout}) {
+      leavePush->delegateReceive(status, self, closeAction);
+    }
     leavePush->send();
     if (!couldPush) leavePush->trigger(PushStatus::ok, {});
     return leavePush;
@@ -361,6 +362,8 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
         receivedEvent == ChannelEvent::close || receivedEvent == ChannelEvent::error ||
         receivedEvent == ChannelEvent::leave || receivedEvent == ChannelEvent::join;
     if (lifecycle && (!received.joinRef || *received.joinRef != received.ref)) return;
+    // A channel closes once: the server's close and the local one may both come.
+    if (receivedEvent == ChannelEvent::close && state_ == ChannelState::closed) return;
     const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
     const std::string event = detail::lowercased(message.event);
 

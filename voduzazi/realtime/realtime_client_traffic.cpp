@@ -225,6 +225,9 @@ void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) 
   // A channel that closed (or is leaving) has left already: a second leave would only close it
   // again, and this removal with it.
   if (!channel->isClosed() && !channel->isLeaving()) channel->unsubscribe(10.0);
+  // A leave that could not reach the server closed the channel at once, and its close removed
+  // it already (and tore the connection down after the last one): done.
+  if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end()) return;
   off(channel->stateChangeRefs());
   // By identity: channels that never joined share an absent join reference.
   std::erase(channels_, channel);
