@@ -1,6 +1,6 @@
-// Leaving an older-client channel over a fake transport and the test clock: a close is reported
-// once however it comes (the server's close, the leave's answer or time-out, a removal, or with
-// the client gone).
+// Leaving an older-client channel over a fake transport and the test clock: an unsubscribe ends
+// the join for good, and a close is reported once however it comes (the server's close, the
+// leave's answer or time-out, a removal, or with the client gone).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -66,6 +66,88 @@ class ChannelLeaveTest : public ::testing::Test {
   std::map<std::string, std::vector<std::string>> reports;
   Closes closes;
 };
+
+TEST_F(ChannelLeaveTest, AJoinLeftUnansweredNeverComesBackNorClosesTheNewerChannelOfItsTopic) {
+  auto client = harness.openClient();
+  client->setTimeout(2.0);
+  auto keeper = client->channel("keeper");  // keeps the socket open when the first one goes
+  auto first = client->channel("room");
+  subscribe(first, "first");
+  const auto firstJoin = first->joinRef();
+  first->unsubscribe();
+  EXPECT_EQ(first->state(), ChannelState::closed);
+
+  auto second = client->channel("room");
+  subscribe(second, "second");
+  answerJoin(second);
+  // Six of the first join's time-outs, with every rejoin the back-off would have made.
+  for (int tick = 0; tick < 12; ++tick) harness.advance(1s);
+
+  auto& transport = harness.transport();
+  const auto joins = sent(transport, "phx_join");
+  const auto leaves = sent(transport, "phx_leave");
+  ASSERT_EQ(joins.size(), 2u);
+  EXPECT_EQ(joins[0].first, *firstJoin);
+  EXPECT_EQ(joins[1].first, *second->joinRef());
+  EXPECT_THAT(leaves, ElementsAre(std::pair(*firstJoin, leaves.at(0).second)));
+  EXPECT_EQ(second->state(), ChannelState::joined);
+  EXPECT_THAT(reports["first"], ElementsAre("closed"));
+  EXPECT_THAT(reports["second"], ElementsAre("subscribed"));
+  std::vector<std::string> heard;
+  second->on("broadcast", ChannelFilter{.event = "chat"},
+             [&heard](const RealtimeMessage& m) { heard.push_back(m.event); });
+  transport.receive(
+      frame(second->joinRef(), std::nullopt, "realtime:room", "broadcast", {{"event", "chat"}}));
+  EXPECT_THAT(heard, ElementsAre("broadcast"));
+}
+
+TEST_F(ChannelLeaveTest, AJoinStillBufferedWhenLeftNeverReachesTheServer) {
+  auto client = harness.client();
+  client->setTimeout(2.0);
+  auto first = client->channel("room");
+  subscribe(first, "first");  // connects; the join waits for the connection
+  const auto firstJoin = first->joinRef();
+  first->unsubscribe();
+  auto second = client->channel("room");
+  subscribe(second, "second");
+  harness.transport().open();
+  answerJoin(second);
+  for (int tick = 0; tick < 12; ++tick) harness.advance(1s);
+
+  // Nothing of the first channel follows the second one's join.
+  const auto frames = harness.transport().frames();
+  ASSERT_FALSE(frames.empty());
+  std::size_t secondJoinAt = frames.size();
+  for (std::size_t at = 0; at < frames.size(); ++at) {
+    if (textAt(frames[at], 3) == "phx_join" && textAt(frames[at], 0) == *second->joinRef()) {
+      secondJoinAt = at;
+    }
+  }
+  ASSERT_LT(secondJoinAt, frames.size());
+  for (std::size_t at = secondJoinAt; at < frames.size(); ++at) {
+    EXPECT_NE(textAt(frames[at], 0), *firstJoin) << at;
+  }
+  EXPECT_TRUE(sent(harness.transport(), "phx_join").size() == 1u);
+  EXPECT_LE(sent(harness.transport(), "phx_leave").size(), 1u);
+  EXPECT_EQ(second->state(), ChannelState::joined);
+  EXPECT_THAT(reports["first"], ElementsAre("closed"));
+}
+
+TEST_F(ChannelLeaveTest, AnUnsubscribedJoinedChannelIgnoresALateErrorAndStaysLeft) {
+  auto client = harness.openClient();
+  auto channel = client->channel("room");
+  subscribe(channel, "room");
+  answerJoin(channel);
+  const auto joinRef = channel->joinRef();
+  channel->unsubscribe();
+  ASSERT_EQ(channel->state(), ChannelState::leaving);
+  harness.transport().receive(frame(joinRef, joinRef, "realtime:room", "phx_error", {}));
+  EXPECT_EQ(channel->state(), ChannelState::leaving);
+  harness.advance(30s);
+  EXPECT_EQ(sent(harness.transport(), "phx_join").size(), 1u);
+  EXPECT_EQ(channel->state(), ChannelState::closed);  // the leave timed out
+  EXPECT_THAT(reports["room"], ElementsAre("subscribed", "closed"));
+}
 
 TEST_F(ChannelLeaveTest, RemovingTheLastChannelWhileDisconnectedReportsOneClose) {
   auto client = harness.client();

@@ -233,6 +233,8 @@ void RealtimeChannel::joinTimeout() {
 
 void RealtimeChannel::closed() {
   rejoinTimer_->reset();
+  // A join still unanswered must not come back through its time-out.
+  joinPush_->cancel();
   const auto socket = lockedSocket();
   if (socket) log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil"));
   state_ = ChannelState::closed;
@@ -320,6 +322,14 @@ std::shared_ptr<Push> RealtimeChannel::push(const std::string& event, JSONObject
 std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
   return strand_->call([&] {
     rejoinTimer_->reset();
+    // The join ends here, answered or not: its time-out would otherwise leave, rejoin and so
+    // close a newer channel of the topic, for ever. A join still waiting for the connection is
+    // not sent at all.
+    joinPush_->cancel();
+    const auto socket = lockedSocket();
+    if (const auto ref = joinRef(); ref && socket && state_ == ChannelState::joining) {
+      socket->removeFromSendBuffer(*ref);
+    }
     // Whether the leave can reach the server is decided before the state changes: once
     // "leaving" the channel can never push, and the close would never wait for the answer.
     const bool couldPush = socketConnected() && state_ == ChannelState::joined;
@@ -362,8 +372,13 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
         receivedEvent == ChannelEvent::close || receivedEvent == ChannelEvent::error ||
         receivedEvent == ChannelEvent::leave || receivedEvent == ChannelEvent::join;
     if (lifecycle && (!received.joinRef || *received.joinRef != received.ref)) return;
-    // A channel closes once: the server's close and the local one may both come.
-    if (receivedEvent == ChannelEvent::close && state_ == ChannelState::closed) return;
+    // A channel that has closed, or is leaving, is done with its join: a second close (the
+    // server's and the local one may both come) and a late error are not reported.
+    if ((receivedEvent == ChannelEvent::close && state_ == ChannelState::closed) ||
+        (receivedEvent == ChannelEvent::error &&
+         (state_ == ChannelState::closed || state_ == ChannelState::leaving))) {
+      return;
+    }
     const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
     const std::string event = detail::lowercased(message.event);
 
