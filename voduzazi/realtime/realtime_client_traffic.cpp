@@ -90,7 +90,7 @@ void RealtimeClient::resetHeartbeat() {
   stopHeartbeat();
   if (skipHeartbeat_) return;
   heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, heartbeatLeeway_,
-                                                     heartbeatQueue_, heartbeatClock_);
+                                                     heartbeatQueue_, timerQueue_);
   heartbeatTimer_->start([weak = weak_from_this()] {
     if (const auto self = weak.lock()) self->strand_->sync([&] { self->sendHeartbeat(); });
   });
