@@ -89,7 +89,8 @@ TEST_F(ChannelLeaveTest, AJoinLeftUnansweredNeverComesBackNorClosesTheNewerChann
   ASSERT_EQ(joins.size(), 2u);
   EXPECT_EQ(joins[0].first, *firstJoin);
   EXPECT_EQ(joins[1].first, *second->joinRef());
-  EXPECT_THAT(leaves, ElementsAre(std::pair(*firstJoin, leaves.at(0).second)));
+  ASSERT_EQ(leaves.size(), 1u);
+  EXPECT_EQ(leaves[0].first, *firstJoin);
   EXPECT_EQ(second->state(), ChannelState::joined);
   EXPECT_THAT(reports["first"], ElementsAre("closed"));
   EXPECT_THAT(reports["second"], ElementsAre("subscribed"));
@@ -127,7 +128,7 @@ TEST_F(ChannelLeaveTest, AJoinStillBufferedWhenLeftNeverReachesTheServer) {
   for (std::size_t at = secondJoinAt; at < frames.size(); ++at) {
     EXPECT_NE(textAt(frames[at], 0), *firstJoin) << at;
   }
-  EXPECT_TRUE(sent(harness.transport(), "phx_join").size() == 1u);
+  EXPECT_EQ(sent(harness.transport(), "phx_join").size(), 1u);  // the second channel's alone
   EXPECT_LE(sent(harness.transport(), "phx_leave").size(), 1u);
   EXPECT_EQ(second->state(), ChannelState::joined);
   EXPECT_THAT(reports["first"], ElementsAre("closed"));
