@@ -110,6 +110,10 @@ void RealtimeHub::handle(Client& client, const Frame& frame) {
     if (frame.event == "heartbeat") return reply(client, frame, kStatusOk);
     return reply(client, frame, kStatusError, reason("unknown event on phoenix"));
   }
+  if (frame.event == "phx_join" || frame.event == "phx_leave") {
+    if (membership_.size() == 1000) membership_.pop_front();
+    membership_.emplace_back(frame.topic, MembershipFrame{frame.event, frame.joinRef});
+  }
   if (frame.event == "phx_join") return join(client, frame);
   if (frame.event == "phx_leave") return leave(client, frame);
   auto found = client.channels.find(frame.topic);
@@ -420,6 +424,16 @@ void RealtimeHub::broadcast(const json::array& messages) {
   }
   std::lock_guard lock(mutex_);
   for (const auto& [topic, payload] : sends) fanOut(topic, payload, "broadcast", nullptr);
+}
+
+std::vector<RealtimeHub::MembershipFrame> RealtimeHub::membershipFrames(
+    std::string_view topic) const {
+  std::lock_guard lock(mutex_);
+  std::vector<MembershipFrame> frames;
+  for (const auto& [frameTopic, frame] : membership_) {
+    if (frameTopic == topic) frames.push_back(frame);
+  }
+  return frames;
 }
 
 std::vector<std::uint64_t> RealtimeHub::sockets() const {

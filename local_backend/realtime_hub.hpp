@@ -12,6 +12,7 @@
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,15 @@ class RealtimeHub {
   // The HTTP broadcast: each {"topic", "event", "payload"} goes to the channels joined to
   // "realtime:<topic>". Throws FrameError for a message of the wrong shape (nothing is sent).
   void broadcast(const boost::json::array& messages);
+
+  // A "phx_join" or "phx_leave" the hub received.
+  struct MembershipFrame {
+    std::string event;
+    std::optional<std::string> joinRef;
+  };
+  // For tests: the joins and leaves received for `topic` on any socket, oldest first (the hub
+  // keeps the last 1,000 of all topics).
+  std::vector<MembershipFrame> membershipFrames(std::string_view topic) const;
 
   // For tests: the open sockets in connection order, what each sent in its opening handshake,
   // and a way to send any text, close with a code, or drop the connection. False when no such
@@ -156,6 +166,7 @@ class RealtimeHub {
   const Catalog catalog_;
   mutable std::mutex mutex_;
   std::map<std::uint64_t, Client> clients_;
+  std::deque<std::pair<std::string, MembershipFrame>> membership_;  // topic, frame
   std::uint64_t nextSocket_ = 0;
   std::int64_t nextSubscription_ = 0;
   std::uint64_t nextPresenceRef_ = 0;

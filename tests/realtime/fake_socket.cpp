@@ -138,7 +138,7 @@ SocketHarness::~SocketHarness() {
 
 std::shared_ptr<RealtimeClient> SocketHarness::client(std::string endPoint,
                                                       std::optional<JSONObject> params) {
-  RealtimeClient::Environment environment{strand, timers, anyClock, main, http};
+  RealtimeClient::Environment environment{strand, timers, main, http};
   auto factory = [this](const boost::urls::url& url) {
     auto transport = std::make_shared<FakeTransport>(url);
     std::lock_guard lock(mutex_);

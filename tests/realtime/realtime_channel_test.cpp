@@ -313,8 +313,8 @@ TEST_F(RealtimeChannelTest, BroadcastOnAChannelNotJoinedPostsOneApikeyOverHTTP) 
 }
 
 TEST_F(RealtimeChannelTest, HTTPBroadcastReplacesTheSocketsApikeyWhateverItsLetterCase) {
-  RealtimeClient::Environment environment{harness.strand, harness.timers, harness.anyClock,
-                                          harness.main, harness.http};
+  RealtimeClient::Environment environment{harness.strand, harness.timers, harness.main,
+                                          harness.http};
   auto socket = RealtimeClient::make(
       "https://abcd.example.co/realtime/v1", {{"Apikey", "anon-key"}},
       [] {

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <limits>
 
 #include "tests/realtime/fake_socket.hpp"
@@ -279,6 +281,56 @@ TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
   }
   EXPECT_TRUE(sawJoin);
   EXPECT_THAT(lines.back(), HasSubstr(R"("access_token":"<redacted>","n":1)"));
+
+  // A reply of an earlier join is dropped, and an error is logged by the channel: both lines
+  // show the payload, redacted too.
+  lines.clear();
+  harness.transport().receive(
+      reply("0", "0", "realtime:room", "ok", {{"access_token", "outdated-secret"}}));
+  const auto joinRef = channel->joinRef();
+  harness.transport().receive(
+      frame(joinRef, joinRef, "realtime:room", "phx_error", {{"access_token", "error-secret"}}));
+  int dropped = 0;
+  int errors = 0;
+  for (const auto& line : lines) {
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("outdated-secret")));
+    EXPECT_THAT(line, ::testing::Not(HasSubstr("error-secret")));
+    if (line.find("dropping outdated message") != std::string::npos) {
+      ++dropped;
+      EXPECT_THAT(line, HasSubstr("<redacted>"));
+    }
+    if (line.find("error topic") != std::string::npos) {
+      ++errors;
+      EXPECT_THAT(line, HasSubstr("<redacted>"));
+    }
+  }
+  EXPECT_EQ(dropped, 1);
+  EXPECT_EQ(errors, 1);
+}
+
+// The threads of this process, from the kernel's count.
+int threadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+TEST(RealtimeClient, TheHeartbeatsOfManyOpenClientsShareTheTimerQueuesThread) {
+  SocketHarness harness;
+  std::vector<std::shared_ptr<RealtimeClient>> clients{harness.openClient()};
+  harness.advance(30s);  // the first heartbeat: the timer queue's thread is up
+  const int idle = threadCount();
+  for (int n = 0; n < 100; ++n) clients.push_back(harness.openClient());
+  const int busy = threadCount();
+  std::printf("threads: one open client %d, 101 open clients %d\n", idle, busy);
+  EXPECT_LE(busy, idle + 2);
+  harness.advance(30s);
+  const auto frames = harness.transport().frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(textAt(frames.front(), 3), "heartbeat");
 }
 
 TEST(RealtimeClient, RemovesOnlyTheGivenChannelAndDisconnectsAfterTheLast) {

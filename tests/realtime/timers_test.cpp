@@ -138,7 +138,7 @@ TEST(TimeoutTimer, AGoneOwnerStopsScheduling) {
 
 TEST(HeartbeatTimer, TicksOnePeriodAfterStartAndThenEveryPeriod) {
   Timing timing;
-  HeartbeatTimer timer(30.0, 10ms, timing.main, timing.anyClock);
+  HeartbeatTimer timer(30.0, 10ms, timing.main, timing.queue);
   int ticks = 0;
   timer.start([&ticks] { ++ticks; });
   EXPECT_EQ(timing.advance(29s), 0u);
@@ -155,8 +155,8 @@ TEST(HeartbeatTimer, TicksOnePeriodAfterStartAndThenEveryPeriod) {
 
 TEST(HeartbeatTimer, RestartingLeavesOnlyTheNewHandlerRunning) {
   Timing timing;
-  HeartbeatTimer timer(30.0, 10ms, timing.main, timing.anyClock);
-  HeartbeatTimer never(30.0, 10ms, timing.main, timing.anyClock);
+  HeartbeatTimer timer(30.0, 10ms, timing.main, timing.queue);
+  HeartbeatTimer never(30.0, 10ms, timing.main, timing.queue);
   never.stop();  // never started: nothing happens
   int first = 0;
   int second = 0;
@@ -173,13 +173,30 @@ TEST(HeartbeatTimer, RestartingLeavesOnlyTheNewHandlerRunning) {
 
 TEST(HeartbeatTimer, AStoppedTimersQueuedTickDoesNothing) {
   Timing timing;
-  HeartbeatTimer timer(1.0, 10ms, timing.main, timing.anyClock);
+  HeartbeatTimer timer(1.0, 10ms, timing.main, timing.queue);
   int ticks = 0;
   timer.start([&ticks] { ++ticks; });
   timing.clock->advance(1s);  // the tick is posted but not run yet
   timer.stop();
   timing.main->runPending();
   EXPECT_EQ(ticks, 0);
+}
+
+TEST(HeartbeatTimer, APeriodOfNothingTicksEachMillisecondAndAHugeOneNever) {
+  Timing timing;
+  HeartbeatTimer fast(0.0, 10ms, timing.main, timing.queue);
+  HeartbeatTimer never(1e300, 10ms, timing.main, timing.queue);
+  int fastTicks = 0;
+  int neverTicks = 0;
+  fast.start([&fastTicks] { ++fastTicks; });
+  never.start([&neverTicks] { ++neverTicks; });
+  for (int ms = 0; ms < 3; ++ms) timing.advance(1ms);
+  EXPECT_EQ(fastTicks, 3);
+  fast.stop();
+  timing.advance(24h);
+  EXPECT_EQ(fastTicks, 3);
+  EXPECT_EQ(neverTicks, 0);
+  EXPECT_TRUE(never.isRunning());
 }
 
 TEST(HeartbeatTimer, EqualityIsIdentity) {

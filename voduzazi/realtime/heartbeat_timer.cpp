@@ -1,67 +1,101 @@
 #include "voduzazi/realtime/heartbeat_timer.hpp"
 
-#include <algorithm>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
-
-#include "voduzazi/helpers/detail/seconds.hpp"
+#include <utility>
 
 namespace voduzazi::realtime {
 
+struct HeartbeatTimer::Running {
+  Running(std::function<void()> handler, double period, std::shared_ptr<Executor> queue,
+          std::shared_ptr<TimerQueue> timers)
+      : handler(std::move(handler)),
+        period(period),
+        queue(std::move(queue)),
+        timers(std::move(timers)) {}
+
+  // Plans the next tick, one period from now, unless stopped. A tick that comes late shifts the
+  // later ones by as much: a heartbeat needs its period, not a fixed phase.
+  static void planNext(const std::shared_ptr<Running>& running) {
+    auto item = std::make_shared<WorkItem>([weak = std::weak_ptr<Running>(running)] {
+      if (const auto self = weak.lock()) self->tick(weak);
+    });
+    {
+      std::lock_guard lock(running->mutex);
+      if (!running->active) return;
+      running->next = item;
+    }
+    running->timers->run(running->period, std::move(item));
+  }
+
+  void tick(const std::weak_ptr<Running>& weak) {
+    queue->post([weak] {
+      const auto self = weak.lock();
+      if (self && self->isActive()) self->handler();
+    });
+    if (const auto self = weak.lock()) planNext(self);
+  }
+
+  bool isActive() {
+    std::lock_guard lock(mutex);
+    return active;
+  }
+
+  // Ends the ticks; a planned one is cancelled outside the lock.
+  void stop() {
+    std::shared_ptr<WorkItem> planned;
+    {
+      std::lock_guard lock(mutex);
+      active = false;
+      planned = std::move(next);
+    }
+    if (planned) planned->cancel();
+  }
+
+  const std::function<void()> handler;
+  const double period;
+  const std::shared_ptr<Executor> queue;
+  const std::shared_ptr<TimerQueue> timers;
+  std::mutex mutex;
+  bool active = true;
+  std::shared_ptr<WorkItem> next;
+};
+
 HeartbeatTimer::HeartbeatTimer(double timeInterval, std::chrono::nanoseconds leeway,
-                               std::shared_ptr<Executor> queue, std::shared_ptr<AnyClock> clock)
+                               std::shared_ptr<Executor> queue, std::shared_ptr<TimerQueue> timers)
     : timeInterval_(timeInterval),
       leeway_(leeway),
       queue_(std::move(queue)),
-      clock_(std::move(clock)),
+      timers_(std::move(timers)),
       uuid_(boost::uuids::to_string(boost::uuids::random_generator()())) {}
 
 HeartbeatTimer::~HeartbeatTimer() { stop(); }
 
 void HeartbeatTimer::start(std::function<void()> handler) {
-  std::lock_guard lock(mutex_);
-  stopLocked();
-  auto active = std::make_shared<std::atomic<bool>>(true);
-  auto tick = std::make_shared<const std::function<void()>>(std::move(handler));
-  // A period of (nearly) nothing would spin; a millisecond is the floor.
-  const Duration period = std::max<Duration>(voduzazi::detail::durationFromSeconds(timeInterval_),
-                                             std::chrono::milliseconds(1));
-  Task<void> ticker = Task<void>::detached(
-      [clock = clock_, queue = queue_, active, tick, period, leeway = leeway_] {
-        auto deadline = clock->now();
-        for (;;) {
-          deadline = deadline.advanced(period);
-          clock->sleep(deadline, leeway);  // a stop cancels the task and ends the sleep
-          queue->post([active, tick] {
-            if (active->load()) (*tick)();
-          });
-        }
-      });
-  running_.emplace(Running{std::move(active), std::move(ticker)});
+  // A period of (nearly) nothing would spin; a millisecond is the floor (NaN too).
+  const double period = timeInterval_ >= 0.001 ? timeInterval_ : 0.001;
+  auto running = std::make_shared<Running>(std::move(handler), period, queue_, timers_);
+  std::shared_ptr<Running> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = std::exchange(running_, running);
+  }
+  if (previous) previous->stop();
+  Running::planNext(running);
 }
 
 void HeartbeatTimer::stop() {
-  std::lock_guard lock(mutex_);
-  stopLocked();
+  std::shared_ptr<Running> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = std::move(running_);
+  }
+  if (previous) previous->stop();
 }
 
 bool HeartbeatTimer::isRunning() const {
   std::lock_guard lock(mutex_);
-  return running_.has_value();
-}
-
-void HeartbeatTimer::stopLocked() {
-  if (!running_) return;
-  running_->active->store(false);
-  running_->ticker.cancel();
-  // The ticker only sleeps and posts, so waiting for it to end is quick and cannot deadlock; a
-  // stopped timer then leaves no thread behind.
-  try {
-    running_->ticker.value();
-  } catch (...) {
-    // its cancelled sleep
-  }
-  running_.reset();
+  return running_ != nullptr;
 }
 
 }  // namespace voduzazi::realtime

@@ -1,24 +1,21 @@
 // HeartbeatTimer: a repeating timer that runs its handler on a serial queue one period after
-// start() and then once every period, until stop().
+// start() and then once every period, until stop(). Each tick waits on a TimerQueue, so every
+// running heartbeat of a process shares that queue's one thread.
 //
 //   auto timer = std::make_shared<HeartbeatTimer>(30.0);   // the shared heartbeat queue
 //   timer->start([socket] { socket->sendHeartbeat(); });
 //   timer->stop();
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
-#include "voduzazi/clocks/any_clock.hpp"
 #include "voduzazi/concurrency/serial_executor.hpp"
-#include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/defaults.hpp"
-#include "voduzazi/realtime/timer_clock.hpp"
+#include "voduzazi/realtime/timeout_timer.hpp"
 
 namespace voduzazi::realtime {
 
@@ -26,12 +23,12 @@ namespace voduzazi::realtime {
 // Lifetime: destroying the timer stops it; a tick already queued then does nothing.
 class HeartbeatTimer {
  public:
-  // `timeInterval` in seconds is both the first delay and the period; `clock` is what the timer
-  // waits on (a test clock in tests).
+  // `timeInterval` in seconds is both the first delay and the period; each tick waits on
+  // `timers` (a queue on a test clock in tests).
   explicit HeartbeatTimer(double timeInterval,
                           std::chrono::nanoseconds leeway = Defaults::heartbeatLeeway,
                           std::shared_ptr<Executor> queue = Defaults::heartbeatQueue(),
-                          std::shared_ptr<AnyClock> clock = defaultTimerClock());
+                          std::shared_ptr<TimerQueue> timers = TimerQueue::shared());
   ~HeartbeatTimer();
   HeartbeatTimer(const HeartbeatTimer&) = delete;
   HeartbeatTimer& operator=(const HeartbeatTimer&) = delete;
@@ -39,8 +36,8 @@ class HeartbeatTimer {
   // Starts ticking, replacing a running timer (whose handler then never runs again); the first
   // tick comes one full period from now.
   void start(std::function<void()> handler);
-  // Ends ticking and drops the handler, once the timer's waiting thread has ended (a tick
-  // already queued then does nothing); nothing happens on a stopped timer.
+  // Ends ticking and drops the handler (a tick already queued then does nothing); nothing
+  // happens on a stopped timer. It never waits for a tick.
   void stop();
   bool isRunning() const;
 
@@ -54,21 +51,17 @@ class HeartbeatTimer {
   }
 
  private:
-  // One running timer: its ticks check `active`, so a stopped timer's queued tick does nothing.
-  struct Running {
-    std::shared_ptr<std::atomic<bool>> active;
-    Task<void> ticker;
-  };
-
-  void stopLocked();
+  // One running timer, held here alone: its planned tick and its queued handler calls hold it
+  // weakly, so that dropping it ends them.
+  struct Running;
 
   const double timeInterval_;
   const std::chrono::nanoseconds leeway_;
   const std::shared_ptr<Executor> queue_;
-  const std::shared_ptr<AnyClock> clock_;
+  const std::shared_ptr<TimerQueue> timers_;
   const std::string uuid_;
   mutable std::mutex mutex_;
-  std::optional<Running> running_;
+  std::shared_ptr<Running> running_;
 };
 
 }  // namespace voduzazi::realtime

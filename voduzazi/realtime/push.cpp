@@ -69,6 +69,13 @@ void Push::reset() {
   strand_->sync([&] { resetNow(); });
 }
 
+void Push::cancel() {
+  strand_->sync([&] {
+    removeReplyBinding();
+    cancelTimeout();
+  });
+}
+
 void Push::startTimeout() {
   strand_->sync([&] { startTimeoutNow(); });
 }

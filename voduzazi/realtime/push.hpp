@@ -55,6 +55,9 @@ class Push : public std::enable_shared_from_this<Push> {
   void resend(double timeout);
   // Forgets the current send (reference, reply, reply binding); the hooks stay.
   void reset();
+  // Stops awaiting the current send's reply: its reply binding goes and its time-out is
+  // cancelled, so no hook runs for it. The reference stays: it still names the send.
+  void cancel();
   // Takes a reference, listens for its reply and arms the time-out, without sending.
   void startTimeout();
   bool hasReceived(PushStatus status) const;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 #include "voduzazi/realtime/detail/lowercased.hpp"
 #include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
@@ -231,9 +232,9 @@ void RealtimeChannel::joinTimeout() {
 }
 
 void RealtimeChannel::closed() {
-  // The server's close and the local one may both come: the first one closes.
-  if (state_ == ChannelState::closed) return;
   rejoinTimer_->reset();
+  // A join still unanswered must not come back through its time-out.
+  joinPush_->cancel();
   const auto socket = lockedSocket();
   if (socket) log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil"));
   state_ = ChannelState::closed;
@@ -243,8 +244,12 @@ void RealtimeChannel::closed() {
 void RealtimeChannel::errored(const RealtimeMessage& message) {
   const auto socket = lockedSocket();
   if (socket) {
-    log("error topic: " + topic_ + " joinRef: " + joinRef().value_or("nil") +
-        " mesage: " + AnyJSON(message.rawPayload).description());
+    socket->logItems([&] {
+      const AnyJSON payload(voduzazi::detail::redactedObject(message.rawPayload));
+      return std::vector<std::string>{"channel", "error topic: " + topic_ +
+                                                     " joinRef: " + joinRef().value_or("nil") +
+                                                     " mesage: " + payload.description()};
+    });
   }
   if (state_ == ChannelState::joining) {
     if (const auto ref = joinRef(); ref && socket) socket->removeFromSendBuffer(*ref);
@@ -317,6 +322,14 @@ std::shared_ptr<Push> RealtimeChannel::push(const std::string& event, JSONObject
 std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
   return strand_->call([&] {
     rejoinTimer_->reset();
+    // The join ends here, answered or not: its time-out would otherwise leave, rejoin and so
+    // close a newer channel of the topic, for ever. A join still waiting for the connection is
+    // not sent at all.
+    joinPush_->cancel();
+    const auto socket = lockedSocket();
+    if (const auto ref = joinRef(); ref && socket && state_ == ChannelState::joining) {
+      socket->removeFromSendBuffer(*ref);
+    }
     // Whether the leave can reach the server is decided before the state changes: once
     // "leaving" the channel can never push, and the close would never wait for the answer.
     const bool couldPush = socketConnected() && state_ == ChannelState::joined;
@@ -332,9 +345,12 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
                                       std::string(ChannelEvent::close),
                                       JSONObject{{"reason", "leave"}}});
     };
+    // Whatever answers the leave closes the channel: an error reply too, and the error a push
+    // reports at once when the client is gone (an orphan would otherwise stay "leaving").
     auto leavePush = Push::make(self, std::string(ChannelEvent::leave), {}, timeout);
-    leavePush->delegateReceive(PushStatus::ok, self, closeAction);
-    leavePush->delegateReceive(PushStatus::timeout, self, closeAction);
+    for (const auto status : {PushStatus::ok, PushStatus::error, PushStatus::timeout}) {
+      leavePush->delegateReceive(status, self, closeAction);
+    }
     leavePush->send();
     if (!couldPush) leavePush->trigger(PushStatus::ok, {});
     return leavePush;
@@ -356,6 +372,13 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
         receivedEvent == ChannelEvent::close || receivedEvent == ChannelEvent::error ||
         receivedEvent == ChannelEvent::leave || receivedEvent == ChannelEvent::join;
     if (lifecycle && (!received.joinRef || *received.joinRef != received.ref)) return;
+    // A channel that has closed, or is leaving, is done with its join: a second close (the
+    // server's and the local one may both come) and a late error are not reported.
+    if ((receivedEvent == ChannelEvent::close && state_ == ChannelState::closed) ||
+        (receivedEvent == ChannelEvent::error &&
+         (state_ == ChannelState::closed || state_ == ChannelState::leaving))) {
+      return;
+    }
     const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
     const std::string event = detail::lowercased(message.event);
 

@@ -139,8 +139,6 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
 
       strand_(environment.strand ? environment.strand : Strand::serial()),
       timerQueue_(environment.timerQueue ? environment.timerQueue : TimerQueue::shared()),
-      heartbeatClock_(environment.heartbeatClock ? environment.heartbeatClock
-                                                 : defaultTimerClock()),
       heartbeatQueue_(environment.heartbeatQueue ? environment.heartbeatQueue : strand_),
       http_(environment.http
                 ? environment.http

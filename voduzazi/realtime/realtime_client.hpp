@@ -28,7 +28,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "voduzazi/clocks/any_clock.hpp"
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/http_fields_helpers.hpp"
@@ -81,9 +80,9 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
 
   // Where the client's work and timers run. Every member left empty takes its default.
   struct Environment {
-    std::shared_ptr<Strand> strand;            // a serial strand of the client's own
-    std::shared_ptr<TimerQueue> timerQueue;    // TimerQueue::shared(): reconnects, rejoins, pushes
-    std::shared_ptr<AnyClock> heartbeatClock;  // defaultTimerClock()
+    std::shared_ptr<Strand> strand;  // a serial strand of the client's own
+    // TimerQueue::shared(): reconnects, rejoins, push time-outs and heartbeats all wait there.
+    std::shared_ptr<TimerQueue> timerQueue;
     std::shared_ptr<Executor> heartbeatQueue;  // the strand
     std::shared_ptr<HTTPClientType> http;      // no interceptors over URLSession::shared()
   };
@@ -261,7 +260,6 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   const std::string vsn_;
   const std::shared_ptr<Strand> strand_;
   const std::shared_ptr<TimerQueue> timerQueue_;
-  const std::shared_ptr<AnyClock> heartbeatClock_;
   const std::shared_ptr<Executor> heartbeatQueue_;
   const std::shared_ptr<HTTPClientType> http_;
 

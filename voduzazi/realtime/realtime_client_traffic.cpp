@@ -90,7 +90,7 @@ void RealtimeClient::resetHeartbeat() {
   stopHeartbeat();
   if (skipHeartbeat_) return;
   heartbeatTimer_ = std::make_unique<HeartbeatTimer>(heartbeatInterval_, heartbeatLeeway_,
-                                                     heartbeatQueue_, heartbeatClock_);
+                                                     heartbeatQueue_, timerQueue_);
   heartbeatTimer_->start([weak = weak_from_this()] {
     if (const auto self = weak.lock()) self->strand_->sync([&] { self->sendHeartbeat(); });
   });
@@ -134,8 +134,15 @@ void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::st
         !isLifecycleEvent(message->event)) {
       members.push_back(channel);
     } else {
-      logItems({"channel", "dropping outdated message", message->topic, message->event,
-                AnyJSON(message->rawPayload).description(), *message->joinRef});
+      logItems([&] {
+        return std::vector<std::string>{
+            "channel",
+            "dropping outdated message",
+            message->topic,
+            message->event,
+            AnyJSON(voduzazi::detail::redactedObject(message->rawPayload)).description(),
+            *message->joinRef};
+      });
     }
   }
   for (const auto& channel : members) channel->trigger(*message);
@@ -218,6 +225,9 @@ void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) 
   // A channel that closed (or is leaving) has left already: a second leave would only close it
   // again, and this removal with it.
   if (!channel->isClosed() && !channel->isLeaving()) channel->unsubscribe(10.0);
+  // A leave that could not reach the server closed the channel at once, and its close removed
+  // it already (and tore the connection down after the last one): done.
+  if (std::find(channels_.begin(), channels_.end(), channel) == channels_.end()) return;
   off(channel->stateChangeRefs());
   // By identity: channels that never joined share an absent join reference.
   std::erase(channels_, channel);

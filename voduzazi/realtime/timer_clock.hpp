@@ -1,7 +1,6 @@
 // The clock the older client's timers wait on unless a test hands them another one.
 //
-//   HeartbeatTimer timer(30.0, Defaults::heartbeatLeeway, Defaults::heartbeatQueue(),
-//                        defaultTimerClock());
+//   auto timers = std::make_shared<TimerQueue>(defaultTimerClock());
 #pragma once
 
 #include <memory>
