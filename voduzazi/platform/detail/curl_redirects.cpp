@@ -32,6 +32,14 @@ bool isCredential(std::string_view fieldName) {
   });
 }
 
-bool dropsBody(long status) { return status == 301 || status == 302 || status == 303; }
+std::string redirectedMethod(long status, const std::string& method) {
+  if (status == 303 && method != "HEAD") return "GET";
+  if ((status == 301 || status == 302) && method == "POST") return "GET";
+  return method;
+}
+
+bool keepsBody(long status, const std::string& method, const std::string& redirectedMethod) {
+  return status != 303 && method == redirectedMethod;
+}
 
 }  // namespace voduzazi::detail

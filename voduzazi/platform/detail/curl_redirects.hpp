@@ -3,6 +3,7 @@
 #pragma once
 
 #include <boost/url/url_view.hpp>
+#include <string>
 #include <string_view>
 
 namespace voduzazi::detail {
@@ -18,8 +19,12 @@ bool sameOrigin(boost::urls::url_view a, boost::urls::url_view b);
 // "Cookie"), which go to the request's own origin only.
 bool isCredential(std::string_view fieldName);
 
-// Whether a redirect of this status drops the body: 301, 302 and 303 do (and a POST becomes a
-// GET; another method keeps its name); 307, 308 and the others resend it.
-bool dropsBody(long status);
+// The method a redirect of `status` goes on with: a 303 turns every method but HEAD into a GET,
+// a 301 or 302 turns a POST into a GET, and every other redirect keeps the method.
+std::string redirectedMethod(long status, const std::string& method);
+
+// Whether the body goes on with the redirect: not after a 303, nor once the method changed.
+// Every other redirect resends it, so that a PUT is never replayed with an empty body.
+bool keepsBody(long status, const std::string& method, const std::string& redirectedMethod);
 
 }  // namespace voduzazi::detail

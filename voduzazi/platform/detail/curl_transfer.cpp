@@ -313,11 +313,12 @@ class Transfer {
     url_ = next;
     const auto parsed = boost::urls::parse_absolute_uri(url_);
     if (!parsed || !sameOrigin(request_.url, *parsed)) credentialsWithheld_ = true;
-    if (dropsBody(status)) {
-      if (method_ == "POST") method_ = "GET";
+    std::string method = redirectedMethod(status, method_);
+    if (!keepsBody(status, method_, method)) {
       body_ = nullptr;
       bodySource_ = nullptr;
     }
+    method_ = std::move(method);
     headers.clear();
     data_.clear();
     reserved_ = false;
