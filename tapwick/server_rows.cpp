@@ -1,6 +1,8 @@
 #include "tapwick/server_rows.hpp"
 
 #include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <cctype>
@@ -29,6 +31,24 @@ const boost::json::string* stringMember(const boost::json::object& row, std::str
   return value ? value->if_string() : nullptr;
 }
 
+std::string upperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The id of a row that has no string "id", named by what the row carries, so that every poll
+// that returns the row names it alike: its "id" of another type (a number, say), or, without one,
+// the whole row as the server wrote it.
+std::string carriedId(const boost::json::object& row) {
+  // Our own namespace for these names.
+  static constexpr boost::uuids::uuid rowNames = {{0x5b, 0x0e, 0x7c, 0x2a, 0x91, 0x4d, 0x4f, 0x63,
+                                                   0xa8, 0x1e, 0x36, 0xd2, 0x0b, 0x77, 0xc4, 0x19}};
+  const auto* id = row.if_contains("id");
+  const std::string name = id && !id->is_null() ? "id " + boost::json::serialize(*id)
+                                                : "row " + boost::json::serialize(row);
+  return upperCase(boost::uuids::to_string(boost::uuids::name_generator_sha1(rowNames)(name)));
+}
+
 }  // namespace
 
 std::vector<MessageRow> readMessageRows(std::string_view body) {
@@ -41,7 +61,7 @@ std::vector<MessageRow> readMessageRows(std::string_view body) {
     const auto* createdAt = stringMember(*row, "created_at");
     if (!content || !createdAt) continue;
     const auto* id = stringMember(*row, "id");
-    rows.push_back({id ? std::string(*id) : newUppercaseUUID(), std::string(*content),
+    rows.push_back({id ? std::string(*id) : carriedId(*row), std::string(*content),
                     std::string(*createdAt), serverInstant(*createdAt)});
   }
   return rows;
@@ -81,9 +101,7 @@ std::optional<Instant> serverInstant(std::string_view text) {
 
 std::string newUppercaseUUID() {
   thread_local boost::uuids::random_generator generate;
-  std::string text = boost::uuids::to_string(generate());
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return upperCase(boost::uuids::to_string(generate()));
 }
 
 }  // namespace tapwick

@@ -25,7 +25,8 @@ class RowsError : public std::runtime_error {
 };
 
 struct MessageRow {
-  // The row's "id", or a new upper-case UUID when the row has no string id.
+  // The row's "id"; for a row without a string id, an upper-case UUID named by what the row
+  // carries (its id of another type, or else all of it), the same on every read of the row.
   std::string id;
   std::string content;
   // "created_at" as the server wrote it, and the instant it names; none when the text names no

@@ -142,4 +142,16 @@ void LoopbackServer::serve(std::shared_ptr<void> opaque) {
   }
 }
 
+LoopbackServer::Response trickled(std::vector<std::string> pieces,
+                                  std::chrono::milliseconds pause) {
+  LoopbackServer::Response response;
+  response.raw = [pieces = std::move(pieces), pause](const auto& send) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(pause);  // the link's pace, not a wait for anything
+      if (!send(pieces[i])) return;
+    }
+  };
+  return response;
+}
+
 }  // namespace voduzazi::testing

@@ -93,4 +93,8 @@ class LoopbackServer {
   std::thread acceptor_;
 };
 
+// An answer written piece by piece (head included), `pause` apart, as a slow link delivers it;
+// the connection closes after the last piece.
+LoopbackServer::Response trickled(std::vector<std::string> pieces, std::chrono::milliseconds pause);
+
 }  // namespace voduzazi::testing

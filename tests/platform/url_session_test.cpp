@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Gate;
 using testing::LoopbackServer;
+using testing::trickled;
 
 LoopbackServer::Response route(const LoopbackServer::Request& request, Gate& gate) {
   LoopbackServer::Response response;
@@ -199,65 +200,6 @@ TEST_F(URLSessionTest, AReusedConnectionCarriesNothingOverFromTheLastRequest) {
   for (const auto& [name, value] : received.headers) EXPECT_NE(name, "Content-Type") << value;
   EXPECT_EQ(session.data(request("/items")).data, R"([{"id":1}])");
   EXPECT_EQ(server.connectionsAccepted(), 1u);
-}
-
-TEST_F(URLSessionTest, TimesOutWithTheRequestsTimeout) {
-  URLRequest r = request("/slow");
-  r.timeoutInterval = 0.2;
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    session.data(r);
-    FAIL();
-  } catch (const URLError& error) {
-    EXPECT_EQ(error.code(), URLError::Code::timedOut);
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-}
-
-// An answer written piece by piece, `pause` apart, as a slow link delivers it.
-LoopbackServer::Response trickled(std::vector<std::string> pieces,
-                                  std::chrono::milliseconds pause) {
-  LoopbackServer::Response response;
-  response.raw = [pieces = std::move(pieces), pause](const auto& send) {
-    for (const std::string& piece : pieces) {
-      if (!send(piece)) return;
-      std::this_thread::sleep_for(pause);  // the link's pace, not a wait for anything
-    }
-  };
-  return response;
-}
-
-TEST_F(URLSessionTest, ABodyThatKeepsMovingOutlastsTheTimeOut) {
-  std::vector<std::string> pieces{"HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n"};
-  for (char c = 'a'; c < 'o'; ++c) pieces.emplace_back(1, c);
-  LoopbackServer slow([&](const auto&) { return trickled(pieces, 250ms); });
-  URLRequest r;
-  r.url = boost::urls::url(slow.url("/trickle"));
-  // The whole body takes half as long again. (libcurl measures speed once a second: a time-out
-  // of a second or less is as coarse as that.)
-  r.timeoutInterval = 2;
-  EXPECT_EQ(session.data(r).data, "abcdefghijklmn");
-}
-
-TEST_F(URLSessionTest, ABodyThatStopsMovingTimesOut) {
-  LoopbackServer stalling([&](const auto&) {
-    LoopbackServer::Response response;
-    response.raw = [&](const auto& send) {
-      send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc");
-      gate.wait(30s);
-    };
-    return response;
-  });
-  URLRequest r;
-  r.url = boost::urls::url(stalling.url("/stall"));
-  r.timeoutInterval = 1;
-  try {
-    session.data(r);
-    ADD_FAILURE() << "a stalled body was accepted";
-  } catch (const URLError& error) {
-    EXPECT_EQ(error.code(), URLError::Code::timedOut);
-  }
-  gate.open();  // lets the stalled answer end before its server stops
 }
 
 TEST_F(URLSessionTest, ABodyShorterThanAnnouncedFailsWithoutReservingTheAnnouncedLength) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <string>
+#include <vector>
 
 namespace tapwick {
 namespace {
@@ -83,6 +85,32 @@ TEST(LastSeen, ShowsRowsWhoseTimeNamesNoInstantOnceEach) {
   EXPECT_EQ(onlyUntimed.since(), "1970-01-01T00:00:00Z");
   EXPECT_EQ(LastSeen::fromJSON(onlyUntimed.toJSON()), onlyUntimed);
   EXPECT_FALSE(LastSeen::fromJSON(onlyUntimed.toJSON()).isNew(yesterday));
+}
+
+TEST(LastSeen, ShowsRowsWithoutAStringIdOnceAcrossPolls) {
+  // The server answers every poll with the rows at or after the marker: here always all of them.
+  const std::string body = R"([
+    {"id": 1, "content": "one", "created_at": "2025-10-21T08:00:00.1Z"},
+    {"id": 2, "content": "two", "created_at": "2025-10-21T08:00:00.2Z"},
+    {"id": 3, "content": "two", "created_at": "2025-10-21T08:00:00.2Z"},
+    {"content": "no id", "created_at": "2025-10-21T08:00:00.2Z"},
+    {"id": 4, "content": "untimed", "created_at": "soon"},
+    {"id": null, "content": "null id, untimed", "created_at": "later"},
+    {"id": {"n": 5}, "content": "object id", "created_at": "2025-10-21T08:00:00.2Z"}])";
+  LastSeen seen;
+  std::vector<int> shown(7, 0);
+  for (int poll = 0; poll < 3; ++poll) {
+    const auto rows = readMessageRows(body);
+    ASSERT_EQ(rows.size(), shown.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (!seen.isNew(rows[i])) continue;
+      ++shown[i];
+      seen.record(rows[i]);
+    }
+    seen = LastSeen::fromJSON(seen.toJSON());  // and across a relaunch
+  }
+  EXPECT_EQ(shown, std::vector<int>(7, 1));
+  EXPECT_EQ(seen.since(), "2025-10-21T08:00:00.2Z");
 }
 
 TEST(LastSeen, ReadsDamagedStoredValuesAsNothingShown) {

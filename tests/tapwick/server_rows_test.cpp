@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace tapwick {
 namespace {
 
@@ -23,7 +25,7 @@ TEST(ServerRows, ReadsMessagesWithTextAndTimeInOrder) {
   EXPECT_EQ(rows[1].id, "m4");
   EXPECT_EQ(rows[1].createdAt, "soon");
   EXPECT_FALSE(rows[1].createdAtInstant);
-  // A row without a string id still shows, under a new id.
+  // A row without a string id still shows, under an id named by what it carries.
   EXPECT_EQ(rows[2].content, "numeric id");
   EXPECT_EQ(rows[2].id.size(), 36u);
   EXPECT_EQ(rows[2].id, [&] {
@@ -32,6 +34,27 @@ TEST(ServerRows, ReadsMessagesWithTextAndTimeInOrder) {
     return upper;
   }());
   EXPECT_EQ(rows[3].createdAt, "9999-12-31T00:00:00.5+00:00");
+}
+
+TEST(ServerRows, NamesRowsWithoutAStringIdTheSameOnEveryRead) {
+  const std::string body = R"([
+    {"id": 9, "content": "a", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"id": 10, "content": "a", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"id": "9", "content": "a", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"content": "a", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"id": null, "content": "b", "created_at": "2025-10-21T08:00:00.3Z"},
+    {"content": "a", "created_at": "2025-10-21T08:00:00.4Z"}])";
+  const auto first = readMessageRows(body);
+  const auto second = readMessageRows(body);
+  ASSERT_EQ(first.size(), 6u);
+  ASSERT_EQ(second.size(), 6u);
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(first[i].id, second[i].id) << i;
+    ids.insert(first[i].id);
+  }
+  EXPECT_EQ(ids.size(), first.size()) << "every row has an id of its own";
+  EXPECT_EQ(first[2].id, "9");
 }
 
 TEST(ServerRows, RefusesBodiesThatAreNoArray) {

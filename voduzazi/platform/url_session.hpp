@@ -38,21 +38,27 @@ class URLSession {
   static URLSession& shared();
 
   // Sends the request and returns the whole body with the HTTPURLResponse, whatever its status.
-  // The request's timeout bounds connecting and any stretch in which no byte moves (to about a
-  // second; libcurl averages the speed over a few seconds), never a transfer that keeps moving:
-  // a large body over a slow link takes as long as it needs. A body of announced length is
-  // collected without regrowing. Throws URLError for transport failures (timedOut when the
-  // timeout ran out; badURL for a method or header field holding characters that would break the
-  // request's framing) and CancellationError when the calling task is cancelled (the transfer is
-  // aborted at once, and nothing is sent when it was cancelled before).
+  // The request's timeout bounds connecting and any stretch in which no byte moves either way,
+  // never a transfer that keeps moving: a large body over a slow link takes as long as it needs.
+  // Bytes count as they pass between the client and the kernel, so an upload body already handed
+  // to the kernel and still draining to a slow reader counts as silence. Any positive timeout
+  // works (+infinity: no bound on silence); 0 bounds no silence and leaves connecting to
+  // libcurl's own limit. Redirects are followed (at most 16); once one leaves the request's
+  // origin (scheme, host, port), the fields "apikey", "Authorization" and "Cookie" are not sent
+  // again. A body of announced length is collected without regrowing. Throws URLError for
+  // transport failures (timedOut when the timeout ran out; badURL for a NaN or negative timeout,
+  // or a method or header field holding characters that would break the request's framing) and
+  // CancellationError when the calling task is cancelled (the transfer is aborted at once, and
+  // nothing is sent when it was cancelled before).
   FetchResult data(const URLRequest& request);
 
   // As data(), with `body` sent in place of the request's body.
   FetchResult upload(const URLRequest& request, const Data& body);
 
   // Sends the request and hands each piece of the body to `onChunk` as it arrives, after
-  // `onResponse` got the response head. The timeout bounds connecting and each silence, as for
-  // data(), not the whole stream. An exception thrown by a handler aborts the transfer and is
+  // `onResponse` got the response head (of the last response: a redirect's own head and body
+  // reach neither). The timeout bounds connecting and each silence, as for data(), not the whole
+  // stream. An exception thrown by a handler aborts the transfer and is
   // rethrown. Returns the response head.
   std::shared_ptr<const HTTPURLResponse> stream(const URLRequest& request,
                                                 const ChunkHandler& onChunk,

@@ -13,12 +13,15 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stop_token>
 #include <string>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/platform/detail/curl_errors.hpp"
+#include "voduzazi/platform/detail/curl_redirects.hpp"
+#include "voduzazi/platform/detail/curl_silence_watch.hpp"
 
 namespace voduzazi::detail {
 namespace {
@@ -38,6 +41,10 @@ bool isToken(std::string_view text) {
 
 void validate(const URLRequest& request) {
   if (!isToken(request.httpMethod)) throw URLError(URLError::Code::badURL, "invalid method");
+  // Neither has a meaning: refused rather than read as "no limit".
+  if (std::isnan(request.timeoutInterval) || request.timeoutInterval < 0) {
+    throw URLError(URLError::Code::badURL, "invalid time-out interval");
+  }
   for (const auto& [name, value] : request.headerFields) {
     if (!isToken(name)) throw URLError(URLError::Code::badURL, "invalid header field name");
     if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
@@ -62,7 +69,7 @@ void preferHugePages(char* buffer, std::size_t size) {
 }
 
 long milliseconds(double seconds) {
-  if (!(seconds > 0)) return 0;  // no limit
+  if (!(seconds > 0)) return 0;  // libcurl's own connect limit
   const double ms = std::ceil(seconds * 1000);
   return ms >= static_cast<double>(LONG_MAX) ? LONG_MAX : static_cast<long>(ms);
 }
@@ -71,21 +78,33 @@ class Transfer {
  public:
   Transfer(CURLSH* share, CurlLanes& lanes, const URLRequest& request, const Data* body,
            const StreamHandlers* stream)
-      : lane_(lanes.borrow()), stream_(stream), request_(request) {
+      : lane_(lanes.borrow()),
+        stream_(stream),
+        request_(request),
+        url_(request.url.buffer()),
+        method_(request.httpMethod),
+        body_(body) {
     if (!body && request.httpBodyStream) {
       bodySource_ = request.httpBodyStream.get();
     } else if (!body && request.httpBody) {
-      body = &*request.httpBody;
+      body_ = &*request.httpBody;
     }
-    configure(share, body);
+    configureLane(share);
+    configure();
   }
 
+  // Follows redirects by hand: libcurl would send every field but its own credentials on to
+  // another origin.
   FetchResult run() {
-    const CURLcode result = drive();
-    if (handlerError_) std::rethrow_exception(handlerError_);
-    if (result != CURLE_OK) {
-      throw URLError(urlErrorCode(result),
-                     errorBuffer_[0] ? std::string(errorBuffer_) : curl_easy_strerror(result));
+    for (;;) {
+      const CURLcode result = drive();
+      if (handlerError_) std::rethrow_exception(handlerError_);
+      if (result != CURLE_OK) {
+        throw URLError(urlErrorCode(result),
+                       errorBuffer_[0] ? std::string(errorBuffer_) : curl_easy_strerror(result));
+      }
+      if (!isRedirect()) break;
+      followRedirect();
     }
     auto response = makeResponse();
     if (stream_ && !responseDelivered_) {
@@ -119,9 +138,6 @@ class Transfer {
     curl_easy_setopt(e, CURLOPT_SHARE, share);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
@@ -134,35 +150,25 @@ class Transfer {
     lane_.markConfigured();
   }
 
-  void configure(CURLSH* share, const Data* body) {
-    configureLane(share);
+  // The options of one request: the first, or the next after a redirect.
+  void configure() {
     CURL* e = lane_.easy();
-    curl_easy_setopt(e, CURLOPT_URL, request_.url.c_str());
+    curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    configureTimeout();
-    configureHeaders(configureMethod(body));
-  }
-
-  // The request's time-out bounds connecting and each stretch in which no byte moves (libcurl
-  // averages the speed over a few seconds and checks it once a second), never a transfer that
-  // keeps moving: a large body over a slow link takes as long as it needs. Set every time, so
-  // nothing carries over from the lane's last transfer.
-  void configureTimeout() {
-    CURL* e = lane_.easy();
-    const long timeout = milliseconds(request_.timeoutInterval);
+    // Connecting has libcurl's own limit; each silence after it is watched while driving (see
+    // drive()). Nothing bounds a transfer that keeps moving. Set every time, so nothing carries
+    // over from the lane's last transfer.
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 0L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeout);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, timeout > 0 ? 1L : 0L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                     timeout > 0 ? std::max(1L, (timeout + 999) / 1000) : 0L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, milliseconds(request_.timeoutInterval));
+    configureHeaders(configureMethod(body_));
   }
 
   // Returns whether a body (perhaps empty) goes out.
   bool configureMethod(const Data* body) {
     CURL* e = lane_.easy();
-    const std::string& method = request_.httpMethod;
+    const std::string& method = method_;
     // Back to a plain GET first: the lane's last transfer may have been anything.
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
@@ -196,9 +202,11 @@ class Transfer {
   }
 
   void configureHeaders(bool sendsBody) {
+    headers_.reset();
     bool hasExpect = false;
     bool hasContentType = false;
     for (const auto& [name, value] : request_.headerFields) {
+      if (credentialsWithheld_ && isCredential(name)) continue;
       hasExpect = hasExpect || boost::algorithm::iequals(name, "Expect");
       hasContentType = hasContentType || boost::algorithm::iequals(name, "Content-Type");
       // "Name;" is how libcurl sends a field with an empty value.
@@ -233,12 +241,16 @@ class Transfer {
     });
     // A task cancelled before its transfer starts sends nothing.
     if (stopped) throw CancellationError();
+    SilenceWatch silence(request_.timeoutInterval, SilenceWatch::Clock::now());
     for (;;) {
       int running = 0;
       if (curl_multi_perform(multi, &running) != CURLM_OK) return CURLE_FAILED_INIT;
       if (stopped) throw CancellationError();
       if (running == 0) break;
-      if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
+      const auto now = SilenceWatch::Clock::now();
+      if (silence.expired(bytesMoved(), now)) throw silenceError(silence.limit());
+      const auto wait = static_cast<int>(silence.nextCheck(now).count());
+      if (curl_multi_poll(multi, nullptr, 0, wait, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
       if (stopped) throw CancellationError();
     }
     int queued = 0;
@@ -248,6 +260,72 @@ class Transfer {
       }
     }
     return CURLE_FAILED_INIT;
+  }
+
+  // Every byte libcurl counts, either way: the request's head and body sent, the response's
+  // header lines and body received. Bytes still in the kernel's buffers are not among them.
+  std::uint64_t bytesMoved() const {
+    CURL* e = lane_.easy();
+    curl_off_t sent = 0;
+    curl_off_t received = 0;
+    long requestHead = 0;
+    long responseHead = 0;
+    curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &sent);
+    curl_easy_getinfo(e, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    curl_easy_getinfo(e, CURLINFO_REQUEST_SIZE, &requestHead);
+    curl_easy_getinfo(e, CURLINFO_HEADER_SIZE, &responseHead);
+    return static_cast<std::uint64_t>(sent) + static_cast<std::uint64_t>(received) +
+           static_cast<std::uint64_t>(requestHead) + static_cast<std::uint64_t>(responseHead);
+  }
+
+  static URLError silenceError(double limit) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", limit);
+    return URLError(URLError::Code::timedOut,
+                    std::string("No byte moved for ") + seconds + " seconds");
+  }
+
+  // Whether the latest response is a redirect to follow: a 3xx status with a Location, as
+  // libcurl reads it (CURLINFO_REDIRECT_URL is known only once the response has ended).
+  bool isRedirect() const {
+    long status = 0;
+    curl_easy_getinfo(lane_.easy(), CURLINFO_RESPONSE_CODE, &status);
+    if (status < 300 || status > 399) return false;
+    return std::any_of(headers.begin(), headers.end(), [](const auto& field) {
+      return boost::algorithm::iequals(field.first, "Location") && !field.second.empty();
+    });
+  }
+
+  // Sets up the request the latest response redirects to. Credentials go no further once the
+  // chain has left the request's origin, even if it comes back: the other origin chose where.
+  void followRedirect() {
+    if (redirects_ == kMostRedirects) {
+      throw URLError(URLError::Code::httpTooManyRedirects,
+                     "Maximum (" + std::to_string(kMostRedirects) + ") redirects followed");
+    }
+    ++redirects_;
+    CURL* e = lane_.easy();
+    long status = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    const char* next = nullptr;
+    curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next);
+    if (!next) throw URLError(URLError::Code::badServerResponse, "unusable redirect location");
+    url_ = next;
+    const auto parsed = boost::urls::parse_absolute_uri(url_);
+    if (!parsed || !sameOrigin(request_.url, *parsed)) credentialsWithheld_ = true;
+    std::string method = redirectedMethod(status, method_);
+    if (!keepsBody(status, method_, method)) {
+      body_ = nullptr;
+      bodySource_ = nullptr;
+    }
+    method_ = std::move(method);
+    headers.clear();
+    data_.clear();
+    reserved_ = false;
+    bodyReader_.reset();
+    hopIsRedirect_.reset();
+    errorBuffer_[0] = '\0';
+    configure();
   }
 
   std::shared_ptr<const URLResponse> makeResponse() const {
@@ -274,19 +352,27 @@ class Transfer {
 
   static size_t onHeader(char* buffer, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<Transfer*>(self);
-    std::string_view line(buffer, size * count);
+    // Nothing may throw through libcurl: a failure ends the transfer (any count but the one
+    // given) and is rethrown to the caller once libcurl has returned.
+    try {
+      transfer.takeHeaderLine(std::string_view(buffer, size * count));
+      return size * count;
+    } catch (...) {
+      transfer.handlerError_ = std::current_exception();
+      return 0;
+    }
+  }
+
+  void takeHeaderLine(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.starts_with("HTTP/")) {
-      transfer.headers.clear();  // a new response head: after 1xx or a redirect
+      headers.clear();  // a new response head: after 1xx
     } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-      if (!transfer.headers.empty()) {
-        transfer.headers.back().second += " " + std::string(trim(line));
-      }
+      if (!headers.empty()) headers.back().second += " " + std::string(trim(line));
     } else if (const std::size_t colon = line.find(':'); colon != std::string_view::npos) {
-      transfer.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                    std::string(trim(line.substr(colon + 1))));
+      headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                           std::string(trim(line.substr(colon + 1))));
     }
-    return size * count;
   }
 
   static size_t onData(char* buffer, size_t size, size_t count, void* self) {
@@ -295,6 +381,9 @@ class Transfer {
     // Nothing may throw through libcurl: a failure (a body too large for memory, a handler's
     // error) ends the transfer and is rethrown to the caller once libcurl has returned.
     try {
+      // A redirect's own body is nobody's: the caller gets the body of the last response.
+      if (!transfer.hopIsRedirect_) transfer.hopIsRedirect_ = transfer.isRedirect();
+      if (*transfer.hopIsRedirect_) return chunk.size();
       if (!transfer.stream_) {
         if (!transfer.reserved_) transfer.reserveAnnounced();
         transfer.data_.append(chunk);
@@ -338,7 +427,8 @@ class Transfer {
     }
   }
 
-  // libcurl rewinds the body to send it again (after a redirect, say): a new pass from the start.
+  // libcurl rewinds the body to send it again (on a kept-alive connection that the server had
+  // closed, say): a new pass from the start. A redirect opens a new reader itself.
   static int onSeek(void* self, curl_off_t offset, int origin) {
     auto& transfer = *static_cast<Transfer*>(self);
     if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
@@ -356,7 +446,14 @@ class Transfer {
   std::unique_ptr<curl_slist, ListDeleter> headers_;
   const StreamHandlers* stream_;
   const URLRequest& request_;
+  // What the current request sends: the caller's, or what the last redirect left of it.
+  std::string url_;
+  std::string method_;
+  const Data* body_;
   const BodySource* bodySource_ = nullptr;
+  bool credentialsWithheld_ = false;
+  int redirects_ = 0;
+  std::optional<bool> hopIsRedirect_;
   std::unique_ptr<BodyReader> bodyReader_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   Data data_;
