@@ -44,7 +44,7 @@ alice="alice-$$@example.com" bob="bob-$$@example.com"
 export TAPWICK_PROJECT_URL="$url" TAPWICK_ANON_KEY="$key" ASAN_OPTIONS=detect_leaks=0
 export XDG_RUNTIME_DIR="$out/runtime"
 # Under ThreadSanitizer, what system libraries do among their own threads is not ours to judge.
-export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(dirname "$0")/system_libraries.tsan.supp"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(cd "$(dirname "$0")/../.." && pwd)/scripts/thread_sanitizer.supp"
 mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
 
 # Starts one user's instance with folders of its own; sets ${user}_pid.
