@@ -252,6 +252,9 @@ bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const S
   if (storedGeneration_ != generation) return false;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.store(session);
+  // A server that does not rotate refresh tokens answers with the token it was sent, which then
+  // stays good for the next refresh.
+  if (session.refreshToken == replacedToken) return true;
   // Recorded before the refresh leaves the in-flight list, so that every caller still holding
   // the spent token either joins this refresh or finds the token replaced; recorded too when the
   // new session could not be stored, since the server has spent the token all the same.

@@ -84,7 +84,8 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // Writes through the manager count as generations, so a refresh can tell whether the session
   // changed while its request was under way; each write happens under storageMutex_.
   std::uint64_t storedGeneration() const;
-  // Also records `replacedToken` as spent, whether or not the store kept the new session.
+  // Also records `replacedToken` as spent when the new session carries another refresh token,
+  // whether or not the store kept it.
   bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
                              const std::string& replacedToken);
   // Under storageMutex_.
