@@ -203,41 +203,6 @@ TEST_F(SessionManagerTest, LogsAFingerprintOfTheRefreshTokenNeverTheToken) {
   EXPECT_NE(detail::refreshTokenFingerprint(secret), detail::refreshTokenFingerprint("other"));
 }
 
-// Answers each refresh grant with the next session in a chain ("refresh-1" gives "refresh-2"),
-// expiring in 20 seconds so that every read refreshes, and counts each token sent; a token sent a
-// second time is refused as spent, as a server that guards against theft does.
-class ChainingRefreshServer {
- public:
-  FakeAuthServer::Responder responder() {
-    return [this](const URLRequest& request) {
-      const std::string token(bodyOf(request).at("refresh_token").as_string());
-      std::lock_guard lock(mutex_);
-      if (++sent_[token] > 1) {
-        return FakeAuthServer::answer(request, 400, R"({"code":"refresh_token_already_used"})");
-      }
-      const int next = std::stoi(token.substr(token.find('-') + 1)) + 1;
-      return FakeAuthServer::answer(
-          request, 200,
-          sessionBody("access-" + std::to_string(next), "refresh-" + std::to_string(next),
-                      secondsFromNow(20)));
-    };
-  }
-
-  // Tokens sent more than once.
-  std::vector<std::string> resent() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> tokens;
-    for (const auto& [token, count] : sent_) {
-      if (count > 1) tokens.push_back(token);
-    }
-    return tokens;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, int> sent_;
-};
-
 TEST_F(SessionManagerTest, ATokenAReplacedRefreshSpentIsNeverSentAgain) {
   ChainingRefreshServer chain;
   server->respond(chain.responder());
@@ -299,18 +264,6 @@ TEST_F(SessionManagerTest, ConcurrentReadersAcrossRefreshesSendEachTokenOnce) {
   EXPECT_EQ(failures, 0);
   EXPECT_THAT(chain.resent(), ::testing::IsEmpty());
   EXPECT_NO_THROW(manager().session());
-}
-
-// Answers each refresh grant with a new access token and the very refresh token it was sent, as a
-// server that does not rotate refresh tokens does; every session expires in 20 seconds, so that
-// every read refreshes.
-FakeAuthServer::Responder nonRotatingRefresh(std::atomic<int>& refreshes) {
-  return [&refreshes](const URLRequest& request) {
-    const std::string token(bodyOf(request).at("refresh_token").as_string());
-    return FakeAuthServer::answer(
-        request, 200,
-        sessionBody("access-" + std::to_string(++refreshes), token, secondsFromNow(20)));
-  };
 }
 
 // Keeps the error lines only: a burst of refreshes logs thousands of debug lines.
