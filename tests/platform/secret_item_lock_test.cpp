@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "tests/support/eventually.hpp"
+#include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/platform/secret_store.hpp"
 
 namespace voduzazi {
@@ -73,6 +75,14 @@ TEST_F(SecretItemLockTest, AWaiterGetsTheLockOnceItIsReleased) {
   held.reset();
   EXPECT_TRUE(testing::eventually([&] { return acquired.load(); }, 60s));
   waiter.join();
+}
+
+TEST_F(SecretItemLockTest, ACancelledWaiterStopsWaiting) {
+  std::optional<SecretItemLock> held = store_.lockItem(query_, 1s);
+  Task<void> waiter([&] { SecretItemLock lock = store_.lockItem(query_, 3600s); });
+  waiter.cancel();
+  // Without the cancellation the waiter would hold this for an hour.
+  EXPECT_THROW(waiter.value(), CancellationError);
 }
 
 TEST_F(SecretItemLockTest, ALockFileThatIsNoRegularFileIsRefusedWithoutWaiting) {

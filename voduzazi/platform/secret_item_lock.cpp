@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 #include <utility>
 
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/platform/secret_store.hpp"
 
 namespace voduzazi {
@@ -53,8 +53,8 @@ SecretItemLock SecretItemLock::acquire(int folder, const std::string& name,
       throw SecretStoreError("Secret store: " + name + " stayed locked for " +
                              std::to_string(wait.count()) + " ms");
     }
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    // A cancelled task stops waiting (and so does not hold up whoever cancelled it).
+    this_task::sleepFor(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
   return SecretItemLock(file.release());

@@ -22,7 +22,8 @@ class SecretItemLock {
  public:
   // Waits at most `wait` until nobody else holds the lock file `name` in the open folder `folder`
   // (created with mode 0600 when missing), then holds it. Throws SecretStoreError when the wait
-  // times out, or when the file cannot be opened or is not a regular file of this user.
+  // times out, or when the file cannot be opened or is not a regular file of this user, and
+  // CancellationError when the calling task is cancelled while it waits.
   static SecretItemLock acquire(int folder, const std::string& name,
                                 std::chrono::milliseconds wait);
 
