@@ -55,6 +55,39 @@ FetchResult FakeAuthServer::answer(const URLRequest& request, int status, std::s
           std::make_shared<HTTPURLResponse>(request.url, status, std::move(headers))};
 }
 
+FakeAuthServer::Responder ChainingRefreshServer::responder() {
+  return [this](const URLRequest& request) {
+    const std::string token(bodyOf(request).at("refresh_token").as_string());
+    std::lock_guard lock(mutex_);
+    if (++sent_[token] > 1) {
+      return FakeAuthServer::answer(request, 400, R"({"code":"refresh_token_already_used"})");
+    }
+    const int next = std::stoi(token.substr(token.find('-') + 1)) + 1;
+    return FakeAuthServer::answer(
+        request, 200,
+        sessionBody("access-" + std::to_string(next), "refresh-" + std::to_string(next),
+                    secondsFromNow(20)));
+  };
+}
+
+std::vector<std::string> ChainingRefreshServer::resent() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> tokens;
+  for (const auto& [token, count] : sent_) {
+    if (count > 1) tokens.push_back(token);
+  }
+  return tokens;
+}
+
+FakeAuthServer::Responder nonRotatingRefresh(std::atomic<int>& refreshes) {
+  return [&refreshes](const URLRequest& request) {
+    const std::string token(bodyOf(request).at("refresh_token").as_string());
+    return FakeAuthServer::answer(
+        request, 200,
+        sessionBody("access-" + std::to_string(++refreshes), token, secondsFromNow(20)));
+  };
+}
+
 void Gate::pass() {
   std::unique_lock lock(mutex_);
   ++arrivals_;

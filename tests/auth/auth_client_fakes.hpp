@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -68,6 +69,26 @@ class Gate {
   bool open_ = false;
   int arrivals_ = 0;
 };
+
+// Answers each refresh grant with the next session in a chain ("refresh-1" gives "refresh-2"),
+// expiring in 20 seconds so that every read refreshes, and counts each token sent; a token sent a
+// second time is refused as spent, as a server that guards against theft does.
+// Shared objects: safe. Lifetime: must outlive the responders it hands out.
+class ChainingRefreshServer {
+ public:
+  FakeAuthServer::Responder responder();
+  // Tokens sent more than once.
+  std::vector<std::string> resent() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int> sent_;
+};
+
+// Answers each refresh grant with a new access token ("access-1", "access-2", ...) and the very
+// refresh token it was sent, as a server that does not rotate refresh tokens does; every session
+// expires in 20 seconds, so that every read refreshes. `refreshes` counts the answers.
+FakeAuthServer::Responder nonRotatingRefresh(std::atomic<int>& refreshes);
 
 // A session body as the server sends it (snake_case), expiring at `expiresAt` (seconds since 1970).
 std::string sessionBody(const std::string& accessToken, const std::string& refreshToken,

@@ -203,41 +203,6 @@ TEST_F(SessionManagerTest, LogsAFingerprintOfTheRefreshTokenNeverTheToken) {
   EXPECT_NE(detail::refreshTokenFingerprint(secret), detail::refreshTokenFingerprint("other"));
 }
 
-// Answers each refresh grant with the next session in a chain ("refresh-1" gives "refresh-2"),
-// expiring in 20 seconds so that every read refreshes, and counts each token sent; a token sent a
-// second time is refused as spent, as a server that guards against theft does.
-class ChainingRefreshServer {
- public:
-  FakeAuthServer::Responder responder() {
-    return [this](const URLRequest& request) {
-      const std::string token(bodyOf(request).at("refresh_token").as_string());
-      std::lock_guard lock(mutex_);
-      if (++sent_[token] > 1) {
-        return FakeAuthServer::answer(request, 400, R"({"code":"refresh_token_already_used"})");
-      }
-      const int next = std::stoi(token.substr(token.find('-') + 1)) + 1;
-      return FakeAuthServer::answer(
-          request, 200,
-          sessionBody("access-" + std::to_string(next), "refresh-" + std::to_string(next),
-                      secondsFromNow(20)));
-    };
-  }
-
-  // Tokens sent more than once.
-  std::vector<std::string> resent() const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> tokens;
-    for (const auto& [token, count] : sent_) {
-      if (count > 1) tokens.push_back(token);
-    }
-    return tokens;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, int> sent_;
-};
-
 TEST_F(SessionManagerTest, ATokenAReplacedRefreshSpentIsNeverSentAgain) {
   ChainingRefreshServer chain;
   server->respond(chain.responder());
@@ -299,6 +264,76 @@ TEST_F(SessionManagerTest, ConcurrentReadersAcrossRefreshesSendEachTokenOnce) {
   EXPECT_EQ(failures, 0);
   EXPECT_THAT(chain.resent(), ::testing::IsEmpty());
   EXPECT_NO_THROW(manager().session());
+}
+
+// Keeps the error lines only: a burst of refreshes logs thousands of debug lines.
+class ErrorLogger : public VoduzaziLogger {
+ public:
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    if (message.level != VoduzaziLogLevel::error) return;
+    std::lock_guard lock(mutex_);
+    errors_.push_back(message.message);
+  }
+  std::vector<std::string> errors() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> errors_;
+};
+
+TEST_F(SessionManagerTest, AServerThatDoesNotRotateRefreshTokensKeepsTheSessionUsable) {
+  auto options = this->options();
+  const auto errors = std::make_shared<ErrorLogger>();
+  options.logger = errors;
+  auto logged = makeClient(options);
+  const SessionManager shared = Dependencies::get(logged->clientID()).sessionManager;
+  std::atomic<int> refreshes = 0;
+  server->respond(nonRotatingRefresh(refreshes));
+  storeSession(*logged, makeSession("access-0", "kept-refresh", secondsFromNow(20)));
+
+  for (int round = 1; round <= 10; ++round) {
+    EXPECT_EQ(shared.session().accessToken, "access-" + std::to_string(round));
+  }
+  EXPECT_EQ(shared.refreshSession("kept-refresh").accessToken, "access-11");
+  EXPECT_EQ(refreshRequests(), 11u);
+
+  std::atomic<int> failures = 0;
+  std::vector<Task<void>> readers;
+  for (int thread = 0; thread < 8; ++thread) {
+    readers.emplace_back([shared, &failures] {
+      for (int read = 0; read < 25; ++read) {
+        try {
+          shared.session();
+        } catch (const AuthError&) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& reader : readers) reader.value();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(logged->currentSession()->refreshToken, "kept-refresh");
+  EXPECT_THAT(errors->errors(), ::testing::IsEmpty());
+}
+
+TEST_F(SessionManagerTest, AnUnstoredAnswerThatKeptTheTokenLeavesItUsable) {
+  std::atomic<int> refreshes = 0;
+  server->respond(nonRotatingRefresh(refreshes));
+  const auto faulty = std::make_shared<FaultyStorage>();
+  storage = faulty;
+  const auto unstorable = makeClient();
+  storeSession(*unstorable, makeSession("access-0", "kept-refresh", secondsFromNow(20)));
+  faulty->failStoreOf.insert("voduzazi.auth.token");
+  const SessionManager refreshing = Dependencies::get(unstorable->clientID()).sessionManager;
+
+  // The server spent nothing: the stored token still works, and is sent again.
+  EXPECT_EQ(refreshing.session().accessToken, "access-1");
+  EXPECT_EQ(refreshing.session().accessToken, "access-2");
+  EXPECT_EQ(refreshing.refreshSession("kept-refresh").accessToken, "access-3");
 }
 
 class AutoRefreshTest : public SessionManagerTest {

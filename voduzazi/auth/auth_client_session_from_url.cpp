@@ -148,13 +148,9 @@ Session AuthClient::setSession(const std::string& accessToken,
 }
 
 Session AuthClient::refreshSession(std::optional<std::string> refreshToken) const {
-  const Dependencies dependencies = Dependencies::get(clientID_);
-  if (!refreshToken) {
-    const std::optional<Session> stored = dependencies.sessionStorage.get();
-    if (!stored) throw AuthError::sessionMissing();
-    refreshToken = stored->refreshToken;
-  }
-  return dependencies.sessionManager.refreshSession(*refreshToken);
+  // Without a token the manager refreshes the stored session, which it then knows to have read:
+  // should another program have refreshed it meanwhile, that program's session is used.
+  return Dependencies::get(clientID_).sessionManager.refreshSession(refreshToken);
 }
 
 }  // namespace voduzazi::auth

@@ -117,6 +117,13 @@ void KeychainLocalStorage::remove(const std::string& key) {
   });
 }
 
+SecretItemLock KeychainLocalStorage::lock(const std::string& key, std::chrono::milliseconds wait) {
+  return translatingStoreErrors([&] {
+    return SecretStore(folder_ ? *folder_ : SecretStore::defaultFolder())
+        .lockItem(query(key), wait);
+  });
+}
+
 const std::shared_ptr<AuthLocalStorage>& defaultLocalStorage() {
   static const auto* const storage = new std::shared_ptr<AuthLocalStorage>(
       std::make_shared<KeychainLocalStorage>("voduzazi.vuvere.swift"));

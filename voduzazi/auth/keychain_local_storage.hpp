@@ -9,6 +9,7 @@
 // Shared objects: safe; each operation is one or two atomic store calls.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -94,6 +95,10 @@ class KeychainLocalStorage : public AuthLocalStorage {
   // As retrieve, but nothing (instead of itemNotFound) when nothing is stored: a probe for a key
   // that is usually absent, without the cost of an exception. Throws KeychainError otherwise.
   std::optional<Data> retrieveIfPresent(const std::string& key);
+  // Waits at most `wait` until no other holder, in this process or another, has the lock of the
+  // key's item, and holds it until the lock is destroyed. Throws KeychainError (unknown) when the
+  // wait times out or the store cannot be used.
+  SecretItemLock lock(const std::string& key, std::chrono::milliseconds wait);
 
   const std::optional<std::string>& service() const { return service_; }
   const std::optional<std::string>& accessGroup() const { return accessGroup_; }

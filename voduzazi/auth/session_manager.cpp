@@ -89,7 +89,7 @@ SessionManager SessionManager::live(std::int64_t clientID) {
   auto manager = std::make_shared<LiveSessionManager>(clientID);
   return SessionManager{
       [manager] { return manager->session(); },
-      [manager](const std::string& token) { return manager->refreshSession(token); },
+      [manager](const std::optional<std::string>& token) { return manager->refreshSession(token); },
       [manager](const Session& session) { return manager->update(session); },
       [manager] { manager->remove(); },
       [manager] { manager->startAutoRefreshToken(); },
@@ -112,32 +112,42 @@ Session LiveSessionManager::session() {
         const double now = secondsSince1970(dependencies.date());
         if (stored->expiresAt - now >= expiryMarginSeconds) return *stored;
         debug(dependencies, "session expired", "session()");
-        return refreshSession(stored->refreshToken);
+        return refresh({stored->refreshToken, stored});
       },
       site("session()"));
 }
 
-Session LiveSessionManager::refreshSession(const std::string& refreshToken) {
+Session LiveSessionManager::refreshSession(const std::optional<std::string>& refreshToken) {
+  if (refreshToken) return refresh({*refreshToken, std::nullopt});
+  std::optional<Session> stored = Dependencies::get(clientID_).sessionStorage.get();
+  if (!stored) throw AuthError::sessionMissing();
+  std::string token = stored->refreshToken;
+  return refresh({std::move(token), std::move(stored)});
+}
+
+Session LiveSessionManager::refresh(RefreshOf refresh) {
   // The token itself stays out of the log: a fingerprint tells refreshes apart well enough.
-  const JSONObject context{{"refresh_id", upperCaseUUID()},
-                           {"refresh_token", detail::refreshTokenFingerprint(refreshToken)}};
+  const JSONObject context{
+      {"refresh_id", upperCaseUUID()},
+      {"refresh_token", detail::refreshTokenFingerprint(refresh.refreshToken)}};
   return VoduzaziLoggerTaskLocal::withValue(context, [&] {
     const Dependencies dependencies = Dependencies::get(clientID_);
     return trace(
-        dependencies.logger, [&] { return refreshOrReplacement(refreshToken); },
+        dependencies.logger, [&] { return refreshOrReplacement(refresh); },
         site("refreshSession(_:)"));
   });
 }
 
-Session LiveSessionManager::refreshOrReplacement(const std::string& refreshToken) {
+Session LiveSessionManager::refreshOrReplacement(const RefreshOf& refresh) {
+  const std::string& refreshToken = refresh.refreshToken;
   std::unique_lock lock(mutex_);
   if (!wasReplacedLocked(refreshToken)) {
     const bool joins = runningRefresh.manager != this && !inFlightRefreshes_.empty();
-    Task<Session> refresh = joinOrStartRefreshLocked(refreshToken);
+    Task<Session> task = joinOrStartRefreshLocked(refresh);
     lock.unlock();
     if (joins)
       debug(Dependencies::get(clientID_), "Refresh already in flight", "refreshSession(_:)");
-    return refresh.value();
+    return task.value();
   }
   lock.unlock();
   // The caller read the session before a refresh replaced it: sending its spent token again
@@ -175,13 +185,13 @@ bool LiveSessionManager::wasReplacedLocked(const std::string& refreshToken) cons
          replacedTokens_.end();
 }
 
-Task<Session> LiveSessionManager::joinOrStartRefreshLocked(const std::string& refreshToken) {
+Task<Session> LiveSessionManager::joinOrStartRefreshLocked(const RefreshOf& refresh) {
   if (runningRefresh.manager == this) {
     // Called back from a listener of our own refresh, which waiting for would never end; another
     // refresh of this token may be joined.
-    for (const InFlightRefresh& refresh : inFlightRefreshes_) {
-      if (refresh.id != runningRefresh.id && refresh.refreshToken == refreshToken) {
-        return refresh.task;
+    for (const InFlightRefresh& running : inFlightRefreshes_) {
+      if (running.id != runningRefresh.id && running.refreshToken == refresh.refreshToken) {
+        return running.task;
       }
     }
   } else if (!inFlightRefreshes_.empty()) {
@@ -191,54 +201,99 @@ Task<Session> LiveSessionManager::joinOrStartRefreshLocked(const std::string& re
   // the record under the same lock, hence never before it was made.
   const std::uint64_t id = nextRefreshID_++;
   inFlightRefreshes_.push_back(
-      InFlightRefresh{id, refreshToken, startRefreshTask(refreshToken, id)});
+      InFlightRefresh{id, refresh.refreshToken, startRefreshTask(refresh, id)});
   return inFlightRefreshes_.back().task;
 }
 
-Task<Session> LiveSessionManager::startRefreshTask(const std::string& refreshToken,
-                                                   std::uint64_t id) {
-  return Task<Session>([self = shared_from_this(), refreshToken, id] {
+Task<Session> LiveSessionManager::startRefreshTask(const RefreshOf& refresh, std::uint64_t id) {
+  return Task<Session>([self = shared_from_this(), refresh, id] {
     struct Ending {
       LiveSessionManager& manager;
       std::uint64_t id;
       ~Ending() { manager.refreshEnded(id); }
     } ending{*self, id};
     RefreshingScope scope(self.get(), id);
-    return self->performRefresh(refreshToken);
+    return self->performRefresh(refresh);
   });
 }
 
-Session LiveSessionManager::performRefresh(const std::string& refreshToken) {
+Session LiveSessionManager::performRefresh(const RefreshOf& refresh) {
   const Dependencies dependencies = Dependencies::get(clientID_);
   debug(dependencies, "Refresh task started", "refreshSession(_:)");
   const std::uint64_t generation = storedGeneration();
-  const auto& configuration = dependencies.configuration;
-  UserCredentials credentials;
-  credentials.refreshToken = refreshToken;
-  helpers::HTTPRequest request(detail::appendingPath(configuration.url, "token"), HTTPMethod::post,
-                               {{"grant_type", "refresh_token"}}, {},
-                               configuration.encoder->encode(credentials));
-  std::optional<helpers::HTTPResponse> response;
+  RefreshResult result;
+  {
+    // Programs sharing the store refresh one at a time, so that no two send the same token.
+    const SessionStorage::RefreshTurn turn =
+        dependencies.sessionStorage.takeRefreshTurn(refreshTurnWait);
+    result = refreshHoldingTurn(refresh, generation);
+  }
+  // Announced once the turn is over: a listener may refresh again.
+  if (result.event) dependencies.eventEmitter.emit(*result.event, result.session);
+  if (result.failure) std::rethrow_exception(result.failure);
+  return std::move(*result.session);
+}
+
+LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const RefreshOf& refresh,
+                                                                         std::uint64_t generation) {
+  const Dependencies dependencies = Dependencies::get(clientID_);
+  if (refresh.stored) {
+    if (auto replacement = replacementOf(*refresh.stored)) {
+      // Another program (or this one) refreshed or signed in since the caller read the session:
+      // that session is the one to use, and the token read before may well be spent.
+      debug(dependencies, "Session replaced since it was read; using the stored one",
+            "refreshSession(_:)");
+      const bool announce = replacement->second;
+      return {std::move(replacement->first),
+              announce ? std::optional(AuthChangeEvent::tokenRefreshed) : std::nullopt};
+    }
+  }
+  Session session;
   try {
-    response = dependencies.api.execute(std::move(request), APIClient::SessionCleanup::none);
+    session = requestRefresh(refresh);
   } catch (const AuthError& error) {
     // The server no longer knows the session: end it here too, unless this device has signed
     // out or in meanwhile, so the failure is about a session it no longer holds.
-    if (error == AuthError::sessionMissing() && removeIfUnchangedSince(generation)) {
-      dependencies.eventEmitter.emit(AuthChangeEvent::signedOut, std::nullopt);
-    }
-    throw;
+    const bool ended =
+        error == AuthError::sessionMissing() && removeIfUnchangedSince(generation, refresh);
+    return {std::nullopt, ended ? std::optional(AuthChangeEvent::signedOut) : std::nullopt,
+            std::current_exception()};
   }
-  Session session = response->decoded<Session>(*configuration.decoder);
-  if (!storeIfUnchangedSince(generation, session, refreshToken)) {
+  if (!storeIfUnchangedSince(generation, session, refresh)) {
     // A sign-out (or another sign-in) came first: storing this answer would bring back a session
     // the device has let go of.
     debug(dependencies, "Session changed during the refresh; the new one is not kept",
           "refreshSession(_:)");
-    return session;
+    return {std::move(session), std::nullopt};
   }
-  dependencies.eventEmitter.emit(AuthChangeEvent::tokenRefreshed, session);
-  return session;
+  return {std::move(session), AuthChangeEvent::tokenRefreshed};
+}
+
+std::optional<std::pair<Session, bool>> LiveSessionManager::replacementOf(
+    const Session& stored) const {
+  std::lock_guard lock(storageMutex_);
+  std::optional<Session> current = Dependencies::get(clientID_).sessionStorage.get();
+  if (!current) throw AuthError::sessionMissing();
+  if (current->accessToken == stored.accessToken && current->refreshToken == stored.refreshToken) {
+    return std::nullopt;
+  }
+  // Announced once per program, and only as a refresh of the same user's session: another
+  // user's sign-in elsewhere is seen as any read sees it.
+  const bool announce =
+      current->accessToken != lastWrittenAccessToken_ && current->user.id == stored.user.id;
+  return std::pair{std::move(*current), announce};
+}
+
+Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {
+  const Dependencies dependencies = Dependencies::get(clientID_);
+  const auto& configuration = dependencies.configuration;
+  UserCredentials credentials;
+  credentials.refreshToken = refresh.refreshToken;
+  helpers::HTTPRequest request(detail::appendingPath(configuration.url, "token"), HTTPMethod::post,
+                               {{"grant_type", "refresh_token"}}, {},
+                               configuration.encoder->encode(credentials));
+  return dependencies.api.execute(std::move(request), APIClient::SessionCleanup::none)
+      .decoded<Session>(*configuration.decoder);
 }
 
 std::uint64_t LiveSessionManager::storedGeneration() const {
@@ -246,12 +301,24 @@ std::uint64_t LiveSessionManager::storedGeneration() const {
   return storedGeneration_;
 }
 
+bool LiveSessionManager::storeStillHoldsLocked(const RefreshOf& refresh) const {
+  if (!refresh.stored) return true;
+  const std::optional<Session> current = Dependencies::get(clientID_).sessionStorage.get();
+  return current && current->accessToken == refresh.stored->accessToken &&
+         current->refreshToken == refresh.stored->refreshToken;
+}
+
 bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session,
-                                               const std::string& replacedToken) {
+                                               const RefreshOf& refresh) {
   std::lock_guard lock(storageMutex_);
-  if (storedGeneration_ != generation) return false;
+  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return false;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.store(session);
+  lastWrittenAccessToken_ = session.accessToken;
+  // A server that does not rotate refresh tokens answers with the token it was sent, which then
+  // stays good for the next refresh.
+  const std::string& replacedToken = refresh.refreshToken;
+  if (session.refreshToken == replacedToken) return true;
   // Recorded before the refresh leaves the in-flight list, so that every caller still holding
   // the spent token either joins this refresh or finds the token replaced; recorded too when the
   // new session could not be stored, since the server has spent the token all the same.
@@ -266,11 +333,13 @@ void LiveSessionManager::forgetReplacedTokens() {
   replacedTokens_.clear();
 }
 
-bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation) {
+bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation,
+                                                const RefreshOf& refresh) {
   std::lock_guard lock(storageMutex_);
-  if (storedGeneration_ != generation) return false;
+  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return false;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.remove();
+  lastWrittenAccessToken_.clear();
   forgetReplacedTokens();
   return true;
 }
@@ -288,6 +357,7 @@ bool LiveSessionManager::update(const Session& session) {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
   forgetReplacedTokens();
+  lastWrittenAccessToken_ = session.accessToken;
   return Dependencies::get(clientID_).sessionStorage.store(session);
 }
 
@@ -295,6 +365,7 @@ void LiveSessionManager::remove() {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
   forgetReplacedTokens();
+  lastWrittenAccessToken_.clear();
   Dependencies::get(clientID_).sessionStorage.remove();
 }
 
@@ -347,7 +418,7 @@ void LiveSessionManager::autoRefreshTokenTick() {
         debug(dependencies, message.str(), "autoRefreshTokenTick()");
         if (ticks > autoRefreshTickThreshold) return;
         try {
-          refreshSession(stored->refreshToken);
+          refresh({stored->refreshToken, stored});
         } catch (...) {
           // The next tick tries again.
         }

@@ -8,13 +8,16 @@
 //   manager.stopAutoRefresh();
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "voduzazi/auth/session.hpp"
@@ -27,11 +30,14 @@ struct SessionManager {
   // The stored session, refreshed first when it expires within 30 seconds. Throws AuthError
   // sessionMissing when none is stored, or the refresh's error.
   std::function<Session()> session;
-  // The session a refresh with this token gives, once stored and announced as TOKEN_REFRESHED.
-  // Joins a refresh already under way (whose token then counts). A token that a completed
-  // refresh already replaced is never sent again: the stored session that replaced it comes
-  // back instead. Throws the refresh's error.
-  std::function<Session(const std::string& refreshToken)> refreshSession;
+  // The session a refresh with this token (none: the stored session's) gives, once stored and
+  // announced as TOKEN_REFRESHED. Joins a refresh already under way (whose token then counts). A
+  // token that a completed refresh already replaced is never sent again: the stored session that
+  // replaced it comes back instead. Programs sharing the store take turns: a refresh of the
+  // stored session that finds it replaced by another program meanwhile takes that session
+  // instead of sending its token. Throws the refresh's error (sessionMissing when none is
+  // stored), or the store's when no turn could be had within refreshTurnWait.
+  std::function<Session(const std::optional<std::string>& refreshToken)> refreshSession;
   // Store or delete the session; no event. update returns false when the store failed.
   std::function<bool(const Session&)> update;
   std::function<void()> remove;
@@ -44,18 +50,23 @@ struct SessionManager {
 
 // Shared objects: safe; its task handles sit behind its mutex, which is never held while a
 // request, a wait or a listener runs. Its writes to session storage are serialised by a second
-// mutex, held only around the write (and taken before the first when both are held). Lifetime: held
-// by shared_ptr; a running loop or refresh keeps it alive until it ends.
+// mutex, held only around the write (and taken before the first when both are held). A refresh
+// holds the store's refresh turn (shared with other programs) from before its request until its
+// answer is stored, outside both mutexes and never while a listener runs. Lifetime: held by
+// shared_ptr; a running loop or refresh keeps it alive until it ends.
 class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
  public:
   static constexpr double expiryMarginSeconds = 30;
   static constexpr double autoRefreshTickSeconds = 30;
   static constexpr int autoRefreshTickThreshold = 3;
+  // Longer than a refresh request may stay silent before it times out (60 s), so that a waiting
+  // refresh outlasts a turn whose server stopped answering.
+  static constexpr std::chrono::seconds refreshTurnWait{70};
 
   explicit LiveSessionManager(std::int64_t clientID);
 
   Session session();
-  Session refreshSession(const std::string& refreshToken);
+  Session refreshSession(const std::optional<std::string>& refreshToken);
   bool update(const Session& session);
   void remove();
   void startAutoRefreshToken();
@@ -66,30 +77,61 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   bool isAutoRefreshRunning() const;
 
  private:
+  // What a refresh sends, and the stored session it refreshes when its caller read the token
+  // from the store (a caller's own token otherwise).
+  struct RefreshOf {
+    std::string refreshToken;
+    std::optional<Session> stored;
+  };
+
   struct InFlightRefresh {
     std::uint64_t id;
     std::string refreshToken;
     Task<Session> task;
   };
 
-  Session refreshOrReplacement(const std::string& refreshToken);
+  // A refresh of `refresh`, in its logging frame.
+  Session refresh(RefreshOf refresh);
+  Session refreshOrReplacement(const RefreshOf& refresh);
   // Under mutex_: the refresh this caller waits for, joined or started and recorded.
-  Task<Session> joinOrStartRefreshLocked(const std::string& refreshToken);
+  Task<Session> joinOrStartRefreshLocked(const RefreshOf& refresh);
   // Under mutex_: whether a completed refresh replaced this token in the stored session.
   bool wasReplacedLocked(const std::string& refreshToken) const;
   bool isReplaced(const std::string& refreshToken) const;
-  Task<Session> startRefreshTask(const std::string& refreshToken, std::uint64_t id);
-  Session performRefresh(const std::string& refreshToken);
+  Task<Session> startRefreshTask(const RefreshOf& refresh, std::uint64_t id);
+  // What a refresh came to: the session (none on failure), the event to announce once the
+  // refresh turn is over, and the failure to pass on.
+  struct RefreshResult {
+    std::optional<Session> session{};
+    std::optional<AuthChangeEvent> event{};
+    std::exception_ptr failure{};
+  };
+
+  Session performRefresh(const RefreshOf& refresh);
+  RefreshResult refreshHoldingTurn(const RefreshOf& refresh, std::uint64_t generation);
+  // Holding the refresh turn: the stored session that replaced `stored` since it was read (by
+  // another program's refresh or sign-in, or by this one's), and whether this program has yet
+  // to announce it; nothing while the store still holds `stored`. Throws sessionMissing when
+  // the store holds none.
+  std::optional<std::pair<Session, bool>> replacementOf(const Session& stored) const;
+  // The server's answer to the refresh grant, decoded.
+  Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
   // Writes through the manager count as generations, so a refresh can tell whether the session
   // changed while its request was under way; each write happens under storageMutex_.
   std::uint64_t storedGeneration() const;
-  // Also records `replacedToken` as spent, whether or not the store kept the new session.
+  // Stores `session` unless this program wrote the session since `generation`, or the store no
+  // longer holds the session `refresh` read from it (another program signed in or out). Also
+  // records the sent token as spent when the new session carries another refresh token,
+  // whether or not the store kept it.
   bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
-                             const std::string& replacedToken);
+                             const RefreshOf& refresh);
+  // Under storageMutex_: whether the store still holds the session `refresh` was read from (or
+  // the refresh was of a caller's own token).
+  bool storeStillHoldsLocked(const RefreshOf& refresh) const;
   // Under storageMutex_.
   void forgetReplacedTokens();
-  bool removeIfUnchangedSince(std::uint64_t generation);
+  bool removeIfUnchangedSince(std::uint64_t generation, const RefreshOf& refresh);
   void runAutoRefreshLoop();
 
   // A few spent tokens are enough: a caller holds a token only from its read of the store until
@@ -108,6 +150,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   std::uint64_t nextRefreshID_ = 0;
   mutable std::mutex storageMutex_;
   std::uint64_t storedGeneration_ = 0;
+  // The access token of the last session this program wrote and announced, so that taking it up
+  // from the store again announces nothing twice.
+  std::string lastWrittenAccessToken_;
 };
 
 namespace detail {

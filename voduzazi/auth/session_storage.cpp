@@ -232,6 +232,18 @@ SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configurati
       return false;
     }
   };
+  storage.takeRefreshTurn = [configuration](std::chrono::milliseconds wait) {
+    const AuthStorageConfiguration current = configuration();
+    auto* keychain = dynamic_cast<KeychainLocalStorage*>(current.localStorage.get());
+    if (!keychain) return SessionStorage::RefreshTurn();
+    try {
+      return SessionStorage::RefreshTurn(
+          std::make_shared<SecretItemLock>(keychain->lock(current.sessionKey(), wait)));
+    } catch (const std::exception& error) {
+      logError(current, std::string("Failed to take a refresh turn: ") + error.what(), __LINE__);
+      throw;
+    }
+  };
   storage.remove = [configuration] {
     const AuthStorageConfiguration current = configuration();
     try {

@@ -7,11 +7,14 @@
 //   std::optional<Session> current = sessions.get();      // never throws
 //   sessions.remove();
 //
-// Operations may be called from any thread; their atomicity is the store's. Nothing here throws:
-// failures are logged at error level (without tokens) and reads yield no session.
+// Operations may be called from any thread; their atomicity is the store's. Nothing here throws
+// but a refresh turn that cannot be had: failures are logged at error level (without tokens) and
+// reads yield no session.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +47,13 @@ struct SessionStorage {
   std::function<bool(const Session&)> store;
   // Removes the session; a failure is logged.
   std::function<void()> remove;
+  // A turn at refreshing the stored session: waits at most `wait` until no other holder of a turn
+  // on the same store item, in this process or another, has one, and keeps it until the returned
+  // handle is released (or the process ends). Only the secret store is shared between processes:
+  // other stores give an empty handle at once. Throws, after logging, when the wait times out or
+  // the store cannot be used.
+  using RefreshTurn = std::shared_ptr<void>;
+  std::function<RefreshTurn(std::chrono::milliseconds wait)> takeRefreshTurn;
 
   // Storage over the values `configuration` gives at each call, with the migrations
   // "sessionNewKey", "storeSessionDirectly" and "useDefaultEncoder", in that order.

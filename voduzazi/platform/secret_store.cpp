@@ -18,6 +18,7 @@ namespace voduzazi {
 namespace {
 
 constexpr std::string_view prefix = "item";
+constexpr std::string_view lockPrefix = "lock";
 constexpr std::size_t maximumNameLength = NAME_MAX;
 
 // "n" for an absent value, "v" and the encoded bytes for a present one.
@@ -226,6 +227,16 @@ OSStatus SecretStore::remove(const SecretItemQuery& query) const {
   const bool removed = detail::removeDurably(folder->get(), name);
   readCache().forget((folder_ / name).string());
   return removed ? secStatus::success : secStatus::itemNotFound;
+}
+
+SecretItemLock SecretStore::lockItem(const SecretItemQuery& query,
+                                     std::chrono::milliseconds wait) const {
+  const std::string name = std::string(lockPrefix) + fileName(query).substr(prefix.size());
+  if (name.size() > maximumNameLength) {
+    throw SecretStoreError("Secret store: the item's name is too long for a lock file");
+  }
+  auto folder = detail::openOwnerOnlyFolder(folder_, /*create=*/true);
+  return SecretItemLock::acquire(folder->get(), name, wait);
 }
 
 }  // namespace voduzazi

@@ -17,9 +17,10 @@
 // seen.
 //
 // Shared objects: safe; each call is atomic on its own. Two writers of one item: the last rename
-// wins.
+// wins; lockItem lets programs sharing the store take turns at a read-ask-write cycle.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,7 @@
 #include <string_view>
 
 #include "voduzazi/helpers/data.hpp"
+#include "voduzazi/platform/secret_item_lock.hpp"
 
 namespace voduzazi {
 
@@ -86,9 +88,16 @@ class SecretStore {
   OSStatus copyMatching(const SecretItemQuery& query, Data& value) const;       // itemNotFound
   OSStatus remove(const SecretItemQuery& query) const;                          // itemNotFound
 
+  // Waits at most `wait` until no other holder, in this process or another, has the item's lock,
+  // then holds it until the lock is destroyed (see secret_item_lock.hpp); the item need not
+  // exist. Throws SecretStoreError as described above, when the wait times out, or for a name too
+  // long for the file system.
+  SecretItemLock lockItem(const SecretItemQuery& query, std::chrono::milliseconds wait) const;
+
   const std::filesystem::path& folder() const { return folder_; }
 
   // The file name of an item, and the item a file name stands for (nothing for other files).
+  // The item's lock file is named alike, with "lock" in place of "item".
   static std::string fileName(const SecretItemQuery& query);
   static std::optional<SecretItemQuery> itemQuery(std::string_view fileName);
 

@@ -1,0 +1,178 @@
+// Auth clients sharing one secret store item, as programs of one user for one project do: each
+// has its own session manager, so they stand for two programs (the lock behind a turn keeps out
+// other holders in this process as well as in others).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/auth/auth_client_fakes.hpp"
+#include "tests/auth/storage_test_support.hpp"
+#include "voduzazi/auth/keychain_local_storage.hpp"
+#include "voduzazi/concurrency/task.hpp"
+
+namespace voduzazi::auth::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// Holds refresh grants at `gate` before `answer` gives them their answer; answers sign-outs at
+// once.
+FakeAuthServer::Responder heldRefreshes(Gate& gate, FakeAuthServer::Responder answer) {
+  return [&gate, answer](const URLRequest& request) {
+    if (queryOf(request)["grant_type"] != "refresh_token") {
+      return FakeAuthServer::answer(request, 204, "");
+    }
+    gate.pass();
+    return answer(request);
+  };
+}
+
+class RefreshTurnTest : public AuthClientTest {
+ protected:
+  RefreshTurnTest() {
+    auto options = this->options();
+    options.localStorage = store;
+    first = makeClient(options);
+    options.logger = logger;
+    second = makeClient(options);
+    secondToken = second->onAuthStateChange(secondEvents.listener());
+  }
+
+  SessionManager managerOf(const AuthClient& client) const {
+    return Dependencies::get(client.clientID()).sessionManager;
+  }
+
+  // Starts a refresh in the first client that its server holds, then one in the second client,
+  // which has to wait for its turn.
+  void refreshInBothWhileTheFirstIsHeld(Gate& gate) {
+    firstRefresh.emplace([m = managerOf(*first)] { return m.session(); });
+    ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
+    secondRefresh.emplace([m = managerOf(*second)] { return m.session(); });
+    ASSERT_TRUE(eventually([&] {
+      for (const auto& message : logger->messages()) {
+        if (message.message == "Refresh task started") return true;
+      }
+      return false;
+    }));
+  }
+
+  std::size_t refreshRequests() const {
+    std::size_t count = 0;
+    for (const auto& request : server->requests()) {
+      if (queryOf(request)["grant_type"] == "refresh_token") ++count;
+    }
+    return count;
+  }
+
+  TemporaryFolder folder;
+  std::shared_ptr<KeychainLocalStorage> store = std::make_shared<KeychainLocalStorage>(
+      "voduzazi.vuvere.swift", std::nullopt, folder.path() / "secrets");
+  std::unique_ptr<AuthClient> first;
+  std::unique_ptr<AuthClient> second;
+  EventRecorder secondEvents;
+  std::shared_ptr<ObservationToken> secondToken;
+  std::optional<Task<Session>> firstRefresh;
+  std::optional<Task<Session>> secondRefresh;
+};
+
+TEST_F(RefreshTurnTest, AWaitingRefreshTakesUpTheSessionTheOtherStored) {
+  ChainingRefreshServer chain;
+  Gate gate;
+  server->respond(heldRefreshes(gate, chain.responder()));
+  storeSession(*first, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+
+  refreshInBothWhileTheFirstIsHeld(gate);
+  gate.open();
+
+  EXPECT_EQ(firstRefresh->value().accessToken, "access-2");
+  EXPECT_EQ(secondRefresh->value().accessToken, "access-2");
+  EXPECT_EQ(refreshRequests(), 1u);
+  EXPECT_THAT(chain.resent(), IsEmpty());
+  ASSERT_THAT(secondEvents.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed));
+  EXPECT_EQ(secondEvents.entries()[1].session->accessToken, "access-2");
+  // Each client goes on from the stored session, one refresh at a time.
+  EXPECT_EQ(managerOf(*second).session().accessToken, "access-3");
+  EXPECT_EQ(managerOf(*first).session().accessToken, "access-4");
+  EXPECT_THAT(chain.resent(), IsEmpty());
+}
+
+TEST_F(RefreshTurnTest, AWaitingRefreshTakesUpASessionWhoseRefreshTokenDidNotChange) {
+  std::atomic<int> refreshes = 0;
+  Gate gate;
+  server->respond(heldRefreshes(gate, nonRotatingRefresh(refreshes)));
+  storeSession(*first, makeSession("access-0", "kept-refresh", secondsFromNow(20)));
+
+  refreshInBothWhileTheFirstIsHeld(gate);
+  gate.open();
+
+  EXPECT_EQ(firstRefresh->value().accessToken, "access-1");
+  EXPECT_EQ(secondRefresh->value().accessToken, "access-1");
+  EXPECT_EQ(refreshRequests(), 1u);
+  // A refresh of the token given, not of the stored session, is sent as asked.
+  EXPECT_EQ(managerOf(*second).refreshSession("kept-refresh").accessToken, "access-2");
+}
+
+TEST_F(RefreshTurnTest, ASignOutElsewhereDuringARefreshIsKept) {
+  ChainingRefreshServer chain;
+  Gate gate;
+  server->respond(heldRefreshes(gate, chain.responder()));
+  storeSession(*first, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+
+  refreshInBothWhileTheFirstIsHeld(gate);
+  auto third = makeClient([&] {
+    auto options = this->options();
+    options.localStorage = store;
+    return options;
+  }());
+  third->signOut();
+  gate.open();
+
+  // The answer under way is the caller's, but the store is not given the session back.
+  EXPECT_EQ(firstRefresh->value().accessToken, "access-2");
+  EXPECT_THROW(secondRefresh->value(), AuthError);
+  EXPECT_EQ(first->currentSession(), std::nullopt);
+  EXPECT_EQ(refreshRequests(), 1u);
+  EXPECT_THAT(secondEvents.events(), ElementsAre(AuthChangeEvent::initialSession));
+}
+
+TEST_F(RefreshTurnTest, AnotherUsersSignInElsewhereIsTakenUpButNotAnnouncedAsARefresh) {
+  ChainingRefreshServer chain;
+  Gate gate;
+  server->respond(heldRefreshes(gate, chain.responder()));
+  storeSession(*first, makeSession("access-1", "refresh-1", secondsFromNow(20)));
+
+  refreshInBothWhileTheFirstIsHeld(gate);
+  Session someoneElse = makeSession("other-access", "other-refresh", secondsFromNow(3600));
+  someoneElse.user.id = boost::uuids::uuid{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+  storeSession(*first, someoneElse);
+  gate.open();
+
+  EXPECT_EQ(firstRefresh->value().accessToken, "access-2");
+  EXPECT_EQ(secondRefresh->value(), someoneElse);
+  EXPECT_EQ(first->currentSession(), someoneElse) << "the answer under way does not replace it";
+  EXPECT_THAT(secondEvents.events(), ElementsAre(AuthChangeEvent::initialSession));
+}
+
+TEST_F(RefreshTurnTest, ATurnThatCannotBeHadFailsTheRefreshAndSendsNothing) {
+  server->respondWith(200, sessionBody("fresh", "next", secondsFromNow(3600)));
+  const Session stored = makeSession("old", "old-refresh", secondsFromNow(20));
+  storeSession(*second, stored);
+  // Something that is no lock file holds the lock file's name.
+  const std::string item = SecretStore::fileName({"voduzazi.vuvere.swift", "voduzazi.auth.token"});
+  std::filesystem::create_directory(folder.path() / "secrets" / ("lock" + item.substr(4)));
+
+  EXPECT_THROW(managerOf(*second).session(), KeychainError);
+  EXPECT_EQ(server->requestCount(), 0u);
+  EXPECT_EQ(second->currentSession(), stored);
+  bool logged = false;
+  for (const auto& message : logger->messages()) {
+    logged = logged || message.message.starts_with("Failed to take a refresh turn: ");
+  }
+  EXPECT_TRUE(logged);
+}
+
+}  // namespace
+}  // namespace voduzazi::auth::testing

@@ -1,0 +1,306 @@
+// Two processes of one user sharing one session store (the same XDG_DATA_HOME), each with an auth
+// client whose two threads make requests, against the stand-in server, which spends a refresh
+// token on first use and ends the whole session when it comes again. The test program starts
+// itself as the second process.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/json/parse.hpp>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "local_backend/server.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/auth/auth_client.hpp"
+#include "voduzazi/auth/auth_error.hpp"
+#include "voduzazi/auth/keychain_local_storage.hpp"
+#include "voduzazi/platform/application_lifecycle.hpp"
+#include "voduzazi/platform/url_session.hpp"
+
+extern char** environ;
+
+namespace voduzazi::auth::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::string_view peerFlag = "--shared-store-peer";
+constexpr std::string_view holderFlag = "--refresh-turn-holder";
+const std::string service = "voduzazi.vuvere.swift";
+const std::string sessionKey = "voduzazi.auth.token";
+const std::string password = "correct horse battery";
+
+// What one process did: the refresh tokens it sent, and its requests that failed.
+class Outcome {
+ public:
+  void sent(std::string token) {
+    std::lock_guard lock(mutex_);
+    tokens_.push_back(std::move(token));
+  }
+  void failed(std::string what) {
+    std::lock_guard lock(mutex_);
+    failures_.push_back(std::move(what));
+  }
+  void add(const Outcome& other) {
+    std::scoped_lock lock(mutex_, other.mutex_);
+    tokens_.insert(tokens_.end(), other.tokens_.begin(), other.tokens_.end());
+    failures_.insert(failures_.end(), other.failures_.begin(), other.failures_.end());
+  }
+  std::vector<std::string> tokens() const {
+    std::lock_guard lock(mutex_);
+    return tokens_;
+  }
+  std::vector<std::string> failures() const {
+    std::lock_guard lock(mutex_);
+    return failures_;
+  }
+
+  // One line per entry: "t <token>" or "f <failure>".
+  void write(const fs::path& path) const {
+    std::ofstream out(path);
+    for (const auto& token : tokens()) out << "t " << token << '\n';
+    for (const auto& failure : failures()) out << "f " << failure << '\n';
+  }
+  // Adds what write() put into the file.
+  void addFrom(const fs::path& path) {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("t ")) sent(line.substr(2));
+      if (line.starts_with("f ")) failed(line.substr(2));
+    }
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> tokens_;
+  std::vector<std::string> failures_;
+};
+
+// The shared URL session, noting each refresh token sent.
+FetchHandler notingRefreshTokens(Outcome& outcome) {
+  return [&outcome, fetch = defaultFetch()](const URLRequest& request) {
+    if (request.url.path().ends_with("/token") &&
+        request.url.query() == "grant_type=refresh_token" && request.httpBody) {
+      const auto body = boost::json::parse(*request.httpBody);
+      outcome.sent(std::string(body.at("refresh_token").as_string()));
+    }
+    return fetch(request);
+  };
+}
+
+// An auth client over the default store, which lives under $XDG_DATA_HOME.
+std::unique_ptr<AuthClient> clientOf(const std::string& url, const std::string& anonKey,
+                                     Outcome& outcome) {
+  AuthClientConfiguration::Options options;
+  options.url = boost::urls::url(url + "/auth/v1");
+  options.headers = {{"apikey", anonKey}};
+  options.localStorage = defaultLocalStorage();
+  options.fetch = notingRefreshTokens(outcome);
+  options.autoRefreshToken = false;
+  return std::make_unique<AuthClient>(AuthClientConfiguration(std::move(options)),
+                                      std::make_shared<ApplicationLifecycle>());
+}
+
+// Two threads asking the server for the signed-in user (so for a usable session, refreshed when
+// due) until `until`.
+void makeRequests(const AuthClient& client, Outcome& outcome,
+                  std::chrono::steady_clock::time_point until) {
+  std::vector<std::thread> threads;
+  for (int thread = 0; thread < 2; ++thread) {
+    threads.emplace_back([&] {
+      while (std::chrono::steady_clock::now() < until) {
+        try {
+          client.user();
+        } catch (const std::exception& error) {
+          outcome.failed(error.what());
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+}
+
+// The second process: argv holds the flag, the server URL, the anonymous key, the milliseconds to
+// run and the file to write the outcome to.
+int runPeer(int argc, char** argv) {
+  if (argc != 6) return 2;
+  Outcome outcome;
+  {
+    auto client = clientOf(argv[2], argv[3], outcome);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::stol(argv[4]));
+    makeRequests(*client, outcome, until);
+  }
+  outcome.write(argv[5]);
+  return 0;
+}
+
+// The process that holds a refresh turn until it is killed: argv holds the flag, the store's
+// folder and a file to create once it holds the turn.
+int holdTurn(int argc, char** argv) {
+  if (argc != 4) return 2;
+  KeychainLocalStorage store(service, std::nullopt, fs::path(argv[2]));
+  const SecretItemLock turn = store.lock(sessionKey, 10s);
+  std::ofstream(argv[3]) << "holding\n";
+  // Killed long before; ends by itself should the test die first.
+  std::this_thread::sleep_for(60s);
+  return 0;
+}
+
+std::string randomSuffix() {
+  static std::mt19937_64 generate{std::random_device{}()};
+  return std::to_string(generate());
+}
+
+// The second process, started from this very program; killed if it is still running at the end.
+class Peer {
+ public:
+  explicit Peer(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string self = "/proc/self/exe";
+    argv.push_back(self.data());
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+  }
+  ~Peer() { kill(); }
+
+  // Ends it at once, as a crash would.
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // The exit status once it has ended within `limit`; nothing otherwise.
+  std::optional<int> exitStatus(std::chrono::milliseconds limit) {
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (process < 0) return std::nullopt;
+    pollfd ended{process, POLLIN, 0};
+    const int ready = ::poll(&ended, 1, static_cast<int>(limit.count()));
+    ::close(process);
+    int status = 0;
+    if (ready != 1 || ::waitpid(pid_, &status, 0) != pid_) return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class SharedStoreRefreshTest : public ::testing::Test {
+ protected:
+  SharedStoreRefreshTest() {
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    if (previous) previousDataHome_ = previous;
+  }
+  ~SharedStoreRefreshTest() override {
+    if (previousDataHome_) {
+      ::setenv("XDG_DATA_HOME", previousDataHome_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_DATA_HOME");
+    }
+  }
+
+  // One round: a new user signs up in this process; then both processes make requests for
+  // `duration` with sessions that last `jwtExpiry`.
+  void runRound(std::chrono::seconds jwtExpiry, std::chrono::milliseconds duration) {
+    const fs::path dataHome = fs::temp_directory_path() / ("shared-store-" + randomSuffix());
+    fs::create_directories(dataHome);
+    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    local_backend::ServerOptions serverOptions;
+    serverOptions.jwtExpiry = jwtExpiry;
+    local_backend::Server server(serverOptions);
+
+    Outcome mine;
+    auto client = clientOf(server.url(), server.anonKey(), mine);
+    ASSERT_NE(client->signUp("user" + randomSuffix() + "@example.com", password).session(),
+              nullptr);
+    const fs::path peerOutcome = dataHome / "peer-outcome";
+    Peer peer({std::string(peerFlag), server.url(), server.anonKey(),
+               std::to_string(duration.count()), peerOutcome.string()});
+    ASSERT_TRUE(peer.started());
+    makeRequests(*client, mine, std::chrono::steady_clock::now() + duration);
+    EXPECT_EQ(peer.exitStatus(60s), 0);
+
+    Outcome both;
+    both.add(mine);
+    both.addFrom(peerOutcome);
+    const std::vector<std::string> failures = both.failures();
+    EXPECT_EQ(failures.size(), 0u) << "first failure: " << failures.front();
+    const std::vector<std::string> sent = both.tokens();
+    EXPECT_FALSE(sent.empty()) << "no refresh in the round";
+    EXPECT_EQ(std::set<std::string>(sent.begin(), sent.end()).size(), sent.size())
+        << "a refresh token was sent twice";
+    EXPECT_NO_THROW(client->user()) << "the session outlived the round";
+
+    client.reset();
+    std::error_code ignored;
+    fs::remove_all(dataHome, ignored);
+  }
+
+ private:
+  std::optional<std::string> previousDataHome_;
+};
+
+TEST_F(SharedStoreRefreshTest, TwoProcessesTakeTurnsToRefreshAndNeverSpendATokenTwice) {
+  // Sessions of 20 seconds are refreshed at every read; those of 31 seconds fall due in both
+  // processes at the same moment, about once a second.
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    runRound(round % 2 == 0 ? 20s : 31s, 3s);
+    if (HasFailure()) break;
+  }
+}
+
+TEST(SharedStoreRefreshTurn, AProgramThatDiesHoldingTheTurnBlocksNoOther) {
+  const fs::path root = fs::temp_directory_path() / ("refresh-turn-" + randomSuffix());
+  fs::create_directories(root);
+  const fs::path holding = root / "holding";
+  Peer holder({std::string(holderFlag), (root / "secrets").string(), holding.string()});
+  ASSERT_TRUE(holder.started());
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return fs::exists(holding); }, 60s));
+
+  KeychainLocalStorage store(service, std::nullopt, root / "secrets");
+  EXPECT_THROW(store.lock(sessionKey, 100ms), KeychainError) << "the other program holds it";
+  holder.kill();
+  EXPECT_NO_THROW(store.lock(sessionKey, 60s));
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+
+}  // namespace
+}  // namespace voduzazi::auth::testing
+
+int main(int argc, char** argv) {
+  if (argc > 1 && argv[1] == voduzazi::auth::testing::peerFlag) {
+    return voduzazi::auth::testing::runPeer(argc, argv);
+  }
+  if (argc > 1 && argv[1] == voduzazi::auth::testing::holderFlag) {
+    return voduzazi::auth::testing::holdTurn(argc, argv);
+  }
+  ::testing::InitGoogleMock(&argc, argv);
+  return RUN_ALL_TESTS();
+}
