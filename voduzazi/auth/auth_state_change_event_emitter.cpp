@@ -1,6 +1,18 @@
 #include "voduzazi/auth/auth_state_change_event_emitter.hpp"
 
 namespace voduzazi::auth {
+namespace {
+
+// Called inside the handler of a listener's or an observer's exception.
+void logFailure(const std::shared_ptr<VoduzaziLogger>& logger, const char* what,
+                AuthChangeEvent event, LogSite site) {
+  if (!logger) return;
+  logger->error(what + std::string(toString(event)) + ": " +
+                    voduzazi::detail::currentExceptionText(),
+                {}, std::move(site));
+}
+
+}  // namespace
 
 AuthStateChangeEventEmitter::AuthStateChangeEventEmitter(
     std::shared_ptr<VoduzaziLogger> logger, NotificationCenter* center,
@@ -20,12 +32,8 @@ std::shared_ptr<ObservationToken> AuthStateChangeEventEmitter::attach(Listener l
     } catch (...) {
       // One failing listener must neither keep the event from the others nor fail the operation
       // that emitted it (a sign-in already stored, a refresh others wait for).
-      if (failureLogger) {
-        failureLogger->error("Auth state change listener failed on " +
-                                 std::string(toString(value->first)) + ": " +
-                                 voduzazi::detail::currentExceptionText(),
-                             {}, {"Auth/EventEmitter", "attach(_:)", __LINE__});
-      }
+      logFailure(failureLogger, "Auth state change listener failed on ", value->first,
+                 {"Auth/EventEmitter", "attach(_:)", __LINE__});
     }
     if (logger) {
       logger->verbose("Auth state changed: " + description(value->first, value->second), {},
@@ -39,7 +47,12 @@ void AuthStateChangeEventEmitter::emit(AuthChangeEvent event, const std::optiona
   Notification notification{std::string(didChangeAuthStateNotification), nullptr, {}};
   notification.userInfo.emplace(authChangeEventInfoKey, event);
   notification.userInfo.emplace(authChangeSessionInfoKey, session);
-  center_->post(notification);
+  // An observer that throws is treated as a listener that throws: logged, and the others and
+  // the operation that emitted carry on.
+  center_->post(notification, [&] {
+    logFailure(failureLogger_, "Auth state change observer failed on ", event,
+               {"Auth/EventEmitter", "emit(_:session:token:)", __LINE__});
+  });
   Event value(std::in_place, event, session);
   if (token) {
     emitter_->emit(value, *token);

@@ -36,9 +36,10 @@ class AuthStateChangeEventEmitter {
   using Listener = std::function<void(AuthChangeEvent, const std::optional<Session>&)>;
 
   // Posts to `center` (the process's default center when null; a given one must outlive every
-  // copy of the emitter) and logs each delivery through `logger` at verbose level. A listener
-  // that throws is logged at error level through `failureLogger` (else `logger`), and the other
-  // listeners still get the event; emit never throws a listener's error.
+  // copy of the emitter) and logs each delivery through `logger` at verbose level. A listener or
+  // an observer of the notification that throws is logged at error level through `failureLogger`
+  // (else `logger`), and the other listeners and observers still get the event: emit never
+  // throws.
   explicit AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger = nullptr,
                                        NotificationCenter* center = nullptr,
                                        std::shared_ptr<VoduzaziLogger> failureLogger = nullptr);
