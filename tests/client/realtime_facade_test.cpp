@@ -11,13 +11,6 @@ namespace {
 
 constexpr const char* kKey = "anon-key";
 
-// Counts nothing; only its identity matters.
-class SilentLogger final : public VoduzaziLogger {
- public:
-  using VoduzaziLogger::log;
-  void log(const VoduzaziLogMessage&) override {}
-};
-
 class RealtimeFacadeTest : public ::testing::Test {
  protected:
   std::unique_ptr<VoduzaziClient> makeClient(VoduzaziClientOptions options) {
@@ -40,7 +33,8 @@ class RealtimeFacadeTest : public ::testing::Test {
 TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) {
   VoduzaziClientOptions custom = options();
   custom.realtime.headers = makeHTTPFields({{"apikey", "other"}, {"X-Trace", "1"}});
-  custom.global.logger = std::make_shared<SilentLogger>();
+  const auto logger = std::make_shared<RecordingLogger>();
+  custom.global.logger = logger;
   const auto client = makeClient(custom);
   const auto realtime = client->realtimeV2();
   EXPECT_EQ(client->realtimeV2(), realtime);
@@ -48,7 +42,11 @@ TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) 
   const auto& headers = realtime->options().headers;
   EXPECT_EQ(headers.get(realtime::apiKeyFieldName()), kKey);  // the facade's value wins
   EXPECT_EQ(headers.get(HTTPField::Name("X-Trace")), "1");
-  EXPECT_EQ(realtime->options().logger, custom.global.logger);
+  // The global logger, reached through the facade while it lives.
+  ASSERT_TRUE(realtime->options().logger);
+  realtime->options().logger->warning("from realtime");
+  ASSERT_FALSE(logger->messages().empty());
+  EXPECT_EQ(logger->messages().back().message, "from realtime");
   EXPECT_EQ(realtime->apikey(), kKey);
   // Its token function asks the facade for the session's token.
   storeSession(*client, "user-token");

@@ -10,6 +10,7 @@
 // notification's observers, outside every lock. The last event is remembered but never replayed.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,11 +54,19 @@ class AuthStateChangeEventEmitter {
 
   Event lastEvent() const { return emitter_->lastEvent(); }
 
+  // Ends every delivery, for an owner that goes away: later emits post and deliver nothing, and
+  // an emit under way calls no further listener.
+  void close() const;
+  // True while this thread is inside emit of this emitter (or of a copy): in one of its
+  // listeners or observers, say.
+  bool isEmittingOnThisThread() const;
+
  private:
   std::shared_ptr<EventEmitter<Event>> emitter_;
   std::shared_ptr<VoduzaziLogger> logger_;
   std::shared_ptr<VoduzaziLogger> failureLogger_;
   NotificationCenter* center_;
+  std::shared_ptr<std::atomic<bool>> closed_;
 };
 
 }  // namespace voduzazi::auth
