@@ -1,6 +1,8 @@
 // The facade's second-generation realtime client: how it is built, fed tokens and reached.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/auth/auth_client_fakes.hpp"
 #include "tests/client/facade_fakes.hpp"
 #include "tests/issue_reporting/issue_recorder.hpp"
@@ -45,8 +47,9 @@ TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) 
   // The global logger, reached through the facade while it lives.
   ASSERT_TRUE(realtime->options().logger);
   realtime->options().logger->warning("from realtime");
-  ASSERT_FALSE(logger->messages().empty());
-  EXPECT_EQ(logger->messages().back().message, "from realtime");
+  const auto messages = logger->messages();  // the auth client logs there too
+  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
+                          [](const auto& message) { return message.message == "from realtime"; }));
   EXPECT_EQ(realtime->apikey(), kKey);
   // Its token function asks the facade for the session's token.
   storeSession(*client, "user-token");
@@ -58,8 +61,9 @@ TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) 
 TEST_F(RealtimeFacadeTest, KeepsACustomTokenFunctionAndWarnsOnce) {
   VoduzaziClientOptions custom = options();
   custom.realtime.accessToken = [] { return std::optional<std::string>("custom"); };
-  const auto client = makeClient(custom);
+  // Before the facade: its auth-event task may build the client first.
   IssueRecorder recorder;
+  const auto client = makeClient(custom);
   client->realtimeV2();
   client->realtimeV2();
   ASSERT_EQ(recorder.messages().size(), 1u);

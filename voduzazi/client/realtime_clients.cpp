@@ -20,10 +20,20 @@ std::shared_ptr<realtime::RealtimeClientV2> VoduzaziClient::Core::realtimeV2() {
     if (state.realtime) return state.realtime;
     realtime::RealtimeClientOptions realtimeOptions = options.realtime;
     merge(realtimeOptions.headers, headers);
-    // It logs from tasks of its own, hence the gate.
-    if (!realtimeOptions.logger) realtimeOptions.logger = gatedLogger;
+    // It calls these from tasks of its own, hence the gate in front of each.
+    realtimeOptions.logger = realtimeOptions.logger
+                                 ? detail::gatedLogger(gate, std::move(realtimeOptions.logger))
+                                 : gatedLogger;
+    if (realtimeOptions.fetch) {
+      realtimeOptions.fetch = detail::gatedFetch(gate, std::move(realtimeOptions.fetch));
+    }
     if (realtimeOptions.accessToken) {
       reportIssue(std::string(customRealtimeTokenFunction));
+      realtimeOptions.accessToken = [gate = gate, own = std::move(realtimeOptions.accessToken)] {
+        const auto pass = gate->enter();
+        if (!pass) throw CancellationError();
+        return own();
+      };
     } else {
       realtimeOptions.accessToken = [weak = self, gate = gate]() -> std::optional<std::string> {
         // Declared first so that it ends last: the release, once the gate is idle, finds the
