@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/auth/auth_client_fakes.hpp"
@@ -241,6 +242,38 @@ TEST(FacadeRelease, AListenerOnTheRefreshThatTheFacadeWaitsForMayReleaseIt) {
   ASSERT_TRUE(eventually([&] { return refresh.arrivals() == 1; }));
   refresh.open();
   EXPECT_TRUE(eventually([&] { return released.load(); }, 20s));
+}
+
+// Released by a notification observer on the auth-event task's own thread, as it hands that task
+// its initial session: the release cannot wait for the task it runs on.
+TEST(FacadeRelease, AnObserverOnTheAuthEventTaskMayReleaseIt) {
+  auto record = std::make_shared<CallerRecord>();
+  auto storage = std::make_shared<CallerStorage>(record);
+  HTTPSession session;
+  session.data = [](const URLRequest& request) {
+    return FakeAuthServer::answer(request, 200, "[]");
+  };
+  const auto testThread = std::this_thread::get_id();
+  std::mutex mutex;
+  std::unique_ptr<VoduzaziClient> client;
+  std::atomic<bool> released{false};
+  auto observer = NotificationCenter::defaultCenter().addObserver(
+      std::string(auth::didChangeAuthStateNotification), nullptr, [&](const Notification&) {
+        if (std::this_thread::get_id() == testThread || released) return;
+        std::unique_ptr<VoduzaziClient> releasing;
+        {
+          std::lock_guard lock(mutex);  // until the test has stored the facade
+          releasing = std::move(client);
+        }
+        releasing.reset();
+        released = true;
+      });
+  {
+    std::lock_guard lock(mutex);
+    client = std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
+  }
+  EXPECT_TRUE(eventually([&] { return released.load(); }, 20s));
+  observer.reset();
 }
 
 // Released by a listener on the thread that emits an event while its auth-event task waits for

@@ -36,10 +36,11 @@ void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::str
 namespace detail {
 
 bool isPartOfBackgroundWork(const VoduzaziClient::Core& core) {
+  // This thread runs that work (the auth-event task itself, or a refresh in the transport).
+  if (core.gate->isPassingOnThisThread()) return true;
   // Work under way elsewhere may be waiting for this thread; without any, nothing can be.
   if (!core.gate->isPassingElsewhere()) return false;
-  return core.gate->isPassingOnThisThread() ||
-         auth::Dependencies::get(core.auth->clientID()).eventEmitter.isEmittingOnThisThread() ||
+  return auth::Dependencies::get(core.auth->clientID()).eventEmitter.isEmittingOnThisThread() ||
          core.realtime->strand()->isCurrent();
 }
 
