@@ -370,6 +370,15 @@ TEST_F(AuthFlowsEndToEndTest, NoSecretOfAnyFlowReachesTheLog) {
     return false;
   }));
 
+  // A hash router's redirect: the route in the fragment has a query of its own.
+  const std::string routedAccess = "routed-access-token";
+  const std::string routedRefresh = "routed-refresh-token";
+  log.secret(routedAccess);
+  log.secret(routedRefresh);
+  EXPECT_THROW(device->session(boost::urls::url("tapwick://callback#/route?access_token=" +
+                                                routedAccess + "&refresh_token=" + routedRefresh)),
+               AuthError);
+
   FollowingBrowser browser;
   const Session oauth =
       device->signInWithOAuth(Provider::fly, std::nullopt, std::nullopt,

@@ -70,6 +70,34 @@ TEST_F(AuthStateChangeEventEmitterTest, ATokenAimsAtOneListenerButThePostGoesOut
   EXPECT_EQ(second.size(), 2u);
 }
 
+// An observer that throws is logged; the observers after it and every listener still get the
+// event, and emit returns normally.
+TEST_F(AuthStateChangeEventEmitterTest, AThrowingObserverSilencesNobody) {
+  auto logger = std::make_shared<voduzazi::testing::RecordingLogger>();
+  AuthStateChangeEventEmitter emitter(nullptr, &center_, logger);
+  auto throwing = center_.addObserver(std::nullopt, nullptr, [](const Notification&) {
+    throw std::runtime_error("observer boom");
+  });
+  std::vector<Notification> after;
+  auto later = center_.addObserver(std::nullopt, nullptr,
+                                   [&](const Notification& note) { after.push_back(note); });
+  Delivered delivered;
+  auto token = emitter.attach([&](AuthChangeEvent event, const std::optional<Session>& session) {
+    delivered.emplace_back(event, session);
+  });
+
+  EXPECT_NO_THROW(emitter.emit(AuthChangeEvent::signedOut, std::nullopt));
+  EXPECT_EQ(posted_.size(), 1u);
+  EXPECT_EQ(after.size(), 1u);
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].first, AuthChangeEvent::signedOut);
+  const auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].level, VoduzaziLogLevel::error);
+  EXPECT_NE(messages[0].message.find("SIGNED_OUT"), std::string::npos);
+  EXPECT_NE(messages[0].message.find("observer boom"), std::string::npos);
+}
+
 TEST_F(AuthStateChangeEventEmitterTest, LogsEachDeliveryWithTokensMasked) {
   auto logger = std::make_shared<voduzazi::testing::RecordingLogger>();
   AuthStateChangeEventEmitter emitter(logger, &center_);

@@ -1,9 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "tests/auth/auth_client_fakes.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
@@ -104,6 +108,30 @@ TEST_F(SignInTest, AThrowingListenerNeitherSilencesTheOthersNorFailsTheSignIn) {
   EXPECT_TRUE(logged);
 }
 
+// A notification observer is no more able than a listener to fail the sign-in or to keep the
+// event from the listeners.
+TEST_F(SignInTest, AThrowingNotificationObserverNeitherSilencesTheListenersNorFailsTheSignIn) {
+  auto options = this->options();
+  options.logger = logger;
+  auto client = makeClient(options);
+  server->respondWith(200, sessionBody("access", "refresh", secondsFromNow(3600)));
+  auto observer = NotificationCenter::defaultCenter().addObserver(
+      std::string(didChangeAuthStateNotification), nullptr,
+      [](const Notification&) { throw std::runtime_error("observer boom"); });
+  EventRecorder recorder;
+  auto token = client->onAuthStateChange(recorder.listener());
+
+  EXPECT_EQ(client->signIn("ada@example.com", "pw").accessToken, "access");
+  EXPECT_THAT(recorder.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn));
+  bool logged = false;
+  for (const auto& message : logger->messages()) {
+    logged = logged || (message.level == VoduzaziLogLevel::error &&
+                        message.message.find("observer boom") != std::string::npos);
+  }
+  EXPECT_TRUE(logged);
+}
+
 // A session item left untrusted (open mode, a link) is replaced by the sign-in's session; one
 // that is a folder cannot be, and the sign-in logs that the session was not kept.
 TEST_F(SignInTest, ASignInReplacesAnUntrustedSessionItemAndReportsAFolder) {
@@ -140,6 +168,44 @@ TEST_F(SignInTest, ASignInReplacesAnUntrustedSessionItemAndReportsAFolder) {
                             message.message.find("is a folder") != std::string::npos);
   }
   EXPECT_TRUE(reported);
+  fs::remove_all(folder);
+}
+
+// A FIFO in the session item's place is refused like any other untrusted item, without waiting
+// for a writer that may never come.
+TEST_F(SignInTest, AFifoAsTheSessionItemIsRefusedWithoutBlockingTheRead) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "fifo-store-XXXXXX").string();
+  const fs::path folder = ::mkdtemp(pattern.data());
+  ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+  const fs::path item =
+      folder / SecretStore::fileName({"voduzazi.vuvere.swift", "voduzazi.auth.token", {}});
+  ASSERT_EQ(::mkfifo(item.c_str(), 0600), 0);
+  auto options = this->options();
+  options.localStorage =
+      std::make_shared<KeychainLocalStorage>("voduzazi.vuvere.swift", std::nullopt, folder);
+  options.logger = logger;
+  auto client = makeClient(options);
+
+  // Read on a thread of its own, so that a blocked read fails the test instead of hanging it.
+  auto read = std::make_shared<std::promise<std::optional<Session>>>();
+  auto result = read->get_future();
+  std::thread([&client = *client, read] { read->set_value(client.currentSession()); }).detach();
+  const bool returned = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  // Unblocks every blocked open of the FIFO, so that the thread ends before the client it uses.
+  while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int writer = ::open(item.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  ASSERT_TRUE(returned) << "the session read waited for a writer of the FIFO";
+  EXPECT_EQ(result.get(), std::nullopt);
+  bool refused = false;
+  for (const auto& message : logger->messages()) {
+    refused = refused || (message.level == VoduzaziLogLevel::error &&
+                          message.message.starts_with("Failed to retrieve session: ") &&
+                          message.message.find("not a regular file") != std::string::npos);
+  }
+  EXPECT_TRUE(refused);
   fs::remove_all(folder);
 }
 

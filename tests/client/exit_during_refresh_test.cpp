@@ -1,5 +1,7 @@
 // A process that exits while the facade refreshes its session in the background: the refresh's
-// answer may arrive while the process tears itself down, and must then find all it reaches alive.
+// answer may arrive while the process tears itself down, and must then find all it reaches alive;
+// or the facade is released first, which waits for the refresh, and the process ends with nothing
+// left running.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -55,10 +57,19 @@ HTTPSession gatedSession(int status, std::string body) {
           }};
 }
 
+// How the process ends once the refresh is under way.
+enum class Ending {
+  // With the facade alive, as an application that owns it for the life of the process ends; the
+  // answer arrives during the teardown.
+  facadeAlive,
+  // After releasing the facade, which waits for the refresh: the answer arrives meanwhile.
+  facadeReleased,
+};
+
 // A facade at `url` over `session`, whose stored session has a 20-second token, reads rows from
 // a detached task, which refreshes the session first; once the refresh is under way the process
 // ends the way returning from main ends it.
-[[noreturn]] void exitWhileReadingRows(const std::string& url, HTTPSession session) {
+[[noreturn]] void exitWhileReadingRows(const std::string& url, HTTPSession session, Ending ending) {
   {
     VoduzaziClientOptions options;
     options.global.session = std::move(session);
@@ -78,13 +89,16 @@ HTTPSession gatedSession(int status, std::string body) {
       teardown->requestEnded = true;
     });
     if (!eventually([] { return teardown->answer.arrivals() == 1; })) std::_Exit(3);
+    if (ending == Ending::facadeAlive) std::exit(0);
+    teardown->answer.open();
   }
   std::exit(0);
 }
 
-[[noreturn]] void exitDuringRefresh(int status, std::string body) {
+[[noreturn]] void exitDuringRefresh(int status, std::string body, Ending ending) {
   teardown = new Teardown;
-  exitWhileReadingRows("https://project.example.com", gatedSession(status, std::move(body)));
+  exitWhileReadingRows("https://project.example.com", gatedSession(status, std::move(body)),
+                       ending);
 }
 
 // A loopback server for the real transport: it reads one request at a time and, once the gate
@@ -124,12 +138,12 @@ void serveRefusals(int listener) {
 }
 
 // As exitDuringRefresh, over the real transport.
-[[noreturn]] void exitDuringRefreshOverLoopback() {
+[[noreturn]] void exitDuringRefreshOverLoopback(Ending ending) {
   teardown = new Teardown;
   int port = 0;
   const int listener = listenOnLoopback(port);
   std::thread(serveRefusals, listener).detach();
-  exitWhileReadingRows("http://127.0.0.1:" + std::to_string(port), HTTPSession::shared());
+  exitWhileReadingRows("http://127.0.0.1:" + std::to_string(port), HTTPSession::shared(), ending);
 }
 
 TEST(ExitDuringRefreshDeathTest, AFacadeRefreshingWhileTheProcessExitsEndsCleanly) {
@@ -137,13 +151,28 @@ TEST(ExitDuringRefreshDeathTest, AFacadeRefreshingWhileTheProcessExitsEndsCleanl
   const std::string session =
       auth::testing::sessionBody("fresh", "next", auth::testing::secondsFromNow(3600));
   const std::string refused = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
-  EXPECT_EXIT(exitDuringRefresh(200, session), ::testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(exitDuringRefresh(400, refused), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(exitDuringRefresh(200, session, Ending::facadeAlive), ::testing::ExitedWithCode(0),
+              "");
+  EXPECT_EXIT(exitDuringRefresh(400, refused, Ending::facadeAlive), ::testing::ExitedWithCode(0),
+              "");
+}
+
+TEST(ExitDuringRefreshDeathTest, AFacadeReleasedWhileRefreshingLeavesNothingRunningAtExit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string session =
+      auth::testing::sessionBody("fresh", "next", auth::testing::secondsFromNow(3600));
+  const std::string refused = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
+  EXPECT_EXIT(exitDuringRefresh(200, session, Ending::facadeReleased), ::testing::ExitedWithCode(0),
+              "");
+  EXPECT_EXIT(exitDuringRefresh(400, refused, Ending::facadeReleased), ::testing::ExitedWithCode(0),
+              "");
+  EXPECT_EXIT(exitDuringRefreshOverLoopback(Ending::facadeReleased), ::testing::ExitedWithCode(0),
+              "");
 }
 
 TEST(ExitDuringRefreshDeathTest, AFacadeRefreshingOverLoopbackWhileTheProcessExitsEndsCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(exitDuringRefreshOverLoopback(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(exitDuringRefreshOverLoopback(Ending::facadeAlive), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The facade's second-generation realtime client: how it is built, fed tokens and reached.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/auth/auth_client_fakes.hpp"
 #include "tests/client/facade_fakes.hpp"
 #include "tests/issue_reporting/issue_recorder.hpp"
@@ -10,13 +12,6 @@ namespace voduzazi::testing {
 namespace {
 
 constexpr const char* kKey = "anon-key";
-
-// Counts nothing; only its identity matters.
-class SilentLogger final : public VoduzaziLogger {
- public:
-  using VoduzaziLogger::log;
-  void log(const VoduzaziLogMessage&) override {}
-};
 
 class RealtimeFacadeTest : public ::testing::Test {
  protected:
@@ -40,7 +35,8 @@ class RealtimeFacadeTest : public ::testing::Test {
 TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) {
   VoduzaziClientOptions custom = options();
   custom.realtime.headers = makeHTTPFields({{"apikey", "other"}, {"X-Trace", "1"}});
-  custom.global.logger = std::make_shared<SilentLogger>();
+  const auto logger = std::make_shared<RecordingLogger>();
+  custom.global.logger = logger;
   const auto client = makeClient(custom);
   const auto realtime = client->realtimeV2();
   EXPECT_EQ(client->realtimeV2(), realtime);
@@ -48,7 +44,12 @@ TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) 
   const auto& headers = realtime->options().headers;
   EXPECT_EQ(headers.get(realtime::apiKeyFieldName()), kKey);  // the facade's value wins
   EXPECT_EQ(headers.get(HTTPField::Name("X-Trace")), "1");
-  EXPECT_EQ(realtime->options().logger, custom.global.logger);
+  // The global logger, reached through the facade while it lives.
+  ASSERT_TRUE(realtime->options().logger);
+  realtime->options().logger->warning("from realtime");
+  const auto messages = logger->messages();  // the auth client logs there too
+  EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
+                          [](const auto& message) { return message.message == "from realtime"; }));
   EXPECT_EQ(realtime->apikey(), kKey);
   // Its token function asks the facade for the session's token.
   storeSession(*client, "user-token");
@@ -60,8 +61,9 @@ TEST_F(RealtimeFacadeTest, BuildsOneClientWithTheFacadesHeadersLoggerAndTokens) 
 TEST_F(RealtimeFacadeTest, KeepsACustomTokenFunctionAndWarnsOnce) {
   VoduzaziClientOptions custom = options();
   custom.realtime.accessToken = [] { return std::optional<std::string>("custom"); };
-  const auto client = makeClient(custom);
+  // Before the facade: its auth-event task may build the client first.
   IssueRecorder recorder;
+  const auto client = makeClient(custom);
   client->realtimeV2();
   client->realtimeV2();
   ASSERT_EQ(recorder.messages().size(), 1u);

@@ -299,7 +299,7 @@ TEST_F(VoduzaziClientTest, ReleasingTheFacadeEndsItsTaskAndFreesItsClients) {
   ASSERT_TRUE(task);
 
   client.reset();
-  EXPECT_TRUE(eventually([&] { return task->isFinished(); }));
+  EXPECT_TRUE(task->isFinished());  // the release waited for it
   // A builder handed out before still sends, with the headers it was made with.
   EXPECT_EQ(builder->select().execute().status(), 200);
   EXPECT_EQ(transport->lastAuthorization(), "Bearer anon-key");

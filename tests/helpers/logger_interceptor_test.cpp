@@ -6,6 +6,7 @@
 #include <set>
 
 #include "test_support.hpp"
+#include "voduzazi/helpers/detail/log_redaction.hpp"
 #include "voduzazi/helpers/url_error.hpp"
 
 namespace voduzazi {
@@ -130,6 +131,26 @@ TEST_F(LoggerInterceptorTest, RedactsFormBodiesWhateverTheCaseOfTheirType) {
   // A form that happens to be a JSON string is still a form.
   EXPECT_EQ(bodyLine("application/x-www-form-urlencoded", R"("&password=hunter2&")"),
             R"("&password=<redacted>&")");
+}
+
+// A query may start inside a fragment (a hash router's route) or inside a value (a URL passed
+// on): its secret items are redacted as those of the URL's own query, escaped separators too.
+TEST(LogRedaction, RedactsSecretItemsWhereverAQueryStarts) {
+  const auto logged = [](const char* url) {
+    return detail::decodedURLText(boost::urls::url(url));
+  };
+  EXPECT_EQ(logged("app://cb#/route?access_token=a-secret&refresh_token=r-secret&x=1"),
+            "app://cb#/route?access_token=<redacted>&refresh_token=<redacted>&x=1");
+  EXPECT_EQ(logged("app://cb#access_token=a-secret&expires_in=1"),
+            "app://cb#access_token=<redacted>&expires_in=1");
+  EXPECT_EQ(logged("app://cb#/a?b=1?code=c-secret"), "app://cb#/a?b=1?code=<redacted>");
+  EXPECT_EQ(logged("app://cb#/route%3Faccess_token=a-secret"),
+            "app://cb#/route?access_token=<redacted>");
+  EXPECT_EQ(logged("app://cb#x=1%26access_token%3Da-secret"), "app://cb#x=1&access_token=<redacted>");
+  EXPECT_EQ(logged("https://h/p?next=/cb?code=c-secret&tab=2"),
+            "https://h/p?next=/cb?code=<redacted>&tab=2");
+  // Nothing secret: the URL as it came, escapes decoded.
+  EXPECT_EQ(logged("app://cb#/route?tab=2&q=a%20b"), "app://cb#/route?tab=2&q=a b");
 }
 
 TEST_F(LoggerInterceptorTest, LogsAFailureOnceAndRethrowsTheSameError) {

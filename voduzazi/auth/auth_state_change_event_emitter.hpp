@@ -10,6 +10,7 @@
 // notification's observers, outside every lock. The last event is remembered but never replayed.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,9 +37,10 @@ class AuthStateChangeEventEmitter {
   using Listener = std::function<void(AuthChangeEvent, const std::optional<Session>&)>;
 
   // Posts to `center` (the process's default center when null; a given one must outlive every
-  // copy of the emitter) and logs each delivery through `logger` at verbose level. A listener
-  // that throws is logged at error level through `failureLogger` (else `logger`), and the other
-  // listeners still get the event; emit never throws a listener's error.
+  // copy of the emitter) and logs each delivery through `logger` at verbose level. A listener or
+  // an observer of the notification that throws is logged at error level through `failureLogger`
+  // (else `logger`), and the other listeners and observers still get the event: emit never
+  // throws.
   explicit AuthStateChangeEventEmitter(std::shared_ptr<VoduzaziLogger> logger = nullptr,
                                        NotificationCenter* center = nullptr,
                                        std::shared_ptr<VoduzaziLogger> failureLogger = nullptr);
@@ -52,11 +54,19 @@ class AuthStateChangeEventEmitter {
 
   Event lastEvent() const { return emitter_->lastEvent(); }
 
+  // Ends every delivery, for an owner that goes away: later emits post and deliver nothing, and
+  // an emit under way calls no further listener.
+  void close() const;
+  // True while this thread is inside emit of this emitter (or of a copy): in one of its
+  // listeners or observers, say.
+  bool isEmittingOnThisThread() const;
+
  private:
   std::shared_ptr<EventEmitter<Event>> emitter_;
   std::shared_ptr<VoduzaziLogger> logger_;
   std::shared_ptr<VoduzaziLogger> failureLogger_;
   NotificationCenter* center_;
+  std::shared_ptr<std::atomic<bool>> closed_;
 };
 
 }  // namespace voduzazi::auth

@@ -1,3 +1,4 @@
+#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/client/detail/client_core.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
 
@@ -34,18 +35,38 @@ void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::str
 
 namespace detail {
 
+bool isPartOfBackgroundWork(const VoduzaziClient::Core& core) {
+  // This thread runs that work (the auth-event task itself, or a refresh in the transport).
+  if (core.gate->isPassingOnThisThread()) return true;
+  // Work under way elsewhere may be waiting for this thread; without any, nothing can be.
+  if (!core.gate->isPassingElsewhere()) return false;
+  return auth::Dependencies::get(core.auth->clientID()).eventEmitter.isEmittingOnThisThread() ||
+         core.realtime->strand()->isCurrent();
+}
+
 Task<void> forwardAuthEvents(std::weak_ptr<VoduzaziClient::Core> weakCore) {
   return Task<void>([weakCore = std::move(weakCore)] {
-    auto changes = [&]() -> std::optional<AsyncStream<auth::AuthStateChange>> {
-      const auto core = weakCore.lock();
-      if (!core) return std::nullopt;
-      return core->auth->authStateChanges();
-    }();
-    if (!changes) return;
-    // The facade is held only while one event is handled, so releasing it ends the loop.
-    while (const auto change = changes->next()) {
+    auto [changes, continuation] = AsyncStream<auth::AuthStateChange>::makeStream();
+    // The listener is attached on this task, not on one of the auth client's: the initial
+    // session it reads (and may refresh) is then part of the work the release waits for.
+    std::shared_ptr<ObservationToken> listening;
+    {
       const auto core = weakCore.lock();
       if (!core) return;
+      const auto pass = core->gate->enter();
+      if (!pass) return;
+      listening = core->auth->onAuthStateChange(
+          [continuation = continuation](auth::AuthChangeEvent event,
+                                        const std::optional<auth::Session>& session) {
+            continuation.yield(auth::AuthStateChange{event, session});
+          });
+    }
+    // The facade is held only while one event is handled, so releasing it ends the loop.
+    while (const auto change = changes.next()) {
+      const auto core = weakCore.lock();
+      if (!core) return;
+      const auto pass = core->gate->enter();
+      if (!pass) return;
       core->forwardToRealtimeClients(core->forwardTokenChange(change->event, change->session));
     }
   });

@@ -24,7 +24,7 @@ std::optional<std::string> VoduzaziClient::Core::currentAccessToken() const {
 URLRequest VoduzaziClient::Core::authorizing(URLRequest request) const {
   std::optional<std::string> token;
   try {
-    token = currentAccessToken();
+    if (const auto pass = gate->enter()) token = currentAccessToken();
   } catch (const CancellationError&) {
     throw;
   } catch (...) {

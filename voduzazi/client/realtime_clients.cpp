@@ -1,5 +1,6 @@
 // The facade's second-generation realtime client and the channel operations it forwards.
 #include "voduzazi/client/detail/client_core.hpp"
+#include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
 
 namespace voduzazi {
@@ -19,11 +20,26 @@ std::shared_ptr<realtime::RealtimeClientV2> VoduzaziClient::Core::realtimeV2() {
     if (state.realtime) return state.realtime;
     realtime::RealtimeClientOptions realtimeOptions = options.realtime;
     merge(realtimeOptions.headers, headers);
-    if (!realtimeOptions.logger) realtimeOptions.logger = options.global.logger;
+    // It calls these from tasks of its own, hence the gate in front of each.
+    realtimeOptions.logger = realtimeOptions.logger
+                                 ? detail::gatedLogger(gate, std::move(realtimeOptions.logger))
+                                 : gatedLogger;
+    if (realtimeOptions.fetch) {
+      realtimeOptions.fetch = detail::gatedFetch(gate, std::move(realtimeOptions.fetch));
+    }
     if (realtimeOptions.accessToken) {
       reportIssue(std::string(customRealtimeTokenFunction));
+      realtimeOptions.accessToken = [gate = gate, own = std::move(realtimeOptions.accessToken)] {
+        const auto pass = gate->enter();
+        if (!pass) throw CancellationError();
+        return own();
+      };
     } else {
-      realtimeOptions.accessToken = [weak = self]() -> std::optional<std::string> {
+      realtimeOptions.accessToken = [weak = self, gate = gate]() -> std::optional<std::string> {
+        // Declared first so that it ends last: the release, once the gate is idle, finds the
+        // facade no longer held here.
+        const auto pass = gate->enter();
+        if (!pass) throw CancellationError();
         if (const auto core = weak.lock()) return core->currentAccessToken();
         return std::nullopt;
       };

@@ -1,5 +1,6 @@
 #include "voduzazi/client/voduzazi_client.hpp"
 
+#include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/client/detail/client_core.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
@@ -28,11 +29,12 @@ std::unique_ptr<auth::AuthClient> makeAuthClient(const VoduzaziClient::Core& cor
   configuration.redirectToURL = options.auth.redirectToURL;
   configuration.storageKey = core.storageKey;
   configuration.localStorage = options.auth.storage;
-  configuration.logger = options.global.logger;
+  configuration.logger = core.gatedLogger;
   configuration.encoder = options.auth.encoder;
   configuration.decoder = options.auth.decoder;
-  // The auth client's own requests never pass through the facade's token step.
-  configuration.fetch = options.global.session.data;
+  // The auth client's own requests never pass through the facade's token step. Its refreshes
+  // may run in tasks of their own, hence the gate.
+  configuration.fetch = detail::gatedFetch(core.gate, options.global.session.data);
   configuration.autoRefreshToken = options.auth.autoRefreshToken;
   return std::make_unique<auth::AuthClient>(auth::AuthClientConfiguration(configuration));
 }
@@ -58,13 +60,32 @@ VoduzaziClient::Core::Core(boost::urls::url url, std::string key, VoduzaziClient
       realtimeURL(serviceURL(voduzaziURL, "/realtime/v1")),
       storageKey(this->options.auth.storageKey.value_or(defaultStorageKey(voduzaziURL))),
       headers(mergedHeaders(voduzaziKey, this->options.global.headers)),
-      headerDictionary(dictionary(headers)) {
+      headerDictionary(dictionary(headers)),
+      gatedLogger(detail::gatedLogger(gate, this->options.global.logger)) {
   auth = makeAuthClient(*this);
   realtime = makeRealtimeClient(*this);
 }
 
 VoduzaziClient::Core::~Core() {
   if (auto task = mutableState.get(&MutableState::listenForAuthEventsTask)) task->cancel();
+}
+
+void VoduzaziClient::Core::close() {
+  gate->close();
+  auth::Dependencies::get(auth->clientID()).eventEmitter.close();
+  const auto task = mutableState.get(&MutableState::listenForAuthEventsTask);
+  if (task) task->cancel();
+  // Released from inside that work (one of its listeners, say), the release cannot wait for it:
+  // the work ends by itself, and the closed gate keeps it from the caller's transport and logger.
+  if (detail::isPartOfBackgroundWork(*this)) return;
+  if (task) {
+    try {
+      task->value();
+    } catch (...) {
+      // How the task ended does not matter here, only that it has.
+    }
+  }
+  gate->waitUntilIdle();
 }
 
 PostgrestClient VoduzaziClient::Core::database() {
@@ -95,8 +116,9 @@ VoduzaziClient::VoduzaziClient(const boost::urls::url& voduzaziURL, std::string 
 }
 
 VoduzaziClient::~VoduzaziClient() {
-  // The task holds the facade weakly; cancelling it ends its wait for the next event now.
-  if (auto task = core_->mutableState.get(&MutableState::listenForAuthEventsTask)) task->cancel();
+  // Nothing the facade started may reach the caller's transport, logger or listeners once this
+  // returns.
+  core_->close();
 }
 
 const VoduzaziClientOptions& VoduzaziClient::options() const { return core_->options; }

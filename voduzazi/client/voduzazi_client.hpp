@@ -14,8 +14,11 @@
 //
 // Shared objects: safe; any thread may use the accessors and the clients they hand out.
 // Lifetime: owns the auth client, both realtime clients, the database client and the
-// auth-event task; destroying the facade (or the last copy of a shared_ptr to it) cancels the
-// task and frees the clients. Request builders handed out earlier stay usable; without the
+// auth-event task. Destroying the facade cancels the task and waits for it and for the
+// background work under way, so that once the destructor returns nothing the facade started
+// calls the transport, logger or listeners given to it; then it frees the clients. Destroyed from
+// inside that work (one of its listeners, say), it returns without waiting and the work ends by
+// itself, kept from those by then. Request builders handed out earlier stay usable; without the
 // facade they send no user token.
 #pragma once
 

@@ -40,7 +40,10 @@ void NotificationCenter::remove(const Entry* entry) {
   std::erase_if(entries_, [entry](const auto& candidate) { return candidate.get() == entry; });
 }
 
-void NotificationCenter::post(const Notification& notification) {
+void NotificationCenter::post(const Notification& notification) { post(notification, {}); }
+
+void NotificationCenter::post(const Notification& notification,
+                              const std::function<void()>& onFailure) {
   std::vector<std::shared_ptr<Entry>> matching;
   {
     std::lock_guard lock(mutex_);
@@ -51,7 +54,16 @@ void NotificationCenter::post(const Notification& notification) {
     }
   }
   for (const auto& entry : matching) {
-    if (entry->active.load()) entry->observer(notification);
+    if (!entry->active.load()) continue;
+    if (!onFailure) {
+      entry->observer(notification);
+      continue;
+    }
+    try {
+      entry->observer(notification);
+    } catch (...) {
+      onFailure();
+    }
   }
 }
 

@@ -47,8 +47,12 @@ class NotificationCenter {
                                           Observer observer);
   void removeObserver(const ObserverToken& token);
 
-  // Calls the matching observers in the order they were added, on this thread.
+  // Calls the matching observers in the order they were added, on this thread. An observer's
+  // exception ends the post and reaches the caller.
   void post(const Notification& notification);
+  // As post, but an observer that throws does not keep the notification from the others:
+  // `onFailure` is called inside the handler of its exception, then the next observer is called.
+  void post(const Notification& notification, const std::function<void()>& onFailure);
 
  private:
   struct Entry;

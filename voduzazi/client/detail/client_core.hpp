@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "voduzazi/client/detail/call_gate.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
 
 namespace voduzazi {
@@ -14,10 +15,14 @@ struct VoduzaziClient::Core {
   Core(boost::urls::url url, std::string key, VoduzaziClientOptions options);
   ~Core();
 
+  // The facade's release: closes the gate, ends event deliveries and the auth-event task, and,
+  // where that cannot deadlock, waits for the task and for every call still passing the gate.
+  void close();
+
   // --- Authorised requests.
   std::optional<std::string> currentAccessToken() const;
-  // The request with "Authorization: Bearer <token>" when there is a token; never throws for a
-  // missing token (a cancellation still ends the caller).
+  // The request with "Authorization: Bearer <token>" when there is a token (none once the facade
+  // is released); never throws for a missing token (a cancellation still ends the caller).
   URLRequest authorizing(URLRequest request) const;
 
   // --- Lazily built clients.
@@ -34,6 +39,9 @@ struct VoduzaziClient::Core {
   // the second-generation one, which the first event builds.
   void forwardToRealtimeClients(const std::optional<std::string>& token);
 
+  // In front of the caller's transport and logger as the background work of the auth and
+  // realtime clients reaches them, and of the facade's own token steps.
+  const std::shared_ptr<detail::CallGate> gate = std::make_shared<detail::CallGate>();
   const VoduzaziClientOptions options;
   const boost::urls::url voduzaziURL;
   const std::string voduzaziKey;
@@ -45,6 +53,8 @@ struct VoduzaziClient::Core {
   const std::string storageKey;
   const HTTPFields headers;
   const HeaderDictionary headerDictionary;
+  // options.global.logger behind the gate, for the clients that log from their own tasks.
+  const std::shared_ptr<VoduzaziLogger> gatedLogger;
   std::unique_ptr<auth::AuthClient> auth;
   // The older realtime client; it connects when a channel subscribes.
   std::shared_ptr<realtime::RealtimeClient> realtime;
@@ -54,6 +64,11 @@ struct VoduzaziClient::Core {
 };
 
 namespace detail {
+
+// Whether waiting for the background work of `core` from this thread could deadlock: this
+// thread is part of that work (a listener of its events, its transport or logger called back,
+// the older realtime client's strand), which the work may itself be waiting for.
+bool isPartOfBackgroundWork(const VoduzaziClient::Core& core);
 
 // A fetch function that authorises through the facade while it lives and sends with `session`.
 FetchHandler authorizedFetch(std::weak_ptr<VoduzaziClient::Core> core, HTTPSession session);

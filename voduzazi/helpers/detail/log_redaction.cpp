@@ -37,21 +37,64 @@ std::string placeholder(std::string_view body) {
 
 using NamePredicate = bool (*)(std::string_view);
 
-// "a=1&password=x" gives "a=1&password=<redacted>"; names are compared after decoding.
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The byte at `at`, an escape "%XX" read as the byte it stands for; `width` receives its length.
+char decodedAt(std::string_view text, std::size_t at, std::size_t& width) {
+  if (text[at] == '%' && text.size() - at >= 3) {
+    const int high = hexValue(text[at + 1]);
+    const int low = hexValue(text[at + 2]);
+    if (high >= 0 && low >= 0) {
+      width = 3;
+      return static_cast<char>(high * 16 + low);
+    }
+  }
+  width = 1;
+  return text[at];
+}
+
+// Where the secret value inside one "&"-separated pair starts, or npos. Besides the pair's own
+// name, a name that follows a "?", "&" or "#" inside it counts: a hash router's fragment
+// ("#/route?access_token=...") or a URL held in a value has a query of its own. Names are read
+// decoded, as the log shows them, so escaped separators separate too.
+std::size_t secretValueStart(std::string_view pair, NamePredicate isSecret) {
+  std::string name;
+  bool inName = true;
+  std::size_t width = 1;
+  for (std::size_t at = 0; at < pair.size(); at += width) {
+    const char c = decodedAt(pair, at, width);
+    if (c == '?' || c == '&' || c == '#') {
+      name.clear();
+      inName = true;
+    } else if (c == '=' && inName) {
+      if (isSecret(name)) return at + width;
+      inName = false;
+    } else if (inName) {
+      name += c;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// "a=1&password=x" gives "a=1&password=<redacted>", and "r?access_token=x" gives
+// "r?access_token=<redacted>": from a secret name on, the rest of its pair is redacted.
 std::string redactPairs(std::string_view encoded, NamePredicate isSecret) {
   std::string result;
   std::size_t start = 0;
   while (start <= encoded.size()) {
     const std::size_t end = std::min(encoded.find('&', start), encoded.size());
     const std::string_view pair = encoded.substr(start, end - start);
-    const std::size_t equals = pair.find('=');
-    const std::string_view name = pair.substr(0, equals);
     if (start > 0) result += '&';
-    auto decodedName = boost::urls::make_pct_string_view(name);
-    if (equals != std::string_view::npos && decodedName && isSecret(decodedName->decode())) {
-      result += std::string(name) + "=" + std::string(redacted);
-    } else {
+    const std::size_t secret = secretValueStart(pair, isSecret);
+    if (secret == std::string_view::npos) {
       result += pair;
+    } else {
+      result += std::string(pair.substr(0, secret)) + std::string(redacted);
     }
     start = end + 1;
   }

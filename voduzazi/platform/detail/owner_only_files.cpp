@@ -118,7 +118,10 @@ bool isTrustedFolder(const struct ::stat& status) {
 
 std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name,
                                              struct ::stat* statusOut) {
-  FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  // Non-blocking, so that a FIFO or device in the item's place cannot hold the read up before
+  // fstat refuses it; a check before the open would leave a window for a swap.
+  FileDescriptor file(
+      ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (!file) {
     if (errno == ENOENT || errno == ENAMETOOLONG) return std::nullopt;
     if (errno == ELOOP) {

@@ -51,8 +51,8 @@ enum class ItemState { file, folder };
 // What holds the name, without following a link (a link counts as a file); nothing when absent.
 std::optional<ItemState> itemState(int folder, const std::string& name);
 
-// The file's bytes, or nothing when it does not exist. Throws SecretStoreError when it is not a
-// regular file of this user with no group or other access bits.
+// The file's bytes, or nothing when it does not exist; never waits on a FIFO or a device. Throws
+// SecretStoreError when it is not a regular file of this user with no group or other access bits.
 // `status`, when given, receives the state of the file that was read.
 std::optional<std::string> readOwnerOnlyFile(int folder, const std::string& name,
                                              struct ::stat* status = nullptr);

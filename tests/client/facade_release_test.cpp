@@ -1,0 +1,305 @@
+// Releasing the facade while its background work is under way: once the destructor returns,
+// nothing it started calls the caller's transport, store, logger or observers again, and a
+// release from inside one of its own listeners does not deadlock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/auth/auth_client_fakes.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/client/voduzazi_client.hpp"
+
+namespace voduzazi::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using auth::testing::FakeAuthServer;
+using auth::testing::Gate;
+using auth::testing::makeSession;
+using auth::testing::secondsFromNow;
+using auth::testing::sessionBody;
+
+constexpr const char* kProject = "https://abcd.example.co";
+constexpr const char* kKey = "anon-key";
+constexpr const char* kStorageKey = "release-test";
+
+// Where everything the caller passed in reports. It outlives them all, so that a call made after
+// the release is recorded instead of reaching an object that is gone.
+class CallerRecord {
+ public:
+  // From now on every call counts as late.
+  void release() { released_ = true; }
+  bool isReleased() const { return released_; }
+
+  void called(const std::string& what) {
+    if (!released_) return;
+    std::lock_guard lock(mutex_);
+    late_.push_back(what);
+  }
+  std::vector<std::string> lateCalls() const {
+    std::lock_guard lock(mutex_);
+    return late_;
+  }
+
+  std::atomic<bool> releasing{false};
+  std::atomic<bool> transportGone{false};
+  std::atomic<int> refreshes{0};
+  // A call that found the transport destroyed (and was refused here instead of crashing).
+  std::atomic<bool> refusedAfterDestruction{false};
+
+ private:
+  std::atomic<bool> released_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> late_;
+};
+
+// A transport the caller owns and destroys right after the facade. Its functions hold it by
+// address, as a caller's lambdas over a local object do; the record tells when that address no
+// longer holds a transport. A refresh it answers with a fresh session, or refuses as a server
+// that no longer knows the session; when it holds refreshes back, only once the release has begun.
+class CallerTransport {
+ public:
+  struct Behaviour {
+    bool holdsRefreshes = false;
+    bool refusesRefreshes = false;
+  };
+
+  CallerTransport(std::shared_ptr<CallerRecord> record, Behaviour behaviour)
+      : record_(std::move(record)), behaviour_(behaviour) {}
+  ~CallerTransport() { record_->transportGone = true; }
+
+  HTTPSession session() {
+    auto send = [this, record = record_](const URLRequest& request) {
+      record->called("transport: " + std::string(request.url.path()));
+      if (record->transportGone) {
+        record->refusedAfterDestruction = true;
+        throw std::logic_error("the transport was destroyed");
+      }
+      FetchResult result = answer(request);
+      record->called("transport returned: " + std::string(request.url.path()));
+      return result;
+    };
+    return {send, [send](const URLRequest& request, const Data&) { return send(request); }};
+  }
+
+ private:
+  FetchResult answer(const URLRequest& request) {
+    if (!request.url.path().ends_with("/token")) return FakeAuthServer::answer(request, 200, "[]");
+    ++record_->refreshes;
+    if (behaviour_.holdsRefreshes) eventually([&] { return record_->releasing.load(); }, 10s);
+    if (behaviour_.refusesRefreshes) {
+      return FakeAuthServer::answer(
+          request, 400, R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})");
+    }
+    return FakeAuthServer::answer(request, 200, sessionBody("fresh", "next", secondsFromNow(3600)));
+  }
+
+  const std::shared_ptr<CallerRecord> record_;
+  const Behaviour behaviour_;
+};
+
+class CallerStorage : public auth::AuthLocalStorage {
+ public:
+  explicit CallerStorage(std::shared_ptr<CallerRecord> record) : record_(std::move(record)) {}
+
+  void store(const std::string& key, const Data& value) override {
+    record_->called("store");
+    inner.store(key, value);
+  }
+  std::optional<Data> retrieve(const std::string& key) override {
+    record_->called("retrieve");
+    return inner.retrieve(key);
+  }
+  void remove(const std::string& key) override {
+    record_->called("remove");
+    inner.remove(key);
+  }
+
+  // The store itself, read and written without counting.
+  auth::InMemoryAuthLocalStorage inner;
+
+ private:
+  const std::shared_ptr<CallerRecord> record_;
+};
+
+class CallerLogger : public VoduzaziLogger {
+ public:
+  explicit CallerLogger(std::shared_ptr<CallerRecord> record) : record_(std::move(record)) {}
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    record_->called("logger: " + message.message);
+  }
+
+ private:
+  const std::shared_ptr<CallerRecord> record_;
+};
+
+VoduzaziClientOptions optionsFor(HTTPSession session, std::shared_ptr<CallerStorage> storage,
+                                 std::shared_ptr<CallerRecord> record) {
+  VoduzaziClientOptions options;
+  options.global.session = std::move(session);
+  options.global.logger = std::make_shared<CallerLogger>(std::move(record));
+  options.auth.storage = std::move(storage);
+  options.auth.storageKey = kStorageKey;
+  return options;
+}
+
+void storeSession(auth::InMemoryAuthLocalStorage& storage, const std::string& accessToken,
+                  double expiresAt) {
+  storage.store(kStorageKey, JSONEncoder().encode(
+                                 makeSession(accessToken, "refresh-" + accessToken, expiresAt)));
+}
+
+bool holdsToken(auth::InMemoryAuthLocalStorage& storage, const std::string& accessToken) {
+  const auto bytes = storage.retrieve(kStorageKey);
+  return bytes && bytes->find("\"" + accessToken + "\"") != std::string::npos;
+}
+
+// The stored session is due for a refresh, which the facade starts at once for its first auth
+// event; it is released while that refresh is under way (held back until the release in every
+// other round, answered at once in the others; refused in every third), and its transport is
+// destroyed right after.
+TEST(FacadeRelease, NothingItStartedCallsWhatTheCallerPassedInOnceReleased) {
+  constexpr int rounds = 50;
+  int lateRounds = 0;
+  for (int round = 0; round < rounds; ++round) {
+    auto record = std::make_shared<CallerRecord>();
+    auto storage = std::make_shared<CallerStorage>(record);
+    storeSession(storage->inner, "old", secondsFromNow(20));
+    auto observer = NotificationCenter::defaultCenter().addObserver(
+        std::string(auth::didChangeAuthStateNotification), nullptr,
+        [record](const Notification&) { record->called("notification observer"); });
+    {
+      const CallerTransport::Behaviour behaviour{.holdsRefreshes = round % 2 == 0,
+                                                 .refusesRefreshes = round % 3 == 2};
+      CallerTransport transport(record, behaviour);
+      auto client = std::make_unique<VoduzaziClient>(
+          kProject, kKey, optionsFor(transport.session(), storage, record));
+      ASSERT_TRUE(eventually([&] { return record->refreshes.load() == 1; }));
+      record->releasing = true;
+      client.reset();
+      record->release();
+    }
+    // Before the fix the refresh went on past the release: let it end before counting.
+    const bool refused = round % 3 == 2;
+    ASSERT_TRUE(eventually([&] {
+      const bool ended = refused ? !storage->inner.retrieve(kStorageKey).has_value()
+                                 : holdsToken(storage->inner, "fresh");
+      return ended || record->refusedAfterDestruction.load();
+    }));
+    observer.reset();
+    const auto late = record->lateCalls();
+    if (!late.empty()) {
+      ++lateRounds;
+      ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
+                    << "the first: " << late.front();
+    }
+    EXPECT_FALSE(record->refusedAfterDestruction.load()) << "round " << round;
+  }
+  EXPECT_EQ(lateRounds, 0) << "of " << rounds << " rounds";
+}
+
+// Released by its own listener on the thread of a refresh that its auth-event task waits for:
+// the release cannot wait for that task, and must not try to.
+TEST(FacadeRelease, AListenerOnTheRefreshThatTheFacadeWaitsForMayReleaseIt) {
+  auto record = std::make_shared<CallerRecord>();
+  auto storage = std::make_shared<CallerStorage>(record);
+  Gate refresh;
+  HTTPSession session;
+  session.data = [&refresh](const URLRequest& request) {
+    if (!request.url.path().ends_with("/token")) return FakeAuthServer::answer(request, 200, "[]");
+    refresh.pass();
+    return FakeAuthServer::answer(request, 200, sessionBody("fresh", "next", secondsFromNow(3600)));
+  };
+  std::mutex mutex;
+  auto client =
+      std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
+  std::atomic<bool> released{false};
+  auto listening = client->auth().onAuthStateChange(
+      [&](auth::AuthChangeEvent event, const std::optional<auth::Session>&) {
+        if (event != auth::AuthChangeEvent::tokenRefreshed) return;
+        std::unique_ptr<VoduzaziClient> releasing;
+        {
+          std::lock_guard lock(mutex);
+          releasing = std::move(client);
+        }
+        releasing.reset();
+        released = true;
+      });
+
+  // An event that gives the realtime clients no token makes the auth-event task ask for the
+  // session, which is due: it then waits for the refresh, held at the transport.
+  storeSession(storage->inner, "old", secondsFromNow(20));
+  const auto emitter = auth::Dependencies::get(client->auth().clientID()).eventEmitter;
+  emitter.emit(auth::AuthChangeEvent::userUpdated,
+               makeSession("old", "refresh-old", secondsFromNow(20)));
+  ASSERT_TRUE(eventually([&] { return refresh.arrivals() == 1; }));
+  refresh.open();
+  EXPECT_TRUE(eventually([&] { return released.load(); }, 20s));
+}
+
+// Released by a notification observer on the auth-event task's own thread, as it hands that task
+// its initial session: the release cannot wait for the task it runs on.
+TEST(FacadeRelease, AnObserverOnTheAuthEventTaskMayReleaseIt) {
+  auto record = std::make_shared<CallerRecord>();
+  auto storage = std::make_shared<CallerStorage>(record);
+  HTTPSession session;
+  session.data = [](const URLRequest& request) {
+    return FakeAuthServer::answer(request, 200, "[]");
+  };
+  const auto testThread = std::this_thread::get_id();
+  std::mutex mutex;
+  std::unique_ptr<VoduzaziClient> client;
+  std::atomic<bool> released{false};
+  auto observer = NotificationCenter::defaultCenter().addObserver(
+      std::string(auth::didChangeAuthStateNotification), nullptr, [&](const Notification&) {
+        if (std::this_thread::get_id() == testThread || released) return;
+        std::unique_ptr<VoduzaziClient> releasing;
+        {
+          std::lock_guard lock(mutex);  // until the test has stored the facade
+          releasing = std::move(client);
+        }
+        releasing.reset();
+        released = true;
+      });
+  {
+    std::lock_guard lock(mutex);
+    client = std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
+  }
+  EXPECT_TRUE(eventually([&] { return released.load(); }, 20s));
+  observer.reset();
+}
+
+// Released by a listener on the thread that emits an event while its auth-event task waits for
+// nothing of that thread: the release waits for the task.
+TEST(FacadeRelease, AListenerOnAnEmittingThreadMayReleaseIt) {
+  auto record = std::make_shared<CallerRecord>();
+  auto storage = std::make_shared<CallerStorage>(record);
+  HTTPSession session;
+  session.data = [](const URLRequest& request) {
+    return FakeAuthServer::answer(request, 200, "[]");
+  };
+  auto client =
+      std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
+  const auto task = client->mutableState().listenForAuthEventsTask;
+  ASSERT_TRUE(task);
+  ASSERT_TRUE(eventually([&] { return client->mutableState().realtime != nullptr; }));
+  auto listening = client->auth().onAuthStateChange(
+      [&](auth::AuthChangeEvent event, const std::optional<auth::Session>&) {
+        if (event == auth::AuthChangeEvent::signedIn) client.reset();
+      });
+  // A copy of the client's emitter, usable after the client is gone.
+  const auto emitter = auth::Dependencies::get(client->auth().clientID()).eventEmitter;
+  emitter.emit(auth::AuthChangeEvent::signedIn, makeSession("signed", "in", secondsFromNow(3600)));
+  EXPECT_FALSE(client);
+  EXPECT_TRUE(eventually([&] { return task->isFinished(); }));
+}
+
+}  // namespace
+}  // namespace voduzazi::testing
