@@ -360,9 +360,9 @@ int main(int argc, char** argv) {
           [&] { return measured([&] { files.upload("file.bin", fileURL, options); }); },
           [&] { return curlUpload("file.bin"); });
     }
-    // The downloads back to back, after one not counted: on a virtual machine that hands freed
-    // memory back to its host, the first large body landed after a second or more without one
-    // costs up to half a second more, whoever lands it.
+    // The downloads back to back, after one not counted: on the virtual machine measured, the
+    // first large body landed after a second or more without one cost up to half a second more,
+    // whoever landed it (in the kernel; its freed memory handed back to the host, most likely).
     noting.noting = true;
     download();
     noting.noting = false;
