@@ -31,7 +31,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +52,7 @@
 
 #include "bench_support.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
+#include "voduzazi/platform/detail/huge_pages.hpp"
 
 extern char** environ;
 
@@ -171,18 +171,6 @@ Measure curlRun(std::vector<std::string> arguments) {
   return {seconds, 0};
 }
 
-// The transport's hint for a large body, repeated here because it is private to the transport's
-// source (voduzazi/platform/detail/curl_transfer.cpp): the buffer's whole 2 MiB pages are asked
-// for huge pages, a hint the system may refuse.
-void preferHugePages(char* buffer, std::size_t size) {
-  constexpr std::uintptr_t hugePage = std::uintptr_t{2} << 20;
-  if (size < 4 * hugePage) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (start + hugePage - 1) & ~(hugePage - 1);
-  const std::uintptr_t last = (start + size) & ~(hugePage - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
 // The download's fair baseline: libcurl's easy interface in this process sending the request the
 // client sent (its URL and header fields, the same Accept-Encoding) and landing the body as the
 // client's transport does: in a buffer reserved from "Content-Length" at the first piece, with
@@ -234,7 +222,7 @@ class LandingDownload {
       if (length > 0) {
         // The transport's cap too: past it, both grow the buffer as the body comes.
         download.body_.reserve(static_cast<std::size_t>(std::min(length, curl_off_t{1} << 30)));
-        preferHugePages(download.body_.data(), download.body_.capacity());
+        voduzazi::detail::preferHugePages(download.body_.data(), download.body_.capacity());
       }
     }
     download.body_.append(buffer, size * count);

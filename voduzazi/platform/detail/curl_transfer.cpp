@@ -1,6 +1,5 @@
 #include "voduzazi/platform/detail/curl_transfer.hpp"
 
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +19,7 @@
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/platform/detail/curl_errors.hpp"
+#include "voduzazi/platform/detail/huge_pages.hpp"
 #include "voduzazi/platform/detail/curl_redirects.hpp"
 #include "voduzazi/platform/detail/curl_silence_watch.hpp"
 
@@ -55,18 +55,6 @@ void validate(const URLRequest& request) {
 
 // The most a response body reserves ahead of its bytes.
 constexpr curl_off_t kLargestReservation = curl_off_t{1} << 30;
-
-// A large body is written once from front to back into fresh memory; faulting it in by 4 KiB
-// pages costs about as much as receiving it. Where the system offers huge pages on request, the
-// whole 2 MiB pages inside the buffer are asked for them (a hint, nothing if refused).
-void preferHugePages(char* buffer, std::size_t size) {
-  constexpr std::uintptr_t hugePage = std::uintptr_t{2} << 20;
-  if (size < 4 * hugePage) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (start + hugePage - 1) & ~(hugePage - 1);
-  const std::uintptr_t last = (start + size) & ~(hugePage - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
 
 long milliseconds(double seconds) {
   if (!(seconds > 0)) return 0;  // libcurl's own connect limit
