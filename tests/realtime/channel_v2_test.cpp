@@ -2,8 +2,11 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <cstdio>
+#include <thread>
 
 #include "tests/realtime/client_v2_harness.hpp"
+#include "tests/realtime/thread_count.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/issue_reporting/expected_issue.hpp"
 #include "voduzazi/realtime/detail/retry_backoff.hpp"
@@ -358,6 +361,84 @@ TEST_F(RealtimeChannelV2Test, ReportsHTTPBroadcastFailuresWhenAcknowledging) {
     json::value toJSON() const { return json::array{1}; }
   };
   EXPECT_THROW(channel->broadcast("wave", NotAnObject{}), DecodingError);
+}
+
+TEST_F(RealtimeChannelV2Test, CallersWaitingForAcknowledgementsAddNoThreadsOfTheirOwn) {
+  auto [channel, socket] =
+      room([](RealtimeChannelConfig& config) { config.broadcast.acknowledgeBroadcasts = true; });
+  const int idle = testing::threadCount();
+  constexpr int callers = 500;
+  std::atomic<int> timedOut = 0;
+  std::vector<std::thread> threads;
+  for (int n = 0; n < callers; ++n) {
+    threads.emplace_back([&, channel = channel] {
+      if (channel->broadcast("e", JSONObject{}) == PushStatus::timeout) ++timedOut;
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return socket->countEvents("broadcast") == callers; }, 60s));
+  // A thread or two per waiting caller would show at once; give them time to show anyway.
+  int peak = 0;
+  EXPECT_FALSE(eventually(
+      [&] {
+        peak = std::max(peak, testing::threadCount());
+        return peak > idle + callers + 8;
+      },
+      2s));
+  std::printf("threads: idle client %d, with %d callers waiting for acknowledgements %d (+%d)\n",
+              idle, callers, peak, peak - idle);
+  // Their time-outs, spread over the time the callers took to start, end every wait.
+  EXPECT_TRUE(eventually(
+      [&] {
+        clock_->advance(1s);
+        return timedOut == callers;
+      },
+      60s));
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(timedOut, callers);
+}
+
+TEST_F(RealtimeChannelV2Test, HTTPBroadcastsShareFourSendersAndEndWithinTheirTimeOut) {
+  makeClient();
+  auto acknowledged = client_->channel(
+      "room", [](RealtimeChannelConfig& c) { c.broadcast.acknowledgeBroadcasts = true; });
+  http_->hold();
+  std::vector<Task<PushStatus>> waiting;
+  for (int n = 0; n < 5; ++n) {
+    waiting.emplace_back([acknowledged, n] {
+      return acknowledged->broadcast("wave", JSONObject{{"n", n}});
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 4; }));
+  // The callers give up after timeoutInterval; their requests go on, the fifth still waiting.
+  advanceWhenSleeping(10s);
+  ASSERT_TRUE(eventually([&] {
+    clock_->advance(100ms);
+    return std::all_of(waiting.begin(), waiting.end(), [](auto& t) { return t.isFinished(); });
+  }));
+  for (auto& caller : waiting) EXPECT_EQ(caller.value(), PushStatus::timeout);
+  EXPECT_EQ(http_->requests().size(), 4u);
+  http_->release();
+  // Taken ten seconds after the call, the fifth has only what is left of its 60 s.
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 5; }));
+  EXPECT_GT(http_->requests()[0].timeoutInterval, 59.0);
+  EXPECT_LE(http_->requests()[0].timeoutInterval, 60.0);
+  EXPECT_GT(http_->requests()[4].timeoutInterval, 45.0);
+  EXPECT_LT(http_->requests()[4].timeoutInterval, 50.5);
+
+  // Broadcasts still waiting for a sender when their time-out runs out fail unsent.
+  http_->hold();
+  auto unacknowledged = client_->channel("lobby");
+  for (int n = 0; n < 6; ++n) {
+    EXPECT_EQ(unacknowledged->broadcast("wave", JSONObject{{"n", n}}), PushStatus::ok);
+  }
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 9; }));
+  ASSERT_TRUE(eventually([&] {
+    clock_->advance(10s);
+    return logger_->count("Broadcast over HTTP not sent") == 2;
+  }));
+  http_->release();
+  ASSERT_TRUE(eventually([&] { return sleeper_->sleeping() == 0; }));
+  EXPECT_EQ(http_->requests().size(), 9u);
 }
 
 TEST_F(RealtimeChannelV2Test, TracksAndUntracksPresence) {

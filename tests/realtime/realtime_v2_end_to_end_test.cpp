@@ -1,13 +1,19 @@
 // The second-generation client against the in-process stand-in backend, over loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <boost/uuid/string_generator.hpp>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "local_backend/realtime_service.hpp"
 #include "tests/local_backend/test_client.hpp"
+#include "tests/realtime/thread_count.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
@@ -15,7 +21,9 @@
 namespace voduzazi::realtime {
 namespace {
 
+using namespace std::chrono_literals;
 using voduzazi::testing::eventually;
+using voduzazi::testing::threadCount;
 
 // What a callback saw, for the test thread to wait on; shared objects: safe.
 template <class T>
@@ -251,6 +259,57 @@ TEST_F(RealtimeV2EndToEndTest, EightThreadsSubscribingBroadcastingAndRemovingAtO
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0) << (reasons.empty() ? "" : reasons.front());
+}
+
+// A server that never answers: it listens on 127.0.0.1 and never takes a connection, so
+// requests wait in its backlog (or for their connection) until their time-out.
+class SilentListener {
+ public:
+  SilentListener() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(socket_, 1) != 0 ||
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("no listening socket");
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(socket_); }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int socket_;
+  int port_ = 0;
+};
+
+TEST(RealtimeV2AgainstASilentServer, TwoThousandHTTPBroadcastsShareAFewThreads) {
+  SilentListener server;
+  auto client = RealtimeClientV2::make(boost::urls::url(server.url() + "/realtime/v1"),
+                                       RealtimeClientOptions(HeaderDictionary{{"apikey", "key"}}));
+  auto room = client->channel("room");  // never joined: its broadcasts go over HTTP
+  const int idle = threadCount();
+  constexpr int broadcasts = 2000;
+  for (int n = 0; n < broadcasts; ++n) {
+    ASSERT_EQ(room->broadcast("tick", JSONObject{{"n", n}}), PushStatus::ok);
+  }
+  // A thread per pending broadcast would show at once; give them time to show anyway.
+  int peak = 0;
+  EXPECT_FALSE(eventually(
+      [&] {
+        peak = std::max(peak, threadCount());
+        return peak > idle + 8;
+      },
+      2s));
+  std::printf("threads: idle client %d, with %d HTTP broadcasts pending %d (+%d)\n", idle,
+              broadcasts, peak, peak - idle);
+  client.reset();  // drops what waits, cancels what is under way
+  EXPECT_TRUE(eventually([&] { return threadCount() <= idle; }));
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ void RealtimeChannelV2::subscribeWithError() {
       return "Attempting to subscribe to channel " + quoted + " (attempt " + count + ")";
     });
     try {
-      withTimeout(timeout, [this] { subscribeOnce(); });
+      // The attempt runs on this thread; the client's timer thread ends it at the deadline.
+      client->timers().withDeadline(timeout, [this] { subscribeOnce(); });
       detail::logDebug(logger_, [&] { return "Successfully subscribed to channel " + quoted; });
       return;
     } catch (const TimeoutError&) {
@@ -204,16 +205,16 @@ void RealtimeChannelV2::unsubscribe() {
 }
 
 void RealtimeChannelV2::waitUntilClosed() {
-  const auto client = socket_.lock();
-  const double timeout = client ? client->options().timeoutInterval.count() : 0.0;
-  try {
-    withTimeout(timeout, [this] {
-      auto statuses = statusChange();
-      while (auto status = statuses.next()) {
-        if (*status == RealtimeChannelStatus::unsubscribed) return;
-      }
-    });
-  } catch (const TimeoutError&) {
+  if (const auto client = socket_.lock()) {
+    try {
+      client->timers().withDeadline(client->options().timeoutInterval.count(), [this] {
+        auto statuses = statusChange();
+        while (auto status = statuses.next()) {
+          if (*status == RealtimeChannelStatus::unsubscribed) return;
+        }
+      });
+    } catch (const TimeoutError&) {
+    }
   }
   if (status() != RealtimeChannelStatus::unsubscribed) {
     setStatus(RealtimeChannelStatus::unsubscribed);

@@ -6,7 +6,6 @@
 
 #include "voduzazi/concurrency/task_group.hpp"
 #include "voduzazi/helpers/logger_interceptor.hpp"
-#include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
@@ -75,7 +74,8 @@ RealtimeClientV2::RealtimeClientV2(boost::urls::url url, RealtimeClientOptions o
       wsTransport_(std::move(transport)),
       http_(std::move(http)),
       random_(random ? std::move(random) : seededRandom()),
-      apikey_(options_.headers.get(apiKeyFieldName()).value_or("")) {
+      apikey_(options_.headers.get(apiKeyFieldName()).value_or("")),
+      broadcasts_(std::make_unique<BroadcastQueue>(http_, *timers_, options_.logger)) {
   if (!options_.headers.contains(apiKeyFieldName())) {
     throw std::invalid_argument("The realtime client needs the API key in the \"apiKey\" header");
   }

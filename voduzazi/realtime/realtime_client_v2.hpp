@@ -15,7 +15,8 @@
 // (connect, setAuth, channel subscriptions) wait on the calling thread. Channel callbacks run on
 // the client's receive thread, one message at a time: they must not wait for the channel.
 // Lifetime: held by shared_ptr; owns its channels, which hold it weakly. Releasing the last
-// reference stops its tasks (never waiting for them) and closes the connection.
+// reference stops its tasks and closes the connection; it waits only for its timer thread and
+// its HTTP broadcast workers (broadcasts not yet sent are dropped, those under way cancelled).
 #pragma once
 
 #include <boost/url/url.hpp>
@@ -36,6 +37,8 @@
 #include "voduzazi/helpers/data.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/observation_token.hpp"
+#include "voduzazi/realtime/broadcast_queue.hpp"
+#include "voduzazi/realtime/client_timers.hpp"
 #include "voduzazi/realtime/join_config.hpp"
 #include "voduzazi/realtime/realtime_client_options.hpp"
 #include "voduzazi/realtime/realtime_message_v2.hpp"
@@ -173,6 +176,11 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // A number in [0, 1] from the random source.
   double random() const;
 
+  // The time-outs of the client and its channels, on one timer thread.
+  ClientTimers& timers() const noexcept { return *timers_; }
+  // The HTTP broadcasts of its channels, on a few shared worker threads.
+  BroadcastQueue& broadcasts() const noexcept { return *broadcasts_; }
+
  private:
   friend class RealtimeChannelV2;
 
@@ -219,6 +227,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   const std::string apikey_;
   AsyncValueSubject<RealtimeClientStatus> statusSubject_{RealtimeClientStatus::disconnected};
   AsyncValueSubject<std::optional<HeartbeatStatus>> heartbeatSubject_{std::nullopt};
+  // Declared in this order so that the workers, which read the timers' time, go first.
+  const std::unique_ptr<ClientTimers> timers_ = std::make_unique<ClientTimers>();
+  const std::unique_ptr<BroadcastQueue> broadcasts_;
   // Guards state_; held only for short steps, never while calling out.
   mutable std::mutex mutex_;
   MutableState state_;
