@@ -130,6 +130,61 @@ TEST_F(RealtimeChannelV2Test, RetriesTimedOutJoinsWithBackOffThenGivesUp) {
   EXPECT_EQ(channel->status(), RealtimeChannelStatus::unsubscribed);
 }
 
+// "subscribed", or what the subscribe threw.
+std::string subscribeOutcome(RealtimeChannelV2& channel) {
+  try {
+    channel.subscribeWithError();
+    return "subscribed";
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+}
+
+TEST_F(RealtimeChannelV2Test, RemovalEndsAPendingJoinWhoseAnswersNeverReachTheNewObject) {
+  makeClient();
+  auto keep = joined("keep");  // the client stays connected
+  auto socket = transport_->waitForSocket(1);
+  socket->respond({});  // joins go unanswered until the test answers them
+  auto old = client_->channel("room");
+  Task<std::string> oldSubscribe([old] { return subscribeOutcome(*old); });
+  const auto oldJoin = socket->waitForFrame([](const json::object& frame) {
+    return frame.at("event") == "phx_join" && frame.at("topic") == "realtime:room";
+  });
+  client_->removeChannel(old);
+  EXPECT_EQ(oldSubscribe.value(), "Channel realtime:room was removed while subscribing.");
+  // The server may hold that join: the removal leaves it.
+  const auto leave = socket->waitForEvent("phx_leave");
+  EXPECT_EQ(leave.at("join_ref"), oldJoin.at("ref"));
+
+  auto live = client_->channel("room");
+  auto changes = live->postgresChange("public", "messages");
+  Task<std::string> liveSubscribe([live] { return subscribeOutcome(*live); });
+  const auto liveJoin = socket->waitForEvent("phx_join", 2);
+  // The answers to the removed object's join come first; they are not the new object's.
+  const json::array oldChanges{json::object{{"event", "*"}, {"schema", "public"}, {"id", 7}}};
+  socket->receive(replyTo(oldJoin, "ok", {{"postgres_changes", oldChanges}}));
+  deliver(*socket, "system", {{"status", "ok"}}, oldJoin.at("ref").as_string().c_str());
+  EXPECT_EQ(live->status(), RealtimeChannelStatus::subscribing);
+  const json::array liveChanges{
+      json::object{{"event", "*"}, {"schema", "public"}, {"table", "messages"}, {"id", 8}}};
+  socket->receive(replyTo(liveJoin, "ok", {{"postgres_changes", liveChanges}}));
+  EXPECT_EQ(liveSubscribe.value(), "subscribed");
+  EXPECT_EQ(live->callbackManager().state().serverChanges.front().id, 8);
+  EXPECT_EQ(socket->countEvents("phx_join"), 3u);  // the removed object sent no other
+  EXPECT_EQ(old->status(), RealtimeChannelStatus::unsubscribed);
+}
+
+TEST_F(RealtimeChannelV2Test, UnsubscribingEndsAPendingJoin) {
+  makeClient();
+  connected();
+  auto room = client_->channel("room");
+  Task<std::string> subscribing([room] { return subscribeOutcome(*room); });
+  transport_->waitForSocket(1)->waitForEvent("phx_join");
+  room->unsubscribe();
+  EXPECT_EQ(subscribing.value(), "Channel realtime:room was unsubscribed while subscribing.");
+  EXPECT_EQ(transport_->waitForSocket(1)->countEvents("phx_join"), 1u);
+}
+
 TEST(RetryDelay, StaysWithinAQuarterOfItsBaseAndNeverBelowATenth) {
   EXPECT_DOUBLE_EQ(detail::retryDelay(1, 0.5), 1.0);
   EXPECT_DOUBLE_EQ(detail::retryDelay(4, 0.0), 6.0);

@@ -4,6 +4,7 @@
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
 #include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
@@ -71,17 +72,75 @@ std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
   return client;
 }
 
+// One subscribeWithError() under way. Removal and unsubscribe end it through `stop`, which every
+// wait of the run observes, and say why in `endedBecause` (guarded by joinGate_).
+struct RealtimeChannelV2::SubscribeRun {
+  std::stop_source stop;
+  std::optional<std::string> endedBecause;
+};
+
 void RealtimeChannelV2::subscribeWithError() {
   const auto client = requireSocket();
+  const auto run = std::make_shared<SubscribeRun>();
+  {
+    std::lock_guard gate(joinGate_);
+    runs_.push_back(run);
+  }
+  struct Finish {
+    RealtimeChannelV2& channel;
+    const std::shared_ptr<SubscribeRun>& run;
+    ~Finish() { channel.finishRun(run); }
+  } finish{*this, run};
+  // The caller's cancellation reaches the run's waits too.
+  std::stop_callback follow(this_task::stopToken(), [run] { run->stop.request_stop(); });
+  voduzazi::detail::ScopedStopToken scope(run->stop.get_token());
+  try {
+    attemptJoins(*client, *run);
+  } catch (const CancellationError&) {
+    std::optional<std::string> why;
+    {
+      std::lock_guard gate(joinGate_);
+      why = run->endedBecause;
+    }
+    if (why) throw RealtimeError(*why);
+    throw;
+  }
+}
+
+void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run) {
+  std::lock_guard gate(joinGate_);
+  std::erase(runs_, run);
+}
+
+void RealtimeChannelV2::endSubscribes(const std::string& why) {
+  for (const auto& run : runs_) {
+    if (!run->endedBecause) run->endedBecause = why;
+    run->stop.request_stop();
+  }
+}
+
+void RealtimeChannelV2::throwIfEnded(const SubscribeRun& run) {
+  if (run.stop.stop_requested() || this_task::isCancelled()) throw CancellationError();
+}
+
+void RealtimeChannelV2::admit(RealtimeClientV2& client, const SubscribeRun& run) {
+  throwIfEnded(run);
   // A channel that left (the server's close drops it from the client) may join again, unless
   // another object took its topic meanwhile: replies are routed by topic, so two objects of one
   // topic would take each other's joins and changes.
-  if (!client->registerIfAbsent(shared_from_this())) {
+  if (!client.registerIfAbsent(shared_from_this())) {
     throw RealtimeError("Another channel object holds topic " + topic_ +
                         "; subscribe that one, or remove it first.");
   }
-  const int maxAttempts = client->options().maxRetryAttempts;
-  const double timeout = client->options().timeoutInterval.count();
+}
+
+void RealtimeChannelV2::attemptJoins(RealtimeClientV2& client, const SubscribeRun& run) {
+  {
+    std::lock_guard gate(joinGate_);
+    admit(client, run);
+  }
+  const int maxAttempts = client.options().maxRetryAttempts;
+  const double timeout = client.options().timeoutInterval.count();
   const std::string quoted = "'" + topic_ + "'";
   detail::logDebug(logger_, [&] {
     return "Starting subscription to channel " + quoted + " (attempt 1/" +
@@ -108,7 +167,7 @@ void RealtimeChannelV2::subscribeWithError() {
     });
     try {
       // The attempt runs on this thread; the client's timer thread ends it at the deadline.
-      client->timers().withDeadline(timeout, [this] { subscribeOnce(); });
+      client.timers().withDeadline(timeout, [&] { subscribeOnce(client, run); });
       detail::logDebug(logger_, [&] { return "Successfully subscribed to channel " + quoted; });
       return;
     } catch (const TimeoutError&) {
@@ -126,7 +185,7 @@ void RealtimeChannelV2::subscribeWithError() {
       });
       break;
     }
-    const double delay = detail::retryDelay(attempts, client->random());
+    const double delay = detail::retryDelay(attempts, client.random());
     detail::logDebug(logger_, [&] {
       return "Retrying subscription to channel " + quoted + " in " + twoDecimals(delay) +
              " seconds...";
@@ -152,32 +211,45 @@ void RealtimeChannelV2::subscribe() {
   }
 }
 
-void RealtimeChannelV2::subscribeOnce() {
-  const auto client = requireSocket();
-  if (client->status() != RealtimeClientStatus::connected) {
-    if (!client->options().connectOnSubscribe) {
+void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run) {
+  if (client.status() != RealtimeClientStatus::connected) {
+    if (!client.options().connectOnSubscribe) {
       reportIssue(std::string(kNotConnected));
       // No join was sent, so this is no subscription: say so rather than return as if it were.
       throw RealtimeError(std::string(kNotConnected));
     }
-    client->connect();
+    {
+      // A run that removal ended never connects the client again.
+      std::lock_guard gate(joinGate_);
+      throwIfEnded(run);
+      client.startConnecting(false);
+    }
+    client.waitUntilConnected();
   }
   detail::logDebug(logger_, [&] { return "Subscribing to channel " + topic_; });
   const bool presence = callbackManager_->hasPresenceCallbacks();
-  const std::optional<std::string> token = tokenForJoin(*client);
-  const std::string joinRef = client->makeRef();
+  const std::optional<std::string> token = tokenForJoin(client);
   RealtimeJoinConfig joinConfig;
   {
-    std::lock_guard lock(mutex_);
-    config_.presence.enabled = presence;
-    joinConfig = {config_.broadcast, config_.presence, state_.clientChanges, config_.isPrivate};
-    state_.joinRef = joinRef;
+    // Checked and sent in one step against removal: a removed channel sends no more joins. The
+    // join waits for no reply here; its answer shows in the status.
+    std::lock_guard gate(joinGate_);
+    admit(client, run);
+    const std::string joinRef = client.makeRef();
+    {
+      std::lock_guard lock(mutex_);
+      config_.presence.enabled = presence;
+      joinConfig = {config_.broadcast, config_.presence, state_.clientChanges, config_.isPrivate};
+      state_.joinRef = joinRef;
+    }
+    const RealtimeJoinPayload payload{joinConfig, token,
+                                      client.options().headers.get(field_names::xClientInfo)};
+    client.noteJoin(joinRef, shared_from_this());
+    client.push(
+        {joinRef, joinRef, topic_, std::string(ChannelEvent::join), payload.toJSONObject()});
   }
   detail::logDebug(logger_,
                    [&] { return "Subscribing to channel with body: " + joinConfig.description(); });
-  const RealtimeJoinPayload payload{joinConfig, token,
-                                    client->options().headers.get(field_names::xClientInfo)};
-  push(ChannelEvent::join, joinRef, payload.toJSONObject());
   auto statuses = statusChange();
   while (auto status = statuses.next()) {
     if (*status == RealtimeChannelStatus::subscribed) return;
@@ -199,6 +271,10 @@ std::optional<std::string> RealtimeChannelV2::tokenForJoin(const RealtimeClientV
 }
 
 void RealtimeChannelV2::unsubscribe() {
+  {
+    std::lock_guard gate(joinGate_);
+    endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
+  }
   setStatus(RealtimeChannelStatus::unsubscribing);
   detail::logDebug(logger_, [&] { return "Unsubscribing from channel " + topic_; });
   push(ChannelEvent::leave);
@@ -219,6 +295,22 @@ void RealtimeChannelV2::waitUntilClosed() {
   if (status() != RealtimeChannelStatus::unsubscribed) {
     setStatus(RealtimeChannelStatus::unsubscribed);
   }
+}
+
+bool RealtimeChannelV2::endForRemoval(RealtimeClientV2& client, bool detach) {
+  std::lock_guard gate(joinGate_);
+  endSubscribes("Channel " + topic_ + " was removed while subscribing.");
+  return detach && client.detach(*this);
+}
+
+void RealtimeChannelV2::leaveUnanswered(RealtimeClientV2& client) {
+  std::optional<std::string> joinRef;
+  {
+    std::lock_guard lock(mutex_);
+    joinRef = state_.joinRef;
+  }
+  detail::logDebug(logger_, [&] { return "Leaving the unanswered join of channel " + topic_; });
+  client.push({joinRef, client.makeRef(), topic_, std::string(ChannelEvent::leave), {}});
 }
 
 void RealtimeChannelV2::updateAuth(std::optional<std::string> jwt) {

@@ -80,13 +80,15 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   // --- Subscription.
   // Joins the topic, connecting the client first when needed (connectOnSubscribe). An attempt
   // that gets no answer within timeoutInterval is retried after about 1, 2, 4, 8 ... seconds,
-  // up to maxRetryAttempts attempts. Throws RealtimeError ("Maximum retry attempts reached.", or
-  // why no attempt could be made, such as another object of the client holding the topic) and
+  // up to maxRetryAttempts attempts. Throws RealtimeError ("Maximum retry attempts reached.",
+  // why no attempt could be made, such as another object of the client holding the topic, or
+  // that the channel was removed or unsubscribed meanwhile, which ends it at once) and
   // CancellationError; the status then falls back to unsubscribed.
   void subscribeWithError();
   // subscribeWithError without its error.
   void subscribe();
-  // Sends "phx_leave"; the server's close makes the channel unsubscribed.
+  // Ends the subscribes under way, then sends "phx_leave"; the server's close makes the channel
+  // unsubscribed.
   void unsubscribe();
   // Sends the token (null without one) for this channel.
   void updateAuth(std::optional<std::string> jwt);
@@ -164,10 +166,27 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   RealtimeChannelV2(std::string topic, RealtimeChannelConfig config,
                     std::weak_ptr<RealtimeClientV2> socket, std::shared_ptr<VoduzaziLogger> logger);
 
+  struct SubscribeRun;
+
   std::shared_ptr<RealtimeClientV2> requireSocket() const;
   void setStatus(RealtimeChannelStatus status) { statusSubject_.yield(status); }
+  // The attempts of one subscribe, on the calling thread.
+  void attemptJoins(RealtimeClientV2& client, const SubscribeRun& run);
   // One join attempt: returns once subscribed; throws CancellationError when cancelled first.
-  void subscribeOnce();
+  void subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run);
+  // With joinGate_ held: CancellationError once the run or its attempt was ended; RealtimeError
+  // when another object holds the topic; else registers this channel.
+  void admit(RealtimeClientV2& client, const SubscribeRun& run);
+  static void throwIfEnded(const SubscribeRun& run);
+  // With joinGate_ held: ends every run under way, telling its caller `why`.
+  void endSubscribes(const std::string& why);
+  void finishRun(const std::shared_ptr<SubscribeRun>& run);
+  // Removal: ends the runs under way and, when `detach`, drops the channel and its waiting
+  // frames from the client in the same step; true when a join of it on the current connection
+  // may still be held by the server.
+  bool endForRemoval(RealtimeClientV2& client, bool detach);
+  // Leaves the topic for a join sent but not answered, without waiting for a reply.
+  void leaveUnanswered(RealtimeClientV2& client);
   std::optional<std::string> tokenForJoin(const RealtimeClientV2& client) const;
   // After a leave: waits up to timeoutInterval for the close, then counts as unsubscribed.
   void waitUntilClosed();
@@ -200,6 +219,11 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   mutable std::mutex mutex_;  // guards config_ and state_; never held while calling out
   RealtimeChannelConfig config_;
   MutableState state_;
+  // Orders a subscribe's steps that reach the client (connecting it, registering the channel,
+  // sending a join) against removal and unsubscribe, which end the runs under way. Taken before
+  // the client's locks, never while waiting.
+  std::mutex joinGate_;
+  std::vector<std::shared_ptr<SubscribeRun>> runs_;  // guarded by joinGate_
 };
 
 }  // namespace voduzazi::realtime

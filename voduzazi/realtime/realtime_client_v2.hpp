@@ -83,6 +83,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
     std::vector<std::pair<std::string, Data>> sendBuffer;  // topic, frame
     std::set<std::string> awaitingRejoin;                  // topics whose frames wait
     std::shared_ptr<WebSocket> conn;
+    // Which channel object sent each join of the current connection, by reference: frames of
+    // an earlier object's join never reach a newer object of its topic.
+    std::map<std::string, std::weak_ptr<RealtimeChannelV2>> joins;
   };
 
   // Connects over URLSessionWebSocket and sends HTTP through options.fetch (the shared URL
@@ -156,8 +159,11 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
       std::string_view name, const std::function<void(RealtimeChannelConfig&)>& options = {});
   // Registers a channel under its topic, replacing any there.
   void addChannel(std::shared_ptr<RealtimeChannelV2> channel);
-  // Leaves a subscribed channel (waiting up to timeoutInterval for the server's close), drops it
-  // from the registry and closes the connection when no channel is left.
+  // Ends the channel's subscribes under way (they throw RealtimeError at once, send no more joins
+  // and never connect the client again), leaves a subscribed channel (waiting up to
+  // timeoutInterval for the server's close) or one whose join is still unanswered, drops it from
+  // the registry with the frames that waited for it, and closes the connection when no channel
+  // is left.
   void removeChannel(const std::shared_ptr<RealtimeChannelV2>& channel);
   // removeChannel for every channel at once; returns when all are done.
   void removeAllChannels();
@@ -190,6 +196,13 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
 
   // Registers the channel unless a channel holds its topic; false when another object does.
   bool registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
+  // The channel sent the join `ref` on the current connection.
+  void noteJoin(const std::string& ref, const std::shared_ptr<RealtimeChannelV2>& channel);
+  // Drops a registered channel with the frames that wait for it; true when it sent a join on the
+  // current connection.
+  bool detach(const RealtimeChannelV2& channel);
+  // The waiting half of connect().
+  void waitUntilConnected();
 
   // Connection (realtime_client_v2_connection.cpp).
   void startConnecting(bool reconnect);
@@ -203,6 +216,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
                                 const AsyncStream<WebSocketEvent>& events);
   bool handleEvent(const WebSocketEvent& event);
   void onMessage(const RealtimeMessageV2& message);
+  // With mutex_ held: the frame belongs to a join another object of the topic sent.
+  bool isOfAnotherObject(const RealtimeMessageV2& message,
+                         const std::shared_ptr<RealtimeChannelV2>& channel) const;
   void onClose(std::optional<int> code, const std::string& reason);
   void onError(const std::exception_ptr& error);
   void reconnect(std::optional<std::string> disconnectReason);

@@ -30,6 +30,10 @@ bool isRunning(const std::optional<Task<void>>& task) {
 
 void RealtimeClientV2::connect() {
   startConnecting(false);
+  waitUntilConnected();
+}
+
+void RealtimeClientV2::waitUntilConnected() {
   auto statuses = statusChange();
   while (auto status = statuses.next()) {
     if (*status == RealtimeClientStatus::connected) return;
@@ -206,6 +210,7 @@ void RealtimeClientV2::onMessage(const RealtimeMessageV2& message) {
     heartbeatSubject_.yield(ok ? HeartbeatStatus::ok : HeartbeatStatus::error);
   }
   bool heartbeatReply = false;
+  bool stale = false;
   std::shared_ptr<RealtimeChannelV2> channel;
   {
     std::lock_guard lock(mutex_);
@@ -216,12 +221,28 @@ void RealtimeClientV2::onMessage(const RealtimeMessageV2& message) {
     if (auto found = state_.channels.find(message.topic); found != state_.channels.end()) {
       channel = found->second;
     }
+    stale = channel && isOfAnotherObject(message, channel);
   }
   detail::logDebug(options_.logger, [&] {
     return heartbeatReply ? std::string("heartbeat received")
                           : "Received event " + message.event + " for channel " + message.topic;
   });
+  if (stale) {
+    detail::logDebug(options_.logger, [&] {
+      return "Dropped " + message.event + " of a join of a removed object of " + message.topic;
+    });
+    return;
+  }
   if (channel) channel->onMessage(message);
+}
+
+bool RealtimeClientV2::isOfAnotherObject(const RealtimeMessageV2& message,
+                                         const std::shared_ptr<RealtimeChannelV2>& channel) const {
+  if (!message.joinRef) return false;
+  const auto found = state_.joins.find(*message.joinRef);
+  if (found == state_.joins.end()) return false;
+  const auto owner = found->second.lock();
+  return owner != channel && (!owner || owner->topic() == message.topic);
 }
 
 void RealtimeClientV2::onClose(std::optional<int> code, const std::string& reason) {
@@ -260,6 +281,7 @@ void RealtimeClientV2::resetConnection(std::optional<int> code, std::optional<st
     conn = std::move(state_.conn);
     state_.conn.reset();
     state_.ref = 0;
+    state_.joins.clear();  // references start again
     // A heartbeat unanswered on this connection says nothing about the next one.
     state_.pendingHeartbeatRef.reset();
     if (state_.messageTask) state_.messageTask->cancel();
