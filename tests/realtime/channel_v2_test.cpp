@@ -533,6 +533,27 @@ TEST_F(RealtimeChannelV2Test, RejoinsAfterAReconnectBeforeSendingWhatWaited) {
   EXPECT_EQ(channel->status(), RealtimeChannelStatus::subscribed);
 }
 
+TEST_F(RealtimeChannelV2Test, ASubscribeThatGivesUpAfterANewConnectionOpenedHandsItsRejoinOver) {
+  auto options = this->options();
+  options.maxRetryAttempts = 1;
+  options.heartbeatInterval = Seconds(1000);
+  makeClient(options);
+  auto room = client_->channel("room");
+  Task<std::string> subscribing([room] { return subscribeOutcome(*room); });
+  auto first = transport_->waitForSocket(1);
+  first->waitForEvent("phx_join");  // never answered
+  transport_->respondWith(testing::friendlyServer());
+  first->serverClose(1006, "gone");
+  advanceWhenSleeping(7s);  // the reconnect, while the subscribe still waits for its answer
+  auto second = transport_->waitForSocket(2);
+  ASSERT_NE(second, nullptr);
+  clock_->advance(3s);  // the attempt's ten seconds are up: the subscribe gives up
+  EXPECT_EQ(subscribing.value(), "Maximum retry attempts reached.");
+  // The new connection left the channel to that subscribe, which never joined on it.
+  ASSERT_TRUE(eventually([&] { return room->status() == RealtimeChannelStatus::subscribed; }));
+  EXPECT_EQ(second->countEvents("phx_join"), 1u);
+}
+
 TEST_F(RealtimeChannelV2Test, AddingPresenceToAJoinedChannelJoinsAgainWithPresence) {
   auto [channel, socket] = room();
   auto token = channel->onPresenceChange([](const PresenceAction&) {});

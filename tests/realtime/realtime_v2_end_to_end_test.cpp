@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <boost/uuid/string_generator.hpp>
 #include <cstdio>
@@ -346,6 +347,93 @@ TEST_F(RealtimeV2EndToEndTest, RemovingAllChannelsDuringAJoinLeavesTheClientDisc
   EXPECT_TRUE(eventually([&] { return hub.sockets().empty(); }));
   EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
   EXPECT_EQ(hub.socketsAttached(), 1u);
+}
+
+// Keeps the lines logged to it; shared objects: safe.
+class LineLogger final : public VoduzaziLogger {
+ public:
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    std::lock_guard lock(mutex_);
+    lines_.push_back(message.message);
+  }
+  bool contains(std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(lines_.begin(), lines_.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+class RealtimeV2OutageTest : public RealtimeV2EndToEndTest {
+ protected:
+  // Short intervals: a join attempt gets a second, a subscribe two attempts.
+  std::shared_ptr<RealtimeClientV2> makeImpatientClient() {
+    RealtimeClientOptions options(HeaderDictionary{{"apikey", server_.anonKey()}});
+    options.heartbeatInterval = Seconds(0.5);
+    options.timeoutInterval = Seconds(1);
+    options.maxRetryAttempts = 2;
+    options.reconnectDelay = Seconds(0.05);
+    options.logger = logger_;
+    return RealtimeClientV2::make(boost::urls::url(server_.url() + "/realtime/v1"), options);
+  }
+
+  // A broadcast over HTTP from another client reaches `room`'s listener.
+  void expectABroadcastArrives(Inbox<std::string>& received) {
+    auto bob = makeClient();
+    auto bobRoom = bob->channel(
+        "room", [](RealtimeChannelConfig& c) { c.broadcast.acknowledgeBroadcasts = true; });
+    const auto before = received.values().size();
+    EXPECT_EQ(bobRoom->broadcast("chat", JSONObject{{"text", "after"}}), PushStatus::ok);
+    ASSERT_TRUE(received.waitForCount(before + 1));
+    EXPECT_EQ(received.values().back(), "after");
+  }
+
+  std::shared_ptr<LineLogger> logger_ = std::make_shared<LineLogger>();
+};
+
+TEST_F(RealtimeV2OutageTest, AChannelWhoseRejoinGaveUpDuringALongOutageJoinsAgainAfterIt) {
+  auto ada = makeImpatientClient();
+  auto room = ada->channel("room");
+  Inbox<std::string> received;
+  auto token = room->onBroadcast("chat", [&](const JSONObject& b) { received.add(text(b)); });
+  room->subscribeWithError();
+  // The server hangs: it answers nothing, on this connection and on the next ones, for longer
+  // than a subscribe's attempts last.
+  auto& hub = server_.realtime().hub();
+  hub.pauseNewSockets(true);
+  hub.pause(hub.sockets().front());
+  ASSERT_TRUE(eventually(
+      [&] {
+        return hub.socketsAttached() >= 6 &&
+               logger_->contains("Subscription to channel 'realtime:room' failed after 2");
+      },
+      60s));
+  hub.pauseNewSockets(false);
+
+  ASSERT_TRUE(eventually([&] { return room->status() == RealtimeChannelStatus::subscribed; }, 60s))
+      << "never joined again after " << hub.socketsAttached() << " connections";
+  expectABroadcastArrives(received);
+}
+
+TEST_F(RealtimeV2OutageTest, AFirstSubscribeThatGaveUpWhileTheServerWasDownJoinsOnceItIsUp) {
+  server_.realtime().refuseConnections(true);
+  auto ada = makeImpatientClient();
+  auto room = ada->channel("room");
+  Inbox<std::string> received;
+  auto token = room->onBroadcast("chat", [&](const JSONObject& b) { received.add(text(b)); });
+  EXPECT_EQ(subscribeOutcome(*room), "Maximum retry attempts reached.");
+  server_.realtime().refuseConnections(false);
+
+  ASSERT_TRUE(eventually([&] { return room->status() == RealtimeChannelStatus::subscribed; }, 60s));
+  expectABroadcastArrives(received);
+  // A channel the caller removed stays out, whatever the connections after.
+  ada->removeChannel(room);
+  EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
 }
 
 // A server that never answers: it listens on 127.0.0.1 and never takes a connection, so

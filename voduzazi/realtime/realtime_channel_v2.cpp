@@ -1,6 +1,8 @@
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -79,18 +81,34 @@ struct RealtimeChannelV2::SubscribeRun {
   std::optional<std::string> endedBecause;
 };
 
-void RealtimeChannelV2::subscribeWithError() {
+void RealtimeChannelV2::subscribeWithError() { subscribeAs(std::nullopt); }
+
+RealtimeChannelV2::Rejoin RealtimeChannelV2::rejoin(std::uint64_t connection) {
+  try {
+    return subscribeAs(connection);
+  } catch (...) {
+    return Rejoin::done;  // as for any rejoin, its error goes nowhere
+  }
+}
+
+RealtimeChannelV2::Rejoin RealtimeChannelV2::subscribeAs(std::optional<std::uint64_t> rejoinOn) {
   const auto client = requireSocket();
   const auto run = std::make_shared<SubscribeRun>();
   {
     std::lock_guard gate(joinGate_);
+    if (rejoinOn && !wanted_) return Rejoin::unwanted;
+    if (rejoinOn && !runs_.empty()) {
+      rejoinDeferredOn_ = std::max(rejoinDeferredOn_, *rejoinOn);
+      return Rejoin::deferred;
+    }
     runs_.push_back(run);
   }
   struct Finish {
     RealtimeChannelV2& channel;
     const std::shared_ptr<SubscribeRun>& run;
-    ~Finish() { channel.finishRun(run); }
-  } finish{*this, run};
+    RealtimeClientV2& client;
+    ~Finish() { channel.finishRun(run, client); }
+  } finish{*this, run, *client};
   // The caller's cancellation reaches the run's waits too.
   std::stop_callback follow(this_task::stopToken(), [run] { run->stop.request_stop(); });
   voduzazi::detail::ScopedStopToken scope(run->stop.get_token());
@@ -105,14 +123,37 @@ void RealtimeChannelV2::subscribeWithError() {
     if (why) throw RealtimeError(*why);
     throw;
   }
+  return Rejoin::done;
 }
 
-void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run) {
-  std::lock_guard gate(joinGate_);
-  std::erase(runs_, run);
+void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run,
+                                  RealtimeClientV2& client) {
+  bool handOver = false;
+  bool deferred = false;
+  {
+    std::lock_guard gate(joinGate_);
+    std::erase(runs_, run);
+    if (!runs_.empty()) return;
+    const std::uint64_t skippedBy = std::exchange(rejoinDeferredOn_, 0);
+    deferred = skippedBy != 0;
+    handOver = deferred && lastJoinOn_ < skippedBy && wanted_ &&
+               status() != RealtimeChannelStatus::subscribed;
+  }
+  // A connection that opened meanwhile left this channel to the subscribes under way; the last
+  // of them ended without success and without a join on it, so its rejoin happens now.
+  try {
+    if (handOver) {
+      client.rejoinLater({{shared_from_this()}, client.connectionOfNextFrame()});
+    } else if (deferred) {
+      client.releaseTopic(topic_);
+    }
+  } catch (const std::exception& error) {
+    detail::logError(logger_, [&] { return std::string("Rejoin not started: ") + error.what(); });
+  }
 }
 
 void RealtimeChannelV2::endSubscribes(const std::string& why) {
+  wanted_ = false;
   for (const auto& run : runs_) {
     if (!run->endedBecause) run->endedBecause = why;
     run->stop.request_stop();
@@ -222,6 +263,7 @@ void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeR
       // A run that removal ended never connects the client again.
       std::lock_guard gate(joinGate_);
       throwIfEnded(run);
+      wanted_ = true;
       client.startConnecting(false);
     }
     client.waitUntilConnected();
@@ -235,6 +277,7 @@ void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeR
     // join waits for no reply here; its answer shows in the status.
     std::lock_guard gate(joinGate_);
     admit(client, run);
+    wanted_ = true;
     const std::string joinRef = client.makeRef();
     {
       std::lock_guard lock(mutex_);
@@ -245,6 +288,7 @@ void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeR
     const RealtimeJoinPayload payload{joinConfig, token,
                                       client.options().headers.get(field_names::xClientInfo)};
     client.noteJoin(joinRef, shared_from_this());
+    lastJoinOn_ = client.connectionOfNextFrame();
     client.push(
         {joinRef, joinRef, topic_, std::string(ChannelEvent::join), payload.toJSONObject()});
   }

@@ -17,6 +17,8 @@
 // fail (subscribe throws RealtimeError, sends report error). Releasing it empties its callbacks.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -87,6 +89,16 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   void subscribeWithError();
   // subscribeWithError without its error.
   void subscribe();
+  // Whether the caller wants the channel joined: from its subscribe's first step that reaches
+  // the client (connecting it, or a join) until unsubscribe or removal. Every new connection of
+  // the client joins such a channel again, also one whose subscribe gave up.
+  bool wantsJoin() const noexcept { return wanted_; }
+  enum class Rejoin { done, deferred, unwanted };
+  // On the client's new connection `connection`: joins again (as subscribeWithError, errors
+  // dropped) when the caller wants it joined. With a subscribe under way, nothing now (deferred):
+  // that subscribe joins on this connection, or, if it ends without having joined there and
+  // without success, hands over to a rejoin.
+  Rejoin rejoin(std::uint64_t connection);
   // Ends the subscribes under way, then sends "phx_leave"; the server's close makes the channel
   // unsubscribed.
   void unsubscribe();
@@ -174,13 +186,16 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   void attemptJoins(RealtimeClientV2& client, const SubscribeRun& run);
   // One join attempt: returns once subscribed; throws CancellationError when cancelled first.
   void subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run);
+  // subscribeWithError, or for `rejoin` the rejoin of a wanted channel (deferred while another
+  // subscribe runs).
+  Rejoin subscribeAs(std::optional<std::uint64_t> rejoinOn);
   // With joinGate_ held: CancellationError once the run or its attempt was ended; RealtimeError
   // when another object holds the topic; else registers this channel.
   void admit(RealtimeClientV2& client, const SubscribeRun& run);
   static void throwIfEnded(const SubscribeRun& run);
   // With joinGate_ held: ends every run under way, telling its caller `why`.
   void endSubscribes(const std::string& why);
-  void finishRun(const std::shared_ptr<SubscribeRun>& run);
+  void finishRun(const std::shared_ptr<SubscribeRun>& run, RealtimeClientV2& client);
   // Removal: ends the runs under way and, when `detach`, drops the channel and its waiting
   // frames from the client in the same step; true when a join of it on the current connection
   // may still be held by the server.
@@ -224,6 +239,11 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   // the client's locks, never while waiting.
   std::mutex joinGate_;
   std::vector<std::shared_ptr<SubscribeRun>> runs_;  // guarded by joinGate_
+  std::atomic<bool> wanted_ = false;                 // written under joinGate_
+  // Guarded by joinGate_: the last connection whose rejoin found runs_ under way, and the
+  // connection this channel's last join went out on.
+  std::uint64_t rejoinDeferredOn_ = 0;
+  std::uint64_t lastJoinOn_ = 0;
 };
 
 }  // namespace voduzazi::realtime

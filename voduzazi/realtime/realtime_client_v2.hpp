@@ -86,6 +86,7 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
     // Which channel object sent each join of the current connection, by reference: frames of
     // an earlier object's join never reach a newer object of its topic.
     std::map<std::string, std::weak_ptr<RealtimeChannelV2>> joins;
+    std::uint64_t connections = 0;  // opened so far; the current one's number
   };
 
   // Connects over URLSessionWebSocket and sends HTTP through options.fetch (the shared URL
@@ -209,9 +210,18 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   static void runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
                             std::optional<Task<void>> previous);
   static bool waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak);
-  bool attemptConnection(bool reconnect);
-  void onConnected(bool reconnect, std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin);
-  void rejoinChannels(const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels);
+  bool attemptConnection();
+  // The channels a new connection joins again, and that connection's number.
+  struct Rejoins {
+    std::vector<std::shared_ptr<RealtimeChannelV2>> channels;
+    std::uint64_t connection = 0;
+  };
+  void onConnected(Rejoins rejoin);
+  // Joins the channels again, one after another, on a task that holds the client.
+  void rejoinLater(Rejoins rejoins);
+  void rejoinChannels(const Rejoins& rejoins);
+  // The number of the connection a frame pushed now goes out on: the open one, else the next.
+  std::uint64_t connectionOfNextFrame() const;
   static void listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
                                 const AsyncStream<WebSocketEvent>& events);
   bool handleEvent(const WebSocketEvent& event);

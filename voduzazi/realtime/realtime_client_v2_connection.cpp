@@ -66,7 +66,7 @@ void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak
     if (reconnect && !waitBeforeReconnect(weak)) return;
     const auto self = weak.lock();
     if (!self || this_task::isCancelled()) return;
-    if (self->attemptConnection(reconnect)) return;
+    if (self->attemptConnection()) return;
     reconnect = true;
   }
 }
@@ -89,7 +89,7 @@ bool RealtimeClientV2::waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>
   return false;
 }
 
-bool RealtimeClientV2::attemptConnection(bool reconnect) {
+bool RealtimeClientV2::attemptConnection() {
   if (status() == RealtimeClientStatus::connected) {
     detail::logDebug(options_.logger, [] { return "WebsSocket already connected"; });
     return true;
@@ -115,7 +115,7 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     resetConnection(std::nullopt, std::nullopt);
     return false;
   }
-  std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin;
+  Rejoins rejoin;
   // Held until the buffer is out: a push made once connected goes after what was buffered.
   std::unique_lock sendLock(sendMutex_);
   {
@@ -123,6 +123,7 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     // A disconnect while the socket was opening wins: the new socket goes unused.
     if (!this_task::isCancelled()) {
       state_.conn = conn;
+      const std::uint64_t connection = ++state_.connections;
       statusSubject_.yield(RealtimeClientStatus::connected);
       state_.messageTask =
           Task<void>::detached([weak = weak_from_this(), events = std::move(events)] {
@@ -132,13 +133,13 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
           Task<void>::detached([weak = weak_from_this(), interval = options_.heartbeatInterval] {
             runHeartbeat(weak, interval);
           });
-      if (reconnect) {
-        // Only channels that were joined go back in; their frames wait for their join.
-        for (const auto& [topic, channel] : state_.channels) {
-          if (channel->status() != RealtimeChannelStatus::subscribed) continue;
-          rejoin.push_back(channel);
-          state_.awaitingRejoin.insert(topic);
-        }
+      // Every channel the caller wants joined goes (back) in, whatever its status: also one
+      // whose subscribe gave up while no connection answered. Its frames wait for its join.
+      for (const auto& [topic, channel] : state_.channels) {
+        if (!channel->wantsJoin()) continue;
+        rejoin.channels.push_back(channel);
+        rejoin.connection = connection;
+        state_.awaitingRejoin.insert(topic);
       }
       conn.reset();
     }
@@ -148,30 +149,34 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     conn->close(std::nullopt, std::nullopt);
     return true;
   }
-  onConnected(reconnect, std::move(rejoin));
+  onConnected(std::move(rejoin));
   return true;
 }
 
 // Runs with sendMutex_ held.
-void RealtimeClientV2::onConnected(bool reconnect,
-                                   std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin) {
+void RealtimeClientV2::onConnected(Rejoins rejoin) {
   detail::logDebug(options_.logger, [] { return "Connected to realtime WebSocket"; });
-  if (reconnect && !rejoin.empty()) {
-    Task<void>::detached(
-        [self = shared_from_this(), rejoin = std::move(rejoin)] { self->rejoinChannels(rejoin); });
-  }
+  if (!rejoin.channels.empty()) rejoinLater(std::move(rejoin));
   sendBuffered([this](const std::string& topic) { return !state_.awaitingRejoin.contains(topic); });
 }
 
-void RealtimeClientV2::rejoinChannels(
-    const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels) {
-  for (const auto& channel : channels) {
-    try {
-      channel->subscribeWithError();
-    } catch (...) {
-    }
+void RealtimeClientV2::rejoinLater(Rejoins rejoins) {
+  Task<void>::detached(
+      [self = shared_from_this(), rejoins = std::move(rejoins)] { self->rejoinChannels(rejoins); });
+}
+
+void RealtimeClientV2::rejoinChannels(const Rejoins& rejoins) {
+  for (const auto& channel : rejoins.channels) {
+    // A channel whose own subscribe is under way keeps its frames waiting for that join.
+    if (channel->rejoin(rejoins.connection) == RealtimeChannelV2::Rejoin::deferred) continue;
     releaseTopic(channel->topic());  // its join went out, or it gave up
   }
+}
+
+std::uint64_t RealtimeClientV2::connectionOfNextFrame() const {
+  std::lock_guard lock(mutex_);
+  const bool open = status() == RealtimeClientStatus::connected && state_.conn;
+  return open ? state_.connections : state_.connections + 1;
 }
 
 void RealtimeClientV2::listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
