@@ -418,6 +418,10 @@ TEST_F(RealtimeV2OutageTest, AChannelWhoseRejoinGaveUpDuringALongOutageJoinsAgai
   ASSERT_TRUE(eventually([&] { return room->status() == RealtimeChannelStatus::subscribed; }, 60s))
       << "never joined again after " << hub.socketsAttached() << " connections";
   expectABroadcastArrives(received);
+  // The rejoins hold the client only while they run.
+  std::weak_ptr<RealtimeClientV2> weak = ada;
+  ada.reset();
+  EXPECT_TRUE(eventually([&] { return weak.expired(); }, 30s));
 }
 
 TEST_F(RealtimeV2OutageTest, AFirstSubscribeThatGaveUpWhileTheServerWasDownJoinsOnceItIsUp) {
@@ -434,6 +438,9 @@ TEST_F(RealtimeV2OutageTest, AFirstSubscribeThatGaveUpWhileTheServerWasDownJoins
   // A channel the caller removed stays out, whatever the connections after.
   ada->removeChannel(room);
   EXPECT_EQ(ada->status(), RealtimeClientStatus::disconnected);
+  std::weak_ptr<RealtimeClientV2> weak = ada;
+  ada.reset();
+  EXPECT_TRUE(eventually([&] { return weak.expired(); }, 30s));
 }
 
 // A server that never answers: it listens on 127.0.0.1 and never takes a connection, so

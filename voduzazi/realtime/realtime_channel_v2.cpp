@@ -97,6 +97,8 @@ RealtimeChannelV2::Rejoin RealtimeChannelV2::subscribeAs(std::optional<std::uint
   {
     std::lock_guard gate(joinGate_);
     if (rejoinOn && !wanted_) return Rejoin::unwanted;
+    // Its own subscribe has already sent a join on that connection.
+    if (rejoinOn && lastJoinOn_ >= *rejoinOn) return Rejoin::done;
     if (rejoinOn && !runs_.empty()) {
       rejoinDeferredOn_ = std::max(rejoinDeferredOn_, *rejoinOn);
       return Rejoin::deferred;
