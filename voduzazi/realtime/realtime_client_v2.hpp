@@ -1,7 +1,8 @@
 // RealtimeClientV2: one websocket to a project's realtime server, shared by the channels made
 // through it. It connects when the first channel subscribes, sends a heartbeat every interval,
 // keeps messages pushed while disconnected and sends them once connected, and after any failure
-// reconnects after a pause, without limit, and joins its channels again.
+// reconnects after a pause, without limit. Every new connection joins again each channel that
+// was subscribed and not since unsubscribed or removed, also one whose subscribe gave up.
 //
 //   auto client = RealtimeClientV2::make(realtimeURL, RealtimeClientOptions({{"apikey", key}}));
 //   auto room = client->channel("room", [](RealtimeChannelConfig& c) { c.presence.key = "ada"; });
