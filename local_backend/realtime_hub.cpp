@@ -71,8 +71,13 @@ std::uint64_t RealtimeHub::attach(std::shared_ptr<RealtimeSocket> socket, FrameF
                                   Caller caller, HandshakeHeaders headers) {
   std::lock_guard lock(mutex_);
   const auto id = ++nextSocket_;
-  clients_.emplace(id,
-                   Client{std::move(socket), format, std::move(caller), std::move(headers), {}});
+  clients_.emplace(id, Client{std::move(socket),
+                              format,
+                              std::move(caller),
+                              std::move(headers),
+                              {},
+                              pauseNewSockets_,
+                              {}});
   return id;
 }
 
@@ -90,6 +95,14 @@ void RealtimeHub::receive(std::uint64_t socket, std::string_view text) {
   auto found = clients_.find(socket);
   if (found == clients_.end()) return;
   Client& client = found->second;
+  if (client.paused) {
+    client.held.emplace_back(text);
+    return;
+  }
+  receiveFrame(client, text);
+}
+
+void RealtimeHub::receiveFrame(Client& client, std::string_view text) {
   Frame frame;
   try {
     frame = parseFrame(text, client.format);
@@ -468,6 +481,53 @@ bool RealtimeHub::close(std::uint64_t socket, int code, std::string reason) {
   if (found == clients_.end()) return false;
   found->second.socket->close(code, std::move(reason));
   return true;
+}
+
+bool RealtimeHub::pause(std::uint64_t socket) {
+  std::lock_guard lock(mutex_);
+  auto found = clients_.find(socket);
+  if (found == clients_.end()) return false;
+  found->second.paused = true;
+  return true;
+}
+
+bool RealtimeHub::resume(std::uint64_t socket) {
+  std::lock_guard lock(mutex_);
+  auto found = clients_.find(socket);
+  if (found == clients_.end()) return false;
+  Client& client = found->second;
+  client.paused = false;
+  std::vector<std::string> held;
+  held.swap(client.held);
+  for (const auto& text : held) receiveFrame(client, text);
+  return true;
+}
+
+void RealtimeHub::pauseNewSockets(bool paused) {
+  std::lock_guard lock(mutex_);
+  pauseNewSockets_ = paused;
+}
+
+std::size_t RealtimeHub::heldFrames(std::uint64_t socket) const {
+  std::lock_guard lock(mutex_);
+  auto found = clients_.find(socket);
+  return found == clients_.end() ? 0 : found->second.held.size();
+}
+
+std::uint64_t RealtimeHub::socketsAttached() const {
+  std::lock_guard lock(mutex_);
+  return nextSocket_;
+}
+
+std::size_t RealtimeHub::changeSubscriptions(const std::string& topic) const {
+  std::lock_guard lock(mutex_);
+  std::size_t count = 0;
+  for (const auto& [id, client] : clients_) {
+    if (auto found = client.channels.find(topic); found != client.channels.end()) {
+      count += found->second.postgres.size();
+    }
+  }
+  return count;
 }
 
 bool RealtimeHub::drop(std::uint64_t socket) {

@@ -95,6 +95,18 @@ class RealtimeHub {
   bool close(std::uint64_t socket, int code, std::string reason);
   bool drop(std::uint64_t socket);
 
+  // For tests, a slow or hung server: a paused socket's frames wait unanswered until resume()
+  // handles them in order; pauseNewSockets(true) starts every later socket paused. False when no
+  // such socket is open.
+  bool pause(std::uint64_t socket);
+  bool resume(std::uint64_t socket);
+  void pauseNewSockets(bool paused);
+  // For tests: the frames waiting on a socket, the sockets attached so far, and the
+  // postgres-change subscriptions of the channels joined to `topic` on any socket.
+  std::size_t heldFrames(std::uint64_t socket) const;
+  std::uint64_t socketsAttached() const;
+  std::size_t changeSubscriptions(const std::string& topic) const;
+
  private:
   struct Subscription {
     std::int64_t id = 0;
@@ -122,6 +134,8 @@ class RealtimeHub {
     Caller caller;
     HandshakeHeaders headers;
     std::map<std::string, Channel> channels;
+    bool paused = false;
+    std::vector<std::string> held;  // frames received while paused, in order
   };
 
   // One row change for one channel, checked against the access rules outside the hub's lock.
@@ -134,6 +148,7 @@ class RealtimeHub {
     boost::json::array ids;
   };
 
+  void receiveFrame(Client& client, std::string_view text);
   void handle(Client& client, const Frame& frame);
   void join(Client& client, const Frame& frame);
   void leave(Client& client, const Frame& frame);
@@ -168,6 +183,7 @@ class RealtimeHub {
   std::map<std::uint64_t, Client> clients_;
   std::deque<std::pair<std::string, MembershipFrame>> membership_;  // topic, frame
   std::uint64_t nextSocket_ = 0;
+  bool pauseNewSockets_ = false;
   std::int64_t nextSubscription_ = 0;
   std::uint64_t nextPresenceRef_ = 0;
 };

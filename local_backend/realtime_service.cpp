@@ -63,6 +63,11 @@ void RealtimeService::accept(Stream&& stream, Request&& request) {
 
 RealtimeService::Admission RealtimeService::admit(const Request& request) const {
   Admission admission;
+  if (refusing_) {
+    admission.refusal = gatewayError(request, http::status::service_unavailable,
+                                     "The realtime service is unavailable");
+    return admission;
+  }
   const auto url = boost::urls::parse_origin_form(request.target());
   if (!url || url->path() != "/realtime/v1/websocket") {
     admission.refusal =

@@ -8,6 +8,8 @@
 //   realtime->hub().sendRaw(realtime->hub().sockets().front(), "[1,2]");
 #pragma once
 
+#include <atomic>
+
 #include "local_backend/detail/websocket_upgrade.hpp"
 #include "local_backend/realtime_hub.hpp"
 #include "local_backend/router.hpp"
@@ -24,6 +26,8 @@ class RealtimeService : public ServiceHandler, public detail::WebSocketUpgrades 
   void upgrade(detail::TlsStream&& stream, Request&& request) override;
 
   RealtimeHub& hub() noexcept { return hub_; }
+  // For tests, a server that is down: while set, websocket upgrades are refused with 503.
+  void refuseConnections(bool refuse) { refusing_ = refuse; }
   // Forgets every socket (they close with the I/O context).
   void stop();
 
@@ -41,6 +45,7 @@ class RealtimeService : public ServiceHandler, public detail::WebSocketUpgrades 
 
   const TokenAuthority& tokens_;
   RealtimeHub hub_;
+  std::atomic<bool> refusing_ = false;
 };
 
 }  // namespace local_backend

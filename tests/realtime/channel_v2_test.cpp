@@ -2,8 +2,11 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <cstdio>
+#include <thread>
 
 #include "tests/realtime/client_v2_harness.hpp"
+#include "tests/realtime/thread_count.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/issue_reporting/expected_issue.hpp"
 #include "voduzazi/realtime/detail/retry_backoff.hpp"
@@ -125,6 +128,61 @@ TEST_F(RealtimeChannelV2Test, RetriesTimedOutJoinsWithBackOffThenGivesUp) {
   EXPECT_EQ(logger_->count("Retrying subscription"), 4u);
   EXPECT_EQ(transport_->waitForSocket(1)->countEvents("phx_join"), 5u);
   EXPECT_EQ(channel->status(), RealtimeChannelStatus::unsubscribed);
+}
+
+// "subscribed", or what the subscribe threw.
+std::string subscribeOutcome(RealtimeChannelV2& channel) {
+  try {
+    channel.subscribeWithError();
+    return "subscribed";
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+}
+
+TEST_F(RealtimeChannelV2Test, RemovalEndsAPendingJoinWhoseAnswersNeverReachTheNewObject) {
+  makeClient();
+  auto keep = joined("keep");  // the client stays connected
+  auto socket = transport_->waitForSocket(1);
+  socket->respond({});  // joins go unanswered until the test answers them
+  auto old = client_->channel("room");
+  Task<std::string> oldSubscribe([old] { return subscribeOutcome(*old); });
+  const auto oldJoin = socket->waitForFrame([](const json::object& frame) {
+    return frame.at("event") == "phx_join" && frame.at("topic") == "realtime:room";
+  });
+  client_->removeChannel(old);
+  EXPECT_EQ(oldSubscribe.value(), "Channel realtime:room was removed while subscribing.");
+  // The server may hold that join: the removal leaves it.
+  const auto leave = socket->waitForEvent("phx_leave");
+  EXPECT_EQ(leave.at("join_ref"), oldJoin.at("ref"));
+
+  auto live = client_->channel("room");
+  auto changes = live->postgresChange("public", "messages");
+  Task<std::string> liveSubscribe([live] { return subscribeOutcome(*live); });
+  const auto liveJoin = socket->waitForEvent("phx_join", 2);
+  // The answers to the removed object's join come first; they are not the new object's.
+  const json::array oldChanges{json::object{{"event", "*"}, {"schema", "public"}, {"id", 7}}};
+  socket->receive(replyTo(oldJoin, "ok", {{"postgres_changes", oldChanges}}));
+  deliver(*socket, "system", {{"status", "ok"}}, oldJoin.at("ref").as_string().c_str());
+  EXPECT_EQ(live->status(), RealtimeChannelStatus::subscribing);
+  const json::array liveChanges{
+      json::object{{"event", "*"}, {"schema", "public"}, {"table", "messages"}, {"id", 8}}};
+  socket->receive(replyTo(liveJoin, "ok", {{"postgres_changes", liveChanges}}));
+  EXPECT_EQ(liveSubscribe.value(), "subscribed");
+  EXPECT_EQ(live->callbackManager().state().serverChanges.front().id, 8);
+  EXPECT_EQ(socket->countEvents("phx_join"), 3u);  // the removed object sent no other
+  EXPECT_EQ(old->status(), RealtimeChannelStatus::unsubscribed);
+}
+
+TEST_F(RealtimeChannelV2Test, UnsubscribingEndsAPendingJoin) {
+  makeClient();
+  connected();
+  auto room = client_->channel("room");
+  Task<std::string> subscribing([room] { return subscribeOutcome(*room); });
+  transport_->waitForSocket(1)->waitForEvent("phx_join");
+  room->unsubscribe();
+  EXPECT_EQ(subscribing.value(), "Channel realtime:room was unsubscribed while subscribing.");
+  EXPECT_EQ(transport_->waitForSocket(1)->countEvents("phx_join"), 1u);
 }
 
 TEST(RetryDelay, StaysWithinAQuarterOfItsBaseAndNeverBelowATenth) {
@@ -360,6 +418,95 @@ TEST_F(RealtimeChannelV2Test, ReportsHTTPBroadcastFailuresWhenAcknowledging) {
   EXPECT_THROW(channel->broadcast("wave", NotAnObject{}), DecodingError);
 }
 
+TEST_F(RealtimeChannelV2Test, CallersWaitingForAcknowledgementsAddNoThreadsOfTheirOwn) {
+  auto [channel, socket] =
+      room([](RealtimeChannelConfig& config) { config.broadcast.acknowledgeBroadcasts = true; });
+  const int idle = testing::threadCount();
+  constexpr int callers = 500;
+  std::atomic<int> timedOut = 0;
+  std::vector<std::thread> threads;
+  for (int n = 0; n < callers; ++n) {
+    threads.emplace_back([&, channel = channel] {
+      if (channel->broadcast("e", JSONObject{}) == PushStatus::timeout) ++timedOut;
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return socket->countEvents("broadcast") == callers; }, 60s));
+  // A thread or two per waiting caller would show at once; give them time to show anyway.
+  int peak = 0;
+  EXPECT_FALSE(eventually(
+      [&] {
+        peak = std::max(peak, testing::threadCount());
+        return peak > idle + callers + 8;
+      },
+      2s));
+  std::printf("threads: idle client %d, with %d callers waiting for acknowledgements %d (+%d)\n",
+              idle, callers, peak, peak - idle);
+  // Their time-outs, spread over the time the callers took to start, end every wait.
+  EXPECT_TRUE(eventually(
+      [&] {
+        clock_->advance(1s);
+        return timedOut == callers;
+      },
+      60s));
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(timedOut, callers);
+}
+
+// Lets held requests go at the end of a test, whatever happened in it, so that the client's
+// senders can end.
+struct ReleasedAtEnd {
+  testing::RecordingHTTPClient& http;
+  ~ReleasedAtEnd() { http.release(); }
+};
+
+TEST_F(RealtimeChannelV2Test, HTTPBroadcastsShareFourSendersAndEndWithinTheirTimeOut) {
+  makeClient();
+  auto acknowledged = client_->channel(
+      "room", [](RealtimeChannelConfig& c) { c.broadcast.acknowledgeBroadcasts = true; });
+  http_->hold();
+  ReleasedAtEnd released{*http_};
+  std::vector<Task<PushStatus>> waiting;
+  for (int n = 0; n < 5; ++n) {
+    waiting.emplace_back([acknowledged, n] {
+      return acknowledged->broadcast("wave", JSONObject{{"n", n}});
+    });
+  }
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 4; }));
+  // The callers give up after timeoutInterval; their requests go on, the fifth still waiting.
+  advanceWhenSleeping(10s);
+  ASSERT_TRUE(eventually([&] {
+    clock_->advance(100ms);
+    return std::all_of(waiting.begin(), waiting.end(), [](auto& t) { return t.isFinished(); });
+  }));
+  for (auto& caller : waiting) EXPECT_EQ(caller.value(), PushStatus::timeout);
+  EXPECT_EQ(http_->requests().size(), 4u);
+  http_->release();
+  // Taken ten seconds after the call, the fifth has only what is left of its 60 s.
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 5; }));
+  EXPECT_GT(http_->requests()[0].timeoutInterval, 59.0);
+  EXPECT_LE(http_->requests()[0].timeoutInterval, 60.0);
+  EXPECT_GT(http_->requests()[4].timeoutInterval, 45.0);
+  EXPECT_LT(http_->requests()[4].timeoutInterval, 50.5);
+}
+
+TEST_F(RealtimeChannelV2Test, HTTPBroadcastsStillWaitingForASenderAtTheirTimeOutFailUnsent) {
+  makeClient();
+  auto room = client_->channel("room");
+  http_->hold();
+  ReleasedAtEnd released{*http_};
+  for (int n = 0; n < 6; ++n) {
+    EXPECT_EQ(room->broadcast("wave", JSONObject{{"n", n}}), PushStatus::ok);  // no wait
+  }
+  ASSERT_TRUE(eventually([&] { return http_->requests().size() == 4; }));
+  ASSERT_TRUE(eventually([&] {
+    clock_->advance(10s);
+    return logger_->count("Broadcast over HTTP not sent") == 2;
+  }));
+  http_->release();
+  ASSERT_TRUE(eventually([&] { return sleeper_->sleeping() == 0; }));
+  EXPECT_EQ(http_->requests().size(), 4u);
+}
+
 TEST_F(RealtimeChannelV2Test, TracksAndUntracksPresence) {
   makeClient();
   auto early = client_->channel("early");
@@ -395,6 +542,37 @@ TEST_F(RealtimeChannelV2Test, RejoinsAfterAReconnectBeforeSendingWhatWaited) {
   EXPECT_LT(position("phx_join"), position("broadcast"));
   EXPECT_EQ(second->countEvents("phx_join"), 1u);
   EXPECT_EQ(channel->status(), RealtimeChannelStatus::subscribed);
+}
+
+TEST_F(RealtimeChannelV2Test, ASubscribeThatGivesUpAfterANewConnectionOpenedHandsItsRejoinOver) {
+  auto options = this->options();
+  options.maxRetryAttempts = 1;
+  options.heartbeatInterval = Seconds(1000);
+  makeClient(options);
+  auto room = client_->channel("room");
+  Task<std::string> subscribing([room] { return subscribeOutcome(*room); });
+  auto first = transport_->waitForSocket(1);
+  first->waitForEvent("phx_join");  // never answered
+  transport_->respondWith(testing::friendlyServer());
+  first->serverClose(1006, "gone");
+  advanceWhenSleeping(7s);  // the reconnect, while the subscribe still waits for its answer
+  auto second = transport_->waitForSocket(2);
+  ASSERT_NE(second, nullptr);
+  clock_->advance(3s);  // the attempt's ten seconds are up: the subscribe gives up
+  EXPECT_EQ(subscribing.value(), "Maximum retry attempts reached.");
+  // The new connection left the channel to that subscribe, which never joined on it.
+  ASSERT_TRUE(eventually([&] { return room->status() == RealtimeChannelStatus::subscribed; }));
+  EXPECT_EQ(second->countEvents("phx_join"), 1u);
+}
+
+TEST_F(RealtimeChannelV2Test, ARejoinComingAfterTheChannelsOwnJoinOnThatConnectionSendsNothing) {
+  auto [channel, socket] = room();
+  // The connection's rejoin task may run only once the subscribe that opened it has joined.
+  EXPECT_EQ(channel->rejoin(1), RealtimeChannelV2::Rejoin::done);
+  EXPECT_EQ(channel->status(), RealtimeChannelStatus::subscribed);
+  auto idle = client_->channel("idle");  // made, never subscribed
+  EXPECT_EQ(idle->rejoin(1), RealtimeChannelV2::Rejoin::unwanted);
+  EXPECT_EQ(socket->countEvents("phx_join"), 1u);
 }
 
 TEST_F(RealtimeChannelV2Test, AddingPresenceToAJoinedChannelJoinsAgainWithPresence) {

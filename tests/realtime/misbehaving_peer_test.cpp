@@ -2,6 +2,7 @@
 // half-open connection, a hung server) and one that answers with statuses nobody knows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "tests/realtime/misbehaving_server.hpp"
 #include "tests/realtime/realtime_backend.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
+#include "voduzazi/realtime/realtime_channel_v2.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
 #include "voduzazi/realtime/web_socket.hpp"
@@ -90,17 +92,35 @@ TEST(RealtimeClientAgainstAHungServer, AHeartbeatTimeoutClosesReconnectsAndRejoi
   client->disconnect();
 }
 
-TEST(RealtimeClientV2AgainstASilentServer, EachHeartbeatTimeoutEndsInANewConnection) {
-  // Every connection goes silent after its handshake, so every heartbeat goes unanswered.
-  MisbehavingServer server({.behaviour = MisbehavingServer::Behaviour::silent});
+TEST(RealtimeClientV2AgainstAHungServer, EachHeartbeatTimeoutEndsInANewConnectionThatRejoins) {
+  // Every connection answers the join, sends one broadcast, then goes silent: the heartbeats
+  // after it go unanswered, so each connection ends in a heartbeat time-out.
+  MisbehavingServer server({.behaviour = MisbehavingServer::Behaviour::replyWithStatus,
+                            .repliesBeforeSilence = 1,
+                            .broadcastAfterJoin = "tick"});
   RealtimeClientOptions options(HeaderDictionary{{"apikey", "key"}});
   options.heartbeatInterval = Seconds(0.1);
-  options.timeoutInterval = Seconds(0.2);
+  options.timeoutInterval = Seconds(1);
   options.reconnectDelay = Seconds(0.05);
   auto client = RealtimeClientV2::make(server.url("/realtime/v1"), options);
-  client->connect();
+  Tally tally;
+  std::mutex mutex;
+  std::vector<RealtimeClientStatus> statuses;
+  auto watch = client->onStatusChange([&](RealtimeClientStatus status) {
+    std::lock_guard lock(mutex);
+    statuses.push_back(status);
+  });
+  auto room = client->channel("room");
+  auto ticks = room->onBroadcast("tick", [&](const JSONObject&) { tally.add("tick"); });
+  room->subscribeWithError();
 
-  EXPECT_TRUE(server.waitForConnections(3));
+  // One broadcast per connection: each came after that connection's join of the channel.
+  ASSERT_TRUE(tally.waitFor("tick", 4));
+  EXPECT_GE(server.connections(), 4);
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_GE(std::count(statuses.begin(), statuses.end(), RealtimeClientStatus::disconnected), 4);
+  }
   client->disconnect();
   EXPECT_EQ(client->status(), RealtimeClientStatus::disconnected);
 }

@@ -22,23 +22,51 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-// The reply to one array frame [join_ref, ref, topic, event, payload]; empty for anything else.
-std::string replyTo(const std::string& text, const MisbehavingServer::Options& options) {
+// The answers to one frame: an array frame [join_ref, ref, topic, event, payload] gets an array
+// reply; an object frame {"topic", "event", "ref", "join_ref", "payload"} an object reply, and
+// after a join reply the broadcast of `broadcastAfterJoin` when set; anything else nothing.
+std::vector<std::string> answersTo(const std::string& text,
+                                   const MisbehavingServer::Options& options) {
   boost::system::error_code error;
   const auto value = boost::json::parse(text, error);
-  const auto* frame = error ? nullptr : value.if_array();
-  if (frame == nullptr || frame->size() != 5 || !(*frame)[2].is_string() ||
-      !(*frame)[3].is_string()) {
-    return {};
+  if (error) return {};
+  const auto statusFor = [&](std::string_view topic, std::string_view event) {
+    if (topic == "phoenix") return std::string("ok");
+    return event == "phx_join" ? options.joinStatus : options.pushStatus;
+  };
+  if (const auto* frame = value.if_array()) {
+    if (frame->size() != 5 || !(*frame)[2].is_string() || !(*frame)[3].is_string()) return {};
+    const auto& topic = (*frame)[2].get_string();
+    const auto status = statusFor(topic, (*frame)[3].get_string());
+    const boost::json::array reply{(*frame)[0], (*frame)[1], topic, "phx_reply",
+                                   boost::json::object{{"status", status}, {"response", {}}}};
+    return {boost::json::serialize(reply)};
   }
-  const auto& topic = (*frame)[2].get_string();
-  const auto& event = (*frame)[3].get_string();
-  std::string status = options.pushStatus;
-  if (topic == "phoenix") status = "ok";
-  if (event == "phx_join") status = options.joinStatus;
-  const boost::json::array reply{(*frame)[0], (*frame)[1], topic, "phx_reply",
-                                 boost::json::object{{"status", status}, {"response", {}}}};
-  return boost::json::serialize(reply);
+  const auto* frame = value.if_object();
+  const auto* topic = frame ? frame->if_contains("topic") : nullptr;
+  const auto* event = frame ? frame->if_contains("event") : nullptr;
+  if (topic == nullptr || event == nullptr || !topic->is_string() || !event->is_string()) return {};
+  const bool join = event->get_string() == "phx_join";
+  boost::json::object response;
+  if (join) response["postgres_changes"] = boost::json::array{};
+  boost::json::object reply{
+      {"topic", *topic},
+      {"event", "phx_reply"},
+      {"payload",
+       boost::json::object{{"status", statusFor(topic->get_string(), event->get_string())},
+                           {"response", std::move(response)}}}};
+  if (const auto* ref = frame->if_contains("ref")) reply["ref"] = *ref;
+  if (const auto* joinRef = frame->if_contains("join_ref")) reply["join_ref"] = *joinRef;
+  std::vector<std::string> answers{boost::json::serialize(reply)};
+  if (join && !options.broadcastAfterJoin.empty()) {
+    answers.push_back(boost::json::serialize(
+        boost::json::object{{"topic", *topic},
+                            {"event", "broadcast"},
+                            {"payload", boost::json::object{{"type", "broadcast"},
+                                                            {"event", options.broadcastAfterJoin},
+                                                            {"payload", boost::json::object{}}}}}));
+  }
+  return answers;
 }
 
 }  // namespace
@@ -106,14 +134,22 @@ struct MisbehavingServer::State {
     socket->async_read(
         *buffer, [self = this, socket, buffer, repliesLeft](beast::error_code error, std::size_t) {
           if (error) return;
-          auto reply = std::make_shared<std::string>(
-              replyTo(beast::buffers_to_string(buffer->data()), self->options));
-          if (reply->empty()) return self->read(socket, repliesLeft);
+          auto answers = std::make_shared<std::vector<std::string>>(
+              answersTo(beast::buffers_to_string(buffer->data()), self->options));
+          if (answers->empty()) return self->read(socket, repliesLeft);
           socket->text(true);
-          socket->async_write(net::buffer(*reply), [self, socket, reply, repliesLeft](
-                                                       beast::error_code error, std::size_t) {
-            if (!error) self->read(socket, repliesLeft < 0 ? repliesLeft : repliesLeft - 1);
-          });
+          self->write(socket, answers, 0, repliesLeft < 0 ? repliesLeft : repliesLeft - 1);
+        });
+  }
+
+  // Writes the answers in order, then reads on.
+  void write(std::shared_ptr<Socket> socket, std::shared_ptr<std::vector<std::string>> answers,
+             std::size_t next, int repliesLeft) {
+    if (next == answers->size()) return read(socket, repliesLeft);
+    socket->async_write(
+        net::buffer((*answers)[next]),
+        [self = this, socket, answers, next, repliesLeft](beast::error_code error, std::size_t) {
+          if (!error) self->write(socket, answers, next + 1, repliesLeft);
         });
   }
 

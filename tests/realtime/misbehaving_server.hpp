@@ -1,7 +1,7 @@
 // A small websocket server on 127.0.0.1 that misbehaves on request: it goes silent after the
 // opening handshake (reading nothing, so it never answers a close or a heartbeat either),
-// refuses the handshake with an odd HTTP status, or answers every array frame with a reply whose
-// status the test chooses.
+// refuses the handshake with an odd HTTP status, or answers every frame (array or object form)
+// with a reply whose status the test chooses.
 //
 //   MisbehavingServer server({.behaviour = MisbehavingServer::Behaviour::silent});
 //   auto socket = URLSessionWebSocket::connect(server.url("/socket/websocket"));
@@ -31,6 +31,8 @@ class MisbehavingServer {
     std::string pushStatus = "ok";
     // replyWithStatus: after this many replies on a connection it goes silent (-1: never).
     int repliesBeforeSilence = -1;
+    // replyWithStatus, object frames: a broadcast of this event follows each join's reply.
+    std::string broadcastAfterJoin = {};
   };
 
   explicit MisbehavingServer(Options options);

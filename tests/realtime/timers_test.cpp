@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <vector>
 
+#include "tests/support/eventually.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
 #include "voduzazi/concurrency/main_executor.hpp"
+#include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/heartbeat_timer.hpp"
 #include "voduzazi/realtime/timeout_timer.hpp"
 
@@ -70,6 +73,58 @@ TEST(TimerQueue, RunsAnItemOnTheMainExecutorAtItsDeadlineUnlessCancelled) {
   timing.queue->run(0.0004, std::make_shared<WorkItem>([&ran] { ran += 10; }));
   EXPECT_EQ(timing.main->runPending(), 1u);
   EXPECT_EQ(ran, 11);
+}
+
+// Drops what is posted to it, as an executor that is shutting down may.
+class DroppingExecutor final : public Executor {
+ public:
+  void post(std::function<void()>) override {}
+};
+
+// A body's capture that cancels another item of the same queue when it is destroyed, as a push
+// hook holding the last reference to a client would.
+struct CancelsOnRelease {
+  std::shared_ptr<WorkItem> other;
+  std::shared_ptr<std::atomic<bool>> released;
+  ~CancelsOnRelease() {
+    other->cancel();
+    *released = true;
+  }
+};
+
+std::shared_ptr<WorkItem> cancellingItem(std::shared_ptr<WorkItem> other,
+                                         std::shared_ptr<std::atomic<bool>> released) {
+  auto guard = std::make_shared<CancelsOnRelease>(std::move(other), std::move(released));
+  return std::make_shared<WorkItem>([guard] {});
+}
+
+TEST(TimerQueue, ReleasesTheBodiesOfItemsItDropsOutsideItsLock) {
+  auto clock = std::make_shared<TestClock>();
+  auto queue = std::make_shared<TimerQueue>(std::make_shared<AnyClock>(clock),
+                                            [] { return std::make_shared<DroppingExecutor>(); });
+  // On the timer thread: the due item's work is dropped, so the queue lets go of its body last.
+  auto later = std::make_shared<WorkItem>([] {});
+  queue->run(10.0, later);
+  auto releasedByThread = std::make_shared<std::atomic<bool>>(false);
+  queue->run(1.0, cancellingItem(later, releasedByThread));
+  clock->advance(1s);
+  const bool threadGoesOn = testing::eventually([&] { return releasedByThread->load(); });
+  if (!threadGoesOn) {
+    // The stuck thread holds the queue's lock for good: leave the queue be rather than hang here.
+    new std::shared_ptr<TimerQueue>(std::move(queue));
+    FAIL() << "the timer thread is stuck releasing a body";
+  }
+  EXPECT_TRUE(later->isCancelled());
+  // On the destroying thread: the items still pending are dropped with the queue.
+  auto pending = std::make_shared<WorkItem>([] {});
+  queue->run(20.0, pending);
+  auto releasedByEnd = std::make_shared<std::atomic<bool>>(false);
+  queue->run(30.0, cancellingItem(pending, releasedByEnd));
+  // A task, so that a stuck destructor fails the test instead of hanging it.
+  Task<void> ending([queue = std::move(queue)]() mutable { queue.reset(); });
+  EXPECT_TRUE(testing::eventually([&] { return ending.isFinished(); }))
+      << "destroying the queue is stuck releasing a body";
+  EXPECT_TRUE(releasedByEnd->load());
 }
 
 TEST(TimeoutTimer, WaitsTheOwnersDelayForEachAttemptAndCountsRuns) {

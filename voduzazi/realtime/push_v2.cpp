@@ -1,7 +1,6 @@
 #include "voduzazi/realtime/push_v2.hpp"
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
-#include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 
@@ -23,11 +22,14 @@ PushStatus PushV2::send() {
   client->push(message_);
   PushStatus status = PushStatus::error;
   try {
-    status =
-        withTimeout(client->options().timeoutInterval.count(), [reply] { return reply.wait(); });
-  } catch (const TimeoutError&) {
-    detail::logDebug(channel->logger(), [] { return "Push timed out."; });
-    status = PushStatus::timeout;
+    // The wait stays on this thread; the client's timer thread ends it at the deadline.
+    if (const auto answer =
+            client->timers().waitFor(reply, client->options().timeoutInterval.count())) {
+      status = *answer;
+    } else {
+      detail::logDebug(channel->logger(), [] { return "Push timed out."; });
+      status = PushStatus::timeout;
+    }
   } catch (const CancellationError& error) {
     detail::logError(channel->logger(),
                      [&] { return std::string("Error sending push: ") + error.what(); });

@@ -1,9 +1,12 @@
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
 #include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
@@ -71,17 +74,116 @@ std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
   return client;
 }
 
-void RealtimeChannelV2::subscribeWithError() {
+// One subscribeWithError() under way. Removal and unsubscribe end it through `stop`, which every
+// wait of the run observes, and say why in `endedBecause` (guarded by joinGate_).
+struct RealtimeChannelV2::SubscribeRun {
+  std::stop_source stop;
+  std::optional<std::string> endedBecause;
+};
+
+void RealtimeChannelV2::subscribeWithError() { subscribeAs(std::nullopt); }
+
+RealtimeChannelV2::Rejoin RealtimeChannelV2::rejoin(std::uint64_t connection) {
+  try {
+    return subscribeAs(connection);
+  } catch (...) {
+    return Rejoin::done;  // as for any rejoin, its error goes nowhere
+  }
+}
+
+RealtimeChannelV2::Rejoin RealtimeChannelV2::subscribeAs(std::optional<std::uint64_t> rejoinOn) {
   const auto client = requireSocket();
+  const auto run = std::make_shared<SubscribeRun>();
+  {
+    std::lock_guard gate(joinGate_);
+    if (rejoinOn && !wanted_) return Rejoin::unwanted;
+    // Its own subscribe has already sent a join on that connection.
+    if (rejoinOn && lastJoinOn_ >= *rejoinOn) return Rejoin::done;
+    if (rejoinOn && !runs_.empty()) {
+      rejoinDeferredOn_ = std::max(rejoinDeferredOn_, *rejoinOn);
+      return Rejoin::deferred;
+    }
+    runs_.push_back(run);
+  }
+  struct Finish {
+    RealtimeChannelV2& channel;
+    const std::shared_ptr<SubscribeRun>& run;
+    RealtimeClientV2& client;
+    ~Finish() { channel.finishRun(run, client); }
+  } finish{*this, run, *client};
+  // The caller's cancellation reaches the run's waits too.
+  std::stop_callback follow(this_task::stopToken(), [run] { run->stop.request_stop(); });
+  voduzazi::detail::ScopedStopToken scope(run->stop.get_token());
+  try {
+    attemptJoins(*client, *run);
+  } catch (const CancellationError&) {
+    std::optional<std::string> why;
+    {
+      std::lock_guard gate(joinGate_);
+      why = run->endedBecause;
+    }
+    if (why) throw RealtimeError(*why);
+    throw;
+  }
+  return Rejoin::done;
+}
+
+void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run,
+                                  RealtimeClientV2& client) {
+  bool handOver = false;
+  bool deferred = false;
+  {
+    std::lock_guard gate(joinGate_);
+    std::erase(runs_, run);
+    if (!runs_.empty()) return;
+    const std::uint64_t skippedBy = std::exchange(rejoinDeferredOn_, 0);
+    deferred = skippedBy != 0;
+    handOver = deferred && lastJoinOn_ < skippedBy && wanted_ &&
+               status() != RealtimeChannelStatus::subscribed;
+  }
+  // A connection that opened meanwhile left this channel to the subscribes under way; the last
+  // of them ended without success and without a join on it, so its rejoin happens now.
+  try {
+    if (handOver) {
+      client.rejoinLater({{shared_from_this()}, client.connectionOfNextFrame()});
+    } else if (deferred) {
+      client.releaseTopic(topic_);
+    }
+  } catch (const std::exception& error) {
+    detail::logError(logger_, [&] { return std::string("Rejoin not started: ") + error.what(); });
+  }
+}
+
+void RealtimeChannelV2::endSubscribes(const std::string& why) {
+  wanted_ = false;
+  for (const auto& run : runs_) {
+    if (!run->endedBecause) run->endedBecause = why;
+    run->stop.request_stop();
+  }
+}
+
+void RealtimeChannelV2::throwIfEnded(const SubscribeRun& run) {
+  if (run.stop.stop_requested() || this_task::isCancelled()) throw CancellationError();
+}
+
+void RealtimeChannelV2::admit(RealtimeClientV2& client, const SubscribeRun& run) {
+  throwIfEnded(run);
   // A channel that left (the server's close drops it from the client) may join again, unless
   // another object took its topic meanwhile: replies are routed by topic, so two objects of one
   // topic would take each other's joins and changes.
-  if (!client->registerIfAbsent(shared_from_this())) {
+  if (!client.registerIfAbsent(shared_from_this())) {
     throw RealtimeError("Another channel object holds topic " + topic_ +
                         "; subscribe that one, or remove it first.");
   }
-  const int maxAttempts = client->options().maxRetryAttempts;
-  const double timeout = client->options().timeoutInterval.count();
+}
+
+void RealtimeChannelV2::attemptJoins(RealtimeClientV2& client, const SubscribeRun& run) {
+  {
+    std::lock_guard gate(joinGate_);
+    admit(client, run);
+  }
+  const int maxAttempts = client.options().maxRetryAttempts;
+  const double timeout = client.options().timeoutInterval.count();
   const std::string quoted = "'" + topic_ + "'";
   detail::logDebug(logger_, [&] {
     return "Starting subscription to channel " + quoted + " (attempt 1/" +
@@ -107,7 +209,8 @@ void RealtimeChannelV2::subscribeWithError() {
       return "Attempting to subscribe to channel " + quoted + " (attempt " + count + ")";
     });
     try {
-      withTimeout(timeout, [this] { subscribeOnce(); });
+      // The attempt runs on this thread; the client's timer thread ends it at the deadline.
+      client.timers().withDeadline(timeout, [&] { subscribeOnce(client, run); });
       detail::logDebug(logger_, [&] { return "Successfully subscribed to channel " + quoted; });
       return;
     } catch (const TimeoutError&) {
@@ -125,7 +228,7 @@ void RealtimeChannelV2::subscribeWithError() {
       });
       break;
     }
-    const double delay = detail::retryDelay(attempts, client->random());
+    const double delay = detail::retryDelay(attempts, client.random());
     detail::logDebug(logger_, [&] {
       return "Retrying subscription to channel " + quoted + " in " + twoDecimals(delay) +
              " seconds...";
@@ -151,32 +254,48 @@ void RealtimeChannelV2::subscribe() {
   }
 }
 
-void RealtimeChannelV2::subscribeOnce() {
-  const auto client = requireSocket();
-  if (client->status() != RealtimeClientStatus::connected) {
-    if (!client->options().connectOnSubscribe) {
+void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run) {
+  if (client.status() != RealtimeClientStatus::connected) {
+    if (!client.options().connectOnSubscribe) {
       reportIssue(std::string(kNotConnected));
       // No join was sent, so this is no subscription: say so rather than return as if it were.
       throw RealtimeError(std::string(kNotConnected));
     }
-    client->connect();
+    {
+      // A run that removal ended never connects the client again.
+      std::lock_guard gate(joinGate_);
+      throwIfEnded(run);
+      wanted_ = true;
+      client.startConnecting(false);
+    }
+    client.waitUntilConnected();
   }
   detail::logDebug(logger_, [&] { return "Subscribing to channel " + topic_; });
   const bool presence = callbackManager_->hasPresenceCallbacks();
-  const std::optional<std::string> token = tokenForJoin(*client);
-  const std::string joinRef = client->makeRef();
+  const std::optional<std::string> token = tokenForJoin(client);
   RealtimeJoinConfig joinConfig;
   {
-    std::lock_guard lock(mutex_);
-    config_.presence.enabled = presence;
-    joinConfig = {config_.broadcast, config_.presence, state_.clientChanges, config_.isPrivate};
-    state_.joinRef = joinRef;
+    // Checked and sent in one step against removal: a removed channel sends no more joins. The
+    // join waits for no reply here; its answer shows in the status.
+    std::lock_guard gate(joinGate_);
+    admit(client, run);
+    wanted_ = true;
+    const std::string joinRef = client.makeRef();
+    {
+      std::lock_guard lock(mutex_);
+      config_.presence.enabled = presence;
+      joinConfig = {config_.broadcast, config_.presence, state_.clientChanges, config_.isPrivate};
+      state_.joinRef = joinRef;
+    }
+    const RealtimeJoinPayload payload{joinConfig, token,
+                                      client.options().headers.get(field_names::xClientInfo)};
+    client.noteJoin(joinRef, shared_from_this());
+    lastJoinOn_ = client.connectionOfNextFrame();
+    client.push(
+        {joinRef, joinRef, topic_, std::string(ChannelEvent::join), payload.toJSONObject()});
   }
   detail::logDebug(logger_,
                    [&] { return "Subscribing to channel with body: " + joinConfig.description(); });
-  const RealtimeJoinPayload payload{joinConfig, token,
-                                    client->options().headers.get(field_names::xClientInfo)};
-  push(ChannelEvent::join, joinRef, payload.toJSONObject());
   auto statuses = statusChange();
   while (auto status = statuses.next()) {
     if (*status == RealtimeChannelStatus::subscribed) return;
@@ -198,26 +317,46 @@ std::optional<std::string> RealtimeChannelV2::tokenForJoin(const RealtimeClientV
 }
 
 void RealtimeChannelV2::unsubscribe() {
+  {
+    std::lock_guard gate(joinGate_);
+    endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
+  }
   setStatus(RealtimeChannelStatus::unsubscribing);
   detail::logDebug(logger_, [&] { return "Unsubscribing from channel " + topic_; });
   push(ChannelEvent::leave);
 }
 
 void RealtimeChannelV2::waitUntilClosed() {
-  const auto client = socket_.lock();
-  const double timeout = client ? client->options().timeoutInterval.count() : 0.0;
-  try {
-    withTimeout(timeout, [this] {
-      auto statuses = statusChange();
-      while (auto status = statuses.next()) {
-        if (*status == RealtimeChannelStatus::unsubscribed) return;
-      }
-    });
-  } catch (const TimeoutError&) {
+  if (const auto client = socket_.lock()) {
+    try {
+      client->timers().withDeadline(client->options().timeoutInterval.count(), [this] {
+        auto statuses = statusChange();
+        while (auto status = statuses.next()) {
+          if (*status == RealtimeChannelStatus::unsubscribed) return;
+        }
+      });
+    } catch (const TimeoutError&) {
+    }
   }
   if (status() != RealtimeChannelStatus::unsubscribed) {
     setStatus(RealtimeChannelStatus::unsubscribed);
   }
+}
+
+bool RealtimeChannelV2::endForRemoval(RealtimeClientV2& client, bool detach) {
+  std::lock_guard gate(joinGate_);
+  endSubscribes("Channel " + topic_ + " was removed while subscribing.");
+  return detach && client.detach(*this);
+}
+
+void RealtimeChannelV2::leaveUnanswered(RealtimeClientV2& client) {
+  std::optional<std::string> joinRef;
+  {
+    std::lock_guard lock(mutex_);
+    joinRef = state_.joinRef;
+  }
+  detail::logDebug(logger_, [&] { return "Leaving the unanswered join of channel " + topic_; });
+  client.push({joinRef, client.makeRef(), topic_, std::string(ChannelEvent::leave), {}});
 }
 
 void RealtimeChannelV2::updateAuth(std::optional<std::string> jwt) {

@@ -17,6 +17,8 @@
 // fail (subscribe throws RealtimeError, sends report error). Releasing it empties its callbacks.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -80,13 +82,26 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   // --- Subscription.
   // Joins the topic, connecting the client first when needed (connectOnSubscribe). An attempt
   // that gets no answer within timeoutInterval is retried after about 1, 2, 4, 8 ... seconds,
-  // up to maxRetryAttempts attempts. Throws RealtimeError ("Maximum retry attempts reached.", or
-  // why no attempt could be made, such as another object of the client holding the topic) and
+  // up to maxRetryAttempts attempts. Throws RealtimeError ("Maximum retry attempts reached.",
+  // why no attempt could be made, such as another object of the client holding the topic, or
+  // that the channel was removed or unsubscribed meanwhile, which ends it at once) and
   // CancellationError; the status then falls back to unsubscribed.
   void subscribeWithError();
   // subscribeWithError without its error.
   void subscribe();
-  // Sends "phx_leave"; the server's close makes the channel unsubscribed.
+  // Whether the caller wants the channel joined: from its subscribe's first step that reaches
+  // the client (connecting it, or a join) until unsubscribe or removal. Every new connection of
+  // the client joins such a channel again, also one whose subscribe gave up.
+  bool wantsJoin() const noexcept { return wanted_; }
+  enum class Rejoin { done, deferred, unwanted };
+  // On the client's new connection `connection`: joins again (as subscribeWithError, errors
+  // dropped) when the caller wants it joined and no join of it went out on that connection yet.
+  // With a subscribe under way, nothing now (deferred):
+  // that subscribe joins on this connection, or, if it ends without having joined there and
+  // without success, hands over to a rejoin.
+  Rejoin rejoin(std::uint64_t connection);
+  // Ends the subscribes under way, then sends "phx_leave"; the server's close makes the channel
+  // unsubscribed.
   void unsubscribe();
   // Sends the token (null without one) for this channel.
   void updateAuth(std::optional<std::string> jwt);
@@ -164,10 +179,30 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   RealtimeChannelV2(std::string topic, RealtimeChannelConfig config,
                     std::weak_ptr<RealtimeClientV2> socket, std::shared_ptr<VoduzaziLogger> logger);
 
+  struct SubscribeRun;
+
   std::shared_ptr<RealtimeClientV2> requireSocket() const;
   void setStatus(RealtimeChannelStatus status) { statusSubject_.yield(status); }
+  // The attempts of one subscribe, on the calling thread.
+  void attemptJoins(RealtimeClientV2& client, const SubscribeRun& run);
   // One join attempt: returns once subscribed; throws CancellationError when cancelled first.
-  void subscribeOnce();
+  void subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run);
+  // subscribeWithError, or for `rejoin` the rejoin of a wanted channel (deferred while another
+  // subscribe runs).
+  Rejoin subscribeAs(std::optional<std::uint64_t> rejoinOn);
+  // With joinGate_ held: CancellationError once the run or its attempt was ended; RealtimeError
+  // when another object holds the topic; else registers this channel.
+  void admit(RealtimeClientV2& client, const SubscribeRun& run);
+  static void throwIfEnded(const SubscribeRun& run);
+  // With joinGate_ held: ends every run under way, telling its caller `why`.
+  void endSubscribes(const std::string& why);
+  void finishRun(const std::shared_ptr<SubscribeRun>& run, RealtimeClientV2& client);
+  // Removal: ends the runs under way and, when `detach`, drops the channel and its waiting
+  // frames from the client in the same step; true when a join of it on the current connection
+  // may still be held by the server.
+  bool endForRemoval(RealtimeClientV2& client, bool detach);
+  // Leaves the topic for a join sent but not answered, without waiting for a reply.
+  void leaveUnanswered(RealtimeClientV2& client);
   std::optional<std::string> tokenForJoin(const RealtimeClientV2& client) const;
   // After a leave: waits up to timeoutInterval for the close, then counts as unsubscribed.
   void waitUntilClosed();
@@ -200,6 +235,16 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   mutable std::mutex mutex_;  // guards config_ and state_; never held while calling out
   RealtimeChannelConfig config_;
   MutableState state_;
+  // Orders a subscribe's steps that reach the client (connecting it, registering the channel,
+  // sending a join) against removal and unsubscribe, which end the runs under way. Taken before
+  // the client's locks, never while waiting.
+  std::mutex joinGate_;
+  std::vector<std::shared_ptr<SubscribeRun>> runs_;  // guarded by joinGate_
+  std::atomic<bool> wanted_ = false;                 // written under joinGate_
+  // Guarded by joinGate_: the last connection whose rejoin found runs_ under way, and the
+  // connection this channel's last join went out on.
+  std::uint64_t rejoinDeferredOn_ = 0;
+  std::uint64_t lastJoinOn_ = 0;
 };
 
 }  // namespace voduzazi::realtime

@@ -2,8 +2,6 @@
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 
-#include "voduzazi/concurrency/task.hpp"
-#include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
 #include "voduzazi/realtime/channel_state.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
@@ -26,20 +24,6 @@ Data broadcastBody(const std::string& topic, const std::string& event, const JSO
                             {"payload", AnyJSON(message).toJSON()},
                             {"private", isPrivate}};
   return JSONEncoder().write(boost::json::object{{"messages", boost::json::array{entry}}});
-}
-
-PushStatus sendBroadcast(HTTPClientType& http, const helpers::HTTPRequest& request,
-                         const std::shared_ptr<VoduzaziLogger>& logger) {
-  try {
-    const int code = http.send(request).statusCode();
-    if (code >= 200 && code <= 299) return PushStatus::ok;
-    detail::logError(
-        logger, [&] { return "Broadcast over HTTP failed with status " + std::to_string(code); });
-  } catch (const std::exception& error) {
-    detail::logError(logger,
-                     [&] { return std::string("Broadcast over HTTP failed: ") + error.what(); });
-  }
-  return PushStatus::error;
 }
 
 }  // namespace
@@ -80,15 +64,12 @@ PushStatus RealtimeChannelV2::broadcastOverHTTP(const RealtimeClientV2& client, 
   helpers::HTTPRequest request(std::move(url), HTTPMethod::post, {}, std::move(headers),
                                std::move(body));
   const detail::OneShot<PushStatus> done;
-  // The request goes on even when nobody waits for it.
-  Task<void>::detached([http = client.http(), request = std::move(request), logger = logger_,
-                        done] { done.send(sendBroadcast(*http, request, logger)); });
+  // The request goes on even when nobody waits for it, on one of the client's few senders.
+  client.broadcasts().send(std::move(request), done);
   if (!settings.broadcast.acknowledgeBroadcasts) return PushStatus::ok;
-  try {
-    return withTimeout(client.options().timeoutInterval.count(), [done] { return done.wait(); });
-  } catch (const TimeoutError&) {
-    return PushStatus::timeout;
-  }
+  return client.timers()
+      .waitFor(done, client.options().timeoutInterval.count())
+      .value_or(PushStatus::timeout);
 }
 
 void RealtimeChannelV2::track(JSONObject state) {

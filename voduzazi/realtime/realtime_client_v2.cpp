@@ -1,12 +1,12 @@
 #include "voduzazi/realtime/realtime_client_v2.hpp"
 
+#include <algorithm>
 #include <boost/url/parse.hpp>
 #include <random>
 #include <stdexcept>
 
 #include "voduzazi/concurrency/task_group.hpp"
 #include "voduzazi/helpers/logger_interceptor.hpp"
-#include "voduzazi/helpers/timeout.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
@@ -75,7 +75,8 @@ RealtimeClientV2::RealtimeClientV2(boost::urls::url url, RealtimeClientOptions o
       wsTransport_(std::move(transport)),
       http_(std::move(http)),
       random_(random ? std::move(random) : seededRandom()),
-      apikey_(options_.headers.get(apiKeyFieldName()).value_or("")) {
+      apikey_(options_.headers.get(apiKeyFieldName()).value_or("")),
+      broadcasts_(std::make_unique<BroadcastQueue>(http_, *timers_, options_.logger)) {
   if (!options_.headers.contains(apiKeyFieldName())) {
     throw std::invalid_argument("The realtime client needs the API key in the \"apiKey\" header");
   }
@@ -213,16 +214,47 @@ void RealtimeClientV2::remove(const RealtimeChannelV2& channel) {
   releaseTopic(channel.topic());
 }
 
+void RealtimeClientV2::noteJoin(const std::string& ref,
+                                const std::shared_ptr<RealtimeChannelV2>& channel) {
+  std::lock_guard lock(mutex_);
+  auto& joins = state_.joins;
+  // Kept for the connection; a long one sheds the joins of objects that are gone.
+  if (joins.size() >= 256)
+    std::erase_if(joins, [](const auto& join) { return join.second.expired(); });
+  joins.insert_or_assign(ref, channel);
+}
+
+bool RealtimeClientV2::detach(const RealtimeChannelV2& channel) {
+  std::shared_ptr<RealtimeChannelV2> detached;  // released after the locks
+  std::lock_guard sendLock(sendMutex_);
+  std::lock_guard lock(mutex_);
+  const auto found = state_.channels.find(channel.topic());
+  if (found == state_.channels.end() || found->second.get() != &channel) return false;
+  detached = std::move(found->second);
+  state_.channels.erase(found);
+  std::erase_if(state_.sendBuffer,
+                [&](const auto& frame) { return frame.first == channel.topic(); });
+  state_.awaitingRejoin.erase(channel.topic());
+  return std::any_of(state_.joins.begin(), state_.joins.end(),
+                     [&](const auto& join) { return join.second.lock() == detached; });
+}
+
 void RealtimeClientV2::removeChannel(const std::shared_ptr<RealtimeChannelV2>& channel) {
   if (channel->status() == RealtimeChannelStatus::subscribed) {
+    channel->endForRemoval(*this, false);
     channel->unsubscribe();
     if (status() == RealtimeClientStatus::connected) {
       channel->waitUntilClosed();
     } else {
       channel->setStatus(RealtimeChannelStatus::unsubscribed);  // no server to answer
     }
+    channel->endForRemoval(*this, true);
+  } else if (channel->endForRemoval(*this, true) && status() == RealtimeClientStatus::connected) {
+    channel->leaveUnanswered(*this);  // the server may hold the join nobody waits for now
   }
-  remove(*channel);
+  if (channel->status() != RealtimeChannelStatus::unsubscribed) {
+    channel->setStatus(RealtimeChannelStatus::unsubscribed);
+  }
   bool empty = false;
   {
     std::lock_guard lock(mutex_);

@@ -1,7 +1,8 @@
 // RealtimeClientV2: one websocket to a project's realtime server, shared by the channels made
 // through it. It connects when the first channel subscribes, sends a heartbeat every interval,
 // keeps messages pushed while disconnected and sends them once connected, and after any failure
-// reconnects after a pause, without limit, and joins its channels again.
+// reconnects after a pause, without limit. Every new connection joins again each channel that
+// was subscribed and not since unsubscribed or removed, also one whose subscribe gave up.
 //
 //   auto client = RealtimeClientV2::make(realtimeURL, RealtimeClientOptions({{"apikey", key}}));
 //   auto room = client->channel("room", [](RealtimeChannelConfig& c) { c.presence.key = "ada"; });
@@ -15,7 +16,8 @@
 // (connect, setAuth, channel subscriptions) wait on the calling thread. Channel callbacks run on
 // the client's receive thread, one message at a time: they must not wait for the channel.
 // Lifetime: held by shared_ptr; owns its channels, which hold it weakly. Releasing the last
-// reference stops its tasks (never waiting for them) and closes the connection.
+// reference stops its tasks and closes the connection; it waits only for its timer thread and
+// its HTTP broadcast workers (broadcasts not yet sent are dropped, those under way cancelled).
 #pragma once
 
 #include <boost/url/url.hpp>
@@ -36,6 +38,8 @@
 #include "voduzazi/helpers/data.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/observation_token.hpp"
+#include "voduzazi/realtime/broadcast_queue.hpp"
+#include "voduzazi/realtime/client_timers.hpp"
 #include "voduzazi/realtime/join_config.hpp"
 #include "voduzazi/realtime/realtime_client_options.hpp"
 #include "voduzazi/realtime/realtime_message_v2.hpp"
@@ -80,6 +84,10 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
     std::vector<std::pair<std::string, Data>> sendBuffer;  // topic, frame
     std::set<std::string> awaitingRejoin;                  // topics whose frames wait
     std::shared_ptr<WebSocket> conn;
+    // Which channel object sent each join of the current connection, by reference: frames of
+    // an earlier object's join never reach a newer object of its topic.
+    std::map<std::string, std::weak_ptr<RealtimeChannelV2>> joins;
+    std::uint64_t connections = 0;  // opened so far; the current one's number
   };
 
   // Connects over URLSessionWebSocket and sends HTTP through options.fetch (the shared URL
@@ -153,8 +161,11 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
       std::string_view name, const std::function<void(RealtimeChannelConfig&)>& options = {});
   // Registers a channel under its topic, replacing any there.
   void addChannel(std::shared_ptr<RealtimeChannelV2> channel);
-  // Leaves a subscribed channel (waiting up to timeoutInterval for the server's close), drops it
-  // from the registry and closes the connection when no channel is left.
+  // Ends the channel's subscribes under way (they throw RealtimeError at once, send no more joins
+  // and never connect the client again), leaves a subscribed channel (waiting up to
+  // timeoutInterval for the server's close) or one whose join is still unanswered, drops it from
+  // the registry with the frames that waited for it, and closes the connection when no channel
+  // is left.
   void removeChannel(const std::shared_ptr<RealtimeChannelV2>& channel);
   // removeChannel for every channel at once; returns when all are done.
   void removeAllChannels();
@@ -173,6 +184,11 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // A number in [0, 1] from the random source.
   double random() const;
 
+  // The time-outs of the client and its channels, on one timer thread.
+  ClientTimers& timers() const noexcept { return *timers_; }
+  // The HTTP broadcasts of its channels, on a few shared worker threads.
+  BroadcastQueue& broadcasts() const noexcept { return *broadcasts_; }
+
  private:
   friend class RealtimeChannelV2;
 
@@ -182,19 +198,38 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
 
   // Registers the channel unless a channel holds its topic; false when another object does.
   bool registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
+  // The channel sent the join `ref` on the current connection.
+  void noteJoin(const std::string& ref, const std::shared_ptr<RealtimeChannelV2>& channel);
+  // Drops a registered channel with the frames that wait for it; true when it sent a join on the
+  // current connection.
+  bool detach(const RealtimeChannelV2& channel);
+  // The waiting half of connect().
+  void waitUntilConnected();
 
   // Connection (realtime_client_v2_connection.cpp).
   void startConnecting(bool reconnect);
   static void runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
                             std::optional<Task<void>> previous);
   static bool waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak);
-  bool attemptConnection(bool reconnect);
-  void onConnected(bool reconnect, std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin);
-  void rejoinChannels(const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels);
+  bool attemptConnection();
+  // The channels a new connection joins again, and that connection's number.
+  struct Rejoins {
+    std::vector<std::shared_ptr<RealtimeChannelV2>> channels;
+    std::uint64_t connection = 0;
+  };
+  void onConnected(Rejoins rejoin);
+  // Joins the channels again, one after another, on a task that holds the client.
+  void rejoinLater(Rejoins rejoins);
+  void rejoinChannels(const Rejoins& rejoins);
+  // The number of the connection a frame pushed now goes out on: the open one, else the next.
+  std::uint64_t connectionOfNextFrame() const;
   static void listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
                                 const AsyncStream<WebSocketEvent>& events);
   bool handleEvent(const WebSocketEvent& event);
   void onMessage(const RealtimeMessageV2& message);
+  // With mutex_ held: the frame belongs to a join another object of the topic sent.
+  bool isOfAnotherObject(const RealtimeMessageV2& message,
+                         const std::shared_ptr<RealtimeChannelV2>& channel) const;
   void onClose(std::optional<int> code, const std::string& reason);
   void onError(const std::exception_ptr& error);
   void reconnect(std::optional<std::string> disconnectReason);
@@ -219,6 +254,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   const std::string apikey_;
   AsyncValueSubject<RealtimeClientStatus> statusSubject_{RealtimeClientStatus::disconnected};
   AsyncValueSubject<std::optional<HeartbeatStatus>> heartbeatSubject_{std::nullopt};
+  // Declared in this order so that the workers, which read the timers' time, go first.
+  const std::unique_ptr<ClientTimers> timers_ = std::make_unique<ClientTimers>();
+  const std::unique_ptr<BroadcastQueue> broadcasts_;
   // Guards state_; held only for short steps, never while calling out.
   mutable std::mutex mutex_;
   MutableState state_;

@@ -30,6 +30,10 @@ bool isRunning(const std::optional<Task<void>>& task) {
 
 void RealtimeClientV2::connect() {
   startConnecting(false);
+  waitUntilConnected();
+}
+
+void RealtimeClientV2::waitUntilConnected() {
   auto statuses = statusChange();
   while (auto status = statuses.next()) {
     if (*status == RealtimeClientStatus::connected) return;
@@ -62,7 +66,7 @@ void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak
     if (reconnect && !waitBeforeReconnect(weak)) return;
     const auto self = weak.lock();
     if (!self || this_task::isCancelled()) return;
-    if (self->attemptConnection(reconnect)) return;
+    if (self->attemptConnection()) return;
     reconnect = true;
   }
 }
@@ -85,7 +89,7 @@ bool RealtimeClientV2::waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>
   return false;
 }
 
-bool RealtimeClientV2::attemptConnection(bool reconnect) {
+bool RealtimeClientV2::attemptConnection() {
   if (status() == RealtimeClientStatus::connected) {
     detail::logDebug(options_.logger, [] { return "WebsSocket already connected"; });
     return true;
@@ -111,7 +115,7 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     resetConnection(std::nullopt, std::nullopt);
     return false;
   }
-  std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin;
+  Rejoins rejoin;
   // Held until the buffer is out: a push made once connected goes after what was buffered.
   std::unique_lock sendLock(sendMutex_);
   {
@@ -119,6 +123,7 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     // A disconnect while the socket was opening wins: the new socket goes unused.
     if (!this_task::isCancelled()) {
       state_.conn = conn;
+      const std::uint64_t connection = ++state_.connections;
       statusSubject_.yield(RealtimeClientStatus::connected);
       state_.messageTask =
           Task<void>::detached([weak = weak_from_this(), events = std::move(events)] {
@@ -128,13 +133,13 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
           Task<void>::detached([weak = weak_from_this(), interval = options_.heartbeatInterval] {
             runHeartbeat(weak, interval);
           });
-      if (reconnect) {
-        // Only channels that were joined go back in; their frames wait for their join.
-        for (const auto& [topic, channel] : state_.channels) {
-          if (channel->status() != RealtimeChannelStatus::subscribed) continue;
-          rejoin.push_back(channel);
-          state_.awaitingRejoin.insert(topic);
-        }
+      // Every channel the caller wants joined goes (back) in, whatever its status: also one
+      // whose subscribe gave up while no connection answered. Its frames wait for its join.
+      for (const auto& [topic, channel] : state_.channels) {
+        if (!channel->wantsJoin()) continue;
+        rejoin.channels.push_back(channel);
+        rejoin.connection = connection;
+        state_.awaitingRejoin.insert(topic);
       }
       conn.reset();
     }
@@ -144,30 +149,34 @@ bool RealtimeClientV2::attemptConnection(bool reconnect) {
     conn->close(std::nullopt, std::nullopt);
     return true;
   }
-  onConnected(reconnect, std::move(rejoin));
+  onConnected(std::move(rejoin));
   return true;
 }
 
 // Runs with sendMutex_ held.
-void RealtimeClientV2::onConnected(bool reconnect,
-                                   std::vector<std::shared_ptr<RealtimeChannelV2>> rejoin) {
+void RealtimeClientV2::onConnected(Rejoins rejoin) {
   detail::logDebug(options_.logger, [] { return "Connected to realtime WebSocket"; });
-  if (reconnect && !rejoin.empty()) {
-    Task<void>::detached(
-        [self = shared_from_this(), rejoin = std::move(rejoin)] { self->rejoinChannels(rejoin); });
-  }
+  if (!rejoin.channels.empty()) rejoinLater(std::move(rejoin));
   sendBuffered([this](const std::string& topic) { return !state_.awaitingRejoin.contains(topic); });
 }
 
-void RealtimeClientV2::rejoinChannels(
-    const std::vector<std::shared_ptr<RealtimeChannelV2>>& channels) {
-  for (const auto& channel : channels) {
-    try {
-      channel->subscribeWithError();
-    } catch (...) {
-    }
+void RealtimeClientV2::rejoinLater(Rejoins rejoins) {
+  Task<void>::detached(
+      [self = shared_from_this(), rejoins = std::move(rejoins)] { self->rejoinChannels(rejoins); });
+}
+
+void RealtimeClientV2::rejoinChannels(const Rejoins& rejoins) {
+  for (const auto& channel : rejoins.channels) {
+    // A channel whose own subscribe is under way keeps its frames waiting for that join.
+    if (channel->rejoin(rejoins.connection) == RealtimeChannelV2::Rejoin::deferred) continue;
     releaseTopic(channel->topic());  // its join went out, or it gave up
   }
+}
+
+std::uint64_t RealtimeClientV2::connectionOfNextFrame() const {
+  std::lock_guard lock(mutex_);
+  const bool open = status() == RealtimeClientStatus::connected && state_.conn;
+  return open ? state_.connections : state_.connections + 1;
 }
 
 void RealtimeClientV2::listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
@@ -206,6 +215,7 @@ void RealtimeClientV2::onMessage(const RealtimeMessageV2& message) {
     heartbeatSubject_.yield(ok ? HeartbeatStatus::ok : HeartbeatStatus::error);
   }
   bool heartbeatReply = false;
+  bool stale = false;
   std::shared_ptr<RealtimeChannelV2> channel;
   {
     std::lock_guard lock(mutex_);
@@ -216,12 +226,28 @@ void RealtimeClientV2::onMessage(const RealtimeMessageV2& message) {
     if (auto found = state_.channels.find(message.topic); found != state_.channels.end()) {
       channel = found->second;
     }
+    stale = channel && isOfAnotherObject(message, channel);
   }
   detail::logDebug(options_.logger, [&] {
     return heartbeatReply ? std::string("heartbeat received")
                           : "Received event " + message.event + " for channel " + message.topic;
   });
+  if (stale) {
+    detail::logDebug(options_.logger, [&] {
+      return "Dropped " + message.event + " of a join of a removed object of " + message.topic;
+    });
+    return;
+  }
   if (channel) channel->onMessage(message);
+}
+
+bool RealtimeClientV2::isOfAnotherObject(const RealtimeMessageV2& message,
+                                         const std::shared_ptr<RealtimeChannelV2>& channel) const {
+  if (!message.joinRef) return false;
+  const auto found = state_.joins.find(*message.joinRef);
+  if (found == state_.joins.end()) return false;
+  const auto owner = found->second.lock();
+  return owner != channel && (!owner || owner->topic() == message.topic);
 }
 
 void RealtimeClientV2::onClose(std::optional<int> code, const std::string& reason) {
@@ -260,6 +286,7 @@ void RealtimeClientV2::resetConnection(std::optional<int> code, std::optional<st
     conn = std::move(state_.conn);
     state_.conn.reset();
     state_.ref = 0;
+    state_.joins.clear();  // references start again
     // A heartbeat unanswered on this connection says nothing about the next one.
     state_.pendingHeartbeatRef.reset();
     if (state_.messageTask) state_.messageTask->cancel();

@@ -79,10 +79,11 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
 
   void stop() {
     std::optional<Task<void>> thread;
+    Pending dropped;  // released after the lock: a body's end may cancel another item
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
-      pending_.clear();
+      dropped.swap(pending_);
       wake_.request_stop();
       changed_.notifyAll();
       thread = std::move(thread_);
@@ -98,10 +99,15 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
 
  private:
   using Key = std::pair<Duration, std::uint64_t>;  // deadline, then order of arrival
+  // Each item's post step holds its WorkItem; dropping one may end its body, whose captures may
+  // call back into this queue (cancel another item), so none is ever dropped under mutex_.
+  using Pending = std::map<Key, std::function<void()>>;
 
   void cancel(const Key& key) {
+    Pending::node_type dropped;  // declared first: destroyed after the lock is released
     std::unique_lock lock(mutex_);
-    if (pending_.erase(key) == 0 || sleepingOn_ != key) return;
+    dropped = pending_.extract(key);
+    if (dropped.empty() || sleepingOn_ != key) return;
     // Waits until the thread has left the sleep it had for this item, so that no sleep on the
     // clock outlives a cancelled item (a test clock counts them).
     const auto sleeps = sleeps_;
@@ -137,6 +143,7 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
       }
       lock.unlock();
       for (const auto& post : due) post();
+      due.clear();  // the last reference to an item whose work the executor dropped
       lock.lock();
     }
   }
@@ -150,8 +157,11 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
     } catch (const CancellationError&) {
       return false;
     } catch (...) {
+      Pending dropped;  // released after the lock
       std::lock_guard lock(mutex_);
-      std::erase_if(pending_, [&](const auto& entry) { return entry.first.first <= deadline; });
+      while (!pending_.empty() && pending_.begin()->first.first <= deadline) {
+        dropped.insert(pending_.extract(pending_.begin()));
+      }
       return false;
     }
   }
@@ -159,7 +169,7 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
   const std::shared_ptr<AnyClock> clock_;
   std::mutex mutex_;
   voduzazi::detail::WaitQueue changed_;
-  std::map<Key, std::function<void()>> pending_;
+  Pending pending_;
   std::uint64_t sequence_ = 0;
   std::optional<Key> sleepingOn_;
   std::stop_source wake_;
