@@ -178,11 +178,10 @@ TEST(URLSessionWebSocketAgainstARefusingPeerRelease, RefusedHandshake) {
 // A task whose delegate signals its completion.
 struct CompletionSignal {
   void complete(const std::optional<WebSocketTaskError>& why) {
-    {
-      std::lock_guard lock(mutex);
-      error = why;
-      completed = true;
-    }
+    // Notified under the lock: the waiter may destroy the signal as soon as it sees the change.
+    std::lock_guard lock(mutex);
+    error = why;
+    completed = true;
     changed.notify_all();
   }
   bool wait() {
