@@ -10,6 +10,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 #include <boost/beast/websocket/stream.hpp>
+#include <charconv>
 #include <optional>
 #include <type_traits>
 
@@ -64,30 +65,30 @@ class StreamConnection final : public detail::WebSocketConnection {
   StreamConnection(URLRequest request, std::vector<std::string> protocols,
                    WebSocketTaskConfiguration configuration, WebSocketTaskDelegate delegate)
       : WebSocketConnection(std::move(request), std::move(protocols), std::move(configuration),
-                            std::move(delegate)),
-        resolver_(ioc_),
-        stream_(makeStream()) {}
+                            std::move(delegate)) {
+    makeStream();
+  }
 
  private:
   static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
-  Stream makeStream() {
+  void makeStream() {
     if constexpr (kTls) {
       tls_.emplace(ssl::context::tls_client);
       tls_->set_default_verify_paths();
       if (configuration_.additionalTrustedCertificates) {
         boost::system::error_code ignored;  // a bad PEM simply trusts nothing more
         tls_->add_certificate_authority(net::buffer(*configuration_.additionalTrustedCertificates),
-                                       ignored);
+                                        ignored);
       }
       tls_->set_verify_mode(ssl::verify_peer);
-      return Stream(ioc_, *tls_);
+      stream_.emplace(ioc(), *tls_);
     } else {
-      return Stream(ioc_);
+      stream_.emplace(ioc());
     }
   }
 
-  beast::tcp_stream& tcp() { return beast::get_lowest_layer(stream_); }
+  beast::tcp_stream& tcp() { return beast::get_lowest_layer(*stream_); }
 
   std::string host() const { return std::string(request_.url.host()); }
 
@@ -96,22 +97,37 @@ class StreamConnection final : public detail::WebSocketConnection {
     return kTls ? "443" : "80";
   }
 
+  // An address needs no look-up, and so no resolver (whose look-ups run on a thread of their
+  // own for as long as the context lives).
+  std::optional<tcp::endpoint> literalEndpoint() const {
+    boost::system::error_code error;
+    const auto address = net::ip::make_address(std::string(request_.url.host_address()), error);
+    const std::string text = port();
+    unsigned short number = 0;
+    const auto [end, parsed] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error || parsed != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return tcp::endpoint(address, number);
+  }
+
   void connect() override {
     tcp().expires_after(timeoutOf(request_.timeoutInterval));
-    resolver_.async_resolve(
+    auto connected = [self = shared()](beast::error_code error, const auto&...) {
+      if (error) return self->fail(error);
+      self->secure();
+    };
+    if (const auto endpoint = literalEndpoint()) return tcp().async_connect(*endpoint, connected);
+    resolver_.emplace(ioc());
+    resolver_->async_resolve(
         host(), port(),
-        [self = shared()](beast::error_code error, tcp::resolver::results_type found) {
+        [self = shared(), connected](beast::error_code error, tcp::resolver::results_type found) {
           if (error) return self->fail(error);
-          self->tcp().async_connect(found, [self](beast::error_code error, const tcp::endpoint&) {
-            if (error) return self->fail(error);
-            self->secure();
-          });
+          self->tcp().async_connect(found, connected);
         });
   }
 
   void secure() {
     if constexpr (kTls) {
-      auto& tls = stream_.next_layer();
+      auto& tls = stream_->next_layer();
       const std::string name = host();
       // Names get SNI; every peer gets its certificate checked against the name or address.
       if (!isIpAddress(name)) SSL_set_tlsext_host_name(tls.native_handle(), name.c_str());
@@ -133,15 +149,15 @@ class StreamConnection final : public detail::WebSocketConnection {
     timeout.handshake_timeout = websocket::stream_base::none();
     timeout.idle_timeout = websocket::stream_base::none();
     timeout.keep_alive_pings = false;
-    stream_.set_option(timeout);
-    stream_.read_message_max(configuration_.maximumMessageSize);
-    stream_.set_option(websocket::stream_base::decorator(
+    stream_->set_option(timeout);
+    stream_->read_message_max(configuration_.maximumMessageSize);
+    stream_->set_option(websocket::stream_base::decorator(
         [this](websocket::request_type& request) { decorate(request); }));
     std::string hostField = host();
     if (request_.url.has_port()) hostField += ":" + port();
     std::string target(request_.url.encoded_target());
     if (target.empty() || target.front() != '/') target.insert(0, "/");
-    stream_.async_handshake(
+    stream_->async_handshake(
         handshakeResponse_, hostField, target, [self = shared()](beast::error_code error) {
           auto response = responseOf(self->request_.url, self->handshakeResponse_);
           if (error) return self->fail(error, std::move(response));
@@ -163,7 +179,7 @@ class StreamConnection final : public detail::WebSocketConnection {
   }
 
   void read() {
-    stream_.async_read(buffer_, [self = shared()](beast::error_code error, std::size_t) {
+    stream_->async_read(buffer_, [self = shared()](beast::error_code error, std::size_t) {
       if (error == websocket::error::closed) {
         return self->closedByPeer(self->peerCloseCode(), self->peerCloseReason());
       }
@@ -171,7 +187,7 @@ class StreamConnection final : public detail::WebSocketConnection {
       if (error == net::error::operation_aborted && self->closeRequested()) return;
       if (error) return self->fail(error);
       WebSocketMessage message{
-          self->stream_.got_text() ? WebSocketMessage::Kind::text : WebSocketMessage::Kind::binary,
+          self->stream_->got_text() ? WebSocketMessage::Kind::text : WebSocketMessage::Kind::binary,
           beast::buffers_to_string(self->buffer_.data())};
       self->buffer_.consume(self->buffer_.size());
       self->received(std::move(message));
@@ -181,20 +197,20 @@ class StreamConnection final : public detail::WebSocketConnection {
 
   // The code of the peer's close frame; 1005 when it gave none.
   int peerCloseCode() const {
-    const auto& reason = stream_.reason();
+    const auto& reason = stream_->reason();
     return reason.code == websocket::close_code::none ? 1005 : reason.code;
   }
 
   std::optional<Data> peerCloseReason() const {
-    const auto& reason = stream_.reason();
+    const auto& reason = stream_->reason();
     if (reason.reason.empty()) return std::nullopt;
     return Data(reason.reason.data(), reason.reason.size());
   }
 
   void write(const Outgoing& outgoing) override {
     if (const auto* message = std::get_if<WebSocketMessage>(&outgoing.frame)) {
-      stream_.text(message->kind == WebSocketMessage::Kind::text);
-      stream_.async_write(
+      stream_->text(message->kind == WebSocketMessage::Kind::text);
+      stream_->async_write(
           net::buffer(message->data),
           [self = shared()](beast::error_code error, std::size_t) { self->wrote(error); });
     } else {
@@ -203,7 +219,7 @@ class StreamConnection final : public detail::WebSocketConnection {
       reason.reason.assign(frame.reason.data(),
                            std::min(frame.reason.size(), reason.reason.max_size()));
       tcp().expires_after(timeoutOf(request_.timeoutInterval));  // bounds the closing handshake
-      stream_.async_close(reason, [self = shared()](beast::error_code error) {
+      stream_->async_close(reason, [self = shared()](beast::error_code error) {
         self->wrote(error);
         if (error) return self->fail(error);
         self->closedByPeer(self->peerCloseCode(), self->peerCloseReason());
@@ -213,20 +229,27 @@ class StreamConnection final : public detail::WebSocketConnection {
 
   void abort() override {
     boost::system::error_code ignored;
-    resolver_.cancel();
+    if (resolver_) resolver_->cancel();
     tcp().socket().shutdown(tcp::socket::shutdown_both, ignored);
     tcp().socket().close(ignored);
+  }
+
+  void dropIo() override {
+    stream_.reset();
+    resolver_.reset();
   }
 
   std::shared_ptr<StreamConnection> shared() {
     return std::static_pointer_cast<StreamConnection>(shared_from_this());
   }
 
-  tcp::resolver resolver_;
+  // Only made for a host name.
+  std::optional<tcp::resolver> resolver_;
   // Only TLS connections make one: building it touches the TLS library's per-thread state on the
   // caller's thread, which plain connections have no reason to leave behind.
   std::optional<ssl::context> tls_;
-  Stream stream_;
+  // Made on construction; dropped with the context once the connection has ended.
+  std::optional<Stream> stream_;
   beast::flat_buffer buffer_;
   websocket::response_type handshakeResponse_;
 };

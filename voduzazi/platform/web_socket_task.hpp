@@ -1,7 +1,7 @@
-// WebSocketTask: one websocket connection (ws or wss) with its own I/O thread. The opening
-// handshake carries the request's header fields; messages go out in the order they were sent;
-// everything that happens is reported to the delegate, one call at a time, in order, from the
-// connection's thread.
+// WebSocketTask: one websocket connection (ws or wss) with its own I/O thread, for as long as
+// the connection lasts. The opening handshake carries the request's header fields; messages go
+// out in the order they were sent; everything that happens is reported to the delegate, one call
+// at a time, in order, from the connection's thread.
 //
 //   WebSocketTaskDelegate delegate;
 //   delegate.didOpen = [](const std::string& protocol) { ready(); };
@@ -82,11 +82,13 @@ struct WebSocketTaskDelegate {
   std::function<void(const std::optional<WebSocketTaskError>& error)> didComplete;
 };
 
-// Shared objects: safe; every operation only posts to the connection's thread. Lifetime: the
-// destructor cancels the connection and joins its thread (from the connection's own thread,
-// that is, inside a delegate call, the thread is joined later: by the next connection, or at
-// process exit), so never destroy the last reference while holding a lock a delegate call
-// needs. The delegate is dropped once didComplete ran.
+// Shared objects: safe; every operation only posts to the connection's thread. Lifetime: once
+// the connection has ended (didComplete ran), its thread ends and its descriptors close by
+// themselves, whoever still holds the task; the destructor cancels the connection and joins its
+// thread (from the connection's own thread, that is, inside a delegate call, the thread is
+// joined later: by the next connection, or at process exit), so never destroy the last
+// reference while holding a lock a delegate call needs. The delegate is dropped once
+// didComplete ran.
 class WebSocketTask {
  public:
   using SendCompletion = std::function<void(const std::optional<WebSocketTaskError>& error)>;
@@ -106,7 +108,8 @@ class WebSocketTask {
 
   // Queues one message; messages leave in the order of these calls, those sent before the
   // opening right after it. `completion` (from the connection's thread) learns whether the
-  // message was written; it always runs, with an error once the connection has ended.
+  // message was written; it always runs, with an error once the connection has ended (at once,
+  // on the caller's thread, when the connection's thread is already gone).
   void send(WebSocketMessage message, SendCompletion completion = {});
 
   // Ends the connection at once, without a close frame; didComplete reports

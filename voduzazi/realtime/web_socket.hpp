@@ -99,7 +99,8 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
 
 // Shared objects: safe. Lifetime: it owns its connection: dropping the last reference ends the
 // connection at once (no close frame, no further events) and waits for its thread, unless that
-// happens inside a listener. The listener is called under the connection's (recursive) lock, so
+// happens inside a listener. Once the close event has come, the connection's thread and
+// descriptors are already gone. The listener is called under the connection's (recursive) lock, so
 // it may call close() but must not block.
 class URLSessionWebSocket final : public WebSocket {
  public:

@@ -19,37 +19,34 @@ WebSocketConnection::WebSocketConnection(URLRequest request, std::vector<std::st
     : request_(std::move(request)),
       protocols_(std::move(protocols)),
       configuration_(std::move(configuration)),
-      work_(net::make_work_guard(ioc_)),
-      delegate_(std::move(delegate)) {}
+      work_(std::in_place, net::make_work_guard(*ioc_)),
+      delegate_(std::move(delegate)),
+      closeTimer_(std::in_place, *ioc_) {}
 
 namespace {
 
-// Threads of connections released on their own thread (which cannot join itself). Such a
-// thread winds down by itself; it is joined by the next connection, or at process exit. A
-// delegate call running at exit may still drop the last reference to its connection, so exit
-// first lets every running connection thread finish what it is doing, then waits for the
-// threads winding down and joins them: no connection is still tearing down while the process
-// ends.
+// Threads of connections destroyed on their own thread (which cannot join itself). Such a
+// thread is joined by the next connection, or at process exit. A delegate call running at exit
+// may still drop the last reference to its connection, so exit first lets every running
+// connection thread finish what it is doing, then waits for the threads winding down (letting
+// their context go) and joins them: no connection is still tearing down while the process ends.
 class FinishedThreads {
  public:
-  // The connection's thread runs `ioc`'s handlers (delegate calls) from now on, or no more.
+  // The connection's thread runs `ioc`'s handlers (delegate calls) from now on.
   void running(net::io_context& ioc) {
     std::lock_guard lock(mutex_);
     running_.emplace(&ioc, std::this_thread::get_id());
   }
 
+  // It runs no more of them, and winds down until wound(); `ioc` may go once this returned.
   void stopped(net::io_context& ioc) {
     {
       std::lock_guard lock(mutex_);
       running_.erase(&ioc);
       busy_.erase(&ioc);
+      ++windingDown_;
     }
     changed_.notify_all();
-  }
-
-  void windingDown() {
-    std::lock_guard lock(mutex_);
-    ++windingDown_;
   }
 
   void wound() {
@@ -117,6 +114,10 @@ FinishedThreads& finishedThreads() {
   return *threads;
 }
 
+WebSocketTaskError notConnected() {
+  return WebSocketTaskError(make_error_code(std::errc::not_connected), "The connection is closed");
+}
+
 }  // namespace
 
 WebSocketConnection::~WebSocketConnection() {
@@ -128,52 +129,84 @@ WebSocketConnection::~WebSocketConnection() {
   }
 }
 
+template <class Work>
+bool WebSocketConnection::post(Work work) {
+  std::lock_guard lock(postMutex_);
+  if (ioEnded_) return false;
+  net::post(*ioc_, std::move(work));
+  return true;
+}
+
 void WebSocketConnection::resume() {
   if (resumed_.exchange(true)) return;
   finishedThreads().joinAll();
-  // The thread keeps the connection alive until its context has run out of work.
-  finishedThreads();  // made before any thread may need it at exit
+  // The thread keeps the connection alive until it has ended and its context is gone.
   thread_ = std::thread([self = shared_from_this()]() mutable {
     self->threadId_ = std::this_thread::get_id();
-    finishedThreads().running(self->ioc_);
-    self->ioc_.run();
-    finishedThreads().stopped(self->ioc_);
+    auto& finished = finishedThreads();
+    finished.running(*self->ioc_);
+    self->ioc_->run();
+    finished.stopped(*self->ioc_);
+    self->endIo();
     // The thread's TLS state (random generators) goes now, not in a thread-exit hook that may
     // run while the process is already ending.
     OPENSSL_thread_stop();
-    const bool releasedHere = self->releasedOnOwnThread_;
+    self->threadId_ = std::thread::id();
     self.reset();  // the last owner may be this thread: the connection then hands it over
-    if (releasedHere) finishedThreads().wound();
+    finished.wound();
   });
-  net::post(ioc_, [self = shared_from_this()] { self->connect(); });
+  post([self = shared_from_this()] {
+    if (self->completed_) return;  // cancelled before it started
+    self->started_ = true;
+    self->connect();
+  });
+}
+
+void WebSocketConnection::endIo() {
+  {
+    std::lock_guard lock(postMutex_);
+    ioEnded_ = true;
+  }
+  // Work posted while run() was returning: a send still learns that the connection has ended.
+  ioc_->restart();
+  ioc_->poll();
+  dropIo();
+  closeTimer_.reset();
+  work_.reset();
+  // Closes the context's descriptors and joins its resolver's thread.
+  ioc_.reset();
 }
 
 void WebSocketConnection::send(WebSocketMessage message, WebSocketTask::SendCompletion completion) {
-  net::post(ioc_, [self = shared_from_this(), message = std::move(message),
-                   completion = std::move(completion)]() mutable {
-    if (self->completed_ || self->closing_) {
-      if (completion) {
-        completion(WebSocketTaskError(make_error_code(std::errc::not_connected),
-                                      "The connection is closed"));
-      }
+  {
+    std::lock_guard lock(postMutex_);
+    if (!ioEnded_) {
+      net::post(*ioc_, [self = shared_from_this(), message = std::move(message),
+                        completion = std::move(completion)]() mutable {
+        if (self->completed_ || self->closing_) {
+          if (completion) completion(notConnected());
+          return;
+        }
+        self->outgoing_.push_back(Outgoing{std::move(message), std::move(completion)});
+        self->writeNext();
+      });
       return;
     }
-    self->outgoing_.push_back(Outgoing{std::move(message), std::move(completion)});
-    self->writeNext();
-  });
+  }
+  if (completion) completion(notConnected());
 }
 
 void WebSocketConnection::cancel() {
-  net::post(ioc_, [self = shared_from_this()] {
+  post([self = shared_from_this()] {
     if (self->completed_) return;
     self->abort();
-    // Operations in flight end with operation_aborted; before resume() nothing is in flight.
-    if (!self->resumed_) self->fail(net::error::operation_aborted);
+    // Operations in flight end with operation_aborted; before connecting nothing is in flight.
+    if (!self->started_) self->fail(net::error::operation_aborted);
   });
 }
 
 void WebSocketConnection::close(int code, Data reason) {
-  net::post(ioc_, [self = shared_from_this(), code, reason = std::move(reason)]() mutable {
+  post([self = shared_from_this(), code, reason = std::move(reason)]() mutable {
     if (self->completed_ || self->closing_) return;
     self->closing_ = true;
     self->outgoing_.push_back(Outgoing{CloseFrame{code, std::move(reason)}, {}});
@@ -186,27 +219,24 @@ void WebSocketConnection::armCloseTimer() {
   const auto bound = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::clamp(configuration_.closeTimeout, std::chrono::duration<double>::zero(),
                  std::chrono::duration<double>(24 * 3600)));
-  closeTimer_.expires_after(bound);
-  closeTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+  closeTimer_->expires_after(bound);
+  closeTimer_->async_wait([self = shared_from_this()](const boost::system::error_code& error) {
     if (error || self->completed_) return;
     self->fail(make_error_code(std::errc::timed_out));
   });
 }
 
 void WebSocketConnection::release() {
-  work_.reset();
   cancel();
   if (!resumed_) {
-    // No thread runs the context: run what cancel() posted here.
-    ioc_.run();
+    // No thread ever ran the context: end the connection here.
+    ioc_->run();
+    endIo();
     return;
   }
-  if (!thread_.joinable()) return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    releasedOnOwnThread_ = true;
-    finishedThreads().windingDown();
-    return;
-  }
+  // On its own thread (inside a delegate call) the thread ends by itself once the connection
+  // has; whoever destroys the connection then joins it.
+  if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
   thread_.join();
 }
 
@@ -270,7 +300,9 @@ void WebSocketConnection::writeNext() {
 
 void WebSocketConnection::complete(std::optional<WebSocketTaskError> error) {
   completed_ = true;
-  closeTimer_.cancel();
+  // The thread ends once what is still in flight has been aborted.
+  work_.reset();
+  closeTimer_->cancel();
   abort();
   // Messages that never left learn it; the delegate goes last, and is dropped so that nothing
   // it holds keeps anything alive.
@@ -281,10 +313,7 @@ void WebSocketConnection::complete(std::optional<WebSocketTaskError> error) {
     outgoing_.pop_back();
   }
   for (auto& outgoing : pending) {
-    if (outgoing.completion) {
-      outgoing.completion(WebSocketTaskError(make_error_code(std::errc::not_connected),
-                                             "The connection is closed"));
-    }
+    if (outgoing.completion) outgoing.completion(notConnected());
   }
   auto delegate = std::move(delegate_);
   delegate_ = {};

@@ -17,6 +17,8 @@
 
 namespace voduzazi::detail {
 
+// Lifetime: the thread ends, and the I/O context goes with its descriptors and its resolver's
+// thread, once the connection has ended (didComplete ran); the object goes with its last owner.
 // Members below the line are touched only on the connection's thread.
 class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnection> {
  public:
@@ -29,7 +31,7 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
   void send(WebSocketMessage message, WebSocketTask::SendCompletion completion);
   void cancel();
   void close(int code, Data reason);
-  // Lets the thread end once the connection has; joins it unless called from it.
+  // Ends the connection; joins its thread unless called from it.
   void release();
   std::shared_ptr<const HTTPURLResponse> response() const;
   bool isConnectionThread() const { return std::this_thread::get_id() == threadId_.load(); }
@@ -44,11 +46,14 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
     WebSocketTask::SendCompletion completion;
   };
 
-  // The stream's part of the road: connect (and TLS), handshake, read, write one frame, abort.
+  // The stream's part of the road: connect (and TLS), handshake, read, write one frame, abort,
+  // and at the end drop every I/O object it made on the context.
   virtual void connect() = 0;
   virtual void write(const Outgoing& outgoing) = 0;
   virtual void abort() = 0;
+  virtual void dropIo() = 0;
 
+  boost::asio::io_context& ioc() { return *ioc_; }
   bool closeRequested() const { return closing_; }
 
   // Steps the subclass reports back.
@@ -59,29 +64,38 @@ class WebSocketConnection : public std::enable_shared_from_this<WebSocketConnect
   void fail(const boost::system::error_code& error,
             std::shared_ptr<const HTTPURLResponse> response = nullptr);
 
-  boost::asio::io_context ioc_;
   const URLRequest request_;
   const std::vector<std::string> protocols_;
   const WebSocketTaskConfiguration configuration_;
 
  private:
+  // Runs `work` on the connection's thread; false (and nothing runs) once its context is gone.
+  template <class Work>
+  bool post(Work work);
+  // Once the context has run out of work: runs what was posted meanwhile, then lets the context
+  // go; nothing can be posted any more.
+  void endIo();
   void writeNext();
   void complete(std::optional<WebSocketTaskError> error);
   // Bounds the closing handshake: a write or read the peer never completes cannot hold it open.
   void armCloseTimer();
 
-  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
+  std::optional<boost::asio::io_context> ioc_{std::in_place};
   std::thread thread_;
   std::atomic<std::thread::id> threadId_{};
-  bool releasedOnOwnThread_ = false;  // touched only on the connection's thread
   std::atomic<bool> resumed_{false};
   std::atomic<bool> completed_{false};
   mutable std::mutex responseMutex_;
   std::shared_ptr<const HTTPURLResponse> response_;
+  // Held while posting, so that the context cannot go in between.
+  std::mutex postMutex_;
+  bool ioEnded_ = false;
   // ---
+  std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work_;
   WebSocketTaskDelegate delegate_;
-  boost::asio::steady_timer closeTimer_{ioc_};
+  std::optional<boost::asio::steady_timer> closeTimer_;
   std::deque<Outgoing> outgoing_;
+  bool started_ = false;
   bool open_ = false;
   bool writing_ = false;
   bool closing_ = false;

@@ -1,0 +1,56 @@
+#include "tests/realtime/resource_counts.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+namespace voduzazi::testing {
+
+namespace {
+
+int entriesOf(const char* folder) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+ResourceCounts countResources() {
+  // Listing the descriptors opens one more: it is counted every time, so it cancels out.
+  return ResourceCounts{entriesOf("/proc/self/task"), entriesOf("/proc/self/fd")};
+}
+
+bool pollUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+void expectReleasedAfter(const std::string& what, int count, const std::function<void(int)>& cycles,
+                         int allowed) {
+  cycles(1);
+  if (::testing::Test::HasFatalFailure()) return;
+  const auto before = countResources();
+  cycles(count);
+  auto after = countResources();
+  pollUntil([&] {
+    after = countResources();
+    return after.threads <= before.threads + allowed &&
+           after.descriptors <= before.descriptors + allowed;
+  });
+  std::printf("%s, %d cycles: threads %d -> %d, descriptors %d -> %d\n", what.c_str(), count,
+              before.threads, after.threads, before.descriptors, after.descriptors);
+  EXPECT_LE(after.threads, before.threads + allowed) << what;
+  EXPECT_LE(after.descriptors, before.descriptors + allowed) << what;
+}
+
+}  // namespace voduzazi::testing
