@@ -9,6 +9,7 @@
 #include "tests/realtime/misbehaving_server.hpp"
 #include "tests/realtime/realtime_backend.hpp"
 #include "tests/realtime/resource_counts.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
@@ -19,7 +20,7 @@ namespace {
 
 using voduzazi::testing::expectReleasedAfter;
 using voduzazi::testing::MisbehavingServer;
-using voduzazi::testing::pollUntil;
+using voduzazi::testing::eventually;
 
 constexpr int kCycles = 200;
 
@@ -52,7 +53,7 @@ class AgainstTheBackend : public ::testing::Test {
   // The newest socket, once it is newer than the last one this test saw; 0 when none came.
   std::uint64_t nextSocket() {
     std::uint64_t found = 0;
-    pollUntil([&] {
+    eventually([&] {
       const auto sockets = server_.realtime().hub().sockets();
       if (!sockets.empty() && sockets.back() > lastSocket_) found = sockets.back();
       return found != 0;

@@ -9,6 +9,7 @@
 #include "tests/realtime/misbehaving_server.hpp"
 #include "tests/realtime/realtime_backend.hpp"
 #include "tests/realtime/resource_counts.hpp"
+#include "tests/support/eventually.hpp"
 #include "tests/realtime/tls_identity.hpp"
 #include "voduzazi/realtime/phoenix_transport.hpp"
 #include "voduzazi/realtime/web_socket.hpp"
@@ -19,7 +20,8 @@ namespace {
 using voduzazi::testing::EventRecorder;
 using voduzazi::testing::expectReleasedAfter;
 using voduzazi::testing::MisbehavingServer;
-using voduzazi::testing::pollUntil;
+using voduzazi::testing::eventually;
+using namespace std::chrono_literals;
 using voduzazi::testing::realtimeURL;
 
 constexpr int kCycles = 200;
@@ -30,7 +32,7 @@ enum class ServerEnd { close, drop };
 // The newest socket of the hub when it is newer than `after`; 0 when none came.
 std::uint64_t newSocket(local_backend::Server& server, std::uint64_t after) {
   std::uint64_t found = 0;
-  pollUntil([&] {
+  eventually([&] {
     const auto sockets = server.realtime().hub().sockets();
     if (!sockets.empty() && sockets.back() > after) found = sockets.back();
     return found != 0;
@@ -234,10 +236,12 @@ TEST_F(WebSocketTaskRelease, AnEndedConnectionAnswersSendsOnTheCallersThread) {
   lastSocket_ = endFromServer(server_, lastSocket_, ServerEnd::drop);
   ASSERT_TRUE(signal.wait());
   // The connection's thread and context go by themselves once it has ended.
-  ASSERT_TRUE(pollUntil([&] {
-    const auto now = voduzazi::testing::countResources();
-    return now.threads <= idle.threads && now.descriptors <= idle.descriptors;
-  }));
+  ASSERT_TRUE(eventually(
+      [&] {
+        const auto now = voduzazi::testing::countResources();
+        return now.threads <= idle.threads && now.descriptors <= idle.descriptors;
+      },
+      30s));
 
   std::optional<WebSocketTaskError> sendError;
   task->send(WebSocketMessage{WebSocketMessage::Kind::text, "{}"},

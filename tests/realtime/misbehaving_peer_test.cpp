@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/misbehaving_server.hpp"
 #include "tests/realtime/realtime_backend.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
@@ -175,16 +176,6 @@ TEST_F(RealtimeChannelAgainstOddReplies, AChannelWhoseClientIsGoneFailsAtOnce) {
   EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "ping", {}), ChannelResponse::error);
 }
 
-// The threads of this process, from the kernel's count.
-int threadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  }
-  return -1;
-}
-
 TEST(RealtimeClientTimers, TenThousandPendingPushTimeOutsShareOneThread) {
   // The join is answered; the pushes after it never are, so each keeps its time-out pending.
   MisbehavingServer server(
@@ -196,11 +187,11 @@ TEST(RealtimeClientTimers, TenThousandPendingPushTimeOutsShareOneThread) {
     if (state == RealtimeSubscribeStates::subscribed) tally.add("subscribed");
   });
   ASSERT_TRUE(tally.waitFor("subscribed", 1));
-  const int idle = threadCount();
+  const int idle = testing::threadCount();
 
   std::vector<std::shared_ptr<Push>> pushes;
   for (int n = 0; n < 10'000; ++n) pushes.push_back(channel->push("broadcast", {{"n", n}}, 10.0));
-  const int busy = threadCount();
+  const int busy = testing::threadCount();
 
   std::printf("threads: idle client %d, with 10000 pending push time-outs %d\n", idle, busy);
   EXPECT_LE(busy, idle + 4);

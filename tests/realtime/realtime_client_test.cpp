@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 
+#include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/fake_socket.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
@@ -308,23 +309,13 @@ TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
   EXPECT_EQ(errors, 1);
 }
 
-// The threads of this process, from the kernel's count.
-int threadCount() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  }
-  return -1;
-}
-
 TEST(RealtimeClient, TheHeartbeatsOfManyOpenClientsShareTheTimerQueuesThread) {
   SocketHarness harness;
   std::vector<std::shared_ptr<RealtimeClient>> clients{harness.openClient()};
   harness.advance(30s);  // the first heartbeat: the timer queue's thread is up
-  const int idle = threadCount();
+  const int idle = voduzazi::testing::threadCount();
   for (int n = 0; n < 100; ++n) clients.push_back(harness.openClient());
-  const int busy = threadCount();
+  const int busy = voduzazi::testing::threadCount();
   std::printf("threads: one open client %d, 101 open clients %d\n", idle, busy);
   EXPECT_LE(busy, idle + 2);
   harness.advance(30s);

@@ -4,7 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <thread>
+
+#include "tests/support/eventually.hpp"
 
 namespace voduzazi::testing {
 
@@ -26,15 +27,6 @@ ResourceCounts countResources() {
   return ResourceCounts{entriesOf("/proc/self/task"), entriesOf("/proc/self/fd")};
 }
 
-bool pollUntil(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 void expectReleasedAfter(const std::string& what, int count, const std::function<void(int)>& cycles,
                          int allowed) {
   cycles(1);
@@ -42,11 +34,13 @@ void expectReleasedAfter(const std::string& what, int count, const std::function
   const auto before = countResources();
   cycles(count);
   auto after = countResources();
-  pollUntil([&] {
-    after = countResources();
-    return after.threads <= before.threads + allowed &&
-           after.descriptors <= before.descriptors + allowed;
-  });
+  eventually(
+      [&] {
+        after = countResources();
+        return after.threads <= before.threads + allowed &&
+               after.descriptors <= before.descriptors + allowed;
+      },
+      std::chrono::seconds(30));
   std::printf("%s, %d cycles: threads %d -> %d, descriptors %d -> %d\n", what.c_str(), count,
               before.threads, after.threads, before.descriptors, after.descriptors);
   EXPECT_LE(after.threads, before.threads + allowed) << what;

@@ -19,11 +19,6 @@ struct ResourceCounts {
 
 ResourceCounts countResources();
 
-// Checks `ready` until it holds or `timeout` has passed, pausing briefly in between (for states
-// nobody signals, such as a thread that has ended).
-bool pollUntil(const std::function<bool()>& ready,
-               std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
 // Runs `cycles(1)` to warm up (threads shared by every connection, objects made once), counts,
 // runs `cycles(count)`, then waits until neither count is more than `allowed` above the first.
 // Prints both counts and expects that.
