@@ -75,12 +75,12 @@ void start(Work work, const AuthClient& client,
 // three ticks ahead) or 20 seconds (due for any read). The client is released while `work` is
 // under way: held at the transport until the release has begun, or past it in the slow store.
 // The transport is destroyed right after. Returns the calls made after the release.
-std::vector<std::string> lateCallsOfARound(Work work, bool holdsAtTheTransport) {
+std::vector<std::string> lateCallsOfARound(Work work, CallerTransport::Behaviour server) {
   auto record = std::make_shared<CallerRecord>();
   auto storage = std::make_shared<CallerStorage>(record, /*slowWrites=*/true);
   auto observer = observeAuthNotifications(record);
   {
-    CallerTransport transport(record, {.holdsRefreshes = holdsAtTheTransport});
+    CallerTransport transport(record, server);
     auto client = callersClient(transport, storage, record);
     // Attached before there is a session, so that its initial session refreshes nothing.
     auto listening = client->onAuthStateChange(
@@ -94,16 +94,22 @@ std::vector<std::string> lateCallsOfARound(Work work, bool holdsAtTheTransport) 
     client.reset();
     record->release();
   }
-  auto late = lateCallsOnceRefreshed(*record, storage->inner, kStorageKey);
-  EXPECT_TRUE(holdsToken(storage->inner, kStorageKey, "fresh")) << "the answer was stored";
+  const bool refused = server.refusesRefreshes;
+  auto late = lateCallsOnceRefreshed(*record, storage->inner, kStorageKey, refused);
+  EXPECT_TRUE(refreshEnded(storage->inner, kStorageKey, refused))
+      << "the answer was stored, or the refusal ended the session";
   EXPECT_FALSE(record->refusedAfterDestruction.load());
   return late;
 }
 
-void expectNoLateCalls(Work work, int rounds) {
+// Every other round holds the request at the transport; with `refusals`, every third round's
+// server no longer knows the session.
+void expectNoLateCalls(Work work, int rounds, bool refusals) {
   int lateRounds = 0;
   for (int round = 0; round < rounds; ++round) {
-    const auto late = lateCallsOfARound(work, round % 2 == 0);
+    const CallerTransport::Behaviour server{.holdsRefreshes = round % 2 == 0,
+                                            .refusesRefreshes = refusals && round % 3 == 2};
+    const auto late = lateCallsOfARound(work, server);
     if (late.empty()) continue;
     ++lateRounds;
     ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
@@ -113,14 +119,14 @@ void expectNoLateCalls(Work work, int rounds) {
 }
 
 TEST(AuthClientRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturns) {
-  expectNoLateCalls(Work::autoRefresh, 50);
+  expectNoLateCalls(Work::autoRefresh, 50, /*refusals=*/true);
 }
 
 // The initial session of authStateChanges (read, and refreshed, on a task of the client's) and
 // a deep link's code exchange (on another) end before the release returns.
 TEST(AuthClientRelease, ItsOwnTasksEndBeforeTheReleaseReturns) {
-  expectNoLateCalls(Work::authStateChanges, 10);
-  expectNoLateCalls(Work::handle, 10);
+  expectNoLateCalls(Work::authStateChanges, 12, /*refusals=*/true);
+  expectNoLateCalls(Work::handle, 10, /*refusals=*/false);
 }
 
 // Two clients on one secret store item, as two programs are: the first holds the store's refresh

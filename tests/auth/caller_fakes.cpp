@@ -89,11 +89,15 @@ bool holdsToken(InMemoryAuthLocalStorage& storage, const std::string& key,
   return bytes && bytes->find("\"" + accessToken + "\"") != std::string::npos;
 }
 
+bool refreshEnded(InMemoryAuthLocalStorage& storage, const std::string& key, bool refused) {
+  return refused ? !storage.retrieve(key).has_value() : holdsToken(storage, key, "fresh");
+}
+
 std::vector<std::string> lateCallsOnceRefreshed(const CallerRecord& record,
                                                 InMemoryAuthLocalStorage& storage,
-                                                const std::string& key) {
+                                                const std::string& key, bool refused) {
   eventually(
-      [&] { return holdsToken(storage, key, "fresh") || record.refusedAfterDestruction.load(); });
+      [&] { return refreshEnded(storage, key, refused) || record.refusedAfterDestruction.load(); });
   return record.lateCalls();
 }
 

@@ -102,10 +102,14 @@ void storeSessionIn(InMemoryAuthLocalStorage& storage, const std::string& key,
 bool holdsToken(InMemoryAuthLocalStorage& storage, const std::string& key,
                 const std::string& accessToken);
 
+// Whether the refresh under way at the release ended as it should have: "fresh" stored under
+// `key`, or, when the server refused it, the session removed.
+bool refreshEnded(InMemoryAuthLocalStorage& storage, const std::string& key, bool refused);
+
 // The late calls of `record`, once a refresh that was under way at the release has had every
-// chance to end (storing "fresh" under `key`, or finding the transport gone).
+// chance to end (refreshEnded, or the transport found gone).
 std::vector<std::string> lateCallsOnceRefreshed(const CallerRecord& record,
                                                 InMemoryAuthLocalStorage& storage,
-                                                const std::string& key);
+                                                const std::string& key, bool refused = false);
 
 }  // namespace voduzazi::auth::testing

@@ -105,7 +105,8 @@ TEST(FacadeRelease, NothingItStartedCallsWhatTheCallerPassedInOnceReleased) {
 // The stored session has a minute left, so reading it refreshes nothing, but the auto-refresh
 // tick, two ticks from expiry, refreshes it. The facade is released while that refresh is under
 // way (held at the transport until the release in every other round, in the slow store in the
-// others), and its transport is destroyed right after.
+// others; refused in every third, so that the slow write is the removal), and its transport is
+// destroyed right after.
 TEST(FacadeRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturns) {
   constexpr int rounds = 50;
   int lateRounds = 0;
@@ -117,7 +118,8 @@ TEST(FacadeRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturn
         std::string(auth::didChangeAuthStateNotification), nullptr,
         [record](const Notification&) { record->called("notification observer"); });
     {
-      CallerTransport transport(record, {.holdsRefreshes = round % 2 == 0});
+      CallerTransport transport(
+          record, {.holdsRefreshes = round % 2 == 0, .refusesRefreshes = round % 3 == 2});
       auto client = std::make_unique<VoduzaziClient>(
           kProject, kKey, optionsFor(sessionOf(transport), storage, record));
       client->auth().startAutoRefresh();
@@ -126,9 +128,12 @@ TEST(FacadeRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturn
       client.reset();
       record->release();
     }
-    const auto late = auth::testing::lateCallsOnceRefreshed(*record, storage->inner, kStorageKey);
+    const bool refused = round % 3 == 2;
+    const auto late =
+        auth::testing::lateCallsOnceRefreshed(*record, storage->inner, kStorageKey, refused);
     observer.reset();
-    EXPECT_TRUE(holdsToken(storage->inner, "fresh")) << "round " << round;
+    EXPECT_TRUE(auth::testing::refreshEnded(storage->inner, kStorageKey, refused))
+        << "round " << round;
     if (!late.empty()) {
       ++lateRounds;
       ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
