@@ -1,5 +1,6 @@
 // A process that exits while a background refresh waits for its answer: the answer may arrive
-// while the process tears itself down, and the refresh must then find everything it reaches alive.
+// while the process tears itself down, and the refresh must then find everything it reaches alive;
+// or the client is released first, which waits for the refresh, and nothing is left running.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -33,9 +34,19 @@ __attribute__((destructor)) void answerDuringTeardown() {
   if (!eventually([] { return teardown->refreshEnded.load(); }, 10s)) std::_Exit(4);
 }
 
+// How the process ends once the refresh is under way (or, for one started during the teardown,
+// once the task that starts it waits for the teardown).
+enum class Ending {
+  // With the client alive, as an application that owns it for the life of the process ends.
+  clientAlive,
+  // After releasing the client, which waits for the refresh: the answer arrives meanwhile.
+  clientReleased,
+};
+
 // Holds a session whose token expires in 20 seconds, refreshes it from a detached task (before
 // or during teardown), and exits the way returning from main does before the server answers.
-[[noreturn]] void exitDuringRefresh(bool startsDuringTeardown, int status, std::string body) {
+[[noreturn]] void exitDuringRefresh(bool startsDuringTeardown, int status, std::string body,
+                                    Ending ending = Ending::clientAlive) {
   teardown = new Teardown;
   {
     auto server = FakeAuthServer::make();
@@ -68,6 +79,8 @@ __attribute__((destructor)) void answerDuringTeardown() {
                                   : teardown->answer.arrivals() == 1;
     });
     if (!underWay) std::_Exit(3);
+    if (ending == Ending::clientAlive) std::exit(0);
+    teardown->answer.open();
   }
   std::exit(0);
 }
@@ -80,6 +93,16 @@ TEST(ExitDuringRefreshDeathTest, AProcessExitingDuringARefreshEndsCleanly) {
   EXPECT_EXIT(exitDuringRefresh(true, 200, session), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(exitDuringRefresh(false, 400, refused), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(exitDuringRefresh(false, 500, R"({"msg":"down"})"), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ExitDuringRefreshDeathTest, AClientReleasedWhileRefreshingLeavesNothingRunningAtExit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string session = sessionBody("fresh", "next", secondsFromNow(3600));
+  const std::string refused = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
+  EXPECT_EXIT(exitDuringRefresh(false, 200, session, Ending::clientReleased),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(exitDuringRefresh(false, 400, refused, Ending::clientReleased),
+              ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

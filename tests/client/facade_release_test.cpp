@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/auth/auth_client_fakes.hpp"
+#include "tests/auth/caller_fakes.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
 
@@ -19,6 +20,10 @@ namespace voduzazi::testing {
 namespace {
 
 using namespace std::chrono_literals;
+using auth::testing::CallerLogger;
+using auth::testing::CallerRecord;
+using auth::testing::CallerStorage;
+using auth::testing::CallerTransport;
 using auth::testing::FakeAuthServer;
 using auth::testing::Gate;
 using auth::testing::makeSession;
@@ -29,116 +34,10 @@ constexpr const char* kProject = "https://abcd.example.co";
 constexpr const char* kKey = "anon-key";
 constexpr const char* kStorageKey = "release-test";
 
-// Where everything the caller passed in reports. It outlives them all, so that a call made after
-// the release is recorded instead of reaching an object that is gone.
-class CallerRecord {
- public:
-  // From now on every call counts as late.
-  void release() { released_ = true; }
-  bool isReleased() const { return released_; }
-
-  void called(const std::string& what) {
-    if (!released_) return;
-    std::lock_guard lock(mutex_);
-    late_.push_back(what);
-  }
-  std::vector<std::string> lateCalls() const {
-    std::lock_guard lock(mutex_);
-    return late_;
-  }
-
-  std::atomic<bool> releasing{false};
-  std::atomic<bool> transportGone{false};
-  std::atomic<int> refreshes{0};
-  // A call that found the transport destroyed (and was refused here instead of crashing).
-  std::atomic<bool> refusedAfterDestruction{false};
-
- private:
-  std::atomic<bool> released_{false};
-  mutable std::mutex mutex_;
-  std::vector<std::string> late_;
-};
-
-// A transport the caller owns and destroys right after the facade. Its functions hold it by
-// address, as a caller's lambdas over a local object do; the record tells when that address no
-// longer holds a transport. A refresh it answers with a fresh session, or refuses as a server
-// that no longer knows the session; when it holds refreshes back, only once the release has begun.
-class CallerTransport {
- public:
-  struct Behaviour {
-    bool holdsRefreshes = false;
-    bool refusesRefreshes = false;
-  };
-
-  CallerTransport(std::shared_ptr<CallerRecord> record, Behaviour behaviour)
-      : record_(std::move(record)), behaviour_(behaviour) {}
-  ~CallerTransport() { record_->transportGone = true; }
-
-  HTTPSession session() {
-    auto send = [this, record = record_](const URLRequest& request) {
-      record->called("transport: " + std::string(request.url.path()));
-      if (record->transportGone) {
-        record->refusedAfterDestruction = true;
-        throw std::logic_error("the transport was destroyed");
-      }
-      FetchResult result = answer(request);
-      record->called("transport returned: " + std::string(request.url.path()));
-      return result;
-    };
-    return {send, [send](const URLRequest& request, const Data&) { return send(request); }};
-  }
-
- private:
-  FetchResult answer(const URLRequest& request) {
-    if (!request.url.path().ends_with("/token")) return FakeAuthServer::answer(request, 200, "[]");
-    ++record_->refreshes;
-    if (behaviour_.holdsRefreshes) eventually([&] { return record_->releasing.load(); }, 10s);
-    if (behaviour_.refusesRefreshes) {
-      return FakeAuthServer::answer(
-          request, 400, R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})");
-    }
-    return FakeAuthServer::answer(request, 200, sessionBody("fresh", "next", secondsFromNow(3600)));
-  }
-
-  const std::shared_ptr<CallerRecord> record_;
-  const Behaviour behaviour_;
-};
-
-class CallerStorage : public auth::AuthLocalStorage {
- public:
-  explicit CallerStorage(std::shared_ptr<CallerRecord> record) : record_(std::move(record)) {}
-
-  void store(const std::string& key, const Data& value) override {
-    record_->called("store");
-    inner.store(key, value);
-  }
-  std::optional<Data> retrieve(const std::string& key) override {
-    record_->called("retrieve");
-    return inner.retrieve(key);
-  }
-  void remove(const std::string& key) override {
-    record_->called("remove");
-    inner.remove(key);
-  }
-
-  // The store itself, read and written without counting.
-  auth::InMemoryAuthLocalStorage inner;
-
- private:
-  const std::shared_ptr<CallerRecord> record_;
-};
-
-class CallerLogger : public VoduzaziLogger {
- public:
-  explicit CallerLogger(std::shared_ptr<CallerRecord> record) : record_(std::move(record)) {}
-  using VoduzaziLogger::log;
-  void log(const VoduzaziLogMessage& message) override {
-    record_->called("logger: " + message.message);
-  }
-
- private:
-  const std::shared_ptr<CallerRecord> record_;
-};
+HTTPSession sessionOf(CallerTransport& transport) {
+  const FetchHandler send = transport.fetch();
+  return {send, [send](const URLRequest& request, const Data&) { return send(request); }};
+}
 
 VoduzaziClientOptions optionsFor(HTTPSession session, std::shared_ptr<CallerStorage> storage,
                                  std::shared_ptr<CallerRecord> record) {
@@ -152,13 +51,11 @@ VoduzaziClientOptions optionsFor(HTTPSession session, std::shared_ptr<CallerStor
 
 void storeSession(auth::InMemoryAuthLocalStorage& storage, const std::string& accessToken,
                   double expiresAt) {
-  storage.store(kStorageKey, JSONEncoder().encode(
-                                 makeSession(accessToken, "refresh-" + accessToken, expiresAt)));
+  auth::testing::storeSessionIn(storage, kStorageKey, accessToken, expiresAt);
 }
 
 bool holdsToken(auth::InMemoryAuthLocalStorage& storage, const std::string& accessToken) {
-  const auto bytes = storage.retrieve(kStorageKey);
-  return bytes && bytes->find("\"" + accessToken + "\"") != std::string::npos;
+  return auth::testing::holdsToken(storage, kStorageKey, accessToken);
 }
 
 // The stored session is due for a refresh, which the facade starts at once for its first auth
@@ -180,7 +77,7 @@ TEST(FacadeRelease, NothingItStartedCallsWhatTheCallerPassedInOnceReleased) {
                                                  .refusesRefreshes = round % 3 == 2};
       CallerTransport transport(record, behaviour);
       auto client = std::make_unique<VoduzaziClient>(
-          kProject, kKey, optionsFor(transport.session(), storage, record));
+          kProject, kKey, optionsFor(sessionOf(transport), storage, record));
       ASSERT_TRUE(eventually([&] { return record->refreshes.load() == 1; }));
       record->releasing = true;
       client.reset();
@@ -195,6 +92,48 @@ TEST(FacadeRelease, NothingItStartedCallsWhatTheCallerPassedInOnceReleased) {
     }));
     observer.reset();
     const auto late = record->lateCalls();
+    if (!late.empty()) {
+      ++lateRounds;
+      ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
+                    << "the first: " << late.front();
+    }
+    EXPECT_FALSE(record->refusedAfterDestruction.load()) << "round " << round;
+  }
+  EXPECT_EQ(lateRounds, 0) << "of " << rounds << " rounds";
+}
+
+// The stored session has a minute left, so reading it refreshes nothing, but the auto-refresh
+// tick, two ticks from expiry, refreshes it. The facade is released while that refresh is under
+// way (held at the transport until the release in every other round, in the slow store in the
+// others; refused in every third, so that the slow write is the removal), and its transport is
+// destroyed right after.
+TEST(FacadeRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturns) {
+  constexpr int rounds = 50;
+  int lateRounds = 0;
+  for (int round = 0; round < rounds; ++round) {
+    auto record = std::make_shared<CallerRecord>();
+    auto storage = std::make_shared<CallerStorage>(record, /*slowWrites=*/true);
+    storeSession(storage->inner, "old", secondsFromNow(60));
+    auto observer = NotificationCenter::defaultCenter().addObserver(
+        std::string(auth::didChangeAuthStateNotification), nullptr,
+        [record](const Notification&) { record->called("notification observer"); });
+    {
+      CallerTransport transport(
+          record, {.holdsRefreshes = round % 2 == 0, .refusesRefreshes = round % 3 == 2});
+      auto client = std::make_unique<VoduzaziClient>(
+          kProject, kKey, optionsFor(sessionOf(transport), storage, record));
+      client->auth().startAutoRefresh();
+      ASSERT_TRUE(eventually([&] { return record->refreshes.load() == 1; }));
+      record->releasing = true;
+      client.reset();
+      record->release();
+    }
+    const bool refused = round % 3 == 2;
+    const auto late =
+        auth::testing::lateCallsOnceRefreshed(*record, storage->inner, kStorageKey, refused);
+    observer.reset();
+    EXPECT_TRUE(auth::testing::refreshEnded(storage->inner, kStorageKey, refused))
+        << "round " << round;
     if (!late.empty()) {
       ++lateRounds;
       ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "voduzazi/auth/auth_client_logger_decorator.hpp"
 #include "voduzazi/auth/dependencies.hpp"
+#include "voduzazi/auth/detail/background_work.hpp"
 #include "voduzazi/clocks/system_clocks.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
@@ -52,14 +54,15 @@ void emitInitialSessionFor(std::int64_t clientID, const std::shared_ptr<Observat
 
 }  // namespace
 
-// Follows the application's activity until the client goes away. Its mutex orders a late
-// notification against the client's destruction, so no loop starts for a client that is gone.
-struct AuthClient::Lifecycle {
-  explicit Lifecycle(std::int64_t clientID) : clientID(clientID) {}
+// What the client runs beside its callers until it is closed: its watch on the application's
+// activity and its own tasks. Its mutex orders a late notification or a new task against the
+// close, so nothing starts for a client that is closed.
+struct AuthClient::Background {
+  explicit Background(std::int64_t clientID) : clientID(clientID) {}
 
   void handle(ApplicationActivity activity) {
     std::lock_guard lock(mutex);
-    if (!alive) return;
+    if (!open) return;
     const Dependencies dependencies = Dependencies::get(clientID);
     if (!dependencies.configuration.autoRefreshToken) return;
     if (activity == ApplicationActivity::active) {
@@ -69,31 +72,58 @@ struct AuthClient::Lifecycle {
     }
   }
 
-  void end() {
+  // Starts `body` as a task of the client's, unless it is closed.
+  bool start(std::function<void()> body) {
     std::lock_guard lock(mutex);
-    alive = false;
+    if (!open) return false;
+    std::erase_if(tasks, [](const Task<void>& task) { return task.isFinished(); });
+    tasks.emplace_back([clientID = clientID, body = std::move(body)] {
+      const detail::BackgroundWorkScope background(clientID);
+      body();
+    });
+    return true;
+  }
+
+  // Nothing starts from now on; gives the tasks that may still run.
+  std::vector<Task<void>> close() {
+    std::lock_guard lock(mutex);
+    open = false;
+    return tasks;
   }
 
   const std::int64_t clientID;
   std::mutex mutex;
-  bool alive = true;
+  bool open = true;
+  std::vector<Task<void>> tasks;
   std::shared_ptr<ObservationToken> token;
 };
 
 AuthClient::AuthClient(Configuration configuration, std::shared_ptr<ApplicationLifecycle> lifecycle)
-    : clientID_(++globalClientID), lifecycle_(std::make_shared<Lifecycle>(clientID_)) {
+    : clientID_(++globalClientID), background_(std::make_shared<Background>(clientID_)) {
   Dependencies::set(clientID_, makeDependencies(clientID_, std::move(configuration)));
-  lifecycle_->token = lifecycle->observe(
-      [weak = std::weak_ptr<Lifecycle>(lifecycle_)](ApplicationActivity activity) {
+  background_->token = lifecycle->observe(
+      [weak = std::weak_ptr<Background>(background_)](ApplicationActivity activity) {
         if (auto alive = weak.lock()) alive->handle(activity);
       });
 }
 
-AuthClient::~AuthClient() {
-  if (!lifecycle_) return;  // a borrowed handle
-  lifecycle_->end();
-  if (lifecycle_->token) lifecycle_->token->cancel();
-  Dependencies::get(clientID_).sessionManager.stopAutoRefresh();
+AuthClient::~AuthClient() { close(); }
+
+void AuthClient::close() const {
+  if (!background_) return;  // a borrowed handle
+  const std::vector<Task<void>> tasks = background_->close();
+  background_->token->cancel();
+  const Dependencies dependencies = Dependencies::get(clientID_);
+  dependencies.eventEmitter.close();
+  if (dependencies.sessionManager.close) dependencies.sessionManager.close();
+  if (detail::isBackgroundWorkOf(clientID_)) return;
+  for (const Task<void>& task : tasks) {
+    try {
+      task.value();
+    } catch (...) {
+      // How it ended does not matter here, only that it has.
+    }
+  }
 }
 
 Session AuthClient::session() const {
@@ -119,7 +149,7 @@ std::shared_ptr<ObservationToken> AuthClient::onAuthStateChange(Listener listene
 AsyncStream<AuthStateChange> AuthClient::authStateChanges() const {
   auto [stream, continuation] = AsyncStream<AuthStateChange>::makeStream();
   // The stream is handed back at once; its first element arrives when the task has run.
-  Task<void>([clientID = clientID_, continuation = continuation] {
+  auto attach = [clientID = clientID_, continuation = continuation] {
     const Dependencies dependencies = Dependencies::get(clientID);
     auto token = dependencies.eventEmitter.attach(
         [continuation](AuthChangeEvent event, const std::optional<Session>& session) {
@@ -127,8 +157,19 @@ AsyncStream<AuthStateChange> AuthClient::authStateChanges() const {
         });
     emitInitialSessionFor(clientID, token);
     continuation.onTermination([token](Termination) { token->cancel(); });
-  });
+  };
+  // A closed client has no events to give.
+  if (!startTask(std::move(attach))) continuation.finish();
   return std::move(stream);
+}
+
+bool AuthClient::startTask(std::function<void()> body) const {
+  // A borrowed handle's task belongs to nobody, as its client may be gone.
+  if (!background_) {
+    Task<void>(std::move(body));
+    return true;
+  }
+  return background_->start(std::move(body));
 }
 
 void AuthClient::startAutoRefresh() const {

@@ -12,7 +12,8 @@
 // Shared objects: safe; operations run on the caller's thread and may overlap. Listeners run on
 // the thread that emits, outside every lock of the client, and may call back into it.
 // Lifetime: the client holds only its id; its collaborators stay in the registry. Destroying the
-// client stops its auto-refresh loop and its watch on the application's activity.
+// client closes it (see close()): once the destructor returns, nothing the client started runs
+// any more or calls the configured transport, store or logger, or a listener.
 #pragma once
 
 #include <cstdint>
@@ -79,7 +80,8 @@ class AuthClient {
   // Calls `listener` for every event until the token is cancelled or released; INITIAL_SESSION
   // with the current session reaches it (and only it) before this returns.
   std::shared_ptr<ObservationToken> onAuthStateChange(Listener listener) const;
-  // The events as a stream, from INITIAL_SESSION on; unbounded, ends only from the consumer's side.
+  // The events as a stream, from INITIAL_SESSION on; unbounded, ends only from the consumer's side
+  // (a closed client gives one that has already ended).
   AsyncStream<AuthStateChange> authStateChanges() const;
 
   // --- Sign-up and sign-in. Each stores the session before it emits SIGNED_IN. They throw
@@ -146,7 +148,8 @@ class AuthClient {
                           std::vector<URLQueryItem> queryParams = {},
                           const ConfigureSession& configure = {}) const;
   // Finishes a sign-in from a URL that reached the application (a deep link) in the background
-  // and returns at once; a failure only reaches the configured logger.
+  // and returns at once; a failure only reaches the configured logger. The client's release waits
+  // for it; a closed client ignores the URL.
   void handle(const boost::urls::url& url) const;
 
   // --- Sessions from elsewhere.
@@ -213,6 +216,18 @@ class AuthClient {
   void startAutoRefresh() const;
   void stopAutoRefresh() const;
 
+  // --- Release. Ends the client's background work for good: it stops following the
+  // application's activity, ends event deliveries (an emit under way calls no further listener),
+  // stops the auto-refresh loop, calls off a refresh that has not sent its request yet (one
+  // waiting for the store's refresh turn, say), lets a refresh whose request is under way end
+  // with its answer stored (the server has spent the old token; the transport's time-out bounds
+  // the wait), and waits for all that and for the client's own tasks (authStateChanges, handle).
+  // Called on one of those threads (a listener of a refresh, say) it waits for none of them:
+  // they end by themselves and start nothing new. Afterwards no refresh or tick starts (a
+  // refresh throws CancellationError) and authStateChanges() gives a finished stream. The
+  // destructor calls it; calling it again does nothing more.
+  void close() const;
+
   // --- Web sign-in support, for the client's browser flows.
   // In the PKCE flow: stores a new code verifier and gives its challenge; otherwise both absent.
   PKCEPair prepareForPKCE() const;
@@ -239,13 +254,15 @@ class AuthClient {
   };
 
  private:
-  struct Lifecycle;
+  struct Background;
   struct Borrowed {};
 
   // A handle on an existing client's entry, for background work that may outlive the client; it
   // neither registers nor stops anything.
   AuthClient(Borrowed, std::int64_t clientID) : clientID_(clientID) {}
 
+  // Starts `body` as one of the client's tasks, which close() waits for; false once closed.
+  bool startTask(std::function<void()> body) const;
   AuthResponse performSignUp(helpers::HTTPRequest request) const;
   // Completes the credentials (an e-mail address or a phone number) of a password sign-in.
   Session signInWithPassword(UserCredentials credentials, const std::string& password,
@@ -264,7 +281,8 @@ class AuthClient {
                                HTTPMethod method = HTTPMethod::post) const;
 
   std::int64_t clientID_;
-  std::shared_ptr<Lifecycle> lifecycle_;
+  // None in a borrowed handle.
+  std::shared_ptr<Background> background_;
 };
 
 }  // namespace voduzazi::auth

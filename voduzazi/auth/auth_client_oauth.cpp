@@ -63,8 +63,8 @@ Session AuthClient::signInWithOAuth(Provider provider, std::optional<boost::urls
 }
 
 void AuthClient::handle(const boost::urls::url& url) const {
-  // Detached: nothing awaits or cancels it; the registry entry outlives the client.
-  Task<void>([clientID = clientID_, url] {
+  // The client's release waits for it; it reaches the client through the registry entry.
+  startTask([clientID = clientID_, url] {
     const Dependencies dependencies = Dependencies::get(clientID);
     try {
       AuthClient(Borrowed{}, clientID).session(url);

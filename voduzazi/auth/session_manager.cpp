@@ -17,6 +17,7 @@
 #include "voduzazi/auth/auth_error.hpp"
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/auth/detail/auth_paths.hpp"
+#include "voduzazi/auth/detail/background_work.hpp"
 #include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
@@ -94,6 +95,7 @@ SessionManager SessionManager::live(std::int64_t clientID) {
       [manager] { manager->remove(); },
       [manager] { manager->startAutoRefreshToken(); },
       [manager] { manager->stopAutoRefreshToken(); },
+      [manager] { manager->close(); },
   };
 }
 
@@ -141,6 +143,8 @@ Session LiveSessionManager::refresh(RefreshOf refresh) {
 Session LiveSessionManager::refreshOrReplacement(const RefreshOf& refresh) {
   const std::string& refreshToken = refresh.refreshToken;
   std::unique_lock lock(mutex_);
+  // Its client is released: nothing may reach the caller's transport or store any more.
+  if (closed_) throw CancellationError();
   if (!wasReplacedLocked(refreshToken)) {
     const bool joins = runningRefresh.manager != this && !inFlightRefreshes_.empty();
     Task<Session> task = joinOrStartRefreshLocked(refresh);
@@ -212,6 +216,7 @@ Task<Session> LiveSessionManager::startRefreshTask(const RefreshOf& refresh, std
       std::uint64_t id;
       ~Ending() { manager.refreshEnded(id); }
     } ending{*self, id};
+    const detail::BackgroundWorkScope background(self->clientID_);
     RefreshingScope scope(self.get(), id);
     return self->performRefresh(refresh);
   });
@@ -236,6 +241,8 @@ Session LiveSessionManager::performRefresh(const RefreshOf& refresh) {
 
 LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const RefreshOf& refresh,
                                                                          std::uint64_t generation) {
+  // Cancelled (its client released) before anything was sent: the token is not spent.
+  this_task::checkCancellation();
   const Dependencies dependencies = Dependencies::get(clientID_);
   if (refresh.stored) {
     if (auto replacement = replacementOf(*refresh.stored)) {
@@ -248,6 +255,10 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
               announce ? std::optional(AuthChangeEvent::tokenRefreshed) : std::nullopt};
     }
   }
+  // Once the request may have reached the server, the token may be spent: the answer is awaited
+  // (the transport's time-out bounds it) and stored whatever cancellation comes, or the store
+  // would keep a token the server no longer takes.
+  const voduzazi::detail::ScopedStopToken seenThrough{std::stop_token()};
   Session session;
   try {
     session = requestRefresh(refresh);
@@ -345,12 +356,11 @@ bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation,
 }
 
 void LiveSessionManager::refreshEnded(std::uint64_t id) {
-  {
-    std::lock_guard lock(mutex_);
-    std::erase_if(inFlightRefreshes_,
-                  [id](const InFlightRefresh& refresh) { return refresh.id == id; });
-  }
+  // Logged while still listed, so that close() waits for the log line too.
   debug(Dependencies::get(clientID_), "Refresh task ended", "refreshSession(_:)");
+  std::lock_guard lock(mutex_);
+  std::erase_if(inFlightRefreshes_,
+                [id](const InFlightRefresh& refresh) { return refresh.id == id; });
 }
 
 bool LiveSessionManager::update(const Session& session) {
@@ -370,17 +380,70 @@ void LiveSessionManager::remove() {
 }
 
 void LiveSessionManager::startAutoRefreshToken() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+  }
   debug(Dependencies::get(clientID_), "start auto refresh token", "startAutoRefreshToken()");
   std::lock_guard lock(mutex_);
-  if (startAutoRefreshTokenTask_) startAutoRefreshTokenTask_->cancel();
-  startAutoRefreshTokenTask_.emplace([self = shared_from_this()] { self->runAutoRefreshLoop(); });
+  if (closed_) return;
+  retireAutoRefreshLoopLocked();
+  startAutoRefreshTokenTask_.emplace([self = shared_from_this()] {
+    const detail::BackgroundWorkScope background(self->clientID_);
+    self->runAutoRefreshLoop();
+  });
 }
 
 void LiveSessionManager::stopAutoRefreshToken() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+  }
   debug(Dependencies::get(clientID_), "stop auto refresh token", "stopAutoRefreshToken()");
   std::lock_guard lock(mutex_);
-  if (startAutoRefreshTokenTask_) startAutoRefreshTokenTask_->cancel();
+  retireAutoRefreshLoopLocked();
+}
+
+void LiveSessionManager::retireAutoRefreshLoopLocked() {
+  std::erase_if(endingLoops_, [](const Task<void>& loop) { return loop.isFinished(); });
+  if (!startAutoRefreshTokenTask_) return;
+  startAutoRefreshTokenTask_->cancel();
+  endingLoops_.push_back(std::move(*startAutoRefreshTokenTask_));
   startAutoRefreshTokenTask_.reset();
+}
+
+void LiveSessionManager::close() {
+  if (isAutoRefreshRunning()) {
+    debug(Dependencies::get(clientID_), "stop auto refresh token", "stopAutoRefreshToken()");
+  }
+  std::vector<Task<void>> loops;
+  std::vector<Task<Session>> refreshes;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    retireAutoRefreshLoopLocked();
+    loops = endingLoops_;
+    for (const InFlightRefresh& refresh : inFlightRefreshes_) refreshes.push_back(refresh.task);
+  }
+  // A refresh waiting for its turn stops waiting; one whose request went out sees it through.
+  for (const Task<Session>& refresh : refreshes) refresh.cancel();
+  // On one of those threads (a listener of a refresh released the client), the work waits for
+  // this very call: it ends by itself, and starts nothing new.
+  if (detail::isBackgroundWorkOf(clientID_)) return;
+  for (const Task<Session>& refresh : refreshes) {
+    try {
+      refresh.value();
+    } catch (...) {
+      // Its callers have its outcome; here only its end matters.
+    }
+  }
+  for (const Task<void>& loop : loops) {
+    try {
+      loop.value();
+    } catch (...) {
+      // A logger of the caller's that threw ended it: it has ended all the same.
+    }
+  }
 }
 
 bool LiveSessionManager::isAutoRefreshRunning() const {

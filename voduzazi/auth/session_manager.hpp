@@ -6,6 +6,7 @@
 //   Session session = manager.session();          // AuthError sessionMissing when none is stored
 //   manager.startAutoRefresh();                    // a tick at once, then every 30 seconds
 //   manager.stopAutoRefresh();
+//   manager.close();                               // for good, once the work under way has ended
 #pragma once
 
 #include <chrono>
@@ -44,6 +45,13 @@ struct SessionManager {
   // Start (or restart) and stop the auto-refresh loop; neither waits for the loop.
   std::function<void()> startAutoRefresh;
   std::function<void()> stopAutoRefresh;
+  // Ends the manager's background work for good, for its client's release: stops every
+  // auto-refresh loop, and a refresh that has not sent its request yet (one waiting for its turn,
+  // say) sends none; a refresh whose request is under way goes on until its answer is stored and
+  // announced, since the server has spent the old token. Then waits until the loops and refresh
+  // tasks have ended, unless called on one of the client's own background threads, where it
+  // cannot wait. Afterwards no loop starts and a refresh throws CancellationError.
+  std::function<void()> close;
 
   static SessionManager live(std::int64_t clientID);
 };
@@ -53,7 +61,7 @@ struct SessionManager {
 // mutex, held only around the write (and taken before the first when both are held). A refresh
 // holds the store's refresh turn (shared with other programs) from before its request until its
 // answer is stored, outside both mutexes and never while a listener runs. Lifetime: held by
-// shared_ptr; a running loop or refresh keeps it alive until it ends.
+// shared_ptr; a running loop or refresh keeps it alive until it ends; close() waits for both.
 class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
  public:
   static constexpr double expiryMarginSeconds = 30;
@@ -71,6 +79,7 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void remove();
   void startAutoRefreshToken();
   void stopAutoRefreshToken();
+  void close();
   // One look at the stored session: refreshes it when at most three ticks are left. Never throws.
   void autoRefreshTokenTick();
 
@@ -117,6 +126,8 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
+  // Under mutex_: lets the current loop go to end in the background, where close() finds it.
+  void retireAutoRefreshLoopLocked();
   // Writes through the manager count as generations, so a refresh can tell whether the session
   // changed while its request was under way; each write happens under storageMutex_.
   std::uint64_t storedGeneration() const;
@@ -147,6 +158,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // for theft and ends the whole session.
   std::deque<std::string> replacedTokens_;
   std::optional<Task<void>> startAutoRefreshTokenTask_;
+  // Loops cancelled by a restart or a stop that may still be ending (a tick's refresh under way).
+  std::vector<Task<void>> endingLoops_;
+  bool closed_ = false;
   std::uint64_t nextRefreshID_ = 0;
   mutable std::mutex storageMutex_;
   std::uint64_t storedGeneration_ = 0;

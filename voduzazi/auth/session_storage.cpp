@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "voduzazi/auth/keychain_local_storage.hpp"
+#include "voduzazi/concurrency/cancellation_error.hpp"
 
 namespace voduzazi::auth {
 namespace {
@@ -239,6 +240,8 @@ SessionStorage SessionStorage::live(AuthStorageConfigurationProvider configurati
     try {
       return SessionStorage::RefreshTurn(
           std::make_shared<SecretItemLock>(keychain->lock(current.sessionKey(), wait)));
+    } catch (const CancellationError&) {
+      throw;  // the refresh was called off while it waited: no failure of the store
     } catch (const std::exception& error) {
       logError(current, std::string("Failed to take a refresh turn: ") + error.what(), __LINE__);
       throw;

@@ -51,7 +51,8 @@ struct SessionStorage {
   // on the same store item, in this process or another, has one, and keeps it until the returned
   // handle is released (or the process ends). Only the secret store is shared between processes:
   // other stores give an empty handle at once. Throws, after logging, when the wait times out or
-  // the store cannot be used.
+  // the store cannot be used; throws CancellationError, unlogged, when the calling task is
+  // cancelled while it waits.
   using RefreshTurn = std::shared_ptr<void>;
   std::function<RefreshTurn(std::chrono::milliseconds wait)> takeRefreshTurn;
 

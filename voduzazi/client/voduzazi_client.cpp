@@ -75,6 +75,10 @@ void VoduzaziClient::Core::close() {
   auth::Dependencies::get(auth->clientID()).eventEmitter.close();
   const auto task = mutableState.get(&MutableState::listenForAuthEventsTask);
   if (task) task->cancel();
+  // The auth client's own background work (auto-refresh, refreshes) reaches the caller's store
+  // beside the gate: it ends here, a refresh whose request went out once its answer is stored.
+  // It waits unless this thread is part of that work.
+  auth->close();
   // Released from inside that work (one of its listeners, say), the release cannot wait for it:
   // the work ends by itself, and the closed gate keeps it from the caller's transport and logger.
   if (detail::isPartOfBackgroundWork(*this)) return;

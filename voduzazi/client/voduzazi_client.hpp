@@ -14,9 +14,11 @@
 //
 // Shared objects: safe; any thread may use the accessors and the clients they hand out.
 // Lifetime: owns the auth client, both realtime clients, the database client and the
-// auth-event task. Destroying the facade cancels the task and waits for it and for the
-// background work under way, so that once the destructor returns nothing the facade started
-// calls the transport, logger or listeners given to it; then it frees the clients. Destroyed from
+// auth-event task. Destroying the facade cancels the task, closes the auth client (its
+// auto-refresh stops; a refresh whose request went out ends with its answer stored) and waits for
+// them and for the background work under way, so that once the destructor returns nothing the
+// facade started calls the transport, session store, logger or listeners given to it; then it
+// frees the clients. Destroyed from
 // inside that work (one of its listeners, say), it returns without waiting and the work ends by
 // itself, kept from those by then. Request builders handed out earlier stay usable; without the
 // facade they send no user token.
