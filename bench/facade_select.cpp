@@ -8,12 +8,13 @@
 // store: three lstat calls in all while nothing changes (about 2 us each on a virtual machine),
 // and the session is decoded again only when its bytes changed since the last read.
 //
-//   build/release/bench/facade_select 2000   (8-core virtual machine, otherwise quiet)
-//   # token step:               12.2 us/request (12.2 us CPU)
-//   # bare curl + Boost.JSON:   0.923 s (461.4 us/request, 131.0 us CPU/request)
-//   # VoduzaziClient:           1.176 s (587.8 us/request, 200.6 us CPU/request)
-//   # ratio:                    1.274
-//   (postgrest_select on the same machine: PostgrestClient 1.15 of the same baseline.)
+//   taskset -c 0 build/release/bench/facade_select 2000   (8-core virtual machine, nearly quiet)
+//   # token step:               8.4 us/request (8.4 us CPU)
+//   # bare curl + Boost.JSON:   0.957 s (478.3 us/request, 127.7 us CPU/request)
+//   # VoduzaziClient:           1.125 s (562.7 us/request, 190.5 us CPU/request)
+//   # ratio:                    1.177
+//   (three runs: token step 8.4 to 8.5 us, ratio 1.14 to 1.18; postgrest_select on the same
+//   machine: PostgrestClient 1.14 of the same baseline.)
 #include <algorithm>
 #include <boost/uuid/uuid_io.hpp>
 #include <cstdio>

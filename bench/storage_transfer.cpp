@@ -14,20 +14,20 @@
 //
 //   TMPDIR=/dev/shm taskset -c 0 build/release/bench/storage_transfer [megabytes=200] [rounds=3]
 //   (the object file and the server's objects go to TMPDIR: a RAM disk keeps the disk out of it)
-//   (8-core virtual machine busy with other builds: load average 8 to 9)
-//   # upload from memory   client                60.1 MB/s  peak +   0.5 MiB
-//   #                      curl                  61.8 MB/s
-//   # upload from a file   client                51.5 MB/s  peak +   0.0 MiB
-//   #                      curl                  53.5 MB/s
-//   # download             client               552.6 MB/s  peak + 190.7 MiB
-//   #                      libcurl landing it   558.2 MB/s  peak + 190.7 MiB
-//   #                      curl to /dev/null    674.6 MB/s  (lands nothing: a floor)
-//   # ratio upload from memory, to curl:           1.03
-//   # ratio upload from a file, to curl:           1.04
+//   (8-core virtual machine, nearly quiet: load average 3, this bench included)
+//   # upload from memory   client                65.3 MB/s  peak +   0.5 MiB
+//   #                      curl                  69.3 MB/s
+//   # upload from a file   client                68.9 MB/s  peak +   0.1 MiB
+//   #                      curl                  69.4 MB/s
+//   # download             client               657.6 MB/s  peak + 190.7 MiB
+//   #                      libcurl landing it   662.0 MB/s  peak + 190.7 MiB
+//   #                      curl to /dev/null    701.4 MB/s  (lands nothing: a floor)
+//   # ratio upload from memory, to curl:           1.06
+//   # ratio upload from a file, to curl:           1.01
 //   # ratio download, to libcurl landing it:       1.01
-// On that busy machine the download's ratio gave 0.91 to 1.01 in five runs, the uploads' moved
-// by a tenth or more, and the floor (a new process each run) was the noisiest line: over it,
-// landing the object with the hint cost the baseline up to a fifth more time.
+// In three such runs the download's ratio gave 0.97 to 1.01 and the uploads' 0.99 to 1.24 (the
+// upload from memory is the noisier); on a machine busy with builds (load 8 to 9) the download
+// gave 0.91 to 1.01. Landing the object with the hint costs the baseline 5 to 10 % over the floor.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <spawn.h>
