@@ -1,8 +1,9 @@
-// The second-generation realtime client released while events flow (the server broadcasting,
-// heartbeats due, a reconnect under way, broadcasts over HTTP being sent), during an opening
-// handshake, and from inside its own listeners and callbacks: once the release returns, nothing
-// the client started calls what the caller passed in (logger, fetch and token functions,
-// listeners and callbacks), no release deadlocks, and the threads go back to idle.
+// Both realtime clients released while events flow (the server broadcasting, heartbeats due, a
+// reconnect under way, broadcasts over HTTP being sent), the second generation also during an
+// opening handshake, and both from inside their own listeners and callbacks: once the release
+// returns, nothing the client started calls what the caller passed in (logger, fetch and token
+// functions, transport factory, listeners and callbacks), no release deadlocks, and the threads
+// go back to idle.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -346,6 +347,100 @@ TEST(BusyReleaseV2Opening, AReleaseDuringTheOpeningHandshakeEndsTheOpening) {
     EXPECT_TRUE(eventually([&] { return subscribing.isFinished(); }, 20s)) << "round " << round;
     releasing.value();
     expectNoLateCall(*calls, round);
+  }
+}
+
+// --- The older client.
+
+class BusyReleaseOlder : public BusyRelease {
+ protected:
+  // A client with a caller's logger, transport factory, open, close, error and message
+  // callbacks, and channel "room" with a broadcast handler and a subscribe callback, all
+  // counted; its channel joined.
+  std::shared_ptr<RealtimeClient> connected(const std::shared_ptr<CallerCalls>& calls) {
+    const std::string key = server_.anonKey();
+    auto client = RealtimeClient::make(
+        server_.url() + "/realtime/v1", {},
+        [key] {
+          return JSONObject{{"apikey", key}};
+        },
+        std::string(Defaults::vsn),
+        [calls](const boost::urls::url& url) {
+          calls->called("transport factory");
+          WebSocketTaskConfiguration configuration;
+          configuration.closeTimeout = 2s;
+          return std::make_shared<URLSessionTransport>(url, configuration);
+        });
+    client->setLogger([calls](const std::string&) { calls->called("logger"); });
+    client->setHeartbeatInterval(0.02);
+    client->setReconnectAfter([](int) { return 0.01; });
+    client->onOpen([calls] { calls->called("open callback"); });
+    client->onClose([calls] { calls->called("close callback"); });
+    client->onError(
+        [calls](const RealtimeClient::ErrorReport&) { calls->called("error callback"); });
+    client->onMessage([calls](const RealtimeMessage&) { calls->called("message callback"); });
+    auto room = client->channel("room");
+    room->on("broadcast", ChannelFilter{.event = "tick"},
+             [calls](const RealtimeMessage&) { calls->called("broadcast handler"); });
+    room->subscribe(std::nullopt, [calls](RealtimeSubscribeStates, const auto&) {
+      calls->called("subscribe callback");
+    });
+    EXPECT_TRUE(calls->waitFor("subscribe callback", 1));
+    return client;
+  }
+};
+
+TEST_F(BusyReleaseOlder, NothingTheCallerPassedInIsCalledOnceReleased) {
+  int round = 0;
+  expectReleasedAfter("RealtimeClient released while busy", kRounds, [&](int rounds) {
+    for (int n = 0; n < rounds; ++n, ++round) {
+      auto calls = std::make_shared<CallerCalls>();
+      auto client = connected(calls);
+      {
+        BroadcastPump pump(server_, calls, "broadcast handler");
+        ASSERT_TRUE(calls->waitFor("broadcast handler", 10));
+        ASSERT_TRUE(calls->waitFor("logger", 100));
+        if (round % 3 == 1) dropServerSocket();  // a reconnect under way
+        client.reset();
+        calls->release();
+      }
+      ASSERT_TRUE(serverSocketsGone()) << "round " << round;
+      expectNoLateCall(*calls, round);
+    }
+  });
+}
+
+TEST_F(BusyReleaseOlder, ItsOwnCallbacksMayReleaseIt) {
+  const std::vector<std::string> releasers{"message callback", "broadcast handler",
+                                           "close callback"};
+  for (const auto& releaser : releasers) {
+    SCOPED_TRACE(releaser);
+    int round = 0;
+    expectReleasedAfter("RealtimeClient released by its " + releaser, 10, [&](int rounds) {
+      for (int n = 0; n < rounds; ++n, ++round) {
+        auto calls = std::make_shared<CallerCalls>();
+        auto holder = std::make_shared<Holder<RealtimeClient>>(connected(calls), calls);
+        const auto release = [holder] { holder->release(); };
+        auto client = holder->peek();
+        if (releaser == "message callback") {
+          client->onMessage([release](const RealtimeMessage&) { release(); });
+        } else if (releaser == "broadcast handler") {
+          client->channels().front()->on("broadcast", ChannelFilter{.event = "tick"},
+                                         [release](const RealtimeMessage&) { release(); });
+        } else {
+          client->onClose([release] { release(); });
+        }
+        client.reset();
+        holder->arm();
+        {
+          BroadcastPump pump(server_, calls, "broadcast handler");
+          if (releaser == "close callback") dropServerSocket();
+          ASSERT_TRUE(holder->waitUntilReleased()) << "round " << round;
+        }
+        ASSERT_TRUE(serverSocketsGone()) << "round " << round;
+        expectNoLateCall(*calls, round);
+      }
+    });
   }
 }
 
