@@ -21,9 +21,10 @@
 // when the last reference make() handed out (or a copy of it) goes, whatever its own tasks still
 // hold: the release ends the subscribes under way, drops the connection, listener calls not yet
 // made and broadcasts not yet sent, and waits for every task and thread the client started
-// (its connection, receive, heartbeat and rejoin tasks, its listener thread, timer thread and
-// HTTP broadcast workers), each wait bounded by the client's time-outs. From then on nothing
-// calls the transport, fetch, token function, logger, listeners or callbacks the caller gave.
+// that may call the caller's things (its connection, receive, heartbeat and rejoin tasks, its
+// listener thread and HTTP broadcast workers), each wait bounded by the client's time-outs; its
+// timer thread goes with the client object. From then on nothing calls the transport, fetch,
+// token function, logger, listeners or callbacks the caller gave.
 // Released from inside one of those tasks (a listener or callback, say), it does not wait for
 // that one, which makes no further call of the caller's. Channels then act as if it were gone.
 #pragma once
