@@ -13,6 +13,8 @@
 
 #include "tests/auth/auth_client_fakes.hpp"
 #include "tests/auth/caller_fakes.hpp"
+#include "tests/realtime/misbehaving_server.hpp"
+#include "tests/realtime/thread_count.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
 
@@ -238,6 +240,61 @@ TEST(FacadeRelease, AListenerOnAnEmittingThreadMayReleaseIt) {
   emitter.emit(auth::AuthChangeEvent::signedIn, makeSession("signed", "in", secondsFromNow(3600)));
   EXPECT_FALSE(client);
   EXPECT_TRUE(eventually([&] { return task->isFinished(); }));
+}
+
+// The second-generation realtime client, connected to a server that never answers, so that its
+// heartbeats time out and it reconnects again and again. One of its heartbeat listeners is held
+// up until the release has returned (or a second has passed) while more statuses wait for it;
+// the facade is released meanwhile.
+TEST(FacadeRelease, ItsRealtimeClientCallsNoListenerOnceReleased) {
+  MisbehavingServer server({.behaviour = MisbehavingServer::Behaviour::silent});
+  const auto socketURL = server.url();
+  const std::string project = "http://" + std::string(socketURL.encoded_host_and_port());
+  constexpr int rounds = 10;
+  for (int round = 0; round < rounds; ++round) {
+    const int idleThreads = threadCount();
+    auto record = std::make_shared<CallerRecord>();
+    auto storage = std::make_shared<CallerStorage>(record);
+    HTTPSession session;
+    session.data = [](const URLRequest& request) {
+      return FakeAuthServer::answer(request, 200, "[]");
+    };
+    auto options = optionsFor(session, storage, record);
+    options.realtime.heartbeatInterval = realtime::Seconds(0.02);
+    options.realtime.reconnectDelay = realtime::Seconds(0.01);
+    auto beats = std::make_shared<std::atomic<int>>(0);
+    auto held = std::make_shared<std::atomic<bool>>(false);
+    std::vector<std::shared_ptr<ObservationToken>> listening;
+    auto client = std::make_unique<VoduzaziClient>(project, kKey, options);
+    {
+      const auto realtime = client->realtimeV2();
+      listening.push_back(realtime->onStatusChange(
+          [record](realtime::RealtimeClientStatus) { record->called("status listener"); }));
+      listening.push_back(realtime->onHeartbeat([record, held](realtime::HeartbeatStatus) {
+        record->called("held heartbeat listener");
+        if (!record->releasing || *held) return;
+        *held = true;
+        eventually([&] { return record->isReleased(); }, 500ms);
+      }));
+      listening.push_back(realtime->onHeartbeat([record, beats](realtime::HeartbeatStatus) {
+        ++*beats;
+        record->called("heartbeat listener");
+      }));
+      realtime->connect();
+    }
+    record->releasing = true;
+    ASSERT_TRUE(eventually([&] { return held->load(); }));
+    const int heldAt = beats->load();
+    ASSERT_TRUE(eventually([&] { return beats->load() >= heldAt + 2; }));  // waiting for it
+    client.reset();
+    record->release();
+    listening.clear();
+    // Before the fix its tasks went on past the release: let them end before counting.
+    EXPECT_TRUE(eventually([&] { return threadCount() <= idleThreads; })) << "round " << round;
+    const auto late = record->lateCalls();
+    EXPECT_TRUE(late.empty()) << "round " << round << ": " << late.size()
+                              << " calls after the release, the first: " << late.front();
+  }
 }
 
 }  // namespace

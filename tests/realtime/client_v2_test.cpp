@@ -400,5 +400,25 @@ TEST_F(RealtimeClientV2Test, ReleasingTheClientStopsItsTasks) {
   EXPECT_THROW(channel->subscribeWithError(), RealtimeError);
 }
 
+TEST_F(RealtimeClientV2Test, ReleasingTheClientEndsTheSubscribesUnderWay) {
+  makeClient();
+  auto socket = connected();
+  auto room = client_->channel("room");
+  // The server never answers the join; the test clock never reaches its deadline.
+  std::optional<std::string> error;
+  Task<void> subscribing([room, &error] {
+    try {
+      room->subscribeWithError();
+    } catch (const RealtimeError& thrown) {
+      error = thrown.what();
+    }
+  });
+  socket->waitForEvent("phx_join");
+  client_.reset();
+  ASSERT_TRUE(eventually([&] { return subscribing.isFinished(); }));
+  EXPECT_EQ(error, "The realtime client of channel realtime:room was released.");
+  EXPECT_EQ(room->status(), RealtimeChannelStatus::unsubscribed);
+}
+
 }  // namespace
 }  // namespace voduzazi::realtime

@@ -171,6 +171,32 @@ TEST_F(RealtimeChannelTest, ALostConnectionErrorsJoinedChannelsWhichRejoinOnReop
   EXPECT_EQ(harness.transport().sent().size(), sent);
 }
 
+// A handler that releases the client ends that dispatch: the handlers, client callbacks and log
+// lines still due for the message are not run.
+TEST_F(RealtimeChannelTest, AHandlerThatReleasesItsClientEndsTheDispatchThere) {
+  std::vector<std::string> calls;
+  client->setLogger([&calls](const std::string&) { calls.push_back("logger"); });
+  client->onMessage([&calls](const RealtimeMessage&) { calls.push_back("message callback"); });
+  client->connect();
+  harness.transport().open();
+  auto channel = client->channel("room");
+  subscribe(channel);
+  answerJoin("ok");
+  channel->on("broadcast", ChannelFilter{.event = "tick"}, [&](const RealtimeMessage&) {
+    calls.push_back("releasing handler");
+    client.reset();
+    calls.push_back("released");
+  });
+  channel->on("broadcast", ChannelFilter{.event = "tick"},
+              [&calls](const RealtimeMessage&) { calls.push_back("later handler"); });
+  auto& transport = harness.transport();
+  calls.clear();
+  transport.receive(frame(std::nullopt, std::nullopt, "realtime:room", "broadcast",
+                          {{"event", "tick"}, {"type", "broadcast"}}));
+  EXPECT_THAT(calls, ElementsAre("logger", "releasing handler", "released"));
+  EXPECT_EQ(channel->socket().lock(), nullptr);
+}
+
 TEST_F(RealtimeChannelTest, ReconcilesServerBindingIdsAndRefusesMismatchesAndShortLists) {
   client->connect();
   harness.transport().open();

@@ -159,7 +159,9 @@ BroadcastQueue::BroadcastQueue(std::shared_ptr<HTTPClientType> http, ClientTimer
                                std::shared_ptr<VoduzaziLogger> logger, std::size_t workers)
     : state_(std::make_shared<State>(std::move(http), timers, std::move(logger), workers)) {}
 
-BroadcastQueue::~BroadcastQueue() { state_->stop(); }
+BroadcastQueue::~BroadcastQueue() { close(); }
+
+void BroadcastQueue::close() { state_->stop(); }
 
 void BroadcastQueue::send(helpers::HTTPRequest request, detail::OneShot<PushStatus> done) {
   const Duration timeout = timeoutOf(request.timeoutInterval);

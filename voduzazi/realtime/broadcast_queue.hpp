@@ -20,9 +20,7 @@
 
 namespace voduzazi::realtime {
 
-// Shared objects: safe. Lifetime: `timers` must outlive the queue; the destructor drops the
-// broadcasts still waiting, cancels those under way and joins the workers, after which the HTTP
-// client and the logger are no longer called.
+// Shared objects: safe. Lifetime: `timers` must outlive the queue; the destructor closes it.
 class BroadcastQueue {
  public:
   static constexpr std::size_t defaultWorkers = 4;
@@ -36,6 +34,9 @@ class BroadcastQueue {
   // Queues the request; `done` gets ok for a 2xx status, else error (an HTTP error status, a
   // transport failure, or a time-out before it could be sent; each is logged).
   void send(helpers::HTTPRequest request, detail::OneShot<PushStatus> done);
+  // Drops the broadcasts still waiting, cancels those under way and joins the workers, after
+  // which the HTTP client and the logger are no longer called; later broadcasts fail at once.
+  void close();
 
  private:
   struct State;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/realtime/detail/lowercased.hpp"
 
 namespace voduzazi::realtime {
@@ -79,13 +80,14 @@ void CallbackManager::triggerPostgresChanges(const std::vector<std::int64_t>& id
     const bool wanted = std::any_of(confirmed.begin(), confirmed.end(), [&](const auto& change) {
       return matches(entry->filter, change);
     });
-    if (wanted) entry->callback(data);
+    if (wanted && !this_task::isCancelled()) entry->callback(data);
   }
 }
 
 void CallbackManager::triggerBroadcast(std::string_view event, const JSONObject& json) {
   const std::string wanted = detail::lowercased(event);
   for (const auto& entry : snapshot<BroadcastCallback>()) {
+    if (this_task::isCancelled()) return;
     if (entry.event == "*" || detail::lowercased(entry.event) == wanted) entry.callback(json);
   }
 }
@@ -93,12 +95,16 @@ void CallbackManager::triggerBroadcast(std::string_view event, const JSONObject&
 void CallbackManager::triggerPresenceDiff(const Presences& joins, const Presences& leaves,
                                           const RealtimeMessageV2& rawMessage) {
   for (const auto& entry : snapshot<PresenceCallback>()) {
+    if (this_task::isCancelled()) return;
     entry.callback(PresenceActionImpl(joins, leaves, rawMessage));
   }
 }
 
 void CallbackManager::triggerSystem(const RealtimeMessageV2& message) {
-  for (const auto& entry : snapshot<SystemCallback>()) entry.callback(message);
+  for (const auto& entry : snapshot<SystemCallback>()) {
+    if (this_task::isCancelled()) return;
+    entry.callback(message);
+  }
 }
 
 }  // namespace voduzazi::realtime

@@ -44,7 +44,8 @@ using RealtimeCallback =
     std::variant<PostgresCallback, BroadcastCallback, PresenceCallback, SystemCallback>;
 
 // Shared objects: safe. Handlers run on the triggering thread, outside the lock, in registration
-// order; a handler may add or remove handlers, which counts from the next trigger on.
+// order; a handler may add or remove handlers, which counts from the next trigger on. Once the
+// triggering task is cancelled (its client released, say), no further handler of it runs.
 class CallbackManager {
  public:
   struct MutableState {

@@ -142,15 +142,29 @@ Presence::State Presence::filter(const State& state,
   return kept;
 }
 
+namespace {
+
+// `callback`, which does nothing once the strand is closed (its client released by an earlier
+// callback).
+template <class Callback>
+Callback unlessClosed(const std::shared_ptr<Strand>& strand, const Callback& callback) {
+  if (!callback) return callback;
+  return [strand, callback](const auto&... arguments) {
+    if (!strand->isClosedByCurrentWork()) callback(arguments...);
+  };
+}
+
+}  // namespace
+
 void Presence::stateReceived(const RealtimeMessage& message) {
   const auto received = stateFrom(message.rawPayload);
   if (!received) return;
   const auto channel = channel_.lock();
   joinRef_ = channel ? channel->joinRef() : std::nullopt;
   // Copies: a callback may replace them.
-  const OnJoin onJoin = onJoin_;
-  const OnLeave onLeave = onLeave_;
-  const OnSync onSync = onSync_;
+  const OnJoin onJoin = unlessClosed(strand_, onJoin_);
+  const OnLeave onLeave = unlessClosed(strand_, onLeave_);
+  const OnSync onSync = unlessClosed(strand_, onSync_);
   state_ = syncState(state_, *received, onJoin, onLeave);
   for (const auto& diff : std::exchange(pendingDiffs_, {})) {
     state_ = syncDiff(state_, diff, onJoin, onLeave);
@@ -165,9 +179,9 @@ void Presence::diffReceived(const RealtimeMessage& message) {
     pendingDiffs_.push_back(std::move(*diff));
     return;
   }
-  const OnJoin onJoin = onJoin_;
-  const OnLeave onLeave = onLeave_;
-  const OnSync onSync = onSync_;
+  const OnJoin onJoin = unlessClosed(strand_, onJoin_);
+  const OnLeave onLeave = unlessClosed(strand_, onLeave_);
+  const OnSync onSync = unlessClosed(strand_, onSync_);
   state_ = syncDiff(state_, *diff, onJoin, onLeave);
   onSync();
 }

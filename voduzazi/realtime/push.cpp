@@ -96,7 +96,8 @@ std::shared_ptr<Push> Push::receive(PushStatus status, Hook hook) {
 
 std::shared_ptr<Push> Push::addHook(PushStatus status, Delegated<RealtimeMessage, void> hook) {
   strand_->sync([&] {
-    if (receivedMessage_ && statusOf(*receivedMessage_) == status) {
+    if (receivedMessage_ && statusOf(*receivedMessage_) == status &&
+        !strand_->isClosedByCurrentWork()) {
       const RealtimeMessage received = *receivedMessage_;
       hook.call(received);
     }
@@ -174,7 +175,10 @@ void Push::cancelTimeout() {
 void Push::matchReceive(PushStatus status, const RealtimeMessage& message) {
   // A copy: a hook may add hooks.
   const auto hooks = receiveHooks_[status];
-  for (const auto& hook : hooks) hook.call(message);
+  for (const auto& hook : hooks) {
+    if (strand_->isClosedByCurrentWork()) return;  // its client released by an earlier hook
+    hook.call(message);
+  }
 }
 
 void Push::triggerNow(PushStatus status, JSONObject payload) {

@@ -8,7 +8,7 @@ namespace voduzazi::realtime {
 
 PushStatus PushV2::send() {
   const auto channel = channel_.lock();
-  const auto client = channel ? channel->socket() : nullptr;
+  const auto client = channel ? channel->client() : nullptr;
   if (!client) return PushStatus::error;
   if (!channel->config().broadcast.acknowledgeBroadcasts) {
     client->push(message_);

@@ -402,7 +402,10 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
       }
       if (keep) kept.push_back(binding);
     }
-    for (const auto& binding : kept) binding.callback.call(message);
+    for (const auto& binding : kept) {
+      if (strand_->isClosedByCurrentWork()) return;  // its client released by an earlier handler
+      binding.callback.call(message);
+    }
   });
 }
 

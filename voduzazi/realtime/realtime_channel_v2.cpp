@@ -32,18 +32,20 @@ std::string twoDecimals(double seconds) {
 
 RealtimeChannelV2::RealtimeChannelV2(std::string topic, RealtimeChannelConfig config,
                                      std::weak_ptr<RealtimeClientV2> socket,
-                                     std::shared_ptr<VoduzaziLogger> logger)
+                                     std::shared_ptr<VoduzaziLogger> logger,
+                                     std::shared_ptr<detail::ListenerQueue> listeners)
     : topic_(std::move(topic)),
       socket_(std::move(socket)),
       logger_(std::move(logger)),
+      statusSubject_(RealtimeChannelStatus::unsubscribed, std::move(listeners)),
       config_(std::move(config)) {}
 
-std::shared_ptr<RealtimeChannelV2> RealtimeChannelV2::make(std::string topic,
-                                                           RealtimeChannelConfig config,
-                                                           std::weak_ptr<RealtimeClientV2> socket,
-                                                           std::shared_ptr<VoduzaziLogger> logger) {
-  return std::shared_ptr<RealtimeChannelV2>(new RealtimeChannelV2(
-      std::move(topic), std::move(config), std::move(socket), std::move(logger)));
+std::shared_ptr<RealtimeChannelV2> RealtimeChannelV2::make(
+    std::string topic, RealtimeChannelConfig config, std::weak_ptr<RealtimeClientV2> socket,
+    std::shared_ptr<VoduzaziLogger> logger, std::shared_ptr<detail::ListenerQueue> listeners) {
+  return std::shared_ptr<RealtimeChannelV2>(
+      new RealtimeChannelV2(std::move(topic), std::move(config), std::move(socket),
+                            std::move(logger), std::move(listeners)));
 }
 
 // The callbacks go with the manager: removal tokens hold it only weakly.
@@ -61,17 +63,29 @@ RealtimeChannelV2::MutableState RealtimeChannelV2::mutableState() const {
 
 std::shared_ptr<ObservationToken> RealtimeChannelV2::onStatusChange(
     std::function<void(RealtimeChannelStatus)> listener) {
-  Task<void> task =
-      Task<void>::detached([statuses = statusChange(), listener = std::move(listener)] {
-        while (auto status = statuses.next()) listener(*status);
-      });
-  return std::make_shared<ObservationToken>([task] { task.cancel(); });
+  return statusSubject_.listen(
+      [listener = std::move(listener)](const RealtimeChannelStatus& status) { listener(status); });
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::socket() const {
+  const auto held = client();
+  return held ? held->handle() : nullptr;
+}
+
+std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::client() const {
+  auto held = socket_.lock();
+  return held && !held->isClosed() ? held : nullptr;
 }
 
 std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
-  auto client = socket_.lock();
-  if (!client) throw RealtimeError("The realtime client of channel " + topic_ + " is gone.");
-  return client;
+  auto held = client();
+  if (!held) throw RealtimeError("The realtime client of channel " + topic_ + " is gone.");
+  return held;
+}
+
+void RealtimeChannelV2::endForRelease() {
+  std::lock_guard gate(joinGate_);
+  endSubscribes("The realtime client of channel " + topic_ + " was released.");
 }
 
 // One subscribeWithError() under way. Removal and unsubscribe end it through `stop`, which every
@@ -327,7 +341,7 @@ void RealtimeChannelV2::unsubscribe() {
 }
 
 void RealtimeChannelV2::waitUntilClosed() {
-  if (const auto client = socket_.lock()) {
+  if (const auto client = this->client()) {
     try {
       client->timers().withDeadline(client->options().timeoutInterval.count(), [this] {
         auto statuses = statusChange();
@@ -367,7 +381,7 @@ void RealtimeChannelV2::updateAuth(std::optional<std::string> jwt) {
 
 PushStatus RealtimeChannelV2::push(std::string_view event, std::optional<std::string> ref,
                                    JSONObject payload) {
-  const auto client = socket_.lock();
+  const auto client = this->client();
   if (!client) return PushStatus::error;
   if (!ref) ref = client->makeRef();
   RealtimeMessageV2 message;
@@ -438,12 +452,15 @@ std::shared_ptr<ObservationToken> RealtimeChannelV2::onPresenceChange(
     detail::logDebug(logger_, [&] {
       return "Resubscribe to " + topic_ + " due to change in presence callback on joined channel.";
     });
-    Task<void>::detached([self = shared_from_this()] {
-      self->unsubscribe();
-      // The server's close drops the channel from its client; only then may it join again.
-      self->waitUntilClosed();
-      self->subscribe();
-    });
+    // On a task of the client, which its release waits for.
+    if (const auto client = this->client()) {
+      client->startTask([self = shared_from_this()] {
+        self->unsubscribe();
+        // The server's close drops the channel from its client; only then may it join again.
+        self->waitUntilClosed();
+        self->subscribe();
+      });
+    }
   }
   return removalToken(callbackManager_->addPresenceCallback(std::move(callback)), "presence");
 }

@@ -12,9 +12,11 @@
 //
 // Shared objects: safe. Callbacks and stream values come from the client's receive thread, one
 // message at a time and outside every lock; a callback must not wait for this channel (its
-// replies arrive on that same thread). Lifetime: made and owned by the client (held by
-// shared_ptr); holds the client weakly, so operations on a channel that outlived its client
-// fail (subscribe throws RealtimeError, sends report error). Releasing it empties its callbacks.
+// replies arrive on that same thread). Status listeners run on the client's listener thread.
+// Lifetime: made and owned by the client (held by shared_ptr); holds the client weakly, so
+// operations on a channel that outlived its client's release fail (subscribe throws
+// RealtimeError, sends report error) and its listeners are no longer called. Releasing it empties
+// its callbacks.
 #pragma once
 
 #include <atomic>
@@ -36,6 +38,8 @@
 #include "voduzazi/helpers/logger.hpp"
 #include "voduzazi/helpers/observation_token.hpp"
 #include "voduzazi/realtime/callback_manager.hpp"
+#include "voduzazi/realtime/detail/listened_subject.hpp"
+#include "voduzazi/realtime/detail/listener_queue.hpp"
 #include "voduzazi/realtime/join_config.hpp"
 #include "voduzazi/realtime/postgres_actions.hpp"
 #include "voduzazi/realtime/postgres_filter.hpp"
@@ -57,10 +61,11 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
     std::map<std::string, std::shared_ptr<PushV2>> pushes;  // awaiting their reply, by ref
   };
 
-  // Channels are made by RealtimeClientV2::channel.
+  // Channels are made by RealtimeClientV2::channel; their status listeners run on `listeners`.
   static std::shared_ptr<RealtimeChannelV2> make(std::string topic, RealtimeChannelConfig config,
                                                  std::weak_ptr<RealtimeClientV2> socket,
-                                                 std::shared_ptr<VoduzaziLogger> logger);
+                                                 std::shared_ptr<VoduzaziLogger> logger,
+                                                 std::shared_ptr<detail::ListenerQueue> listeners);
   ~RealtimeChannelV2();
   RealtimeChannelV2(const RealtimeChannelV2&) = delete;
   RealtimeChannelV2& operator=(const RealtimeChannelV2&) = delete;
@@ -68,14 +73,16 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   const std::string& topic() const noexcept { return topic_; }
   RealtimeChannelConfig config() const;
   const std::shared_ptr<VoduzaziLogger>& logger() const noexcept { return logger_; }
-  // The client, while it lives.
-  std::shared_ptr<RealtimeClientV2> socket() const { return socket_.lock(); }
+  // The client, until it is released; holding the result keeps it from being released.
+  std::shared_ptr<RealtimeClientV2> socket() const;
   CallbackManager& callbackManager() const noexcept { return *callbackManager_; }
   MutableState mutableState() const;
 
   // --- Status.
   RealtimeChannelStatus status() const { return statusSubject_.value(); }
   AsyncStream<RealtimeChannelStatus> statusChange() { return statusSubject_.values(); }
+  // Calls `listener` with the current status and each change (on the client's listener thread)
+  // until the token is cancelled or released, or the client is released.
   std::shared_ptr<ObservationToken> onStatusChange(
       std::function<void(RealtimeChannelStatus)> listener);
 
@@ -175,13 +182,20 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
 
  private:
   friend class RealtimeClientV2;
+  friend class PushV2;
 
   RealtimeChannelV2(std::string topic, RealtimeChannelConfig config,
-                    std::weak_ptr<RealtimeClientV2> socket, std::shared_ptr<VoduzaziLogger> logger);
+                    std::weak_ptr<RealtimeClientV2> socket, std::shared_ptr<VoduzaziLogger> logger,
+                    std::shared_ptr<detail::ListenerQueue> listeners);
 
   struct SubscribeRun;
 
+  // The client for the channel's own work, until it is released; holding it does not keep the
+  // client from being released.
+  std::shared_ptr<RealtimeClientV2> client() const;
   std::shared_ptr<RealtimeClientV2> requireSocket() const;
+  // The client's release: ends the subscribes under way.
+  void endForRelease();
   void setStatus(RealtimeChannelStatus status) { statusSubject_.yield(status); }
   // The attempts of one subscribe, on the calling thread.
   void attemptJoins(RealtimeClientV2& client, const SubscribeRun& run);
@@ -231,7 +245,7 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   const std::weak_ptr<RealtimeClientV2> socket_;
   const std::shared_ptr<VoduzaziLogger> logger_;
   const std::shared_ptr<CallbackManager> callbackManager_ = std::make_shared<CallbackManager>();
-  AsyncValueSubject<RealtimeChannelStatus> statusSubject_{RealtimeChannelStatus::unsubscribed};
+  detail::ListenedSubject<RealtimeChannelStatus> statusSubject_;
   mutable std::mutex mutex_;  // guards config_ and state_; never held while calling out
   RealtimeChannelConfig config_;
   MutableState state_;

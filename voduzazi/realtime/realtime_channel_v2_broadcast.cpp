@@ -34,7 +34,7 @@ PushStatus RealtimeChannelV2::broadcast(std::string event, JSONObject message) {
         ChannelEvent::broadcast, std::nullopt,
         {{"type", "broadcast"}, {"event", std::move(event)}, {"payload", std::move(message)}});
   }
-  const auto client = socket_.lock();
+  const auto client = this->client();
   if (!client) return PushStatus::error;
   return broadcastOverHTTP(*client, std::move(event), std::move(message));
 }

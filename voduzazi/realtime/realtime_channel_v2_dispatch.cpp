@@ -115,7 +115,7 @@ void RealtimeChannelV2::onClose(const RealtimeMessageV2& message) {
     // The close of a join this channel has since replaced (it left and joined again) is old news.
     if (message.joinRef && state_.joinRef && message.joinRef != state_.joinRef) return;
   }
-  if (const auto client = socket_.lock()) client->remove(*this);
+  if (const auto client = this->client()) client->remove(*this);
   detail::logDebug(logger_, [&] { return "Unsubscribed from channel " + message.topic; });
   setStatus(RealtimeChannelStatus::unsubscribed);
 }

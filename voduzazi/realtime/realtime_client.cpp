@@ -95,6 +95,13 @@ boost::urls::url RealtimeClient::endpointURL(const std::string& endPoint,
   return url;
 }
 
+// The caller's references share this one: its end, and only its end, releases the client.
+struct RealtimeClient::Lease {
+  explicit Lease(std::shared_ptr<RealtimeClient> held) : client(std::move(held)) {}
+  ~Lease() { client->close(); }
+  const std::shared_ptr<RealtimeClient> client;
+};
+
 std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, HeaderDictionary headers,
                                                      ParamsClosure params, std::string vsn,
                                                      TransportFactory transport,
@@ -103,7 +110,9 @@ std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, Heade
       new RealtimeClient(std::move(endPoint), std::move(headers), std::move(params), std::move(vsn),
                          std::move(transport), std::move(environment)));
   client->setUpReconnectTimer();
-  return client;
+  // The client's own work holds `client`; the caller's references share the lease.
+  auto lease = std::make_shared<Lease>(client);
+  return std::shared_ptr<RealtimeClient>(lease, client.get());
 }
 
 std::shared_ptr<RealtimeClient> RealtimeClient::make(std::string endPoint, HeaderDictionary headers,
@@ -137,7 +146,8 @@ RealtimeClient::RealtimeClient(std::string endPoint, HeaderDictionary headers, P
       transport_(std::move(transport)),
       vsn_(std::move(vsn)),
 
-      strand_(environment.strand ? environment.strand : Strand::serial()),
+      strand_(std::make_shared<ClosableStrand>(environment.strand ? environment.strand
+                                                                  : Strand::serial())),
       timerQueue_(environment.timerQueue ? environment.timerQueue : TimerQueue::shared()),
       heartbeatQueue_(environment.heartbeatQueue ? environment.heartbeatQueue : strand_),
       http_(environment.http
@@ -170,9 +180,25 @@ void RealtimeClient::setUpReconnectTimer() {
       });
 }
 
-RealtimeClient::~RealtimeClient() {
-  reconnectTimer_->reset();
-  if (connection_) connection_->setDelegate(nullptr);
+RealtimeClient::~RealtimeClient() { close(); }
+
+void RealtimeClient::close() {
+  std::shared_ptr<PhoenixTransport> connection;
+  std::vector<std::shared_ptr<RealtimeChannel>> channels;
+  // After the work under way on the strand (at once from inside it).
+  strand_->sync([&] {
+    if (closed_.exchange(true)) return;
+    reconnectTimer_->reset();
+    stopHeartbeat();
+    heartbeatTimer_.reset();
+    if (connection_) connection_->setDelegate(nullptr);
+    connection = std::move(connection_);
+    channels = std::exchange(channels_, {});
+    sendBuffer_.clear();
+  });
+  strand_->close();
+  // Ends the connection without a close frame; no report of it comes back.
+  connection.reset();
 }
 
 boost::urls::url RealtimeClient::endPointUrl() const {
@@ -292,6 +318,7 @@ void RealtimeClient::connect() {
 }
 
 void RealtimeClient::connectNow() {
+  if (closed_) return;  // a channel of a released client connects nothing
   // One websocket at a time: an opening connection is left to finish.
   if (connection_) {
     const auto state = connection_->readyState();
@@ -331,7 +358,10 @@ void RealtimeClient::teardown(CloseCode code, const std::optional<std::string>& 
 
 void RealtimeClient::notifyClose(const CloseReport& report) {
   const auto callbacks = stateChangeCallbacks_.close;
-  for (const auto& entry : callbacks) entry.second.call(report);
+  for (const auto& entry : callbacks) {
+    if (closed_) return;  // released by an earlier callback
+    entry.second.call(report);
+  }
 }
 
 void RealtimeClient::onConnOpen(const PhoenixTransport* source,
@@ -343,7 +373,10 @@ void RealtimeClient::onConnOpen(const PhoenixTransport* source,
   reconnectTimer_->reset();
   resetHeartbeat();
   const auto callbacks = stateChangeCallbacks_.open;
-  for (const auto& entry : callbacks) entry.second.call(response);
+  for (const auto& entry : callbacks) {
+    if (closed_) return;
+    entry.second.call(response);
+  }
 }
 
 void RealtimeClient::onConnClose(const PhoenixTransport* source, const CloseReport& report) {
@@ -365,7 +398,10 @@ void RealtimeClient::onConnError(const PhoenixTransport* source, const ErrorRepo
   logItems({"transport", report.error.localizedDescription(), response});
   triggerChanError();
   const auto callbacks = stateChangeCallbacks_.error;
-  for (const auto& entry : callbacks) entry.second.call(report);
+  for (const auto& entry : callbacks) {
+    if (closed_) return;
+    entry.second.call(report);
+  }
 }
 
 std::string RealtimeClient::onOpen(std::function<void(std::shared_ptr<const URLResponse>)> cb) {
@@ -428,7 +464,7 @@ void RealtimeClient::logItems(const std::vector<std::string>& items) const {
 
 void RealtimeClient::logItems(const std::function<std::vector<std::string>()>& makeItems) const {
   strand_->sync([&] {
-    if (!logger_) return;
+    if (!logger_ || closed_) return;
     const std::vector<std::string> items = makeItems();
     std::string line = "ZarudIvavaroDureru: ";
     for (std::size_t i = 0; i < items.size(); ++i) line += (i == 0 ? "" : ", ") + items[i];

@@ -13,10 +13,16 @@
 // Shared objects: safe. All state changes of the client, its channels, pushes and presence
 // trackers run on one strand; callbacks (state changes, bindings, push hooks) run there too, so
 // they must not block on the client (a blocking channel send from a callback throws).
-// Lifetime: held by shared_ptr; channels, pushes and timers hold it weakly. Releasing it cancels a
-// planned reconnect and closes the connection without reports.
+// Lifetime: held by shared_ptr; channels, pushes and timers hold it weakly. The client is
+// released when the last reference make() handed out (or a copy of it) goes, whatever its own
+// work still holds: the release waits for the work under way on its strand, cancels a planned
+// reconnect, stops the heartbeat, drops the connection without reports, its channels and the work
+// not yet run, and ends the strand's thread. From then on nothing calls the transport factory,
+// logger, callbacks or handlers the caller gave. Released from inside that work (a callback,
+// say), it does not wait for it; that work makes no further call of the caller's.
 #pragma once
 
+#include <atomic>
 #include <boost/url/url.hpp>
 #include <chrono>
 #include <cstdint>
@@ -148,7 +154,7 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   void setRef(std::uint64_t ref);
   // The references of the sends waiting for the connection, oldest first ("" for none).
   std::vector<std::string> sendBufferRefs() const;
-  const std::shared_ptr<Strand>& strand() const noexcept { return strand_; }
+  std::shared_ptr<Strand> strand() const noexcept { return strand_; }
   const std::shared_ptr<TimerQueue>& timerQueue() const noexcept { return timerQueue_; }
   HTTPClientType& http() const noexcept { return *http_; }
 
@@ -228,9 +234,15 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   class TransportDelegate;
   friend class TransportDelegate;
 
+  // What make() hands out; its end releases the client.
+  struct Lease;
+
   RealtimeClient(std::string endPoint, HeaderDictionary headers, ParamsClosure params,
                  std::string vsn, TransportFactory transport, Environment environment);
   void setUpReconnectTimer();
+  // The release: stops and waits as the class comment says. Idempotent.
+  void close();
+  bool isClosed() const noexcept { return closed_; }
 
   template <class List, class Box>
   std::string addCallback(List StateChangeCallbacks::*list, Box box);
@@ -258,7 +270,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   const ParamsClosure paramsClosure_;
   const TransportFactory transport_;
   const std::string vsn_;
-  const std::shared_ptr<Strand> strand_;
+  const std::shared_ptr<ClosableStrand> strand_;
+  std::atomic<bool> closed_{false};  // set once, on the strand
   const std::shared_ptr<TimerQueue> timerQueue_;
   const std::shared_ptr<Executor> heartbeatQueue_;
   const std::shared_ptr<HTTPClientType> http_;

@@ -45,6 +45,7 @@ void RealtimeClient::push(std::string topic, std::string event, JSONObject paylo
 void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
                                const std::optional<std::string>& ref, const std::string& topic,
                                const std::string& event, const JSONObject& payload) {
+  if (closed_) return;  // its encoder and logger are the caller's
   Data frame;
   try {
     frame = encodeArrayFrame(joinRef, ref, topic, event, payload, encode_);
@@ -145,14 +146,21 @@ void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::st
       });
     }
   }
-  for (const auto& channel : members) channel->trigger(*message);
+  for (const auto& channel : members) {
+    if (closed_) return;  // released by a callback of an earlier one
+    channel->trigger(*message);
+  }
   const auto callbacks = stateChangeCallbacks_.message;
-  for (const auto& entry : callbacks) entry.second.call(*message);
+  for (const auto& entry : callbacks) {
+    if (closed_) return;
+    entry.second.call(*message);
+  }
 }
 
 void RealtimeClient::triggerChanError() {
   const auto channels = channels_;
   for (const auto& channel : channels) {
+    if (closed_) return;
     const auto state = channel->state();
     if (state == ChannelState::errored || state == ChannelState::leaving ||
         state == ChannelState::closed) {

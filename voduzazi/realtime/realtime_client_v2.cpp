@@ -26,9 +26,30 @@ std::optional<std::string> lastWord(const std::optional<std::string>& text) {
                       end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
-RealtimeClientOptions withClientInfo(RealtimeClientOptions options) {
+// The caller's logger until the client is released, then nothing.
+class LoggerUntilReleased final : public VoduzaziLogger {
+ public:
+  LoggerUntilReleased(std::shared_ptr<VoduzaziLogger> logger,
+                      std::shared_ptr<const std::atomic<bool>> released)
+      : logger_(std::move(logger)), released_(std::move(released)) {}
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    if (!*released_) logger_->log(message);
+  }
+
+ private:
+  const std::shared_ptr<VoduzaziLogger> logger_;
+  const std::shared_ptr<const std::atomic<bool>> released_;
+};
+
+RealtimeClientOptions withClientInfo(RealtimeClientOptions options,
+                                     const std::shared_ptr<std::atomic<bool>>& released) {
   if (!options.headers.contains(field_names::xClientInfo)) {
     options.headers.set(field_names::xClientInfo, "realtime-cpp/" + std::string(version));
+  }
+  // A line a task of the client logs as it ends, after a release from inside it, goes nowhere.
+  if (options.logger) {
+    options.logger = std::make_shared<LoggerUntilReleased>(std::move(options.logger), released);
   }
   return options;
 }
@@ -55,23 +76,20 @@ RealtimeClientV2::RandomSource seededRandom() {
   };
 }
 
-template <class Status>
-std::shared_ptr<ObservationToken> observe(AsyncStream<Status> stream,
-                                          std::function<void(Status)> listener) {
-  Task<void> task =
-      Task<void>::detached([stream = std::move(stream), listener = std::move(listener)] {
-        while (auto status = stream.next()) listener(*status);
-      });
-  return std::make_shared<ObservationToken>([task] { task.cancel(); });
-}
-
 }  // namespace
+
+// The caller's references share this one: its end, and only its end, releases the client.
+struct RealtimeClientV2::Lease {
+  explicit Lease(std::shared_ptr<RealtimeClientV2> held) : client(std::move(held)) {}
+  ~Lease() { client->close(); }
+  const std::shared_ptr<RealtimeClientV2> client;
+};
 
 RealtimeClientV2::RealtimeClientV2(boost::urls::url url, RealtimeClientOptions options,
                                    WebSocketTransport transport,
                                    std::shared_ptr<HTTPClientType> http, RandomSource random)
     : url_(std::move(url)),
-      options_(withClientInfo(std::move(options))),
+      options_(withClientInfo(std::move(options), released_)),
       wsTransport_(std::move(transport)),
       http_(std::move(http)),
       random_(random ? std::move(random) : seededRandom()),
@@ -102,9 +120,14 @@ std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(boost::urls::url url,
                                                          WebSocketTransport transport,
                                                          std::shared_ptr<HTTPClientType> http,
                                                          RandomSource random) {
-  return std::shared_ptr<RealtimeClientV2>(
+  std::shared_ptr<RealtimeClientV2> client(
       new RealtimeClientV2(std::move(url), std::move(options), std::move(transport),
                            std::move(http), std::move(random)));
+  // The client's own tasks hold `client`; the caller's references share the lease.
+  auto lease = std::make_shared<Lease>(client);
+  std::shared_ptr<RealtimeClientV2> handle(lease, client.get());
+  client->handle_ = handle;
+  return handle;
 }
 
 RealtimeClientOptions RealtimeClientV2::optionsFrom(const Configuration& configuration) {
@@ -125,16 +148,44 @@ std::shared_ptr<RealtimeClientV2> RealtimeClientV2::make(const Configuration& co
   return make(configuration.url, optionsFrom(configuration));
 }
 
-RealtimeClientV2::~RealtimeClientV2() {
+RealtimeClientV2::~RealtimeClientV2() { close(); }
+
+void RealtimeClientV2::close() {
   // Taken out under the lock, released after it: a channel or socket going away may take time.
   MutableState ending;
   {
     std::lock_guard lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    *released_ = true;
     for (auto* task : {&state_.heartbeatTask, &state_.messageTask, &state_.connectionTask}) {
       if (*task) (*task)->cancel();
     }
     ending = std::move(state_);
+    state_ = MutableState{};
+    state_.accessToken = ending.accessToken;
   }
+  // Listener calls not yet made are dropped; one under way is waited for.
+  listeners_->close();
+  // Waiting callers of connect() see the end.
+  statusSubject_.yield(RealtimeClientStatus::disconnected);
+  statusSubject_.finish();
+  heartbeatSubject_.finish();
+  // Subscribes under way, on the caller's threads or a rejoin task, end at once.
+  for (const auto& [topic, channel] : ending.channels) channel->endForRelease();
+  broadcasts_->close();
+  // Ends the connection at once, without a close frame (nobody is left to hear it).
+  ending.conn.reset();
+  tasks_.close();
+}
+
+bool RealtimeClientV2::isClosed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+std::optional<Task<void>> RealtimeClientV2::startTask(std::function<void()> body) {
+  return tasks_.start(std::move(body));
 }
 
 RealtimeClientV2::MutableState RealtimeClientV2::mutableState() const {
@@ -144,7 +195,8 @@ RealtimeClientV2::MutableState RealtimeClientV2::mutableState() const {
 
 std::shared_ptr<ObservationToken> RealtimeClientV2::onStatusChange(
     std::function<void(RealtimeClientStatus)> listener) {
-  return observe(statusChange(), std::move(listener));
+  return statusSubject_.listen(
+      [listener = std::move(listener)](const RealtimeClientStatus& status) { listener(status); });
 }
 
 AsyncStream<HeartbeatStatus> RealtimeClientV2::heartbeat() {
@@ -159,7 +211,10 @@ AsyncStream<HeartbeatStatus> RealtimeClientV2::heartbeat() {
 
 std::shared_ptr<ObservationToken> RealtimeClientV2::onHeartbeat(
     std::function<void(HeartbeatStatus)> listener) {
-  return observe(heartbeat(), std::move(listener));
+  return heartbeatSubject_.listen(
+      [listener = std::move(listener)](const std::optional<HeartbeatStatus>& status) {
+        if (status) listener(*status);  // the absent first value is never delivered
+      });
 }
 
 std::optional<std::string> RealtimeClientV2::accessToken() const {
@@ -185,7 +240,7 @@ std::shared_ptr<RealtimeChannelV2> RealtimeClientV2::channel(
   }
   RealtimeChannelConfig config;
   if (options) options(config);  // the caller's code runs outside the lock
-  auto made = RealtimeChannelV2::make(topic, config, weak_from_this(), options_.logger);
+  auto made = RealtimeChannelV2::make(topic, config, weak_from_this(), options_.logger, listeners_);
   std::lock_guard lock(mutex_);
   // A channel made meanwhile by another thread wins; both callers get the same one.
   return state_.channels.try_emplace(topic, std::move(made)).first->second;

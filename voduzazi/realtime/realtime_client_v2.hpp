@@ -15,11 +15,21 @@
 // Shared objects: safe; every operation may be called from any thread. Blocking calls
 // (connect, setAuth, channel subscriptions) wait on the calling thread. Channel callbacks run on
 // the client's receive thread, one message at a time: they must not wait for the channel.
-// Lifetime: held by shared_ptr; owns its channels, which hold it weakly. Releasing the last
-// reference stops its tasks and closes the connection; it waits only for its timer thread and
-// its HTTP broadcast workers (broadcasts not yet sent are dropped, those under way cancelled).
+// Status and heartbeat listeners (the channels' status listeners too) run one at a time on one
+// listener thread of the client: they must not wait for one another.
+// Lifetime: held by shared_ptr; owns its channels, which hold it weakly. The client is released
+// when the last reference make() handed out (or a copy of it) goes, whatever its own tasks still
+// hold: the release ends the subscribes under way, drops the connection, listener calls not yet
+// made and broadcasts not yet sent, and waits for every task and thread the client started
+// that may call the caller's things (its connection, receive, heartbeat and rejoin tasks, its
+// listener thread and HTTP broadcast workers), each wait bounded by the client's time-outs; its
+// timer thread goes with the client object. From then on nothing calls the transport, fetch,
+// token function, logger, listeners or callbacks the caller gave.
+// Released from inside one of those tasks (a listener or callback, say), it does not wait for
+// that one, which makes no further call of the caller's. Channels then act as if it were gone.
 #pragma once
 
+#include <atomic>
 #include <boost/url/url.hpp>
 #include <cstdint>
 #include <functional>
@@ -40,6 +50,9 @@
 #include "voduzazi/helpers/observation_token.hpp"
 #include "voduzazi/realtime/broadcast_queue.hpp"
 #include "voduzazi/realtime/client_timers.hpp"
+#include "voduzazi/realtime/detail/listened_subject.hpp"
+#include "voduzazi/realtime/detail/listener_queue.hpp"
+#include "voduzazi/realtime/detail/task_set.hpp"
 #include "voduzazi/realtime/join_config.hpp"
 #include "voduzazi/realtime/realtime_client_options.hpp"
 #include "voduzazi/realtime/realtime_message_v2.hpp"
@@ -121,8 +134,8 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   RealtimeClientStatus status() const { return statusSubject_.value(); }
   // The current status, then each change.
   AsyncStream<RealtimeClientStatus> statusChange() { return statusSubject_.values(); }
-  // Calls `listener` with the current status and each change (on a task of its own) until the
-  // token is cancelled or released.
+  // Calls `listener` with the current status and each change (on the client's listener thread)
+  // until the token is cancelled or released, or the client is released.
   std::shared_ptr<ObservationToken> onStatusChange(
       std::function<void(RealtimeClientStatus)> listener);
   // Returns once connected; a call while connecting waits for the attempt under way. Throws
@@ -136,6 +149,7 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // --- Heartbeat.
   // The last heartbeat status when there is one, then each later one.
   AsyncStream<HeartbeatStatus> heartbeat();
+  // Calls `listener` as onStatusChange does, with the heartbeat statuses of heartbeat().
   std::shared_ptr<ObservationToken> onHeartbeat(std::function<void(HeartbeatStatus)> listener);
 
   // --- Sending.
@@ -191,10 +205,20 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
 
  private:
   friend class RealtimeChannelV2;
+  // What make() hands out; its end releases the client.
+  struct Lease;
 
   RealtimeClientV2(boost::urls::url url, RealtimeClientOptions options,
                    WebSocketTransport transport, std::shared_ptr<HTTPClientType> http,
                    RandomSource random);
+
+  // The release: stops and waits as the class comment says. Idempotent.
+  void close();
+  bool isClosed() const;
+  // A reference that keeps the client open, while one is held elsewhere.
+  std::shared_ptr<RealtimeClientV2> handle() const { return handle_.lock(); }
+  // Starts `body` on a task the release waits for; nothing once released.
+  std::optional<Task<void>> startTask(std::function<void()> body);
 
   // Registers the channel unless a channel holds its topic; false when another object does.
   bool registerIfAbsent(const std::shared_ptr<RealtimeChannelV2>& channel);
@@ -246,20 +270,29 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   void releaseTopic(const std::string& topic);
   void logSendFailure(const RealtimeMessageV2& message, const std::string& error) const;
 
+  // Set once released: the logger given (which channels share) then drops every line.
+  const std::shared_ptr<std::atomic<bool>> released_ = std::make_shared<std::atomic<bool>>(false);
   const boost::urls::url url_;
   const RealtimeClientOptions options_;
   const WebSocketTransport wsTransport_;
   const std::shared_ptr<HTTPClientType> http_;
   const RandomSource random_;
   const std::string apikey_;
-  AsyncValueSubject<RealtimeClientStatus> statusSubject_{RealtimeClientStatus::disconnected};
-  AsyncValueSubject<std::optional<HeartbeatStatus>> heartbeatSubject_{std::nullopt};
+  std::weak_ptr<RealtimeClientV2> handle_;  // what make() handed out
+  const std::shared_ptr<detail::ListenerQueue> listeners_ =
+      std::make_shared<detail::ListenerQueue>();
+  detail::ListenedSubject<RealtimeClientStatus> statusSubject_{RealtimeClientStatus::disconnected,
+                                                               listeners_};
+  detail::ListenedSubject<std::optional<HeartbeatStatus>> heartbeatSubject_{std::nullopt,
+                                                                            listeners_};
+  detail::TaskSet tasks_;
   // Declared in this order so that the workers, which read the timers' time, go first.
   const std::unique_ptr<ClientTimers> timers_ = std::make_unique<ClientTimers>();
   const std::unique_ptr<BroadcastQueue> broadcasts_;
   // Guards state_; held only for short steps, never while calling out.
   mutable std::mutex mutex_;
   MutableState state_;
+  bool closed_ = false;  // guarded by mutex_
   // Orders frames on the connection: held from the decision to send a frame until it was sent.
   std::mutex sendMutex_;
 };

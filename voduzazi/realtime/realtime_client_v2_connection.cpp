@@ -43,14 +43,13 @@ void RealtimeClientV2::waitUntilConnected() {
 
 void RealtimeClientV2::startConnecting(bool reconnect) {
   std::lock_guard lock(mutex_);
+  if (closed_) return;
   if (!reconnect && status() != RealtimeClientStatus::disconnected) return;
   // One attempt at a time: a loop already waiting or connecting serves this call too.
   if (isRunning(state_.connectionTask)) return;
-  state_.connectionTask = Task<void>::detached(
-      [weak = weak_from_this(), reconnect,
-       previous = std::exchange(state_.connectionTask, std::nullopt)]() mutable {
-        runConnection(weak, reconnect, std::move(previous));
-      });
+  auto previous = std::exchange(state_.connectionTask, std::nullopt);
+  state_.connectionTask = startTask(
+      [weak = weak_from_this(), reconnect, previous] { runConnection(weak, reconnect, previous); });
 }
 
 void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
@@ -120,17 +119,16 @@ bool RealtimeClientV2::attemptConnection() {
   std::unique_lock sendLock(sendMutex_);
   {
     std::lock_guard lock(mutex_);
-    // A disconnect while the socket was opening wins: the new socket goes unused.
-    if (!this_task::isCancelled()) {
+    // A disconnect (or the release) while the socket was opening wins: it goes unused.
+    if (!this_task::isCancelled() && !closed_) {
       state_.conn = conn;
       const std::uint64_t connection = ++state_.connections;
       statusSubject_.yield(RealtimeClientStatus::connected);
-      state_.messageTask =
-          Task<void>::detached([weak = weak_from_this(), events = std::move(events)] {
-            listenForMessages(weak, events);
-          });
+      state_.messageTask = startTask([weak = weak_from_this(), events = std::move(events)] {
+        listenForMessages(weak, events);
+      });
       state_.heartbeatTask =
-          Task<void>::detached([weak = weak_from_this(), interval = options_.heartbeatInterval] {
+          startTask([weak = weak_from_this(), interval = options_.heartbeatInterval] {
             runHeartbeat(weak, interval);
           });
       // Every channel the caller wants joined goes (back) in, whatever its status: also one
@@ -161,7 +159,7 @@ void RealtimeClientV2::onConnected(Rejoins rejoin) {
 }
 
 void RealtimeClientV2::rejoinLater(Rejoins rejoins) {
-  Task<void>::detached(
+  startTask(
       [self = shared_from_this(), rejoins = std::move(rejoins)] { self->rejoinChannels(rejoins); });
 }
 

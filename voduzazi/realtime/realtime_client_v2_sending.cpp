@@ -130,6 +130,7 @@ void RealtimeClientV2::logSendFailure(const RealtimeMessageV2& message,
 }
 
 void RealtimeClientV2::setAuth(std::optional<std::string> token) {
+  if (isClosed()) return;  // a channel's work after the release asks the caller for nothing
   if (!token && options_.accessToken) {
     try {
       token = options_.accessToken();

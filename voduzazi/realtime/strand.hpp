@@ -5,11 +5,16 @@
 //   auto strand = Strand::serial();
 //   strand->post([] { handleReceivedFrame(); });         // later, in order
 //   int count = strand->call([&] { return channels.size(); });   // waits; inline on the strand
+//   auto owned = std::make_shared<ClosableStrand>(strand);
+//   owned->close();                                      // nothing handed over runs any more
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -25,6 +30,9 @@ class Strand : public Executor {
   virtual void sync(const std::function<void()>& work) = 0;
   // True on the thread currently running the strand's work.
   virtual bool isCurrent() const = 0;
+  // True on a thread whose work on this strand closed it (see ClosableStrand): the rest of that
+  // work calls nothing of the caller's.
+  virtual bool isClosedByCurrentWork() const { return false; }
 
   // sync() for work that returns a value.
   template <class Work>
@@ -32,6 +40,43 @@ class Strand : public Executor {
 
   // A strand with a thread of its own.
   static std::shared_ptr<Strand> serial();
+};
+
+// A strand over another (the client's own, or one shared) that its owner closes once, at its
+// release: from then on posted work, and work still queued, is dropped, and sync() runs work at
+// once on the calling thread, one caller at a time. Closing releases the inner strand, so that a
+// strand thread of the owner's own ends with it. Work that closes it (a callback releasing the
+// client) sees isClosedByCurrentWork() until it ends.
+// Shared objects: safe. Lifetime: held by shared_ptr, by everything that runs work on it.
+class ClosableStrand final : public Strand {
+ public:
+  explicit ClosableStrand(std::shared_ptr<Strand> inner);
+
+  void post(std::function<void()> work) override;
+  void sync(const std::function<void()>& work) override;
+  bool isCurrent() const override;
+  bool isClosedByCurrentWork() const override;
+  bool isClosed() const { return shared_->closed; }
+
+  // Waits for the work under way, closes, and lets the inner strand go (its own thread is then
+  // joined when this held it last). From inside that work it returns at once; the work goes on
+  // to its end, and nothing queued runs after it.
+  void close();
+
+ private:
+  struct Shared {
+    std::atomic<bool> closed{false};
+  };
+
+  std::shared_ptr<Strand> inner() const;
+
+  const std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  mutable std::mutex mutex_;
+  std::shared_ptr<Strand> inner_;  // until closed
+  // Once closed: sync() work runs on the callers' threads, one at a time.
+  std::recursive_mutex inlineMutex_;
+  std::atomic<std::thread::id> inlineOwner_{};
+  int inlineDepth_ = 0;  // guarded by inlineMutex_
 };
 
 // Implementation.

@@ -5,8 +5,10 @@
 #include <boost/beast/websocket/error.hpp>
 #include <future>
 #include <stdexcept>
+#include <stop_token>
 #include <system_error>
 
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/realtime/detail/utf8_lossy.hpp"
 
 namespace voduzazi::realtime {
@@ -129,6 +131,9 @@ std::shared_ptr<URLSessionWebSocket> URLSessionWebSocket::connect(
     state->task = task;
   }
   task->resume();
+  // A cancelled caller (a client being released, say) stops the opening: didComplete then
+  // settles it with an error.
+  std::stop_callback cancelOpening(this_task::stopToken(), [task] { task->cancel(); });
   return opened.get();
 }
 

@@ -109,7 +109,7 @@ class URLSessionWebSocket final : public WebSocket {
 
   // Opens a websocket (scheme ws or wss; std::invalid_argument otherwise) and returns it once
   // open, its events already flowing. Throws WebSocketError("connection ended unexpectedly")
-  // when the connection ends before opening.
+  // when the connection ends before opening, also when the calling task is cancelled first.
   static std::shared_ptr<URLSessionWebSocket> connect(
       const boost::urls::url& url, std::optional<std::vector<std::string>> protocols = std::nullopt,
       std::optional<WebSocketTaskConfiguration> configuration = std::nullopt);
