@@ -13,24 +13,11 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using testing::frame;
+using testing::nameOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
 using Closes = std::vector<std::pair<int, std::optional<std::string>>>;
-
-std::string nameOf(RealtimeSubscribeStates state) {
-  switch (state) {
-    case RealtimeSubscribeStates::subscribed:
-      return "subscribed";
-    case RealtimeSubscribeStates::timedOut:
-      return "timedOut";
-    case RealtimeSubscribeStates::closed:
-      return "closed";
-    case RealtimeSubscribeStates::channelError:
-      return "channelError";
-  }
-  return "";
-}
 
 class ChannelLeaveTest : public ::testing::Test {
  protected:

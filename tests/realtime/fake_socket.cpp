@@ -193,6 +193,20 @@ std::string reply(const std::optional<std::string>& joinRef, const std::string& 
                JSONObject{{"status", status}, {"response", response}});
 }
 
+std::string nameOf(RealtimeSubscribeStates state) {
+  switch (state) {
+    case RealtimeSubscribeStates::subscribed:
+      return "subscribed";
+    case RealtimeSubscribeStates::timedOut:
+      return "timedOut";
+    case RealtimeSubscribeStates::closed:
+      return "closed";
+    case RealtimeSubscribeStates::channelError:
+      return "channelError";
+  }
+  return "";
+}
+
 std::string textAt(const JSONArray& frame, std::size_t index) {
   if (index >= frame.size() || frame[index].stringValue() == nullptr) return "";
   return *frame[index].stringValue();

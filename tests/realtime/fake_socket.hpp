@@ -135,6 +135,9 @@ std::string reply(const std::optional<std::string>& joinRef, const std::string& 
                   const JSONObject& response = {});
 // Element `index` of a frame as text ("" when it is not a string).
 std::string textAt(const JSONArray& frame, std::size_t index);
+
+// A subscribe report as the tests write it: "subscribed", "timedOut", "closed", "channelError".
+std::string nameOf(RealtimeSubscribeStates state);
 const JSONObject& payloadOf(const JSONArray& frame);
 
 }  // namespace voduzazi::realtime::testing

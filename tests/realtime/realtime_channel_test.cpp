@@ -15,25 +15,12 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using testing::frame;
+using testing::nameOf;
 using testing::payloadOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
 using States = std::vector<std::string>;
-
-std::string nameOf(RealtimeSubscribeStates state) {
-  switch (state) {
-    case RealtimeSubscribeStates::subscribed:
-      return "subscribed";
-    case RealtimeSubscribeStates::timedOut:
-      return "timedOut";
-    case RealtimeSubscribeStates::closed:
-      return "closed";
-    case RealtimeSubscribeStates::channelError:
-      return "channelError";
-  }
-  return "";
-}
 
 class RealtimeChannelTest : public ::testing::Test {
  protected:
