@@ -60,6 +60,14 @@ bool holdsToken(auth::InMemoryAuthLocalStorage& storage, const std::string& acce
   return auth::testing::holdsToken(storage, kStorageKey, accessToken);
 }
 
+// Fails the test for calls made after the release; returns whether there were any.
+bool reportedLate(const std::vector<std::string>& late, int round) {
+  if (late.empty()) return false;
+  ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
+                << "the first: " << late.front();
+  return true;
+}
+
 // The stored session is due for a refresh, which the facade starts at once for its first auth
 // event; it is released while that refresh is under way (held back until the release in every
 // other round, answered at once in the others; refused in every third), and its transport is
@@ -94,11 +102,7 @@ TEST(FacadeRelease, NothingItStartedCallsWhatTheCallerPassedInOnceReleased) {
     }));
     observer.reset();
     const auto late = record->lateCalls();
-    if (!late.empty()) {
-      ++lateRounds;
-      ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
-                    << "the first: " << late.front();
-    }
+    lateRounds += reportedLate(late, round);
     EXPECT_FALSE(record->refusedAfterDestruction.load()) << "round " << round;
   }
   EXPECT_EQ(lateRounds, 0) << "of " << rounds << " rounds";
@@ -136,11 +140,7 @@ TEST(FacadeRelease, AnAutoRefreshUnderWayEndsStoreIncludedBeforeTheReleaseReturn
     observer.reset();
     EXPECT_TRUE(auth::testing::refreshEnded(storage->inner, kStorageKey, refused))
         << "round " << round;
-    if (!late.empty()) {
-      ++lateRounds;
-      ADD_FAILURE() << "round " << round << ": " << late.size() << " calls after the release, "
-                    << "the first: " << late.front();
-    }
+    lateRounds += reportedLate(late, round);
     EXPECT_FALSE(record->refusedAfterDestruction.load()) << "round " << round;
   }
   EXPECT_EQ(lateRounds, 0) << "of " << rounds << " rounds";
@@ -292,8 +292,7 @@ TEST(FacadeRelease, ItsRealtimeClientCallsNoListenerOnceReleased) {
     // Before the fix its tasks went on past the release: let them end before counting.
     EXPECT_TRUE(eventually([&] { return threadCount() <= idleThreads; })) << "round " << round;
     const auto late = record->lateCalls();
-    EXPECT_TRUE(late.empty()) << "round " << round << ": " << late.size()
-                              << " calls after the release, the first: " << late.front();
+    reportedLate(late, round);
   }
 }
 

@@ -4,10 +4,7 @@
 // returns, nothing the client started calls what the caller passed in (logger, fetch and token
 // functions, transport factory, listeners and callbacks), no release deadlocks, and the threads
 // go back to idle.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <boost/json/array.hpp>
@@ -22,6 +19,7 @@
 #include "local_backend/realtime_service.hpp"
 #include "local_backend/server.hpp"
 #include "tests/realtime/resource_counts.hpp"
+#include "tests/realtime/silent_listener.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -298,41 +296,14 @@ TEST_F(BusyReleaseV2, ItsOwnListenersAndCallbacksMayReleaseIt) {
   }
 }
 
-// A port that takes connections and never answers: an opening handshake to it waits for its
-// request's time-out (60 s).
-class MuteListener {
- public:
-  MuteListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(fd_, 16) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("no listening socket");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~MuteListener() { ::close(fd_); }
-  MuteListener(const MuteListener&) = delete;
-  MuteListener& operator=(const MuteListener&) = delete;
-
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/realtime/v1"; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
 TEST(BusyReleaseV2Opening, AReleaseDuringTheOpeningHandshakeEndsTheOpening) {
-  MuteListener mute;
+  // The opening handshake waits for its time-out (60 s) unless the release ends it.
+  voduzazi::testing::SilentListener mute;
   for (int round = 0; round < 3; ++round) {
     auto calls = std::make_shared<CallerCalls>();
     RealtimeClientOptions options(HeaderDictionary{{"apikey", "key"}});
     options.logger = std::make_shared<CountingLogger>(calls);
-    auto client = RealtimeClientV2::make(boost::urls::url(mute.url()), options);
+    auto client = RealtimeClientV2::make(boost::urls::url(mute.url() + "/realtime/v1"), options);
     auto token = client->onStatusChange([calls](RealtimeClientStatus status) {
       if (status == RealtimeClientStatus::connecting) calls->called("connecting");
     });

@@ -1,8 +1,5 @@
 // The second-generation client against the in-process stand-in backend, over loopback.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +12,7 @@
 
 #include "local_backend/realtime_service.hpp"
 #include "tests/local_backend/test_client.hpp"
+#include "tests/realtime/silent_listener.hpp"
 #include "tests/realtime/thread_count.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -443,35 +441,9 @@ TEST_F(RealtimeV2OutageTest, AFirstSubscribeThatGaveUpWhileTheServerWasDownJoins
   EXPECT_TRUE(eventually([&] { return weak.expired(); }, 30s));
 }
 
-// A server that never answers: it listens on 127.0.0.1 and never takes a connection, so
-// requests wait in its backlog (or for their connection) until their time-out.
-class SilentListener {
- public:
-  SilentListener() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(socket_, 1) != 0 ||
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("no listening socket");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentListener() { ::close(socket_); }
-  SilentListener(const SilentListener&) = delete;
-  SilentListener& operator=(const SilentListener&) = delete;
-
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int socket_;
-  int port_ = 0;
-};
-
 TEST(RealtimeV2AgainstASilentServer, TwoThousandHTTPBroadcastsShareAFewThreads) {
-  SilentListener server;
+  // Requests wait in its backlog, or for their connection, until their time-out.
+  voduzazi::testing::SilentListener server(1);
   auto client = RealtimeClientV2::make(boost::urls::url(server.url() + "/realtime/v1"),
                                        RealtimeClientOptions(HeaderDictionary{{"apikey", "key"}}));
   auto room = client->channel("room");  // never joined: its broadcasts go over HTTP
