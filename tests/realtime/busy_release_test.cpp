@@ -204,9 +204,11 @@ class BusyReleaseV2 : public BusyRelease {
     options.heartbeatInterval = Seconds(0.02);
     options.reconnectDelay = Seconds(0.01);
     options.logger = std::make_shared<CountingLogger>(calls);
-    options.fetch = [calls](const URLRequest& request) {
+    // A session of the client's own, gone with it: the shared session's kept-alive connections
+    // would otherwise stay open, as they should, and be counted.
+    options.fetch = [calls, session = std::make_shared<URLSession>()](const URLRequest& request) {
       calls->called("fetch");
-      return defaultFetch()(request);
+      return session->data(request);
     };
     options.accessToken = [calls]() -> std::optional<std::string> {
       calls->called("token function");
