@@ -613,7 +613,16 @@ TEST_F(StorageOnDisk, FailedAndInterruptedUploadsLeaveNothing) {
   put("d", "kept.txt", "kept");
   ASSERT_EQ(filesIn("objects"), 1u);
 
-  // Cut off mid-body: the server drops the spooled part when the connection ends.
+  // Cut off mid-body: the server drops the spooled part when the connection ends. The
+  // connection stays open until the spool is on disk, so the check after the cut cannot run
+  // before the server has started spooling.
+  const auto waitForUploads = [&](std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (filesIn("uploads") != count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return filesIn("uploads");
+  };
   {
     net::io_context ioc;
     tcp::socket socket(ioc);
@@ -623,12 +632,9 @@ TEST_F(StorageOnDisk, FailedAndInterruptedUploadsLeaveNothing) {
         "\r\nAuthorization: Bearer " + server_.serviceKey() +
         "\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n";
     net::write(socket, net::buffer(head + std::string(50000, 'c')));
+    ASSERT_EQ(waitForUploads(1), 1u) << "the partial body is spooled while the connection lasts";
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (filesIn("uploads") != 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_EQ(filesIn("uploads"), 0u);
+  EXPECT_EQ(waitForUploads(0), 0u);
 
   // Refused after the body arrived: a form without its closing delimiter, a wrong type.
   std::string broken = form("never stored");
