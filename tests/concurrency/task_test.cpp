@@ -9,8 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/async_stream.hpp"
@@ -233,6 +235,41 @@ TEST(MegaYield, RunnableCountSettlesAfterWakesCancellationsAndTimeouts) {
   EXPECT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
 }
 
+// A stop request that comes as a task starts to wait: from the moment request_stop() returns the
+// task counts as runnable until it waits again, or megaYield may take it for idle before it has
+// run (a test clock's advance then finds its timers not yet posted).
+TEST(WaitQueue, AStopRequestCountsTheWaiterInBeforeItReturns) {
+  auto& quiescence = detail::Quiescence::shared();
+  ASSERT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
+  constexpr int kRounds = 20000;
+  std::vector<std::stop_source> stops(kRounds);
+  std::atomic<int> waiting{-1};
+  std::atomic<int> checked{-1};
+  const auto spinUntil = [](const std::atomic<int>& value, int wanted) {
+    while (value.load() != wanted) std::this_thread::yield();
+  };
+  Task<void> waiter([&] {
+    std::mutex mutex;
+    detail::WaitQueue queue;
+    for (int round = 0; round < kRounds; ++round) {
+      std::unique_lock lock(mutex);
+      waiting = round;
+      queue.wait(lock, stops[round].get_token(), [] { return false; });
+      lock.unlock();
+      spinUntil(checked, round);  // not a runtime wait: still runnable
+    }
+  });
+  int countedIdle = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    spinUntil(waiting, round);
+    stops[round].request_stop();
+    if (quiescence.runnable() < 1) ++countedIdle;
+    checked = round;
+  }
+  waiter.value();
+  EXPECT_EQ(countedIdle, 0) << "of " << kRounds << " stop requests";
+}
+
 TEST(WaitQueue, AThrowingConditionLeavesNoWaiterBehind) {
   auto& quiescence = detail::Quiescence::shared();
   ASSERT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
@@ -250,6 +287,8 @@ TEST(WaitQueue, AThrowingConditionLeavesNoWaiterBehind) {
     }
     return queue.hasWaiters();
   });
+  this_task::megaYield(5000);  // the task now waits; its cancellation checks again
+  task.cancel();
   EXPECT_FALSE(task.value());
   EXPECT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
 }
