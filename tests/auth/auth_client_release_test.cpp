@@ -15,8 +15,7 @@
 
 #include "tests/auth/auth_client_fakes.hpp"
 #include "tests/auth/caller_fakes.hpp"
-#include "tests/auth/storage_test_support.hpp"
-#include "voduzazi/auth/keychain_local_storage.hpp"
+#include "tests/auth/two_clients_on_one_store.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/platform/notification_center.hpp"
@@ -129,22 +128,10 @@ TEST(AuthClientRelease, ItsOwnTasksEndBeforeTheReleaseReturns) {
   expectNoLateCalls(Work::handle, 10, /*refusals=*/false);
 }
 
-// Two clients on one secret store item, as two programs are: the first holds the store's refresh
-// turn while its refresh is held at the server; the second's refresh waits for that turn.
-class ReleaseDuringATurnTest : public AuthClientTest {
+// The first client holds the store's refresh turn while its refresh is held at the server; the
+// second's refresh waits for that turn.
+class ReleaseDuringATurnTest : public TwoClientsOnOneStoreTest {
  protected:
-  ReleaseDuringATurnTest() {
-    auto options = this->options();
-    options.localStorage = store;
-    first = makeClient(options);
-    options.logger = logger;
-    second = makeClient(options);
-  }
-
-  SessionManager managerOf(const AuthClient& client) const {
-    return Dependencies::get(client.clientID()).sessionManager;
-  }
-
   bool sent(const std::string& refreshToken) const {
     for (const auto& request : server->requests()) {
       const auto body = bodyOf(request);
@@ -153,12 +140,6 @@ class ReleaseDuringATurnTest : public AuthClientTest {
     }
     return false;
   }
-
-  TemporaryFolder folder;
-  std::shared_ptr<KeychainLocalStorage> store = std::make_shared<KeychainLocalStorage>(
-      "voduzazi.vuvere.swift", std::nullopt, folder.path() / "secrets");
-  std::unique_ptr<AuthClient> first;
-  std::unique_ptr<AuthClient> second;
 };
 
 TEST_F(ReleaseDuringATurnTest, ARefreshWaitingForItsTurnIsCalledOffAndSendsNothing) {
@@ -168,24 +149,17 @@ TEST_F(ReleaseDuringATurnTest, ARefreshWaitingForItsTurnIsCalledOffAndSendsNothi
     return FakeAuthServer::answer(request, 200, sessionBody("fresh", "next", secondsFromNow(3600)));
   });
   storeSession(*first, makeSession("old", "old-refresh", secondsFromNow(20)));
-  Task<Session> firstRefresh([m = managerOf(*first)] { return m.session(); });
-  ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
-  Task<Session> secondRefresh([m = managerOf(*second)] { return m.refreshSession("own-token"); });
-  ASSERT_TRUE(eventually([&] {
-    for (const auto& message : logger->messages()) {
-      if (message.message == "Refresh task started") return true;
-    }
-    return false;
-  }));
+  refreshInBothWhileTheFirstIsHeld(
+      gate, [](const SessionManager& m) { return m.refreshSession("own-token"); });
 
   // The turn would be had only once the first refresh ends, and the wait for it lasts 70 s.
   Task<void> release([&] { second.reset(); });
   EXPECT_TRUE(eventually([&] { return release.isFinished(); }, 20s));
-  EXPECT_TRUE(eventually([&] { return secondRefresh.isFinished(); }, 20s));
+  EXPECT_TRUE(eventually([&] { return secondRefresh->isFinished(); }, 20s));
   gate.open();
-  EXPECT_EQ(firstRefresh.value().accessToken, "fresh");
-  ASSERT_TRUE(eventually([&] { return release.isFinished() && secondRefresh.isFinished(); }));
-  EXPECT_THROW(secondRefresh.value(), CancellationError);
+  EXPECT_EQ(firstRefresh->value().accessToken, "fresh");
+  ASSERT_TRUE(eventually([&] { return release.isFinished() && secondRefresh->isFinished(); }));
+  EXPECT_THROW(secondRefresh->value(), CancellationError);
   EXPECT_FALSE(sent("own-token"));
   for (const auto& message : logger->messages()) {
     EXPECT_EQ(message.message.find("Failed to take a refresh turn"), std::string::npos)

@@ -1,15 +1,11 @@
-// Auth clients sharing one secret store item, as programs of one user for one project do: each
-// has its own session manager, so they stand for two programs (the lock behind a turn keeps out
-// other holders in this process as well as in others).
+// Two auth clients sharing one secret store item take turns to refresh: a waiting refresh takes up
+// what the other stored, and a sign-in or sign-out elsewhere is never overwritten.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "tests/auth/auth_client_fakes.hpp"
-#include "tests/auth/storage_test_support.hpp"
-#include "voduzazi/auth/keychain_local_storage.hpp"
-#include "voduzazi/concurrency/task.hpp"
+#include "tests/auth/two_clients_on_one_store.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -29,34 +25,9 @@ FakeAuthServer::Responder heldRefreshes(Gate& gate, FakeAuthServer::Responder an
   };
 }
 
-class RefreshTurnTest : public AuthClientTest {
+class RefreshTurnTest : public TwoClientsOnOneStoreTest {
  protected:
-  RefreshTurnTest() {
-    auto options = this->options();
-    options.localStorage = store;
-    first = makeClient(options);
-    options.logger = logger;
-    second = makeClient(options);
-    secondToken = second->onAuthStateChange(secondEvents.listener());
-  }
-
-  SessionManager managerOf(const AuthClient& client) const {
-    return Dependencies::get(client.clientID()).sessionManager;
-  }
-
-  // Starts a refresh in the first client that its server holds, then one in the second client,
-  // which has to wait for its turn.
-  void refreshInBothWhileTheFirstIsHeld(Gate& gate) {
-    firstRefresh.emplace([m = managerOf(*first)] { return m.session(); });
-    ASSERT_TRUE(eventually([&] { return gate.arrivals() == 1; }));
-    secondRefresh.emplace([m = managerOf(*second)] { return m.session(); });
-    ASSERT_TRUE(eventually([&] {
-      for (const auto& message : logger->messages()) {
-        if (message.message == "Refresh task started") return true;
-      }
-      return false;
-    }));
-  }
+  RefreshTurnTest() { secondToken = second->onAuthStateChange(secondEvents.listener()); }
 
   std::size_t refreshRequests() const {
     std::size_t count = 0;
@@ -66,15 +37,8 @@ class RefreshTurnTest : public AuthClientTest {
     return count;
   }
 
-  TemporaryFolder folder;
-  std::shared_ptr<KeychainLocalStorage> store = std::make_shared<KeychainLocalStorage>(
-      "voduzazi.vuvere.swift", std::nullopt, folder.path() / "secrets");
-  std::unique_ptr<AuthClient> first;
-  std::unique_ptr<AuthClient> second;
   EventRecorder secondEvents;
   std::shared_ptr<ObservationToken> secondToken;
-  std::optional<Task<Session>> firstRefresh;
-  std::optional<Task<Session>> secondRefresh;
 };
 
 TEST_F(RefreshTurnTest, AWaitingRefreshTakesUpTheSessionTheOtherStored) {

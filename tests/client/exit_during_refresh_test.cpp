@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "tests/auth/auth_client_fakes.hpp"
@@ -23,6 +24,13 @@ namespace {
 using namespace std::chrono_literals;
 using auth::testing::FakeAuthServer;
 using auth::testing::Gate;
+
+// The server's answers to the refresh: a new session, or the refusal of a spent token.
+constexpr std::string_view kRefused =
+    R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
+std::string freshSession() {
+  return auth::testing::sessionBody("fresh", "next", auth::testing::secondsFromNow(3600));
+}
 
 // Lives on past the process's teardown, as the refreshing thread does.
 struct Teardown {
@@ -127,7 +135,7 @@ void serveRefusals(int listener) {
       continue;
     }
     teardown->answer.pass();
-    const std::string body = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
+    const std::string body(kRefused);
     const std::string answer =
         "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n"
         "Connection: close\r\nContent-Length: " +
@@ -148,24 +156,18 @@ void serveRefusals(int listener) {
 
 TEST(ExitDuringRefreshDeathTest, AFacadeRefreshingWhileTheProcessExitsEndsCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string session =
-      auth::testing::sessionBody("fresh", "next", auth::testing::secondsFromNow(3600));
-  const std::string refused = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
-  EXPECT_EXIT(exitDuringRefresh(200, session, Ending::facadeAlive), ::testing::ExitedWithCode(0),
-              "");
-  EXPECT_EXIT(exitDuringRefresh(400, refused, Ending::facadeAlive), ::testing::ExitedWithCode(0),
-              "");
+  EXPECT_EXIT(exitDuringRefresh(200, freshSession(), Ending::facadeAlive),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(exitDuringRefresh(400, std::string(kRefused), Ending::facadeAlive),
+              ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ExitDuringRefreshDeathTest, AFacadeReleasedWhileRefreshingLeavesNothingRunningAtExit) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string session =
-      auth::testing::sessionBody("fresh", "next", auth::testing::secondsFromNow(3600));
-  const std::string refused = R"({"code":"refresh_token_not_found","msg":"Invalid Refresh Token"})";
-  EXPECT_EXIT(exitDuringRefresh(200, session, Ending::facadeReleased), ::testing::ExitedWithCode(0),
-              "");
-  EXPECT_EXIT(exitDuringRefresh(400, refused, Ending::facadeReleased), ::testing::ExitedWithCode(0),
-              "");
+  EXPECT_EXIT(exitDuringRefresh(200, freshSession(), Ending::facadeReleased),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(exitDuringRefresh(400, std::string(kRefused), Ending::facadeReleased),
+              ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(exitDuringRefreshOverLoopback(Ending::facadeReleased), ::testing::ExitedWithCode(0),
               "");
 }
