@@ -10,6 +10,7 @@
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/auth/detail/background_work.hpp"
 #include "voduzazi/clocks/system_clocks.hpp"
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
 namespace voduzazi::auth {
@@ -117,13 +118,7 @@ void AuthClient::close() const {
   dependencies.eventEmitter.close();
   if (dependencies.sessionManager.close) dependencies.sessionManager.close();
   if (detail::isBackgroundWorkOf(clientID_)) return;
-  for (const Task<void>& task : tasks) {
-    try {
-      task.value();
-    } catch (...) {
-      // How it ended does not matter here, only that it has.
-    }
-  }
+  for (const Task<void>& task : tasks) voduzazi::detail::waitForEnd(task);
 }
 
 Session AuthClient::session() const {

@@ -20,6 +20,7 @@
 #include "voduzazi/auth/detail/background_work.hpp"
 #include "voduzazi/auth/sign_in_records.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 
 namespace voduzazi::auth {
@@ -430,20 +431,9 @@ void LiveSessionManager::close() {
   // On one of those threads (a listener of a refresh released the client), the work waits for
   // this very call: it ends by itself, and starts nothing new.
   if (detail::isBackgroundWorkOf(clientID_)) return;
-  for (const Task<Session>& refresh : refreshes) {
-    try {
-      refresh.value();
-    } catch (...) {
-      // Its callers have its outcome; here only its end matters.
-    }
-  }
-  for (const Task<void>& loop : loops) {
-    try {
-      loop.value();
-    } catch (...) {
-      // A logger of the caller's that threw ended it: it has ended all the same.
-    }
-  }
+  // Callers of a refresh have its outcome; a loop may have ended by a logger that threw.
+  for (const Task<Session>& refresh : refreshes) voduzazi::detail::waitForEnd(refresh);
+  for (const Task<void>& loop : loops) voduzazi::detail::waitForEnd(loop);
 }
 
 bool LiveSessionManager::isAutoRefreshRunning() const {

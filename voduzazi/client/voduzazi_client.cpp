@@ -2,6 +2,7 @@
 
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/client/detail/client_core.hpp"
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
@@ -82,13 +83,7 @@ void VoduzaziClient::Core::close() {
   // Released from inside that work (one of its listeners, say), the release cannot wait for it:
   // the work ends by itself, and the closed gate keeps it from the caller's transport and logger.
   if (detail::isPartOfBackgroundWork(*this)) return;
-  if (task) {
-    try {
-      task->value();
-    } catch (...) {
-      // How the task ended does not matter here, only that it has.
-    }
-  }
+  if (task) voduzazi::detail::waitForEnd(*task);
   gate->waitUntilIdle();
 }
 

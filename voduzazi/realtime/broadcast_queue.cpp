@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
 
@@ -134,12 +135,7 @@ struct BroadcastQueue::State : std::enable_shared_from_this<State> {
       entry->done.send(PushStatus::error);
     }
     for (auto& worker : started) worker.cancel();
-    for (auto& worker : started) {
-      try {
-        worker.value();
-      } catch (...) {
-      }
-    }
+    for (auto& worker : started) voduzazi::detail::waitForEnd(worker);
   }
 
   const std::shared_ptr<HTTPClientType> http;

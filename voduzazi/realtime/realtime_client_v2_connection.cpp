@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
 #include "voduzazi/issue_reporting/error_description.hpp"
 #include "voduzazi/realtime/detail/log.hpp"
@@ -55,12 +56,7 @@ void RealtimeClientV2::startConnecting(bool reconnect) {
 void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
                                      std::optional<Task<void>> previous) {
   // A cancelled attempt may still be opening its socket; it ends before this one begins.
-  if (previous) {
-    try {
-      previous->value();
-    } catch (...) {
-    }
-  }
+  if (previous) voduzazi::detail::waitForEnd(*previous);
   for (;;) {
     if (reconnect && !waitBeforeReconnect(weak)) return;
     const auto self = weak.lock();

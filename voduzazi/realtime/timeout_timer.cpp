@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
 #include "voduzazi/concurrency/detail/wait_queue.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
@@ -90,11 +91,7 @@ class TimerQueue::Scheduler : public std::enable_shared_from_this<Scheduler> {
     }
     if (!thread || std::this_thread::get_id() == threadId_.load()) return;
     thread->cancel();
-    try {
-      thread->value();
-    } catch (...) {
-      // its cancellation
-    }
+    voduzazi::detail::waitForEnd(*thread);
   }
 
  private:

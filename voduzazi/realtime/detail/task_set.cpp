@@ -1,5 +1,7 @@
 #include "voduzazi/realtime/detail/task_set.hpp"
 
+#include "voduzazi/concurrency/detail/wait_for_end.hpp"
+
 namespace voduzazi::realtime::detail {
 
 std::optional<Task<void>> TaskSet::start(std::function<void()> body) {
@@ -35,12 +37,7 @@ void TaskSet::close() {
   for (const auto& member : members) member.task.cancel();
   const auto self = std::this_thread::get_id();
   for (const auto& member : members) {
-    if (member.thread->load() == self) continue;
-    try {
-      member.task.value();
-    } catch (...) {
-      // How a task ended does not matter here, only that it has.
-    }
+    if (member.thread->load() != self) voduzazi::detail::waitForEnd(member.task);
   }
 }
 
