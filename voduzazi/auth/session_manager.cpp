@@ -27,6 +27,11 @@ namespace voduzazi::auth {
 
 namespace {
 
+// Two reads of the store hold one session when its tokens are the same.
+bool sameTokens(const Session& a, const Session& b) {
+  return a.accessToken == b.accessToken && a.refreshToken == b.refreshToken;
+}
+
 // The manager and refresh that the current thread is running: a listener called from inside that
 // refresh must not wait for it.
 struct RunningRefresh {
@@ -286,9 +291,7 @@ std::optional<std::pair<Session, bool>> LiveSessionManager::replacementOf(
   std::lock_guard lock(storageMutex_);
   std::optional<Session> current = Dependencies::get(clientID_).sessionStorage.get();
   if (!current) throw AuthError::sessionMissing();
-  if (current->accessToken == stored.accessToken && current->refreshToken == stored.refreshToken) {
-    return std::nullopt;
-  }
+  if (sameTokens(*current, stored)) return std::nullopt;
   // Announced once per program, and only as a refresh of the same user's session: another
   // user's sign-in elsewhere is seen as any read sees it.
   const bool announce =
@@ -316,8 +319,7 @@ std::uint64_t LiveSessionManager::storedGeneration() const {
 bool LiveSessionManager::storeStillHoldsLocked(const RefreshOf& refresh) const {
   if (!refresh.stored) return true;
   const std::optional<Session> current = Dependencies::get(clientID_).sessionStorage.get();
-  return current && current->accessToken == refresh.stored->accessToken &&
-         current->refreshToken == refresh.stored->refreshToken;
+  return current && sameTokens(*current, *refresh.stored);
 }
 
 bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session,
