@@ -1,6 +1,5 @@
 #include "voduzazi/platform/detail/curl_transfer.hpp"
 
-
 #include <algorithm>
 #include <atomic>
 #include <boost/algorithm/string/predicate.hpp>
@@ -19,9 +18,9 @@
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/platform/detail/curl_errors.hpp"
-#include "voduzazi/platform/detail/huge_pages.hpp"
 #include "voduzazi/platform/detail/curl_redirects.hpp"
 #include "voduzazi/platform/detail/curl_silence_watch.hpp"
+#include "voduzazi/platform/detail/huge_pages.hpp"
 
 namespace voduzazi::detail {
 namespace {
