@@ -75,11 +75,14 @@ void VoduzaziService::pollOnce(std::function<void()> done) {
       [done = std::move(done), me = *me](VoduzaziService& self,
                                          voduzazi::Result<std::vector<MessageRow>> rows) {
         self.pollInFlight_ = false;
-        if (!rows.isSuccess()) {
-          std::cout << "Poll error: " << errorDescription(rows.error()) << std::endl;
-        } else if (self.userId() == me) {
-          // Rows for a user who signed out meanwhile are not shown to the next one.
-          self.showNewMessages(rows.get());
+        // A poll for a user whose session ended meanwhile (its failure included) is over: its
+        // rows are not shown to the next one.
+        if (self.userId() == me) {
+          if (rows.isSuccess()) {
+            self.showNewMessages(rows.get());
+          } else {
+            std::cout << "Poll error: " << errorDescription(rows.error()) << std::endl;
+          }
         }
         if (done) done();
       });

@@ -58,18 +58,28 @@ VoduzaziService::~VoduzaziService() = default;
 
 void VoduzaziService::start() {
   struct Restored {
+    std::shared_ptr<voduzazi::ObservationToken> listener;
     std::optional<auth::Session> initial;
     std::optional<auth::Session> current;
   };
   background(
-      [client = client_] {
+      [client = client_, executor = configuration_.mainExecutor, weak = weak_from_this()] {
         Restored restored;
-        // The registration is dropped at once: the listener sees only the initial session,
-        // which reaches it before onAuthStateChange returns.
-        client->auth().onAuthStateChange(
-            [&restored](auth::AuthChangeEvent, const std::optional<auth::Session>& session) {
-              restored.initial = session;
+        // INITIAL_SESSION reaches the listener before onAuthStateChange returns, on this thread;
+        // every later event is handed to the main thread.
+        auto initial = std::make_shared<std::optional<auth::Session>>();
+        restored.listener = client->auth().onAuthStateChange(
+            [initial, executor, weak](auth::AuthChangeEvent event,
+                                      const std::optional<auth::Session>& session) {
+              if (event == auth::AuthChangeEvent::initialSession) {
+                *initial = session;
+                return;
+              }
+              executor->post([weak, event, session] {
+                if (auto self = weak.lock()) self->handleAuthEvent(event, session);
+              });
             });
+        restored.initial = *initial;
         try {
           restored.current = client->auth().session();
         } catch (...) {
@@ -79,6 +89,7 @@ void VoduzaziService::start() {
       },
       [](VoduzaziService& self, voduzazi::Result<Restored> restored) {
         if (restored.isSuccess()) {
+          self.authListener_ = std::move(restored.get().listener);
           self.handleAuthStateChange(restored.get().initial);
           self.restoreSession(restored.get().current);
         } else {
@@ -98,14 +109,33 @@ void VoduzaziService::handleAuthStateChange(std::optional<auth::Session> session
   startPolling();
 }
 
+void VoduzaziService::handleAuthEvent(auth::AuthChangeEvent event,
+                                      const std::optional<auth::Session>& session) {
+  // Sign-ins, refreshed tokens and user updates change nothing here: the operations that caused
+  // them did what they need.
+  const bool ended = event == auth::AuthChangeEvent::signedOut || (!session && session_);
+  if (!ended) return;
+  if (signOutsUnderWay_ == 0) sessionHasEnded_ = true;
+  clearSignedInState();
+}
+
+void VoduzaziService::clearSignedInState() {
+  session_.reset();
+  connectedFriends_.clear();
+  saveConnectedFriends();
+  stopPolling();
+  post(didChange);
+}
+
 void VoduzaziService::restoreSession(std::optional<auth::Session> session) {
   setSession(std::move(session));
   loadConnectedFriends();
-  if (!connectedFriends_.empty()) {
+  // Friends stored for a session that is gone show nothing: the next sign-in fetches them anew.
+  if (!connectedFriends_.empty() && session_) {
     configuration_.mainExecutor->post([weak = weak_from_this()] {
       if (auto self = weak.lock()) self->post(didConnectFriends);
     });
-  } else {
+  } else if (connectedFriends_.empty()) {
     fetchFriends();
   }
   loadLastSeen();
@@ -165,6 +195,7 @@ void VoduzaziService::signIn(std::string email, std::string password, Completion
       [done = std::move(done)](VoduzaziService& self,
                                voduzazi::Result<std::optional<auth::Session>> session) {
         if (!session.isSuccess()) return done(session.error());
+        self.sessionHasEnded_ = false;
         self.setSession(session.get());
         self.fetchFriends();
         self.loadLastSeen();
@@ -174,15 +205,13 @@ void VoduzaziService::signIn(std::string email, std::string password, Completion
 }
 
 void VoduzaziService::signOut(Completion done) {
+  ++signOutsUnderWay_;
   background(
       [client = client_] { client->auth().signOut(auth::SignOutScope::global); },
       [done = std::move(done)](VoduzaziService& self, voduzazi::Result<std::monostate> result) {
+        --self.signOutsUnderWay_;
         if (!result.isSuccess()) return done(result.error());
-        self.setSession(std::nullopt);
-        self.connectedFriends_.clear();
-        self.saveConnectedFriends();
-        self.stopPolling();
-        self.post(didChange);
+        self.clearSignedInState();
         done(nullptr);
       });
 }

@@ -73,6 +73,9 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   }
   const std::optional<voduzazi::auth::Session>& session() const { return session_; }
   void setSession(std::optional<voduzazi::auth::Session> session);
+  // True from the moment the backend ended the session (a sign-out elsewhere, a refused refresh)
+  // until the next sign-in; never after the user's own sign-out.
+  bool sessionHasEnded() const { return sessionHasEnded_; }
   // The signed-in user's id in upper case, or nothing.
   std::optional<std::string> userId() const;
   const std::vector<std::string>& connectedFriends() const { return connectedFriends_; }
@@ -117,6 +120,12 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   void start();
   void restoreSession(std::optional<voduzazi::auth::Session> session);
   void handleAuthStateChange(std::optional<voduzazi::auth::Session> session);
+  // Every auth event after the initial one, on the main thread: only the end of the session is
+  // acted on.
+  void handleAuthEvent(voduzazi::auth::AuthChangeEvent event,
+                       const std::optional<voduzazi::auth::Session>& session);
+  // What signing out leaves: no session, no friends, no polling.
+  void clearSignedInState();
   void afterSignIn(std::optional<voduzazi::auth::Session> session);
   void adoptFriends(std::vector<std::string> friends);
   void showNewMessages(const std::vector<MessageRow>& rows);
@@ -130,7 +139,12 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
 
   ServiceConfiguration configuration_;
   std::shared_ptr<voduzazi::VoduzaziClient> client_;
+  // Kept for the service's life, so that the end of the session is heard whenever it comes.
+  std::shared_ptr<voduzazi::ObservationToken> authListener_;
   std::optional<voduzazi::auth::Session> session_;
+  bool sessionHasEnded_ = false;
+  // Sign-outs under way: the SIGNED_OUT they cause is the user's own, not the session's end.
+  int signOutsUnderWay_ = 0;
   std::vector<std::string> connectedFriends_;
   LastSeen lastSeen_;
   // Messages handed to the notification center, oldest first, that the marker has not passed
