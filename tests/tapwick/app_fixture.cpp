@@ -73,10 +73,12 @@ local_backend::Server& AppFixture::server() {
   return server;
 }
 
-AppInstall AppFixture::install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions) {
+AppInstall AppFixture::install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions,
+                               std::shared_ptr<NotificationPresenter> otherPresenter) {
   static std::atomic<int> counter{0};
   AppInstall app;
   app.clientOptions = std::move(clientOptions);
+  app.otherPresenter = std::move(otherPresenter);
   app.defaultsPath = folder / ("defaults-" + std::to_string(counter++) + ".json");
   launch(app);
   return app;
@@ -102,7 +104,8 @@ void AppFixture::start(AppInstall& app, std::string url) {
   configuration.anonKey = server().anonKey();
   configuration.mainExecutor = main;
   configuration.defaults = std::make_shared<UserDefaults>(app.defaultsPath);
-  configuration.notifications = std::make_shared<UserNotificationCenter>(main, app.presenter);
+  configuration.notifications = std::make_shared<UserNotificationCenter>(
+      main, app.otherPresenter ? app.otherPresenter : app.presenter);
   configuration.clientOptions = app.clientOptions;
   configuration.sessionStorage = app.sessionStore;
   configuration.notificationCenter = &center;

@@ -67,6 +67,8 @@ struct AppInstall {
       std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
   std::filesystem::path defaultsPath;
   std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+  // When set, notifications go here instead (a presenter of the app's own, say).
+  std::shared_ptr<NotificationPresenter> otherPresenter;
   // The facade's options at the next launch (a transport of the test's, say); none: defaults.
   std::optional<voduzazi::VoduzaziClientOptions> clientOptions;
   std::shared_ptr<VoduzaziService> service;
@@ -82,7 +84,8 @@ class AppFixture : public ::testing::Test {
   static local_backend::Server& server();
 
   // A new installation (fresh store and defaults) with its service started.
-  AppInstall install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions = {});
+  AppInstall install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions = {},
+                     std::shared_ptr<NotificationPresenter> otherPresenter = {});
   // Starts (again) the service of an installation, as a relaunch does, and waits for its start.
   void launch(AppInstall& app, std::string url = {});
   // As launch(), with the popover's root built and shown at once, as the app's launch does.
