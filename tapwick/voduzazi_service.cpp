@@ -50,11 +50,27 @@ VoduzaziService::VoduzaziService(ServiceConfiguration configuration)
   voduzazi::VoduzaziClientOptions options =
       configuration_.clientOptions.value_or(voduzazi::VoduzaziClientOptions{});
   if (configuration_.sessionStorage) options.auth.storage = configuration_.sessionStorage;
-  client_ = std::make_shared<voduzazi::VoduzaziClient>(configuration_.projectURL,
-                                                       configuration_.anonKey, options);
+  client_ = std::shared_ptr<voduzazi::VoduzaziClient>(
+      new voduzazi::VoduzaziClient(configuration_.projectURL, configuration_.anonKey, options),
+      [release = facadeRelease_](voduzazi::VoduzaziClient* facade) {
+        delete facade;
+        std::lock_guard lock(release->mutex);
+        release->done = true;
+        release->released.notify_all();
+      });
 }
 
-VoduzaziService::~VoduzaziService() = default;
+VoduzaziService::~VoduzaziService() {
+  authListener_.reset();
+  stopPolling();
+  client_.reset();  // the release runs here unless an auth call under way still holds the facade
+  std::unique_lock lock(facadeRelease_->mutex);
+  if (!facadeRelease_->released.wait_for(lock, facadeReleaseWait,
+                                         [&] { return facadeRelease_->done; })) {
+    std::cout << "Quit: the backend did not answer in time; what it answers now is lost."
+              << std::endl;
+  }
+}
 
 void VoduzaziService::start() {
   struct Restored {
@@ -232,15 +248,14 @@ void VoduzaziService::fetchFriends(std::function<void()> done) {
     if (done) done();
     return;
   }
+  // Sent with the user's last known token, which the facade replaces with its current one: a
+  // facade without a session (a refresh that failed) must not send it with the anonymous key,
+  // whose empty answer under the access rules would wipe the saved list. An expired token is
+  // refused instead, and the list stays.
+  auto request = database().from("friends").select("friend_id").eq("user_id", *me);
+  request.setHeader("Authorization", "Bearer " + session_->accessToken);
   background(
-      [client = client_, me = *me] {
-        // Without a live user token the access rules would answer an empty list, which must
-        // not wipe the saved one: fail instead.
-        client->auth().session();
-        const auto response =
-            client->from("friends").select("friend_id").eq("user_id", me).execute();
-        return readFriendIds(response.data);
-      },
+      [request = std::move(request)] { return readFriendIds(request.execute().data); },
       [done = std::move(done), me = *me](VoduzaziService& self,
                                          voduzazi::Result<std::vector<std::string>> friends) {
         if (!friends.isSuccess()) {

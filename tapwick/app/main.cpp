@@ -79,9 +79,15 @@ int main(int argc, char** argv) {
       executor, std::make_shared<tapwick::LibnotifyPresenter>("Tapwick"));
   auto service = tapwick::VoduzaziService::create(std::move(configuration));
 
-  tapwick::AppDelegate delegate(service, &application);
-  delegate.applicationDidFinishLaunching();
-  const int status = QApplication::exec();
+  int status = 0;
+  {
+    tapwick::AppDelegate delegate(service, &application);
+    delegate.applicationDidFinishLaunching();
+    status = QApplication::exec();
+  }
   voduzazi::MainExecutor::install(nullptr);  // Qt's loop has ended: nothing may post into it
+  // The quit, with the screens gone: the service stops polling and releases the facade, which
+  // stores the answer to a refresh already sent (within seconds, or the answer is lost).
+  service.reset();
   return status;
 }

@@ -85,20 +85,20 @@ AppInstall AppFixture::install(std::optional<voduzazi::VoduzaziClientOptions> cl
 }
 
 void AppFixture::launch(AppInstall& app, std::string url) {
-  start(app, std::move(url));
+  startWithoutWaiting(app, std::move(url));
   ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
   settle(app);
 }
 
 void AppFixture::launchWithRoot(AppInstall& app) {
-  start(app, {});
+  startWithoutWaiting(app);
   app.root = RootViewModel::create(app.service, {});
   app.root->handleAppear();
   ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
   settle(app);
 }
 
-void AppFixture::start(AppInstall& app, std::string url) {
+void AppFixture::startWithoutWaiting(AppInstall& app, std::string url) {
   ServiceConfiguration configuration;
   configuration.projectURL = url.empty() ? server().url() : url;
   configuration.anonKey = server().anonKey();

@@ -90,6 +90,8 @@ class AppFixture : public ::testing::Test {
   void launch(AppInstall& app, std::string url = {});
   // As launch(), with the popover's root built and shown at once, as the app's launch does.
   void launchWithRoot(AppInstall& app);
+  // Builds the service of an installation without waiting for its start.
+  void startWithoutWaiting(AppInstall& app, std::string url = {});
 
   // A client of the stand-in with a session store of its own (another device, say).
   static std::unique_ptr<voduzazi::VoduzaziClient> newClient();
@@ -130,10 +132,6 @@ class AppFixture : public ::testing::Test {
   std::shared_ptr<TestMainExecutor> main = std::make_shared<TestMainExecutor>();
   voduzazi::NotificationCenter center;
   std::filesystem::path folder;
-
- private:
-  // Builds the service of an installation without waiting for its start.
-  void start(AppInstall& app, std::string url);
 };
 
 }  // namespace tapwick::testing
