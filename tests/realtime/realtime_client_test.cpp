@@ -358,5 +358,63 @@ TEST(RealtimeClient, OffDropsRegistrationsByRefAndKeepsTheRestInOrder) {
   EXPECT_THAT(opened, ElementsAre(1, 3));
 }
 
+// Released from inside its close path, the client calls nothing of the caller's afterwards: above
+// all not the reconnect back-off, which the close goes on to ask for the next attempt.
+class RealtimeClientRelease : public ::testing::Test {
+ protected:
+  // The client's only reference goes here; `release()` drops it from inside the client's work.
+  void hold(std::shared_ptr<RealtimeClient> client) {
+    client->setReconnectAfter([this](int) {
+      note("reconnect back-off");
+      return 0.01;
+    });
+    client->setRejoinAfter([this](int) {
+      note("rejoin back-off");
+      return 1.0;
+    });
+    client_ = std::move(client);
+  }
+  void release() {
+    released_ = true;
+    client_.reset();
+  }
+  void note(const std::string& what) {
+    if (released_) late.push_back(what);
+  }
+
+  SocketHarness harness;
+  std::vector<std::string> late;
+
+ private:
+  std::shared_ptr<RealtimeClient> client_;
+  bool released_ = false;
+};
+
+TEST_F(RealtimeClientRelease, FromTheLoggersCloseLineNothingOfTheCallersFollows) {
+  auto client = harness.openClient();
+  client->setLogger([this](const std::string& line) {
+    note("logger");
+    if (line == "ZarudIvavaroDureru: transport, close") release();
+  });
+  hold(std::move(client));
+  harness.transport().fail();  // an abnormal close: a reconnect would follow
+  harness.advance(10s);
+  EXPECT_THAT(late, ::testing::IsEmpty());
+}
+
+TEST_F(RealtimeClientRelease, FromAChannelErrorCallbackDuringTheCloseNothingOfTheCallersFollows) {
+  auto client = harness.openClient();
+  auto room = client->channel("room");
+  room->onError([this](const RealtimeMessage&) { release(); });
+  room->subscribe();
+  const auto ref = room->joinRef().value_or("");
+  harness.transport().receive(reply(ref, ref, "realtime:room", "ok"));
+  client->setLogger([this](const std::string&) { note("logger"); });
+  hold(std::move(client));
+  harness.transport().closeFromServer(999);  // the close errors the channel
+  harness.advance(10s);
+  EXPECT_THAT(late, ::testing::IsEmpty());
+}
+
 }  // namespace
 }  // namespace voduzazi::realtime

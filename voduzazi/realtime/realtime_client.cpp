@@ -171,9 +171,11 @@ void RealtimeClient::setUpReconnectTimer() {
       self->teardown(CloseCode::normal, "reconnection", [self] { self->connectNow(); });
     });
   });
-  // Asked by schedule(), which runs on the strand.
+  // Asked by schedule(), which runs on the strand. A close path that released the client (from
+  // its logger or a callback) goes on to schedule: the back-off is the caller's, so nothing then.
   reconnectTimer_->timerCalculation.delegate(
-      shared_from_this(), [](RealtimeClient& client, int tries) {
+      shared_from_this(), [](RealtimeClient& client, int tries) -> std::optional<double> {
+        if (client.closed_) return std::nullopt;
         const double interval = client.reconnectAfter_(tries);
         client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"});
         return interval;
