@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <limits>
 
 #include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/concurrency/main_executor.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
 namespace voduzazi::realtime {
@@ -414,6 +417,77 @@ TEST_F(RealtimeClientRelease, FromAChannelErrorCallbackDuringTheCloseNothingOfTh
   harness.transport().closeFromServer(999);  // the close errors the channel
   harness.advance(10s);
   EXPECT_THAT(late, ::testing::IsEmpty());
+}
+
+// Holds the main executor with one job until released, or for 3 s at most.
+class BusyMainExecutor {
+ public:
+  BusyMainExecutor() {
+    MainExecutor::current()->post([this] {
+      std::unique_lock lock(mutex_);
+      busy_ = true;
+      changed_.notify_all();
+      changed_.wait_for(lock, 3s, [this] { return released_; });
+      busy_ = false;
+    });
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, 10s, [this] { return busy_; });
+  }
+  ~BusyMainExecutor() {
+    {
+      std::lock_guard lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool busy() const {
+    std::lock_guard lock(mutex_);
+    return busy_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool busy_ = false;
+  bool released_ = false;
+};
+
+// On the process's own timer queue, clock and main executor, as a caller's client runs.
+TEST(RealtimeClientHeartbeat, ABusyMainExecutorDelaysNeitherHeartbeatsNorTheSilentPeerTimeOut) {
+  std::shared_ptr<testing::FakeTransport> transport;
+  auto client = RealtimeClient::make(
+      "https://abcd.example.co/realtime/v1", {}, params({{"apikey", "anon-key"}}),
+      std::string(Defaults::vsn), [&transport](const boost::urls::url& url) {
+        transport = std::make_shared<testing::FakeTransport>(url);
+        return transport;
+      });
+  client->setHeartbeatInterval(0.2);
+  client->connect();
+  BusyMainExecutor main;
+  ASSERT_TRUE(main.busy());
+  transport->open();
+
+  // Answered, a beat every 0.2 s; five within about a second.
+  const auto heartbeats = [&] {
+    std::vector<JSONArray> beats;
+    for (const auto& sent : transport->frames()) {
+      if (textAt(sent, 3) == "heartbeat") beats.push_back(sent);
+    }
+    return beats;
+  };
+  for (std::size_t beat = 1; beat <= 5; ++beat) {
+    ASSERT_TRUE(voduzazi::testing::eventually([&] { return heartbeats().size() >= beat; }, 2s))
+        << "heartbeat " << beat;
+    const auto ref = textAt(heartbeats()[beat - 1], 1);
+    transport->receive(reply(std::nullopt, ref, "phoenix", "ok"));
+  }
+  EXPECT_TRUE(main.busy());
+  // Then silent: the next period finds the last beat unanswered.
+  ASSERT_TRUE(voduzazi::testing::eventually(
+      [&] { return !transport->disconnects().empty(); }, 2s));
+  EXPECT_TRUE(main.busy()) << "the time-out came only once the main executor was free";
+  EXPECT_THAT(transport->disconnects(),
+              ElementsAre(std::pair<int, std::optional<std::string>>(1000, "heartbeat timeout")));
 }
 
 }  // namespace

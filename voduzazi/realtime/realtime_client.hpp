@@ -88,6 +88,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   struct Environment {
     std::shared_ptr<Strand> strand;  // a serial strand of the client's own
     // TimerQueue::shared(): reconnects, rejoins, push time-outs and heartbeats all wait there.
+    // Heartbeat ticks then go straight to heartbeatQueue; the others run on its executor (the
+    // main executor) before they reach the strand.
     std::shared_ptr<TimerQueue> timerQueue;
     std::shared_ptr<Executor> heartbeatQueue;  // the strand
     std::shared_ptr<HTTPClientType> http;      // no interceptors over URLSession::shared()
