@@ -122,6 +122,27 @@ TEST_F(URLSessionWebSocketTest, AStreamAskedForOnceTheCloseEventHasGoneFinishesA
   EXPECT_FALSE(reading.value());
 }
 
+TEST_F(URLSessionWebSocketTest, ANewerStreamTakesOverAndOnlyACancelledReaderLetsGo) {
+  using voduzazi::testing::eventually;
+  auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
+  const auto id = onlySocket();
+  Task<bool> older([stream = socket->events()] { return stream.next().has_value(); });
+  auto newer = socket->events();
+  ASSERT_TRUE(eventually([&] { return older.isFinished(); }));
+  EXPECT_FALSE(older.value());  // ended by the newer one, whose listener stays
+  server_.realtime().hub().sendRaw(id, "a");
+  EXPECT_EQ(newer.next(), WebSocketEvent::text("a"));
+
+  Task<bool> cancelled([stream = std::move(newer)] { return stream.next().has_value(); });
+  cancelled.cancel();
+  ASSERT_TRUE(eventually([&] { return cancelled.isFinished(); }));
+  EXPECT_FALSE(cancelled.value());
+  server_.realtime().hub().sendRaw(id, "b");  // no listener: buffered for the next one
+  EventRecorder events(*socket);
+  ASSERT_TRUE(events.waitFor([](const auto& all) { return !all.empty(); }));
+  EXPECT_EQ(events.events().front(), WebSocketEvent::text("b"));
+}
+
 TEST_F(URLSessionWebSocketTest, AnAbruptDropIsAnAbnormalClose) {
   auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
   EventRecorder events(*socket);
