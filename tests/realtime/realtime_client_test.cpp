@@ -419,37 +419,43 @@ TEST_F(RealtimeClientRelease, FromAChannelErrorCallbackDuringTheCloseNothingOfTh
   EXPECT_THAT(late, ::testing::IsEmpty());
 }
 
-// Holds the main executor with one job until released, or for 3 s at most.
+// Holds the main executor with one job until released, or for 3 s at most; the destructor waits
+// for that job to end.
 class BusyMainExecutor {
  public:
   BusyMainExecutor() {
-    MainExecutor::current()->post([this] {
-      std::unique_lock lock(mutex_);
-      busy_ = true;
-      changed_.notify_all();
-      changed_.wait_for(lock, 3s, [this] { return released_; });
-      busy_ = false;
+    MainExecutor::current()->post([state = state_] {
+      std::unique_lock lock(state->mutex);
+      state->busy = true;
+      state->changed.notify_all();
+      state->changed.wait_for(lock, 3s, [&] { return state->released; });
+      state->busy = false;
+      state->ended = true;
+      state->changed.notify_all();
     });
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, 10s, [this] { return busy_; });
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait_for(lock, 10s, [this] { return state_->busy; });
   }
   ~BusyMainExecutor() {
-    {
-      std::lock_guard lock(mutex_);
-      released_ = true;
-    }
-    changed_.notify_all();
+    std::unique_lock lock(state_->mutex);
+    state_->released = true;
+    state_->changed.notify_all();
+    state_->changed.wait_for(lock, 10s, [this] { return state_->ended; });
   }
   bool busy() const {
-    std::lock_guard lock(mutex_);
-    return busy_;
+    std::lock_guard lock(state_->mutex);
+    return state_->busy;
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool busy_ = false;
-  bool released_ = false;
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool busy = false;
+    bool released = false;
+    bool ended = false;
+  };
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // On the process's own timer queue, clock and main executor, as a caller's client runs.
