@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <mutex>
 
 #include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/fake_socket.hpp"
@@ -359,6 +360,46 @@ TEST(RealtimeClient, OffDropsRegistrationsByRefAndKeepsTheRestInOrder) {
   client->connect();
   harness.transport().open();
   EXPECT_THAT(opened, ElementsAre(1, 3));
+}
+
+TEST(RealtimeClient, AReconnectAlreadyPostedWhenTheCallerDisconnectsDoesNothing) {
+  SocketHarness harness;
+  harness.strand = Strand::serial();  // posted work waits behind the work under way
+  auto client = harness.client();
+  client->connect();
+  harness.transport().open();
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return client->isConnected(); }));
+  harness.transport().fail();  // a reconnect is planned 10 ms later
+  ASSERT_TRUE(voduzazi::testing::eventually([&] {
+    return client->closeStatus() == CloseStatus::abnormal && !client->isConnected();
+  }));
+
+  // Work under way on the strand while the reconnect comes due; the caller disconnects then.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false;
+  bool reconnectPosted = false;
+  client->strand()->post([&] {
+    std::unique_lock lock(mutex);
+    holding = true;
+    changed.notify_all();
+    changed.wait_for(lock, 10s, [&] { return reconnectPosted; });
+    client->disconnect();
+  });
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return holding; }));
+  }
+  ASSERT_EQ(harness.advance(10ms), 1u);  // the reconnect timer posts the reconnect
+  {
+    std::lock_guard lock(mutex);
+    reconnectPosted = true;
+  }
+  changed.notify_all();
+  client->strand()->sync([] {});  // both have had their turn
+  harness.advance(10s);
+  EXPECT_EQ(harness.transportCount(), 1u);
+  EXPECT_EQ(client->closeStatus(), CloseStatus::clean);
 }
 
 // Released from inside its close path, the client calls nothing of the caller's afterwards: above

@@ -254,6 +254,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   void sendFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
                  const std::string& topic, const std::string& event, const JSONObject& payload);
   void connectNow();
+  // Resets the reconnect timer and calls off a reconnect it has already posted.
+  void cancelReconnect();
   void teardown(CloseCode code, const std::optional<std::string>& reason,
                 const std::function<void()>& callback);
   void stopHeartbeat();
@@ -299,6 +301,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   std::unique_ptr<HeartbeatTimer> heartbeatTimer_;
   std::optional<std::string> pendingHeartbeatRef_;
   std::shared_ptr<TimeoutTimer> reconnectTimer_;
+  // From the close that schedules a reconnect until it runs or is called off.
+  bool reconnectPlanned_ = false;
   CloseStatus closeStatus_ = CloseStatus::unknown;
   std::shared_ptr<PhoenixTransport> connection_;
   std::optional<std::string> accessToken_;
