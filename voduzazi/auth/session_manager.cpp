@@ -101,7 +101,7 @@ SessionManager SessionManager::live(std::int64_t clientID) {
       [manager] { manager->remove(); },
       [manager] { manager->startAutoRefreshToken(); },
       [manager] { manager->stopAutoRefreshToken(); },
-      [manager] { manager->close(); },
+      [manager](std::chrono::steady_clock::time_point giveUpAt) { manager->close(giveUpAt); },
   };
 }
 
@@ -262,9 +262,9 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
     }
   }
   // Once the request may have reached the server, the token may be spent: the answer is awaited
-  // (the transport's time-out bounds it) and stored whatever cancellation comes, or the store
-  // would keep a token the server no longer takes.
-  const voduzazi::detail::ScopedStopToken seenThrough{std::stop_token()};
+  // and stored whatever cancellation comes, or the store would keep a token the server no longer
+  // takes; only a release that has waited long enough calls the transfer off.
+  const voduzazi::detail::ScopedStopToken seenThrough{abandonment_.get_token()};
   Session session;
   try {
     session = requestRefresh(refresh);
@@ -364,6 +364,18 @@ void LiveSessionManager::refreshEnded(std::uint64_t id) {
   std::lock_guard lock(mutex_);
   std::erase_if(inFlightRefreshes_,
                 [id](const InFlightRefresh& refresh) { return refresh.id == id; });
+  refreshEnded_.notify_all();
+}
+
+bool LiveSessionManager::refreshesEndBy(const std::vector<std::uint64_t>& ids,
+                                        std::chrono::steady_clock::time_point giveUpAt) {
+  std::unique_lock lock(mutex_);
+  return refreshEnded_.wait_until(lock, giveUpAt, [&] {
+    return std::none_of(inFlightRefreshes_.begin(), inFlightRefreshes_.end(),
+                        [&](const InFlightRefresh& refresh) {
+                          return std::find(ids.begin(), ids.end(), refresh.id) != ids.end();
+                        });
+  });
 }
 
 bool LiveSessionManager::update(const Session& session) {
@@ -415,24 +427,38 @@ void LiveSessionManager::retireAutoRefreshLoopLocked() {
   startAutoRefreshTokenTask_.reset();
 }
 
-void LiveSessionManager::close() {
+void LiveSessionManager::close(std::chrono::steady_clock::time_point giveUpAt) {
   if (isAutoRefreshRunning()) {
     debug(Dependencies::get(clientID_), "stop auto refresh token", "stopAutoRefreshToken()");
   }
   std::vector<Task<void>> loops;
   std::vector<Task<Session>> refreshes;
+  std::vector<std::uint64_t> ids;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
     retireAutoRefreshLoopLocked();
     loops = endingLoops_;
-    for (const InFlightRefresh& refresh : inFlightRefreshes_) refreshes.push_back(refresh.task);
+    for (const InFlightRefresh& refresh : inFlightRefreshes_) {
+      refreshes.push_back(refresh.task);
+      ids.push_back(refresh.id);
+    }
   }
-  // A refresh waiting for its turn stops waiting; one whose request went out sees it through.
+  // A refresh waiting for its turn stops waiting; one whose request went out may yet end.
   for (const Task<Session>& refresh : refreshes) refresh.cancel();
   // On one of those threads (a listener of a refresh released the client), the work waits for
   // this very call: it ends by itself, and starts nothing new.
   if (detail::isBackgroundWorkOf(clientID_)) return;
+  if (!refreshesEndBy(ids, giveUpAt)) {
+    // A server that stopped answering must not hold up the application's quit for a minute.
+    const Dependencies dependencies = Dependencies::get(clientID_);
+    if (dependencies.logger) {
+      dependencies.logger->warning(
+          "Refresh still under way at the release called off; an answer arriving later is lost",
+          {}, site("close()"));
+    }
+    abandonment_.request_stop();
+  }
   // Callers of a refresh have its outcome; a loop may have ended by a logger that threw.
   for (const Task<Session>& refresh : refreshes) voduzazi::detail::waitForEnd(refresh);
   for (const Task<void>& loop : loops) voduzazi::detail::waitForEnd(loop);

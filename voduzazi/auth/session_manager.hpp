@@ -6,10 +6,11 @@
 //   Session session = manager.session();          // AuthError sessionMissing when none is stored
 //   manager.startAutoRefresh();                    // a tick at once, then every 30 seconds
 //   manager.stopAutoRefresh();
-//   manager.close();                               // for good, once the work under way has ended
+//   manager.close(giveUpAt);                       // for good; work still under way then is cut
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,11 +49,14 @@ struct SessionManager {
   std::function<void()> stopAutoRefresh;
   // Ends the manager's background work for good, for its client's release: stops every
   // auto-refresh loop, and a refresh that has not sent its request yet (one waiting for its turn,
-  // say) sends none; a refresh whose request is under way goes on until its answer is stored and
-  // announced, since the server has spent the old token. Then waits until the loops and refresh
-  // tasks have ended, unless called on one of the client's own background threads, where it
-  // cannot wait. Afterwards no loop starts and a refresh throws CancellationError.
-  std::function<void()> close;
+  // say) sends none. A refresh whose request is under way may end until `giveUpAt`, its answer
+  // stored (the server has spent the old token); then its transfer is called off and an answer
+  // arriving later is lost, so the server may have spent the stored token. Then waits until the
+  // loops and refresh tasks have ended (a transport that ends a cancelled transfer at once, as
+  // URLSession does, keeps that wait short), unless called on one of the client's own
+  // background threads, where it cannot wait. Afterwards no loop starts and a refresh throws
+  // CancellationError, as one called off does.
+  std::function<void(std::chrono::steady_clock::time_point giveUpAt)> close;
 
   static SessionManager live(std::int64_t clientID);
 };
@@ -79,7 +84,7 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void remove();
   void startAutoRefreshToken();
   void stopAutoRefreshToken();
-  void close();
+  void close(std::chrono::steady_clock::time_point giveUpAt);
   // One look at the stored session: refreshes it when at most three ticks are left. Never throws.
   void autoRefreshTokenTick();
 
@@ -126,6 +131,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
+  // Waits until none of `ids` is in flight any more, or until `giveUpAt`; false when one still is.
+  bool refreshesEndBy(const std::vector<std::uint64_t>& ids,
+                      std::chrono::steady_clock::time_point giveUpAt);
   // Under mutex_: lets the current loop go to end in the background, where close() finds it.
   void retireAutoRefreshLoopLocked();
   // Writes through the manager count as generations, so a refresh can tell whether the session
@@ -153,6 +161,11 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   mutable std::mutex mutex_;
   // The refresh callers join comes last; one started from a listener of a refresh runs beside it.
   std::vector<InFlightRefresh> inFlightRefreshes_;
+  // Told each time a refresh leaves the list.
+  std::condition_variable refreshEnded_;
+  // The stop source of every refresh request under way: close() requests it once its wait has
+  // run out, which ends their transfers.
+  std::stop_source abandonment_;
   // Fingerprints of tokens that a stored refresh replaced, oldest first; cleared whenever the
   // session is stored or removed by other means. The server takes a second use of a spent token
   // for theft and ends the whole session.
