@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "voduzazi/auth/detail/session_announcements.hpp"
 #include "voduzazi/auth/session.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
@@ -31,7 +32,11 @@ namespace voduzazi::auth {
 // A value type of operations; copies share one live manager. Safe from any thread.
 struct SessionManager {
   // The stored session, refreshed first when it expires within 30 seconds. Throws AuthError
-  // sessionMissing when none is stored, or the refresh's error.
+  // sessionMissing when none is stored, or the refresh's error. What another program sharing
+  // the store changed there since this one last looked is announced first, once, to this
+  // client's listeners: TOKEN_REFRESHED for a new token of the same user, SIGNED_IN for another
+  // user's session, SIGNED_OUT for an empty store (each auto-refresh tick looks the same way).
+  // The first look of a program only tells it where it starts.
   std::function<Session()> session;
   // The session a refresh with this token (none: the stored session's) gives, once stored and
   // announced as TOKEN_REFRESHED. Joins a refresh already under way (whose token then counts). A
@@ -113,21 +118,30 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   bool wasReplacedLocked(const std::string& refreshToken) const;
   bool isReplaced(const std::string& refreshToken) const;
   Task<Session> startRefreshTask(const RefreshOf& refresh, std::uint64_t id);
-  // What a refresh came to: the session (none on failure), the event to announce once the
-  // refresh turn is over, and the failure to pass on.
+  // What a refresh came to: the session (none on failure), what to announce once the refresh
+  // turn is over, and the failure to pass on.
   struct RefreshResult {
     std::optional<Session> session{};
-    std::optional<AuthChangeEvent> event{};
+    std::optional<detail::Announcement> announcement{};
     std::exception_ptr failure{};
+  };
+  // One look at the store: the session it holds and, when that is not what this program last
+  // announced or wrote, the announcement that tells its listeners.
+  struct Look {
+    std::optional<Session> session;
+    std::optional<detail::Announcement> announcement;
   };
 
   Session performRefresh(const RefreshOf& refresh);
   RefreshResult refreshHoldingTurn(const RefreshOf& refresh, std::uint64_t generation);
-  // Holding the refresh turn: the stored session that replaced `stored` since it was read (by
-  // another program's refresh or sign-in, or by this one's), and whether this program has yet
-  // to announce it; nothing while the store still holds `stored`. Throws sessionMissing when
-  // the store holds none.
-  std::optional<std::pair<Session, bool>> replacementOf(const Session& stored) const;
+  // Reads the store and announces what another program changed there since this one last
+  // looked (another user's sign-in, a new token, a sign-out), once.
+  std::optional<Session> lookAtStore();
+  // The read and its look under storageMutex_, so that no write of this program comes between;
+  // announcing is left to the caller, outside every lock.
+  Look lookAtStoreLocking();
+  // Emits the announcement unless a later write or announcement has made it stale.
+  void announce(const detail::Announcement& announcement);
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
@@ -143,14 +157,17 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // longer holds the session `refresh` read from it (another program signed in or out). Also
   // records the sent token as spent when the new session carries another refresh token,
   // whether or not the store kept it.
-  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
-                             const RefreshOf& refresh);
+  // Gives the write's announcement number when it stored the session.
+  std::optional<std::uint64_t> storeIfUnchangedSince(std::uint64_t generation,
+                                                     const Session& session,
+                                                     const RefreshOf& refresh);
   // Under storageMutex_: whether the store still holds the session `refresh` was read from (or
   // the refresh was of a caller's own token).
   bool storeStillHoldsLocked(const RefreshOf& refresh) const;
   // Under storageMutex_.
   void forgetReplacedTokens();
-  bool removeIfUnchangedSince(std::uint64_t generation, const RefreshOf& refresh);
+  std::optional<std::uint64_t> removeIfUnchangedSince(std::uint64_t generation,
+                                                      const RefreshOf& refresh);
   void runAutoRefreshLoop();
 
   // A few spent tokens are enough: a caller holds a token only from its read of the store until
@@ -177,9 +194,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   std::uint64_t nextRefreshID_ = 0;
   mutable std::mutex storageMutex_;
   std::uint64_t storedGeneration_ = 0;
-  // The access token of the last session this program wrote and announced, so that taking it up
-  // from the store again announces nothing twice.
-  std::string lastWrittenAccessToken_;
+  // What this program last announced of the store or wrote there, so that another program's
+  // change is announced once and this program's own writes not again.
+  detail::SessionAnnouncements announced_;
 };
 
 namespace detail {
