@@ -71,7 +71,9 @@ class AuthClient {
 
   // --- The session.
   // The current session, refreshed first when it expires within 30 seconds. Throws AuthError
-  // sessionMissing without one, or what the refresh throws.
+  // sessionMissing without one, or what the refresh throws. What another program sharing the
+  // store changed there since this one last looked is first announced to the listeners, once
+  // (TOKEN_REFRESHED, SIGNED_IN or SIGNED_OUT); the auto-refresh tick does the same.
   Session session() const;
   // The stored session as it is, maybe expired; no network.
   std::optional<Session> currentSession() const;
