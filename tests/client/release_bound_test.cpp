@@ -135,9 +135,22 @@ TEST_P(FacadeReleaseBound, WaitsForAnAnswerThatComesWithinItsWait) {
   EXPECT_EQ(refreshes_.load(), 1);
 }
 
+std::string nameOf(const ::testing::TestParamInfo<Start>& start) {
+  switch (start.param) {
+    case Start::callersThread:
+      return "OnACallersThread";
+    case Start::autoRefresh:
+      return "ByAutoRefresh";
+    case Start::expiredAtStart:
+      return "AtStartWithAnExpiredSession";
+  }
+  return "Unknown";
+}
+
 INSTANTIATE_TEST_SUITE_P(EachWayARefreshBegins, FacadeReleaseBound,
                          ::testing::Values(Start::callersThread, Start::autoRefresh,
-                                           Start::expiredAtStart));
+                                           Start::expiredAtStart),
+                         nameOf);
 
 }  // namespace
 }  // namespace voduzazi::testing
