@@ -470,7 +470,7 @@ void LiveSessionManager::close(std::chrono::steady_clock::time_point giveUpAt) {
     const Dependencies dependencies = Dependencies::get(clientID_);
     if (dependencies.logger) {
       dependencies.logger->warning(
-          "Refresh still under way at the release called off; an answer arriving later is lost",
+          "Release called off a refresh still under way; an answer arriving later is lost",
           {}, site("close()"));
     }
     abandonment_.request_stop();
