@@ -13,12 +13,8 @@ std::optional<SessionAnnouncements::Mark> SessionAnnouncements::markOf(
 std::optional<Announcement> SessionAnnouncements::look(const std::optional<Session>& current) {
   const std::optional<Mark> found = markOf(current);
   const std::optional<Mark> last = std::exchange(last_, found);
-  if (!std::exchange(looked_, true)) return std::nullopt;
-  if (!found && !last) return std::nullopt;
-  if (found && last && found->accessToken == last->accessToken &&
-      found->refreshToken == last->refreshToken) {
-    return std::nullopt;
-  }
+  const bool first = !std::exchange(looked_, true);
+  if (first || found == last) return std::nullopt;
   AuthChangeEvent event = AuthChangeEvent::signedIn;
   if (!found) {
     event = AuthChangeEvent::signedOut;

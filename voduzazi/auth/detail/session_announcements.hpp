@@ -39,11 +39,13 @@ class SessionAnnouncements {
   bool isLatest(std::uint64_t number) const { return number == number_; }
 
  private:
-  // A session is another when either token differs.
+  // Two looks find the same session when both its tokens (and so its user) are the same.
   struct Mark {
     std::string accessToken;
     std::string refreshToken;
     UUID userID;
+
+    bool operator==(const Mark&) const = default;
   };
 
   static std::optional<Mark> markOf(const std::optional<Session>& session);
