@@ -321,6 +321,10 @@ void RealtimeHub::push(Client& client, const std::string& topic, std::string eve
 
 void RealtimeHub::fanOut(const std::string& topic, const json::object& payload,
                          std::string_view event, const Client* except) {
+  // A channel whose token has expired hears nothing more: it ends first, as at its next frame.
+  for (auto& [id, client] : clients_) {
+    if (&client != except && client.channels.contains(topic)) expireTokens(client);
+  }
   Frame frame{std::nullopt, std::nullopt, topic, std::string(event), payload};
   std::optional<std::string> texts[2];
   for (auto& [id, client] : clients_) {

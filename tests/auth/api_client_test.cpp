@@ -104,7 +104,7 @@ TEST_F(APIClientTest, BodiesThatAreNoErrorRecordGiveUnexpectedFailure) {
 TEST_F(APIClientTest, SessionCleanupCodesEndTheStoredSessionBeforeThrowing) {
   for (const char* code : {"session_not_found", "session_expired", "refresh_token_not_found",
                            "refresh_token_already_used"}) {
-    storeSession(*client, makeSession("access", "refresh", secondsFromNow(3600)));
+    storeSessionHere(*client, makeSession("access", "refresh", secondsFromNow(3600)));
     EventRecorder recorder;
     std::optional<Session> storedAtEvent = makeSession("x", "y", 0);
     recorder.onEvent = [&](AuthChangeEvent, const std::optional<Session>&) {

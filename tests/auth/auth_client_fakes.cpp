@@ -203,6 +203,10 @@ void AuthClientTest::storeSession(const AuthClient& client, const Session& sessi
   Dependencies::get(client.clientID()).sessionStorage.store(session);
 }
 
+void AuthClientTest::storeSessionHere(const AuthClient& client, const Session& session) {
+  Dependencies::get(client.clientID()).sessionManager.update(session);
+}
+
 void AuthClientTest::driveTimeWith(const AuthClient& client,
                                    const std::shared_ptr<TestClock>& clock, Date start) {
   Dependencies::update(client.clientID(), [&](Dependencies& dependencies) {

@@ -138,8 +138,13 @@ class AuthClientTest : public ::testing::Test {
   std::unique_ptr<AuthClient> clientWith(AuthFlowType flow,
                                          std::optional<std::string> redirect = std::nullopt,
                                          bool logs = false);
-  // Puts a session into the store as a previous run would have left it.
+  // Puts a session into the store as a previous run would have left it, or as another program
+  // sharing the store writes it (which the client announces when it next looks, if it has
+  // looked before).
   void storeSession(const AuthClient& client, const Session& session);
+  // Puts a session into the store as the client's own write, as a sign-in of this program whose
+  // event the test leaves out.
+  void storeSessionHere(const AuthClient& client, const Session& session);
   // Makes the client's wall clock and sleeps follow `clock`, starting at `start`.
   void driveTimeWith(const AuthClient& client, const std::shared_ptr<TestClock>& clock, Date start);
 

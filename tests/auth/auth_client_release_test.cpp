@@ -18,6 +18,7 @@
 #include "tests/auth/two_clients_on_one_store.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/platform/notification_center.hpp"
 
 namespace voduzazi::auth::testing {
@@ -198,6 +199,38 @@ TEST_F(AuthClientTest, AListenerOnTheRefreshItsLoopWaitsForMayReleaseIt) {
   ASSERT_TRUE(eventually([&] { return released.load(); }, 20s));
   EXPECT_EQ(later.events(), std::vector{AuthChangeEvent::initialSession});
   EXPECT_EQ(server->requestCount(), 1u);
+}
+
+// A server that holds its answers, over a transport that ends a cancelled transfer at once (as
+// the library's own does): the release waits a few seconds at most, whether a refresh or a deep
+// link's code exchange is under way, and no answer is stored after it.
+TEST_F(AuthClientTest, AReleaseCallsOffWhatTheServerHolds) {
+  for (const bool deepLink : {false, true}) {
+    SCOPED_TRACE(deepLink ? "code exchange" : "refresh");
+    std::atomic<int> arrivals = 0;
+    server->respond([&arrivals](const URLRequest& request) {
+      ++arrivals;
+      this_task::sleepFor(20s);  // throws CancellationError once the transfer is called off
+      return FakeAuthServer::answer(request, 200,
+                                    sessionBody("fresh", "next", secondsFromNow(3600)));
+    });
+    auto client = makeClient();
+    storeSession(*client, makeSession("old", "old-refresh", secondsFromNow(deepLink ? 3600 : 20)));
+    std::optional<Task<Session>> caller;
+    if (deepLink) {
+      client->handle(boost::urls::url("myapp://callback?code=deep-link-code"));
+    } else {
+      caller.emplace([&client = *client] { return client.session(); });
+    }
+    ASSERT_TRUE(eventually([&] { return arrivals.load() == 1; }));
+    const auto began = std::chrono::steady_clock::now();
+    client.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, AuthClient::releaseWait + 2s);
+    if (caller) {
+      EXPECT_THROW(caller->value(), CancellationError);
+    }
+    EXPECT_EQ(makeClient()->currentSession()->accessToken, "old");
+  }
 }
 
 TEST_F(AuthClientTest, AClosedClientStartsNothing) {

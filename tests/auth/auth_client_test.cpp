@@ -89,7 +89,7 @@ TEST_F(AuthClientBasicsTest, EachListenerGetsItsOwnInitialSessionBeforeSubscribi
   EXPECT_EQ(first.entries()[0].session, std::nullopt);
 
   const Session stored = makeSession("access", "refresh", secondsFromNow(3600));
-  storeSession(*client, stored);
+  storeSessionHere(*client, stored);
   EventRecorder second;
   auto secondToken = client->onAuthStateChange(second.listener());
   ASSERT_EQ(second.entries().size(), 1u);

@@ -45,11 +45,11 @@ TEST_F(SessionManagerTest, RefreshesASessionExpiringWithin30Seconds) {
   const double now = std::chrono::duration<double>(start.time_since_epoch()).count();
   server->respondWith(200, sessionBody("fresh-access", "fresh-refresh", now + 3600));
 
-  storeSession(*client, makeSession("access-31", "refresh-31", now + 31));
+  storeSessionHere(*client, makeSession("access-31", "refresh-31", now + 31));
   EXPECT_EQ(manager().session().accessToken, "access-31");
   EXPECT_EQ(server->requestCount(), 0u);
 
-  storeSession(*client, makeSession("access-29", "refresh-29", now + 29));
+  storeSessionHere(*client, makeSession("access-29", "refresh-29", now + 29));
   EXPECT_EQ(manager().session().accessToken, "fresh-access");
   ASSERT_EQ(server->requestCount(), 1u);
   const URLRequest refresh = server->requests()[0];

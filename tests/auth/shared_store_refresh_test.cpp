@@ -4,34 +4,25 @@
 // itself as the second process.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <boost/json/parse.hpp>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "local_backend/server.hpp"
+#include "tests/auth/other_program.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/auth/auth_client.hpp"
 #include "voduzazi/auth/auth_error.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
 #include "voduzazi/platform/application_lifecycle.hpp"
 #include "voduzazi/platform/url_session.hpp"
-
-extern char** environ;
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -162,74 +153,12 @@ int holdTurn(int argc, char** argv) {
   return 0;
 }
 
-std::string randomSuffix() {
-  static std::mt19937_64 generate{std::random_device{}()};
-  return std::to_string(generate());
-}
-
-// The second process, started from this very program; killed if it is still running at the end.
-class Peer {
- public:
-  explicit Peer(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    std::string self = "/proc/self/exe";
-    argv.push_back(self.data());
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-  }
-  ~Peer() { kill(); }
-
-  // Ends it at once, as a crash would.
-  void kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  // The exit status once it has ended within `limit`; nothing otherwise.
-  std::optional<int> exitStatus(std::chrono::milliseconds limit) {
-    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-    if (process < 0) return std::nullopt;
-    pollfd ended{process, POLLIN, 0};
-    const int ready = ::poll(&ended, 1, static_cast<int>(limit.count()));
-    ::close(process);
-    int status = 0;
-    if (ready != 1 || ::waitpid(pid_, &status, 0) != pid_) return std::nullopt;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
 class SharedStoreRefreshTest : public ::testing::Test {
  protected:
-  SharedStoreRefreshTest() {
-    const char* previous = std::getenv("XDG_DATA_HOME");
-    if (previous) previousDataHome_ = previous;
-  }
-  ~SharedStoreRefreshTest() override {
-    if (previousDataHome_) {
-      ::setenv("XDG_DATA_HOME", previousDataHome_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_DATA_HOME");
-    }
-  }
-
   // One round: a new user signs up in this process; then both processes make requests for
   // `duration` with sessions that last `jwtExpiry`.
   void runRound(std::chrono::seconds jwtExpiry, std::chrono::milliseconds duration) {
-    const fs::path dataHome = fs::temp_directory_path() / ("shared-store-" + randomSuffix());
-    fs::create_directories(dataHome);
-    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    const TemporaryDataHome dataHome("shared-store");
     local_backend::ServerOptions serverOptions;
     serverOptions.jwtExpiry = jwtExpiry;
     local_backend::Server server(serverOptions);
@@ -238,9 +167,9 @@ class SharedStoreRefreshTest : public ::testing::Test {
     auto client = clientOf(server.url(), server.anonKey(), mine);
     ASSERT_NE(client->signUp("user" + randomSuffix() + "@example.com", password).session(),
               nullptr);
-    const fs::path peerOutcome = dataHome / "peer-outcome";
-    Peer peer({std::string(peerFlag), server.url(), server.anonKey(),
-               std::to_string(duration.count()), peerOutcome.string()});
+    const fs::path peerOutcome = dataHome.path() / "peer-outcome";
+    PeerProgram peer({std::string(peerFlag), server.url(), server.anonKey(),
+                      std::to_string(duration.count()), peerOutcome.string()});
     ASSERT_TRUE(peer.started());
     makeRequests(*client, mine, std::chrono::steady_clock::now() + duration);
     EXPECT_EQ(peer.exitStatus(60s), 0);
@@ -255,14 +184,7 @@ class SharedStoreRefreshTest : public ::testing::Test {
     EXPECT_EQ(std::set<std::string>(sent.begin(), sent.end()).size(), sent.size())
         << "a refresh token was sent twice";
     EXPECT_NO_THROW(client->user()) << "the session outlived the round";
-
-    client.reset();
-    std::error_code ignored;
-    fs::remove_all(dataHome, ignored);
   }
-
- private:
-  std::optional<std::string> previousDataHome_;
 };
 
 TEST_F(SharedStoreRefreshTest, TwoProcessesTakeTurnsToRefreshAndNeverSpendATokenTwice) {
@@ -279,7 +201,7 @@ TEST(SharedStoreRefreshTurn, AProgramThatDiesHoldingTheTurnBlocksNoOther) {
   const fs::path root = fs::temp_directory_path() / ("refresh-turn-" + randomSuffix());
   fs::create_directories(root);
   const fs::path holding = root / "holding";
-  Peer holder({std::string(holderFlag), (root / "secrets").string(), holding.string()});
+  PeerProgram holder({std::string(holderFlag), (root / "secrets").string(), holding.string()});
   ASSERT_TRUE(holder.started());
   ASSERT_TRUE(voduzazi::testing::eventually([&] { return fs::exists(holding); }, 60s));
 

@@ -241,5 +241,32 @@ TEST_F(FacadeRefreshEndToEndTest, ConcurrentRequestsAcrossRefreshesKeepTheSessio
       << "a refresh token went out twice";
 }
 
+// The facade hands each refreshed token to its realtime clients; an event that brings no new
+// token (the initial session after the refresh it caused, say) must start no refresh of its own.
+TEST_F(FacadeRefreshEndToEndTest, ForwardingTokensStartsNoRefreshOfItsOwn) {
+  auto alice = facade();
+  const std::string aliceID = signUp(*alice, "alice");
+  std::atomic<int> selects = 0;
+  std::vector<std::thread> threads;
+  const auto start = std::chrono::steady_clock::now();
+  for (int thread = 0; thread < 2; ++thread) {
+    threads.emplace_back([&] {
+      for (auto next = start; next < start + std::chrono::seconds(3);
+           next += std::chrono::milliseconds(250)) {
+        std::this_thread::sleep_until(next);  // the app's polling pace, not a wait for anything
+        EXPECT_NO_THROW(inbox(*alice, aliceID));
+        ++selects;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const std::size_t refreshes = watched.refreshTokensSent().size();
+  EXPECT_EQ(selects.load(), 24);
+  EXPECT_LE(refreshes, 24u) << "at most one refresh per select";
+  EXPECT_FALSE(eventually([&] { return watched.refreshTokensSent().size() > refreshes; },
+                          std::chrono::seconds(2)))
+      << "a refresh while nothing asked for a token";
+}
+
 }  // namespace
 }  // namespace voduzazi::testing

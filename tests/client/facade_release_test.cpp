@@ -158,28 +158,29 @@ TEST(FacadeRelease, AListenerOnTheRefreshThatTheFacadeWaitsForMayReleaseIt) {
     refresh.pass();
     return FakeAuthServer::answer(request, 200, sessionBody("fresh", "next", secondsFromNow(3600)));
   };
-  std::mutex mutex;
-  auto client =
-      std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
-  std::atomic<bool> released{false};
-  auto listening = client->auth().onAuthStateChange(
-      [&](auth::AuthChangeEvent event, const std::optional<auth::Session>&) {
-        if (event != auth::AuthChangeEvent::tokenRefreshed) return;
-        std::unique_ptr<VoduzaziClient> releasing;
-        {
-          std::lock_guard lock(mutex);
-          releasing = std::move(client);
-        }
-        releasing.reset();
-        released = true;
-      });
-
-  // An event that gives the realtime clients no token makes the auth-event task ask for the
-  // session, which is due: it then waits for the refresh, held at the transport.
+  // Due, so the initial session that the auth-event task reads waits for its refresh.
   storeSession(storage->inner, "old", secondsFromNow(20));
-  const auto emitter = auth::Dependencies::get(client->auth().clientID()).eventEmitter;
-  emitter.emit(auth::AuthChangeEvent::userUpdated,
-               makeSession("old", "refresh-old", secondsFromNow(20)));
+  std::mutex mutex;
+  std::unique_ptr<VoduzaziClient> client;
+  std::shared_ptr<ObservationToken> listening;
+  std::atomic<bool> released{false};
+  {
+    std::lock_guard lock(mutex);  // until the test has stored the facade
+    client = std::make_unique<VoduzaziClient>(kProject, kKey, optionsFor(session, storage, record));
+    // Attached to the emitter itself: a listener of the client's would read the session first.
+    listening = auth::Dependencies::get(client->auth().clientID())
+                    .eventEmitter.attach([&](auth::AuthChangeEvent event,
+                                             const std::optional<auth::Session>&) {
+                      if (event != auth::AuthChangeEvent::tokenRefreshed) return;
+                      std::unique_ptr<VoduzaziClient> releasing;
+                      {
+                        std::lock_guard lock(mutex);
+                        releasing = std::move(client);
+                      }
+                      releasing.reset();
+                      released = true;
+                    });
+  }
   ASSERT_TRUE(eventually([&] { return refresh.arrivals() == 1; }));
   refresh.open();
   EXPECT_TRUE(eventually([&] { return released.load(); }, 20s));

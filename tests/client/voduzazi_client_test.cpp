@@ -337,6 +337,42 @@ TEST_F(VoduzaziClientTest, BuildsTheOlderRealtimeClientUnconnectedFromTheProject
   EXPECT_EQ(realtime->accessToken(), kKey);
 }
 
+// Events in order: INITIAL_SESSION (none), SIGNED_IN (T1), TOKEN_REFRESHED (T1 again),
+// TOKEN_REFRESHED (T2), USER_UPDATED, SIGNED_OUT. Both realtime clients get T1, T2 and the key;
+// the events that change nothing reach neither, so the second-generation client never asks for
+// a token (with a session within its refresh margin, the ask would refresh it).
+TEST_F(VoduzaziClientTest, HandsTheRealtimeClientsOnlyTokensThatChanged) {
+  VoduzaziClientOptions custom = options();
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  custom.realtime.accessToken = [asked] {
+    ++*asked;
+    return std::optional<std::string>("asked");
+  };
+  IssueRecorder recorder;  // keeping a token function of the caller's is reported
+  const auto client = makeClient(custom);
+  ASSERT_TRUE(eventually([&] { return client->mutableState().realtime != nullptr; }));
+  const auto emitter = auth::Dependencies::get(client->auth().clientID()).eventEmitter;
+  const auto tokens = [&] {
+    return std::pair{client->realtime()->accessToken(), client->realtimeV2()->accessToken()};
+  };
+  const auto both = [](const std::string& token) {
+    return std::pair{std::optional(token), std::optional(token)};
+  };
+  const auto session = [](const std::string& token) {
+    return auth::testing::makeSession(token, "refresh-" + token,
+                                      auth::testing::secondsFromNow(3600));
+  };
+  emitter.emit(auth::AuthChangeEvent::signedIn, session("T1"));
+  ASSERT_TRUE(eventually([&] { return tokens() == both("T1"); }));
+  emitter.emit(auth::AuthChangeEvent::tokenRefreshed, session("T1"));
+  emitter.emit(auth::AuthChangeEvent::tokenRefreshed, session("T2"));
+  ASSERT_TRUE(eventually([&] { return tokens() == both("T2"); }));
+  emitter.emit(auth::AuthChangeEvent::userUpdated, session("T2"));
+  emitter.emit(auth::AuthChangeEvent::signedOut, std::nullopt);
+  ASSERT_TRUE(eventually([&] { return tokens() == both(kKey); }));
+  EXPECT_EQ(asked->load(), 0);
+}
+
 TEST_F(VoduzaziClientTest, ForwardsNewTokensToTheRealtimeClientButNeverAnAbsentOne) {
   VoduzaziClient::Core core(boost::urls::url(kProject), kKey, options());
   core.forwardToRealtimeClients("user-token");

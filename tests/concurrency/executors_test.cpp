@@ -1,14 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/eventually.hpp"
+#include "voduzazi/concurrency/detail/quiescence.hpp"
 #include "voduzazi/concurrency/main_executor.hpp"
 #include "voduzazi/concurrency/serial_executor.hpp"
+#include "voduzazi/concurrency/task.hpp"
 
 namespace voduzazi {
 namespace {
+
+using namespace std::chrono_literals;
+using testing::eventually;
 
 TEST(SerialExecutor, RunsWorkInPostingOrderOnItsOwnThread) {
   std::vector<int> order;
@@ -30,6 +38,31 @@ TEST(SerialExecutor, SyncRethrowsAndRunsInlineOnItsOwnThread) {
   bool nested = false;
   queue.sync([&] { queue.sync([&] { nested = queue.isCurrent(); }); });
   EXPECT_TRUE(nested);
+}
+
+// A task waiting in sync is waiting, as megaYield counts, until its work is done; a cancellation
+// meanwhile does not end the wait, since the work still runs with the caller's references.
+TEST(SerialExecutor, ATaskInSyncWaitsLikeAJoin) {
+  auto& quiescence = detail::Quiescence::shared();
+  ASSERT_TRUE(eventually([&] { return quiescence.runnable() == 0; }));
+  SerialExecutor queue;
+  std::promise<void> release;
+  const auto released = release.get_future().share();
+  std::atomic<bool> started{false};
+  std::atomic<bool> finished{false};
+  Task<void> waiter([&] {
+    queue.sync([&] {
+      started = true;
+      released.wait_for(10s);  // the queue's own thread, no task
+      finished = true;
+    });
+  });
+  ASSERT_TRUE(eventually([&] { return started.load(); }));
+  EXPECT_TRUE(eventually([&] { return quiescence.runnable() == 0; }, 5s));
+  waiter.cancel();
+  release.set_value();
+  EXPECT_NO_THROW(waiter.value());
+  EXPECT_TRUE(finished);
 }
 
 TEST(SerialExecutor, TheDestructorRunsWhatIsQueued) {

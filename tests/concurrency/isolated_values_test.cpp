@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
+#include <cstdint>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -80,6 +82,32 @@ TEST(AnyHashableSendable, EqualityAndHashingByTypeThenValue) {
   EXPECT_NE(AnyHashableSendable(1), AnyHashableSendable(1.0));
   std::unordered_set<AnyHashableSendable> keys{1, "1", 1, true};
   EXPECT_EQ(keys.size(), 3u);
+}
+
+// Integers of any type are one value when their numbers are, and only then; a character is a
+// character, not its code.
+TEST(AnyHashableSendable, IntegersCompareByTheirValuesAndCharactersByTheirOwnType) {
+  constexpr auto largest = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_NE(AnyHashableSendable(largest), AnyHashableSendable(-1));
+  EXPECT_NE(AnyHashableSendable(std::uint64_t{1} << 63),
+            AnyHashableSendable(std::numeric_limits<std::int64_t>::min()));
+  EXPECT_EQ(AnyHashableSendable(largest), AnyHashableSendable(largest));
+  EXPECT_EQ(AnyHashableSendable(largest).description(), "18446744073709551615");
+  EXPECT_EQ(AnyHashableSendable(1), AnyHashableSendable(1L));
+  EXPECT_EQ(AnyHashableSendable(1), AnyHashableSendable(1U));
+  EXPECT_EQ(AnyHashableSendable(std::int8_t{-1}), AnyHashableSendable(-1LL));
+  EXPECT_EQ(AnyHashableSendable(std::uint64_t{1} << 62),
+            AnyHashableSendable(std::int64_t{1} << 62));
+  EXPECT_NE(AnyHashableSendable('a'), AnyHashableSendable(97));
+  EXPECT_NE(AnyHashableSendable(u'a'), AnyHashableSendable(97));
+  EXPECT_EQ(AnyHashableSendable('a'), AnyHashableSendable('a'));
+  EXPECT_EQ(AnyHashableSendable('a').description(), "a");
+
+  const std::unordered_set<AnyHashableSendable> keys{largest, -1, 'a', 97, 1, 1L, 1U, 1ULL};
+  EXPECT_EQ(keys.size(), 5u);
+  const auto hash = std::hash<AnyHashableSendable>();
+  EXPECT_EQ(hash(AnyHashableSendable(1)), hash(AnyHashableSendable(1ULL)));
+  EXPECT_EQ(hash(AnyHashableSendable(std::int16_t{-7})), hash(AnyHashableSendable(-7LL)));
 }
 
 TEST(AnyHashableSendable, Descriptions) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 
@@ -79,10 +80,14 @@ TEST(ClockSleeper, WakesOnlyWhenTheTestClockAdvancesFarEnough) {
 TEST(FallbackClock, SleepsWholeSecondsAndRejectsInvalidIntervals) {
   FallbackClock clock;
   const auto start = std::chrono::steady_clock::now();
-  clock.sleep(0.5);
+  // Truncated toward zero, each of these is no sleep at all.
+  for (double under : {0.5, 0.0, -0.0, -0.5, std::nextafter(-1.0, 0.0)}) {
+    EXPECT_NO_THROW(clock.sleep(under)) << under;
+  }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
-  for (double invalid : {std::numeric_limits<double>::quiet_NaN(),
-                         std::numeric_limits<double>::infinity(), -1.0, 1e30}) {
+  for (double invalid :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(), -1.0, -1.5, 1e30}) {
     EXPECT_THROW(clock.sleep(invalid), std::invalid_argument) << invalid;
   }
 }

@@ -17,9 +17,11 @@ struct LoopbackServer::Impl {
   tcp::acceptor acceptor{context};
 };
 
-LoopbackServer::LoopbackServer(Handler handler, std::uint16_t port)
-    : handler_(std::move(handler)), impl_(std::make_unique<Impl>()) {
-  const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+LoopbackServer::LoopbackServer(Handler handler, std::uint16_t port, const std::string& address)
+    : handler_(std::move(handler)),
+      impl_(std::make_unique<Impl>()),
+      authorityHost_(address.find(':') == std::string::npos ? address : "[" + address + "]") {
+  const tcp::endpoint endpoint(asio::ip::make_address(address), port);
   impl_->acceptor.open(endpoint.protocol());
   impl_->acceptor.set_option(asio::socket_base::reuse_address(true));
   impl_->acceptor.bind(endpoint);
@@ -48,7 +50,7 @@ LoopbackServer::~LoopbackServer() {
 }
 
 std::string LoopbackServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://" + authorityHost_ + ":" + std::to_string(port_) + path;
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests() const {

@@ -62,13 +62,15 @@ class LoopbackServer {
   };
   using Handler = std::function<Response(const Request&)>;
 
-  // Listens on a free port of 127.0.0.1 (or the given one) at once.
-  explicit LoopbackServer(Handler handler, std::uint16_t port = 0);
+  // Listens on a free port (or the given one) of `address`, 127.0.0.1 or ::1, at once.
+  explicit LoopbackServer(Handler handler, std::uint16_t port = 0,
+                          const std::string& address = "127.0.0.1");
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
   std::uint16_t port() const { return port_; }
+  // "http://" + the address (an IPv6 one in brackets) + ":" + the port + `path`.
   std::string url(const std::string& path) const;
   std::size_t connectionsAccepted() const { return accepted_; }
   std::vector<Request> requests() const;
@@ -84,6 +86,7 @@ class LoopbackServer {
   Handler handler_;
   std::unique_ptr<Impl> impl_;
   std::uint16_t port_ = 0;
+  std::string authorityHost_;
   std::atomic<std::size_t> accepted_ = 0;
   std::atomic<bool> stopping_ = false;
   mutable std::mutex mutex_;

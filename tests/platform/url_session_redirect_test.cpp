@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <boost/algorithm/string/predicate.hpp>
+#include <boost/url/encode.hpp>
+#include <boost/url/pct_string_view.hpp>
+#include <boost/url/rfc/unreserved_chars.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,7 @@ namespace voduzazi {
 namespace {
 
 using testing::LoopbackServer;
+using testing::trickled;
 
 const std::vector<std::string> kCredentials = {"apikey", "Authorization", "Cookie"};
 
@@ -30,8 +34,8 @@ std::optional<std::string> header(const LoopbackServer::Request& request, std::s
   return std::nullopt;
 }
 
-// Answers "/<status>?to=<location>" with that redirect (and a body of its own), and anything
-// else with the method and body it got.
+// Answers "/<status>?to=<location>" with that redirect (the location percent-decoded, and a body
+// of its own), and anything else with the method and body it got.
 LoopbackServer::Response redirectOrEcho(const LoopbackServer::Request& request) {
   LoopbackServer::Response response;
   const auto query = request.target.find("?to=");
@@ -41,23 +45,42 @@ LoopbackServer::Response redirectOrEcho(const LoopbackServer::Request& request) 
     return response;
   }
   response.status = std::stoi(request.target.substr(1, query - 1));
-  response.headers = {{"Location", request.target.substr(query + 4)}};
+  const std::string location = request.target.substr(query + 4);
+  const auto encoded = boost::urls::make_pct_string_view(location);
+  response.headers = {{"Location", encoded ? encoded->decode() : location}};
   response.body = "the redirect's own body";
   return response;
 }
 
+// A request to `origin` answered by a redirect of `status` to `location` (any bytes), with the
+// client's credentials.
+URLRequest redirected(const LoopbackServer& origin, int status, const std::string& location,
+                      const std::string& method = "GET") {
+  URLRequest r;
+  r.url =
+      boost::urls::url(origin.url("/" + std::to_string(status) + "?to=" +
+                                  boost::urls::encode(location, boost::urls::unreserved_chars)));
+  r.httpMethod = method;
+  r.headerFields = {{"apikey", "service-key"},
+                    {"Authorization", "Bearer token"},
+                    {"Cookie", "session=1"},
+                    {"X-Client-Info", "tests"}};
+  return r;
+}
+
+// The names of the credentials `request` carries.
+std::vector<std::string> credentialsOf(const LoopbackServer::Request& request) {
+  std::vector<std::string> names;
+  for (const std::string& name : kCredentials) {
+    if (header(request, name)) names.push_back(name);
+  }
+  return names;
+}
+
 class URLSessionRedirectTest : public ::testing::Test {
  protected:
-  // A request to `origin` answered by a redirect of `status` to `location`, with credentials.
   URLRequest redirected(int status, const std::string& location, const std::string& method) {
-    URLRequest r;
-    r.url = boost::urls::url(origin.url("/" + std::to_string(status) + "?to=" + location));
-    r.httpMethod = method;
-    r.headerFields = {{"apikey", "service-key"},
-                      {"Authorization", "Bearer token"},
-                      {"Cookie", "session=1"},
-                      {"X-Client-Info", "tests"}};
-    return r;
+    return voduzazi::redirected(origin, status, location, method);
   }
 
   LoopbackServer origin{redirectOrEcho};
@@ -98,6 +121,82 @@ TEST_F(URLSessionRedirectTest, CredentialsStayOffForTheRestOfTheChain) {
   const auto landed = origin.requests().back();
   ASSERT_EQ(landed.target, "/landed");
   for (const std::string& name : kCredentials) EXPECT_FALSE(header(landed, name)) << name;
+}
+
+// However the server writes a Location within its origin (libcurl passes on what a strict URL
+// grammar refuses), the request it leads to carries the credentials.
+TEST_F(URLSessionRedirectTest, ARedirectWithinTheOriginKeepsTheCredentialsWhateverItsPathHolds) {
+  const std::vector<std::string> paths = {
+      "/x#frag", "/a|b", "/q?a={1,2}", "/100%", "/rest/v1/items?tags=cs.{a,b}&name=eq.\"x y\"",
+      "/a\"b",   "/a^b", "/a`b",       "/<a>",  "/a\\b",
+      "/[a]",    "/%zz", "/a b",       "/x?#",  "/%"};
+  for (const std::string& path : paths) {
+    for (const std::string& location : {path, origin.url(path)}) {
+      session.data(redirected(307, location, "GET"));
+      const auto requests = origin.requests();
+      ASSERT_GE(requests.size(), 2u) << location;
+      EXPECT_EQ(requests.back().target.find("?to="), std::string::npos)
+          << location << " not followed";
+      EXPECT_EQ(credentialsOf(requests.back()), kCredentials) << location;
+    }
+  }
+}
+
+// An absolute Location with a raw space goes where a relative one does, as libcurl writes it.
+TEST_F(URLSessionRedirectTest, ARawSpaceInALocationIsSentEscaped) {
+  for (const std::string& location : {origin.url("/a b?c d"), std::string("/a b?c d")}) {
+    const FetchResult result = session.data(redirected(302, location, "GET"));
+    EXPECT_EQ(result.data, "landed:") << location;
+    EXPECT_EQ(origin.requests().back().target, "/a%20b?c+d") << location;
+    EXPECT_EQ(result.response->url().buffer(), origin.url("/a%20b?c+d")) << location;
+    EXPECT_EQ(credentialsOf(origin.requests().back()), kCredentials) << location;
+  }
+}
+
+// The caller's host written in another form than libcurl writes it is still the same origin;
+// another host is not.
+TEST(URLSessionRedirect, AnIPv6OriginIsTheSameWhicheverWayItsAddressIsWritten) {
+  std::optional<LoopbackServer> server;
+  try {
+    server.emplace(redirectOrEcho, 0, "::1");
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "no IPv6 loopback: " << error.what();
+  }
+  URLSession session;
+  const std::string port = std::to_string(server->port());
+  for (const std::string host : {"[0:0:0:0:0:0:0:1]", "[::1]", "[0::1]", "[::0:1]"}) {
+    URLRequest r = redirected(*server, 307, "/x");
+    r.url = boost::urls::url("http://" + host + ":" + port + std::string(r.url.encoded_resource()));
+    session.data(r);
+    EXPECT_EQ(server->requests().back().target, "/x") << host;
+    EXPECT_EQ(credentialsOf(server->requests().back()), kCredentials) << host;
+  }
+  // The same server reached by another name is another origin.
+  LoopbackServer v4(redirectOrEcho);
+  session.data(redirected(*server, 307, v4.url("/x")));
+  EXPECT_EQ(v4.requests().back().target, "/x");
+  EXPECT_TRUE(credentialsOf(v4.requests().back()).empty());
+}
+
+// Only 301, 302, 303, 307 and 308 redirect: any other 3xx, a Location or not, is the answer.
+TEST_F(URLSessionRedirectTest, AnyOtherStatusWithALocationIsTheResponse) {
+  for (const int status : {300, 304, 305, 306, 399}) {
+    LoopbackServer server([status](const LoopbackServer::Request&) {
+      const std::string body = status == 304 ? "" : "the answer itself";
+      return trickled({"HTTP/1.1 " + std::to_string(status) + " Whatever\r\nLocation: /landed\r\n" +
+                       "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body},
+                      std::chrono::milliseconds(0));
+    });
+    URLRequest r;
+    r.url = boost::urls::url(server.url("/asked"));
+    const FetchResult result = session.data(r);
+    const auto response = std::dynamic_pointer_cast<const HTTPURLResponse>(result.response);
+    ASSERT_TRUE(response) << status;
+    EXPECT_EQ(response->statusCode(), status);
+    EXPECT_EQ(result.data, status == 304 ? "" : "the answer itself") << status;
+    EXPECT_EQ(response->url().buffer(), server.url("/asked")) << status;
+    EXPECT_EQ(server.requests().size(), 1u) << status;
+  }
 }
 
 TEST_F(URLSessionRedirectTest, SeeOtherTurnsEveryMethodButHeadIntoABodilessGet) {
@@ -195,17 +294,65 @@ TEST_F(URLSessionRedirectTest, GivesUpAfterSixteenRedirects) {
   EXPECT_EQ(origin.requests().size(), 17u);
 }
 
+// Case aside, an IPv6 address by its value, the scheme's own port when none is written.
 TEST(SameOrigin, ComparesSchemeHostAndPortWithTheSchemesOwnPort) {
-  const auto same = [](const char* a, const char* b) {
-    return detail::sameOrigin(boost::urls::url(a), boost::urls::url(b));
+  struct Case {
+    std::string_view a;
+    std::string_view b;
+    bool same;
   };
-  EXPECT_TRUE(same("http://h.example/a", "HTTP://H.example:80/b?c"));
-  EXPECT_TRUE(same("https://h.example:443/", "https://h.example"));
-  EXPECT_FALSE(same("http://h.example/", "https://h.example/"));
-  EXPECT_FALSE(same("http://h.example/", "http://h.example:8080/"));
-  EXPECT_FALSE(same("http://h.example/", "http://sub.h.example/"));
-  EXPECT_FALSE(same("http://127.0.0.1/", "http://localhost/"));
-  EXPECT_FALSE(same("ftp://h.example/", "ftp://h.example/")) << "no port known";
+  const Case cases[] = {
+      {"http://h.example/a", "HTTP://H.example:80/b?c", true},
+      {"https://h.example:443/", "https://h.example", true},
+      {"http://h.example/", "http://h.example:/", true},
+      {"http://h.example/", "http://%68.example/", true},
+      {"http://h.example/", "https://h.example/", false},
+      {"http://h.example/", "http://h.example:8080/", false},
+      {"https://h.example/", "https://h.example:80/", false},
+      {"http://h.example/", "http://sub.h.example/", false},
+      {"http://h.example/", "http://h.example./", false},
+      {"http://127.0.0.1/", "http://localhost/", false},
+      {"ftp://h.example/", "ftp://h.example/", false},  // not http(s)
+      {"http://h.example/", "not a URL", false},
+      {"http://h.example/", std::string_view("http://h.example/\0x", 19), false},
+      {"http://[0:0:0:0:0:0:0:1]:8080/", "http://[::1]:8080/x", true},
+      {"http://[::FFFF:127.0.0.1]/", "http://[::ffff:7f00:1]/", true},
+      {"http://[2001:DB8::1]/", "http://[2001:db8:0::1]/", true},
+      {"http://[::1]/", "http://[::2]/", false},
+      {"http://[::1]/", "http://127.0.0.1/", false},
+      {"http://[fe80::1%25eth0]/", "http://[fe80:0::1%25eth0]/", true},
+      {"http://[fe80::1%25eth0]/", "http://[fe80::1%25eth1]/", false},
+  };
+  for (const auto& [a, b, same] : cases) {
+    EXPECT_EQ(detail::sameOrigin(a, b), same) << a << " and " << b;
+    EXPECT_EQ(detail::sameOrigin(b, a), same) << b << " and " << a;
+  }
+}
+
+TEST(SameOrigin, IgnoresWhateverThePathQueryAndFragmentHold) {
+  for (const char* rest : {"/x#frag", "/a|b", "/q?a={1,2}", "/100%", "/a b", "/\"\\<>^`[]",
+                           "?tags=cs.{a,b}&name=eq.\"x y\"", "#", "/%zz?%#%", "/\xC3\xA9"}) {
+    EXPECT_TRUE(
+        detail::sameOrigin("http://127.0.0.1:8080/", std::string("http://127.0.0.1:8080") + rest))
+        << rest;
+  }
+}
+
+TEST(RedirectTarget, IsTheLocationAsLibcurlWritesItWithWhatAURLMayNotHoldEscaped) {
+  EXPECT_EQ(detail::redirectTarget("http://h.example/a b?c d"), "http://h.example/a%20b?c+d");
+  EXPECT_EQ(detail::redirectTarget("http://h.example/a|b?x={1}"), "http://h.example/a|b?x={1}");
+  EXPECT_EQ(detail::redirectTarget("http://h.example/a/../b"), "http://h.example/a/../b");
+  EXPECT_EQ(detail::redirectTarget("http://h.example/\xC3\xA9"), "http://h.example/%c3%a9");
+  EXPECT_EQ(detail::redirectTarget("http://[zz/"), std::nullopt);
+  EXPECT_EQ(detail::redirectTarget("/relative"), std::nullopt);
+}
+
+TEST(IsRedirectStatus, OnlyTheFiveRedirectStatuses) {
+  for (long status = 100; status < 600; ++status) {
+    const bool redirects =
+        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    EXPECT_EQ(detail::isRedirectStatus(status), redirects) << status;
+  }
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/eventually.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
 namespace voduzazi::realtime {
@@ -12,6 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
+using ::testing::StartsWith;
+using voduzazi::testing::eventually;
 using testing::frame;
 using testing::nameOf;
 using testing::reply;
@@ -87,6 +93,85 @@ TEST_F(ChannelLeaveTest, AJoinLeftUnansweredNeverComesBackNorClosesTheNewerChann
   transport.receive(
       frame(second->joinRef(), std::nullopt, "realtime:room", "broadcast", {{"event", "chat"}}));
   EXPECT_THAT(heard, ElementsAre("broadcast"));
+}
+
+TEST_F(ChannelLeaveTest, ARejoinAlreadyPostedWhenTheChannelIsLeftDoesNothing) {
+  harness.strand = Strand::serial();  // posted work waits behind the work under way
+  auto client = harness.client();
+  client->setRejoinAfter([](int) { return 0.5; });
+  client->connect();
+  harness.transport().open();
+  ASSERT_TRUE(eventually([&] { return client->isConnected(); }));
+  auto& transport = harness.transport();
+
+  // Another channel's handler holds the strand while the refused channel's rejoin comes due,
+  // and leaves that channel before the rejoin it posted gets its turn.
+  auto refused = client->channel("room");
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false;
+  bool rejoinPosted = false;
+  auto busy = client->channel("busy");
+  busy->on("broadcast", ChannelFilter{.event = "hold"}, [&](const RealtimeMessage&) {
+    std::unique_lock lock(mutex);
+    holding = true;
+    changed.notify_all();
+    changed.wait_for(lock, 10s, [&] { return rejoinPosted; });
+    refused->unsubscribe();
+  });
+  subscribe(busy, "busy");
+  answerJoin(busy);
+  subscribe(refused, "refused");
+  const auto refusedJoin = refused->joinRef().value_or("");
+  transport.receive(reply(refusedJoin, refusedJoin, "realtime:room", "error"));
+  ASSERT_TRUE(eventually([&] { return refused->isErrored(); }));
+
+  transport.receive(frame(std::nullopt, std::nullopt, "realtime:busy", "broadcast",
+                          {{"event", "hold"}, {"type", "broadcast"}}));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return holding; }));
+  }
+  ASSERT_EQ(harness.advance(500ms), 1u);  // the rejoin timer posts the rejoin to the strand
+  {
+    std::lock_guard lock(mutex);
+    rejoinPosted = true;
+  }
+  changed.notify_all();
+  ASSERT_TRUE(eventually([&] { return !sent(transport, "phx_leave").empty(); }));
+  client->strand()->sync([] {});  // and the rejoin it posted has had its turn
+  EXPECT_EQ(refused->state(), ChannelState::closed);
+
+  auto second = client->channel("room");
+  std::vector<std::string> heard;
+  second->on("broadcast", ChannelFilter{.event = "chat"},
+             [&heard](const RealtimeMessage& m) { heard.push_back(m.event); });
+  subscribe(second, "second");
+  answerJoin(second);
+  ASSERT_TRUE(eventually([&] { return second->isJoined(); }));
+  for (int tick = 0; tick < 12; ++tick) harness.advance(1s);  // the refused one's back-off
+  transport.receive(
+      frame(second->joinRef(), std::nullopt, "realtime:room", "broadcast", {{"event", "chat"}}));
+  ASSERT_TRUE(eventually([&] { return client->strand()->call([&] { return !heard.empty(); }); }));
+
+  // After the refused channel's leave, the topic's only join is the second channel's.
+  const auto frames = transport.frames();
+  std::vector<std::string> afterLeave;
+  bool left = false;
+  for (const auto& sentFrame : frames) {
+    const auto event = textAt(sentFrame, 3);
+    if (textAt(sentFrame, 2) != "realtime:room" || (event != "phx_join" && event != "phx_leave"))
+      continue;
+    if (event == "phx_leave") left = true;
+    if (left) afterLeave.push_back(event + " " + textAt(sentFrame, 0));
+  }
+  EXPECT_TRUE(left);
+  EXPECT_THAT(afterLeave,
+              ElementsAre(StartsWith("phx_leave"), "phx_join " + *second->joinRef()));
+  EXPECT_EQ(second->state(), ChannelState::joined);
+  EXPECT_THAT(heard, ElementsAre("broadcast"));
+  EXPECT_THAT(reports["refused"], ElementsAre("channelError", "closed"));
+  EXPECT_THAT(reports["second"], ElementsAre("subscribed"));
 }
 
 TEST_F(ChannelLeaveTest, AJoinStillBufferedWhenLeftNeverReachesTheServer) {

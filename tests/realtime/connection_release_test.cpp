@@ -3,14 +3,17 @@
 // connections per way of ending.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "tests/realtime/misbehaving_server.hpp"
 #include "tests/realtime/realtime_backend.hpp"
 #include "tests/realtime/resource_counts.hpp"
 #include "tests/support/eventually.hpp"
 #include "tests/realtime/tls_identity.hpp"
+#include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/phoenix_transport.hpp"
 #include "voduzazi/realtime/web_socket.hpp"
 
@@ -149,6 +152,30 @@ TEST_F(URLSessionWebSocketRelease, DroppedByItsOwnerWhileOpen) {
       lastSocket_ = newSocket(server_, lastSocket_);
     }
   });
+}
+
+TEST_F(URLSessionWebSocketRelease, ClosedWithoutACodeAndDroppedEndsItsReadersStream) {
+  std::size_t stuck = 0;
+  const auto cycle = [&](int cycles) {
+    std::vector<Task<void>> readers;
+    for (int n = 0; n < cycles; ++n) {
+      auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
+      readers.emplace_back([events = socket->events()] {
+        while (events.next()) {
+        }
+      });
+      socket->close(std::nullopt, std::nullopt);
+      socket.reset();  // mostly before the close event has come
+    }
+    const auto waiting = [&] {
+      return std::count_if(readers.begin(), readers.end(),
+                           [](const Task<void>& reader) { return !reader.isFinished(); });
+    };
+    eventually([&] { return waiting() == 0; }, 20s);
+    stuck += waiting();
+  };
+  expectReleasedAfter("URLSessionWebSocket closed and dropped, a reader each", kCycles, cycle);
+  EXPECT_EQ(stuck, 0u) << "readers still waiting";
 }
 
 TEST(URLSessionWebSocketAgainstASilentPeerRelease, EndedByTheBoundedClose) {

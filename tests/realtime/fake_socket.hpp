@@ -117,7 +117,8 @@ class SocketHarness {
   std::shared_ptr<ManualMainExecutor> main = std::make_shared<ManualMainExecutor>();
   std::shared_ptr<TimerQueue> timers =
       std::make_shared<TimerQueue>(anyClock, [main = main] { return main; });
-  std::shared_ptr<InlineStrand> strand = std::make_shared<InlineStrand>();
+  // Replace before client() to run the client on a strand of its own (Strand::serial()).
+  std::shared_ptr<Strand> strand = std::make_shared<InlineStrand>();
   std::shared_ptr<RecordingHTTPClient> http = std::make_shared<RecordingHTTPClient>();
 
  private:

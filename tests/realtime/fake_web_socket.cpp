@@ -24,6 +24,7 @@ bool hasEvent(const json::object& frame, std::string_view event) {
 
 void FakeWebSocket::setOnEvent(realtime::WebSocketEventHandler handler) {
   std::lock_guard lock(mutex_);
+  if (closed_) return;  // as the real one: nothing will come
   onEvent_ = std::move(handler);
   if (!onEvent_) return;
   auto buffered = std::move(buffer_);

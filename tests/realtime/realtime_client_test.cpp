@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <mutex>
 
 #include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/concurrency/main_executor.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
 namespace voduzazi::realtime {
@@ -356,6 +360,181 @@ TEST(RealtimeClient, OffDropsRegistrationsByRefAndKeepsTheRestInOrder) {
   client->connect();
   harness.transport().open();
   EXPECT_THAT(opened, ElementsAre(1, 3));
+}
+
+TEST(RealtimeClient, AReconnectAlreadyPostedWhenTheCallerDisconnectsDoesNothing) {
+  SocketHarness harness;
+  harness.strand = Strand::serial();  // posted work waits behind the work under way
+  auto client = harness.client();
+  client->connect();
+  harness.transport().open();
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return client->isConnected(); }));
+  harness.transport().fail();  // a reconnect is planned 10 ms later
+  ASSERT_TRUE(voduzazi::testing::eventually([&] {
+    return client->closeStatus() == CloseStatus::abnormal && !client->isConnected();
+  }));
+
+  // Work under way on the strand while the reconnect comes due; the caller disconnects then.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false;
+  bool reconnectPosted = false;
+  client->strand()->post([&] {
+    std::unique_lock lock(mutex);
+    holding = true;
+    changed.notify_all();
+    changed.wait_for(lock, 10s, [&] { return reconnectPosted; });
+    client->disconnect();
+  });
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return holding; }));
+  }
+  ASSERT_EQ(harness.advance(10ms), 1u);  // the reconnect timer posts the reconnect
+  {
+    std::lock_guard lock(mutex);
+    reconnectPosted = true;
+  }
+  changed.notify_all();
+  client->strand()->sync([] {});  // both have had their turn
+  harness.advance(10s);
+  EXPECT_EQ(harness.transportCount(), 1u);
+  EXPECT_EQ(client->closeStatus(), CloseStatus::clean);
+}
+
+// Released from inside its close path, the client calls nothing of the caller's afterwards: above
+// all not the reconnect back-off, which the close goes on to ask for the next attempt.
+class RealtimeClientRelease : public ::testing::Test {
+ protected:
+  // The client's only reference goes here; `release()` drops it from inside the client's work.
+  void hold(std::shared_ptr<RealtimeClient> client) {
+    client->setReconnectAfter([this](int) {
+      note("reconnect back-off");
+      return 0.01;
+    });
+    client->setRejoinAfter([this](int) {
+      note("rejoin back-off");
+      return 1.0;
+    });
+    client_ = std::move(client);
+  }
+  void release() {
+    released_ = true;
+    client_.reset();
+  }
+  void note(const std::string& what) {
+    if (released_) late.push_back(what);
+  }
+
+  SocketHarness harness;
+  std::vector<std::string> late;
+
+ private:
+  std::shared_ptr<RealtimeClient> client_;
+  bool released_ = false;
+};
+
+TEST_F(RealtimeClientRelease, FromTheLoggersCloseLineNothingOfTheCallersFollows) {
+  auto client = harness.openClient();
+  client->setLogger([this](const std::string& line) {
+    note("logger");
+    if (line == "ZarudIvavaroDureru: transport, close") release();
+  });
+  hold(std::move(client));
+  harness.transport().fail();  // an abnormal close: a reconnect would follow
+  harness.advance(10s);
+  EXPECT_THAT(late, ::testing::IsEmpty());
+}
+
+TEST_F(RealtimeClientRelease, FromAChannelErrorCallbackDuringTheCloseNothingOfTheCallersFollows) {
+  auto client = harness.openClient();
+  auto room = client->channel("room");
+  room->onError([this](const RealtimeMessage&) { release(); });
+  room->subscribe();
+  const auto ref = room->joinRef().value_or("");
+  harness.transport().receive(reply(ref, ref, "realtime:room", "ok"));
+  client->setLogger([this](const std::string&) { note("logger"); });
+  hold(std::move(client));
+  harness.transport().closeFromServer(999);  // the close errors the channel
+  harness.advance(10s);
+  EXPECT_THAT(late, ::testing::IsEmpty());
+}
+
+// Holds the main executor with one job until released, or for 3 s at most; the destructor waits
+// for that job to end.
+class BusyMainExecutor {
+ public:
+  BusyMainExecutor() {
+    MainExecutor::current()->post([state = state_] {
+      std::unique_lock lock(state->mutex);
+      state->busy = true;
+      state->changed.notify_all();
+      state->changed.wait_for(lock, 3s, [&] { return state->released; });
+      state->busy = false;
+      state->ended = true;
+      state->changed.notify_all();
+    });
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait_for(lock, 10s, [this] { return state_->busy; });
+  }
+  ~BusyMainExecutor() {
+    std::unique_lock lock(state_->mutex);
+    state_->released = true;
+    state_->changed.notify_all();
+    state_->changed.wait_for(lock, 10s, [this] { return state_->ended; });
+  }
+  bool busy() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->busy;
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool busy = false;
+    bool released = false;
+    bool ended = false;
+  };
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// On the process's own timer queue, clock and main executor, as a caller's client runs.
+TEST(RealtimeClientHeartbeat, ABusyMainExecutorDelaysNeitherHeartbeatsNorTheSilentPeerTimeOut) {
+  std::shared_ptr<testing::FakeTransport> transport;
+  auto client = RealtimeClient::make(
+      "https://abcd.example.co/realtime/v1", {}, params({{"apikey", "anon-key"}}),
+      std::string(Defaults::vsn), [&transport](const boost::urls::url& url) {
+        transport = std::make_shared<testing::FakeTransport>(url);
+        return transport;
+      });
+  client->setHeartbeatInterval(0.2);
+  client->connect();
+  BusyMainExecutor main;
+  ASSERT_TRUE(main.busy());
+  transport->open();
+
+  // Answered, a beat every 0.2 s; five within about a second.
+  const auto heartbeats = [&] {
+    std::vector<JSONArray> beats;
+    for (const auto& sent : transport->frames()) {
+      if (textAt(sent, 3) == "heartbeat") beats.push_back(sent);
+    }
+    return beats;
+  };
+  for (std::size_t beat = 1; beat <= 5; ++beat) {
+    ASSERT_TRUE(voduzazi::testing::eventually([&] { return heartbeats().size() >= beat; }, 2s))
+        << "heartbeat " << beat;
+    const auto ref = textAt(heartbeats()[beat - 1], 1);
+    transport->receive(reply(std::nullopt, ref, "phoenix", "ok"));
+  }
+  EXPECT_TRUE(main.busy());
+  // Then silent: the next period finds the last beat unanswered.
+  ASSERT_TRUE(voduzazi::testing::eventually(
+      [&] { return !transport->disconnects().empty(); }, 2s));
+  EXPECT_TRUE(main.busy()) << "the time-out came only once the main executor was free";
+  EXPECT_THAT(transport->disconnects(),
+              ElementsAre(std::pair<int, std::optional<std::string>>(1000, "heartbeat timeout")));
 }
 
 }  // namespace

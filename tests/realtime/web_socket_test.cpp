@@ -6,6 +6,8 @@
 #include <boost/json/serialize.hpp>
 
 #include "tests/realtime/realtime_backend.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/concurrency/task.hpp"
 #include "tests/realtime/tls_identity.hpp"
 
 namespace voduzazi::realtime {
@@ -108,6 +110,37 @@ TEST_F(URLSessionWebSocketTest, DeliversTheServersCloseCodeAndReasonOnce) {
   EXPECT_EQ(socket->closeCode(), 4000);
   EXPECT_EQ(socket->closeReason(), "going away now");
   socket->close(1000, "ignored");  // after the close event: nothing happens
+}
+
+TEST_F(URLSessionWebSocketTest, AStreamAskedForOnceTheCloseEventHasGoneFinishesAtOnce) {
+  auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
+  server_.realtime().hub().close(onlySocket(), 4000, "going away now");
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return socket->isClosed(); }));
+  // No close event will come any more.
+  Task<bool> reading([stream = socket->events()] { return stream.next().has_value(); });
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return reading.isFinished(); }));
+  EXPECT_FALSE(reading.value());
+}
+
+TEST_F(URLSessionWebSocketTest, ANewerStreamTakesOverAndOnlyACancelledReaderLetsGo) {
+  using voduzazi::testing::eventually;
+  auto socket = URLSessionWebSocket::connect(realtimeURL(server_, "1.0.0"));
+  const auto id = onlySocket();
+  Task<bool> older([stream = socket->events()] { return stream.next().has_value(); });
+  auto newer = socket->events();
+  ASSERT_TRUE(eventually([&] { return older.isFinished(); }));
+  EXPECT_FALSE(older.value());  // ended by the newer one, whose listener stays
+  server_.realtime().hub().sendRaw(id, "a");
+  EXPECT_EQ(newer.next(), WebSocketEvent::text("a"));
+
+  Task<bool> cancelled([stream = std::move(newer)] { return stream.next().has_value(); });
+  cancelled.cancel();
+  ASSERT_TRUE(eventually([&] { return cancelled.isFinished(); }));
+  EXPECT_FALSE(cancelled.value());
+  server_.realtime().hub().sendRaw(id, "b");  // no listener: buffered for the next one
+  EventRecorder events(*socket);
+  ASSERT_TRUE(events.waitFor([](const auto& all) { return !all.empty(); }));
+  EXPECT_EQ(events.events().front(), WebSocketEvent::text("b"));
 }
 
 TEST_F(URLSessionWebSocketTest, AnAbruptDropIsAnAbnormalClose) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -58,7 +59,7 @@ void emitInitialSessionFor(std::int64_t clientID, const std::shared_ptr<Observat
 // What the client runs beside its callers until it is closed: its watch on the application's
 // activity and its own tasks. Its mutex orders a late notification or a new task against the
 // close, so nothing starts for a client that is closed.
-struct AuthClient::Background {
+struct AuthClient::Background : std::enable_shared_from_this<Background> {
   explicit Background(std::int64_t clientID) : clientID(clientID) {}
 
   void handle(ApplicationActivity activity) {
@@ -78,8 +79,14 @@ struct AuthClient::Background {
     std::lock_guard lock(mutex);
     if (!open) return false;
     std::erase_if(tasks, [](const Task<void>& task) { return task.isFinished(); });
-    tasks.emplace_back([clientID = clientID, body = std::move(body)] {
-      const detail::BackgroundWorkScope background(clientID);
+    ++running;
+    tasks.emplace_back([self = shared_from_this(), body = std::move(body)] {
+      // Counted down however the body ends.
+      struct Ending {
+        Background& background;
+        ~Ending() { background.ended(); }
+      } ending{*self};
+      const detail::BackgroundWorkScope background(self->clientID);
       body();
     });
     return true;
@@ -92,11 +99,26 @@ struct AuthClient::Background {
     return tasks;
   }
 
+  // Waits until every task has ended or `giveUpAt` has come; false when one still runs.
+  bool tasksEndBy(std::chrono::steady_clock::time_point giveUpAt) {
+    std::unique_lock lock(mutex);
+    return taskEnded.wait_until(lock, giveUpAt, [this] { return running == 0; });
+  }
+
   const std::int64_t clientID;
   std::mutex mutex;
+  std::condition_variable taskEnded;
   bool open = true;
+  int running = 0;
   std::vector<Task<void>> tasks;
   std::shared_ptr<ObservationToken> token;
+
+ private:
+  void ended() {
+    std::lock_guard lock(mutex);
+    --running;
+    taskEnded.notify_all();
+  }
 };
 
 AuthClient::AuthClient(Configuration configuration, std::shared_ptr<ApplicationLifecycle> lifecycle)
@@ -112,12 +134,17 @@ AuthClient::~AuthClient() { close(); }
 
 void AuthClient::close() const {
   if (!background_) return;  // a borrowed handle
+  const auto giveUpAt = std::chrono::steady_clock::now() + releaseWait;
   const std::vector<Task<void>> tasks = background_->close();
   background_->token->cancel();
   const Dependencies dependencies = Dependencies::get(clientID_);
   dependencies.eventEmitter.close();
-  if (dependencies.sessionManager.close) dependencies.sessionManager.close();
+  if (dependencies.sessionManager.close) dependencies.sessionManager.close(giveUpAt);
   if (detail::isBackgroundWorkOf(clientID_)) return;
+  // A deep link's code exchange that the server holds is called off like a refresh.
+  if (!background_->tasksEndBy(giveUpAt)) {
+    for (const Task<void>& task : tasks) task.cancel();
+  }
   for (const Task<void>& task : tasks) voduzazi::detail::waitForEnd(task);
 }
 

@@ -16,6 +16,7 @@
 // any more or calls the configured transport, store or logger, or a listener.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,7 +71,9 @@ class AuthClient {
 
   // --- The session.
   // The current session, refreshed first when it expires within 30 seconds. Throws AuthError
-  // sessionMissing without one, or what the refresh throws.
+  // sessionMissing without one, or what the refresh throws. What another program sharing the
+  // store changed there since this one last looked is first announced to the listeners, once
+  // (TOKEN_REFRESHED, SIGNED_IN or SIGNED_OUT); the auto-refresh tick does the same.
   Session session() const;
   // The stored session as it is, maybe expired; no network.
   std::optional<Session> currentSession() const;
@@ -219,14 +222,20 @@ class AuthClient {
   // --- Release. Ends the client's background work for good: it stops following the
   // application's activity, ends event deliveries (an emit under way calls no further listener),
   // stops the auto-refresh loop, calls off a refresh that has not sent its request yet (one
-  // waiting for the store's refresh turn, say), lets a refresh whose request is under way end
-  // with its answer stored (the server has spent the old token; the transport's time-out bounds
-  // the wait), and waits for all that and for the client's own tasks (authStateChanges, handle).
+  // waiting for the store's refresh turn, say), and waits for the rest and for the client's own
+  // tasks (authStateChanges, handle). A refresh whose request is under way, or a deep link's
+  // code exchange, may end within releaseWait, its answer stored; then its transfer is called
+  // off (its callers get CancellationError) and an answer arriving later is lost: the server may
+  // have spent the stored refresh token, and the next start may then find the session gone.
+  // The bound relies on the transport ending a cancelled transfer, as URLSession does.
   // Called on one of those threads (a listener of a refresh, say) it waits for none of them:
   // they end by themselves and start nothing new. Afterwards no refresh or tick starts (a
   // refresh throws CancellationError) and authStateChanges() gives a finished stream. The
-  // destructor calls it; calling it again does nothing more.
+  // destructor calls it; calling it again does nothing more. The client's registry entry, with
+  // its logger, store and transport, stays for the rest of the process (about 8 KB).
   void close() const;
+  // How long a release waits for the work under way before it calls it off.
+  static constexpr std::chrono::seconds releaseWait{5};
 
   // --- Web sign-in support, for the client's browser flows.
   // In the PKCE flow: stores a new code verifier and gives its challenge; otherwise both absent.

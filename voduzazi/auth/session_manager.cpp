@@ -101,7 +101,7 @@ SessionManager SessionManager::live(std::int64_t clientID) {
       [manager] { manager->remove(); },
       [manager] { manager->startAutoRefreshToken(); },
       [manager] { manager->stopAutoRefreshToken(); },
-      [manager] { manager->close(); },
+      [manager](std::chrono::steady_clock::time_point giveUpAt) { manager->close(giveUpAt); },
   };
 }
 
@@ -112,7 +112,7 @@ Session LiveSessionManager::session() {
   return trace(
       dependencies.logger,
       [&] {
-        const std::optional<Session> stored = dependencies.sessionStorage.get();
+        const std::optional<Session> stored = lookAtStore();
         if (!stored) {
           debug(dependencies, "session missing", "session()");
           throw AuthError::sessionMissing();
@@ -240,7 +240,7 @@ Session LiveSessionManager::performRefresh(const RefreshOf& refresh) {
     result = refreshHoldingTurn(refresh, generation);
   }
   // Announced once the turn is over: a listener may refresh again.
-  if (result.event) dependencies.eventEmitter.emit(*result.event, result.session);
+  if (result.announcement) announce(*result.announcement);
   if (result.failure) std::rethrow_exception(result.failure);
   return std::move(*result.session);
 }
@@ -251,52 +251,69 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
   this_task::checkCancellation();
   const Dependencies dependencies = Dependencies::get(clientID_);
   if (refresh.stored) {
-    if (auto replacement = replacementOf(*refresh.stored)) {
+    auto [current, announcement] = lookAtStoreLocking();
+    if (!current) {
+      return {std::nullopt, std::move(announcement),
+              std::make_exception_ptr(AuthError::sessionMissing())};
+    }
+    if (!sameTokens(*current, *refresh.stored)) {
       // Another program (or this one) refreshed or signed in since the caller read the session:
       // that session is the one to use, and the token read before may well be spent.
       debug(dependencies, "Session replaced since it was read; using the stored one",
             "refreshSession(_:)");
-      const bool announce = replacement->second;
-      return {std::move(replacement->first),
-              announce ? std::optional(AuthChangeEvent::tokenRefreshed) : std::nullopt};
+      return {std::move(current), std::move(announcement)};
     }
   }
   // Once the request may have reached the server, the token may be spent: the answer is awaited
-  // (the transport's time-out bounds it) and stored whatever cancellation comes, or the store
-  // would keep a token the server no longer takes.
-  const voduzazi::detail::ScopedStopToken seenThrough{std::stop_token()};
+  // and stored whatever cancellation comes, or the store would keep a token the server no longer
+  // takes; only a release that has waited long enough calls the transfer off.
+  const voduzazi::detail::ScopedStopToken seenThrough{abandonment_.get_token()};
   Session session;
   try {
     session = requestRefresh(refresh);
   } catch (const AuthError& error) {
     // The server no longer knows the session: end it here too, unless this device has signed
     // out or in meanwhile, so the failure is about a session it no longer holds.
-    const bool ended =
-        error == AuthError::sessionMissing() && removeIfUnchangedSince(generation, refresh);
-    return {std::nullopt, ended ? std::optional(AuthChangeEvent::signedOut) : std::nullopt,
-            std::current_exception()};
+    std::optional<detail::Announcement> ended;
+    if (error == AuthError::sessionMissing()) {
+      if (const auto number = removeIfUnchangedSince(generation, refresh)) {
+        ended = detail::Announcement{AuthChangeEvent::signedOut, std::nullopt, *number};
+      }
+    }
+    return {std::nullopt, std::move(ended), std::current_exception()};
   }
-  if (!storeIfUnchangedSince(generation, session, refresh)) {
+  const auto number = storeIfUnchangedSince(generation, session, refresh);
+  if (!number) {
     // A sign-out (or another sign-in) came first: storing this answer would bring back a session
     // the device has let go of.
     debug(dependencies, "Session changed during the refresh; the new one is not kept",
           "refreshSession(_:)");
     return {std::move(session), std::nullopt};
   }
-  return {std::move(session), AuthChangeEvent::tokenRefreshed};
+  return {session, detail::Announcement{AuthChangeEvent::tokenRefreshed, session, *number}};
 }
 
-std::optional<std::pair<Session, bool>> LiveSessionManager::replacementOf(
-    const Session& stored) const {
+std::optional<Session> LiveSessionManager::lookAtStore() {
+  auto [current, announcement] = lookAtStoreLocking();
+  if (announcement) announce(*announcement);
+  return std::move(current);
+}
+
+LiveSessionManager::Look LiveSessionManager::lookAtStoreLocking() {
   std::lock_guard lock(storageMutex_);
   std::optional<Session> current = Dependencies::get(clientID_).sessionStorage.get();
-  if (!current) throw AuthError::sessionMissing();
-  if (sameTokens(*current, stored)) return std::nullopt;
-  // Announced once per program, and only as a refresh of the same user's session: another
-  // user's sign-in elsewhere is seen as any read sees it.
-  const bool announce =
-      current->accessToken != lastWrittenAccessToken_ && current->user.id == stored.user.id;
-  return std::pair{std::move(*current), announce};
+  std::optional<detail::Announcement> announcement = announced_.look(current);
+  return {std::move(current), std::move(announcement)};
+}
+
+void LiveSessionManager::announce(const detail::Announcement& announcement) {
+  {
+    // A later write or announcement (a sign-out, say) makes this one stale: its listeners must
+    // not end up with a session the store no longer holds.
+    std::lock_guard lock(storageMutex_);
+    if (!announced_.isLatest(announcement.number)) return;
+  }
+  Dependencies::get(clientID_).eventEmitter.emit(announcement.event, announcement.session);
 }
 
 Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {
@@ -322,24 +339,24 @@ bool LiveSessionManager::storeStillHoldsLocked(const RefreshOf& refresh) const {
   return current && sameTokens(*current, *refresh.stored);
 }
 
-bool LiveSessionManager::storeIfUnchangedSince(std::uint64_t generation, const Session& session,
-                                               const RefreshOf& refresh) {
+std::optional<std::uint64_t> LiveSessionManager::storeIfUnchangedSince(
+    std::uint64_t generation, const Session& session, const RefreshOf& refresh) {
   std::lock_guard lock(storageMutex_);
-  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return false;
+  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return std::nullopt;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.store(session);
-  lastWrittenAccessToken_ = session.accessToken;
+  const std::uint64_t number = announced_.wrote(session);
   // A server that does not rotate refresh tokens answers with the token it was sent, which then
   // stays good for the next refresh.
   const std::string& replacedToken = refresh.refreshToken;
-  if (session.refreshToken == replacedToken) return true;
+  if (session.refreshToken == replacedToken) return number;
   // Recorded before the refresh leaves the in-flight list, so that every caller still holding
   // the spent token either joins this refresh or finds the token replaced; recorded too when the
   // new session could not be stored, since the server has spent the token all the same.
   std::lock_guard refreshes(mutex_);
   replacedTokens_.push_back(detail::refreshTokenFingerprint(replacedToken));
   if (replacedTokens_.size() > replacedTokensKept) replacedTokens_.pop_front();
-  return true;
+  return number;
 }
 
 void LiveSessionManager::forgetReplacedTokens() {
@@ -347,15 +364,14 @@ void LiveSessionManager::forgetReplacedTokens() {
   replacedTokens_.clear();
 }
 
-bool LiveSessionManager::removeIfUnchangedSince(std::uint64_t generation,
-                                                const RefreshOf& refresh) {
+std::optional<std::uint64_t> LiveSessionManager::removeIfUnchangedSince(
+    std::uint64_t generation, const RefreshOf& refresh) {
   std::lock_guard lock(storageMutex_);
-  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return false;
+  if (storedGeneration_ != generation || !storeStillHoldsLocked(refresh)) return std::nullopt;
   ++storedGeneration_;
   Dependencies::get(clientID_).sessionStorage.remove();
-  lastWrittenAccessToken_.clear();
   forgetReplacedTokens();
-  return true;
+  return announced_.wrote(std::nullopt);
 }
 
 void LiveSessionManager::refreshEnded(std::uint64_t id) {
@@ -364,13 +380,25 @@ void LiveSessionManager::refreshEnded(std::uint64_t id) {
   std::lock_guard lock(mutex_);
   std::erase_if(inFlightRefreshes_,
                 [id](const InFlightRefresh& refresh) { return refresh.id == id; });
+  refreshEnded_.notify_all();
+}
+
+bool LiveSessionManager::refreshesEndBy(const std::vector<std::uint64_t>& ids,
+                                        std::chrono::steady_clock::time_point giveUpAt) {
+  std::unique_lock lock(mutex_);
+  return refreshEnded_.wait_until(lock, giveUpAt, [&] {
+    return std::none_of(inFlightRefreshes_.begin(), inFlightRefreshes_.end(),
+                        [&](const InFlightRefresh& refresh) {
+                          return std::find(ids.begin(), ids.end(), refresh.id) != ids.end();
+                        });
+  });
 }
 
 bool LiveSessionManager::update(const Session& session) {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
   forgetReplacedTokens();
-  lastWrittenAccessToken_ = session.accessToken;
+  announced_.wrote(session);
   return Dependencies::get(clientID_).sessionStorage.store(session);
 }
 
@@ -378,7 +406,7 @@ void LiveSessionManager::remove() {
   std::lock_guard lock(storageMutex_);
   ++storedGeneration_;
   forgetReplacedTokens();
-  lastWrittenAccessToken_.clear();
+  announced_.wrote(std::nullopt);
   Dependencies::get(clientID_).sessionStorage.remove();
 }
 
@@ -415,24 +443,38 @@ void LiveSessionManager::retireAutoRefreshLoopLocked() {
   startAutoRefreshTokenTask_.reset();
 }
 
-void LiveSessionManager::close() {
+void LiveSessionManager::close(std::chrono::steady_clock::time_point giveUpAt) {
   if (isAutoRefreshRunning()) {
     debug(Dependencies::get(clientID_), "stop auto refresh token", "stopAutoRefreshToken()");
   }
   std::vector<Task<void>> loops;
   std::vector<Task<Session>> refreshes;
+  std::vector<std::uint64_t> ids;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
     retireAutoRefreshLoopLocked();
     loops = endingLoops_;
-    for (const InFlightRefresh& refresh : inFlightRefreshes_) refreshes.push_back(refresh.task);
+    for (const InFlightRefresh& refresh : inFlightRefreshes_) {
+      refreshes.push_back(refresh.task);
+      ids.push_back(refresh.id);
+    }
   }
-  // A refresh waiting for its turn stops waiting; one whose request went out sees it through.
+  // A refresh waiting for its turn stops waiting; one whose request went out may yet end.
   for (const Task<Session>& refresh : refreshes) refresh.cancel();
   // On one of those threads (a listener of a refresh released the client), the work waits for
   // this very call: it ends by itself, and starts nothing new.
   if (detail::isBackgroundWorkOf(clientID_)) return;
+  if (!refreshesEndBy(ids, giveUpAt)) {
+    // A server that stopped answering must not hold up the application's quit for a minute.
+    const Dependencies dependencies = Dependencies::get(clientID_);
+    if (dependencies.logger) {
+      dependencies.logger->warning(
+          "Release called off a refresh still under way; an answer arriving later is lost",
+          {}, site("close()"));
+    }
+    abandonment_.request_stop();
+  }
   // Callers of a refresh have its outcome; a loop may have ended by a logger that threw.
   for (const Task<Session>& refresh : refreshes) voduzazi::detail::waitForEnd(refresh);
   for (const Task<void>& loop : loops) voduzazi::detail::waitForEnd(loop);
@@ -461,7 +503,7 @@ void LiveSessionManager::autoRefreshTokenTick() {
       dependencies.logger,
       [&] {
         const double now = secondsSince1970(dependencies.date());
-        const std::optional<Session> stored = dependencies.sessionStorage.get();
+        const std::optional<Session> stored = lookAtStore();
         if (!stored) return;
         const double ticks = std::trunc((stored->expiresAt - now) / autoRefreshTickSeconds);
         std::ostringstream message;

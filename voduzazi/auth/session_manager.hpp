@@ -6,10 +6,11 @@
 //   Session session = manager.session();          // AuthError sessionMissing when none is stored
 //   manager.startAutoRefresh();                    // a tick at once, then every 30 seconds
 //   manager.stopAutoRefresh();
-//   manager.close();                               // for good, once the work under way has ended
+//   manager.close(giveUpAt);                       // for good; work still under way then is cut
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -17,10 +18,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "voduzazi/auth/detail/session_announcements.hpp"
 #include "voduzazi/auth/session.hpp"
 #include "voduzazi/concurrency/task.hpp"
 
@@ -29,7 +32,11 @@ namespace voduzazi::auth {
 // A value type of operations; copies share one live manager. Safe from any thread.
 struct SessionManager {
   // The stored session, refreshed first when it expires within 30 seconds. Throws AuthError
-  // sessionMissing when none is stored, or the refresh's error.
+  // sessionMissing when none is stored, or the refresh's error. What another program sharing
+  // the store changed there since this one last looked is announced first, once, to this
+  // client's listeners: TOKEN_REFRESHED for a new token of the same user, SIGNED_IN for another
+  // user's session, SIGNED_OUT for an empty store (each auto-refresh tick looks the same way).
+  // The first look of a program only tells it where it starts.
   std::function<Session()> session;
   // The session a refresh with this token (none: the stored session's) gives, once stored and
   // announced as TOKEN_REFRESHED. Joins a refresh already under way (whose token then counts). A
@@ -47,11 +54,14 @@ struct SessionManager {
   std::function<void()> stopAutoRefresh;
   // Ends the manager's background work for good, for its client's release: stops every
   // auto-refresh loop, and a refresh that has not sent its request yet (one waiting for its turn,
-  // say) sends none; a refresh whose request is under way goes on until its answer is stored and
-  // announced, since the server has spent the old token. Then waits until the loops and refresh
-  // tasks have ended, unless called on one of the client's own background threads, where it
-  // cannot wait. Afterwards no loop starts and a refresh throws CancellationError.
-  std::function<void()> close;
+  // say) sends none. A refresh whose request is under way may end until `giveUpAt`, its answer
+  // stored (the server has spent the old token); then its transfer is called off and an answer
+  // arriving later is lost, so the server may have spent the stored token. Then waits until the
+  // loops and refresh tasks have ended (a transport that ends a cancelled transfer at once, as
+  // URLSession does, keeps that wait short), unless called on one of the client's own
+  // background threads, where it cannot wait. Afterwards no loop starts and a refresh throws
+  // CancellationError, as one called off does.
+  std::function<void(std::chrono::steady_clock::time_point giveUpAt)> close;
 
   static SessionManager live(std::int64_t clientID);
 };
@@ -79,7 +89,7 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void remove();
   void startAutoRefreshToken();
   void stopAutoRefreshToken();
-  void close();
+  void close(std::chrono::steady_clock::time_point giveUpAt);
   // One look at the stored session: refreshes it when at most three ticks are left. Never throws.
   void autoRefreshTokenTick();
 
@@ -108,24 +118,36 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   bool wasReplacedLocked(const std::string& refreshToken) const;
   bool isReplaced(const std::string& refreshToken) const;
   Task<Session> startRefreshTask(const RefreshOf& refresh, std::uint64_t id);
-  // What a refresh came to: the session (none on failure), the event to announce once the
-  // refresh turn is over, and the failure to pass on.
+  // What a refresh came to: the session (none on failure), what to announce once the refresh
+  // turn is over, and the failure to pass on.
   struct RefreshResult {
     std::optional<Session> session{};
-    std::optional<AuthChangeEvent> event{};
+    std::optional<detail::Announcement> announcement{};
     std::exception_ptr failure{};
+  };
+  // One look at the store: the session it holds and, when that is not what this program last
+  // announced or wrote, the announcement that tells its listeners.
+  struct Look {
+    std::optional<Session> session;
+    std::optional<detail::Announcement> announcement;
   };
 
   Session performRefresh(const RefreshOf& refresh);
   RefreshResult refreshHoldingTurn(const RefreshOf& refresh, std::uint64_t generation);
-  // Holding the refresh turn: the stored session that replaced `stored` since it was read (by
-  // another program's refresh or sign-in, or by this one's), and whether this program has yet
-  // to announce it; nothing while the store still holds `stored`. Throws sessionMissing when
-  // the store holds none.
-  std::optional<std::pair<Session, bool>> replacementOf(const Session& stored) const;
+  // Reads the store and announces what another program changed there since this one last
+  // looked (another user's sign-in, a new token, a sign-out), once.
+  std::optional<Session> lookAtStore();
+  // The read and its look under storageMutex_, so that no write of this program comes between;
+  // announcing is left to the caller, outside every lock.
+  Look lookAtStoreLocking();
+  // Emits the announcement unless a later write or announcement has made it stale.
+  void announce(const detail::Announcement& announcement);
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
+  // Waits until none of `ids` is in flight any more, or until `giveUpAt`; false when one still is.
+  bool refreshesEndBy(const std::vector<std::uint64_t>& ids,
+                      std::chrono::steady_clock::time_point giveUpAt);
   // Under mutex_: lets the current loop go to end in the background, where close() finds it.
   void retireAutoRefreshLoopLocked();
   // Writes through the manager count as generations, so a refresh can tell whether the session
@@ -135,14 +157,17 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // longer holds the session `refresh` read from it (another program signed in or out). Also
   // records the sent token as spent when the new session carries another refresh token,
   // whether or not the store kept it.
-  bool storeIfUnchangedSince(std::uint64_t generation, const Session& session,
-                             const RefreshOf& refresh);
+  // Gives the write's announcement number when it stored the session.
+  std::optional<std::uint64_t> storeIfUnchangedSince(std::uint64_t generation,
+                                                     const Session& session,
+                                                     const RefreshOf& refresh);
   // Under storageMutex_: whether the store still holds the session `refresh` was read from (or
   // the refresh was of a caller's own token).
   bool storeStillHoldsLocked(const RefreshOf& refresh) const;
   // Under storageMutex_.
   void forgetReplacedTokens();
-  bool removeIfUnchangedSince(std::uint64_t generation, const RefreshOf& refresh);
+  std::optional<std::uint64_t> removeIfUnchangedSince(std::uint64_t generation,
+                                                      const RefreshOf& refresh);
   void runAutoRefreshLoop();
 
   // A few spent tokens are enough: a caller holds a token only from its read of the store until
@@ -153,6 +178,11 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   mutable std::mutex mutex_;
   // The refresh callers join comes last; one started from a listener of a refresh runs beside it.
   std::vector<InFlightRefresh> inFlightRefreshes_;
+  // Told each time a refresh leaves the list.
+  std::condition_variable refreshEnded_;
+  // The stop source of every refresh request under way: close() requests it once its wait has
+  // run out, which ends their transfers.
+  std::stop_source abandonment_;
   // Fingerprints of tokens that a stored refresh replaced, oldest first; cleared whenever the
   // session is stored or removed by other means. The server takes a second use of a spent token
   // for theft and ends the whole session.
@@ -164,9 +194,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   std::uint64_t nextRefreshID_ = 0;
   mutable std::mutex storageMutex_;
   std::uint64_t storedGeneration_ = 0;
-  // The access token of the last session this program wrote and announced, so that taking it up
-  // from the store again announces nothing twice.
-  std::string lastWrittenAccessToken_;
+  // What this program last announced of the store or wrote there, so that another program's
+  // change is announced once and this program's own writes not again.
+  detail::SessionAnnouncements announced_;
 };
 
 namespace detail {

@@ -26,11 +26,15 @@ std::optional<std::string> VoduzaziClient::Core::forwardTokenChange(
 }
 
 void VoduzaziClient::Core::forwardToRealtimeClients(const std::optional<std::string>& token) {
-  // Nothing means "unchanged": passing it on would clear the client's token and send every
-  // joined channel a null token.
-  if (token) realtime->setAuth(token);
-  // Without a token it asks the facade's token function, so nothing is never taken for "none".
-  realtimeV2()->setAuth(token);
+  // The first event builds the second-generation client, whether or not it brings a token.
+  const auto realtimeV2 = this->realtimeV2();
+  // Nothing means "unchanged", and neither client is told anything: the older one would clear
+  // its token and send every joined channel a null token, and the second-generation one would
+  // ask the facade's token function, whose read of a session within its refresh margin
+  // refreshes it and so brings the next event, and with short tokens the next refresh.
+  if (!token) return;
+  realtime->setAuth(token);
+  realtimeV2->setAuth(token);
 }
 
 namespace detail {

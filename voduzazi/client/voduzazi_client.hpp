@@ -15,13 +15,15 @@
 // Shared objects: safe; any thread may use the accessors and the clients they hand out.
 // Lifetime: owns the auth client, both realtime clients, the database client and the
 // auth-event task. Destroying the facade cancels the task, closes the auth client (its
-// auto-refresh stops; a refresh whose request went out ends with its answer stored) and waits for
-// them and for the background work under way, so that once the destructor returns nothing the
-// facade started calls the transport, session store, logger or listeners given to it; then it
-// frees the clients. Destroyed from
-// inside that work (one of its listeners, say), it returns without waiting and the work ends by
-// itself, kept from those by then. Request builders handed out earlier stay usable; without the
-// facade they send no user token.
+// auto-refresh stops; a refresh whose request went out may end with its answer stored within
+// auth::AuthClient::releaseWait, 5 s, and is then called off: an answer arriving later is lost,
+// and the server may have spent the stored token) and waits for them and for the background work
+// under way, so that once the destructor returns nothing the facade started calls the transport,
+// session store, logger or listeners given to it; then it frees the clients. The auth client's
+// registry entry keeps that logger, store and transport (about 8 KB) for the rest of the process,
+// uncalled. Destroyed from inside that work (one of its listeners, say), it returns without
+// waiting and the work ends by itself, kept from those by then. Request builders handed out
+// earlier stay usable; without the facade they send no user token.
 #pragma once
 
 #include <boost/url/url.hpp>
@@ -115,7 +117,9 @@ class VoduzaziClient {
 
   // The older realtime client, built with the facade from realtimeURL() and headers() (which
   // also go out as the websocket URL's query); nothing connects until one of its channels
-  // subscribes. Each new access token of the auth client reaches it through setAuth.
+  // subscribes. Each new access token of the auth client reaches it through setAuth, also one
+  // that another program sharing the session store stored (announced when this one next reads
+  // the session); an event that changes no token reaches neither realtime client.
   const std::shared_ptr<realtime::RealtimeClient>& realtime() const;
 
   // The storage client, built on first use (once): storageURL(), headers(), the storage coders,

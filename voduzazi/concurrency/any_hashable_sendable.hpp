@@ -1,5 +1,6 @@
 // AnyHashableSendable: a type-erased, immutable, hashable value, usable as a key of mixed types.
-// Two values are equal when they hold the same dynamic type and equal values.
+// Two values are equal when they hold the same dynamic type and equal values; integers of any
+// type are one type, compared by their numbers.
 //
 //   std::unordered_set<AnyHashableSendable> keys{1, "1", 2.5, true};
 //   AnyHashableSendable id = std::string("user");
@@ -9,6 +10,7 @@
 #include <concepts>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -24,14 +26,23 @@ concept HashableValue = std::equality_comparable<T> && requires(const T& value) 
   { std::hash<T>()(value) } -> std::convertible_to<std::size_t>;
 };
 
+// The character types: integral in C++, but a character is not its code.
+template <class T>
+concept CharacterType = std::same_as<T, char> || std::same_as<T, wchar_t> ||
+    std::same_as<T, char8_t> || std::same_as<T, char16_t> || std::same_as<T, char32_t>;
+
 // Distinct objects: safe. Shared objects: safe (immutable).
 class AnyHashableSendable {
  public:
-  // Literals: booleans, integers (stored as std::int64_t), floating point (double) and strings.
+  // Literals: booleans, integers, characters (each its own type), floating point (double) and
+  // strings. An integer is held as std::int64_t, or as std::uint64_t past its range, so that
+  // integers of any types are equal exactly when their numbers are.
   AnyHashableSendable(bool value) : AnyHashableSendable(Tag{}, value) {}
   template <std::integral I>
-  requires(!std::same_as<I, bool>) AnyHashableSendable(I value)
-      : AnyHashableSendable(Tag{}, static_cast<std::int64_t>(value)) {}
+  requires(!std::same_as<I, bool> && !CharacterType<I>) AnyHashableSendable(I value)
+      : AnyHashableSendable(integer(value)) {}
+  template <CharacterType C>
+  AnyHashableSendable(C value) : AnyHashableSendable(Tag{}, value) {}
   template <std::floating_point F>
   AnyHashableSendable(F value) : AnyHashableSendable(Tag{}, static_cast<double>(value)) {}
   AnyHashableSendable(const char* value) : AnyHashableSendable(Tag{}, std::string(value)) {}
@@ -89,6 +100,8 @@ class AnyHashableSendable {
     std::string describe(bool debug) const override {
       if constexpr (std::same_as<T, std::string>) {
         if (!debug) return value_;
+      } else if constexpr (std::same_as<T, char>) {
+        if (!debug) return std::string(1, value_);
       }
       return voduzazi::debugDescription(value_);
     }
@@ -99,6 +112,17 @@ class AnyHashableSendable {
 
   template <class T>
   AnyHashableSendable(Tag, T value) : box_(std::make_shared<const ValueBox<T>>(std::move(value))) {}
+
+  // An integer in the one of the two types that holds its number.
+  template <std::integral I>
+  static AnyHashableSendable integer(I value) {
+    if constexpr (std::is_unsigned_v<I>) {
+      if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return {Tag{}, static_cast<std::uint64_t>(value)};
+      }
+    }
+    return {Tag{}, static_cast<std::int64_t>(value)};
+  }
 
   std::shared_ptr<const Box> box_;
 };

@@ -1,7 +1,6 @@
 #include "voduzazi/concurrency/serial_executor.hpp"
 
 #include <exception>
-#include <future>
 
 namespace voduzazi {
 
@@ -30,16 +29,26 @@ void SerialExecutor::post(std::function<void()> work) {
 
 void SerialExecutor::sync(const std::function<void()>& work) {
   if (isCurrent()) return work();
-  std::promise<void> done;
+  // Kept by this call too: `work` may drop the last reference to the executor.
+  const std::shared_ptr<State> state = state_;
+  bool finished = false;
+  std::exception_ptr error;
   post([&] {
+    std::exception_ptr thrown;
     try {
       work();
-      done.set_value();
     } catch (...) {
-      done.set_exception(std::current_exception());
+      thrown = std::current_exception();
     }
+    std::lock_guard lock(state->mutex);
+    error = thrown;
+    finished = true;
+    state->synced.notifyAll();
   });
-  done.get_future().get();
+  // A join: no stop token ends it, since `work` refers to this frame until it has run.
+  std::unique_lock lock(state->mutex);
+  state->synced.wait(lock, std::stop_token(), [&] { return finished; });
+  if (error) std::rethrow_exception(error);
 }
 
 void SerialExecutor::run(State& state) {

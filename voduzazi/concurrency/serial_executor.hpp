@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
+
 namespace voduzazi {
 
 // Anything that runs posted work somewhere else. Implementations are safe to share.
@@ -35,7 +37,8 @@ class SerialExecutor final : public Executor {
   void post(std::function<void()> work) override;
 
   // Runs `work` on the queue's thread after everything queued before it and waits for it; from
-  // the queue's own thread it runs at once. Rethrows what `work` throws.
+  // the queue's own thread it runs at once. Rethrows what `work` throws. The wait is a join: a
+  // runtime wait that the calling task's cancellation does not end.
   void sync(const std::function<void()>& work);
 
   bool isCurrent() const noexcept { return std::this_thread::get_id() == thread_.get_id(); }
@@ -47,6 +50,7 @@ class SerialExecutor final : public Executor {
     std::condition_variable wake;
     std::deque<std::function<void()>> queue;
     bool stopping = false;
+    detail::WaitQueue synced;  // callers of sync() waiting for their work
   };
   static void run(State& state);
 

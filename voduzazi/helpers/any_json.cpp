@@ -122,14 +122,15 @@ AnyJSON AnyJSON::fromJSON(const boost::json::value& json) {
   return nullptr;
 }
 
+// The coders are never destroyed: a task still coding a frame while the process exits uses them.
 const std::shared_ptr<JSONEncoder>& AnyJSON::encoder() {
-  static const std::shared_ptr<JSONEncoder> shared = makeVoduzaziEncoder();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<JSONEncoder>(makeVoduzaziEncoder());
+  return *shared;
 }
 
 const std::shared_ptr<JSONDecoder>& AnyJSON::decoder() {
-  static const std::shared_ptr<JSONDecoder> shared = makeVoduzaziDecoder();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<JSONDecoder>(makeVoduzaziDecoder());
+  return *shared;
 }
 
 bool operator==(const AnyJSON& left, const AnyJSON& right) {

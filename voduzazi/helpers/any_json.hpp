@@ -83,7 +83,7 @@ class AnyJSON {
   template <class T>
   T decode() const;
 
-  // The shared coders, made once per process; every user sees the same objects.
+  // The shared coders, made once per process and never destroyed; every user sees the same objects.
   static const std::shared_ptr<JSONEncoder>& encoder();
   static const std::shared_ptr<JSONDecoder>& decoder();
 

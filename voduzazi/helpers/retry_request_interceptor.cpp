@@ -18,21 +18,22 @@ helpers::HTTPResponse settle(RetryRequestInterceptor::Outcome outcome) {
 
 }  // namespace
 
+// The tables are never destroyed: a request retried while the process exits still reads them.
 const std::unordered_set<HTTPMethod>& RetryRequestInterceptor::defaultRetryableHTTPMethods() {
-  static const std::unordered_set<HTTPMethod> methods{HTTPMethod::delete_, HTTPMethod::get,
-                                                      HTTPMethod::head,    HTTPMethod::options,
-                                                      HTTPMethod::put,     HTTPMethod::trace};
-  return methods;
+  static const auto* const methods =
+      new std::unordered_set<HTTPMethod>{HTTPMethod::delete_, HTTPMethod::get, HTTPMethod::head,
+                                         HTTPMethod::options, HTTPMethod::put, HTTPMethod::trace};
+  return *methods;
 }
 
 const std::unordered_set<int>& RetryRequestInterceptor::defaultRetryableHTTPStatusCodes() {
-  static const std::unordered_set<int> codes{408, 500, 502, 503, 504};
-  return codes;
+  static const auto* const codes = new std::unordered_set<int>{408, 500, 502, 503, 504};
+  return *codes;
 }
 
 const std::unordered_set<URLError::Code>& RetryRequestInterceptor::defaultRetryableURLErrorCodes() {
   using C = URLError::Code;
-  static const std::unordered_set<URLError::Code> codes{
+  static const auto* const codes = new std::unordered_set<URLError::Code>{
       C::backgroundSessionInUseByAnotherProcess,
       C::backgroundSessionWasDisconnected,
       C::badServerResponse,
@@ -52,7 +53,7 @@ const std::unordered_set<URLError::Code>& RetryRequestInterceptor::defaultRetrya
       C::serverCertificateNotYetValid,
       C::timedOut,
   };
-  return codes;
+  return *codes;
 }
 
 RetryRequestInterceptor::RetryRequestInterceptor() : RetryRequestInterceptor(Settings{}) {}

@@ -34,12 +34,13 @@ void FallbackClock::sleep(double seconds) {
   // Whole seconds times 1e9 must fit in an unsigned 64-bit count of nanoseconds.
   constexpr double maximumWholeSeconds =
       static_cast<double>(std::numeric_limits<std::uint64_t>::max() / 1'000'000'000ULL);
-  if (!std::isfinite(seconds) || seconds < 0 || std::trunc(seconds) > maximumWholeSeconds) {
+  // Anything above -1 truncates to zero or more whole seconds; -1 and below are refused.
+  if (!std::isfinite(seconds) || seconds <= -1 || std::trunc(seconds) > maximumWholeSeconds) {
     throw std::invalid_argument("FallbackClock cannot sleep for " + std::to_string(seconds) +
                                 " seconds");
   }
+  if (seconds < 1) return;  // no whole second
   const auto whole = static_cast<std::uint64_t>(std::trunc(seconds));
-  if (whole == 0) return;
   // The steady clock's range ends near 292 years; longer sleeps saturate there.
   constexpr auto maximumNanoseconds =
       static_cast<std::uint64_t>(std::numeric_limits<std::chrono::nanoseconds::rep>::max());

@@ -44,9 +44,9 @@ class ClockSleeper final : public SleepClock {
   std::shared_ptr<C> clock_;
 };
 
-// Sleeps whole seconds only: the interval is truncated toward zero, so 0.5 does not sleep at all
-// and 2.7 sleeps 2 seconds. Throws std::invalid_argument for NaN, infinite or negative intervals
-// and for ones too large to count in nanoseconds.
+// Sleeps whole seconds only: the interval is truncated toward zero, so 0.5 and -0.5 do not sleep
+// at all and 2.7 sleeps 2 seconds. Throws std::invalid_argument for NaN, infinite intervals, -1
+// and below, and ones too large to count in nanoseconds.
 class FallbackClock final : public SleepClock {
  public:
   void sleep(double seconds) override;

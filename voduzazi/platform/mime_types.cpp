@@ -48,15 +48,16 @@ bool isMIMEType(std::string_view type) {
          type.find('/', slash + 1) == std::string_view::npos;
 }
 
+// Never destroyed: an upload still under way while the process exits looks its type up here.
 const TypeTable& systemTypes() {
-  static const TypeTable table = [] {
+  static const auto* const table = new TypeTable([] {
     std::ifstream file("/etc/mime.types");
     if (!file) return TypeTable{};
     std::ostringstream text;
     text << file.rdbuf();
     return parseMIMETypes(text.str());
-  }();
-  return table;
+  }());
+  return *table;
 }
 
 }  // namespace

@@ -15,25 +15,22 @@ struct HeartbeatTimer::Running {
         timers(std::move(timers)) {}
 
   // Plans the next tick, one period from now, unless stopped. A tick that comes late shifts the
-  // later ones by as much: a heartbeat needs its period, not a fixed phase.
+  // later ones by as much: a heartbeat needs its period, not a fixed phase. The timer queue's
+  // thread hands each tick straight to `queue`, never through the main executor, so that a busy
+  // application thread holds back no heartbeat and no detection of a silent peer.
   static void planNext(const std::shared_ptr<Running>& running) {
     auto item = std::make_shared<WorkItem>([weak = std::weak_ptr<Running>(running)] {
-      if (const auto self = weak.lock()) self->tick(weak);
+      const auto self = weak.lock();
+      if (!self) return;
+      planNext(self);
+      if (self->isActive()) self->handler();
     });
     {
       std::lock_guard lock(running->mutex);
       if (!running->active) return;
       running->next = item;
     }
-    running->timers->run(running->period, std::move(item));
-  }
-
-  void tick(const std::weak_ptr<Running>& weak) {
-    queue->post([weak] {
-      const auto self = weak.lock();
-      if (self && self->isActive()) self->handler();
-    });
-    if (const auto self = weak.lock()) planNext(self);
+    running->timers->run(running->period, std::move(item), running->queue);
   }
 
   bool isActive() {

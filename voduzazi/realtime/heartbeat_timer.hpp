@@ -1,6 +1,7 @@
 // HeartbeatTimer: a repeating timer that runs its handler on a serial queue one period after
 // start() and then once every period, until stop(). Each tick waits on a TimerQueue, so every
-// running heartbeat of a process shares that queue's one thread.
+// running heartbeat of a process shares that queue's one thread, which posts it to the queue
+// directly: ticks never wait for the main executor.
 //
 //   auto timer = std::make_shared<HeartbeatTimer>(30.0);   // the shared heartbeat queue
 //   timer->start([socket] { socket->sendHeartbeat(); });

@@ -191,7 +191,7 @@ std::shared_ptr<RealtimeChannel> RealtimeChannel::subscribe(std::optional<double
 
 void RealtimeChannel::rejoin(std::optional<double> timeout) {
   strand_->sync([&] {
-    if (state_ == ChannelState::leaving) return;
+    if (state_ == ChannelState::leaving || ended_) return;
     const auto socket = lockedSocket();
     if (socket) socket->leaveOpenTopic(topic_, this);
     joinPush_->setTimeout(timeout.value_or(timeout_));
@@ -232,6 +232,7 @@ void RealtimeChannel::joinTimeout() {
 }
 
 void RealtimeChannel::closed() {
+  ended_ = true;
   rejoinTimer_->reset();
   // A join still unanswered must not come back through its time-out.
   joinPush_->cancel();
@@ -321,6 +322,8 @@ std::shared_ptr<Push> RealtimeChannel::push(const std::string& event, JSONObject
 
 std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
   return strand_->call([&] {
+    // The reset cannot recall a rejoin the timer has already posted: the flag stops that one.
+    ended_ = true;
     rejoinTimer_->reset();
     // The join ends here, answered or not: its time-out would otherwise leave, rejoin and so
     // close a newer channel of the topic, for ever. A join still waiting for the connection is

@@ -86,7 +86,7 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   // Sends "phx_leave"; the channel closes when it is answered or times out (at once when the
   // socket is not connected).
   std::shared_ptr<Push> unsubscribe(double timeout = Defaults::timeoutInterval);
-  // Joins again (no effect while leaving).
+  // Joins again; no effect while leaving, nor once unsubscribed, removed or closed.
   void rejoin(std::optional<double> timeout = std::nullopt);
 
   // Registers `handler` for the event (compared without letter case) and filter.
@@ -171,6 +171,9 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   std::map<std::string, std::vector<Binding>> bindings_;
   double timeout_;
   bool joinedOnce_ = false;
+  // Left (unsubscribe, removal) or closed: for good. A rejoin already planned or posted when
+  // that happened then does nothing.
+  bool ended_ = false;
   std::vector<std::shared_ptr<Push>> pushBuffer_;
   std::vector<std::string> stateChangeRefs_;
   MessageTransformer onMessage_ = [](const RealtimeMessage& message) { return message; };

@@ -2,6 +2,7 @@
 
 #include <boost/url/parse.hpp>
 #include <stdexcept>
+#include <utility>
 
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -166,14 +167,17 @@ void RealtimeClient::setUpReconnectTimer() {
   reconnectTimer_->callback.delegate(shared_from_this(), [](RealtimeClient& client) {
     client.strand_->post([weak = client.weak_from_this()] {
       const auto self = weak.lock();
-      if (!self) return;
+      // Called off meanwhile (a disconnect, an open): the timer could not recall this post.
+      if (!self || !std::exchange(self->reconnectPlanned_, false)) return;
       self->logItems({"Socket attempting to reconnect"});
       self->teardown(CloseCode::normal, "reconnection", [self] { self->connectNow(); });
     });
   });
-  // Asked by schedule(), which runs on the strand.
+  // Asked by schedule(), which runs on the strand. A close path that released the client (from
+  // its logger or a callback) goes on to schedule: the back-off is the caller's, so nothing then.
   reconnectTimer_->timerCalculation.delegate(
-      shared_from_this(), [](RealtimeClient& client, int tries) {
+      shared_from_this(), [](RealtimeClient& client, int tries) -> std::optional<double> {
+        if (client.closed_) return std::nullopt;
         const double interval = client.reconnectAfter_(tries);
         client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"});
         return interval;
@@ -182,13 +186,18 @@ void RealtimeClient::setUpReconnectTimer() {
 
 RealtimeClient::~RealtimeClient() { close(); }
 
+void RealtimeClient::cancelReconnect() {
+  reconnectPlanned_ = false;
+  reconnectTimer_->reset();
+}
+
 void RealtimeClient::close() {
   std::shared_ptr<PhoenixTransport> connection;
   std::vector<std::shared_ptr<RealtimeChannel>> channels;
   // After the work under way on the strand (at once from inside it).
   strand_->sync([&] {
     if (closed_.exchange(true)) return;
-    reconnectTimer_->reset();
+    cancelReconnect();
     stopHeartbeat();
     heartbeatTimer_.reset();
     if (connection_) connection_->setDelegate(nullptr);
@@ -340,7 +349,7 @@ void RealtimeClient::disconnect(CloseCode code, std::optional<std::string> reaso
                                 std::function<void()> callback) {
   strand_->sync([&] {
     closeStatus_ = closeStatusFor(static_cast<int>(code));
-    reconnectTimer_->reset();
+    cancelReconnect();
     teardown(code, reason, callback);
   });
 }
@@ -370,7 +379,7 @@ void RealtimeClient::onConnOpen(const PhoenixTransport* source,
   logItems({"transport", "Connected to " + endPoint_});
   closeStatus_ = CloseStatus::unknown;
   flushSendBuffer();
-  reconnectTimer_->reset();
+  cancelReconnect();
   resetHeartbeat();
   const auto callbacks = stateChangeCallbacks_.open;
   for (const auto& entry : callbacks) {
@@ -385,7 +394,10 @@ void RealtimeClient::onConnClose(const PhoenixTransport* source, const CloseRepo
   logItems({"transport", "close"});
   triggerChanError();
   stopHeartbeat();
-  if (shouldReconnect(closeStatus_)) reconnectTimer_->schedule();
+  if (shouldReconnect(closeStatus_)) {
+    reconnectPlanned_ = true;
+    reconnectTimer_->schedule();
+  }
   notifyClose(report);
 }
 

@@ -88,6 +88,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   struct Environment {
     std::shared_ptr<Strand> strand;  // a serial strand of the client's own
     // TimerQueue::shared(): reconnects, rejoins, push time-outs and heartbeats all wait there.
+    // Heartbeat ticks then go straight to heartbeatQueue; the others run on its executor (the
+    // main executor) before they reach the strand.
     std::shared_ptr<TimerQueue> timerQueue;
     std::shared_ptr<Executor> heartbeatQueue;  // the strand
     std::shared_ptr<HTTPClientType> http;      // no interceptors over URLSession::shared()
@@ -252,6 +254,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   void sendFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
                  const std::string& topic, const std::string& event, const JSONObject& payload);
   void connectNow();
+  // Resets the reconnect timer and calls off a reconnect it has already posted.
+  void cancelReconnect();
   void teardown(CloseCode code, const std::optional<std::string>& reason,
                 const std::function<void()>& callback);
   void stopHeartbeat();
@@ -297,6 +301,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   std::unique_ptr<HeartbeatTimer> heartbeatTimer_;
   std::optional<std::string> pendingHeartbeatRef_;
   std::shared_ptr<TimeoutTimer> reconnectTimer_;
+  // From the close that schedules a reconnect until it runs or is called off.
+  bool reconnectPlanned_ = false;
   CloseStatus closeStatus_ = CloseStatus::unknown;
   std::shared_ptr<PhoenixTransport> connection_;
   std::optional<std::string> accessToken_;

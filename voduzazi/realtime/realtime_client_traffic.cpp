@@ -241,7 +241,7 @@ void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) 
   std::erase(channels_, channel);
   if (channels_.empty()) {
     closeStatus_ = CloseStatus::clean;
-    reconnectTimer_->reset();
+    cancelReconnect();
     teardown(CloseCode::normal, std::nullopt, {});
   }
 }

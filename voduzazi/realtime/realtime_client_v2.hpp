@@ -22,7 +22,8 @@
 // hold: the release ends the subscribes under way, drops the connection, listener calls not yet
 // made and broadcasts not yet sent, and waits for every task and thread the client started
 // that may call the caller's things (its connection, receive, heartbeat and rejoin tasks, its
-// listener thread and HTTP broadcast workers), each wait bounded by the client's time-outs; its
+// listener thread and HTTP broadcast workers). Those are cancelled and end within the client's
+// time-outs, except a listener or callback under way, which is waited for until it returns; its
 // timer thread goes with the client object. From then on nothing calls the transport, fetch,
 // token function, logger, listeners or callbacks the caller gave.
 // Released from inside one of those tasks (a listener or callback, say), it does not wait for

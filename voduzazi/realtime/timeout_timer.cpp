@@ -197,9 +197,26 @@ std::chrono::milliseconds TimerQueue::delayFor(double seconds) {
   return std::chrono::milliseconds(static_cast<std::int64_t>(milliseconds));
 }
 
+namespace {
+
+void performOn(Executor& executor, const std::shared_ptr<WorkItem>& item) {
+  executor.post([item] { item->perform(); });
+}
+
+}  // namespace
+
 void TimerQueue::run(double after, std::shared_ptr<WorkItem> item) const {
+  schedule(after, [executor = executor_, item] { performOn(*executor(), item); }, item);
+}
+
+void TimerQueue::run(double after, std::shared_ptr<WorkItem> item,
+                     std::shared_ptr<Executor> executor) const {
+  schedule(after, [executor = std::move(executor), item] { performOn(*executor, item); }, item);
+}
+
+void TimerQueue::schedule(double after, std::function<void()> post,
+                          const std::shared_ptr<WorkItem>& item) const {
   const auto delay = delayFor(after);
-  auto post = [executor = executor_, item] { executor()->post([item] { item->perform(); }); };
   if (delay == std::chrono::milliseconds::zero()) return post();
   if (delay == std::chrono::milliseconds::max()) return;
   scheduler_->add(clock_->now().advanced(delay), std::move(post), item);

@@ -73,12 +73,19 @@ class TimerQueue {
   // whole milliseconds; a delay of 0 ms posts it at once. A negative or NaN delay counts as 0;
   // one beyond the millisecond range never comes.
   void run(double after, std::shared_ptr<WorkItem> item) const;
+  // The same, run on `executor` instead: work that must not wait for the main executor (an
+  // application's busy main thread) still shares this queue's thread.
+  void run(double after, std::shared_ptr<WorkItem> item, std::shared_ptr<Executor> executor) const;
 
   // The rounding run() applies.
   static std::chrono::milliseconds delayFor(double seconds);
 
  private:
   class Scheduler;
+
+  // Hands `item` to `post` at the deadline.
+  void schedule(double after, std::function<void()> post,
+                const std::shared_ptr<WorkItem>& item) const;
 
   std::shared_ptr<AnyClock> clock_;
   ExecutorSource executor_;

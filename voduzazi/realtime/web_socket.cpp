@@ -53,15 +53,36 @@ WebSocketError::WebSocketError(std::string message, WebSocketTaskError error)
       error_(std::move(error)),
       description_(message_ + " " + error_.localizedDescription()) {}
 
+namespace {
+
+// The producer side of one events() stream, held by its listener alone. When the listener goes
+// without a close event (the socket dropped, the listener replaced, or never kept by a closed
+// socket), the stream finishes, so that no reader waits for an event that cannot come.
+struct EventsProducer {
+  explicit EventsProducer(AsyncStream<WebSocketEvent>::Continuation continuation)
+      : continuation(std::move(continuation)) {}
+  ~EventsProducer() { continuation.finish(); }
+  EventsProducer(const EventsProducer&) = delete;
+  EventsProducer& operator=(const EventsProducer&) = delete;
+
+  const AsyncStream<WebSocketEvent>::Continuation continuation;
+};
+
+}  // namespace
+
 AsyncStream<WebSocketEvent> WebSocket::events() {
   auto [stream, continuation] = AsyncStream<WebSocketEvent>::makeStream();
   std::weak_ptr<WebSocket> weak = weak_from_this();
-  continuation.onTermination([weak](Termination) {
+  // Only a consumer that went away still has its listener in place: the close event, or the
+  // listener's end, has removed it otherwise (and a later stream's listener must stay).
+  continuation.onTermination([weak](Termination why) {
+    if (why != Termination::cancelled) return;
     if (auto self = weak.lock()) self->setOnEvent(nullptr);
   });
-  setOnEvent([continuation](const WebSocketEvent& event) {
-    continuation.yield(event);
-    if (event.isClose()) continuation.finish();
+  setOnEvent([producer = std::make_shared<EventsProducer>(continuation)](
+                 const WebSocketEvent& event) {
+    producer->continuation.yield(event);
+    if (event.isClose()) producer->continuation.finish();
   });
   return std::move(stream);
 }
@@ -139,6 +160,8 @@ std::shared_ptr<URLSessionWebSocket> URLSessionWebSocket::connect(
 
 void URLSessionWebSocket::setOnEvent(WebSocketEventHandler handler) {
   std::lock_guard lock(mutex_);
+  // Closed, nothing will come: the listener is not kept (an events() stream then ends).
+  if (state_.isClosed) return;
   state_.onEvent = std::move(handler);
   if (!state_.onEvent || state_.eventBuffer.empty()) return;
   auto buffered = std::move(state_.eventBuffer);

@@ -76,6 +76,7 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
   virtual ~WebSocket() = default;
 
   // Replaces the listener; a new listener first gets the events buffered while none was set.
+  // Once the close event has come, no listener is kept.
   virtual void setOnEvent(WebSocketEventHandler handler) = 0;
   // Sends one text message and returns once it was taken or its failure handled (never throws).
   virtual void send(const std::string& text) = 0;
@@ -92,8 +93,10 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
   // The subprotocol the server chose ("" for none).
   virtual std::string protocol() const = 0;
 
-  // A new stream of the events (replacing any listener), buffered events first; it finishes
-  // right after the close event, and its end removes the listener.
+  // A new stream of the events (replacing any listener), buffered events first. It finishes
+  // right after the close event, and also when its listener goes without one: the socket
+  // dropped, already closed, or the listener replaced (a later events() call). Cancelling its
+  // reader removes the listener.
   AsyncStream<WebSocketEvent> events();
 };
 

@@ -35,8 +35,8 @@ struct VoduzaziClient::Core {
   // The token to hand the realtime clients for one event, or nothing; decided under the lock.
   std::optional<std::string> forwardTokenChange(auth::AuthChangeEvent event,
                                                 const std::optional<auth::Session>& session);
-  // Hands a new token to the older realtime client, and the decision (a token, or nothing) to
-  // the second-generation one, which the first event builds.
+  // Hands a new token to both realtime clients; nothing (no change) reaches neither. The first
+  // event builds the second-generation client either way.
   void forwardToRealtimeClients(const std::optional<std::string>& token);
 
   // In front of the caller's transport and logger as the background work of the auth and

@@ -1,8 +1,8 @@
-// What following a redirect changes: where the client's credentials may go, and which
-// redirects resend the request's body.
+// What following a redirect changes: which answers redirect, where the next request goes, where
+// the client's credentials may go, and which redirects resend the request's body.
 #pragma once
 
-#include <boost/url/url_view.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +11,20 @@ namespace voduzazi::detail {
 // The most redirects one request follows.
 inline constexpr int kMostRedirects = 16;
 
-// Whether two absolute URLs share scheme, host and port (a port left out is the scheme's own),
-// compared without regard to letter case.
-bool sameOrigin(boost::urls::url_view a, boost::urls::url_view b);
+// Whether an answer of `status` with a Location redirects: 301, 302, 303, 307 and 308 do; any
+// other status (a 304 to a conditional request, say) is the answer itself.
+bool isRedirectStatus(long status);
+
+// The URL a redirect leads to, as the next request sends it: libcurl's redirect URL read the way
+// libcurl reads a Location it follows itself, a raw space written "%20" ("+" in the query) and the
+// other bytes a URL may not hold escaped. Nothing when libcurl cannot read it.
+std::optional<std::string> redirectTarget(std::string_view redirectURL);
+
+// Whether two URLs, each read the way libcurl reads it, are http(s) URLs of one origin: the same
+// scheme, host and port (a port left out is the scheme's own), letter case aside and an IPv6
+// address compared by its value, whatever their paths, queries and fragments hold. False when
+// either is no URL libcurl reads.
+bool sameOrigin(std::string_view a, std::string_view b);
 
 // Whether a request field carries the client's credentials ("apikey", "Authorization",
 // "Cookie"), which go to the request's own origin only.

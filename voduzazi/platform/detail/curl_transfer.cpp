@@ -272,12 +272,12 @@ class Transfer {
                     std::string("No byte moved for ") + seconds + " seconds");
   }
 
-  // Whether the latest response is a redirect to follow: a 3xx status with a Location, as
+  // Whether the latest response is a redirect to follow: a redirect status with a Location, as
   // libcurl reads it (CURLINFO_REDIRECT_URL is known only once the response has ended).
   bool isRedirect() const {
     long status = 0;
     curl_easy_getinfo(lane_.easy(), CURLINFO_RESPONSE_CODE, &status);
-    if (status < 300 || status > 399) return false;
+    if (!isRedirectStatus(status)) return false;
     return std::any_of(headers.begin(), headers.end(), [](const auto& field) {
       return boost::algorithm::iequals(field.first, "Location") && !field.second.empty();
     });
@@ -297,9 +297,10 @@ class Transfer {
     const char* next = nullptr;
     curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next);
     if (!next) throw URLError(URLError::Code::badServerResponse, "unusable redirect location");
-    url_ = next;
-    const auto parsed = boost::urls::parse_absolute_uri(url_);
-    if (!parsed || !sameOrigin(request_.url, *parsed)) credentialsWithheld_ = true;
+    auto target = redirectTarget(next);
+    if (!target) throw URLError(URLError::Code::badURL, "unreadable redirect location");
+    url_ = std::move(*target);
+    if (!sameOrigin(request_.url.buffer(), url_)) credentialsWithheld_ = true;
     std::string method = redirectedMethod(status, method_);
     if (!keepsBody(status, method_, method)) {
       body_ = nullptr;

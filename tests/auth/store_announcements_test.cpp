@@ -1,0 +1,98 @@
+// Two auth clients on one store item, as two programs of one user are: what one writes there
+// (a new token, another user's sign-in, a sign-out) the other announces to its own listeners once,
+// when it next looks (a read of the session, an auto-refresh tick), without a request of its own.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/auth/two_clients_on_one_store.hpp"
+#include "voduzazi/auth/auth_error.hpp"
+
+namespace voduzazi::auth::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+class StoreAnnouncementsTest : public TwoClientsOnOneStoreTest {
+ protected:
+  StoreAnnouncementsTest() {
+    // The first answers refresh grants with the next token of the same user, sign-outs at once.
+    server->respond([this](const URLRequest& request) {
+      if (queryOf(request)["grant_type"] != "refresh_token") {
+        return FakeAuthServer::answer(request, 204, "");
+      }
+      const std::string token = "access-" + std::to_string(++refreshes);
+      return FakeAuthServer::answer(request, 200,
+                                    sessionBody(token, "refresh-" + token, secondsFromNow(3600)));
+    });
+    storeSession(*first, makeSession("access-0", "refresh-0", secondsFromNow(3600)));
+    listening = second->onAuthStateChange(heard.listener());
+  }
+
+  std::vector<std::string> accessTokensHeard() const {
+    std::vector<std::string> tokens;
+    for (const auto& entry : heard.entries()) {
+      tokens.push_back(entry.session ? entry.session->accessToken : "none");
+    }
+    return tokens;
+  }
+
+  int refreshes = 0;
+  EventRecorder heard;
+  std::shared_ptr<ObservationToken> listening;
+};
+
+TEST_F(StoreAnnouncementsTest, AReadAnnouncesOnceWhatAnotherProgramStored) {
+  first->refreshSession();
+  EXPECT_EQ(second->session().accessToken, "access-1");
+  EXPECT_EQ(second->session().accessToken, "access-1");  // announced already
+  first->refreshSession();
+  first->refreshSession();
+  EXPECT_EQ(second->session().accessToken, "access-3");  // the one stored when it looks
+
+  Session someoneElse = makeSession("other-access", "other-refresh", secondsFromNow(3600));
+  someoneElse.user.id = boost::uuids::uuid{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+  storeSessionHere(*first, someoneElse);
+  EXPECT_EQ(second->session(), someoneElse);
+
+  first->signOut(SignOutScope::local);
+  EXPECT_THROW(second->session(), AuthError);
+  EXPECT_THROW(second->session(), AuthError);  // announced already
+  EXPECT_THAT(heard.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed,
+                          AuthChangeEvent::tokenRefreshed, AuthChangeEvent::signedIn,
+                          AuthChangeEvent::signedOut));
+  EXPECT_THAT(accessTokensHeard(),
+              ElementsAre("access-0", "access-1", "access-3", "other-access", "none"));
+  EXPECT_EQ(refreshes, 3) << "the second program never refreshed";
+}
+
+TEST_F(StoreAnnouncementsTest, AnAutoRefreshTickAnnouncesWhatAnotherProgramStored) {
+  // A tick of a loop of the second's: the session is far from due, so it refreshes nothing.
+  auto loop = std::make_shared<LiveSessionManager>(second->clientID());
+  loop->autoRefreshTokenTick();  // where this loop starts
+  first->refreshSession();
+  loop->autoRefreshTokenTick();
+  loop->autoRefreshTokenTick();
+  first->signOut(SignOutScope::local);
+  loop->autoRefreshTokenTick();
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::tokenRefreshed,
+                                          AuthChangeEvent::signedOut));
+  EXPECT_THAT(accessTokensHeard(), ElementsAre("access-0", "access-1", "none"));
+  EXPECT_EQ(refreshes, 1);
+}
+
+// Its own writes (a refresh, a sign-in, a sign-out) a program announces as it makes them, and
+// never again when it next looks.
+TEST_F(StoreAnnouncementsTest, AProgramsOwnWritesAreNotAnnouncedAgain) {
+  second->refreshSession();
+  EXPECT_EQ(second->session().accessToken, "access-1");
+  second->signOut(SignOutScope::local);
+  EXPECT_THROW(second->session(), AuthError);
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::tokenRefreshed,
+                                          AuthChangeEvent::signedOut));
+}
+
+}  // namespace
+}  // namespace voduzazi::auth::testing
