@@ -1,6 +1,7 @@
 // Quitting while a refresh of Alice's session is under way: the quit waits for the answer (a
 // backend answering 1 s late) and stores it, so the next launch is still signed in and sends no
-// spent token. What the transport hears after the quit reaches nobody, as after a process's end.
+// spent token; a frozen backend holds the quit up a few seconds at most. What the transport
+// hears after the quit reaches nobody, as after a process's end.
 #include <gtest/gtest.h>
 
 #include "tests/tapwick/app_fixture.hpp"
@@ -58,6 +59,17 @@ TEST_F(Quit, RightAfterALaunchWhoseRefreshIsLateStoresTheAnswer) {
   ASSERT_TRUE(transport->waitForRefreshes(1));
   quit();
   expectSignedInAfterARelaunch();
+}
+
+TEST_F(Quit, WithAFrozenBackendEndsWithinSeconds) {
+  transport->freezeRefreshes();
+  expireStoredSession(alice);
+  main->advance(2s);
+  ASSERT_TRUE(transport->waitForRefreshes(1));
+  const auto quitting = std::chrono::steady_clock::now();
+  stop(alice);
+  // The facade's release calls a refresh off after 5 s; the quit adds little to it.
+  EXPECT_LT(std::chrono::steady_clock::now() - quitting, 6500ms);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 #include "tests/tapwick/watched_transport.hpp"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <boost/url/params_view.hpp>
 #include <boost/url/url_view.hpp>
+#include <stdexcept>
 
 #include "voduzazi/helpers/url_error.hpp"
 
@@ -19,6 +24,10 @@ bool isRefresh(const voduzazi::URLRequest& request) {
 }
 
 }  // namespace
+
+WatchedTransport::~WatchedTransport() {
+  if (frozenListener_ >= 0) ::close(frozenListener_);
+}
 
 voduzazi::VoduzaziClientOptions WatchedTransport::options() {
   voduzazi::VoduzaziClientOptions options;
@@ -38,21 +47,29 @@ voduzazi::FetchResult WatchedTransport::exchange(
     const voduzazi::URLRequest& request, const std::function<voduzazi::FetchResult()>& sendReal) {
   const bool refresh = isRefresh(request);
   std::chrono::milliseconds delay{0};
+  std::optional<voduzazi::URLRequest> frozen;
   {
     std::lock_guard lock(mutex_);
     ++requestsByPath_[std::string(request.url.path())];
     if (refresh && failRefreshes_) {
       throw voduzazi::URLError(voduzazi::URLError::Code::cannotConnectToHost, "outage");
     }
-    if (refresh) delay = refreshDelay_;
+    if (refresh) {
+      delay = refreshDelay_;
+      ++refreshesSent_;
+      changed_.notify_all();
+    }
+    if (refresh && frozenPort_) {
+      frozen = request;
+      frozen->url.set_port_number(*frozenPort_);
+    }
   }
+  if (frozen) return real_.data(*frozen);
   voduzazi::FetchResult answer = sendReal();
   std::unique_lock lock(mutex_);
   if (refresh) {
-    ++refreshesSent_;
     const auto* http = dynamic_cast<const voduzazi::HTTPURLResponse*>(answer.response.get());
     refreshStatuses_.push_back(http ? http->statusCode() : 0);
-    changed_.notify_all();
     // A held answer ends early only when the test lets it go.
     changed_.wait_for(lock, delay, [&] { return released_; });
   }
@@ -70,6 +87,24 @@ void WatchedTransport::holdRefreshAnswers(std::chrono::milliseconds delay) {
 void WatchedTransport::failRefreshes(bool fail) {
   std::lock_guard lock(mutex_);
   failRefreshes_ = fail;
+}
+
+void WatchedTransport::freezeRefreshes() {
+  std::lock_guard lock(mutex_);
+  if (frozenPort_) return;
+  // Connections complete in the listen queue and what they send is never read.
+  frozenListener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (frozenListener_ < 0 ||
+      ::bind(frozenListener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(frozenListener_, 16) != 0 ||
+      ::getsockname(frozenListener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("no loopback socket for the frozen backend");
+  }
+  frozenPort_ = ntohs(address.sin_port);
 }
 
 void WatchedTransport::end() {

@@ -15,10 +15,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ namespace tapwick::testing {
 
 class WatchedTransport : public std::enable_shared_from_this<WatchedTransport> {
  public:
+  ~WatchedTransport();
 
   // Facade options whose transport is this one.
   voduzazi::VoduzaziClientOptions options();
@@ -36,12 +39,15 @@ class WatchedTransport : public std::enable_shared_from_this<WatchedTransport> {
   void holdRefreshAnswers(std::chrono::milliseconds delay);
   // From now on refreshes fail as an unreachable server does, without being sent.
   void failRefreshes(bool fail);
+  // From now on refreshes go to a server that takes them and never answers (a frozen backend);
+  // the real transport waits for it as for any silent server.
+  void freezeRefreshes();
   // The program ended: answers from now on, held ones included, are lost.
   void end();
   // Lets every held answer go now (at the end of a test, so that no thread waits on).
   void releaseHeldAnswers();
 
-  // Refresh requests that reached the server, and the statuses it answered them with.
+  // Refresh requests sent (frozen ones included), and the statuses the server answered with.
   std::size_t refreshesSent() const;
   std::vector<int> refreshStatuses() const;
   // Requests of any kind whose path ends in `path`.
@@ -59,6 +65,9 @@ class WatchedTransport : public std::enable_shared_from_this<WatchedTransport> {
   std::condition_variable changed_;
   std::chrono::milliseconds refreshDelay_{0};
   bool failRefreshes_ = false;
+  // The port of a loopback socket that listens and never accepts, once frozen.
+  std::optional<std::uint16_t> frozenPort_;
+  int frozenListener_ = -1;
   bool ended_ = false;
   bool released_ = false;
   std::size_t refreshesSent_ = 0;
