@@ -47,8 +47,8 @@ void ConnectViewModel::generateInvite() {
   const std::string code = newUppercaseUUID().substr(0, 8);
   runInBackground(
       service_->mainExecutor(),
-      [client = &service_->client(), service = service_, me = *me, code] {
-        client->from("friend_invites")
+      [rest = service_->database(), me = *me, code] {
+        rest.from("friend_invites")
             .insert(boost::json::object{{"inviter", me}, {"code", code}})
             .execute();
         return code;
@@ -70,14 +70,14 @@ void ConnectViewModel::connectWithCode() {
   }
   runInBackground(
       service_->mainExecutor(),
-      [client = &service_->client(), service = service_, me = *me, code = inviteCode] {
+      [rest = service_->database(), me = *me, code = inviteCode] {
         const auto found =
-            client->from("friend_invites").select("inviter").eq("code", code).single().execute();
+            rest.from("friend_invites").select("inviter").eq("code", code).single().execute();
         const auto inviter = readInviter(found.data);
         if (!inviter) throw TapwickError(TapwickError::invalidInviteCode);
         // Pairing with oneself would leave a friend list that sends to its own user.
         if (sameId(*inviter, me)) throw TapwickError(TapwickError::ownInviteCode);
-        client->from("friends")
+        rest.from("friends")
             .insert(
                 boost::json::array{boost::json::object{{"user_id", me}, {"friend_id", *inviter}},
                                    boost::json::object{{"user_id", *inviter}, {"friend_id", me}}})

@@ -1,6 +1,7 @@
 // glib and libnotify live in this file only: their headers clash with Qt's.
 #include "tapwick/libnotify_presenter.hpp"
 
+#include <gio/gio.h>
 #include <libnotify/notify.h>
 
 #include <memory>
@@ -19,6 +20,14 @@ struct GCharDeleter {
 struct ObjectDeleter {
   void operator()(gpointer object) const { g_object_unref(object); }
 };
+
+// The call's own time-out, or the bus's verdict that no reply came in time.
+bool isTimeOut(const GError* error) {
+  return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT);
+}
 
 }  // namespace
 
@@ -68,6 +77,7 @@ void LibnotifyPresenter::present(const LocalNotificationRequest& request) {
   GError* raw = nullptr;
   if (!notify_notification_show(notification.get(), &raw)) {
     std::unique_ptr<GError, GErrorDeleter> error(raw);
+    if (error && isTimeOut(error.get())) throw NotificationTimedOut(error->message);
     throw std::runtime_error(error ? error->message : "The notification was not shown.");
   }
 }

@@ -23,8 +23,8 @@ struct UserNames {
   std::exception_ptr failure;
 };
 
-ProfileName lookUpName(const voduzazi::VoduzaziClient& client, const std::string& id) {
-  const auto response = client.from("profiles").select("username").eq("id", id).single().execute();
+ProfileName lookUpName(const voduzazi::PostgrestClient& rest, const std::string& id) {
+  const auto response = rest.from("profiles").select("username").eq("id", id).single().execute();
   return readProfileName(response.data);
 }
 
@@ -73,11 +73,11 @@ void MainViewModel::fetchUserInfo() {
   if (!service_->connectedFriends().empty()) friendId = service_->connectedFriends().front();
   runInBackground(
       service_->mainExecutor(),
-      [client = &service_->client(), service = service_, me = *me, friendId] {
+      [rest = service_->database(), me = *me, friendId] {
         UserNames names;
         try {
-          names.mine = lookUpName(*client, me);
-          if (friendId) names.friends = lookUpName(*client, *friendId);
+          names.mine = lookUpName(rest, me);
+          if (friendId) names.friends = lookUpName(rest, *friendId);
         } catch (...) {
           names.failure = std::current_exception();
         }

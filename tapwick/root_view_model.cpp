@@ -20,6 +20,8 @@ std::shared_ptr<RootViewModel> RootViewModel::create(std::shared_ptr<VoduzaziSer
         const bool signedIn = self->service_->session().has_value();
         if (signedIn != self->wasSignedIn_) {
           self->wasSignedIn_ = signedIn;
+          // The next sign-in goes through pairing until its own friend list arrives.
+          if (!signedIn) self->showMain_ = false;
           self->queueResize();
         }
         self->notifyChanged();
@@ -33,8 +35,8 @@ RootViewModel::RootViewModel(std::shared_ptr<VoduzaziService> service,
 
 RootViewModel::Screen RootViewModel::screen() const {
   if (isLoading_) return Screen::loading;
-  if (showMain_) return Screen::messaging;
   if (!service_->session()) return Screen::signIn;
+  if (showMain_) return Screen::messaging;
   return Screen::pairing;
 }
 
@@ -53,10 +55,22 @@ Size RootViewModel::screenSize() const {
 }
 
 Size RootViewModel::popoverSize() const {
-  if (isLoading_) return {320, 160};
-  if (showMain_) return {500, 400};
-  if (service_->session()) return {400, 550};
-  return {400, 260};
+  switch (screen()) {
+    case Screen::loading:
+      return {320, 160};
+    case Screen::messaging:
+      return {500, 400};
+    case Screen::pairing:
+      return {400, 550};
+    case Screen::signIn:
+      return {400, 260};
+  }
+  return {};
+}
+
+std::optional<std::string> RootViewModel::notice() const {
+  if (!service_->sessionHasEnded()) return std::nullopt;
+  return std::string(sessionEndedNotice);
 }
 
 void RootViewModel::queueResize() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "tapwick/voduzazi_service.hpp"
 
@@ -32,6 +33,7 @@ class RootViewModel : public std::enable_shared_from_this<RootViewModel> {
   static std::shared_ptr<RootViewModel> create(std::shared_ptr<VoduzaziService> service,
                                                std::function<void(Size)> resizePopover);
 
+  // Without a session only the forms show, whatever friend list is stored.
   Screen screen() const;
   // The frame of the screen's content.
   Size screenSize() const;
@@ -45,6 +47,10 @@ class RootViewModel : public std::enable_shared_from_this<RootViewModel> {
   bool showMain() const { return showMain_; }
   void setShowMain(bool show);
   bool isLoading() const { return isLoading_; }
+  // The line above the forms once the backend ended the session, until the next sign-in.
+  std::optional<std::string> notice() const;
+  static constexpr std::string_view sessionEndedNotice =
+      "Your session has ended. Please sign in again.";
 
   const std::shared_ptr<VoduzaziService>& service() const { return service_; }
 

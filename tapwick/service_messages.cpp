@@ -47,8 +47,8 @@ void VoduzaziService::sendMessage(std::string text, Completion done) {
     return done(std::make_exception_ptr(TapwickError(TapwickError::noFriendToSendTo)));
   }
   background(
-      [client = client_, row = MessageInsert{*me, connectedFriends_.front(), std::move(text)}] {
-        client->from("messages").insert(row).execute();
+      [rest = database(), row = MessageInsert{*me, connectedFriends_.front(), std::move(text)}] {
+        rest.from("messages").insert(row).execute();
       },
       [done = std::move(done)](VoduzaziService&, voduzazi::Result<std::monostate> result) {
         done(wordedForSending(result.error()));
@@ -63,8 +63,8 @@ void VoduzaziService::pollOnce(std::function<void()> done) {
   }
   pollInFlight_ = true;
   background(
-      [client = client_, me = *me, since = lastSeen_.since()] {
-        const auto response = client->from("messages")
+      [rest = database(), me = *me, since = lastSeen_.since()] {
+        const auto response = rest.from("messages")
                                   .select("*")
                                   .eq("receiver_id", me)
                                   .gte("created_at", since)
@@ -75,11 +75,14 @@ void VoduzaziService::pollOnce(std::function<void()> done) {
       [done = std::move(done), me = *me](VoduzaziService& self,
                                          voduzazi::Result<std::vector<MessageRow>> rows) {
         self.pollInFlight_ = false;
-        if (!rows.isSuccess()) {
-          std::cout << "Poll error: " << errorDescription(rows.error()) << std::endl;
-        } else if (self.userId() == me) {
-          // Rows for a user who signed out meanwhile are not shown to the next one.
-          self.showNewMessages(rows.get());
+        // A poll for a user whose session ended meanwhile (its failure included) is over: its
+        // rows are not shown to the next one.
+        if (self.userId() == me) {
+          if (rows.isSuccess()) {
+            self.showNewMessages(rows.get());
+          } else {
+            std::cout << "Poll error: " << errorDescription(rows.error()) << std::endl;
+          }
         }
         if (done) done();
       });

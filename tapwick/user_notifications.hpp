@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "tapwick/main_executor.hpp"
@@ -30,12 +31,20 @@ struct LocalNotificationRequest {
   std::chrono::milliseconds trigger{1000};
 };
 
+// What a presenter throws when the notification service did not answer in time. That is no
+// refusal: the service may still show the notification, so it counts as handed over.
+class NotificationTimedOut : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class NotificationPresenter {
  public:
   virtual ~NotificationPresenter() = default;
   // Whether notifications can be shown; throws with the reason when no service answers.
   virtual bool requestAuthorization() = 0;
-  // Shows the notification now. Throws when the service refuses it.
+  // Shows the notification now. Throws NotificationTimedOut when the service does not answer in
+  // time, anything else when it refuses the notification.
   virtual void present(const LocalNotificationRequest& request) = 0;
 };
 
@@ -51,8 +60,9 @@ class UserNotificationCenter {
   // Asks the presenter in a task; `done` runs on the main thread.
   void requestAuthorization(AuthorizationHandler done);
   // Shows the notification once its trigger has passed. A failure is logged, and `delivered`
-  // (when given) runs on the main thread once the presenter has returned or failed. Nothing is
-  // called for a notification still waiting when the process ends.
+  // (when given) runs on the main thread once the presenter has returned or failed: with true
+  // when it returned or timed out, false when it refused. Nothing is called for a notification
+  // still waiting when the process ends.
   void add(LocalNotificationRequest request, DeliveryHandler delivered = {});
 
  private:

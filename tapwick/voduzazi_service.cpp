@@ -50,26 +50,52 @@ VoduzaziService::VoduzaziService(ServiceConfiguration configuration)
   voduzazi::VoduzaziClientOptions options =
       configuration_.clientOptions.value_or(voduzazi::VoduzaziClientOptions{});
   if (configuration_.sessionStorage) options.auth.storage = configuration_.sessionStorage;
-  client_ = std::make_shared<voduzazi::VoduzaziClient>(configuration_.projectURL,
-                                                       configuration_.anonKey, options);
+  client_ = std::shared_ptr<voduzazi::VoduzaziClient>(
+      new voduzazi::VoduzaziClient(configuration_.projectURL, configuration_.anonKey, options),
+      [release = facadeRelease_](voduzazi::VoduzaziClient* facade) {
+        delete facade;
+        std::lock_guard lock(release->mutex);
+        release->done = true;
+        release->released.notify_all();
+      });
 }
 
-VoduzaziService::~VoduzaziService() = default;
+VoduzaziService::~VoduzaziService() {
+  authListener_.reset();
+  stopPolling();
+  client_.reset();  // the release runs here unless an auth call under way still holds the facade
+  std::unique_lock lock(facadeRelease_->mutex);
+  if (!facadeRelease_->released.wait_for(lock, facadeReleaseWait,
+                                         [&] { return facadeRelease_->done; })) {
+    std::cout << "Quit: the backend did not answer in time; what it answers now is lost."
+              << std::endl;
+  }
+}
 
 void VoduzaziService::start() {
   struct Restored {
+    std::shared_ptr<voduzazi::ObservationToken> listener;
     std::optional<auth::Session> initial;
     std::optional<auth::Session> current;
   };
   background(
-      [client = client_] {
+      [client = client_, executor = configuration_.mainExecutor, weak = weak_from_this()] {
         Restored restored;
-        // The registration is dropped at once: the listener sees only the initial session,
-        // which reaches it before onAuthStateChange returns.
-        client->auth().onAuthStateChange(
-            [&restored](auth::AuthChangeEvent, const std::optional<auth::Session>& session) {
-              restored.initial = session;
+        // INITIAL_SESSION reaches the listener before onAuthStateChange returns, on this thread;
+        // every later event is handed to the main thread.
+        auto initial = std::make_shared<std::optional<auth::Session>>();
+        restored.listener = client->auth().onAuthStateChange(
+            [initial, executor, weak](auth::AuthChangeEvent event,
+                                      const std::optional<auth::Session>& session) {
+              if (event == auth::AuthChangeEvent::initialSession) {
+                *initial = session;
+                return;
+              }
+              executor->post([weak, event, session] {
+                if (auto self = weak.lock()) self->handleAuthEvent(event, session);
+              });
             });
+        restored.initial = *initial;
         try {
           restored.current = client->auth().session();
         } catch (...) {
@@ -79,6 +105,7 @@ void VoduzaziService::start() {
       },
       [](VoduzaziService& self, voduzazi::Result<Restored> restored) {
         if (restored.isSuccess()) {
+          self.authListener_ = std::move(restored.get().listener);
           self.handleAuthStateChange(restored.get().initial);
           self.restoreSession(restored.get().current);
         } else {
@@ -98,14 +125,33 @@ void VoduzaziService::handleAuthStateChange(std::optional<auth::Session> session
   startPolling();
 }
 
+void VoduzaziService::handleAuthEvent(auth::AuthChangeEvent event,
+                                      const std::optional<auth::Session>& session) {
+  // Sign-ins, refreshed tokens and user updates change nothing here: the operations that caused
+  // them did what they need.
+  const bool ended = event == auth::AuthChangeEvent::signedOut || (!session && session_);
+  if (!ended) return;
+  if (signOutsUnderWay_ == 0) sessionHasEnded_ = true;
+  clearSignedInState();
+}
+
+void VoduzaziService::clearSignedInState() {
+  session_.reset();
+  connectedFriends_.clear();
+  saveConnectedFriends();
+  stopPolling();
+  post(didChange);
+}
+
 void VoduzaziService::restoreSession(std::optional<auth::Session> session) {
   setSession(std::move(session));
   loadConnectedFriends();
-  if (!connectedFriends_.empty()) {
+  // Friends stored for a session that is gone show nothing: the next sign-in fetches them anew.
+  if (!connectedFriends_.empty() && session_) {
     configuration_.mainExecutor->post([weak = weak_from_this()] {
       if (auto self = weak.lock()) self->post(didConnectFriends);
     });
-  } else {
+  } else if (connectedFriends_.empty()) {
     fetchFriends();
   }
   loadLastSeen();
@@ -165,6 +211,7 @@ void VoduzaziService::signIn(std::string email, std::string password, Completion
       [done = std::move(done)](VoduzaziService& self,
                                voduzazi::Result<std::optional<auth::Session>> session) {
         if (!session.isSuccess()) return done(session.error());
+        self.sessionHasEnded_ = false;
         self.setSession(session.get());
         self.fetchFriends();
         self.loadLastSeen();
@@ -174,15 +221,13 @@ void VoduzaziService::signIn(std::string email, std::string password, Completion
 }
 
 void VoduzaziService::signOut(Completion done) {
+  ++signOutsUnderWay_;
   background(
       [client = client_] { client->auth().signOut(auth::SignOutScope::global); },
       [done = std::move(done)](VoduzaziService& self, voduzazi::Result<std::monostate> result) {
+        --self.signOutsUnderWay_;
         if (!result.isSuccess()) return done(result.error());
-        self.setSession(std::nullopt);
-        self.connectedFriends_.clear();
-        self.saveConnectedFriends();
-        self.stopPolling();
-        self.post(didChange);
+        self.clearSignedInState();
         done(nullptr);
       });
 }
@@ -203,15 +248,14 @@ void VoduzaziService::fetchFriends(std::function<void()> done) {
     if (done) done();
     return;
   }
+  // Sent with the user's last known token, which the facade replaces with its current one: a
+  // facade without a session (a refresh that failed) must not send it with the anonymous key,
+  // whose empty answer under the access rules would wipe the saved list. An expired token is
+  // refused instead, and the list stays.
+  auto request = database().from("friends").select("friend_id").eq("user_id", *me);
+  request.setHeader("Authorization", "Bearer " + session_->accessToken);
   background(
-      [client = client_, me = *me] {
-        // Without a live user token the access rules would answer an empty list, which must
-        // not wipe the saved one: fail instead.
-        client->auth().session();
-        const auto response =
-            client->from("friends").select("friend_id").eq("user_id", me).execute();
-        return readFriendIds(response.data);
-      },
+      [request = std::move(request)] { return readFriendIds(request.execute().data); },
       [done = std::move(done), me = *me](VoduzaziService& self,
                                          voduzazi::Result<std::vector<std::string>> friends) {
         if (!friends.isSuccess()) {

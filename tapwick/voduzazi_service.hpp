@@ -9,14 +9,18 @@
 //
 // Thread safety: main thread only (every operation, accessor and callback runs on the
 // configuration's MainExecutor; the blocking calls run in tasks). Lifetime: shared; work in
-// flight holds it weakly, so releasing it stops polling and drops late answers.
+// flight holds it weakly, so releasing it stops polling and drops late answers. Releasing it is
+// the app's quit: it releases the facade too, which stores the answer of a refresh already sent
+// (see ~VoduzaziService).
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,15 +68,26 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   // Builds the facade (throws InvalidProjectURLError for a bad URL) and starts the start-up:
   // the stored session, the friend list and polling.
   static std::shared_ptr<VoduzaziService> create(ServiceConfiguration configuration);
+  // Stops polling and releases the facade, waiting at most facadeReleaseWait for it: a refresh
+  // already sent has its answer stored, or the next launch would send a spent token. Database
+  // work under way holds no facade; an auth call under way (a sign-in, say) does, and the wait
+  // for it is what the bound cuts short.
   ~VoduzaziService();
+  static constexpr std::chrono::seconds facadeReleaseWait{5};
 
   voduzazi::VoduzaziClient& client() const { return *client_; }
+  // The facade's database client, for work in tasks: it does not keep the facade alive, and
+  // sends with no user token once the facade is gone.
+  voduzazi::PostgrestClient database() const { return client_->database(); }
   const std::shared_ptr<MainExecutor>& mainExecutor() const { return configuration_.mainExecutor; }
   const std::shared_ptr<UserNotificationCenter>& notifications() const {
     return configuration_.notifications;
   }
   const std::optional<voduzazi::auth::Session>& session() const { return session_; }
   void setSession(std::optional<voduzazi::auth::Session> session);
+  // True from the moment the backend ended the session (a sign-out elsewhere, a refused refresh)
+  // until the next sign-in; never after the user's own sign-out.
+  bool sessionHasEnded() const { return sessionHasEnded_; }
   // The signed-in user's id in upper case, or nothing.
   std::optional<std::string> userId() const;
   const std::vector<std::string>& connectedFriends() const { return connectedFriends_; }
@@ -117,6 +132,12 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   void start();
   void restoreSession(std::optional<voduzazi::auth::Session> session);
   void handleAuthStateChange(std::optional<voduzazi::auth::Session> session);
+  // Every auth event after the initial one, on the main thread: only the end of the session is
+  // acted on.
+  void handleAuthEvent(voduzazi::auth::AuthChangeEvent event,
+                       const std::optional<voduzazi::auth::Session>& session);
+  // What signing out leaves: no session, no friends, no polling.
+  void clearSignedInState();
   void afterSignIn(std::optional<voduzazi::auth::Session> session);
   void adoptFriends(std::vector<std::string> friends);
   void showNewMessages(const std::vector<MessageRow>& rows);
@@ -129,8 +150,21 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   void background(Work work, Done done);
 
   ServiceConfiguration configuration_;
+  // Set once the facade's destructor has returned, on whichever thread it ran.
+  struct FacadeRelease {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool done = false;
+  };
+  std::shared_ptr<FacadeRelease> facadeRelease_ = std::make_shared<FacadeRelease>();
+  // Held by the service and by auth calls under way, never by database work.
   std::shared_ptr<voduzazi::VoduzaziClient> client_;
+  // Kept for the service's life, so that the end of the session is heard whenever it comes.
+  std::shared_ptr<voduzazi::ObservationToken> authListener_;
   std::optional<voduzazi::auth::Session> session_;
+  bool sessionHasEnded_ = false;
+  // Sign-outs under way: the SIGNED_OUT they cause is the user's own, not the session's end.
+  int signOutsUnderWay_ = 0;
   std::vector<std::string> connectedFriends_;
   LastSeen lastSeen_;
   // Messages handed to the notification center, oldest first, that the marker has not passed

@@ -6,10 +6,12 @@
 #include <QThread>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "tapwick/app/app_delegate.hpp"
 #include "tapwick/app/qt_main_executor.hpp"
 #include "tapwick/backend_configuration.hpp"
+#include "tapwick/instance_lock.hpp"
 #include "tapwick/libnotify_presenter.hpp"
 #include "tapwick/voduzazi_service.hpp"
 #include "voduzazi/platform/application_lifecycle.hpp"
@@ -27,6 +29,21 @@ bool waitForSystemTray() {
   return true;
 }
 
+// Two instances on one settings folder would show every message twice. `lock` holds the folder
+// afterwards; false when another instance holds it. A lock that cannot be taken at all (a
+// read-only folder, say) is only reported.
+bool lockSettingsFolder(std::optional<tapwick::InstanceLock>& lock) {
+  const auto path = tapwick::InstanceLock::pathBeside(tapwick::UserDefaults::defaultPath());
+  try {
+    lock = tapwick::InstanceLock::acquire(path);
+    return lock.has_value();
+  } catch (const std::exception& error) {
+    std::cerr << "Tapwick: " << error.what() << "; not checking for another instance."
+              << std::endl;
+    return true;
+  }
+}
+
 std::string environmentOr(const char* name, std::string_view fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : std::string(fallback);
@@ -35,6 +52,11 @@ std::string environmentOr(const char* name, std::string_view fallback) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::optional<tapwick::InstanceLock> instance;
+  if (!lockSettingsFolder(instance)) {
+    std::cerr << "Tapwick is already running." << std::endl;
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName("Tapwick");
   QApplication::setQuitOnLastWindowClosed(false);
@@ -57,9 +79,15 @@ int main(int argc, char** argv) {
       executor, std::make_shared<tapwick::LibnotifyPresenter>("Tapwick"));
   auto service = tapwick::VoduzaziService::create(std::move(configuration));
 
-  tapwick::AppDelegate delegate(service, &application);
-  delegate.applicationDidFinishLaunching();
-  const int status = QApplication::exec();
+  int status = 0;
+  {
+    tapwick::AppDelegate delegate(service, &application);
+    delegate.applicationDidFinishLaunching();
+    status = QApplication::exec();
+  }
   voduzazi::MainExecutor::install(nullptr);  // Qt's loop has ended: nothing may post into it
+  // The quit, with the screens gone: the service stops polling and releases the facade, which
+  // stores the answer to a refresh already sent (within seconds, or the answer is lost).
+  service.reset();
   return status;
 }

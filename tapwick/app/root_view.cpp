@@ -121,6 +121,12 @@ QWidget* RootView::createForms() {
   tabs_->setFixedWidth(220);
   tabs_->setExpanding(true);
   layout->addWidget(tabs_, 0, Qt::AlignCenter);
+  notice_ = plainLabel({}, page);
+  notice_->setObjectName("sessionEnded");
+  notice_->setAlignment(Qt::AlignCenter);
+  notice_->setWordWrap(true);
+  notice_->hide();
+  layout->addWidget(notice_);
 
   auto* form = new QVBoxLayout();
   form->setSpacing(10);
@@ -204,6 +210,9 @@ void RootView::render() {
   username_->setVisible(signUp);
   submit_->setText(signUp ? "Sign Up" : "Sign In");
   showError(error_, model_->error);
+  const auto notice = model_->notice();
+  notice_->setText(toQString(notice.value_or(std::string())));
+  notice_->setVisible(notice.has_value());
 }
 
 }  // namespace tapwick

@@ -51,6 +51,7 @@ class RootView : public QWidget {
   QWidget* screen_ = nullptr;  // the pairing or messaging screen shown
   RootViewModel::Screen shown_ = RootViewModel::Screen::loading;
   QTabBar* tabs_;
+  QLabel* notice_;
   QLineEdit* username_;
   QLineEdit* email_;
   QLineEdit* password_;

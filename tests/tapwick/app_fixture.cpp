@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
 #include <stdexcept>
 #include <utility>
 
@@ -71,29 +73,74 @@ local_backend::Server& AppFixture::server() {
   return server;
 }
 
-AppInstall AppFixture::install() {
+AppInstall AppFixture::install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions,
+                               std::shared_ptr<NotificationPresenter> otherPresenter) {
   static std::atomic<int> counter{0};
   AppInstall app;
+  app.clientOptions = std::move(clientOptions);
+  app.otherPresenter = std::move(otherPresenter);
   app.defaultsPath = folder / ("defaults-" + std::to_string(counter++) + ".json");
   launch(app);
   return app;
 }
 
 void AppFixture::launch(AppInstall& app, std::string url) {
+  startWithoutWaiting(app, std::move(url));
+  ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
+  settle(app);
+}
+
+void AppFixture::launchWithRoot(AppInstall& app) {
+  startWithoutWaiting(app);
+  app.root = RootViewModel::create(app.service, {});
+  app.root->handleAppear();
+  ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
+  settle(app);
+}
+
+void AppFixture::startWithoutWaiting(AppInstall& app, std::string url) {
   ServiceConfiguration configuration;
   configuration.projectURL = url.empty() ? server().url() : url;
   configuration.anonKey = server().anonKey();
   configuration.mainExecutor = main;
   configuration.defaults = std::make_shared<UserDefaults>(app.defaultsPath);
-  configuration.notifications = std::make_shared<UserNotificationCenter>(main, app.presenter);
+  configuration.notifications = std::make_shared<UserNotificationCenter>(
+      main, app.otherPresenter ? app.otherPresenter : app.presenter);
   configuration.clientOptions = app.clientOptions;
   configuration.sessionStorage = app.sessionStore;
   configuration.notificationCenter = &center;
   configuration.profileInsertDelay = std::chrono::milliseconds(0);
+  app.root.reset();
   app.service.reset();
   app.service = VoduzaziService::create(std::move(configuration));
-  ASSERT_TRUE(main->runUntil([&] { return app.service->hasStarted(); }));
-  settle(app);
+}
+
+std::unique_ptr<voduzazi::VoduzaziClient> AppFixture::newClient() {
+  voduzazi::VoduzaziClientOptions options;
+  options.auth.storage = std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
+  return std::make_unique<voduzazi::VoduzaziClient>(server().url(), server().anonKey(), options);
+}
+
+void AppFixture::expireStoredSession(AppInstall& app) {
+  const std::string key = app.service->client().storageKey();
+  const auto stored = app.sessionStore->retrieve(key);
+  ASSERT_TRUE(stored) << "no stored session";
+  boost::json::value session = boost::json::parse(*stored);
+  ASSERT_TRUE(session.as_object().contains("expiresAt")) << *stored;
+  const auto now = std::chrono::duration<double>(
+      std::chrono::system_clock::now().time_since_epoch());
+  session.as_object()["expiresAt"] = now.count() + 10;
+  app.sessionStore->store(key, boost::json::serialize(session));
+}
+
+void AppFixture::spendStoredRefreshToken(AppInstall& app) {
+  auto elsewhere = newClient();
+  const std::string key = app.service->client().storageKey();
+  const auto stored = app.sessionStore->retrieve(key);
+  ASSERT_TRUE(stored) << "no stored session";
+  ASSERT_EQ(elsewhere->storageKey(), key);
+  elsewhere->options().auth.storage->store(key, *stored);
+  elsewhere->auth().refreshSession();
 }
 
 std::string AppFixture::newEmail(const std::string& name) {
@@ -103,8 +150,8 @@ std::string AppFixture::newEmail(const std::string& name) {
 
 std::string AppFixture::signUpAndIn(AppInstall& app, const std::string& name) {
   const std::string email = newEmail(name);
-  await([&](Completion done) { app.service->signUp(email, "correct horse", name, done); });
-  await([&](Completion done) { app.service->signIn(email, "correct horse", done); });
+  await([&](Completion done) { app.service->signUp(email, kPassword, name, done); });
+  await([&](Completion done) { app.service->signIn(email, kPassword, done); });
   settle(app);
   return email;
 }

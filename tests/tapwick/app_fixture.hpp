@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "local_backend/server.hpp"
+#include "tapwick/root_view_model.hpp"
 #include "tapwick/voduzazi_service.hpp"
 #include "tests/tapwick/test_main_executor.hpp"
 #include "voduzazi/auth/auth_local_storage.hpp"
@@ -66,9 +67,13 @@ struct AppInstall {
       std::make_shared<voduzazi::auth::InMemoryAuthLocalStorage>();
   std::filesystem::path defaultsPath;
   std::shared_ptr<RecordingPresenter> presenter = std::make_shared<RecordingPresenter>();
+  // When set, notifications go here instead (a presenter of the app's own, say).
+  std::shared_ptr<NotificationPresenter> otherPresenter;
   // The facade's options at the next launch (a transport of the test's, say); none: defaults.
   std::optional<voduzazi::VoduzaziClientOptions> clientOptions;
   std::shared_ptr<VoduzaziService> service;
+  // The popover's root, when the launch built one (as the app does, before the start-up ends).
+  std::shared_ptr<RootViewModel> root;
 };
 
 class AppFixture : public ::testing::Test {
@@ -79,9 +84,23 @@ class AppFixture : public ::testing::Test {
   static local_backend::Server& server();
 
   // A new installation (fresh store and defaults) with its service started.
-  AppInstall install();
+  AppInstall install(std::optional<voduzazi::VoduzaziClientOptions> clientOptions = {},
+                     std::shared_ptr<NotificationPresenter> otherPresenter = {});
   // Starts (again) the service of an installation, as a relaunch does, and waits for its start.
   void launch(AppInstall& app, std::string url = {});
+  // As launch(), with the popover's root built and shown at once, as the app's launch does.
+  void launchWithRoot(AppInstall& app);
+  // Builds the service of an installation without waiting for its start.
+  void startWithoutWaiting(AppInstall& app, std::string url = {});
+
+  // A client of the stand-in with a session store of its own (another device, say).
+  static std::unique_ptr<voduzazi::VoduzaziClient> newClient();
+  // Makes the stored session of a running installation expire within seconds, so that the next
+  // use of it refreshes it.
+  void expireStoredSession(AppInstall& app);
+  // Refreshes the installation's stored session from elsewhere, as a refresh whose answer was
+  // lost does: the token it keeps is spent.
+  void spendStoredRefreshToken(AppInstall& app);
 
   // Runs a service operation to its completion; the failure, if any, is rethrown.
   template <class Operation>
@@ -96,6 +115,7 @@ class AppFixture : public ::testing::Test {
     if (failure) std::rethrow_exception(failure);
   }
 
+  static constexpr const char* kPassword = "correct horse";
   // A unique e-mail address for this test run.
   static std::string newEmail(const std::string& name);
   // Signs a new user up and in; returns the e-mail.

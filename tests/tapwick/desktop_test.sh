@@ -4,8 +4,9 @@
 # dbus-run-session). Everything a user does goes through the interface: clicks on the tray icons
 # and on the widgets, typed text. Alice signs in and creates an invite code, Bob redeems it and
 # sends a message, which reaches Alice's notification daemon as one Notify call with its text
-# escaped. On every screen each text must show whole (the app's probe reports each widget's
-# place, size hint and text, tests/tapwick/widget_probe.cpp); each screen is saved as a PNG.
+# escaped. A second instance on Alice's folders refuses to start while hers runs. On every screen
+# each text must show whole (the app's probe reports each widget's place, size hint and text,
+# tests/tapwick/widget_probe.cpp); each screen is saved as a PNG.
 # Usage: desktop_test.sh APP BACKEND FIXTURE OUTPUT_FOLDER   (run by CTest as tapwick.desktop)
 set -euo pipefail
 app=$1 backend=$2 fixture=$3 out=$4
@@ -241,4 +242,17 @@ desktop_wait_for "probe alice '.windows[] | select(.name == \"appInfo\")'" 20 ||
   fail "the App Info window did not open"
 all_whole alice appInfo "the App Info window"
 capture alice appinfo.png appInfo
+
+# A second instance on Alice's folders stops at once and says why; once hers is killed, a launch
+# on them starts, since the lock went with the process.
+status=0
+said=$(XDG_CONFIG_HOME="$out/alice/config" XDG_DATA_HOME="$out/alice/data" timeout 10 "$app" \
+  2>&1) || status=$?
+[ "$status" = 1 ] || fail "a second instance on Alice's folders ended with status $status"
+[ "$said" = "Tapwick is already running." ] || fail "the second instance said '$said'"
+kill -KILL "$alice_pid"
+wait "$alice_pid" 2>/dev/null || true
+start_app alice
+desktop_wait_for 'desktop_tray_icon tapwick "$alice_pid"' 20 ||
+  fail "no instance started on Alice's folders after hers was killed"
 echo "desktop test: passed; screenshots in $out"
