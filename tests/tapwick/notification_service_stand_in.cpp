@@ -141,6 +141,11 @@ void NotificationServiceStandIn::Impl::notify(GVariant* parameters,
     return g_dbus_method_invocation_return_dbus_error(
         invocation, "org.freedesktop.DBus.Error.Failed", "refused by the stand-in");
   }
+  if (answer == Answer::leaveUnanswered) {
+    return g_dbus_method_invocation_return_dbus_error(
+        invocation, "org.freedesktop.DBus.Error.NoReply",
+        "Message recipient disconnected from message bus without replying");
+  }
   if (holdNext && held == nullptr) {
     holdNext = false;
     held = invocation;  // answered by answerHeld() or stop()

@@ -26,6 +26,8 @@ class NotificationServiceStandIn {
     holdFirst,
     // Every Notify call gets an error answer.
     refuse,
+    // Every Notify call gets the answer the bus gives for a service that left without replying.
+    leaveUnanswered,
   };
 
   // Starts the bus and the service the first time; throws std::runtime_error when no bus starts.
