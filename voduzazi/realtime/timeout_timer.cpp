@@ -210,8 +210,13 @@ void TimerQueue::run(double after, std::shared_ptr<WorkItem> item) const {
 }
 
 void TimerQueue::run(double after, std::shared_ptr<WorkItem> item,
-                     std::shared_ptr<Executor> executor) const {
-  schedule(after, [executor = std::move(executor), item] { performOn(*executor, item); }, item);
+                     const std::shared_ptr<Executor>& executor) const {
+  schedule(
+      after,
+      [weak = std::weak_ptr<Executor>(executor), item] {
+        if (const auto executor = weak.lock()) performOn(*executor, item);
+      },
+      item);
 }
 
 void TimerQueue::schedule(double after, std::function<void()> post,

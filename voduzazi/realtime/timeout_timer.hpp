@@ -74,8 +74,11 @@ class TimerQueue {
   // one beyond the millisecond range never comes.
   void run(double after, std::shared_ptr<WorkItem> item) const;
   // The same, run on `executor` instead: work that must not wait for the main executor (an
-  // application's busy main thread) still shares this queue's thread.
-  void run(double after, std::shared_ptr<WorkItem> item, std::shared_ptr<Executor> executor) const;
+  // application's busy main thread) still shares this queue's thread. The queue holds `executor`
+  // weakly: an item that falls due as its executor goes is dropped, and this queue's thread does
+  // not keep the executor (a strand with a thread of its own) alive past its owner.
+  void run(double after, std::shared_ptr<WorkItem> item,
+           const std::shared_ptr<Executor>& executor) const;
 
   // The rounding run() applies.
   static std::chrono::milliseconds delayFor(double seconds);
