@@ -58,6 +58,8 @@ VoduzaziService::VoduzaziService(ServiceConfiguration configuration)
         release->done = true;
         release->released.notify_all();
       });
+  // Read at once, before the facade's own first look at the session can refresh it: no network.
+  hadStoredSession_ = client_->auth().currentSession().has_value();
 }
 
 VoduzaziService::~VoduzaziService() {
@@ -77,6 +79,7 @@ void VoduzaziService::start() {
     std::shared_ptr<voduzazi::ObservationToken> listener;
     std::optional<auth::Session> initial;
     std::optional<auth::Session> current;
+    bool storeEmptied = false;
   };
   background(
       [client = client_, executor = configuration_.mainExecutor, weak = weak_from_this()] {
@@ -101,10 +104,15 @@ void VoduzaziService::start() {
         } catch (...) {
           // No stored session, or it could not be refreshed: signed out.
         }
+        // A refused refresh removes the stored session; one that could not reach the backend
+        // keeps it.
+        restored.storeEmptied = !client->auth().currentSession();
         return restored;
       },
       [](VoduzaziService& self, voduzazi::Result<Restored> restored) {
         if (restored.isSuccess()) {
+          // The session ended at start even when its SIGNED_OUT came before the listener did.
+          if (self.hadStoredSession_ && restored.get().storeEmptied) self.sessionHasEnded_ = true;
           self.authListener_ = std::move(restored.get().listener);
           self.handleAuthStateChange(restored.get().initial);
           self.restoreSession(restored.get().current);

@@ -163,6 +163,9 @@ class VoduzaziService : public std::enable_shared_from_this<VoduzaziService> {
   std::shared_ptr<voduzazi::ObservationToken> authListener_;
   std::optional<voduzazi::auth::Session> session_;
   bool sessionHasEnded_ = false;
+  // Whether the store held a session when the facade was built: its refresh, refused before the
+  // listener came, may have ended the session without the listener hearing it.
+  bool hadStoredSession_ = false;
   // Sign-outs under way: the SIGNED_OUT they cause is the user's own, not the session's end.
   int signOutsUnderWay_ = 0;
   std::vector<std::string> connectedFriends_;
