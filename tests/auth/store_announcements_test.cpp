@@ -6,6 +6,7 @@
 
 #include "tests/auth/two_clients_on_one_store.hpp"
 #include "voduzazi/auth/auth_error.hpp"
+#include "voduzazi/helpers/url_error.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -80,6 +81,20 @@ TEST_F(StoreAnnouncementsTest, AnAutoRefreshTickAnnouncesWhatAnotherProgramStore
                                           AuthChangeEvent::signedOut));
   EXPECT_THAT(accessTokensHeard(), ElementsAre("access-0", "access-1", "none"));
   EXPECT_EQ(refreshes, 1);
+}
+
+// A refresh that fails on the way (no answer) still announces the session another program stored
+// before it: that program's token is the one its listeners must have.
+TEST_F(StoreAnnouncementsTest, ARefreshThatFailsOnTheWayStillAnnouncesWhatAnotherProgramStored) {
+  first->refreshSession();
+  server->respond([](const URLRequest&) -> FetchResult {
+    throw URLError(URLError::Code::networkConnectionLost, "the link went down");
+  });
+  EXPECT_THROW(second->refreshSession(), URLError);
+  EXPECT_THROW(second->refreshSession(), URLError);  // announced already
+  EXPECT_THAT(heard.events(),
+              ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::tokenRefreshed));
+  EXPECT_THAT(accessTokensHeard(), ElementsAre("access-0", "access-1"));
 }
 
 // Its own writes (a refresh, a sign-in, a sign-out) a program announces as it makes them, and

@@ -127,7 +127,7 @@ Session LiveSessionManager::session() {
 
 Session LiveSessionManager::refreshSession(const std::optional<std::string>& refreshToken) {
   if (refreshToken) return refresh({*refreshToken, std::nullopt});
-  std::optional<Session> stored = Dependencies::get(clientID_).sessionStorage.get();
+  std::optional<Session> stored = lookAtStore();
   if (!stored) throw AuthError::sessionMissing();
   std::string token = stored->refreshToken;
   return refresh({std::move(token), std::move(stored)});
@@ -250,6 +250,9 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
   // Cancelled (its client released) before anything was sent: the token is not spent.
   this_task::checkCancellation();
   const Dependencies dependencies = Dependencies::get(clientID_);
+  // What this look finds unannounced goes out whatever the request does, unless the request's
+  // own outcome supersedes it.
+  std::optional<detail::Announcement> looked;
   if (refresh.stored) {
     auto [current, announcement] = lookAtStoreLocking();
     if (!current) {
@@ -263,6 +266,7 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
             "refreshSession(_:)");
       return {std::move(current), std::move(announcement)};
     }
+    looked = std::move(announcement);
   }
   // Once the request may have reached the server, the token may be spent: the answer is awaited
   // and stored whatever cancellation comes, or the store would keep a token the server no longer
@@ -280,7 +284,11 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
         ended = detail::Announcement{AuthChangeEvent::signedOut, std::nullopt, *number};
       }
     }
-    return {std::nullopt, std::move(ended), std::current_exception()};
+    return {std::nullopt, ended ? std::move(ended) : std::move(looked), std::current_exception()};
+  } catch (...) {
+    // Called off by a release: nothing more reaches the listeners.
+    if (abandonment_.stop_requested()) throw;
+    return {std::nullopt, std::move(looked), std::current_exception()};
   }
   const auto number = storeIfUnchangedSince(generation, session, refresh);
   if (!number) {
@@ -288,7 +296,7 @@ LiveSessionManager::RefreshResult LiveSessionManager::refreshHoldingTurn(const R
     // the device has let go of.
     debug(dependencies, "Session changed during the refresh; the new one is not kept",
           "refreshSession(_:)");
-    return {std::move(session), std::nullopt};
+    return {std::move(session), std::move(looked)};  // stale by now, so dropped unless latest
   }
   return {session, detail::Announcement{AuthChangeEvent::tokenRefreshed, session, *number}};
 }
