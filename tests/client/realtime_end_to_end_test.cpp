@@ -1,6 +1,6 @@
 // The older realtime client, as the facade builds it, against the in-process stand-in backend:
-// joins, broadcasts between two clients, presence of two users, row changes written through
-// REST, and a rejoin after the server drops the connection.
+// joins, broadcasts between two clients (also over HTTP from a signed-in one), presence of two
+// users, row changes written through REST, and a rejoin after the server drops the connection.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -98,6 +98,36 @@ TEST_F(RealtimeEndToEndTest, TwoClientsJoinAndBroadcastOverTheSocketAndOverHTTP)
   EXPECT_EQ(outside->send(RealtimeListenTypes::broadcast, "ping", {{"n", 2}}), ChannelResponse::ok);
   ASSERT_TRUE(bobs.waitForCount(2));
   EXPECT_EQ(eventOf(bobs.messages()[1]), "ping");
+}
+
+TEST_F(RealtimeEndToEndTest, ASignedInProgramBroadcastsOverHTTPBeforeAndAfterSignOut) {
+  const auto ada = facade();
+  const auto bob = facade();
+  auto bobRoom = bob->realtime()->channel("room");
+  Inbox bobs;
+  bobRoom->on("broadcast", ChannelFilter{.event = "ping"}, bobs.handler());
+  ASSERT_TRUE(subscribed(bobRoom));
+
+  const auto signUp = ada->auth().signUp(
+      "ada-" + std::to_string(std::random_device{}()) + "@example.com", "a long password");
+  ASSERT_TRUE(signUp.session());
+  const std::string token = signUp.session()->accessToken;
+  ASSERT_TRUE(eventually([&] { return ada->realtime()->accessToken() == token; }));
+  // Ada's channel never joins, so each broadcast goes through the HTTP endpoint.
+  auto outside = ada->realtime()->channel("room");
+  EXPECT_EQ(outside->send(RealtimeListenTypes::broadcast, "ping", {{"n", 1}}), ChannelResponse::ok);
+  // The endpoint wraps what was sent in a broadcast of its own.
+  const auto sent = [&](std::size_t index) {
+    return bobs.messages().at(index).payload().at("payload").objectValue()->at("n");
+  };
+  ASSERT_TRUE(bobs.waitForCount(1));
+  EXPECT_EQ(sent(0), AnyJSON(1));
+
+  ada->auth().signOut();
+  ASSERT_TRUE(eventually([&] { return ada->realtime()->accessToken() == server.anonKey(); }));
+  EXPECT_EQ(outside->send(RealtimeListenTypes::broadcast, "ping", {{"n", 2}}), ChannelResponse::ok);
+  ASSERT_TRUE(bobs.waitForCount(2));
+  EXPECT_EQ(sent(1), AnyJSON(2));
 }
 
 TEST_F(RealtimeEndToEndTest, TwoUsersSeeEachOthersPresence) {

@@ -137,7 +137,8 @@ SocketHarness::~SocketHarness() {
 }
 
 std::shared_ptr<RealtimeClient> SocketHarness::client(std::string endPoint,
-                                                      std::optional<JSONObject> params) {
+                                                      std::optional<JSONObject> params,
+                                                      HeaderDictionary headers) {
   RealtimeClient::Environment environment{strand, timers, main, http};
   auto factory = [this](const boost::urls::url& url) {
     auto transport = std::make_shared<FakeTransport>(url);
@@ -146,8 +147,8 @@ std::shared_ptr<RealtimeClient> SocketHarness::client(std::string endPoint,
     return transport;
   };
   auto client = RealtimeClient::make(
-      std::move(endPoint), {}, [params] { return params; }, std::string(Defaults::vsn), factory,
-      environment);
+      std::move(endPoint), std::move(headers), [params] { return params; },
+      std::string(Defaults::vsn), factory, environment);
   client->setLogger([this](const std::string& line) {
     std::lock_guard lock(mutex_);
     logs_.push_back(line);

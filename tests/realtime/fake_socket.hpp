@@ -97,11 +97,12 @@ class SocketHarness {
   // Lets every planned time-out come due, so that no timer thread outlives the harness.
   ~SocketHarness();
 
-  // A client on "https://abcd.example.co/realtime/v1" with params {"apikey": "anon-key"}, all
-  // of whose connections are FakeTransports; its log lines are kept.
+  // A client on "https://abcd.example.co/realtime/v1" with params {"apikey": "anon-key"} and no
+  // headers of the caller's, all of whose connections are FakeTransports; its log lines are kept.
   std::shared_ptr<RealtimeClient> client(
       std::string endPoint = "https://abcd.example.co/realtime/v1",
-      std::optional<JSONObject> params = JSONObject{{"apikey", "anon-key"}});
+      std::optional<JSONObject> params = JSONObject{{"apikey", "anon-key"}},
+      HeaderDictionary headers = {});
   // The client connected and its transport open.
   std::shared_ptr<RealtimeClient> openClient();
 

@@ -325,19 +325,89 @@ TEST_F(RealtimeChannelTest, BroadcastOnAChannelNotJoinedPostsOneApikeyOverHTTP) 
   EXPECT_EQ(second->objectValue()->at("messages").objectValue()->at("event"), AnyJSON(nullptr));
 }
 
-TEST_F(RealtimeChannelTest, HTTPBroadcastReplacesTheSocketsApikeyWhateverItsLetterCase) {
-  RealtimeClient::Environment environment{harness.strand, harness.timers, harness.main,
-                                          harness.http};
-  auto socket = RealtimeClient::make(
-      "https://abcd.example.co/realtime/v1", {{"Apikey", "anon-key"}},
-      [] {
-        return std::optional<JSONObject>(JSONObject{{"Authorization", "Bearer jwt"}});
-      },
-      "2.0.0", [](const auto& url) { return std::make_shared<testing::FakeTransport>(url); },
-      environment);
-  socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {});
-  const auto headers = harness.http->requests().at(0).headers;
-  EXPECT_EQ(headers.values(HTTPField::Name("apikey")), std::vector<std::string>{"jwt"});
+// The "apikey" and "Authorization" fields of the last HTTP broadcast, each field's value.
+using Credentials = std::pair<std::vector<std::string>, std::vector<std::string>>;
+Credentials credentialsOf(const helpers::HTTPRequest& request) {
+  return {request.headers.values(HTTPField::Name("apikey")),
+          request.headers.values(HTTPField::Name("Authorization"))};
+}
+
+TEST_F(RealtimeChannelTest, HTTPBroadcastSendsTheApiKeyAsApikeyAndTheCurrentTokenAsBearer) {
+  // As the facade makes its socket: the API key in both maps, as "Apikey" and as a bearer.
+  const HeaderDictionary facadeHeaders{{"Apikey", "K"}, {"Authorization", "Bearer K"}};
+  JSONObject params;
+  for (const auto& [name, value] : facadeHeaders) params.emplace(name, value);
+  auto socket = harness.client("https://abcd.example.co/realtime/v1", params, facadeHeaders);
+  auto channel = socket->channel("room");
+  const auto broadcast = [&] {
+    EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "ping", {}), ChannelResponse::ok);
+    const auto request = harness.http->requests().back();
+    EXPECT_EQ(request.headers.values(HTTPField::Name("Content-Type")),
+              std::vector<std::string>{"application/json"});
+    EXPECT_TRUE(request.headers.contains(HTTPField::Name("X-Client-Info")));
+    return credentialsOf(request);
+  };
+  EXPECT_EQ(broadcast(), (Credentials{{"K"}, {"Bearer K"}})) << "before sign-in";
+  socket->setAuth("T");
+  EXPECT_EQ(broadcast(), (Credentials{{"K"}, {"Bearer T"}})) << "signed in";
+  socket->setAuth("K");
+  EXPECT_EQ(broadcast(), (Credentials{{"K"}, {"Bearer K"}})) << "after sign-out";
+}
+
+TEST_F(RealtimeChannelTest, HTTPBroadcastFindsTheSocketsApiKeyWhateverItsLetterCase) {
+  struct Case {
+    std::string what;
+    HeaderDictionary headers;
+    std::optional<JSONObject> params;
+    std::optional<std::string> token;
+    Credentials expected;
+  };
+  const std::vector<Case> cases{
+      {"a header in another case", {{"APIKEY", "K"}}, std::nullopt, "T", {{"K"}, {"Bearer T"}}},
+      {"the exact spelling first",
+       {{"APIKEY", "upper"}, {"apikey", "K"}},
+       std::nullopt,
+       "T",
+       {{"K"}, {"Bearer T"}}},
+      {"else the first in the map's order",
+       {{"APIKEY", "K"}, {"ApiKey", "other"}},
+       std::nullopt,
+       "T",
+       {{"K"}, {"Bearer T"}}},
+      {"a header before the params",
+       {{"apikey", "K"}},
+       JSONObject{{"apikey", "P"}},
+       "T",
+       {{"K"}, {"Bearer T"}}},
+      {"no header: the params' key in any case",
+       {},
+       JSONObject{{"ApiKey", "K"}, {"Authorization", "Bearer T"}},
+       std::nullopt,
+       {{"K"}, {"Bearer T"}}},
+      {"a params' key that is not text: the token",
+       {},
+       JSONObject{{"apikey", 5}},
+       "T",
+       {{"T"}, {"Bearer T"}}},
+      {"no key anywhere: the token", {}, std::nullopt, "T", {{"T"}, {"Bearer T"}}},
+      {"the token replaces every bearer of the socket's",
+       {{"AUTHORIZATION", "Bearer a"}, {"apikey", "K"}, {"authorization", "Bearer b"}},
+       std::nullopt,
+       "T",
+       {{"K"}, {"Bearer T"}}},
+      {"without a token the socket's own bearer stays, once",
+       {{"AUTHORIZATION", "Bearer a"}, {"Authorization", "Bearer K"}, {"apikey", "K"}},
+       std::nullopt,
+       std::nullopt,
+       {{"K"}, {"Bearer K"}}},
+      {"without a token or a key, neither", {}, std::nullopt, std::nullopt, {{}, {}}},
+  };
+  for (const Case& c : cases) {
+    auto socket = harness.client("https://abcd.example.co/realtime/v1", c.params, c.headers);
+    if (c.token) socket->setAuth(c.token);
+    socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {});
+    EXPECT_EQ(credentialsOf(harness.http->requests().back()), c.expected) << c.what;
+  }
 }
 
 TEST_F(RealtimeChannelTest, AnsweredPushesLeaveNoReplyKeysBehind) {

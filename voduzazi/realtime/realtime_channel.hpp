@@ -119,7 +119,9 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   void trigger(const RealtimeMessage& message);
 
   // Broadcast (over HTTP when the channel cannot push), presence or postgres traffic; waits for
-  // the result. opts["timeout"] (a double) replaces the channel's time-out.
+  // the result. opts["timeout"] (a double) replaces the channel's time-out. Over HTTP, "apikey"
+  // is the socket's API key (its "apikey" header, else its "apikey" param, else the access token)
+  // and the access token, when there is one, goes as "Authorization: Bearer <token>".
   ChannelResponse send(RealtimeListenTypes type, std::optional<std::string> event,
                        JSONObject payload, const JSONObject& opts = {});
   ChannelResponse track(JSONObject payload, const JSONObject& opts = {});

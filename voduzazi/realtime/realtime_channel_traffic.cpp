@@ -36,6 +36,28 @@ std::optional<std::string> lowercasedOrNone(const std::optional<std::string>& te
   return detail::lowercased(*text);
 }
 
+// The entry of `map` named `name` in any letter case: the one spelled exactly so, else the first
+// in the map's order.
+template <class Map>
+const typename Map::mapped_type* entryInAnyCase(const Map& map, const std::string& name) {
+  if (const auto exact = map.find(name); exact != map.end()) return &exact->second;
+  const std::string lower = detail::lowercased(name);
+  for (const auto& [key, value] : map) {
+    if (detail::lowercased(key) == lower) return &value;
+  }
+  return nullptr;
+}
+
+// The API key the socket was made with: its "apikey" header, else its "apikey" param when that
+// is text. The facade puts the API key in both.
+std::optional<std::string> apiKeyOf(const HeaderDictionary& headers,
+                                    const std::optional<JSONObject>& params) {
+  if (const auto* header = entryInAnyCase(headers, "apikey")) return *header;
+  const auto* param = params ? entryInAnyCase(*params, "apikey") : nullptr;
+  if (param && param->stringValue()) return *param->stringValue();
+  return std::nullopt;
+}
+
 std::optional<std::int64_t> decimalInteger(const std::string& text) {
   std::string_view digits = text;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
@@ -208,12 +230,20 @@ ChannelResponse RealtimeChannel::sendOverHTTP(JSONObject payload,
   const auto socket = lockedSocket();
   const auto url = broadcastEndpointURL();
   if (!socket || !url) return ChannelResponse::error;
-  HTTPFields headers = makeHTTPFields(socket->headers());
+  const HeaderDictionary socketHeaders = socket->headers();
+  HTTPFields headers = makeHTTPFields(socketHeaders);
   headers.set(HTTPField::Name("Content-Type"), "application/json");
-  // One "apikey" whatever the letter case of the socket's own header.
+  // The gateway checks "apikey" against the project's keys, so a user's token goes only in
+  // "Authorization"; a socket made without an API key still sends its token, as before.
   const auto token = socket->accessToken();
-  headers.set(HTTPField::Name("apikey"),
-              token ? std::optional<std::string_view>(*token) : std::nullopt);
+  const auto apiKey = apiKeyOf(socketHeaders, socket->params());
+  headers.set(HTTPField::Name("apikey"), apiKey ? apiKey : token);
+  const HTTPField::Name authorization("Authorization");
+  if (token) {
+    headers.set(authorization, "Bearer " + *token);
+  } else if (const auto* own = entryInAnyCase(socketHeaders, "Authorization")) {
+    headers.set(authorization, *own);
+  }
   const JSONObject body{
       {"messages", JSONObject{{"topic", subTopic_},
                               {"payload", std::move(payload)},
