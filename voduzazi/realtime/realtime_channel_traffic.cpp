@@ -1,6 +1,7 @@
 // RealtimeChannel's traffic: the join configuration and the server's binding ids, the match of
 // postgres changes and broadcasts, send (over the socket or HTTP), and presence tracking.
 #include <algorithm>
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/url/parse.hpp>
 #include <charconv>
 #include <chrono>
@@ -41,9 +42,8 @@ std::optional<std::string> lowercasedOrNone(const std::optional<std::string>& te
 template <class Map>
 const typename Map::mapped_type* entryInAnyCase(const Map& map, const std::string& name) {
   if (const auto exact = map.find(name); exact != map.end()) return &exact->second;
-  const std::string lower = detail::lowercased(name);
   for (const auto& [key, value] : map) {
-    if (detail::lowercased(key) == lower) return &value;
+    if (boost::algorithm::iequals(key, name)) return &value;
   }
   return nullptr;
 }
