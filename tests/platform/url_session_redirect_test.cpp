@@ -1,5 +1,6 @@
 // Redirects: the client's credentials stay with the origin they were given for, and the method
 // and body of each redirect kind are what a browser would send.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -67,6 +68,38 @@ URLRequest redirected(const LoopbackServer& origin, int status, const std::strin
                     {"X-Client-Info", "tests"}};
   return r;
 }
+
+// The fields that describe a request's body, here for a body of `length` bytes.
+std::vector<std::pair<std::string, std::string>> bodyFields(std::size_t length) {
+  return {{"Content-Type", "application/json"},
+          {"Content-Encoding", "identity"},
+          {"Content-Language", "en"},
+          {"Content-Location", "/draft"},
+          {"Content-Length", std::to_string(length)}};
+}
+
+URLRequest withBody(URLRequest request, const std::string& body) {
+  for (auto& field : bodyFields(body.size())) request.headerFields.push_back(std::move(field));
+  request.httpBody = body;
+  // A field that outlived its body would announce a length the server then waits for.
+  request.timeoutInterval = 5;
+  return request;
+}
+
+// The names of the body's fields `request` carries.
+std::vector<std::string> bodyFieldsOf(const LoopbackServer::Request& request) {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : bodyFields(0)) {
+    if (header(request, name)) names.push_back(name);
+  }
+  return names;
+}
+
+const std::vector<std::string> kBodyFields = [] {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : bodyFields(0)) names.push_back(name);
+  return names;
+}();
 
 // The names of the credentials `request` carries.
 std::vector<std::string> credentialsOf(const LoopbackServer::Request& request) {
@@ -201,10 +234,12 @@ TEST_F(URLSessionRedirectTest, AnyOtherStatusWithALocationIsTheResponse) {
 
 TEST_F(URLSessionRedirectTest, SeeOtherTurnsEveryMethodButHeadIntoABodilessGet) {
   for (const char* method : {"POST", "PUT", "PATCH", "DELETE"}) {
-    URLRequest r = redirected(303, "/landed", method);
-    r.httpBody = "payload";
+    const URLRequest r = withBody(redirected(303, "/landed", method), "payload");
     EXPECT_EQ(session.data(r).data, "landed:") << method;
     EXPECT_EQ(origin.requests().back().method, "GET") << method;
+    // The fields that described the body went with it; the credentials stay in their origin.
+    EXPECT_THAT(bodyFieldsOf(origin.requests().back()), ::testing::IsEmpty()) << method;
+    EXPECT_EQ(credentialsOf(origin.requests().back()), kCredentials) << method;
   }
   session.data(redirected(303, "/landed", "HEAD"));
   EXPECT_EQ(origin.requests().back().method, "HEAD");
@@ -212,16 +247,16 @@ TEST_F(URLSessionRedirectTest, SeeOtherTurnsEveryMethodButHeadIntoABodilessGet) 
 
 TEST_F(URLSessionRedirectTest, MovedAndFoundTurnOnlyAPostIntoAGet) {
   for (const int status : {301, 302}) {
-    URLRequest post = redirected(status, "/landed", "POST");
-    post.httpBody = "payload";
+    const URLRequest post = withBody(redirected(status, "/landed", "POST"), "payload");
     EXPECT_EQ(session.data(post).data, "landed:") << status;
     EXPECT_EQ(origin.requests().back().method, "GET") << status;
+    EXPECT_THAT(bodyFieldsOf(origin.requests().back()), ::testing::IsEmpty()) << status;
     // Any other method goes on with its body: a PUT replayed empty would overwrite data.
     for (const char* method : {"PUT", "PATCH", "DELETE"}) {
-      URLRequest r = redirected(status, "/landed", method);
-      r.httpBody = "payload";
+      const URLRequest r = withBody(redirected(status, "/landed", method), "payload");
       EXPECT_EQ(session.data(r).data, "landed:payload") << status << " " << method;
       EXPECT_EQ(origin.requests().back().method, method) << status << " " << method;
+      EXPECT_EQ(bodyFieldsOf(origin.requests().back()), kBodyFields) << status << " " << method;
     }
     session.data(redirected(status, "/landed", "HEAD"));
     EXPECT_EQ(origin.requests().back().method, "HEAD");
@@ -240,10 +275,10 @@ TEST_F(URLSessionRedirectTest, TemporaryAndPermanentRedirectsResendEveryKindOfBo
   for (const int status : {307, 308}) {
     for (const char* method : {"POST", "PUT", "PATCH"}) {
       const std::string context = std::to_string(status) + " " + method;
-      URLRequest inMemory = redirected(status, elsewhere, method);
-      inMemory.httpBody = "in memory";
+      const URLRequest inMemory = withBody(redirected(status, elsewhere, method), "in memory");
       EXPECT_EQ(session.data(inMemory).data, "landed:in memory") << context;
       EXPECT_EQ(other.requests().back().method, method) << context;
+      EXPECT_EQ(bodyFieldsOf(other.requests().back()), kBodyFields) << context;
 
       const Data uploaded = "uploaded";
       EXPECT_EQ(session.upload(redirected(status, elsewhere, method), uploaded).data,

@@ -79,6 +79,13 @@ std::optional<Origin> originOf(std::string_view text) {
                 part(url.get(), CURLUPART_ZONEID), std::move(*port)};
 }
 
+template <std::size_t count>
+bool isOneOf(std::string_view fieldName, const std::array<std::string_view, count>& names) {
+  return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
+    return boost::algorithm::iequals(name, fieldName);
+  });
+}
+
 }  // namespace
 
 bool isRedirectStatus(long status) {
@@ -98,9 +105,14 @@ bool sameOrigin(std::string_view a, std::string_view b) {
 
 bool isCredential(std::string_view fieldName) {
   static constexpr std::array<std::string_view, 3> names{"apikey", "authorization", "cookie"};
-  return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
-    return boost::algorithm::iequals(name, fieldName);
-  });
+  return isOneOf(fieldName, names);
+}
+
+bool describesBody(std::string_view fieldName) {
+  static constexpr std::array<std::string_view, 5> names{
+      "content-type", "content-encoding", "content-language", "content-location",
+      "content-length"};
+  return isOneOf(fieldName, names);
 }
 
 std::string redirectedMethod(long status, const std::string& method) {

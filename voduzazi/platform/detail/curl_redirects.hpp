@@ -1,5 +1,5 @@
 // What following a redirect changes: which answers redirect, where the next request goes, where
-// the client's credentials may go, and which redirects resend the request's body.
+// the client's credentials may go, and which redirects resend the request's body and its fields.
 #pragma once
 
 #include <optional>
@@ -29,6 +29,10 @@ bool sameOrigin(std::string_view a, std::string_view b);
 // Whether a request field carries the client's credentials ("apikey", "Authorization",
 // "Cookie"), which go to the request's own origin only.
 bool isCredential(std::string_view fieldName);
+
+// Whether a request field describes its body ("Content-Type", "Content-Encoding",
+// "Content-Language", "Content-Location", "Content-Length"), which goes no further than the body.
+bool describesBody(std::string_view fieldName);
 
 // The method a redirect of `status` goes on with: a 303 turns every method but HEAD into a GET,
 // a 301 or 302 turns a POST into a GET, and every other redirect keeps the method.

@@ -194,6 +194,7 @@ class Transfer {
     bool hasContentType = false;
     for (const auto& [name, value] : request_.headerFields) {
       if (credentialsWithheld_ && isCredential(name)) continue;
+      if (bodyDropped_ && describesBody(name)) continue;
       hasExpect = hasExpect || boost::algorithm::iequals(name, "Expect");
       hasContentType = hasContentType || boost::algorithm::iequals(name, "Content-Type");
       // "Name;" is how libcurl sends a field with an empty value.
@@ -305,6 +306,7 @@ class Transfer {
     if (!keepsBody(status, method_, method)) {
       body_ = nullptr;
       bodySource_ = nullptr;
+      bodyDropped_ = true;
     }
     method_ = std::move(method);
     headers.clear();
@@ -440,6 +442,9 @@ class Transfer {
   const Data* body_;
   const BodySource* bodySource_ = nullptr;
   bool credentialsWithheld_ = false;
+  // The caller's fields that describe the body go with it: a length left behind would make the
+  // server wait for a body that never comes.
+  bool bodyDropped_ = false;
   int redirects_ = 0;
   std::optional<bool> hopIsRedirect_;
   std::unique_ptr<BodyReader> bodyReader_;
