@@ -410,6 +410,28 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastFindsTheSocketsApiKeyWhateverItsLetterC
   }
 }
 
+TEST_F(RealtimeChannelTest, HTTPBroadcastAnswersWhatItCannotSendWithAnErrorAndNoExtraField) {
+  const std::string endPoint = "https://abcd.example.co/realtime/v1";
+  // A socket header whose name is no field name cannot go out: the send fails, and says so.
+  auto badName = harness.client(endPoint, std::nullopt, {{"Bad Name", "v"}});
+  ChannelResponse response = ChannelResponse::ok;
+  EXPECT_NO_THROW(response = badName->channel("room")->send(RealtimeListenTypes::broadcast,
+                                                            "ping", {}));
+  EXPECT_EQ(response, ChannelResponse::error);
+  EXPECT_THAT(harness.http->requests(), ::testing::IsEmpty());
+
+  // A token holding a line break makes no field of its own.
+  auto socket = harness.client(endPoint, std::nullopt, {{"apikey", "K"}});
+  socket->setAuth("T\r\nX-Injected: 1");
+  EXPECT_EQ(socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {}),
+            ChannelResponse::ok);
+  const auto request = harness.http->requests().back();
+  EXPECT_FALSE(request.headers.contains(HTTPField::Name("X-Injected")));
+  for (const HTTPField& field : request.headers) {
+    EXPECT_EQ(field.value().find_first_of("\r\n"), std::string::npos) << field.description();
+  }
+}
+
 TEST_F(RealtimeChannelTest, AnsweredPushesLeaveNoReplyKeysBehind) {
   client->connect();
   harness.transport().open();

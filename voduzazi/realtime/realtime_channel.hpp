@@ -121,7 +121,9 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   // Broadcast (over HTTP when the channel cannot push), presence or postgres traffic; waits for
   // the result. opts["timeout"] (a double) replaces the channel's time-out. Over HTTP, "apikey"
   // is the socket's API key (its "apikey" header, else its "apikey" param, else the access token)
-  // and the access token, when there is one, goes as "Authorization: Bearer <token>".
+  // and the access token, when there is one, goes as "Authorization: Bearer <token>"; a request
+  // that cannot be built or sent is `error`. Throws std::logic_error only when called from one of
+  // its client's own callbacks, which it would wait for.
   ChannelResponse send(RealtimeListenTypes type, std::optional<std::string> event,
                        JSONObject payload, const JSONObject& opts = {});
   ChannelResponse track(JSONObject payload, const JSONObject& opts = {});
@@ -156,7 +158,10 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
   JSONObject joinConfig() const;
   bool matches(const Binding& binding, const std::string& event,
                const RealtimeMessage& message) const;
+  // The broadcast over HTTP; `error` for anything that fails on the way.
   ChannelResponse sendOverHTTP(JSONObject payload, const std::optional<std::string>& event);
+  // Builds and posts it; throws what fails on the way.
+  ChannelResponse postBroadcast(JSONObject payload, const std::optional<std::string>& event);
 
   const std::string topic_;
   const std::string subTopic_;

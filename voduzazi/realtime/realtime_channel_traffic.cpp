@@ -227,6 +227,17 @@ ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<st
 
 ChannelResponse RealtimeChannel::sendOverHTTP(JSONObject payload,
                                               const std::optional<std::string>& event) {
+  // Building the request can fail too (a socket header that is no field name): that is this
+  // send's error, as a failed request is.
+  try {
+    return postBroadcast(std::move(payload), event);
+  } catch (const std::exception&) {
+    return ChannelResponse::error;
+  }
+}
+
+ChannelResponse RealtimeChannel::postBroadcast(JSONObject payload,
+                                               const std::optional<std::string>& event) {
   const auto socket = lockedSocket();
   const auto url = broadcastEndpointURL();
   if (!socket || !url) return ChannelResponse::error;
@@ -248,15 +259,10 @@ ChannelResponse RealtimeChannel::sendOverHTTP(JSONObject payload,
       {"messages", JSONObject{{"topic", subTopic_},
                               {"payload", std::move(payload)},
                               {"event", event ? AnyJSON(*event) : AnyJSON(nullptr)}}}};
-  try {
-    helpers::HTTPRequest request(*url, HTTPMethod::post, {}, std::move(headers),
-                                 Defaults::encode(AnyJSON(body)));
-    const auto response = socket->http().send(request);
-    const int status = response.statusCode();
-    return status >= 200 && status <= 299 ? ChannelResponse::ok : ChannelResponse::error;
-  } catch (const std::exception&) {
-    return ChannelResponse::error;
-  }
+  helpers::HTTPRequest request(*url, HTTPMethod::post, {}, std::move(headers),
+                               Defaults::encode(AnyJSON(body)));
+  const int status = socket->http().send(request).statusCode();
+  return status >= 200 && status <= 299 ? ChannelResponse::ok : ChannelResponse::error;
 }
 
 ChannelResponse RealtimeChannel::track(JSONObject payload, const JSONObject& opts) {
