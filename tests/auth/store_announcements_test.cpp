@@ -4,9 +4,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <any>
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <thread>
+
 #include "tests/auth/two_clients_on_one_store.hpp"
 #include "voduzazi/auth/auth_error.hpp"
+#include "voduzazi/auth/auth_state_change_event_emitter.hpp"
 #include "voduzazi/helpers/url_error.hpp"
+#include "voduzazi/platform/notification_center.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
@@ -107,6 +115,71 @@ TEST_F(StoreAnnouncementsTest, AProgramsOwnWritesAreNotAnnouncedAgain) {
   EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
                                           AuthChangeEvent::tokenRefreshed,
                                           AuthChangeEvent::signedOut));
+}
+
+// Threads of one program that look while another program writes token after token announce them
+// in the store's order, however long an observer of the notification takes (an app that logs each
+// change to disk): never a token older than one announced already, none twice, the latest last.
+// The store is in memory, so that writes come faster than the observer ends.
+using AnnouncementOrderTest = AuthClientTest;
+
+TEST_F(AnnouncementOrderTest, ThreadsLookingTogetherAnnounceInTheStoresOrder) {
+  constexpr int written = 400;
+  // The number N of "access-N"; the sessions expire in an hour, so no look refreshes.
+  const auto numberOf = [](const std::optional<Session>& session) {
+    return session ? std::stoi(session->accessToken.substr(std::string("access-").size())) : -1;
+  };
+  const auto sessionNumbered = [](int n) {
+    const std::string token = "access-" + std::to_string(n);
+    return makeSession(token, "refresh-" + token, secondsFromNow(3600));
+  };
+  auto client = makeClient();
+  storeSession(*client, sessionNumbered(0));
+  EventRecorder heard;
+  auto listening = client->onAuthStateChange(heard.listener());  // where the program starts
+  std::mutex observedMutex;
+  std::vector<int> observed;
+  auto observer = NotificationCenter::defaultCenter().addObserver(
+      std::string(didChangeAuthStateNotification), nullptr, [&](const Notification& note) {
+        const auto* session = std::any_cast<std::optional<Session>>(
+            &note.userInfo.find(authChangeSessionInfoKey)->second);
+        {
+          std::lock_guard lock(observedMutex);
+          observed.push_back(numberOf(*session));
+        }
+        thread_local std::mt19937 random{std::random_device{}()};
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution(0, 500)(random)));
+      });
+
+  std::atomic<bool> done{false};
+  std::vector<std::jthread> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.emplace_back([&] {
+      while (!done) client->session();
+    });
+  }
+  for (int n = 1; n <= written; ++n) storeSession(*client, sessionNumbered(n));
+  EXPECT_EQ(numberOf(client->session()), written);
+  done = true;
+  readers.clear();  // joined: every look has been announced or dropped
+  observer.reset();
+
+  std::vector<int> heardNumbers;
+  for (const auto& entry : heard.entries()) heardNumbers.push_back(numberOf(entry.session));
+  ASSERT_FALSE(heardNumbers.empty());
+  EXPECT_EQ(heardNumbers.front(), 0) << "the initial session";
+  heardNumbers.erase(heardNumbers.begin());
+  const auto expectInOrder = [&](const std::vector<int>& numbers, const char* who) {
+    SCOPED_TRACE(who);
+    ASSERT_FALSE(numbers.empty());
+    int outOfOrder = 0;
+    for (std::size_t i = 1; i < numbers.size(); ++i) outOfOrder += numbers[i] <= numbers[i - 1];
+    EXPECT_EQ(outOfOrder, 0) << "events not after the one before, of " << numbers.size();
+    EXPECT_EQ(numbers.back(), written);
+  };
+  expectInOrder(observed, "observer");
+  expectInOrder(heardNumbers, "listener");
 }
 
 }  // namespace

@@ -316,12 +316,56 @@ LiveSessionManager::Look LiveSessionManager::lookAtStoreLocking() {
 
 void LiveSessionManager::announce(const detail::Announcement& announcement) {
   {
+    std::lock_guard lock(storageMutex_);
     // A later write or announcement (a sign-out, say) makes this one stale: its listeners must
     // not end up with a session the store no longer holds.
-    std::lock_guard lock(storageMutex_);
     if (!announced_.isLatest(announcement.number)) return;
+    // Being the latest, it overtakes any still waiting.
+    pendingAnnouncement_ = announcement;
+    // One thread emits at a time, so that no older session goes out after a newer one; the one
+    // emitting takes this next. Not waiting for it keeps a listener that looks at the session,
+    // on that thread or one it waits for, from waiting for itself.
+    if (emittingAnnouncements_) return;
+    emittingAnnouncements_ = true;
   }
-  Dependencies::get(clientID_).eventEmitter.emit(announcement.event, announcement.session);
+  emitPendingAnnouncements();
+}
+
+void LiveSessionManager::emitPendingAnnouncements() {
+  // Gives the role up should an emit throw, so that later announcements still go out.
+  struct EmitterRole {
+    LiveSessionManager& manager;
+    bool held = true;
+    ~EmitterRole() {
+      if (!held) return;
+      std::lock_guard lock(manager.storageMutex_);
+      manager.emittingAnnouncements_ = false;
+    }
+  } role{*this};
+  for (;;) {
+    std::optional<detail::Announcement> next;
+    {
+      std::lock_guard lock(storageMutex_);
+      next = takePendingAnnouncementLocked();
+      // Given up under the lock that announce() takes, so that none is left waiting unemitted.
+      if (!next) {
+        emittingAnnouncements_ = false;
+        role.held = false;
+        return;
+      }
+    }
+    Dependencies::get(clientID_).eventEmitter.emit(next->event, next->session);
+  }
+}
+
+std::optional<detail::Announcement> LiveSessionManager::takePendingAnnouncementLocked() {
+  std::optional<detail::Announcement> next = std::exchange(pendingAnnouncement_, std::nullopt);
+  // A write since it was left here makes it stale, as in announce().
+  if (!next || !announced_.isLatest(next->number) || next->number <= lastEmittedNumber_) {
+    return std::nullopt;
+  }
+  lastEmittedNumber_ = next->number;
+  return next;
 }
 
 Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {

@@ -36,15 +36,18 @@ struct SessionManager {
   // the store changed there since this one last looked is announced first, once, to this
   // client's listeners: TOKEN_REFRESHED for a new token of the same user, SIGNED_IN for another
   // user's session, SIGNED_OUT for an empty store (each auto-refresh tick looks the same way).
-  // The first look of a program only tells it where it starts.
+  // While another thread is announcing, that thread announces it just after, and this call
+  // returns without waiting; announcements go out in the store's order, never an older session
+  // after a newer one. The first look of a program only tells it where it starts.
   std::function<Session()> session;
   // The session a refresh with this token (none: the stored session's) gives, once stored and
-  // announced as TOKEN_REFRESHED. Joins a refresh already under way (whose token then counts). A
-  // token that a completed refresh already replaced is never sent again: the stored session that
-  // replaced it comes back instead. Programs sharing the store take turns: a refresh of the
-  // stored session that finds it replaced by another program meanwhile takes that session
-  // instead of sending its token. Throws the refresh's error (sessionMissing when none is
-  // stored), or the store's when no turn could be had within refreshTurnWait.
+  // announced as TOKEN_REFRESHED (or left to the thread announcing then, as above). Joins a
+  // refresh already under way (whose token then counts). A token that a completed refresh
+  // already replaced is never sent again: the stored session that replaced it comes back
+  // instead. Programs sharing the store take turns: a refresh of the stored session that finds
+  // it replaced by another program meanwhile takes that session instead of sending its token.
+  // Throws the refresh's error (sessionMissing when none is stored), or the store's when no
+  // turn could be had within refreshTurnWait.
   std::function<Session(const std::optional<std::string>& refreshToken)> refreshSession;
   // Store or delete the session; no event. update returns false when the store failed.
   std::function<bool(const Session&)> update;
@@ -68,7 +71,9 @@ struct SessionManager {
 
 // Shared objects: safe; its task handles sit behind its mutex, which is never held while a
 // request, a wait or a listener runs. Its writes to session storage are serialised by a second
-// mutex, held only around the write (and taken before the first when both are held). A refresh
+// mutex, held only around the write (and taken before the first when both are held). One thread
+// at a time emits announcements, holding no lock; another thread's announcement meanwhile is
+// left to it, the latest replacing any still waiting, so that nobody waits for it. A refresh
 // holds the store's refresh turn (shared with other programs) from before its request until its
 // answer is stored, outside both mutexes and never while a listener runs. Lifetime: held by
 // shared_ptr; a running loop or refresh keeps it alive until it ends; close() waits for both.
@@ -140,8 +145,13 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // The read and its look under storageMutex_, so that no write of this program comes between;
   // announcing is left to the caller, outside every lock.
   Look lookAtStoreLocking();
-  // Emits the announcement unless a later write or announcement has made it stale.
+  // Emits the announcement unless a later write or announcement has made it stale. While
+  // another thread emits, leaves it to that thread and returns at once.
   void announce(const detail::Announcement& announcement);
+  // As the emitting thread: emits what is left for it, in order, until nothing is.
+  void emitPendingAnnouncements();
+  // Under storageMutex_: the announcement left to emit, unless a write made it stale since.
+  std::optional<detail::Announcement> takePendingAnnouncementLocked();
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
@@ -197,6 +207,11 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // What this program last announced of the store or wrote there, so that another program's
   // change is announced once and this program's own writes not again.
   detail::SessionAnnouncements announced_;
+  // Under storageMutex_: the latest announcement not emitted yet, whether a thread is emitting
+  // (and so will take it), and the number of the last one emitted.
+  std::optional<detail::Announcement> pendingAnnouncement_;
+  bool emittingAnnouncements_ = false;
+  std::uint64_t lastEmittedNumber_ = 0;
 };
 
 namespace detail {
