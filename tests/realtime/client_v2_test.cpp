@@ -312,6 +312,96 @@ TEST_F(RealtimeClientV2Test, AsksTheTokenFunctionOnEveryBeat) {
   ASSERT_TRUE(eventually([&] { return client_->accessToken() == "token-1"; }));
 }
 
+// On its "Heartbeat timeout" line the logger releases the client, or disconnects it; it counts
+// the lines it gets after a release.
+class ActingLogger final : public VoduzaziLogger {
+ public:
+  enum class Action { release, disconnect };
+  explicit ActingLogger(Action action) : action_(action) {}
+
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    std::shared_ptr<Client> client;
+    {
+      std::lock_guard lock(mutex_);
+      if (released_) ++late_;
+      if (acted_ || message.message != "Heartbeat timeout") return;
+      acted_ = true;
+      released_ = action_ == Action::release;
+      client = released_ ? std::move(held_) : watched_.lock();
+    }
+    if (action_ == Action::disconnect && client) client->disconnect();
+  }
+  // Released: the client's only reference. Disconnected: the client, held weakly.
+  void take(std::shared_ptr<Client> client) {
+    std::lock_guard lock(mutex_);
+    watched_ = client;
+    if (action_ == Action::release) held_ = std::move(client);
+  }
+  bool acted() const {
+    std::lock_guard lock(mutex_);
+    return acted_;
+  }
+  int late() const {
+    std::lock_guard lock(mutex_);
+    return late_;
+  }
+
+ private:
+  const Action action_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<Client> held_;
+  std::weak_ptr<Client> watched_;
+  bool acted_ = false;
+  bool released_ = false;
+  int late_ = 0;
+};
+
+class RealtimeClientV2FromTheLogger : public testing::RealtimeV2Test,
+                                      public ::testing::WithParamInterface<ActingLogger::Action> {};
+
+// Released there, the client calls nothing of the caller's afterwards; disconnected there, it
+// does not reconnect by itself, and the caller's connect() opens the next connection at once.
+TEST_P(RealtimeClientV2FromTheLogger, StopsOrStaysDisconnected) {
+  const auto action = GetParam();
+  auto logger = std::make_shared<ActingLogger>(action);
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  auto socket = connected();
+  const std::weak_ptr<Client> weak = client_;
+  logger->take(action == ActingLogger::Action::release ? std::move(client_) : client_);
+  advanceWhenSleeping(25s);
+  socket->waitForEvent("heartbeat");  // never answered
+  advanceWhenSleeping(25s);
+  ASSERT_TRUE(eventually([&] { return logger->acted(); }));
+  if (action == ActingLogger::Action::release) {
+    ASSERT_TRUE(eventually([&] { return weak.expired(); }));
+    EXPECT_EQ(logger->late(), 0);
+    EXPECT_EQ(transport_->attempts(), 1);
+    return;
+  }
+
+  ASSERT_TRUE(eventually([&] { return socket->closedWith().has_value(); }));
+  // The heartbeat task is done with the time-out: no reconnect of its own is under way.
+  ASSERT_TRUE(eventually([&] { return client_->mutableState().heartbeatTask->isFinished(); }));
+  const auto reconnecting = client_->mutableState().connectionTask;
+  ASSERT_TRUE(!reconnecting || reconnecting->isFinished()) << "a reconnect of its own waits";
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+  Task<void> connecting([client = client_] { client->connect(); });
+  EXPECT_TRUE(eventually([&] { return connecting.isFinished(); }));
+  EXPECT_EQ(transport_->attempts(), 2);
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnTheHeartbeatTimeoutLine, RealtimeClientV2FromTheLogger,
+                         ::testing::Values(ActingLogger::Action::release,
+                                           ActingLogger::Action::disconnect),
+                         [](const auto& info) {
+                           return info.param == ActingLogger::Action::release ? "Release"
+                                                                              : "Disconnect";
+                         });
+
 // --- Access token and channels.
 
 TEST_F(RealtimeClientV2Test, SendsAChangedTokenOnceToSubscribedChannelsOnly) {

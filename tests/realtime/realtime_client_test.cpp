@@ -434,17 +434,96 @@ class RealtimeClientRelease : public ::testing::Test {
   bool released_ = false;
 };
 
-TEST_F(RealtimeClientRelease, FromTheLoggersCloseLineNothingOfTheCallersFollows) {
-  auto client = harness.openClient();
-  client->setLogger([this](const std::string& line) {
-    note("logger");
-    if (line == "ZarudIvavaroDureru: transport, close") release();
-  });
-  hold(std::move(client));
-  harness.transport().fail();  // an abnormal close: a reconnect would follow
-  harness.advance(10s);
-  EXPECT_THAT(late, ::testing::IsEmpty());
+// A line of the client's logger after which the client goes on with its work, and how an open
+// client is led to it.
+struct LoggerLine {
+  std::string name;
+  std::string prefix;  // the line starts with it
+  std::function<void(SocketHarness&)> reach;
+};
+
+void PrintTo(const LoggerLine& line, std::ostream* out) { *out << line.name; }
+
+enum class FromTheLine { release, disconnect };
+
+void PrintTo(FromTheLine action, std::ostream* out) {
+  *out << (action == FromTheLine::release ? "release" : "disconnect");
 }
+
+const LoggerLine loggerLines[] = {
+    {"HeartbeatTimeout",
+     "ZarudIvavaroDureru: transport, heartbeat timeout. Attempting to re-establish connection",
+     [](SocketHarness& harness) {
+       harness.advance(30s);  // a beat, never answered
+       harness.advance(30s);
+     }},
+    {"Close", "ZarudIvavaroDureru: transport, close",
+     [](SocketHarness& harness) { harness.transport().fail(); }},
+    {"Reconnect", "ZarudIvavaroDureru: Socket attempting to reconnect",
+     [](SocketHarness& harness) {
+       harness.transport().fail();
+       harness.advance(10ms);
+     }},
+    {"Receive", "ZarudIvavaroDureru: receive ",
+     [](SocketHarness& harness) {
+       harness.transport().receive(frame(std::nullopt, std::nullopt, "realtime:room", "x", {}));
+     }},
+};
+
+class RealtimeClientFromTheLogger
+    : public RealtimeClientRelease,
+      public ::testing::WithParamInterface<std::tuple<LoggerLine, FromTheLine>> {};
+
+// The logger releases the client, or disconnects it, on one of its lines. Released, the client
+// calls nothing of the caller's afterwards; disconnected, it connects again only when asked.
+TEST_P(RealtimeClientFromTheLogger, StopsOrStaysDisconnected) {
+  const auto& line = std::get<0>(GetParam());
+  const auto action = std::get<1>(GetParam());
+  auto client = harness.openClient();
+  const std::weak_ptr<RealtimeClient> weak = client;
+  client->setDecode([this](std::string_view text) {
+    note("decoder");
+    return Defaults::decode(text);
+  });
+  const auto acted = std::make_shared<bool>(false);
+  client->setLogger([this, prefix = line.prefix, action, weak, acted](const std::string& text) {
+    note("logger");
+    if (*acted || !text.starts_with(prefix)) return;
+    *acted = true;
+    if (action == FromTheLine::release) {
+      release();
+    } else if (const auto strong = weak.lock()) {
+      strong->disconnect();
+    }
+  });
+  hold(client);
+  client.reset();
+  const auto connections = harness.transportCount();
+  line.reach(harness);
+  ASSERT_TRUE(*acted);
+  for (int round = 0; round < 3; ++round) harness.advance(1min);  // past every back-off
+  EXPECT_THAT(late, ::testing::IsEmpty());
+  if (action == FromTheLine::release) return;
+
+  EXPECT_EQ(harness.transportCount(), connections);
+  client = weak.lock();
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(client->closeStatus(), CloseStatus::clean);
+  client->connect();
+  ASSERT_EQ(harness.transportCount(), connections + 1);
+  harness.transport().open();
+  EXPECT_TRUE(client->isConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLineThatWorkFollows, RealtimeClientFromTheLogger,
+                         ::testing::Combine(::testing::ValuesIn(loggerLines),
+                                            ::testing::Values(FromTheLine::release,
+                                                              FromTheLine::disconnect)),
+                         [](const auto& info) {
+                           return std::get<0>(info.param).name +
+                                  (std::get<1>(info.param) == FromTheLine::release ? "Release"
+                                                                                   : "Disconnect");
+                         });
 
 TEST_F(RealtimeClientRelease, FromAChannelErrorCallbackDuringTheCloseNothingOfTheCallersFollows) {
   auto client = harness.openClient();

@@ -168,8 +168,13 @@ void RealtimeClient::setUpReconnectTimer() {
     client.strand_->post([weak = client.weak_from_this()] {
       const auto self = weak.lock();
       // Called off meanwhile (a disconnect, an open): the timer could not recall this post.
-      if (!self || !std::exchange(self->reconnectPlanned_, false)) return;
+      if (!self || !self->reconnectPlanned_) return;
+      const auto connection = self->connection_;
       self->logItems({"Socket attempting to reconnect"});
+      // The logger may have called it off too (a release, a disconnect) or connected anew.
+      if (!std::exchange(self->reconnectPlanned_, false) || self->connection_ != connection) {
+        return;
+      }
       self->teardown(CloseCode::normal, "reconnection", [self] { self->connectNow(); });
     });
   });

@@ -106,9 +106,13 @@ void RealtimeClient::sendHeartbeat() {
   }
   // The last heartbeat went unanswered for a whole period: the connection is dead.
   pendingHeartbeatRef_.reset();
+  // Held across the log line, which may release or disconnect the client: only the connection
+  // that timed out, while still the current one, is closed.
+  const auto connection = connection_;
   logItems({"transport", "heartbeat timeout. Attempting to re-establish connection"});
+  if (connection_ != connection) return;
   closeStatus_ = CloseStatus::abnormal;
-  connection_->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
+  connection->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
 }
 
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
@@ -116,7 +120,9 @@ void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::st
   logItems([&] {
     return std::vector<std::string>{"receive ", voduzazi::detail::frameText(rawMessage)};
   });
+  if (closed_) return;  // released by the logger: the decoder is the caller's too
   const auto message = decodeArrayFrame(rawMessage, decode_);
+  if (closed_) return;  // released by the decoder
   if (!message) {
     logItems([&] {
       return std::vector<std::string>{"receive: Unable to parse JSON: " +
