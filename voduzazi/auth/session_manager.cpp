@@ -332,40 +332,30 @@ void LiveSessionManager::announce(const detail::Announcement& announcement) {
 }
 
 void LiveSessionManager::emitPendingAnnouncements() {
-  // Gives the role up should an emit throw, so that later announcements still go out.
-  struct EmitterRole {
-    LiveSessionManager& manager;
-    bool held = true;
-    ~EmitterRole() {
-      if (!held) return;
-      std::lock_guard lock(manager.storageMutex_);
-      manager.emittingAnnouncements_ = false;
-    }
-  } role{*this};
   for (;;) {
     std::optional<detail::Announcement> next;
     {
       std::lock_guard lock(storageMutex_);
-      next = takePendingAnnouncementLocked();
+      // A write since it was left here makes it stale, as in announce().
+      if (pendingAnnouncement_ && announced_.isLatest(pendingAnnouncement_->number)) {
+        next = std::move(pendingAnnouncement_);
+      }
+      pendingAnnouncement_.reset();
       // Given up under the lock that announce() takes, so that none is left waiting unemitted.
       if (!next) {
         emittingAnnouncements_ = false;
-        role.held = false;
         return;
       }
     }
-    Dependencies::get(clientID_).eventEmitter.emit(next->event, next->session);
+    try {
+      Dependencies::get(clientID_).eventEmitter.emit(next->event, next->session);
+    } catch (...) {
+      // Given up, so that later announcements still go out.
+      std::lock_guard lock(storageMutex_);
+      emittingAnnouncements_ = false;
+      throw;
+    }
   }
-}
-
-std::optional<detail::Announcement> LiveSessionManager::takePendingAnnouncementLocked() {
-  std::optional<detail::Announcement> next = std::exchange(pendingAnnouncement_, std::nullopt);
-  // A write since it was left here makes it stale, as in announce().
-  if (!next || !announced_.isLatest(next->number) || next->number <= lastEmittedNumber_) {
-    return std::nullopt;
-  }
-  lastEmittedNumber_ = next->number;
-  return next;
 }
 
 Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {

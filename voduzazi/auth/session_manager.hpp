@@ -148,10 +148,9 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // Emits the announcement unless a later write or announcement has made it stale. While
   // another thread emits, leaves it to that thread and returns at once.
   void announce(const detail::Announcement& announcement);
-  // As the emitting thread: emits what is left for it, in order, until nothing is.
+  // As the emitting thread: emits what is left for it, in order, until nothing is. Only the
+  // latest announcement is ever left there, so each one emitted is newer than the one before.
   void emitPendingAnnouncements();
-  // Under storageMutex_: the announcement left to emit, unless a write made it stale since.
-  std::optional<detail::Announcement> takePendingAnnouncementLocked();
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
@@ -207,11 +206,10 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   // What this program last announced of the store or wrote there, so that another program's
   // change is announced once and this program's own writes not again.
   detail::SessionAnnouncements announced_;
-  // Under storageMutex_: the latest announcement not emitted yet, whether a thread is emitting
-  // (and so will take it), and the number of the last one emitted.
+  // Under storageMutex_: the latest announcement not emitted yet, and whether a thread is
+  // emitting (and so will take it).
   std::optional<detail::Announcement> pendingAnnouncement_;
   bool emittingAnnouncements_ = false;
-  std::uint64_t lastEmittedNumber_ = 0;
 };
 
 namespace detail {
