@@ -86,28 +86,28 @@ URLRequest withBody(URLRequest request, const std::string& body) {
   return request;
 }
 
-// The names of the body's fields `request` carries.
-std::vector<std::string> bodyFieldsOf(const LoopbackServer::Request& request) {
-  std::vector<std::string> names;
-  for (const auto& [name, value] : bodyFields(0)) {
-    if (header(request, name)) names.push_back(name);
-  }
-  return names;
-}
-
 const std::vector<std::string> kBodyFields = [] {
   std::vector<std::string> names;
   for (const auto& [name, value] : bodyFields(0)) names.push_back(name);
   return names;
 }();
 
-// The names of the credentials `request` carries.
-std::vector<std::string> credentialsOf(const LoopbackServer::Request& request) {
-  std::vector<std::string> names;
-  for (const std::string& name : kCredentials) {
-    if (header(request, name)) names.push_back(name);
+// Which of `names` `request` carries.
+std::vector<std::string> fieldsAmong(const LoopbackServer::Request& request,
+                                     const std::vector<std::string>& names) {
+  std::vector<std::string> found;
+  for (const std::string& name : names) {
+    if (header(request, name)) found.push_back(name);
   }
-  return names;
+  return found;
+}
+
+std::vector<std::string> credentialsOf(const LoopbackServer::Request& request) {
+  return fieldsAmong(request, kCredentials);
+}
+
+std::vector<std::string> bodyFieldsOf(const LoopbackServer::Request& request) {
+  return fieldsAmong(request, kBodyFields);
 }
 
 class URLSessionRedirectTest : public ::testing::Test {
