@@ -141,13 +141,18 @@ std::shared_ptr<RealtimeClient> SocketHarness::client(std::string endPoint,
                                                       HeaderDictionary headers) {
   RealtimeClient::Environment environment{strand, timers, main, http};
   auto factory = [this](const boost::urls::url& url) {
+    if (onCallerCode) onCallerCode("transport factory");
     auto transport = std::make_shared<FakeTransport>(url);
     std::lock_guard lock(mutex_);
     transports_.push_back(transport);
     return transport;
   };
   auto client = RealtimeClient::make(
-      std::move(endPoint), std::move(headers), [params] { return params; },
+      std::move(endPoint), std::move(headers),
+      [this, params] {
+        if (onCallerCode) onCallerCode("params");
+        return params;
+      },
       std::string(Defaults::vsn), factory, environment);
   client->setLogger([this](const std::string& line) {
     std::lock_guard lock(mutex_);

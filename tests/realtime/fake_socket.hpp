@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,8 @@ class SocketHarness {
   // Replace before client() to run the client on a strand of its own (Strand::serial()).
   std::shared_ptr<Strand> strand = std::make_shared<InlineStrand>();
   std::shared_ptr<RecordingHTTPClient> http = std::make_shared<RecordingHTTPClient>();
+  // Set before client() to hear "params" and "transport factory" each time the client asks them.
+  std::function<void(const std::string&)> onCallerCode;
 
  private:
   mutable std::mutex mutex_;

@@ -62,11 +62,18 @@ void RealtimeChannel::setUp(const std::shared_ptr<RealtimeClient>& socket) {
       if (strong && strong->socketConnected()) strong->rejoin();
     });
   });
-  // Asked by schedule(), which runs on the strand.
-  rejoinTimer_->timerCalculation.delegate(self, [](RealtimeChannel& channel, int tries) {
-    const auto socket = channel.lockedSocket();
-    return socket ? socket->rejoinAfter(tries) : 5.0;
-  });
+  // Asked by schedule(), which runs on the strand. The back-off is the caller's: a release from
+  // it plans nothing.
+  rejoinTimer_->timerCalculation.delegate(
+      self, [](RealtimeChannel& channel, int tries) -> std::optional<double> {
+        const auto socket = channel.lockedSocket();
+        if (!socket) return 5.0;
+        double interval = 0;
+        if (channel.callOut([&] { interval = socket->rejoinAfter(tries); }).released) {
+          return std::nullopt;
+        }
+        return interval;
+      });
   stateChangeRefs_.push_back(socket->delegateOnError(
       self, [](RealtimeChannel& channel, const auto&) { channel.rejoinTimer_->reset(); }));
   stateChangeRefs_.push_back(
@@ -133,8 +140,21 @@ bool RealtimeChannel::canPush() const {
   return strand_->call([&] { return socketConnected() && state_ == ChannelState::joined; });
 }
 
-void RealtimeChannel::log(const std::string& text) const {
-  if (const auto socket = lockedSocket()) socket->logItems({"channel", text});
+RealtimeClient::AfterCall RealtimeChannel::callOut(const std::function<void()>& call) const {
+  if (const auto socket = lockedSocket()) return socket->callOut(call);
+  if (strand_->isClosedByCurrentWork()) return {.released = true};
+  call();
+  return {.released = strand_->isClosedByCurrentWork()};
+}
+
+RealtimeClient::AfterCall RealtimeChannel::log(const std::string& text) const {
+  return log([&] { return text; });
+}
+
+RealtimeClient::AfterCall RealtimeChannel::log(const std::function<std::string()>& text) const {
+  const auto socket = lockedSocket();
+  if (!socket) return {};
+  return socket->logItems([&] { return std::vector<std::string>{"channel", text()}; });
 }
 
 void RealtimeChannel::scheduleRejoin() {
@@ -193,7 +213,7 @@ void RealtimeChannel::rejoin(std::optional<double> timeout) {
   strand_->sync([&] {
     if (state_ == ChannelState::leaving || ended_) return;
     const auto socket = lockedSocket();
-    if (socket) socket->leaveOpenTopic(topic_, this);
+    if (socket && callOut([&] { socket->leaveOpenTopic(topic_, this); }).released) return;
     joinPush_->setTimeout(timeout.value_or(timeout_));
     // The join carries the socket's token, so that what the channel receives is authorised from
     // the join on.
@@ -212,7 +232,9 @@ void RealtimeChannel::joinOk() {
   state_ = ChannelState::joined;
   rejoinTimer_->reset();
   auto buffered = std::exchange(pushBuffer_, {});
-  for (const auto& push : buffered) push->send();
+  for (const auto& push : buffered) {
+    if (callOut([&] { push->send(); }).released) return;
+  }
 }
 
 void RealtimeChannel::joinError() {
@@ -221,10 +243,9 @@ void RealtimeChannel::joinError() {
 }
 
 void RealtimeChannel::joinTimeout() {
-  if (lockedSocket()) {
-    log("timeout " + topic_ + " " + joinRef().value_or("") + " after " +
-        AnyJSON(timeout_).description() + "s");
-  }
+  const auto logged = log("timeout " + topic_ + " " + joinRef().value_or("") + " after " +
+                          AnyJSON(timeout_).description() + "s");
+  if (logged.released) return;
   Push::make(shared_from_this(), std::string(ChannelEvent::leave), {}, timeout_)->send();
   state_ = ChannelState::errored;
   joinPush_->reset();
@@ -237,21 +258,19 @@ void RealtimeChannel::closed() {
   // A join still unanswered must not come back through its time-out.
   joinPush_->cancel();
   const auto socket = lockedSocket();
-  if (socket) log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil"));
+  if (log("close topic: " + topic_ + " joinRef: " + joinRef().value_or("nil")).released) return;
   state_ = ChannelState::closed;
   if (socket) socket->remove(shared_from_this());
 }
 
 void RealtimeChannel::errored(const RealtimeMessage& message) {
+  const auto logged = log([&] {
+    const AnyJSON payload(voduzazi::detail::redactedObject(message.rawPayload));
+    return "error topic: " + topic_ + " joinRef: " + joinRef().value_or("nil") +
+           " mesage: " + payload.description();
+  });
+  if (logged.released) return;
   const auto socket = lockedSocket();
-  if (socket) {
-    socket->logItems([&] {
-      const AnyJSON payload(voduzazi::detail::redactedObject(message.rawPayload));
-      return std::vector<std::string>{"channel", "error topic: " + topic_ +
-                                                     " joinRef: " + joinRef().value_or("nil") +
-                                                     " mesage: " + payload.description()};
-    });
-  }
   if (state_ == ChannelState::joining) {
     if (const auto ref = joinRef(); ref && socket) socket->removeFromSendBuffer(*ref);
     joinPush_->reset();
@@ -342,7 +361,7 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
     // that lifecycle events belong to this join: a leave ends in "closed" whether or not the
     // server's own close arrives.
     auto closeAction = [](RealtimeChannel& channel, const RealtimeMessage&) {
-      if (channel.lockedSocket()) channel.log("leave " + channel.topic_);
+      if (channel.log("leave " + channel.topic_).released) return;
       const std::string joinRef = channel.joinRef().value_or("");
       channel.trigger(RealtimeMessage{joinRef, joinRef, channel.topic_,
                                       std::string(ChannelEvent::close),
@@ -354,7 +373,7 @@ std::shared_ptr<Push> RealtimeChannel::unsubscribe(double timeout) {
     for (const auto status : {PushStatus::ok, PushStatus::error, PushStatus::timeout}) {
       leavePush->delegateReceive(status, self, closeAction);
     }
-    leavePush->send();
+    if (callOut([&] { leavePush->send(); }).released) return leavePush;
     if (!couldPush) leavePush->trigger(PushStatus::ok, {});
     return leavePush;
   });
@@ -382,7 +401,9 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
          (state_ == ChannelState::closed || state_ == ChannelState::leaving))) {
       return;
     }
-    const RealtimeMessage message = onMessage_ ? onMessage_(received) : received;
+    RealtimeMessage message = received;
+    const MessageTransformer transform = onMessage_;  // it may replace itself
+    if (transform && callOut([&] { message = transform(received); }).released) return;
     const std::string event = detail::lowercased(message.event);
 
     const bool rowChange = event == "insert" || event == "update" || event == "delete";
@@ -406,8 +427,7 @@ void RealtimeChannel::trigger(const RealtimeMessage& received) {
       if (keep) kept.push_back(binding);
     }
     for (const auto& binding : kept) {
-      if (strand_->isClosedByCurrentWork()) return;  // its client released by an earlier handler
-      binding.callback.call(message);
+      if (callOut([&] { binding.callback.call(message); }).released) return;
     }
   });
 }

@@ -27,13 +27,13 @@
 #include "voduzazi/realtime/channel_types.hpp"
 #include "voduzazi/realtime/defaults.hpp"
 #include "voduzazi/realtime/push.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/realtime/strand.hpp"
 #include "voduzazi/realtime/timeout_timer.hpp"
 
 namespace voduzazi::realtime {
 
 class Presence;
-class RealtimeClient;
 
 class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
  public:
@@ -144,7 +144,11 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
                   Delegated<RealtimeMessage, void> callback);
   std::shared_ptr<RealtimeClient> lockedSocket() const { return socket_.lock(); }
   bool socketConnected() const;
-  void log(const std::string& text) const;
+  // The socket's callOut; an orphan has no connection to lose, only a release to notice.
+  RealtimeClient::AfterCall callOut(const std::function<void()>& call) const;
+  RealtimeClient::AfterCall log(const std::string& text) const;
+  // The same, with the text made only when there is a logger.
+  RealtimeClient::AfterCall log(const std::function<std::string()>& text) const;
   void scheduleRejoin();
 
   // Handlers (on the strand).

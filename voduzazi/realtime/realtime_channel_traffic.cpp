@@ -117,7 +117,9 @@ JSONObject RealtimeChannel::joinConfig() const {
 void RealtimeChannel::joinReconciled(const RealtimeMessage& reply,
                                      const SubscribeCallback& callback) {
   const auto socket = lockedSocket();
-  if (const auto token = socket ? socket->accessToken() : std::nullopt) socket->setAuth(token);
+  if (const auto token = socket ? socket->accessToken() : std::nullopt) {
+    if (callOut([&] { socket->setAuth(token); }).released) return;
+  }
 
   const auto* listed = member(reply.payload(), "postgres_changes");
   const auto* server = listed ? listed->arrayValue() : nullptr;
@@ -141,7 +143,7 @@ void RealtimeChannel::joinReconciled(const RealtimeMessage& reply,
         same = mine == textMember(entry, key);
       }
       if (!same) {
-        unsubscribe(10.0);
+        if (callOut([&] { unsubscribe(10.0); }).released) return;
         if (callback) {
           callback(RealtimeSubscribeStates::channelError, RealtimeError(std::string(kMismatch)));
         }
@@ -247,7 +249,11 @@ ChannelResponse RealtimeChannel::postBroadcast(JSONObject payload,
   // The gateway checks "apikey" against the project's keys, so a user's token goes only in
   // "Authorization"; a socket made without an API key still sends its token, as before.
   const auto token = socket->accessToken();
-  const auto apiKey = apiKeyOf(socketHeaders, socket->params());
+  std::optional<JSONObject> params;
+  // On the strand, where a params closure that releases the client shows as such: the HTTP
+  // client is the caller's too.
+  if (socket->callOut([&] { params = socket->params(); }).released) return ChannelResponse::error;
+  const auto apiKey = apiKeyOf(socketHeaders, params);
   headers.set(HTTPField::Name("apikey"), apiKey ? apiKey : token);
   const HTTPField::Name authorization("Authorization");
   if (token) {

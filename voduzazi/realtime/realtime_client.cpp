@@ -169,22 +169,22 @@ void RealtimeClient::setUpReconnectTimer() {
       const auto self = weak.lock();
       // Called off meanwhile (a disconnect, an open): the timer could not recall this post.
       if (!self || !self->reconnectPlanned_) return;
-      const auto connection = self->connection_;
-      self->logItems({"Socket attempting to reconnect"});
-      // The logger may have called it off too (a release, a disconnect) or connected anew.
-      if (!std::exchange(self->reconnectPlanned_, false) || self->connection_ != connection) {
-        return;
-      }
-      self->teardown(CloseCode::normal, "reconnection", [self] { self->connectNow(); });
+      if (!self->logItems({"Socket attempting to reconnect"})) return;
+      self->reconnectPlanned_ = false;
+      if (self->teardown(CloseCode::normal, "reconnection")) self->connectNow();
     });
   });
-  // Asked by schedule(), which runs on the strand. A close path that released the client (from
-  // its logger or a callback) goes on to schedule: the back-off is the caller's, so nothing then.
+  // Asked by schedule(), which runs on the strand: nothing is planned when the back-off or the
+  // logger released, disconnected or connected the client anew.
   reconnectTimer_->timerCalculation.delegate(
       shared_from_this(), [](RealtimeClient& client, int tries) -> std::optional<double> {
         if (client.closed_) return std::nullopt;
-        const double interval = client.reconnectAfter_(tries);
-        client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"});
+        double interval = 0;
+        const BackOff backOff = client.reconnectAfter_;  // it may replace itself
+        if (!client.callOut([&] { interval = backOff(tries); })) return std::nullopt;
+        if (!client.logItems({"Socket reconnecting in " + AnyJSON(interval).description() + "s"})) {
+          return std::nullopt;
+        }
         return interval;
       });
 }
@@ -302,7 +302,10 @@ void RealtimeClient::setReconnectAfter(BackOff backOff) {
   strand_->sync([&] { reconnectAfter_ = std::move(backOff); });
 }
 double RealtimeClient::rejoinAfter(int tries) const {
-  return strand_->call([&] { return rejoinAfter_(tries); });
+  return strand_->call([&] {
+    const BackOff backOff = rejoinAfter_;  // it may replace itself
+    return backOff(tries);
+  });
 }
 void RealtimeClient::setRejoinAfter(BackOff backOff) {
   strand_->sync([&] { rejoinAfter_ = std::move(backOff); });
@@ -341,10 +344,19 @@ void RealtimeClient::connectNow() {
       return;
     }
   }
+  ++generation_;  // another connection: what work began with the last one is overtaken
   closeStatus_ = CloseStatus::unknown;
-  endPointUrl_ = endpointURL(endPoint_, paramsClosure_, vsn_);
+  boost::urls::url url;
+  if (!callOut([&] { url = endpointURL(endPoint_, paramsClosure_, vsn_); })) return;
+  endPointUrl_ = url;
+  std::shared_ptr<PhoenixTransport> connection;
+  if (!callOut([&] {
+        connection = transport_ ? transport_(url) : urlSessionTransport(url, timeout_);
+      })) {
+    return;
+  }
   if (connection_) connection_->setDelegate(nullptr);
-  connection_ = transport_ ? transport_(endPointUrl_) : urlSessionTransport(endPointUrl_, timeout_);
+  connection_ = std::move(connection);
   connection_->setDelegate(
       std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
   connection_->connect(headers_);
@@ -355,55 +367,49 @@ void RealtimeClient::disconnect(CloseCode code, std::optional<std::string> reaso
   strand_->sync([&] {
     closeStatus_ = closeStatusFor(static_cast<int>(code));
     cancelReconnect();
-    teardown(code, reason, callback);
+    // The completion is the caller's too: none once a close callback released the client.
+    if (!teardown(code, reason).released && callback) callback();
   });
 }
 
-void RealtimeClient::teardown(CloseCode code, const std::optional<std::string>& reason,
-                              const std::function<void()>& callback) {
+RealtimeClient::AfterCall RealtimeClient::teardown(CloseCode code,
+                                                   const std::optional<std::string>& reason) {
+  ++generation_;  // what work began with the connection is overtaken
   if (auto connection = std::move(connection_)) {
     connection->setDelegate(nullptr);
     connection->disconnect(static_cast<int>(code), reason);
   }
   stopHeartbeat();
-  notifyClose(CloseReport{static_cast<int>(code), reason});
-  if (callback) callback();
-}
-
-void RealtimeClient::notifyClose(const CloseReport& report) {
-  const auto callbacks = stateChangeCallbacks_.close;
-  for (const auto& entry : callbacks) {
-    if (closed_) return;  // released by an earlier callback
-    entry.second.call(report);
-  }
+  return callEach(stateChangeCallbacks_.close, CloseReport{static_cast<int>(code), reason});
 }
 
 void RealtimeClient::onConnOpen(const PhoenixTransport* source,
                                 std::shared_ptr<const URLResponse> response) {
   if (source != connection_.get()) return;
-  logItems({"transport", "Connected to " + endPoint_});
+  if (!logItems({"transport", "Connected to " + endPoint_})) return;
   closeStatus_ = CloseStatus::unknown;
-  flushSendBuffer();
+  if (!flushSendBuffer()) return;
   cancelReconnect();
   resetHeartbeat();
-  const auto callbacks = stateChangeCallbacks_.open;
-  for (const auto& entry : callbacks) {
-    if (closed_) return;
-    entry.second.call(response);
-  }
+  callEach(stateChangeCallbacks_.open, response);
 }
 
 void RealtimeClient::onConnClose(const PhoenixTransport* source, const CloseReport& report) {
   if (source != connection_.get()) return;
   if (closeStatus_ != CloseStatus::abnormal) closeStatus_ = closeStatusFor(report.code);
-  logItems({"transport", "close"});
-  triggerChanError();
+  const auto logged = logItems({"transport", "close"});
+  if (logged.released) return;
+  // Whatever the logger did, the channels learn of the close, so that they rejoin when the
+  // client connects again.
+  const auto errored = callOut([&] { triggerChanError(); });
+  // A disconnect meanwhile has stopped the heartbeat and announced a close of its own.
+  if (!logged || !errored) return;
   stopHeartbeat();
   if (shouldReconnect(closeStatus_)) {
     reconnectPlanned_ = true;
-    reconnectTimer_->schedule();
+    if (!callOut([&] { reconnectTimer_->schedule(); })) return;
   }
-  notifyClose(report);
+  callEach(stateChangeCallbacks_.close, report);
 }
 
 void RealtimeClient::onConnError(const PhoenixTransport* source, const ErrorReport& report) {
@@ -412,13 +418,10 @@ void RealtimeClient::onConnError(const PhoenixTransport* source, const ErrorRepo
   if (const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(report.response)) {
     response = "HTTP " + std::to_string(http->statusCode());
   }
-  logItems({"transport", report.error.localizedDescription(), response});
-  triggerChanError();
-  const auto callbacks = stateChangeCallbacks_.error;
-  for (const auto& entry : callbacks) {
-    if (closed_) return;
-    entry.second.call(report);
-  }
+  // The error happened whatever the caller did since: only a release keeps it untold.
+  if (logItems({"transport", report.error.localizedDescription(), response}).released) return;
+  if (callOut([&] { triggerChanError(); }).released) return;
+  callEach(stateChangeCallbacks_.error, report);
 }
 
 std::string RealtimeClient::onOpen(std::function<void(std::shared_ptr<const URLResponse>)> cb) {
@@ -475,18 +478,35 @@ void RealtimeClient::off(const std::vector<std::string>& refs) {
   });
 }
 
-void RealtimeClient::logItems(const std::vector<std::string>& items) const {
-  logItems([&] { return items; });
+RealtimeClient::AfterCall RealtimeClient::callOut(const std::function<void()>& call) const {
+  AfterCall after;
+  strand_->sync([&] {
+    after.released = strand_->isClosedByCurrentWork();
+    if (after.released) return;
+    const auto generation = generation_;
+    call();
+    after.released = strand_->isClosedByCurrentWork();
+    after.overtaken = generation_ != generation;
+  });
+  return after;
 }
 
-void RealtimeClient::logItems(const std::function<std::vector<std::string>()>& makeItems) const {
+RealtimeClient::AfterCall RealtimeClient::logItems(const std::vector<std::string>& items) const {
+  return logItems([&] { return items; });
+}
+
+RealtimeClient::AfterCall RealtimeClient::logItems(
+    const std::function<std::vector<std::string>()>& makeItems) const {
+  AfterCall after;
   strand_->sync([&] {
     if (!logger_ || closed_) return;
     const std::vector<std::string> items = makeItems();
     std::string line = "ZarudIvavaroDureru: ";
     for (std::size_t i = 0; i < items.size(); ++i) line += (i == 0 ? "" : ", ") + items[i];
-    logger_(line);
+    const Logger logger = logger_;  // it may replace itself
+    after = callOut([&] { logger(line); });
   });
+  return after;
 }
 
 }  // namespace voduzazi::realtime

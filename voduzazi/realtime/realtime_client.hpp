@@ -214,10 +214,31 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   // about to join, which must not leave itself).
   void leaveOpenTopic(const std::string& topic, const RealtimeChannel* except = nullptr);
 
-  // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any.
-  void logItems(const std::vector<std::string>& items) const;
+  // --- Calls of the caller's code.
+  // What code of the caller's did while a call of it ran, as the work of the client or of one of
+  // its channels that made the call sees it once the call has returned.
+  struct AfterCall {
+    // The client was released: the work stops there and calls nothing of the caller's again.
+    bool released = false;
+    // A disconnect() came (or a removal of the last channel), or a connect() that opened another
+    // connection: the work acts on no connection, neither the one it began with nor the new one;
+    // it writes no close status, starts no heartbeat and plans no reconnect.
+    bool overtaken = false;
+    // Neither: the work goes on.
+    explicit operator bool() const noexcept { return !released && !overtaken; }
+  };
+  // Every call that the client and its channels make into the caller's code (logger, encoder,
+  // decoder, params, back-offs, transport factory, message transformers, callbacks and handlers)
+  // goes through here. Runs `call` as strand work, unless the work under way has released the
+  // client, and says what it did meanwhile. A connect() that found the connection open or
+  // opening changed nothing.
+  AfterCall callOut(const std::function<void()>& call) const;
+
+  // Passes "ZarudIvavaroDureru: " and the items joined with ", " to the logger, if any, through
+  // callOut.
+  AfterCall logItems(const std::vector<std::string>& items) const;
   // The same, with the items made only when there is a logger (a frame costs its redaction).
-  void logItems(const std::function<std::vector<std::string>()>& items) const;
+  AfterCall logItems(const std::function<std::vector<std::string>()>& items) const;
 
   static CloseStatus closeStatusFor(int code);
   static bool shouldReconnect(CloseStatus status);
@@ -231,7 +252,7 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   };
   struct BufferedSend {
     std::optional<std::string> ref;
-    std::function<void()> send;
+    std::function<AfterCall()> send;
   };
   class TransportDelegate;
   friend class TransportDelegate;
@@ -251,24 +272,29 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
 
   // Everything below runs on the strand.
   std::string nextRef();
-  void sendFrame(const std::optional<std::string>& joinRef, const std::optional<std::string>& ref,
-                 const std::string& topic, const std::string& event, const JSONObject& payload);
+  // Overtaken on the way, the frame is not sent: the caller buffers it again.
+  AfterCall sendFrame(const std::optional<std::string>& joinRef,
+                      const std::optional<std::string>& ref, const std::string& topic,
+                      const std::string& event, const JSONObject& payload);
   void connectNow();
   // Resets the reconnect timer and calls off a reconnect it has already posted.
   void cancelReconnect();
-  void teardown(CloseCode code, const std::optional<std::string>& reason,
-                const std::function<void()>& callback);
+  // Drops the connection, stops the heartbeat and tells the close callbacks; says what they did.
+  AfterCall teardown(CloseCode code, const std::optional<std::string>& reason);
   void stopHeartbeat();
   void resetHeartbeat();
   void sendHeartbeat();
-  void flushSendBuffer();
+  // A send overtaken on the way stays buffered for the next connection, with those after it.
+  AfterCall flushSendBuffer();
   void triggerChanError();
   void removeNow(const std::shared_ptr<RealtimeChannel>& channel);
   void onConnOpen(const PhoenixTransport* source, std::shared_ptr<const URLResponse> response);
   void onConnClose(const PhoenixTransport* source, const CloseReport& report);
   void onConnError(const PhoenixTransport* source, const ErrorReport& report);
   void onConnMessage(const PhoenixTransport* source, const std::string& rawMessage);
-  void notifyClose(const CloseReport& report);
+  // Calls a copy of the list in order, each through callOut; only a release stops it.
+  template <class Entries, class Input>
+  AfterCall callEach(Entries entries, const Input& input);
 
   const std::string endPoint_;
   const ParamsClosure paramsClosure_;
@@ -305,10 +331,22 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
   bool reconnectPlanned_ = false;
   CloseStatus closeStatus_ = CloseStatus::unknown;
   std::shared_ptr<PhoenixTransport> connection_;
+  // Moved on by every teardown and by each connection connect() opens: work begun before then
+  // is overtaken (see callOut).
+  std::uint64_t generation_ = 0;
   std::optional<std::string> accessToken_;
 };
 
 // Implementation.
+
+template <class Entries, class Input>
+RealtimeClient::AfterCall RealtimeClient::callEach(Entries entries, const Input& input) {
+  return callOut([&] {
+    for (const auto& entry : entries) {
+      if (callOut([&] { entry.second.call(input); }).released) return;
+    }
+  });
+}
 
 template <class List, class Box>
 std::string RealtimeClient::addCallback(List StateChangeCallbacks::*list, Box box) {

@@ -32,40 +32,59 @@ void RealtimeClient::push(std::string topic, std::string event, JSONObject paylo
   strand_->sync([&] {
     auto send = [weak = weak_from_this(), joinRef, ref, topic = std::move(topic),
                  event = std::move(event), payload = std::move(payload)] {
-      if (const auto self = weak.lock()) self->sendFrame(joinRef, ref, topic, event, payload);
+      const auto self = weak.lock();
+      return self ? self->sendFrame(joinRef, ref, topic, event, payload) : AfterCall{};
     };
+    // A send that a disconnect overtakes waits for the next connection, as if that had come
+    // first.
     if (connection_ && connection_->readyState() == PhoenixTransportReadyState::open) {
-      send();
-    } else {
-      sendBuffer_.push_back(BufferedSend{std::move(ref), std::move(send)});
+      if (const auto sent = send(); sent || sent.released) return;
+    }
+    sendBuffer_.push_back(BufferedSend{std::move(ref), std::move(send)});
+  });
+}
+
+RealtimeClient::AfterCall RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
+                                                    const std::optional<std::string>& ref,
+                                                    const std::string& topic,
+                                                    const std::string& event,
+                                                    const JSONObject& payload) {
+  if (closed_) return {};  // its encoder and logger are the caller's
+  Data frame;
+  std::optional<std::string> failure;
+  const Encode encode = encode_;  // it may replace itself
+  const auto encoded = callOut([&] {
+    try {
+      frame = encodeArrayFrame(joinRef, ref, topic, event, payload, encode);
+    } catch (const std::exception& error) {
+      failure = error.what();
     }
   });
-}
-
-void RealtimeClient::sendFrame(const std::optional<std::string>& joinRef,
-                               const std::optional<std::string>& ref, const std::string& topic,
-                               const std::string& event, const JSONObject& payload) {
-  if (closed_) return;  // its encoder and logger are the caller's
-  Data frame;
-  try {
-    frame = encodeArrayFrame(joinRef, ref, topic, event, payload, encode_);
-  } catch (const std::exception& error) {
+  if (!encoded) return encoded;
+  if (failure) {
     // A payload without a JSON form (NaN) is dropped rather than sent half-written.
-    logItems({"push", std::string("Unable to encode ") + event + ": " + error.what()});
-    return;
+    logItems({"push", std::string("Unable to encode ") + event + ": " + *failure});
+    return {};
   }
   // Joins and token updates carry the access token.
-  logItems([&] {
+  const auto logged = logItems([&] {
     return std::vector<std::string>{"push", "Sending " + voduzazi::detail::frameText(frame)};
   });
-  if (connection_) connection_->send(frame);
+  if (logged && connection_) connection_->send(frame);
+  return logged;
 }
 
-void RealtimeClient::flushSendBuffer() {
-  if (!connection_ || connection_->readyState() != PhoenixTransportReadyState::open) return;
+RealtimeClient::AfterCall RealtimeClient::flushSendBuffer() {
+  if (!connection_ || connection_->readyState() != PhoenixTransportReadyState::open) return {};
   // Taken out first: a send may buffer again (the connection dropping meanwhile).
   auto buffered = std::exchange(sendBuffer_, {});
-  for (const auto& entry : buffered) entry.send();
+  for (auto next = buffered.begin(); next != buffered.end(); ++next) {
+    const auto sent = next->send();
+    if (sent) continue;
+    if (!sent.released) sendBuffer_.insert(sendBuffer_.begin(), next, buffered.end());
+    return sent;
+  }
+  return {};
 }
 
 void RealtimeClient::removeFromSendBuffer(const std::string& ref) {
@@ -106,23 +125,23 @@ void RealtimeClient::sendHeartbeat() {
   }
   // The last heartbeat went unanswered for a whole period: the connection is dead.
   pendingHeartbeatRef_.reset();
-  // Held across the log line, which may release or disconnect the client: only the connection
-  // that timed out, while still the current one, is closed.
-  const auto connection = connection_;
-  logItems({"transport", "heartbeat timeout. Attempting to re-establish connection"});
-  if (connection_ != connection) return;
+  if (!logItems({"transport", "heartbeat timeout. Attempting to re-establish connection"})) {
+    return;
+  }
   closeStatus_ = CloseStatus::abnormal;
-  connection->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
+  connection_->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
 }
 
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {
   if (source != connection_.get()) return;
-  logItems([&] {
+  // A frame of a connection torn down or replaced meanwhile is ignored, as its later reports are.
+  const auto logged = logItems([&] {
     return std::vector<std::string>{"receive ", voduzazi::detail::frameText(rawMessage)};
   });
-  if (closed_) return;  // released by the logger: the decoder is the caller's too
-  const auto message = decodeArrayFrame(rawMessage, decode_);
-  if (closed_) return;  // released by the decoder
+  if (!logged) return;
+  std::optional<RealtimeMessage> message;
+  const Decode decode = decode_;  // it may replace itself
+  if (!callOut([&] { message = decodeArrayFrame(rawMessage, decode); })) return;
   if (!message) {
     logItems([&] {
       return std::vector<std::string>{"receive: Unable to parse JSON: " +
@@ -134,39 +153,36 @@ void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::st
   if (message->event == ChannelEvent::close) std::printf("Close Event Received\n");
 
   std::vector<std::shared_ptr<RealtimeChannel>> members;
-  for (const auto& channel : channels_) {
+  const auto channels = channels_;  // the logger may change the list
+  for (const auto& channel : channels) {
     if (channel->topic() != message->topic) continue;
     const auto joinRef = channel->joinRef();
     if (!message->joinRef || (joinRef && joinRef == message->joinRef) ||
         !isLifecycleEvent(message->event)) {
       members.push_back(channel);
-    } else {
-      logItems([&] {
-        return std::vector<std::string>{
-            "channel",
-            "dropping outdated message",
-            message->topic,
-            message->event,
-            AnyJSON(voduzazi::detail::redactedObject(message->rawPayload)).description(),
-            *message->joinRef};
-      });
+      continue;
     }
+    const auto logged = logItems([&] {
+      return std::vector<std::string>{
+          "channel",
+          "dropping outdated message",
+          message->topic,
+          message->event,
+          AnyJSON(voduzazi::detail::redactedObject(message->rawPayload)).description(),
+          *message->joinRef};
+    });
+    if (!logged) return;
   }
+  // The channels and the message callbacks hear it in turn; only a release stops that.
   for (const auto& channel : members) {
-    if (closed_) return;  // released by a callback of an earlier one
-    channel->trigger(*message);
+    if (callOut([&] { channel->trigger(*message); }).released) return;
   }
-  const auto callbacks = stateChangeCallbacks_.message;
-  for (const auto& entry : callbacks) {
-    if (closed_) return;
-    entry.second.call(*message);
-  }
+  callEach(stateChangeCallbacks_.message, *message);
 }
 
 void RealtimeClient::triggerChanError() {
   const auto channels = channels_;
   for (const auto& channel : channels) {
-    if (closed_) return;
     const auto state = channel->state();
     if (state == ChannelState::errored || state == ChannelState::leaving ||
         state == ChannelState::closed) {
@@ -175,8 +191,9 @@ void RealtimeClient::triggerChanError() {
     // Carries the join reference as its own reference too, so that the channel's check of
     // lifecycle messages lets it through.
     const auto joinRef = channel->joinRef();
-    channel->trigger(RealtimeMessage{
-        joinRef.value_or(""), joinRef, channel->topic(), std::string(ChannelEvent::error), {}});
+    const RealtimeMessage error{
+        joinRef.value_or(""), joinRef, channel->topic(), std::string(ChannelEvent::error), {}};
+    if (callOut([&] { channel->trigger(error); }).released) return;
   }
 }
 
@@ -188,7 +205,7 @@ void RealtimeClient::leaveOpenTopic(const std::string& topic, const RealtimeChan
     });
     if (found == channels_.end()) return;
     const auto channel = *found;
-    logItems({"transport", "leaving duplicate topic: [" + topic + "]"});
+    if (logItems({"transport", "leaving duplicate topic: [" + topic + "]"}).released) return;
     channel->unsubscribe(10.0);
   });
 }
@@ -199,11 +216,13 @@ void RealtimeClient::setAuth(std::optional<std::string> token) {
     const auto channels = channels_;
     for (const auto& channel : channels) {
       if (token) channel->setUserToken(*token);
-      if (channel->joinedOnce() && channel->isJoined()) {
+      if (!channel->joinedOnce() || !channel->isJoined()) continue;
+      const auto pushed = callOut([&] {
         channel->push(std::string(ChannelEvent::accessToken),
                       JSONObject{{"access_token", token ? AnyJSON(*token) : AnyJSON(nullptr)}},
                       10.0);
-      }
+      });
+      if (pushed.released) return;
     }
   });
 }
@@ -228,7 +247,9 @@ void RealtimeClient::remove(const std::shared_ptr<RealtimeChannel>& channel) {
 void RealtimeClient::removeAllChannels() {
   strand_->sync([&] {
     const auto channels = channels_;
-    for (const auto& channel : channels) removeNow(channel);
+    for (const auto& channel : channels) {
+      if (callOut([&] { removeNow(channel); }).released) return;
+    }
   });
 }
 
@@ -248,7 +269,7 @@ void RealtimeClient::removeNow(const std::shared_ptr<RealtimeChannel>& channel) 
   if (channels_.empty()) {
     closeStatus_ = CloseStatus::clean;
     cancelReconnect();
-    teardown(CloseCode::normal, std::nullopt, {});
+    teardown(CloseCode::normal, std::nullopt);
   }
 }
 
