@@ -102,6 +102,30 @@ std::vector<std::string> fieldsAmong(const LoopbackServer::Request& request,
   return found;
 }
 
+// The fields with which a caller sends its body in chunks, waiting for the server's go-ahead and
+// announcing a trailer: each promises a body, so it goes no further than the body.
+const std::vector<std::pair<std::string, std::string>> kChunkedFields = {
+    {"Transfer-Encoding", "chunked"}, {"Expect", "100-continue"}, {"Trailer", "X-Checksum"}};
+
+const std::vector<std::string> kChunkedFieldNames = [] {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : kChunkedFields) names.push_back(name);
+  return names;
+}();
+
+// The same body sent in chunks two ways: a POST from memory and a PUT from a body source.
+std::vector<URLRequest> chunked(URLRequest post, const std::string& body) {
+  post.httpMethod = "POST";
+  for (const auto& field : kChunkedFields) post.headerFields.push_back(field);
+  // A field that outlived its body would promise chunks the server then waits for.
+  post.timeoutInterval = 3;
+  URLRequest put = post;
+  post.httpBody = body;
+  put.httpMethod = "PUT";
+  put.httpBodyStream = std::make_shared<MemoryBodySource>(body);
+  return {post, put};
+}
+
 std::vector<std::string> credentialsOf(const LoopbackServer::Request& request) {
   return fieldsAmong(request, kCredentials);
 }
@@ -260,6 +284,45 @@ TEST_F(URLSessionRedirectTest, MovedAndFoundTurnOnlyAPostIntoAGet) {
     }
     session.data(redirected(status, "/landed", "HEAD"));
     EXPECT_EQ(origin.requests().back().method, "HEAD");
+  }
+}
+
+TEST_F(URLSessionRedirectTest, SeeOtherDropsTheChunkedFramingAndTheExpectationWithTheBody) {
+  for (const URLRequest& r : chunked(redirected(303, "/landed", "POST"), "payload")) {
+    const std::string& method = r.httpMethod;
+    EXPECT_EQ(session.data(r).data, "landed:") << method;
+    const auto requests = origin.requests();
+    ASSERT_GE(requests.size(), 2u) << method;
+    // The first request did go out in chunks, so the fields had something to go with.
+    EXPECT_EQ(requests.end()[-2].body, "payload") << method;
+    EXPECT_EQ(fieldsAmong(requests.end()[-2], kChunkedFieldNames), kChunkedFieldNames) << method;
+    EXPECT_EQ(requests.back().method, "GET") << method;
+    EXPECT_THAT(fieldsAmong(requests.back(), kChunkedFieldNames), ::testing::IsEmpty()) << method;
+  }
+}
+
+TEST_F(URLSessionRedirectTest, TemporaryRedirectKeepsTheChunkedFramingWithTheBody) {
+  for (const URLRequest& r : chunked(redirected(307, "/landed", "POST"), "payload")) {
+    const std::string& method = r.httpMethod;
+    EXPECT_EQ(session.data(r).data, "landed:payload") << method;
+    EXPECT_EQ(origin.requests().back().method, method);
+    EXPECT_EQ(fieldsAmong(origin.requests().back(), kChunkedFieldNames), kChunkedFieldNames)
+        << method;
+  }
+}
+
+TEST_F(URLSessionRedirectTest, ABodyDroppedOnceStaysDroppedWithItsFieldsForTheRestOfTheChain) {
+  for (URLRequest r : chunked(redirected(303, "/307?to=/landed", "POST"), "payload")) {
+    for (auto& field : bodyFields(0)) {
+      if (field.first != "Content-Length") r.headerFields.push_back(std::move(field));
+    }
+    const std::string& method = r.httpMethod;
+    EXPECT_EQ(session.data(r).data, "landed:") << method;
+    const auto landed = origin.requests().back();
+    ASSERT_EQ(landed.target, "/landed") << method;
+    EXPECT_EQ(landed.method, "GET") << method;
+    EXPECT_THAT(fieldsAmong(landed, kChunkedFieldNames), ::testing::IsEmpty()) << method;
+    EXPECT_THAT(bodyFieldsOf(landed), ::testing::IsEmpty()) << method;
   }
 }
 

@@ -108,10 +108,10 @@ bool isCredential(std::string_view fieldName) {
   return isOneOf(fieldName, names);
 }
 
-bool describesBody(std::string_view fieldName) {
-  static constexpr std::array<std::string_view, 5> names{
-      "content-type", "content-encoding", "content-language", "content-location",
-      "content-length"};
+bool goesWithBody(std::string_view fieldName) {
+  static constexpr std::array<std::string_view, 8> names{
+      "content-type",   "content-encoding",  "content-language", "content-location",
+      "content-length", "transfer-encoding", "expect",           "trailer"};
   return isOneOf(fieldName, names);
 }
 

@@ -30,9 +30,10 @@ bool sameOrigin(std::string_view a, std::string_view b);
 // "Cookie"), which go to the request's own origin only.
 bool isCredential(std::string_view fieldName);
 
-// Whether a request field describes its body ("Content-Type", "Content-Encoding",
-// "Content-Language", "Content-Location", "Content-Length"), which goes no further than the body.
-bool describesBody(std::string_view fieldName);
+// Whether a request field goes no further than its body: one that describes it ("Content-Type",
+// "Content-Encoding", "Content-Language", "Content-Location", "Content-Length") or promises it
+// ("Transfer-Encoding", "Expect", "Trailer").
+bool goesWithBody(std::string_view fieldName);
 
 // The method a redirect of `status` goes on with: a 303 turns every method but HEAD into a GET,
 // a 301 or 302 turns a POST into a GET, and every other redirect keeps the method.

@@ -194,7 +194,7 @@ class Transfer {
     bool hasContentType = false;
     for (const auto& [name, value] : request_.headerFields) {
       if (credentialsWithheld_ && isCredential(name)) continue;
-      if (bodyDropped_ && describesBody(name)) continue;
+      if (bodyDropped_ && goesWithBody(name)) continue;
       hasExpect = hasExpect || boost::algorithm::iequals(name, "Expect");
       hasContentType = hasContentType || boost::algorithm::iequals(name, "Content-Type");
       // "Name;" is how libcurl sends a field with an empty value.
@@ -442,8 +442,8 @@ class Transfer {
   const Data* body_;
   const BodySource* bodySource_ = nullptr;
   bool credentialsWithheld_ = false;
-  // The caller's fields that describe the body go with it: a length left behind would make the
-  // server wait for a body that never comes.
+  // The caller's fields that describe or promise the body go with it: a length or a chunked
+  // framing left behind would make the server wait for a body that never comes.
   bool bodyDropped_ = false;
   int redirects_ = 0;
   std::optional<bool> hopIsRedirect_;
