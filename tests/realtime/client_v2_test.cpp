@@ -369,16 +369,18 @@ class ActingLogger final : public VoduzaziLogger {
   int late_ = 0;
 };
 
-// Holds the first line that starts with its text, on the thread that logs it, until release()
-// (10 s at most); every other line passes.
+// Passes every line on to `next`, and holds the line that starts with its text for the
+// (skip + 1)-th time, on the thread that logs it, until release() (10 s at most).
 class HoldingLogger final : public VoduzaziLogger {
  public:
-  explicit HoldingLogger(std::string line) : line_(std::move(line)) {}
+  HoldingLogger(std::string line, std::shared_ptr<VoduzaziLogger> next, int skip = 0)
+      : line_(std::move(line)), next_(std::move(next)), skip_(skip) {}
 
   using VoduzaziLogger::log;
   void log(const VoduzaziLogMessage& message) override {
+    next_->log(message);
     std::unique_lock lock(mutex_);
-    if (stage_ != Stage::waiting || !message.message.starts_with(line_)) return;
+    if (stage_ != Stage::waiting || !message.message.starts_with(line_) || skip_-- > 0) return;
     stage_ = Stage::holding;
     changed_.notify_all();
     changed_.wait_for(lock, 10s, [&] { return stage_ == Stage::released; });
@@ -396,8 +398,10 @@ class HoldingLogger final : public VoduzaziLogger {
  private:
   enum class Stage { waiting, holding, released };
   const std::string line_;
+  const std::shared_ptr<VoduzaziLogger> next_;
   std::mutex mutex_;
   std::condition_variable changed_;
+  int skip_;
   Stage stage_ = Stage::waiting;
 };
 
@@ -500,7 +504,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The app's case: its UI disconnects while a heartbeat time-out is reconnecting. The disconnect
 // returns while the reconnect is inside its own "Closing WebSocket connection" line.
 TEST_F(RealtimeClientV2Reconnect, ADisconnectFromAnotherThreadEndsTheReconnectItOvertakes) {
-  auto logger = std::make_shared<HoldingLogger>("Closing WebSocket connection");
+  auto logger = std::make_shared<HoldingLogger>("Closing WebSocket connection", logger_);
   auto options = this->options();
   options.logger = logger;
   makeClient(options);
@@ -510,6 +514,28 @@ TEST_F(RealtimeClientV2Reconnect, ADisconnectFromAnotherThreadEndsTheReconnectIt
   client_->disconnect();
   logger->release();
   expectItStaysDisconnected();
+}
+
+// A disconnect as the reconnect opens: the rejoin of that connection ends instead of connecting
+// the client again.
+TEST_F(RealtimeClientV2Reconnect, ARejoinAfterADisconnectDoesNotConnect) {
+  auto logger = std::make_shared<HoldingLogger>("Connected to realtime WebSocket", logger_, 1);
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  auto room = joined("room");
+  provoke(Cause::serverClose, *transport_->waitForSocket(1));
+  advanceWhenSleeping(7s);
+  ASSERT_TRUE(logger->waitUntilHolding());  // the second connection, before its rejoin starts
+  client_->disconnect();
+  logger->release();
+  const auto ended = [&] {
+    return logger_->contains("Rejoin of channel realtime:room ended: the client disconnected");
+  };
+  ASSERT_TRUE(eventually([&] { return ended() || transport_->attempts() > 2; }));
+  EXPECT_EQ(transport_->attempts(), 2);
+  EXPECT_TRUE(ended());
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
 }
 
 // --- Access token and channels.
