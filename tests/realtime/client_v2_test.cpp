@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/serialize.hpp>
+#include <condition_variable>
+#include <ostream>
+#include <string>
+#include <tuple>
 
 #include "tests/realtime/client_v2_harness.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -312,12 +316,14 @@ TEST_F(RealtimeClientV2Test, AsksTheTokenFunctionOnEveryBeat) {
   ASSERT_TRUE(eventually([&] { return client_->accessToken() == "token-1"; }));
 }
 
-// On its "Heartbeat timeout" line the logger releases the client, or disconnects it; it counts
-// the lines it gets after a release.
+// --- A disconnect or release during a reconnect.
+
+// On the first line that starts with its text, the logger releases the client or disconnects
+// it; it counts the lines it gets after a release.
 class ActingLogger final : public VoduzaziLogger {
  public:
   enum class Action { release, disconnect };
-  explicit ActingLogger(Action action) : action_(action) {}
+  ActingLogger(Action action, std::string line) : action_(action), line_(std::move(line)) {}
 
   using VoduzaziLogger::log;
   void log(const VoduzaziLogMessage& message) override {
@@ -325,12 +331,17 @@ class ActingLogger final : public VoduzaziLogger {
     {
       std::lock_guard lock(mutex_);
       if (released_) ++late_;
-      if (acted_ || message.message != "Heartbeat timeout") return;
+      if (acted_ || !message.message.starts_with(line_)) return;
       acted_ = true;
-      released_ = action_ == Action::release;
-      client = released_ ? std::move(held_) : watched_.lock();
+      client = action_ == Action::release ? std::move(held_) : watched_.lock();
     }
-    if (action_ == Action::disconnect && client) client->disconnect();
+    if (action_ == Action::disconnect) {
+      if (client) client->disconnect();
+      return;
+    }
+    client.reset();  // the release: lines that were under way in other tasks end before it does
+    std::lock_guard lock(mutex_);
+    released_ = true;
   }
   // Released: the client's only reference. Disconnected: the client, held weakly.
   void take(std::shared_ptr<Client> client) {
@@ -349,6 +360,7 @@ class ActingLogger final : public VoduzaziLogger {
 
  private:
   const Action action_;
+  const std::string line_;
   mutable std::mutex mutex_;
   std::shared_ptr<Client> held_;
   std::weak_ptr<Client> watched_;
@@ -357,50 +369,174 @@ class ActingLogger final : public VoduzaziLogger {
   int late_ = 0;
 };
 
-class RealtimeClientV2FromTheLogger : public testing::RealtimeV2Test,
-                                      public ::testing::WithParamInterface<ActingLogger::Action> {};
+// Passes every line on to `next`, and holds the line that starts with its text for the
+// (skip + 1)-th time, on the thread that logs it, until release() (10 s at most).
+class HoldingLogger final : public VoduzaziLogger {
+ public:
+  HoldingLogger(std::string line, std::shared_ptr<VoduzaziLogger> next, int skip = 0)
+      : line_(std::move(line)), next_(std::move(next)), skip_(skip) {}
+
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    next_->log(message);
+    std::unique_lock lock(mutex_);
+    if (stage_ != Stage::waiting || !message.message.starts_with(line_) || skip_-- > 0) return;
+    stage_ = Stage::holding;
+    changed_.notify_all();
+    changed_.wait_for(lock, 10s, [&] { return stage_ == Stage::released; });
+  }
+  bool waitUntilHolding() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] { return stage_ != Stage::waiting; });
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    stage_ = Stage::released;
+    changed_.notify_all();
+  }
+
+ private:
+  enum class Stage { waiting, holding, released };
+  const std::string line_;
+  const std::shared_ptr<VoduzaziLogger> next_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int skip_;
+  Stage stage_ = Stage::waiting;
+};
+
+// What makes the client reconnect.
+enum class Cause { unansweredBeat, serverClose, unreadableFrame, refusedOpen };
+
+class RealtimeClientV2Reconnect : public testing::RealtimeV2Test {
+ protected:
+  void provoke(Cause cause, FakeWebSocket& socket) {
+    switch (cause) {
+      case Cause::unansweredBeat:
+        advanceWhenSleeping(25s);
+        socket.waitForEvent("heartbeat");
+        advanceWhenSleeping(25s);
+        break;
+      case Cause::serverClose:
+        socket.serverClose(4000, "restart");
+        break;
+      case Cause::unreadableFrame:
+        socket.receive("{");
+        break;
+      case Cause::refusedOpen:  // the next attempt, after a server close
+        transport_->failNext(1);
+        socket.serverClose(4000, "restart");
+        advanceWhenSleeping(7s);
+        break;
+    }
+  }
+
+  // The connection's tasks all end (a reconnect would wait on the test clock), and the
+  // caller's connect() opens the next connection at once.
+  void expectItStaysDisconnected() {
+    const auto ended = [](const std::optional<Task<void>>& task) {
+      return !task || task->isFinished();
+    };
+    ASSERT_TRUE(eventually([&] {
+      const auto state = client_->mutableState();
+      return ended(state.heartbeatTask) && ended(state.messageTask) &&
+             ended(state.connectionTask);
+    })) << "a reconnect of its own waits";
+    EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+    const int attempts = transport_->attempts();
+    Task<void> connecting([client = client_] { client->connect(); });
+    EXPECT_TRUE(eventually([&] { return connecting.isFinished(); }));
+    EXPECT_EQ(transport_->attempts(), attempts + 1);
+    EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+  }
+};
+
+// A cause of a reconnect and a line the reconnect logs on its way.
+struct ReconnectLine {
+  const char* name;
+  Cause cause;
+  const char* line;
+  friend void PrintTo(const ReconnectLine& line, std::ostream* out) { *out << line.name; }
+};
+
+class RealtimeClientV2FromTheLogger
+    : public RealtimeClientV2Reconnect,
+      public ::testing::WithParamInterface<std::tuple<ReconnectLine, ActingLogger::Action>> {};
 
 // Released there, the client calls nothing of the caller's afterwards; disconnected there, it
-// does not reconnect by itself, and the caller's connect() opens the next connection at once.
+// does not reconnect by itself.
 TEST_P(RealtimeClientV2FromTheLogger, StopsOrStaysDisconnected) {
-  const auto action = GetParam();
-  auto logger = std::make_shared<ActingLogger>(action);
+  const auto [reconnect, action] = GetParam();
+  auto logger = std::make_shared<ActingLogger>(action, reconnect.line);
   auto options = this->options();
   options.logger = logger;
   makeClient(options);
   auto socket = connected();
   const std::weak_ptr<Client> weak = client_;
   logger->take(action == ActingLogger::Action::release ? std::move(client_) : client_);
-  advanceWhenSleeping(25s);
-  socket->waitForEvent("heartbeat");  // never answered
-  advanceWhenSleeping(25s);
+  provoke(reconnect.cause, *socket);
   ASSERT_TRUE(eventually([&] { return logger->acted(); }));
-  if (action == ActingLogger::Action::release) {
-    ASSERT_TRUE(eventually([&] { return weak.expired(); }));
-    EXPECT_EQ(logger->late(), 0);
-    EXPECT_EQ(transport_->attempts(), 1);
-    return;
-  }
-
-  ASSERT_TRUE(eventually([&] { return socket->closedWith().has_value(); }));
-  // The heartbeat task is done with the time-out: no reconnect of its own is under way.
-  ASSERT_TRUE(eventually([&] { return client_->mutableState().heartbeatTask->isFinished(); }));
-  const auto reconnecting = client_->mutableState().connectionTask;
-  ASSERT_TRUE(!reconnecting || reconnecting->isFinished()) << "a reconnect of its own waits";
-  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
-  Task<void> connecting([client = client_] { client->connect(); });
-  EXPECT_TRUE(eventually([&] { return connecting.isFinished(); }));
-  EXPECT_EQ(transport_->attempts(), 2);
-  EXPECT_EQ(client_->status(), RealtimeClientStatus::connected);
+  if (action == ActingLogger::Action::disconnect) return expectItStaysDisconnected();
+  const int attempts = transport_->attempts();
+  ASSERT_TRUE(eventually([&] { return weak.expired(); }));
+  EXPECT_EQ(logger->late(), 0);
+  EXPECT_EQ(transport_->attempts(), attempts);
 }
 
-INSTANTIATE_TEST_SUITE_P(OnTheHeartbeatTimeoutLine, RealtimeClientV2FromTheLogger,
-                         ::testing::Values(ActingLogger::Action::release,
-                                           ActingLogger::Action::disconnect),
-                         [](const auto& info) {
-                           return info.param == ActingLogger::Action::release ? "Release"
-                                                                              : "Disconnect";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    OnEachLineOfAReconnect, RealtimeClientV2FromTheLogger,
+    ::testing::Combine(
+        ::testing::Values(
+            ReconnectLine{"HeartbeatTimeout", Cause::unansweredBeat, "Heartbeat timeout"},
+            ReconnectLine{"ClosingAfterABeat", Cause::unansweredBeat, "Closing WebSocket"},
+            ReconnectLine{"WebSocketClosed", Cause::serverClose, "WebSocket closed. Code: 4000"},
+            ReconnectLine{"ClosingAfterAClose", Cause::serverClose, "Closing WebSocket"},
+            ReconnectLine{"UnreadableFrameError", Cause::unreadableFrame, "WebSocket error "},
+            ReconnectLine{"ClosingAfterAFrame", Cause::unreadableFrame, "Closing WebSocket"},
+            ReconnectLine{"RefusedOpenError", Cause::refusedOpen,
+                          "WebSocket error connection refused"}),
+        ::testing::Values(ActingLogger::Action::release, ActingLogger::Action::disconnect)),
+    [](const auto& info) {
+      const bool release = std::get<1>(info.param) == ActingLogger::Action::release;
+      return (release ? "Release" : "Disconnect") + std::string(std::get<0>(info.param).name);
+    });
+
+// The app's case: its UI disconnects while a heartbeat time-out is reconnecting. The disconnect
+// returns while the reconnect is inside its own "Closing WebSocket connection" line.
+TEST_F(RealtimeClientV2Reconnect, ADisconnectFromAnotherThreadEndsTheReconnectItOvertakes) {
+  auto logger = std::make_shared<HoldingLogger>("Closing WebSocket connection", logger_);
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  auto socket = connected();
+  provoke(Cause::unansweredBeat, *socket);
+  ASSERT_TRUE(logger->waitUntilHolding());
+  client_->disconnect();
+  logger->release();
+  expectItStaysDisconnected();
+}
+
+// A disconnect as the reconnect opens: the rejoin of that connection ends instead of connecting
+// the client again.
+TEST_F(RealtimeClientV2Reconnect, ARejoinAfterADisconnectDoesNotConnect) {
+  auto logger = std::make_shared<HoldingLogger>("Connected to realtime WebSocket", logger_, 1);
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  auto room = joined("room");
+  provoke(Cause::serverClose, *transport_->waitForSocket(1));
+  advanceWhenSleeping(7s);
+  ASSERT_TRUE(logger->waitUntilHolding());  // the second connection, before its rejoin starts
+  client_->disconnect();
+  logger->release();
+  const auto ended = [&] {
+    return logger_->contains("Rejoin of channel realtime:room ended: the client disconnected");
+  };
+  ASSERT_TRUE(eventually([&] { return ended() || transport_->attempts() > 2; }));
+  EXPECT_EQ(transport_->attempts(), 2);
+  EXPECT_TRUE(ended());
+  EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+}
 
 // --- Access token and channels.
 

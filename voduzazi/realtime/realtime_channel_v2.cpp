@@ -93,6 +93,7 @@ void RealtimeChannelV2::endForRelease() {
 struct RealtimeChannelV2::SubscribeRun {
   std::stop_source stop;
   std::optional<std::string> endedBecause;
+  bool rejoin = false;  // a rejoin of the client's, not the caller's subscribe
 };
 
 void RealtimeChannelV2::subscribeWithError() { subscribeAs(std::nullopt); }
@@ -108,6 +109,7 @@ RealtimeChannelV2::Rejoin RealtimeChannelV2::rejoin(std::uint64_t connection) {
 RealtimeChannelV2::Rejoin RealtimeChannelV2::subscribeAs(std::optional<std::uint64_t> rejoinOn) {
   const auto client = requireSocket();
   const auto run = std::make_shared<SubscribeRun>();
+  run->rejoin = rejoinOn.has_value();
   {
     std::lock_guard gate(joinGate_);
     if (rejoinOn && !wanted_) return Rejoin::unwanted;
@@ -270,6 +272,13 @@ void RealtimeChannelV2::subscribe() {
 
 void RealtimeChannelV2::subscribeOnce(RealtimeClientV2& client, const SubscribeRun& run) {
   if (client.status() != RealtimeClientStatus::connected) {
+    // Only the caller's subscribe connects the client. Without a connection a rejoin ends (a
+    // disconnect, which must stand, may be why); the next connection joins the channel again.
+    if (run.rejoin) {
+      const std::string ended = "Rejoin of channel " + topic_ + " ended: the client disconnected";
+      detail::logDebug(logger_, [&] { return ended; });
+      throw RealtimeError(ended);
+    }
     if (!client.options().connectOnSubscribe) {
       reportIssue(std::string(kNotConnected));
       // No join was sent, so this is no subscription: say so rather than return as if it were.

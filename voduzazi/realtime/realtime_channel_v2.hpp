@@ -102,7 +102,8 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   bool wantsJoin() const noexcept { return wanted_; }
   enum class Rejoin { done, deferred, unwanted };
   // On the client's new connection `connection`: joins again (as subscribeWithError, errors
-  // dropped) when the caller wants it joined and no join of it went out on that connection yet.
+  // dropped) when the caller wants it joined and no join of it went out on that connection yet;
+  // it never connects the client, and ends when the client is not connected.
   // With a subscribe under way, nothing now (deferred):
   // that subscribe joins on this connection, or, if it ends without having joined there and
   // without success, hands over to a rejoin.

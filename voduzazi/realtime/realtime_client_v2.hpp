@@ -1,8 +1,9 @@
 // RealtimeClientV2: one websocket to a project's realtime server, shared by the channels made
 // through it. It connects when the first channel subscribes, sends a heartbeat every interval,
 // keeps messages pushed while disconnected and sends them once connected, and after any failure
-// reconnects after a pause, without limit. Every new connection joins again each channel that
-// was subscribed and not since unsubscribed or removed, also one whose subscribe gave up.
+// reconnects after a pause, without limit, until disconnect(). Every new connection joins again
+// each channel that was subscribed and not since unsubscribed or removed, also one whose
+// subscribe gave up.
 //
 //   auto client = RealtimeClientV2::make(realtimeURL, RealtimeClientOptions({{"apikey", key}}));
 //   auto room = client->channel("room", [](RealtimeChannelConfig& c) { c.presence.key = "ada"; });
@@ -142,8 +143,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // Returns once connected; a call while connecting waits for the attempt under way. Throws
   // CancellationError when the calling task is cancelled first.
   void connect();
-  // Closes the connection with `code` and `reason` and stops the connection's tasks; no
-  // reconnect follows. Returns at once.
+  // Closes the connection with `code` and `reason` and stops the connection's tasks. Returns at
+  // once. No reconnect follows: a reconnect under way ends, and the client connects again only
+  // for the next connect() or subscribe.
   void disconnect(std::optional<int> code = std::nullopt,
                   std::optional<std::string> reason = std::nullopt);
 
@@ -233,6 +235,7 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
 
   // Connection (realtime_client_v2_connection.cpp).
   void startConnecting(bool reconnect);
+  void startConnectingLocked(bool reconnect);
   static void runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
                             std::optional<Task<void>> previous);
   static bool waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak);
@@ -257,9 +260,16 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
                          const std::shared_ptr<RealtimeChannelV2>& channel) const;
   void onClose(std::optional<int> code, const std::string& reason);
   void onError(const std::exception_ptr& error);
+  // On a task of the connection: disconnects and starts the next attempt, unless a disconnect
+  // (or the release) has cancelled that task already.
   void reconnect(std::optional<std::string> disconnectReason);
+  // disconnect(), and with `thenReconnect` reconnect().
+  void closeConnection(std::optional<int> code, std::optional<std::string> reason,
+                       bool thenReconnect);
   // Closes and forgets the connection and its tasks; the status becomes disconnected.
   void resetConnection(std::optional<int> code, std::optional<std::string> reason);
+  // resetConnection with mutex_ held, but returns the socket for the caller to close after it.
+  std::shared_ptr<WebSocket> resetConnectionLocked();
 
   // Heartbeat and sending (realtime_client_v2_sending.cpp).
   static void runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval);

@@ -27,6 +27,16 @@ bool isRunning(const std::optional<Task<void>>& task) {
   return task && !task->isCancelled() && !task->isFinished();
 }
 
+void closeSocket(const std::shared_ptr<WebSocket>& conn, std::optional<int> code,
+                 std::optional<std::string> reason) {
+  if (!conn) return;
+  try {
+    conn->close(code, reason);
+  } catch (const std::invalid_argument&) {
+    conn->close(std::nullopt, std::nullopt);  // a code or reason the protocol refuses
+  }
+}
+
 }  // namespace
 
 void RealtimeClientV2::connect() {
@@ -44,6 +54,10 @@ void RealtimeClientV2::waitUntilConnected() {
 
 void RealtimeClientV2::startConnecting(bool reconnect) {
   std::lock_guard lock(mutex_);
+  startConnectingLocked(reconnect);
+}
+
+void RealtimeClientV2::startConnectingLocked(bool reconnect) {
   if (closed_) return;
   if (!reconnect && status() != RealtimeClientStatus::disconnected) return;
   // One attempt at a time: a loop already waiting or connecting serves this call too.
@@ -260,40 +274,51 @@ void RealtimeClientV2::onError(const std::exception_ptr& error) {
 }
 
 void RealtimeClientV2::reconnect(std::optional<std::string> disconnectReason) {
-  disconnect(std::nullopt, std::move(disconnectReason));
-  startConnecting(true);
+  closeConnection(std::nullopt, std::move(disconnectReason), /*thenReconnect=*/true);
 }
 
 void RealtimeClientV2::disconnect(std::optional<int> code, std::optional<std::string> reason) {
+  closeConnection(code, std::move(reason), /*thenReconnect=*/false);
+}
+
+void RealtimeClientV2::closeConnection(std::optional<int> code, std::optional<std::string> reason,
+                                       bool thenReconnect) {
   detail::logDebug(options_.logger, [] { return "Closing WebSocket connection"; });
+  std::shared_ptr<WebSocket> conn;
   {
     std::lock_guard lock(mutex_);
+    // One step, so that a disconnect and a reconnect never interleave. A reconnect runs on a
+    // task of the connection it replaces, which any disconnect since (or the release) has
+    // cancelled: that disconnect stands, from whichever thread or callback it came. A disconnect
+    // after this step cancels the attempt the reconnect started.
+    if (thenReconnect && this_task::isCancelled()) return;
     if (state_.connectionTask) state_.connectionTask->cancel();
+    conn = resetConnectionLocked();
+    if (thenReconnect) startConnectingLocked(true);
   }
-  resetConnection(code, std::move(reason));
+  closeSocket(conn, code, std::move(reason));
 }
 
 void RealtimeClientV2::resetConnection(std::optional<int> code, std::optional<std::string> reason) {
   std::shared_ptr<WebSocket> conn;
   {
     std::lock_guard lock(mutex_);
-    conn = std::move(state_.conn);
-    state_.conn.reset();
-    state_.ref = 0;
-    state_.joins.clear();  // references start again
-    // A heartbeat unanswered on this connection says nothing about the next one.
-    state_.pendingHeartbeatRef.reset();
-    if (state_.messageTask) state_.messageTask->cancel();
-    if (state_.heartbeatTask) state_.heartbeatTask->cancel();
-    statusSubject_.yield(RealtimeClientStatus::disconnected);
+    conn = resetConnectionLocked();
   }
-  if (conn) {
-    try {
-      conn->close(code, reason);
-    } catch (const std::invalid_argument&) {
-      conn->close(std::nullopt, std::nullopt);  // a code or reason the protocol refuses
-    }
-  }
+  closeSocket(conn, code, std::move(reason));
+}
+
+std::shared_ptr<WebSocket> RealtimeClientV2::resetConnectionLocked() {
+  auto conn = std::move(state_.conn);
+  state_.conn.reset();
+  state_.ref = 0;
+  state_.joins.clear();  // references start again
+  // A heartbeat unanswered on this connection says nothing about the next one.
+  state_.pendingHeartbeatRef.reset();
+  if (state_.messageTask) state_.messageTask->cancel();
+  if (state_.heartbeatTask) state_.heartbeatTask->cancel();
+  statusSubject_.yield(RealtimeClientStatus::disconnected);
+  return conn;
 }
 
 }  // namespace voduzazi::realtime

@@ -37,8 +37,6 @@ void RealtimeClientV2::sendHeartbeat() {
   if (!ref) {
     detail::logDebug(options_.logger, [] { return "Heartbeat timeout"; });
     heartbeatSubject_.yield(HeartbeatStatus::timeout);
-    // A disconnect (from the logger, say) or the release cancelled this beat: it stands.
-    if (this_task::isCancelled()) return;
     reconnect("heartbeat timeout");
     return;
   }
