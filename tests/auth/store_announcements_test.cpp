@@ -6,6 +6,9 @@
 
 #include <any>
 #include <atomic>
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -115,6 +118,50 @@ TEST_F(StoreAnnouncementsTest, AProgramsOwnWritesAreNotAnnouncedAgain) {
   EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
                                           AuthChangeEvent::tokenRefreshed,
                                           AuthChangeEvent::signedOut));
+}
+
+// An announcement that a later write of this program (a sign-out, a sign-in as another user) has
+// made stale reaches no listener after that write, however long an observer of the notification
+// holds it: the listeners end on what the store holds.
+class AnnouncementOvertakenByAWriteTest : public StoreAnnouncementsTest {
+ protected:
+  // Runs `announcing` on a task; once an observer holds its TOKEN_REFRESHED, before any listener
+  // has heard it, runs `write` here, then lets the announcement go on and waits for it.
+  void writeWhileHeld(std::function<void()> announcing, const std::function<void()>& write) {
+    Gate gate;
+    const auto observer = holdFirstNotificationOf(AuthChangeEvent::tokenRefreshed, gate);
+    EXPECT_FALSE(actWhileHeld(gate, std::move(announcing), write));
+  }
+};
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignOutDuringAStoreAnnouncementIsHeardLast) {
+  first->refreshSession();  // what the second announces when it next looks
+  writeWhileHeld([this] { second->session(); }, [this] { second->signOut(SignOutScope::local); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedOut));
+}
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignOutDuringTheProgramsOwnRefreshIsHeardLast) {
+  writeWhileHeld([this] { second->refreshSession(); },
+                 [this] { second->signOut(SignOutScope::local); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedOut));
+  EXPECT_EQ(refreshes, 1);
+}
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignInAsAnotherUserDuringAnAnnouncementIsHeardLast) {
+  first->refreshSession();
+  boost::json::object otherUser = boost::json::parse(
+      sessionBody("other-access", "other-refresh", secondsFromNow(3600))).as_object();
+  otherUser["user"].as_object()["id"] = "0b6f2c1e-4d3a-4f5b-8c7d-9e0f1a2b3c4d";
+  server->respond([body = boost::json::serialize(otherUser)](const URLRequest& request) {
+    return FakeAuthServer::answer(request, 200, body);
+  });
+  writeWhileHeld([this] { second->session(); },
+                 [this] { second->signIn("grace@example.com", "another password"); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedIn));
+  EXPECT_THAT(accessTokensHeard(), ElementsAre("access-0", "other-access"));
 }
 
 // Threads of one program that look while another program writes token after token announce them

@@ -348,7 +348,10 @@ void LiveSessionManager::emitPendingAnnouncements() {
       }
     }
     try {
-      Dependencies::get(clientID_).eventEmitter.emit(next->event, next->session);
+      // Asked again while it goes out, since a write may come meanwhile (a sign-out while an
+      // observer takes its time): no listener called after that write hears this one.
+      Dependencies::get(clientID_).eventEmitter.emit(
+          next->event, next->session, [this, number = next->number] { return isLatest(number); });
     } catch (...) {
       // Given up, so that later announcements still go out.
       std::lock_guard lock(storageMutex_);
@@ -356,6 +359,11 @@ void LiveSessionManager::emitPendingAnnouncements() {
       throw;
     }
   }
+}
+
+bool LiveSessionManager::isLatest(std::uint64_t number) const {
+  std::lock_guard lock(storageMutex_);
+  return announced_.isLatest(number);
 }
 
 Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {

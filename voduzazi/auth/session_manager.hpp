@@ -150,7 +150,11 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void announce(const detail::Announcement& announcement);
   // As the emitting thread: emits what is left for it, in order, until nothing is. Only the
   // latest announcement is ever left there, so each one emitted is newer than the one before.
+  // Each is dropped once stale: before it goes out, and before each of its listeners.
   void emitPendingAnnouncements();
+  // Whether the announcement numbered `number` is still current: nothing was written or
+  // announced since.
+  bool isLatest(std::uint64_t number) const;
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);
