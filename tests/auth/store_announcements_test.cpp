@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/auth/two_clients_on_one_store.hpp"
@@ -227,6 +228,48 @@ TEST_F(AnnouncementOrderTest, ThreadsLookingTogetherAnnounceInTheStoresOrder) {
   };
   expectInOrder(observed, "observer");
   expectInOrder(heardNumbers, "listener");
+}
+
+// Reports a listener's failure by throwing in turn, so that the emit reporting it throws.
+class ThrowingFailureLogger : public VoduzaziLogger {
+ public:
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    if (message.level == VoduzaziLogLevel::error) throw std::runtime_error("logger failed");
+  }
+};
+
+// An emit that throws (a listener fails, and so does the logger reporting it) still leaves the
+// listeners on the session last found: what another thread found meanwhile goes out after it,
+// and then the thread that emitted gets the failure.
+TEST_F(AnnouncementOrderTest, AnEmitThatThrowsStillAnnouncesWhatWasFoundMeanwhile) {
+  auto options = this->options();
+  options.logger = std::make_shared<ThrowingFailureLogger>();
+  auto client = makeClient(options);
+  const auto store = [&](int n) {
+    const std::string token = "access-" + std::to_string(n);
+    storeSession(*client, makeSession(token, "refresh-" + token, secondsFromNow(3600)));
+  };
+  store(0);
+  EventRecorder heard;
+  auto listening = client->onAuthStateChange(heard.listener());  // called before the failing one
+  Gate gate;
+  std::atomic<bool> failed{false};
+  auto failing = client->onAuthStateChange([&](AuthChangeEvent event, const auto&) {
+    if (event != AuthChangeEvent::tokenRefreshed || failed.exchange(true)) return;
+    gate.pass();
+    throw std::runtime_error("listener failed");
+  });
+
+  store(1);
+  const std::exception_ptr failure = actWhileHeld(gate, [&] { client->session(); }, [&] {
+    store(2);
+    client->session();  // left to the thread emitting
+  });
+  EXPECT_TRUE(failure) << "the emitting thread's call reports the failure";
+  std::vector<std::string> tokens;
+  for (const auto& entry : heard.entries()) tokens.push_back(entry.session->accessToken);
+  EXPECT_THAT(tokens, ElementsAre("access-0", "access-1", "access-2"));
 }
 
 }  // namespace

@@ -332,6 +332,7 @@ void LiveSessionManager::announce(const detail::Announcement& announcement) {
 }
 
 void LiveSessionManager::emitPendingAnnouncements() {
+  std::exception_ptr firstFailure;
   for (;;) {
     std::optional<detail::Announcement> next;
     {
@@ -344,7 +345,7 @@ void LiveSessionManager::emitPendingAnnouncements() {
       // Given up under the lock that announce() takes, so that none is left waiting unemitted.
       if (!next) {
         emittingAnnouncements_ = false;
-        return;
+        break;
       }
     }
     try {
@@ -353,12 +354,11 @@ void LiveSessionManager::emitPendingAnnouncements() {
       Dependencies::get(clientID_).eventEmitter.emit(
           next->event, next->session, [this, number = next->number] { return isLatest(number); });
     } catch (...) {
-      // Given up, so that later announcements still go out.
-      std::lock_guard lock(storageMutex_);
-      emittingAnnouncements_ = false;
-      throw;
+      // What other threads left meanwhile must still go out, since nobody else will take it.
+      if (!firstFailure) firstFailure = std::current_exception();
     }
   }
+  if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
 bool LiveSessionManager::isLatest(std::uint64_t number) const {

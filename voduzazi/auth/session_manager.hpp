@@ -150,7 +150,8 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void announce(const detail::Announcement& announcement);
   // As the emitting thread: emits what is left for it, in order, until nothing is. Only the
   // latest announcement is ever left there, so each one emitted is newer than the one before.
-  // Each is dropped once stale: before it goes out, and before each of its listeners.
+  // Each is dropped once stale: before it goes out, and before each of its listeners. An emit
+  // that throws does not end the loop; the first failure is rethrown once nothing is left.
   void emitPendingAnnouncements();
   // Whether the announcement numbered `number` is still current: nothing was written or
   // announced since.
