@@ -1,9 +1,12 @@
 #include "tests/auth/auth_client_fakes.hpp"
 
+#include <any>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <boost/url/url_view.hpp>
 
+#include "voduzazi/auth/auth_state_change_event_emitter.hpp"
+#include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/helpers/detail/base64.hpp"
 
 namespace voduzazi::auth::testing {
@@ -105,6 +108,38 @@ void Gate::open() {
 int Gate::arrivals() const {
   std::lock_guard lock(mutex_);
   return arrivals_;
+}
+
+NotificationCenter::ObserverToken holdFirstNotificationOf(AuthChangeEvent event, Gate& gate) {
+  return NotificationCenter::defaultCenter().addObserver(
+      std::string(didChangeAuthStateNotification), nullptr,
+      [event, &gate, held = std::make_shared<std::atomic<bool>>(false)](const Notification& note) {
+        const auto& posted = note.userInfo.find(authChangeEventInfoKey)->second;
+        if (std::any_cast<AuthChangeEvent>(posted) == event && !held->exchange(true)) gate.pass();
+      });
+}
+
+std::exception_ptr actWhileHeld(Gate& gate, std::function<void()> emitting,
+                                const std::function<void()>& act) {
+  const Task<void> task(std::move(emitting));
+  const bool arrived = eventually([&] { return gate.arrivals() > 0; });
+  EXPECT_TRUE(arrived) << "nothing arrived at the gate";
+  // The task is let go and waited for however `act` ends, since it uses the caller's objects.
+  std::exception_ptr acting;
+  try {
+    if (arrived) act();
+  } catch (...) {
+    acting = std::current_exception();
+  }
+  gate.open();
+  std::exception_ptr emitted;
+  try {
+    task.value();
+  } catch (...) {
+    emitted = std::current_exception();
+  }
+  if (acting) std::rethrow_exception(acting);
+  return emitted;
 }
 
 std::string userBody() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "voduzazi/auth/auth_local_storage.hpp"
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
+#include "voduzazi/platform/notification_center.hpp"
 
 namespace voduzazi::auth::testing {
 
@@ -69,6 +71,17 @@ class Gate {
   bool open_ = false;
   int arrivals_ = 0;
 };
+
+// Observes the auth-change notification and holds the first `event` it sees at `gate`, on
+// whichever thread posts it: an observer that takes its time (one that writes each change to
+// disk, say), so that a test can act before any listener has heard the event.
+NotificationCenter::ObserverToken holdFirstNotificationOf(AuthChangeEvent event, Gate& gate);
+
+// Runs `emitting` on a task of its own and, once it has arrived at `gate` (an observer or a
+// listener of the event it emits holding it there), runs `act` on this thread; then opens the
+// gate and waits for the task. Gives what `emitting` threw (null when it returned).
+std::exception_ptr actWhileHeld(Gate& gate, std::function<void()> emitting,
+                                const std::function<void()>& act);
 
 // Answers each refresh grant with the next session in a chain ("refresh-1" gives "refresh-2"),
 // expiring in 20 seconds so that every read refreshes, and counts each token sent; a token sent a

@@ -98,6 +98,32 @@ TEST_F(AuthStateChangeEventEmitterTest, AThrowingObserverSilencesNobody) {
   EXPECT_NE(messages[0].message.find("observer boom"), std::string::npos);
 }
 
+// An event that turns stale while it goes out (another written after it) still reaches the
+// observers, but no listener called after it turned.
+TEST_F(AuthStateChangeEventEmitterTest, AnEventThatTurnsStaleReachesNoFurtherListener) {
+  AuthStateChangeEventEmitter emitter(nullptr, &center_);
+  bool current = true;
+  Delivered first, second;
+  auto firstToken = emitter.attach([&](AuthChangeEvent event, const std::optional<Session>& s) {
+    first.emplace_back(event, s);
+    current = false;  // as a listener that signs out
+  });
+  auto secondToken = listen(emitter, second);
+  emitter.emit(AuthChangeEvent::tokenRefreshed, testing::sampleSession(), [&] { return current; });
+  EXPECT_EQ(first.size(), 1u);
+  EXPECT_TRUE(second.empty());
+
+  // Turned stale in an observer: no listener hears it.
+  auto staling = center_.addObserver(std::nullopt, nullptr, [&](const Notification&) {
+    current = false;
+  });
+  current = true;
+  emitter.emit(AuthChangeEvent::tokenRefreshed, testing::sampleSession(), [&] { return current; });
+  EXPECT_EQ(posted_.size(), 2u);
+  EXPECT_EQ(first.size(), 1u);
+  EXPECT_TRUE(second.empty());
+}
+
 TEST_F(AuthStateChangeEventEmitterTest, LogsEachDeliveryWithTokensMasked) {
   auto logger = std::make_shared<voduzazi::testing::RecordingLogger>();
   AuthStateChangeEventEmitter emitter(logger, &center_);

@@ -6,8 +6,12 @@
 
 #include <any>
 #include <atomic>
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <functional>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/auth/two_clients_on_one_store.hpp"
@@ -117,6 +121,50 @@ TEST_F(StoreAnnouncementsTest, AProgramsOwnWritesAreNotAnnouncedAgain) {
                                           AuthChangeEvent::signedOut));
 }
 
+// An announcement that a later write of this program (a sign-out, a sign-in as another user) has
+// made stale reaches no listener after that write, however long an observer of the notification
+// holds it: the listeners end on what the store holds.
+class AnnouncementOvertakenByAWriteTest : public StoreAnnouncementsTest {
+ protected:
+  // Runs `announcing` on a task; once an observer holds its TOKEN_REFRESHED, before any listener
+  // has heard it, runs `write` here, then lets the announcement go on and waits for it.
+  void writeWhileHeld(std::function<void()> announcing, const std::function<void()>& write) {
+    Gate gate;
+    const auto observer = holdFirstNotificationOf(AuthChangeEvent::tokenRefreshed, gate);
+    EXPECT_FALSE(actWhileHeld(gate, std::move(announcing), write));
+  }
+};
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignOutDuringAStoreAnnouncementIsHeardLast) {
+  first->refreshSession();  // what the second announces when it next looks
+  writeWhileHeld([this] { second->session(); }, [this] { second->signOut(SignOutScope::local); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedOut));
+}
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignOutDuringTheProgramsOwnRefreshIsHeardLast) {
+  writeWhileHeld([this] { second->refreshSession(); },
+                 [this] { second->signOut(SignOutScope::local); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedOut));
+  EXPECT_EQ(refreshes, 1);
+}
+
+TEST_F(AnnouncementOvertakenByAWriteTest, ASignInAsAnotherUserDuringAnAnnouncementIsHeardLast) {
+  first->refreshSession();
+  boost::json::object otherUser = boost::json::parse(
+      sessionBody("other-access", "other-refresh", secondsFromNow(3600))).as_object();
+  otherUser["user"].as_object()["id"] = "0b6f2c1e-4d3a-4f5b-8c7d-9e0f1a2b3c4d";
+  server->respond([body = boost::json::serialize(otherUser)](const URLRequest& request) {
+    return FakeAuthServer::answer(request, 200, body);
+  });
+  writeWhileHeld([this] { second->session(); },
+                 [this] { second->signIn("grace@example.com", "another password"); });
+  EXPECT_THAT(heard.events(), ElementsAre(AuthChangeEvent::initialSession,
+                                          AuthChangeEvent::signedIn));
+  EXPECT_THAT(accessTokensHeard(), ElementsAre("access-0", "other-access"));
+}
+
 // Threads of one program that look while another program writes token after token announce them
 // in the store's order, however long an observer of the notification takes (an app that logs each
 // change to disk): never a token older than one announced already, none twice, the latest last.
@@ -180,6 +228,48 @@ TEST_F(AnnouncementOrderTest, ThreadsLookingTogetherAnnounceInTheStoresOrder) {
   };
   expectInOrder(observed, "observer");
   expectInOrder(heardNumbers, "listener");
+}
+
+// Reports a listener's failure by throwing in turn, so that the emit reporting it throws.
+class ThrowingFailureLogger : public VoduzaziLogger {
+ public:
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    if (message.level == VoduzaziLogLevel::error) throw std::runtime_error("logger failed");
+  }
+};
+
+// An emit that throws (a listener fails, and so does the logger reporting it) still leaves the
+// listeners on the session last found: what another thread found meanwhile goes out after it,
+// and then the thread that emitted gets the failure.
+TEST_F(AnnouncementOrderTest, AnEmitThatThrowsStillAnnouncesWhatWasFoundMeanwhile) {
+  auto options = this->options();
+  options.logger = std::make_shared<ThrowingFailureLogger>();
+  auto client = makeClient(options);
+  const auto store = [&](int n) {
+    const std::string token = "access-" + std::to_string(n);
+    storeSession(*client, makeSession(token, "refresh-" + token, secondsFromNow(3600)));
+  };
+  store(0);
+  EventRecorder heard;
+  auto listening = client->onAuthStateChange(heard.listener());  // called before the failing one
+  Gate gate;
+  std::atomic<bool> failed{false};
+  auto failing = client->onAuthStateChange([&](AuthChangeEvent event, const auto&) {
+    if (event != AuthChangeEvent::tokenRefreshed || failed.exchange(true)) return;
+    gate.pass();
+    throw std::runtime_error("listener failed");
+  });
+
+  store(1);
+  const std::exception_ptr failure = actWhileHeld(gate, [&] { client->session(); }, [&] {
+    store(2);
+    client->session();  // left to the thread emitting
+  });
+  EXPECT_TRUE(failure) << "the emitting thread's call reports the failure";
+  std::vector<std::string> tokens;
+  for (const auto& entry : heard.entries()) tokens.push_back(entry.session->accessToken);
+  EXPECT_THAT(tokens, ElementsAre("access-0", "access-1", "access-2"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/issue_reporting/issue_recorder.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/client/detail/client_core.hpp"
+#include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/helpers/version.hpp"
 
@@ -387,6 +388,27 @@ TEST_F(VoduzaziClientTest, ForwardsNewTokensToTheRealtimeClientButNeverAnAbsentO
   EXPECT_TRUE(eventually([&] { return second->realtime()->accessToken() == "stored-token"; }));
   second->auth().signOut();
   EXPECT_TRUE(eventually([&] { return second->realtime()->accessToken() == kKey; }));
+}
+
+// A new token that another program stored, announced while an observer of the notification holds
+// it and the program signs out meanwhile: the facade forwards nothing after the sign-out, so
+// neither realtime client keeps the token of a session the store no longer holds.
+TEST_F(VoduzaziClientTest, NoRealtimeClientKeepsATokenAnnouncedBeforeASignOut) {
+  const auto first = makeClient();
+  storeSession(*first, "access-0");
+  const auto client = makeClient();  // starts where the store is
+  ASSERT_TRUE(eventually([&] { return client->mutableState().changedAccessToken == "access-0"; }));
+  storeSession(*first, "access-1");  // as the other program
+  auth::testing::Gate gate;
+  const auto observer =
+      auth::testing::holdFirstNotificationOf(auth::AuthChangeEvent::tokenRefreshed, gate);
+  EXPECT_FALSE(auth::testing::actWhileHeld(
+      gate, [&] { client->auth().session(); }, [&] { client->auth().signOut(); }));
+  this_task::megaYield(5000);  // the facade's task has handled every event
+  EXPECT_EQ(client->mutableState().changedAccessToken, std::nullopt);
+  EXPECT_TRUE(eventually([&] {
+    return client->realtime()->accessToken() == kKey && client->realtimeV2()->accessToken() == kKey;
+  }));
 }
 
 TEST(VoduzaziClientOptions, DefaultsAndRegions) {

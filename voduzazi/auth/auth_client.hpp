@@ -73,7 +73,10 @@ class AuthClient {
   // The current session, refreshed first when it expires within 30 seconds. Throws AuthError
   // sessionMissing without one, or what the refresh throws. What another program sharing the
   // store changed there since this one last looked is first announced to the listeners, once
-  // (TOKEN_REFRESHED, SIGNED_IN or SIGNED_OUT); the auto-refresh tick does the same.
+  // (TOKEN_REFRESHED, SIGNED_IN or SIGNED_OUT); the auto-refresh tick does the same. The call
+  // announcing also announces what other threads find meanwhile, so it is held for as long as
+  // another program writes faster than the listeners take; a sign-out or sign-in meanwhile makes
+  // an announcement stale, and no listener called after it hears that one.
   Session session() const;
   // The stored session as it is, maybe expired; no network.
   std::optional<Session> currentSession() const;
@@ -81,7 +84,11 @@ class AuthClient {
 
   // --- Events.
   // Calls `listener` for every event until the token is cancelled or released; INITIAL_SESSION
-  // with the current session reaches it (and only it) before this returns.
+  // with the current session reaches it (and only it) before this returns. That session is read
+  // first, so a sign-out on another thread in between reaches the listener before it: SIGNED_OUT,
+  // then INITIAL_SESSION with the session signed out of. A listener of TOKEN_REFRESHED runs on
+  // the refresh's thread: waiting there for another thread's refreshSession() waits for itself,
+  // since that thread joins the refresh in flight.
   std::shared_ptr<ObservationToken> onAuthStateChange(Listener listener) const;
   // The events as a stream, from INITIAL_SESSION on; unbounded, ends only from the consumer's side
   // (a closed client gives one that has already ended).

@@ -68,6 +68,18 @@ std::shared_ptr<ObservationToken> AuthStateChangeEventEmitter::attach(Listener l
 
 void AuthStateChangeEventEmitter::emit(AuthChangeEvent event, const std::optional<Session>& session,
                                        const ObservationToken* token) const {
+  emitTo(event, session, token, nullptr);
+}
+
+void AuthStateChangeEventEmitter::emit(AuthChangeEvent event, const std::optional<Session>& session,
+                                       const std::function<bool()>& isCurrent) const {
+  emitTo(event, session, nullptr, &isCurrent);
+}
+
+void AuthStateChangeEventEmitter::emitTo(AuthChangeEvent event,
+                                         const std::optional<Session>& session,
+                                         const ObservationToken* token,
+                                         const std::function<bool()>* isCurrent) const {
   if (closed_->load()) return;
   const EmittingScope scope(emitter_.get());
   Notification notification{std::string(didChangeAuthStateNotification), nullptr, {}};
@@ -82,6 +94,8 @@ void AuthStateChangeEventEmitter::emit(AuthChangeEvent event, const std::optiona
   Event value(std::in_place, event, session);
   if (token) {
     emitter_->emit(value, *token);
+  } else if (isCurrent) {
+    emitter_->emit(value, *isCurrent);
   } else {
     emitter_->emit(value);
   }

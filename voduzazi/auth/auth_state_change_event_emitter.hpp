@@ -51,6 +51,12 @@ class AuthStateChangeEventEmitter {
   // Posts the notification, then delivers to the token's listener, or to all without a token.
   void emit(AuthChangeEvent event, const std::optional<Session>& session,
             const ObservationToken* token = nullptr) const;
+  // As emit to every listener, for an event that a later one may make stale while it goes out
+  // (an observer that takes its time, a listener that signs out): `isCurrent` is asked before
+  // each listener, the first one after the notification's observers have run, and once it says
+  // no, no further listener gets the event.
+  void emit(AuthChangeEvent event, const std::optional<Session>& session,
+            const std::function<bool()>& isCurrent) const;
 
   Event lastEvent() const { return emitter_->lastEvent(); }
 
@@ -62,6 +68,9 @@ class AuthStateChangeEventEmitter {
   bool isEmittingOnThisThread() const;
 
  private:
+  void emitTo(AuthChangeEvent event, const std::optional<Session>& session,
+              const ObservationToken* token, const std::function<bool()>* isCurrent) const;
+
   std::shared_ptr<EventEmitter<Event>> emitter_;
   std::shared_ptr<VoduzaziLogger> logger_;
   std::shared_ptr<VoduzaziLogger> failureLogger_;

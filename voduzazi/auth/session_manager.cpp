@@ -332,6 +332,7 @@ void LiveSessionManager::announce(const detail::Announcement& announcement) {
 }
 
 void LiveSessionManager::emitPendingAnnouncements() {
+  std::exception_ptr firstFailure;
   for (;;) {
     std::optional<detail::Announcement> next;
     {
@@ -344,18 +345,25 @@ void LiveSessionManager::emitPendingAnnouncements() {
       // Given up under the lock that announce() takes, so that none is left waiting unemitted.
       if (!next) {
         emittingAnnouncements_ = false;
-        return;
+        break;
       }
     }
     try {
-      Dependencies::get(clientID_).eventEmitter.emit(next->event, next->session);
+      // Asked again while it goes out, since a write may come meanwhile (a sign-out while an
+      // observer takes its time): no listener called after that write hears this one.
+      Dependencies::get(clientID_).eventEmitter.emit(
+          next->event, next->session, [this, number = next->number] { return isLatest(number); });
     } catch (...) {
-      // Given up, so that later announcements still go out.
-      std::lock_guard lock(storageMutex_);
-      emittingAnnouncements_ = false;
-      throw;
+      // What other threads left meanwhile must still go out, since nobody else will take it.
+      if (!firstFailure) firstFailure = std::current_exception();
     }
   }
+  if (firstFailure) std::rethrow_exception(firstFailure);
+}
+
+bool LiveSessionManager::isLatest(std::uint64_t number) const {
+  std::lock_guard lock(storageMutex_);
+  return announced_.isLatest(number);
 }
 
 Session LiveSessionManager::requestRefresh(const RefreshOf& refresh) {

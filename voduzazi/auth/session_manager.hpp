@@ -38,7 +38,10 @@ struct SessionManager {
   // user's session, SIGNED_OUT for an empty store (each auto-refresh tick looks the same way).
   // While another thread is announcing, that thread announces it just after, and this call
   // returns without waiting; announcements go out in the store's order, never an older session
-  // after a newer one. The first look of a program only tells it where it starts.
+  // after a newer one. So a call that announces is held until nothing is left: as long as
+  // another program writes faster than this program's observers and listeners take. A write of
+  // this program meanwhile (a sign-out, a sign-in) makes an announcement stale: no listener
+  // called after it hears that one. The first look of a program only tells it where it starts.
   std::function<Session()> session;
   // The session a refresh with this token (none: the stored session's) gives, once stored and
   // announced as TOKEN_REFRESHED (or left to the thread announcing then, as above). Joins a
@@ -73,10 +76,11 @@ struct SessionManager {
 // request, a wait or a listener runs. Its writes to session storage are serialised by a second
 // mutex, held only around the write (and taken before the first when both are held). One thread
 // at a time emits announcements, holding no lock; another thread's announcement meanwhile is
-// left to it, the latest replacing any still waiting, so that nobody waits for it. A refresh
-// holds the store's refresh turn (shared with other programs) from before its request until its
-// answer is stored, outside both mutexes and never while a listener runs. Lifetime: held by
-// shared_ptr; a running loop or refresh keeps it alive until it ends; close() waits for both.
+// left to it, the latest replacing any still waiting, so that nobody waits for it, and the one
+// emitting emits until none is left. A refresh holds the store's refresh turn (shared with other
+// programs) from before its request until its answer is stored, outside both mutexes and never
+// while a listener runs. Lifetime: held by shared_ptr; a running loop or refresh keeps it alive
+// until it ends; close() waits for both.
 class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManager> {
  public:
   static constexpr double expiryMarginSeconds = 30;
@@ -150,7 +154,12 @@ class LiveSessionManager : public std::enable_shared_from_this<LiveSessionManage
   void announce(const detail::Announcement& announcement);
   // As the emitting thread: emits what is left for it, in order, until nothing is. Only the
   // latest announcement is ever left there, so each one emitted is newer than the one before.
+  // Each is dropped once stale: before it goes out, and before each of its listeners. An emit
+  // that throws does not end the loop; the first failure is rethrown once nothing is left.
   void emitPendingAnnouncements();
+  // Whether the announcement numbered `number` is still current: nothing was written or
+  // announced since.
+  bool isLatest(std::uint64_t number) const;
   // The server's answer to the refresh grant, decoded.
   Session requestRefresh(const RefreshOf& refresh);
   void refreshEnded(std::uint64_t id);

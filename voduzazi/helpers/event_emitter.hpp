@@ -42,9 +42,14 @@ class EventEmitter {
   std::shared_ptr<ObservationToken> attach(Listener listener);
 
   // Stores `event` as the last event and calls every listener with it, in attach order.
-  void emit(const Event& event) { deliver(event, nullptr); }
+  void emit(const Event& event) { deliver(event, nullptr, nullptr); }
   // Stores `event` as the last event and calls only the listener registered with `token`.
-  void emit(const Event& event, const ObservationToken& token) { deliver(event, &token); }
+  void emit(const Event& event, const ObservationToken& token) { deliver(event, &token, nullptr); }
+  // As emit(event), for an event that a later one may overtake while it goes out: `isCurrent` is
+  // asked before each listener, and once it says no, no further listener is called.
+  void emit(const Event& event, const std::function<bool()>& isCurrent) {
+    deliver(event, nullptr, &isCurrent);
+  }
 
   // The events emitted from now on (first the last event, with replay on). Ending or dropping the
   // stream removes its listener.
@@ -60,7 +65,8 @@ class EventEmitter {
     Event lastEvent;
   };
 
-  void deliver(const Event& event, const ObservationToken* target);
+  void deliver(const Event& event, const ObservationToken* target,
+               const std::function<bool()>* isCurrent);
 
   std::shared_ptr<LockIsolated<MutableState>> state_;
   const bool emitsLastEventWhenAttaching_;
@@ -89,13 +95,17 @@ std::shared_ptr<ObservationToken> EventEmitter<Event>::attach(Listener listener)
 }
 
 template <class Event>
-void EventEmitter<Event>::deliver(const Event& event, const ObservationToken* target) {
+void EventEmitter<Event>::deliver(const Event& event, const ObservationToken* target,
+                                  const std::function<bool()>* isCurrent) {
   std::vector<Entry> listeners = state_->withValue([&](MutableState& s) {
     s.lastEvent = event;
     return s.listeners;
   });
   if (target == nullptr) {
-    for (const Entry& entry : listeners) entry.listener(event);
+    for (const Entry& entry : listeners) {
+      if (isCurrent && !(*isCurrent)()) return;
+      entry.listener(event);
+    }
     return;
   }
   auto match = std::find_if(listeners.begin(), listeners.end(),
