@@ -113,15 +113,18 @@ TEST_F(AuthStateChangeEventEmitterTest, AnEventThatTurnsStaleReachesNoFurtherLis
   EXPECT_EQ(first.size(), 1u);
   EXPECT_TRUE(second.empty());
 
-  // Turned stale in an observer: no listener hears it.
+  // Turned stale in an observer: no listener hears it, and it is not the last event either.
+  postedBeforeDelivery_ = posted_.size();
+  emitter.emit(AuthChangeEvent::signedOut, std::nullopt);
   auto staling = center_.addObserver(std::nullopt, nullptr, [&](const Notification&) {
     current = false;
   });
   current = true;
   emitter.emit(AuthChangeEvent::tokenRefreshed, testing::sampleSession(), [&] { return current; });
-  EXPECT_EQ(posted_.size(), 2u);
-  EXPECT_EQ(first.size(), 1u);
-  EXPECT_TRUE(second.empty());
+  EXPECT_EQ(posted_.size(), 3u);
+  EXPECT_EQ(first.size(), 2u);
+  EXPECT_EQ(second.size(), 1u);
+  EXPECT_EQ(emitter.lastEvent()->first, AuthChangeEvent::signedOut);
 }
 
 TEST_F(AuthStateChangeEventEmitterTest, LogsEachDeliveryWithTokensMasked) {

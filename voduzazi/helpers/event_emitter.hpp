@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -46,7 +47,8 @@ class EventEmitter {
   // Stores `event` as the last event and calls only the listener registered with `token`.
   void emit(const Event& event, const ObservationToken& token) { deliver(event, &token, nullptr); }
   // As emit(event), for an event that a later one may overtake while it goes out: `isCurrent` is
-  // asked before each listener, and once it says no, no further listener is called.
+  // asked before it is stored and before each listener, and once it says no, nothing more
+  // happens (it is not the last event, and no further listener is called).
   void emit(const Event& event, const std::function<bool()>& isCurrent) {
     deliver(event, nullptr, &isCurrent);
   }
@@ -97,20 +99,25 @@ std::shared_ptr<ObservationToken> EventEmitter<Event>::attach(Listener listener)
 template <class Event>
 void EventEmitter<Event>::deliver(const Event& event, const ObservationToken* target,
                                   const std::function<bool()>* isCurrent) {
-  std::vector<Entry> listeners = state_->withValue([&](MutableState& s) {
-    s.lastEvent = event;
-    return s.listeners;
-  });
+  std::optional<std::vector<Entry>> listeners =
+      state_->withValue([&](MutableState& s) -> std::optional<std::vector<Entry>> {
+        // Asked under the lock that a later event's store takes too: a stale event never
+        // replaces it as the last one.
+        if (isCurrent && !(*isCurrent)()) return std::nullopt;
+        s.lastEvent = event;
+        return s.listeners;
+      });
+  if (!listeners) return;
   if (target == nullptr) {
-    for (const Entry& entry : listeners) {
+    for (const Entry& entry : *listeners) {
       if (isCurrent && !(*isCurrent)()) return;
       entry.listener(event);
     }
     return;
   }
-  auto match = std::find_if(listeners.begin(), listeners.end(),
+  auto match = std::find_if(listeners->begin(), listeners->end(),
                             [target](const Entry& entry) { return entry.key == target; });
-  if (match != listeners.end()) match->listener(event);
+  if (match != listeners->end()) match->listener(event);
 }
 
 template <class Event>
