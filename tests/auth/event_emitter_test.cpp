@@ -113,15 +113,21 @@ TEST_F(AuthStateChangeEventEmitterTest, AnEventThatTurnsStaleReachesNoFurtherLis
   EXPECT_EQ(first.size(), 1u);
   EXPECT_TRUE(second.empty());
 
-  // Turned stale in an observer: no listener hears it, and it is not the last event either.
+  // Turned stale in an observer: no later observer or listener hears it, and it is not the last
+  // event either.
   postedBeforeDelivery_ = posted_.size();
   emitter.emit(AuthChangeEvent::signedOut, std::nullopt);
   auto staling = center_.addObserver(std::nullopt, nullptr, [&](const Notification&) {
     current = false;
   });
+  int laterObserver = 0;
+  auto later = center_.addObserver(std::nullopt, nullptr, [&](const Notification&) {
+    ++laterObserver;
+  });
   current = true;
   emitter.emit(AuthChangeEvent::tokenRefreshed, testing::sampleSession(), [&] { return current; });
   EXPECT_EQ(posted_.size(), 3u);
+  EXPECT_EQ(laterObserver, 0);
   EXPECT_EQ(first.size(), 2u);
   EXPECT_EQ(second.size(), 1u);
   EXPECT_EQ(emitter.lastEvent()->first, AuthChangeEvent::signedOut);

@@ -87,10 +87,13 @@ void AuthStateChangeEventEmitter::emitTo(AuthChangeEvent event,
   notification.userInfo.emplace(authChangeSessionInfoKey, session);
   // An observer that throws is treated as a listener that throws: logged, and the others and
   // the operation that emitted carry on.
-  center_->post(notification, [&] {
-    logFailure(failureLogger_, "Auth state change observer failed on ", event,
-               {"Auth/EventEmitter", "emit(_:session:token:)", __LINE__});
-  });
+  center_->post(
+      notification,
+      [&] {
+        logFailure(failureLogger_, "Auth state change observer failed on ", event,
+                   {"Auth/EventEmitter", "emit(_:session:token:)", __LINE__});
+      },
+      isCurrent ? *isCurrent : std::function<bool()>());
   Event value(std::in_place, event, session);
   if (token) {
     emitter_->emit(value, *token);

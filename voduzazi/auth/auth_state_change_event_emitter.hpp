@@ -53,8 +53,8 @@ class AuthStateChangeEventEmitter {
             const ObservationToken* token = nullptr) const;
   // As emit to every listener, for an event that a later one may make stale while it goes out
   // (an observer that takes its time, a listener that signs out): `isCurrent` is asked before
-  // each listener, the first time after the notification's observers have run, and once it says
-  // no, no further listener gets the event; a stale event does not become lastEvent() either.
+  // each observer of the notification and each listener, and once it says no, no further one
+  // gets the event; a stale event does not become lastEvent() either.
   void emit(AuthChangeEvent event, const std::optional<Session>& session,
             const std::function<bool()>& isCurrent) const;
 

@@ -44,6 +44,12 @@ void NotificationCenter::post(const Notification& notification) { post(notificat
 
 void NotificationCenter::post(const Notification& notification,
                               const std::function<void()>& onFailure) {
+  post(notification, onFailure, {});
+}
+
+void NotificationCenter::post(const Notification& notification,
+                              const std::function<void()>& onFailure,
+                              const std::function<bool()>& isCurrent) {
   std::vector<std::shared_ptr<Entry>> matching;
   {
     std::lock_guard lock(mutex_);
@@ -54,6 +60,7 @@ void NotificationCenter::post(const Notification& notification,
     }
   }
   for (const auto& entry : matching) {
+    if (isCurrent && !isCurrent()) return;
     if (!entry->active.load()) continue;
     if (!onFailure) {
       entry->observer(notification);

@@ -53,6 +53,10 @@ class NotificationCenter {
   // As post, but an observer that throws does not keep the notification from the others:
   // `onFailure` is called inside the handler of its exception, then the next observer is called.
   void post(const Notification& notification, const std::function<void()>& onFailure);
+  // As the post above, for a notification that may turn stale while it goes out: `isCurrent` is
+  // asked before each observer, and once it says no, no further observer is called.
+  void post(const Notification& notification, const std::function<void()>& onFailure,
+            const std::function<bool()>& isCurrent);
 
  private:
   struct Entry;
