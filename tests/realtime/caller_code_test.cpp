@@ -90,7 +90,8 @@ class CallerCode {
     held_.reset();
   }
   void note(const std::string& what) {
-    if (released_) late.push_back(what);
+    if (released_) return late.push_back(what);
+    if (onCall) onCall(what);
   }
   std::shared_ptr<RealtimeClient> client() const { return weak.lock(); }
   // Another channel, made without holding the client across what follows: work that the caller
@@ -110,6 +111,8 @@ class CallerCode {
   // What every message transformer does besides noting the call; none: hand the message on.
   std::function<void(const RealtimeMessage&)> transform;
   std::function<void()> act;
+  // Hears each call of the caller's code before the release.
+  std::function<void(const std::string&)> onCall;
   std::vector<std::string> late;
   int closes = 0;
   std::size_t connectionsBefore = 0;
@@ -379,6 +382,19 @@ TEST(RealtimeClientFromItsChannels, ReleasedByATransformerOrAnErrorHandlerCallsN
   scene.room->onError([&scene](const RealtimeMessage&) { scene.release(); });
   scene.harness.transport().fail();
   scene.waitOutEveryTimer();
+  EXPECT_THAT(scene.late, IsEmpty());
+}
+
+// A broadcast over HTTP reads the socket's params first: a params closure that releases the client
+// leaves the caller's HTTP client uncalled.
+TEST(RealtimeClientFromItsCallbacks, AParamsClosureThatReleasesItEndsAnHTTPBroadcast) {
+  CallerCode scene;
+  const auto lone = scene.channel("lone");  // never joined: its broadcasts go over HTTP
+  scene.onCall = [&scene](const std::string& what) {
+    if (what == "params") scene.release();
+  };
+  EXPECT_EQ(lone->send(RealtimeListenTypes::broadcast, "x", {}), ChannelResponse::error);
+  EXPECT_THAT(scene.harness.http->requests(), IsEmpty());
   EXPECT_THAT(scene.late, IsEmpty());
 }
 
