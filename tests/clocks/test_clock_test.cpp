@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "tests/issue_reporting/issue_recorder.hpp"
@@ -132,6 +133,49 @@ TEST(TestClock, RunThatTimesOutReportsAndCancelsTheSleepers) {
             "\n"
             "You can also increase the timeout of 'run' to be greater than 0.1 seconds.");
   EXPECT_EQ(recorder.issues()[0].location, caller);
+}
+
+// A woken task that the machine keeps from running for a while (a plain sleep counts as running)
+// has still done what it does next by the time the clock's call returns.
+constexpr auto kSlow = std::chrono::milliseconds(100);
+
+TEST(TestClockBesideSlowTasks, AnAdvanceWakesTheNextSleepOfASlowTaskInTheSameCall) {
+  auto clock = std::make_shared<TestClock>();
+  WakeLog log;
+  Task<void> chain([clock, &log] {
+    clock->sleep(Instant{1s});
+    std::this_thread::sleep_for(kSlow);
+    clock->sleep(Instant{3s});
+    log.entries.withValue([&](auto& e) { e.emplace_back(2, clock->now().offset); });
+  });
+  clock->advance(5s);
+  EXPECT_EQ(log.value(), (std::vector<std::pair<int, Duration>>{{2, 3s}}));
+  chain.value();
+}
+
+TEST(TestClockBesideSlowTasks, CheckSuspensionSeesTheSleepOfATaskSlowToStart) {
+  auto clock = std::make_shared<TestClock>();
+  Task<void> slow([clock] {
+    std::this_thread::sleep_for(kSlow);
+    clock->sleep(Instant{1s});
+  });
+  EXPECT_THROW(clock->checkSuspension(), SuspensionError);
+  slow.cancel();
+  EXPECT_THROW(slow.value(), CancellationError);
+}
+
+TEST(TestClockBesideSlowTasks, RunAdvancesToTheSleepOfATaskSlowToStart) {
+  testing::IssueRecorder recorder;
+  auto clock = std::make_shared<TestClock>();
+  Task<void> slow([clock] {
+    std::this_thread::sleep_for(kSlow);
+    clock->sleep(Instant{1s});
+  });
+  clock->run(5s);
+  EXPECT_EQ(clock->now(), Instant{1s});
+  EXPECT_TRUE(recorder.issues().empty());
+  slow.cancel();  // ends the sleep that the run went past, if any
+  EXPECT_NO_THROW(slow.value());
 }
 
 }  // namespace

@@ -7,12 +7,26 @@
 
 #include "voduzazi/clocks/system_clocks.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
+#include "voduzazi/concurrency/detail/quiescence.hpp"
 #include "voduzazi/concurrency/task_group.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
 #include "voduzazi/issue_reporting/report_issue.hpp"
 
 namespace voduzazi {
 namespace {
+
+// How long a wake-up waits, beyond megaYield's rounds, for the tasks it set going.
+constexpr std::chrono::seconds kSettlePatience{10};
+
+// Gives the other tasks megaYield's rounds, then waits on until every tracked task has reached a
+// runtime wait again: on a loaded machine a woken task may get no processor within the rounds,
+// and a caller of advance() must still find what that task does once it wakes (a timer's work
+// posted, the next sleep registered). Never fails: a task blocked outside the runtime (a socket,
+// a plain mutex) only makes this wait out its patience.
+void letOtherTasksRun() {
+  this_task::megaYield();
+  detail::Quiescence::shared().waitUntilQuiet(std::chrono::steady_clock::now() + kSettlePatience);
+}
 
 std::string runTimeoutMessage(Duration timeout) {
   const std::string text = describeDuration(timeout);
@@ -79,7 +93,7 @@ void TestClock::advance(Duration by) {
 
 void TestClock::advanceTo(Instant target) {
   while (now() <= target) {
-    this_task::megaYield();
+    letOtherTasksRun();
     std::optional<Wake> wake;
     {
       std::lock_guard lock(mutex_);
@@ -97,7 +111,7 @@ void TestClock::advanceTo(Instant target) {
     if (!wake) break;
     wake->finish();
   }
-  this_task::megaYield();
+  letOtherTasksRun();
 }
 
 void TestClock::run(Duration timeout, SourceLocation location) {
@@ -113,7 +127,7 @@ void TestClock::run(Duration timeout, SourceLocation location) {
       throw CancellationError();
     });
     group.addTask([this] {
-      this_task::megaYield();
+      letOtherTasksRun();
       while (const auto deadline = firstDeadline()) {
         this_task::checkCancellation();
         advance(now().durationTo(*deadline));
@@ -129,7 +143,7 @@ void TestClock::run(Duration timeout, SourceLocation location) {
 }
 
 void TestClock::checkSuspension() {
-  this_task::megaYield();
+  letOtherTasksRun();
   std::lock_guard lock(mutex_);
   if (!suspensions_.empty()) throw SuspensionError();
 }

@@ -31,13 +31,13 @@ long Quiescence::runnable() const {
 }
 
 bool Quiescence::waitUntilQuiet(int rounds, std::chrono::microseconds round) {
+  return waitUntilQuiet(std::chrono::steady_clock::now() + rounds * round);
+}
+
+bool Quiescence::waitUntilQuiet(std::chrono::steady_clock::time_point deadline) {
   const long self = currentThreadIsTracked() ? 1 : 0;
   std::unique_lock lock(mutex_);
-  auto quiet = [&] { return runnable_ - self <= 0; };
-  for (int i = 0; i < rounds; ++i) {
-    if (changed_.wait_for(lock, round, quiet)) return true;
-  }
-  return quiet();
+  return changed_.wait_until(lock, deadline, [&] { return runnable_ - self <= 0; });
 }
 
 bool currentThreadIsTracked() { return tracked; }

@@ -21,6 +21,8 @@ class Quiescence {
   // Waits up to `rounds` rounds of `round` each until no tracked task other than the caller is
   // runnable. Returns true when that state was reached.
   bool waitUntilQuiet(int rounds, std::chrono::microseconds round);
+  // The same with one bound: waits until that state or `deadline`, whichever comes first.
+  bool waitUntilQuiet(std::chrono::steady_clock::time_point deadline);
 
   long runnable() const;
 
