@@ -14,6 +14,7 @@
 
 #include "tests/realtime/fake_web_socket.hpp"
 #include "tests/support/eventually.hpp"
+#include "tests/support/settle.hpp"
 #include "voduzazi/helpers/version.hpp"
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
@@ -101,10 +102,12 @@ class RealtimeV2Test : public ::testing::Test {
     return channel;
   }
 
-  // Moves the test clock by `by` once a task sleeps for about that long.
+  // Moves the test clock by `by` once a task sleeps for about that long, and waits until what
+  // that woke waits again.
   void advanceWhenSleeping(std::chrono::duration<double> by) {
     ASSERT_TRUE(sleeper_->waitForSleep(by.count())) << "nobody sleeps " << by.count() << " s";
     clock_->advance(std::chrono::duration_cast<Duration>(by));
+    settle("advancing the test clock by " + std::to_string(by.count()) + " s");
   }
 
   std::shared_ptr<TestClock> clock_ = std::make_shared<TestClock>();

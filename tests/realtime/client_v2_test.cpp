@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/serialize.hpp>
-#include <condition_variable>
+#include <stop_token>
 #include <ostream>
 #include <string>
 #include <tuple>
 
 #include "tests/realtime/client_v2_harness.hpp"
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/issue_reporting/expected_issue.hpp"
 
@@ -382,17 +383,21 @@ class HoldingLogger final : public VoduzaziLogger {
     std::unique_lock lock(mutex_);
     if (stage_ != Stage::waiting || !message.message.starts_with(line_) || skip_-- > 0) return;
     stage_ = Stage::holding;
-    changed_.notify_all();
-    changed_.wait_for(lock, 10s, [&] { return stage_ == Stage::released; });
+    changed_.notifyAll();
+    // A runtime wait: the held task counts as waiting, so moving the test clock meanwhile does
+    // not wait for it.
+    changed_.waitUntil(lock, std::stop_token(), std::chrono::steady_clock::now() + 10s,
+                       [&] { return stage_ == Stage::released; });
   }
   bool waitUntilHolding() {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] { return stage_ != Stage::waiting; });
+    return changed_.waitUntil(lock, std::stop_token(), std::chrono::steady_clock::now() + 10s,
+                              [&] { return stage_ != Stage::waiting; });
   }
   void release() {
     std::lock_guard lock(mutex_);
     stage_ = Stage::released;
-    changed_.notify_all();
+    changed_.notifyAll();
   }
 
  private:
@@ -400,7 +405,7 @@ class HoldingLogger final : public VoduzaziLogger {
   const std::string line_;
   const std::shared_ptr<VoduzaziLogger> next_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  voduzazi::detail::WaitQueue changed_;
   int skip_;
   Stage stage_ = Stage::waiting;
 };

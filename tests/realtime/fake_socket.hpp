@@ -110,7 +110,8 @@ class SocketHarness {
   // The latest connection and how many were made.
   FakeTransport& transport() const;
   std::size_t transportCount() const;
-  // Moves the test clock on and runs the timers that came due.
+  // Moves the test clock on, waits until the timer thread has handed over what came due, and
+  // runs it; returns how much ran. Throws TasksDidNotSettle when that hand-over takes 10 s.
   std::size_t advance(Duration by);
   std::vector<std::string> logs() const;
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "voduzazi/clocks/test_clock.hpp"
+#include "voduzazi/concurrency/detail/wait_queue.hpp"
 #include "voduzazi/helpers/http_client.hpp"
 #include "voduzazi/helpers/sleep_clock.hpp"
 #include "voduzazi/realtime/realtime_client_v2.hpp"
@@ -111,7 +112,7 @@ class RecordingHTTPClient final : public HTTPClientType {
   explicit RecordingHTTPClient(int status = 202) : status_(status) {}
   helpers::HTTPResponse send(const helpers::HTTPRequest& request) override;
   std::vector<helpers::HTTPRequest> requests() const;
-  // Requests wait until release() when held.
+  // Requests wait until release() when held (a minute at most).
   void hold();
   void release();
   void setStatus(int status);
@@ -120,6 +121,7 @@ class RecordingHTTPClient final : public HTTPClientType {
  private:
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  voduzazi::detail::WaitQueue released_;
   std::vector<helpers::HTTPRequest> requests_;
   int status_;
   bool held_ = false;

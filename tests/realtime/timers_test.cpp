@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/eventually.hpp"
+#include "tests/support/settle.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
 #include "voduzazi/concurrency/main_executor.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -24,9 +25,11 @@ struct Timing {
   std::shared_ptr<TimerQueue> queue =
       std::make_shared<TimerQueue>(anyClock, [main = main] { return main; });
 
-  // Moves time on and runs what became due; returns how many items ran.
+  // Moves time on, waits until the queue has handed over what became due, and runs it; returns
+  // how many items ran.
   std::size_t advance(Duration by) {
     clock->advance(by);
+    testing::settle("Timing::advance(" + describeDuration(by) + ")");
     return main->runPending();
   }
 };
@@ -232,6 +235,7 @@ TEST(HeartbeatTimer, AStoppedTimersQueuedTickDoesNothing) {
   int ticks = 0;
   timer.start([&ticks] { ++ticks; });
   timing.clock->advance(1s);  // the tick is posted but not run yet
+  testing::settle("the tick after 1 s");
   timer.stop();
   timing.main->runPending();
   EXPECT_EQ(ticks, 0);
