@@ -166,7 +166,9 @@ TEST(RealtimeClient, AnyMessageWithTheHeartbeatRefAnswersIt) {
   auto client = harness.openClient();
   for (int period = 0; period < 3; ++period) {
     harness.advance(30s);
-    const auto heartbeat = harness.transport().frames().back();
+    const auto frames = harness.transport().frames();
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(period + 1));
+    const auto& heartbeat = frames.back();
     harness.transport().receive(
         frame(std::nullopt, textAt(heartbeat, 1), "realtime:any", "broadcast", {}));
   }
