@@ -96,10 +96,9 @@ std::shared_ptr<Push> Push::receive(PushStatus status, Hook hook) {
 
 std::shared_ptr<Push> Push::addHook(PushStatus status, Delegated<RealtimeMessage, void> hook) {
   strand_->sync([&] {
-    if (receivedMessage_ && statusOf(*receivedMessage_) == status &&
-        !strand_->isClosedByCurrentWork()) {
+    if (receivedMessage_ && statusOf(*receivedMessage_) == status) {
       const RealtimeMessage received = *receivedMessage_;
-      hook.call(received);
+      callOut([&] { hook.call(received); });
     }
     receiveHooks_[status].push_back(std::move(hook));
   });
@@ -120,10 +119,16 @@ void Push::failOrphan() {
   // Without a client nothing is sent and no time-out can be armed: the error hooks learn it now.
   const auto channel = channel_.lock();
   if (receivedMessage_) return;
-  receivedMessage_ = RealtimeMessage{
+  const RealtimeMessage failure{
       "", std::nullopt, channel ? channel->topic() : "", "",
       JSONObject{{"status", "error"}, {"response", JSONObject{{"reason", "no client"}}}}};
-  matchReceive(PushStatus::error, *receivedMessage_);
+  receivedMessage_ = failure;
+  matchReceive(PushStatus::error, failure);
+}
+
+RealtimeClient::AfterCall Push::callOut(const std::function<void()>& call) const {
+  const auto channel = channel_.lock();
+  return RealtimeChannel::callOut(channel ? channel->lockedSocket() : nullptr, *strand_, call);
 }
 
 void Push::resetNow() {
@@ -176,8 +181,8 @@ void Push::matchReceive(PushStatus status, const RealtimeMessage& message) {
   // A copy: a hook may add hooks.
   const auto hooks = receiveHooks_[status];
   for (const auto& hook : hooks) {
-    if (strand_->isClosedByCurrentWork()) return;  // its client released by an earlier hook
-    hook.call(message);
+    // Only a release (by an earlier hook) ends the list.
+    if (callOut([&] { hook.call(message); }).released) return;
   }
 }
 

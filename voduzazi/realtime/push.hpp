@@ -22,6 +22,7 @@
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/realtime/delegated.hpp"
 #include "voduzazi/realtime/push_status.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/realtime/realtime_message.hpp"
 #include "voduzazi/realtime/strand.hpp"
 #include "voduzazi/realtime/timeout_timer.hpp"
@@ -83,8 +84,12 @@ class Push : public std::enable_shared_from_this<Push> {
   void replied(const RealtimeMessage& message);
   void removeReplyBinding();
   void cancelTimeout();
+  // Calls the hooks of the status, each through callOut; `message` must not be a member (a hook
+  // may reset or resend this push).
   void matchReceive(PushStatus status, const RealtimeMessage& message);
+  // The error without a client, at once.
   void failOrphan();
+  RealtimeClient::AfterCall callOut(const std::function<void()>& call) const;
 
   const std::weak_ptr<RealtimeChannel> channel_;
   const std::shared_ptr<Strand> strand_;

@@ -141,10 +141,16 @@ bool RealtimeChannel::canPush() const {
 }
 
 RealtimeClient::AfterCall RealtimeChannel::callOut(const std::function<void()>& call) const {
-  if (const auto socket = lockedSocket()) return socket->callOut(call);
-  if (strand_->isClosedByCurrentWork()) return {.released = true};
+  return callOut(lockedSocket(), *strand_, call);
+}
+
+RealtimeClient::AfterCall RealtimeChannel::callOut(const std::shared_ptr<RealtimeClient>& socket,
+                                                   const Strand& strand,
+                                                   const std::function<void()>& call) {
+  if (socket) return socket->callOut(call);
+  if (strand.isClosedByCurrentWork()) return {.released = true};
   call();
-  return {.released = strand_->isClosedByCurrentWork()};
+  return {.released = strand.isClosedByCurrentWork()};
 }
 
 RealtimeClient::AfterCall RealtimeChannel::log(const std::string& text) const {

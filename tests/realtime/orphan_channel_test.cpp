@@ -1,0 +1,82 @@
+// Older-client channels whose client was released (orphans). An orphan's pushes fail at once
+// ("no client"); their hooks and the subscribe callback hear it each with a reply of their own.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/realtime/fake_socket.hpp"
+#include "voduzazi/realtime/realtime_channel.hpp"
+
+namespace voduzazi::realtime {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::nameOf;
+using testing::reply;
+using testing::SocketHarness;
+
+// The "reason" of a reply's response: "no client" for an orphan's failure.
+std::string reasonOf(const RealtimeMessage& reply) {
+  const auto found = reply.payload().find("reason");
+  if (found == reply.payload().end() || found->second.stringValue() == nullptr) return "";
+  return *found->second.stringValue();
+}
+
+class OrphanChannelTest : public ::testing::Test {
+ protected:
+  // "room", subscribed and joined, whose client then goes. The subscribe callback's reports go
+  // to `reports`; `onReport` runs after each.
+  std::shared_ptr<RealtimeChannel> orphanedRoom() {
+    const auto client = harness.openClient();
+    auto room = client->channel("room");
+    room->subscribe(std::nullopt, [this](RealtimeSubscribeStates state, const auto&) {
+      reports.push_back(nameOf(state));
+      if (onReport) onReport(state);
+    });
+    const auto ref = room->joinRef().value_or("");
+    harness.transport().receive(reply(ref, ref, room->topic(), "ok"));
+    return room;
+  }
+
+  SocketHarness harness;
+  std::vector<std::string> reports;
+  std::function<void(RealtimeSubscribeStates)> onReport;
+};
+
+// A hook that resets its push, ahead of another hook: the later one still reads the failure.
+TEST_F(OrphanChannelTest, AHookThatResetsItsPushHarmsNoLaterHook) {
+  std::vector<std::string> heard;
+  const auto room = orphanedRoom();
+  {
+    SCOPED_TRACE("a push of the caller's, resent");
+    const auto push = room->push("ping", {});
+    Push* const raw = push.get();
+    push->receive(PushStatus::error,
+                  [&heard, raw](const RealtimeMessage&) {
+                    heard.push_back("reset");
+                    raw->reset();
+                  })
+        ->receive(PushStatus::error,
+                  [&heard](const RealtimeMessage& reply) { heard.push_back(reasonOf(reply)); });
+    push->resend(1.0);
+    EXPECT_THAT(heard, ElementsAre("reset", "reset", "no client"));
+  }
+  SCOPED_TRACE("the join push, rejoined, reset by the subscribe callback");
+  heard.clear();
+  Push* const join = room->joinPush().get();
+  onReport = [join](RealtimeSubscribeStates state) {
+    if (state == RealtimeSubscribeStates::channelError) join->reset();
+  };
+  join->receive(PushStatus::error,
+                [&heard](const RealtimeMessage& reply) { heard.push_back(reasonOf(reply)); });
+  room->rejoin();
+  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError"));
+  EXPECT_THAT(heard, ElementsAre("no client"));
+}
+
+}  // namespace
+}  // namespace voduzazi::realtime
