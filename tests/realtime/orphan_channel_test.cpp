@@ -1,5 +1,6 @@
 // Older-client channels whose client was released (orphans). An orphan's pushes fail at once
-// ("no client"); their hooks and the subscribe callback hear it each with a reply of their own.
+// ("no client"); their hooks and the subscribe callback hear it each with a reply of their own,
+// and a retry from inside that announcement is recorded, not announced again.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -76,6 +77,54 @@ TEST_F(OrphanChannelTest, AHookThatResetsItsPushHarmsNoLaterHook) {
   room->rejoin();
   EXPECT_THAT(reports, ElementsAre("subscribed", "channelError"));
   EXPECT_THAT(heard, ElementsAre("no client"));
+}
+
+// Retrying on error, as callers do with a live client (where the error comes later): a rejoin,
+// resend or new push from inside the announcement of an orphan's failure fails alike, and that
+// failure is recorded, not announced again. The orphan's own rules stand meanwhile.
+TEST_F(OrphanChannelTest, ARetryFromInsideTheAnnouncementOfAFailureIsNotAnnouncedAgain) {
+  const auto room = orphanedRoom();
+  RealtimeChannel* const raw = room.get();
+  onReport = [raw](RealtimeSubscribeStates state) {
+    if (state == RealtimeSubscribeStates::channelError) raw->rejoin();
+  };
+  room->rejoin();
+  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError"));
+  EXPECT_TRUE(room->joinPush()->hasReceived(PushStatus::error));
+  EXPECT_EQ(room->state(), ChannelState::errored);
+  room->rejoin();  // from outside: announced, once
+  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError", "channelError"));
+
+  int resends = 0;
+  const auto push = room->push("ping", {});
+  Push* const rawPush = push.get();
+  push->receive(PushStatus::error, [&resends, rawPush](const RealtimeMessage&) {
+    ++resends;
+    rawPush->resend(1.0);
+  });
+  EXPECT_EQ(resends, 1);
+  EXPECT_TRUE(push->hasReceived(PushStatus::error));
+  push->resend(1.0);
+  EXPECT_EQ(resends, 2);
+
+  int pushes = 0;
+  std::function<void()> pushAgain = [&] {
+    ++pushes;
+    room->push("ping", {})->receive(PushStatus::error,
+                                    [&pushAgain](const RealtimeMessage&) { pushAgain(); });
+  };
+  pushAgain();
+  EXPECT_EQ(pushes, 2);
+
+  EXPECT_EQ(room->send(RealtimeListenTypes::broadcast, "x", {}), ChannelResponse::error);
+  // A leave from inside the announcement is a push of its own: its failure closes the channel.
+  onReport = [raw](RealtimeSubscribeStates state) {
+    if (state == RealtimeSubscribeStates::channelError) raw->unsubscribe();
+  };
+  room->rejoin();
+  EXPECT_EQ(room->state(), ChannelState::closed);
+  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError", "channelError", "channelError",
+                                   "closed"));
 }
 
 }  // namespace

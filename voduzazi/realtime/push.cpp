@@ -12,6 +12,27 @@ PushStatus statusOf(const RealtimeMessage& reply) {
   return reply.status().value_or(PushStatus::error);
 }
 
+// Failures for want of a client whose hooks run on this thread (see failOrphan).
+thread_local int orphanAnnouncements = 0;
+
+// While the hooks of a push hear its failure for want of a client.
+class Announcement {
+ public:
+  explicit Announcement(bool& announcing) : announcing_(announcing) {
+    announcing_ = true;
+    ++orphanAnnouncements;
+  }
+  ~Announcement() {
+    --orphanAnnouncements;
+    announcing_ = false;
+  }
+  Announcement(const Announcement&) = delete;
+  Announcement& operator=(const Announcement&) = delete;
+
+ private:
+  bool& announcing_;
+};
+
 }  // namespace
 
 std::shared_ptr<Push> Push::make(const std::shared_ptr<RealtimeChannel>& channel, std::string event,
@@ -96,8 +117,11 @@ std::shared_ptr<Push> Push::receive(PushStatus status, Hook hook) {
 
 std::shared_ptr<Push> Push::addHook(PushStatus status, Delegated<RealtimeMessage, void> hook) {
   strand_->sync([&] {
-    if (receivedMessage_ && statusOf(*receivedMessage_) == status) {
+    if (receivedMessage_ && statusOf(*receivedMessage_) == status &&
+        !(failedOrphan_ && orphanAnnouncements > 0)) {
       const RealtimeMessage received = *receivedMessage_;
+      std::optional<Announcement> announcement;
+      if (failedOrphan_) announcement.emplace(announcing_);
       callOut([&] { hook.call(received); });
     }
     receiveHooks_[status].push_back(std::move(hook));
@@ -123,6 +147,12 @@ void Push::failOrphan() {
       "", std::nullopt, channel ? channel->topic() : "", "",
       JSONObject{{"status", "error"}, {"response", JSONObject{{"reason", "no client"}}}}};
   receivedMessage_ = failure;
+  failedOrphan_ = true;
+  // Failed again from inside the announcement of the last failure: recorded only (see the
+  // header). Nor can it be announced later: the closed strand drops posted work.
+  if (announcing_) return;
+  const auto self = shared_from_this();  // a hook may let go of this push
+  const Announcement announcement(announcing_);
   matchReceive(PushStatus::error, failure);
 }
 
@@ -136,6 +166,7 @@ void Push::resetNow() {
   ref_.reset();
   refEvent_.reset();
   receivedMessage_.reset();
+  failedOrphan_ = false;
   sent_ = false;
 }
 
@@ -165,6 +196,7 @@ void Push::replied(const RealtimeMessage& message) {
   removeReplyBinding();
   cancelTimeout();
   receivedMessage_ = message;
+  failedOrphan_ = false;
   matchReceive(statusOf(message), message);
 }
 

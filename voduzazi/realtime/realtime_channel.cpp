@@ -228,7 +228,9 @@ void RealtimeChannel::rejoin(std::optional<double> timeout) {
       payload["access_token"] = *token;
     }
     joinPush_->setPayload(std::move(payload));
-    state_ = ChannelState::joining;
+    // Without a client the join fails at once: errored, also when that failure goes unannounced
+    // (a rejoin from inside the announcement of the last one).
+    state_ = socket ? ChannelState::joining : ChannelState::errored;
     joinPush_->reset();
     joinPush_->send();
   });
