@@ -1,12 +1,15 @@
 // Older-client channels whose client was released (orphans). An orphan's pushes fail at once
 // ("no client"); their hooks and the subscribe callback hear it each with a reply of their own,
-// and a retry from inside that announcement is recorded, not announced again.
+// and a retry from inside that announcement is recorded, not announced again. A channel's time-out
+// is read on the strand.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/realtime/fake_socket.hpp"
@@ -125,6 +128,34 @@ TEST_F(OrphanChannelTest, ARetryFromInsideTheAnnouncementOfAFailureIsNotAnnounce
   EXPECT_EQ(room->state(), ChannelState::closed);
   EXPECT_THAT(reports, ElementsAre("subscribed", "channelError", "channelError", "channelError",
                                    "closed"));
+}
+
+// send() reads the channel's time-out on the strand, where subscribe(timeout) writes it: sends
+// from one thread beside subscribes from another, round after round.
+TEST(RealtimeChannelFromTwoThreads, SendBesideASubscribeWithATimeOut) {
+  SocketHarness harness;
+  const auto client = harness.openClient();
+  constexpr int rounds = 1000;
+  std::vector<std::shared_ptr<RealtimeChannel>> channels;
+  for (int round = 0; round < rounds; ++round) {
+    channels.push_back(client->channel("room" + std::to_string(round)));
+  }
+  std::barrier start(2);
+  std::thread subscriber([&] {
+    for (const auto& channel : channels) {
+      start.arrive_and_wait();
+      channel->subscribe(5.0);
+    }
+  });
+  for (int round = 0; round < rounds; ++round) {
+    const auto& channel = channels[round];
+    start.arrive_and_wait();
+    // A start that moves round by round, so that the two meet at many points.
+    for (int turn = 0; turn < round % 64; ++turn) std::this_thread::yield();
+    // Not joined yet: over HTTP.
+    EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "x", {}), ChannelResponse::ok);
+  }
+  subscriber.join();
 }
 
 }  // namespace
