@@ -5,23 +5,31 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <barrier>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/eventually.hpp"
+#include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
 namespace voduzazi::realtime {
 namespace {
 
+using namespace std::chrono_literals;
 using ::testing::ElementsAre;
+using testing::frame;
 using testing::nameOf;
 using testing::reply;
 using testing::SocketHarness;
+using voduzazi::testing::eventually;
 
 // The "reason" of a reply's response: "no client" for an orphan's failure.
 std::string reasonOf(const RealtimeMessage& reply) {
@@ -156,6 +164,184 @@ TEST(RealtimeChannelFromTwoThreads, SendBesideASubscribeWithATimeOut) {
     EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "x", {}), ChannelResponse::ok);
   }
   subscriber.join();
+}
+
+// A presence callback that releases the client, then holds on: another thread's read of the
+// tracker, started after the release, waits until the callback has returned (the work it ends
+// still writes the state). The callback waits for nothing of that thread's.
+TEST(OrphanChannelFromAnotherThread, AReadAfterAReleaseFromACallbackWaitsForTheCallback) {
+  SocketHarness harness;
+  auto client = harness.openClient();
+  const auto room = client->channel("room");
+  const auto presence = room->presence();
+  std::atomic<bool> released{false};
+  std::atomic<bool> returned{false};
+  presence->onJoin([&](const std::string&, const auto&, const auto&) {
+    client.reset();
+    released = true;
+    std::this_thread::sleep_for(100ms);  // holds the callback
+    returned = true;
+  });
+  room->subscribe();
+  const auto ref = room->joinRef().value_or("");
+  auto& transport = harness.transport();
+  transport.receive(reply(ref, ref, room->topic(), "ok"));
+  const JSONObject ada{{"metas", JSONArray{JSONObject{{"phx_ref", "1"}}}}};
+  std::thread server([&] {
+    transport.receive(frame(ref, std::nullopt, room->topic(), "presence_state", {{"ada", ada}}));
+  });
+  if (eventually([&] { return released.load(); })) {
+    const auto state = presence->state();
+    EXPECT_TRUE(returned) << "read while the callback that released the client still ran";
+    EXPECT_EQ(state.size(), 1u);
+  } else {
+    ADD_FAILURE() << "the callback never ran";
+  }
+  server.join();
+}
+
+// A transport of the caller's. From inside connect, send and disconnect it runs what the test
+// asks, then goes on with its own members (which a transport destroyed meanwhile has no more);
+// its end runs `onEnd`.
+class CallerTransport final : public PhoenixTransport {
+ public:
+  ~CallerTransport() override {
+    if (onEnd) onEnd();
+  }
+
+  PhoenixTransportReadyState readyState() const override {
+    std::lock_guard lock(mutex_);
+    return state_;
+  }
+  std::shared_ptr<PhoenixTransportDelegate> delegate() const override {
+    std::lock_guard lock(mutex_);
+    return delegate_;
+  }
+  void setDelegate(std::shared_ptr<PhoenixTransportDelegate> delegate) override {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+  }
+  void connect(const std::map<std::string, std::string>&) override {
+    run("connect", onConnect, PhoenixTransportReadyState::connecting);
+  }
+  void disconnect(int, const std::optional<std::string>&) override {
+    run("disconnect", onDisconnect, PhoenixTransportReadyState::closing);
+  }
+  void send(const Data&) override { run("send", onSend, std::nullopt); }
+
+  // The server's side.
+  void open() {
+    {
+      std::lock_guard lock(mutex_);
+      state_ = PhoenixTransportReadyState::open;
+    }
+    if (const auto listener = delegate()) listener->onOpen(nullptr);
+  }
+  void fail() {
+    {
+      std::lock_guard lock(mutex_);
+      state_ = PhoenixTransportReadyState::closed;
+    }
+    if (const auto listener = delegate()) {
+      listener->onError(
+          WebSocketTaskError(std::make_error_code(std::errc::connection_refused), "refused"),
+          nullptr);
+      listener->onClose(999, "refused");
+    }
+  }
+
+  std::function<void()> onConnect;
+  std::function<void()> onSend;
+  std::function<void()> onDisconnect;
+  std::function<void()> onEnd;
+  // Hears "connect", "send" and "disconnect" before each runs.
+  std::function<void(const std::string&)> onCall;
+
+ private:
+  void run(const std::string& call, const std::function<void()>& action,
+           std::optional<PhoenixTransportReadyState> next) {
+    if (onCall) onCall(call);
+    if (action) action();
+    std::lock_guard lock(mutex_);
+    calls_.push_back(call);
+    if (next) state_ = *next;
+  }
+
+  mutable std::mutex mutex_;
+  PhoenixTransportReadyState state_ = PhoenixTransportReadyState::closed;
+  std::shared_ptr<PhoenixTransportDelegate> delegate_;
+  std::vector<std::string> calls_;
+};
+
+// An open client whose connections are CallerTransports that only the client holds. The test
+// holds the client's one reference until release(); every call of the caller's code after that
+// (logger, transport factory, transport calls) is noted in `late`.
+class CallerTransports {
+ public:
+  CallerTransports() {
+    auto made = RealtimeClient::make(
+        "https://abcd.example.co/realtime/v1", {},
+        [] { return std::optional<JSONObject>(JSONObject{{"apikey", "anon-key"}}); },
+        std::string(Defaults::vsn),
+        [this](const boost::urls::url&) {
+          note("transport factory");
+          auto transport = std::make_shared<CallerTransport>();
+          transport->onCall = [this](const std::string& call) { note(call); };
+          if (prepare) prepare(*transport);
+          transports.push_back(transport);
+          return transport;
+        },
+        RealtimeClient::Environment{harness.strand, harness.timers, harness.main, harness.http});
+    made->setLogger([this](const std::string&) { note("logger"); });
+    made->connect();
+    transport()->open();
+    client = std::move(made);
+  }
+
+  std::shared_ptr<CallerTransport> transport() const { return transports.back().lock(); }
+  void release() {
+    released = true;
+    client.reset();
+  }
+  void note(const std::string& what) {
+    if (released) late.push_back(what);
+  }
+
+  SocketHarness harness;  // the clock, timers and main executor
+  std::shared_ptr<RealtimeClient> client;
+  std::vector<std::weak_ptr<CallerTransport>> transports;
+  // Runs on each new transport before the client has it.
+  std::function<void(CallerTransport&)> prepare;
+  bool released = false;
+  std::vector<std::string> late;
+};
+
+// The release from inside a push hook lets the connection go only after that work has ended: a
+// transport whose end waits for a thread that calls an orphan meanwhile does not wait for that
+// work (which keeps the orphan's thread out until it ends).
+TEST(RealtimeClientFromItsTransport, ItsEndCanWaitForAThreadCallingAnOrphan) {
+  CallerTransports scene;
+  const auto room = scene.client->channel("room");
+  room->subscribe();
+  std::atomic<bool> go{false};
+  std::atomic<bool> done{false};
+  std::thread caller([&] {
+    if (!eventually([&] { return go.load(); })) return;
+    room->state();
+    done = true;
+  });
+  bool waitedOut = false;
+  scene.transport()->onEnd = [&] {
+    go = true;
+    waitedOut = !eventually([&] { return done.load(); }, 2s);
+  };
+  room->push("ping", {}, 1.0)->receive(PushStatus::timeout,
+                                       [&scene](const RealtimeMessage&) { scene.release(); });
+  scene.harness.advance(1s);
+  caller.join();
+  ASSERT_TRUE(scene.released);
+  EXPECT_TRUE(done);
+  EXPECT_FALSE(waitedOut) << "the transport ended inside the work that released the client";
 }
 
 }  // namespace

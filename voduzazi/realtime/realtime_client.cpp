@@ -211,8 +211,11 @@ void RealtimeClient::close() {
     sendBuffer_.clear();
   });
   strand_->close();
-  // Ends the connection without a close frame; no report of it comes back.
-  connection.reset();
+  // Ends the connection without a close frame; no report of it comes back. Released from inside
+  // its work, after that work: the transport's end, or that of what a channel holds of the
+  // caller's, may wait for a thread that waits for the rest of that work.
+  strand_->releaseAfterClosingWork(std::move(connection));
+  strand_->releaseAfterClosingWork(std::make_shared<decltype(channels)>(std::move(channels)));
 }
 
 boost::urls::url RealtimeClient::endPointUrl() const {

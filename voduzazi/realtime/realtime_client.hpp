@@ -19,7 +19,9 @@
 // reconnect, stops the heartbeat, drops the connection without reports, its channels and the work
 // not yet run, and ends the strand's thread. From then on nothing calls the transport factory,
 // logger, callbacks or handlers the caller gave. Released from inside that work (a callback,
-// say), it does not wait for it; that work makes no further call of the caller's.
+// say), it does not wait for it; that work makes no further call of the caller's, and until it
+// ends other threads' calls of the channels, pushes and trackers left over wait for it (so it
+// must not wait for them).
 #pragma once
 
 #include <atomic>
