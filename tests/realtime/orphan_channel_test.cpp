@@ -1,7 +1,10 @@
-// Older-client channels whose client was released (orphans). An orphan's pushes fail at once
-// ("no client"); their hooks and the subscribe callback hear it each with a reply of their own,
-// and a retry from inside that announcement is recorded, not announced again. A channel's time-out
-// is read on the strand.
+// Older-client channels whose client was released (orphans), and the work that released it.
+// An orphan's pushes fail at once ("no client"); their hooks and the subscribe callback hear it
+// each with a reply of their own, and a retry from inside that announcement is recorded, not
+// announced again. Once the client is released from inside its own work, what other threads hand
+// over waits for the rest of that work, and what the release lets go of goes after it. A
+// transport of the caller's may release or disconnect the client from inside its own calls. And
+// a channel's time-out is read on the strand.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using testing::frame;
 using testing::nameOf;
 using testing::reply;
@@ -315,6 +319,55 @@ class CallerTransports {
   bool released = false;
   std::vector<std::string> late;
 };
+
+// A release from inside each call the client makes of its transport: the transport outlives its
+// call, goes with the release after it, and nothing of the caller's is called afterwards.
+TEST(RealtimeClientFromItsTransport, ReleasedFromInsideACallItOutlivesThatCall) {
+  const std::vector<std::pair<std::string, std::function<void(CallerTransports&)>>> calls{
+      {"connect, reconnecting",
+       [](CallerTransports& scene) {
+         scene.prepare = [&scene](CallerTransport& next) {
+           next.onConnect = [&scene] { scene.release(); };
+         };
+         scene.transport()->fail();
+         scene.harness.advance(10ms);
+       }},
+      {"send, a heartbeat",
+       [](CallerTransports& scene) {
+         scene.transport()->onSend = [&scene] { scene.release(); };
+         scene.harness.advance(30s);
+       }},
+      {"disconnect, a heartbeat time-out",
+       [](CallerTransports& scene) {
+         scene.harness.advance(30s);
+         scene.transport()->onDisconnect = [&scene] { scene.release(); };
+         scene.harness.advance(30s);
+       }},
+  };
+  for (const auto& [name, reach] : calls) {
+    SCOPED_TRACE(name);
+    CallerTransports scene;
+    reach(scene);
+    ASSERT_TRUE(scene.released);
+    for (int round = 0; round < 3; ++round) scene.harness.advance(1min);
+    EXPECT_THAT(scene.late, IsEmpty());
+    EXPECT_TRUE(scene.transports.back().expired());
+  }
+}
+
+// A disconnect from inside a send tears the connection down under that send: the transport
+// outlives the call, and the disconnect stands.
+TEST(RealtimeClientFromItsTransport, DisconnectedFromInsideASendItOutlivesTheSend) {
+  CallerTransports scene;
+  scene.transport()->onSend = [&scene] { scene.client->disconnect(); };
+  scene.harness.advance(30s);
+  EXPECT_TRUE(scene.transports.back().expired());
+  EXPECT_EQ(scene.client->closeStatus(), RealtimeClient::CloseStatus::clean);
+  scene.harness.advance(1min);
+  EXPECT_EQ(scene.transports.size(), 1u);
+  scene.client->connect();
+  EXPECT_EQ(scene.transports.size(), 2u);
+}
 
 // The release from inside a push hook lets the connection go only after that work has ended: a
 // transport whose end waits for a thread that calls an orphan meanwhile does not wait for that

@@ -362,7 +362,10 @@ void RealtimeClient::connectNow() {
   connection_ = std::move(connection);
   connection_->setDelegate(
       std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
-  connection_->connect(headers_);
+  // The transport is the caller's: held across its call, which may disconnect or release the
+  // client, and given headers of its own.
+  const auto opening = connection_;
+  opening->connect(HeaderDictionary(headers_));
 }
 
 void RealtimeClient::disconnect(CloseCode code, std::optional<std::string> reason,

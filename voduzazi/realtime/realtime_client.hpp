@@ -104,7 +104,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
                                       const std::string& vsn);
 
   // Throws what endpointURL throws. Without `transport`, each connection is a close-bounded
-  // URLSessionTransport. The token is the last word of params' "Authorization", else its "apikey".
+  // URLSessionTransport; what a transport of the caller's may do is in phoenix_transport.hpp.
+  // The token is the last word of params' "Authorization", else its "apikey".
   static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
                                               ParamsClosure params,
                                               std::string vsn = std::string(Defaults::vsn),
