@@ -42,7 +42,7 @@ TEST(ClosableStrand, WorkHandedOverAfterAWorkClosedItWaitsForTheRestOfThatWork) 
     strand->close();
     closed = true;
     strand->sync([&] { ownRanAtOnce = true; });  // the closing work's own: at once
-    std::this_thread::sleep_for(100ms);           // the rest of the work, held
+    std::this_thread::sleep_for(100ms);          // the rest of the work, held
     ended = true;
   });
   EXPECT_TRUE(eventually([&] { return closed.load(); }));

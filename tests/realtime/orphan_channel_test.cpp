@@ -28,8 +28,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::frame;
+using ::testing::IsEmpty;
 using testing::nameOf;
 using testing::reply;
 using testing::SocketHarness;
@@ -125,8 +125,9 @@ TEST_F(OrphanChannelTest, ARetryFromInsideTheAnnouncementOfAFailureIsNotAnnounce
   int pushes = 0;
   std::function<void()> pushAgain = [&] {
     ++pushes;
-    room->push("ping", {})->receive(PushStatus::error,
-                                    [&pushAgain](const RealtimeMessage&) { pushAgain(); });
+    room->push("ping", {})->receive(PushStatus::error, [&pushAgain](const RealtimeMessage&) {
+      pushAgain();
+    });
   };
   pushAgain();
   EXPECT_EQ(pushes, 2);
@@ -138,8 +139,8 @@ TEST_F(OrphanChannelTest, ARetryFromInsideTheAnnouncementOfAFailureIsNotAnnounce
   };
   room->rejoin();
   EXPECT_EQ(room->state(), ChannelState::closed);
-  EXPECT_THAT(reports, ElementsAre("subscribed", "channelError", "channelError", "channelError",
-                                   "closed"));
+  EXPECT_THAT(reports,
+              ElementsAre("subscribed", "channelError", "channelError", "channelError", "closed"));
 }
 
 // send() reads the channel's time-out on the strand, where subscribe(timeout) writes it: sends
@@ -285,7 +286,9 @@ class CallerTransports {
   CallerTransports() {
     auto made = RealtimeClient::make(
         "https://abcd.example.co/realtime/v1", {},
-        [] { return std::optional<JSONObject>(JSONObject{{"apikey", "anon-key"}}); },
+        [] {
+          return std::optional<JSONObject>(JSONObject{{"apikey", "anon-key"}});
+        },
         std::string(Defaults::vsn),
         [this](const boost::urls::url&) {
           note("transport factory");
@@ -388,8 +391,9 @@ TEST(RealtimeClientFromItsTransport, ItsEndCanWaitForAThreadCallingAnOrphan) {
     go = true;
     waitedOut = !eventually([&] { return done.load(); }, 2s);
   };
-  room->push("ping", {}, 1.0)->receive(PushStatus::timeout,
-                                       [&scene](const RealtimeMessage&) { scene.release(); });
+  room->push("ping", {}, 1.0)->receive(PushStatus::timeout, [&scene](const RealtimeMessage&) {
+    scene.release();
+  });
   scene.harness.advance(1s);
   caller.join();
   ASSERT_TRUE(scene.released);
