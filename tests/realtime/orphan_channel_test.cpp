@@ -163,12 +163,17 @@ TEST(RealtimeChannelFromTwoThreads, SendBesideASubscribeWithATimeOut) {
   for (int round = 0; round < rounds; ++round) {
     const auto& channel = channels[round];
     start.arrive_and_wait();
-    // A start that moves round by round, so that the two meet at many points.
-    for (int turn = 0; turn < round % 64; ++turn) std::this_thread::yield();
+    // A start that moves by a microsecond a round, so that the two meet at many points. A spin,
+    // not a yield: a loaded machine makes each yield a time slice.
+    const auto from = std::chrono::steady_clock::now() + std::chrono::microseconds(round % 64);
+    while (std::chrono::steady_clock::now() < from) {
+    }
     // Not joined yet: over HTTP.
     EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "x", {}), ChannelResponse::ok);
   }
   subscriber.join();
+  // Their joins' time-outs are called off: none is left for the harness to run.
+  for (const auto& channel : channels) channel->joinPush()->cancel();
 }
 
 // A presence callback that releases the client, then holds on: another thread's read of the
@@ -399,6 +404,7 @@ TEST(RealtimeClientFromItsTransport, ItsEndCanWaitForAThreadCallingAnOrphan) {
   ASSERT_TRUE(scene.released);
   EXPECT_TRUE(done);
   EXPECT_FALSE(waitedOut) << "the transport ended inside the work that released the client";
+  room->unsubscribe();  // the join's time-out goes with it
 }
 
 }  // namespace
