@@ -35,6 +35,15 @@ class PhoenixTransportDelegate {
   virtual void onClose(int code, const std::optional<std::string>& reason) = 0;
 };
 
+// A transport that the caller's factory makes for the older client is the caller's code too. The
+// client calls it on its strand, one call at a time, and holds it across each call: from inside
+// connect(), send() or disconnect() it may release the client, which then lets it go after the
+// work that made the call and calls nothing of the caller's again. It may also disconnect or
+// connect the client from inside them, but the frames that a flush still held after that send
+// are then dropped. readyState(), delegate() and setDelegate() must not call the client at all.
+// Neither its calls nor its destructor may wait for a thread that calls the client, as no work
+// on the strand may; at a release its destructor runs after the work under way, so a thread
+// calling a channel left over does not count.
 class PhoenixTransport {
  public:
   virtual ~PhoenixTransport() = default;

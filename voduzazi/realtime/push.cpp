@@ -12,6 +12,27 @@ PushStatus statusOf(const RealtimeMessage& reply) {
   return reply.status().value_or(PushStatus::error);
 }
 
+// Failures for want of a client whose hooks run on this thread (see failOrphan).
+thread_local int orphanAnnouncements = 0;
+
+// While the hooks of a push hear its failure for want of a client.
+class Announcement {
+ public:
+  explicit Announcement(bool& announcing) : announcing_(announcing) {
+    announcing_ = true;
+    ++orphanAnnouncements;
+  }
+  ~Announcement() {
+    --orphanAnnouncements;
+    announcing_ = false;
+  }
+  Announcement(const Announcement&) = delete;
+  Announcement& operator=(const Announcement&) = delete;
+
+ private:
+  bool& announcing_;
+};
+
 }  // namespace
 
 std::shared_ptr<Push> Push::make(const std::shared_ptr<RealtimeChannel>& channel, std::string event,
@@ -97,9 +118,11 @@ std::shared_ptr<Push> Push::receive(PushStatus status, Hook hook) {
 std::shared_ptr<Push> Push::addHook(PushStatus status, Delegated<RealtimeMessage, void> hook) {
   strand_->sync([&] {
     if (receivedMessage_ && statusOf(*receivedMessage_) == status &&
-        !strand_->isClosedByCurrentWork()) {
+        !(failedOrphan_ && orphanAnnouncements > 0)) {
       const RealtimeMessage received = *receivedMessage_;
-      hook.call(received);
+      std::optional<Announcement> announcement;
+      if (failedOrphan_) announcement.emplace(announcing_);
+      callOut([&] { hook.call(received); });
     }
     receiveHooks_[status].push_back(std::move(hook));
   });
@@ -120,10 +143,22 @@ void Push::failOrphan() {
   // Without a client nothing is sent and no time-out can be armed: the error hooks learn it now.
   const auto channel = channel_.lock();
   if (receivedMessage_) return;
-  receivedMessage_ = RealtimeMessage{
+  const RealtimeMessage failure{
       "", std::nullopt, channel ? channel->topic() : "", "",
       JSONObject{{"status", "error"}, {"response", JSONObject{{"reason", "no client"}}}}};
-  matchReceive(PushStatus::error, *receivedMessage_);
+  receivedMessage_ = failure;
+  failedOrphan_ = true;
+  // Failed again from inside the announcement of the last failure: recorded only (see the
+  // header). Nor can it be announced later: the closed strand drops posted work.
+  if (announcing_) return;
+  const auto self = shared_from_this();  // a hook may let go of this push
+  const Announcement announcement(announcing_);
+  matchReceive(PushStatus::error, failure);
+}
+
+RealtimeClient::AfterCall Push::callOut(const std::function<void()>& call) const {
+  const auto channel = channel_.lock();
+  return RealtimeChannel::callOut(channel ? channel->lockedSocket() : nullptr, *strand_, call);
 }
 
 void Push::resetNow() {
@@ -131,6 +166,7 @@ void Push::resetNow() {
   ref_.reset();
   refEvent_.reset();
   receivedMessage_.reset();
+  failedOrphan_ = false;
   sent_ = false;
 }
 
@@ -160,6 +196,7 @@ void Push::replied(const RealtimeMessage& message) {
   removeReplyBinding();
   cancelTimeout();
   receivedMessage_ = message;
+  failedOrphan_ = false;
   matchReceive(statusOf(message), message);
 }
 
@@ -176,8 +213,8 @@ void Push::matchReceive(PushStatus status, const RealtimeMessage& message) {
   // A copy: a hook may add hooks.
   const auto hooks = receiveHooks_[status];
   for (const auto& hook : hooks) {
-    if (strand_->isClosedByCurrentWork()) return;  // its client released by an earlier hook
-    hook.call(message);
+    // Only a release (by an earlier hook) ends the list.
+    if (callOut([&] { hook.call(message); }).released) return;
   }
 }
 

@@ -22,6 +22,7 @@
 #include "voduzazi/helpers/any_json.hpp"
 #include "voduzazi/realtime/delegated.hpp"
 #include "voduzazi/realtime/push_status.hpp"
+#include "voduzazi/realtime/realtime_client.hpp"
 #include "voduzazi/realtime/realtime_message.hpp"
 #include "voduzazi/realtime/strand.hpp"
 #include "voduzazi/realtime/timeout_timer.hpp"
@@ -64,7 +65,9 @@ class Push : public std::enable_shared_from_this<Push> {
   // Feeds a reply of this status with `payload` to the channel, as if the server had sent it.
   void trigger(PushStatus status, JSONObject payload);
 
-  // Adds a hook for the status; it also runs at once when that reply already arrived.
+  // Adds a hook for the status; it also runs at once when that reply already arrived (unless
+  // that is a failure for want of a client and a hook of such a failure is running: see
+  // failOrphan).
   std::shared_ptr<Push> receive(PushStatus status, Hook hook);
   // As receive(), holding `owner` weakly; `action` takes (Owner&, const RealtimeMessage&).
   template <class Owner, class Action>
@@ -83,8 +86,15 @@ class Push : public std::enable_shared_from_this<Push> {
   void replied(const RealtimeMessage& message);
   void removeReplyBinding();
   void cancelTimeout();
+  // Calls the hooks of the status, each through callOut; `message` must not be a member (a hook
+  // may reset or resend this push).
   void matchReceive(PushStatus status, const RealtimeMessage& message);
+  // The error without a client, at once. A hook of it that resends this push (a rejoin, for the
+  // join push) fails it again, recorded but not announced again, or retries would recurse for
+  // ever; a hook added from inside such an announcement to a push that failed so does not run
+  // at once, for the same reason.
   void failOrphan();
+  RealtimeClient::AfterCall callOut(const std::function<void()>& call) const;
 
   const std::weak_ptr<RealtimeChannel> channel_;
   const std::shared_ptr<Strand> strand_;
@@ -98,6 +108,8 @@ class Push : public std::enable_shared_from_this<Push> {
   std::shared_ptr<WorkItem> timeoutWorkItem_;
   std::map<PushStatus, std::vector<Delegated<RealtimeMessage, void>>> receiveHooks_;
   bool sent_ = false;
+  bool failedOrphan_ = false;  // receivedMessage_ is failOrphan's
+  bool announcing_ = false;    // its hooks hear failOrphan's failure
   std::optional<std::string> ref_;
   std::optional<std::string> refEvent_;
 };

@@ -141,10 +141,16 @@ bool RealtimeChannel::canPush() const {
 }
 
 RealtimeClient::AfterCall RealtimeChannel::callOut(const std::function<void()>& call) const {
-  if (const auto socket = lockedSocket()) return socket->callOut(call);
-  if (strand_->isClosedByCurrentWork()) return {.released = true};
+  return callOut(lockedSocket(), *strand_, call);
+}
+
+RealtimeClient::AfterCall RealtimeChannel::callOut(const std::shared_ptr<RealtimeClient>& socket,
+                                                   const Strand& strand,
+                                                   const std::function<void()>& call) {
+  if (socket) return socket->callOut(call);
+  if (strand.isClosedByCurrentWork()) return {.released = true};
   call();
-  return {.released = strand_->isClosedByCurrentWork()};
+  return {.released = strand.isClosedByCurrentWork()};
 }
 
 RealtimeClient::AfterCall RealtimeChannel::log(const std::string& text) const {
@@ -222,7 +228,9 @@ void RealtimeChannel::rejoin(std::optional<double> timeout) {
       payload["access_token"] = *token;
     }
     joinPush_->setPayload(std::move(payload));
-    state_ = ChannelState::joining;
+    // Without a client the join fails at once: errored, also when that failure goes unannounced
+    // (a rejoin from inside the announcement of the last one).
+    state_ = socket ? ChannelState::joining : ChannelState::errored;
     joinPush_->reset();
     joinPush_->send();
   });

@@ -144,8 +144,12 @@ class RealtimeChannel : public std::enable_shared_from_this<RealtimeChannel> {
                   Delegated<RealtimeMessage, void> callback);
   std::shared_ptr<RealtimeClient> lockedSocket() const { return socket_.lock(); }
   bool socketConnected() const;
+  friend class Push;
   // The socket's callOut; an orphan has no connection to lose, only a release to notice.
   RealtimeClient::AfterCall callOut(const std::function<void()>& call) const;
+  // The same for a channel's push, which may outlive the channel (without a socket, then).
+  static RealtimeClient::AfterCall callOut(const std::shared_ptr<RealtimeClient>& socket,
+                                           const Strand& strand, const std::function<void()>& call);
   RealtimeClient::AfterCall log(const std::string& text) const;
   // The same, with the text made only when there is a logger.
   RealtimeClient::AfterCall log(const std::function<std::string()>& text) const;

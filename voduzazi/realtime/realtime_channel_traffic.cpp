@@ -186,7 +186,7 @@ ChannelResponse RealtimeChannel::send(RealtimeListenTypes type, std::optional<st
   if (event) payload["event"] = *event;
   auto answer = std::make_shared<Answer>();
   auto result = answer->promise.get_future();
-  double waitLimit = timeout_;
+  double waitLimit = 0;  // read on the strand where a reply is awaited; else answered already
   const bool overHTTP = strand_->call([&] {
     // An orphan sends nothing, so nothing could ever answer.
     if (!lockedSocket()) {

@@ -211,8 +211,11 @@ void RealtimeClient::close() {
     sendBuffer_.clear();
   });
   strand_->close();
-  // Ends the connection without a close frame; no report of it comes back.
-  connection.reset();
+  // Ends the connection without a close frame; no report of it comes back. Released from inside
+  // its work, after that work: the transport's end, or that of what a channel holds of the
+  // caller's, may wait for a thread that waits for the rest of that work.
+  strand_->releaseAfterClosingWork(std::move(connection));
+  strand_->releaseAfterClosingWork(std::make_shared<decltype(channels)>(std::move(channels)));
 }
 
 boost::urls::url RealtimeClient::endPointUrl() const {
@@ -359,7 +362,10 @@ void RealtimeClient::connectNow() {
   connection_ = std::move(connection);
   connection_->setDelegate(
       std::make_shared<TransportDelegate>(weak_from_this(), connection_.get(), strand_));
-  connection_->connect(headers_);
+  // The transport is the caller's: held across its call, which may disconnect or release the
+  // client, and given headers of its own.
+  const auto opening = connection_;
+  opening->connect(HeaderDictionary(headers_));
 }
 
 void RealtimeClient::disconnect(CloseCode code, std::optional<std::string> reason,

@@ -19,7 +19,9 @@
 // reconnect, stops the heartbeat, drops the connection without reports, its channels and the work
 // not yet run, and ends the strand's thread. From then on nothing calls the transport factory,
 // logger, callbacks or handlers the caller gave. Released from inside that work (a callback,
-// say), it does not wait for it; that work makes no further call of the caller's.
+// say), it does not wait for it; that work makes no further call of the caller's, and until it
+// ends other threads' calls of the channels, pushes and trackers left over wait for it (so it
+// must not wait for them).
 #pragma once
 
 #include <atomic>
@@ -102,7 +104,8 @@ class RealtimeClient : public std::enable_shared_from_this<RealtimeClient> {
                                       const std::string& vsn);
 
   // Throws what endpointURL throws. Without `transport`, each connection is a close-bounded
-  // URLSessionTransport. The token is the last word of params' "Authorization", else its "apikey".
+  // URLSessionTransport; what a transport of the caller's may do is in phoenix_transport.hpp.
+  // The token is the last word of params' "Authorization", else its "apikey".
   static std::shared_ptr<RealtimeClient> make(std::string endPoint, HeaderDictionary headers,
                                               ParamsClosure params,
                                               std::string vsn = std::string(Defaults::vsn),

@@ -70,8 +70,11 @@ RealtimeClient::AfterCall RealtimeClient::sendFrame(const std::optional<std::str
   const auto logged = logItems([&] {
     return std::vector<std::string>{"push", "Sending " + voduzazi::detail::frameText(frame)};
   });
-  if (logged && connection_) connection_->send(frame);
-  return logged;
+  const auto connection = connection_;
+  if (!logged || !connection) return logged;
+  // The transport is the caller's: held across its call, which may disconnect or release the
+  // client. The frame went out either way; only a release ends the work that sent it.
+  return {.released = callOut([&] { connection->send(frame); }).released};
 }
 
 RealtimeClient::AfterCall RealtimeClient::flushSendBuffer() {
@@ -129,7 +132,8 @@ void RealtimeClient::sendHeartbeat() {
     return;
   }
   closeStatus_ = CloseStatus::abnormal;
-  connection_->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
+  const auto connection = connection_;  // held across the caller's call, as in sendFrame
+  connection->disconnect(static_cast<int>(CloseCode::normal), "heartbeat timeout");
 }
 
 void RealtimeClient::onConnMessage(const PhoenixTransport* source, const std::string& rawMessage) {

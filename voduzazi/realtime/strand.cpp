@@ -1,5 +1,8 @@
 #include "voduzazi/realtime/strand.hpp"
 
+#include <algorithm>
+#include <vector>
+
 namespace voduzazi::realtime {
 namespace {
 
@@ -19,16 +22,23 @@ std::shared_ptr<Strand> Strand::serial() { return std::make_shared<SerialStrand>
 
 namespace {
 
-// On each thread: how deep it is in work of closable strands, and the strand such work closed.
+// On each thread: how deep it is in work of closable strands; the strands such work closed (their
+// inline lock, which it holds until it ends) and what their release lets go of after it.
 thread_local int workDepth = 0;
-thread_local const void* closedByWork = nullptr;
+thread_local std::vector<std::shared_ptr<std::recursive_mutex>> closedByWork;
+thread_local std::vector<std::shared_ptr<void>> releasedAfterWork;
 
 // Runs `work` as strand work: a close from inside it shows until the outermost work ends.
 void runAsWork(const std::function<void()>& work) {
   struct Depth {
     Depth() { ++workDepth; }
     ~Depth() {
-      if (--workDepth == 0) closedByWork = nullptr;
+      if (--workDepth > 0) return;
+      // Other threads' work comes in first: what the release let go of may wait for it.
+      for (auto closed = std::exchange(closedByWork, {}); !closed.empty(); closed.pop_back()) {
+        closed.back()->unlock();
+      }
+      auto released = std::exchange(releasedAfterWork, {});
     }
   } depth;
   work();
@@ -39,7 +49,9 @@ void runAsWork(const std::function<void()>& work) {
 ClosableStrand::ClosableStrand(std::shared_ptr<Strand> inner) : inner_(std::move(inner)) {}
 
 bool ClosableStrand::isClosedByCurrentWork() const {
-  return workDepth > 0 && closedByWork == shared_.get();
+  return workDepth > 0 && std::any_of(closedByWork.begin(), closedByWork.end(), [&](auto& lock) {
+           return lock.get() == &shared_->inlineMutex;
+         });
 }
 
 std::shared_ptr<Strand> ClosableStrand::inner() const {
@@ -57,11 +69,20 @@ void ClosableStrand::post(std::function<void()> work) {
 }
 
 void ClosableStrand::sync(const std::function<void()>& work) {
-  // Work a caller waits for always runs: on the strand while it is open, else right here.
+  // Work a caller waits for always runs: on the strand while it is open, else on the caller's
+  // thread.
   if (const auto strand = inner(); strand && !isClosed()) {
-    return strand->sync([&] { runAsWork(work); });
+    return strand->sync([&] {
+      // Closed while it waited: one at a time with the work handed over since.
+      if (isClosed()) return syncInline(work);
+      runAsWork(work);
+    });
   }
-  std::lock_guard lock(inlineMutex_);
+  syncInline(work);
+}
+
+void ClosableStrand::syncInline(const std::function<void()>& work) {
+  std::lock_guard lock(shared_->inlineMutex);
   struct Depth {
     ClosableStrand& strand;
     explicit Depth(ClosableStrand& s) : strand(s) {
@@ -84,11 +105,19 @@ bool ClosableStrand::isCurrent() const {
 void ClosableStrand::close() {
   const auto strand = inner();
   if (!strand) return;
-  if (strand->isCurrent() && workDepth > 0) closedByWork = shared_.get();
+  if (strand->isCurrent() && workDepth > 0) {
+    // Taken before the close shows: other threads' work then waits for the rest of this one.
+    shared_->inlineMutex.lock();
+    closedByWork.emplace_back(shared_, &shared_->inlineMutex);
+  }
   // After the work under way, or at once from inside it.
   strand->sync([&] { shared_->closed = true; });
   std::lock_guard lock(mutex_);
   inner_.reset();
+}
+
+void ClosableStrand::releaseAfterClosingWork(std::shared_ptr<void> held) {
+  if (isClosedByCurrentWork()) releasedAfterWork.push_back(std::move(held));
 }
 
 }  // namespace voduzazi::realtime

@@ -43,10 +43,12 @@ class Strand : public Executor {
 };
 
 // A strand over another (the client's own, or one shared) that its owner closes once, at its
-// release: from then on posted work, and work still queued, is dropped, and sync() runs work at
-// once on the calling thread, one caller at a time. Closing releases the inner strand, so that a
-// strand thread of the owner's own ends with it. Work that closes it (a callback releasing the
-// client) sees isClosedByCurrentWork() until it ends.
+// release: from then on posted work, and work still queued, is dropped, and sync() runs work on
+// the calling thread, one caller at a time (a sync() already waiting on the inner strand too).
+// Closing releases the inner strand, so that a strand thread of the owner's own ends with it.
+// Work that closes it (a callback releasing the client) sees isClosedByCurrentWork() until it
+// ends, and until then other threads' sync() waits for it: the rest of that work must not wait
+// for a thread that may be calling sync() (as no work on a strand may).
 // Shared objects: safe. Lifetime: held by shared_ptr, by everything that runs work on it.
 class ClosableStrand final : public Strand {
  public:
@@ -62,21 +64,27 @@ class ClosableStrand final : public Strand {
   // joined when this held it last). From inside that work it returns at once; the work goes on
   // to its end, and nothing queued runs after it.
   void close();
+  // Lets `held` go once the work under way on this thread has ended and let other threads' work
+  // in, when that work closed this strand: its destructor may wait for such a thread (a
+  // transport's for its own). Otherwise at once.
+  void releaseAfterClosingWork(std::shared_ptr<void> held);
 
  private:
   struct Shared {
     std::atomic<bool> closed{false};
+    // Once closed: sync() work runs on the callers' threads, one at a time, after the rest of
+    // the work that closed it (which holds this until it ends).
+    std::recursive_mutex inlineMutex;
   };
 
   std::shared_ptr<Strand> inner() const;
+  void syncInline(const std::function<void()>& work);
 
   const std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
   mutable std::mutex mutex_;
   std::shared_ptr<Strand> inner_;  // until closed
-  // Once closed: sync() work runs on the callers' threads, one at a time.
-  std::recursive_mutex inlineMutex_;
   std::atomic<std::thread::id> inlineOwner_{};
-  int inlineDepth_ = 0;  // guarded by inlineMutex_
+  int inlineDepth_ = 0;  // guarded by shared_->inlineMutex
 };
 
 // Implementation.
