@@ -141,7 +141,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   std::shared_ptr<ObservationToken> onStatusChange(
       std::function<void(RealtimeClientStatus)> listener);
   // Returns once connected; a call while connecting waits for the attempt under way. Throws
-  // CancellationError when the calling task is cancelled first.
+  // CancellationError when the calling task is cancelled first, on the release, and when a
+  // disconnect() ends the attempt it waits for, unless another connect() or a subscribe has
+  // started a new attempt by then: it then waits for that one.
   void connect();
   // Closes the connection with `code` and `reason` and stops the connection's tasks. Returns at
   // once. No reconnect follows: a reconnect under way ends, and the client connects again only
@@ -230,7 +232,8 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // Drops a registered channel with the frames that wait for it; true when it sent a join on the
   // current connection.
   bool detach(const RealtimeChannelV2& channel);
-  // The waiting half of connect().
+  // A subscribe's wait for a connection. Unlike connect(), a disconnect does not end it: the
+  // subscribe's attempt times out instead, and its retry connects.
   void waitUntilConnected();
 
   // Connection (realtime_client_v2_connection.cpp).
@@ -304,6 +307,10 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   mutable std::mutex mutex_;
   MutableState state_;
   bool closed_ = false;  // guarded by mutex_
+  // Guarded by mutex_: the connection attempts the caller asked for (connect(), a subscribe),
+  // numbered from 1, and the latest one that a disconnect() ended.
+  std::uint64_t askedAttempt_ = 0;
+  std::uint64_t endedAttempt_ = 0;
   // Orders frames on the connection: held from the decision to send a frame until it was sent.
   std::mutex sendMutex_;
 };

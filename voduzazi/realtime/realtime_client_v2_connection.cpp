@@ -40,8 +40,23 @@ void closeSocket(const std::shared_ptr<WebSocket>& conn, std::optional<int> code
 }  // namespace
 
 void RealtimeClientV2::connect() {
-  startConnecting(false);
-  waitUntilConnected();
+  std::uint64_t attempt = 0;  // the attempt this call waits for
+  {
+    std::lock_guard lock(mutex_);
+    startConnectingLocked(false);
+    attempt = askedAttempt_;
+  }
+  // Every disconnect yields a status, so each is seen here.
+  auto statuses = statusChange();
+  while (auto status = statuses.next()) {
+    if (*status == RealtimeClientStatus::connected) return;
+    std::lock_guard lock(mutex_);
+    if (attempt > endedAttempt_) continue;
+    // A disconnect ended it: wait on only for an attempt the caller asked for since.
+    if (askedAttempt_ == endedAttempt_) break;
+    attempt = askedAttempt_;
+  }
+  throw CancellationError();
 }
 
 void RealtimeClientV2::waitUntilConnected() {
@@ -63,6 +78,7 @@ void RealtimeClientV2::startConnectingLocked(bool reconnect) {
   // One attempt at a time: a loop already waiting or connecting serves this call too.
   if (isRunning(state_.connectionTask)) return;
   auto previous = std::exchange(state_.connectionTask, std::nullopt);
+  if (!reconnect) ++askedAttempt_;
   state_.connectionTask = startTask(
       [weak = weak_from_this(), reconnect, previous] { runConnection(weak, reconnect, previous); });
 }
@@ -292,6 +308,7 @@ void RealtimeClientV2::closeConnection(std::optional<int> code, std::optional<st
     // cancelled: that disconnect stands, from whichever thread or callback it came. A disconnect
     // after this step cancels the attempt the reconnect started.
     if (thenReconnect && this_task::isCancelled()) return;
+    if (!thenReconnect) endedAttempt_ = askedAttempt_;
     if (state_.connectionTask) state_.connectionTask->cancel();
     conn = resetConnectionLocked();
     if (thenReconnect) startConnectingLocked(true);
