@@ -555,10 +555,10 @@ class HeldOpenings : public std::enable_shared_from_this<HeldOpenings> {
       : inner_(inner->function()), honoursCancellation_(honoursCancellation) {}
 
   Client::WebSocketTransport function() {
-    return [self = shared_from_this()](const boost::urls::url& url,
-                                       const HeaderDictionary& headers) {
-      return self->open(url, headers);
-    };
+    return
+        [self = shared_from_this()](const boost::urls::url& url, const HeaderDictionary& headers) {
+          return self->open(url, headers);
+        };
   }
   // From the stop callback of each opening, reads `client` on another thread and waits 2 s for
   // the read, so that a callback that would wait for ever fails the test instead.
@@ -633,8 +633,7 @@ class RealtimeClientV2WaitingConnect : public RealtimeClientV2Reconnect {
   enum class Outcome { waiting, connected, cancelled };
 
   // A client whose openings wait in `held`.
-  void makeClientOver(const std::shared_ptr<HeldOpenings>& held,
-                      RealtimeClientOptions options) {
+  void makeClientOver(const std::shared_ptr<HeldOpenings>& held, RealtimeClientOptions options) {
     held_ = held;
     client_ = Client::make(boost::urls::url("https://project.example/realtime/v1"),
                            std::move(options), held->function(), http_);
@@ -661,8 +660,7 @@ class RealtimeClientV2WaitingConnect : public RealtimeClientV2Reconnect {
     client_.reset();
     connecting_->value();
     return ::testing::AssertionFailure()
-           << "connect() still waits 2 s after the disconnect; the status is "
-           << toString(status);
+           << "connect() still waits 2 s after the disconnect; the status is " << toString(status);
   }
 
   std::shared_ptr<HeldOpenings> held_;
@@ -701,6 +699,96 @@ TEST_F(RealtimeClientV2WaitingConnect, ADisconnectFromTheLoggerWhileOpensFailEnd
   ASSERT_TRUE(connectReturns());
   EXPECT_EQ(outcome_->load(), Outcome::cancelled);
   EXPECT_EQ(transport_->attempts(), 2);
+  expectItStaysDisconnected();
+}
+
+class RealtimeClientV2CancelledOpening : public RealtimeClientV2WaitingConnect,
+                                         public ::testing::WithParamInterface<bool> {};
+
+// An opening that honours cancellation, with a stop callback that reads the client: the
+// disconnect or the release cancels it once the client's lock is free.
+TEST_P(RealtimeClientV2CancelledOpening, LetsTheOpeningsStopCallbackReadTheClient) {
+  const bool release = GetParam();
+  makeClientOver(std::make_shared<HeldOpenings>(transport_, true), options());
+  held_->readOnCancel(client_.get());
+  startConnect();
+  ASSERT_TRUE(held_->waitUntilOpening());
+  if (release) {
+    client_.reset();
+  } else {
+    client_->disconnect();
+  }
+  EXPECT_EQ(held_->reads(), std::make_pair(1, 1)) << "the stop callback waited for the client";
+  if (release) {
+    ASSERT_TRUE(eventually([&] { return connecting_->isFinished(); }));
+  } else {
+    ASSERT_TRUE(connectReturns());
+    held_->letGo();
+    expectItStaysDisconnected();
+  }
+  EXPECT_EQ(outcome_->load(), Outcome::cancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(DisconnectOrRelease, RealtimeClientV2CancelledOpening, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Release" : "Disconnect"; });
+
+// Holds the task that logs its line until that task is cancelled (10 s at most); the
+// cancellation runs `onCancel` on the cancelling thread. Every line goes on to `next`.
+class CancelledLineLogger final : public VoduzaziLogger {
+ public:
+  CancelledLineLogger(std::string line, std::shared_ptr<VoduzaziLogger> next,
+                      std::function<void()> onCancel)
+      : line_(std::move(line)), next_(std::move(next)), onCancel_(std::move(onCancel)) {}
+
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    next_->log(message);
+    {
+      std::lock_guard lock(mutex_);
+      if (holding_ || !message.message.starts_with(line_)) return;
+      holding_ = true;
+      changed_.notify_all();
+    }
+    std::stop_callback onStop(this_task::stopToken(), onCancel_);
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, this_task::stopToken(), 10s, [] { return false; });
+  }
+  bool waitUntilHolding() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] { return holding_; });
+  }
+
+ private:
+  const std::string line_;
+  const std::shared_ptr<VoduzaziLogger> next_;
+  const std::function<void()> onCancel_;
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  bool holding_ = false;
+};
+
+// The disconnect cancels the connection task first. Its stop callback makes the server close,
+// which the receive task, not yet cancelled, takes for a reconnect: it finds the disconnect
+// recorded, and stands down.
+TEST_F(RealtimeClientV2Reconnect, AReconnectWhileTheDisconnectCancelsDoesNotUndoIt) {
+  std::optional<Task<void>> receiving;
+  bool handled = false;
+  auto logger =
+      std::make_shared<CancelledLineLogger>("Connected to realtime WebSocket", logger_, [&] {
+        transport_->sockets().front()->serverClose(4000, "restart");
+        handled = eventually([&] { return receiving->isFinished(); }, 2s);
+      });
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  Task<void> connecting([client = client_] { client->connect(); });
+  ASSERT_TRUE(logger->waitUntilHolding());
+  receiving = client_->mutableState().messageTask;
+  ASSERT_TRUE(receiving);
+  client_->disconnect();
+  EXPECT_TRUE(handled) << "the receive task waited for the disconnect to cancel it";
+  EXPECT_TRUE(logger_->contains("WebSocket closed. Code: 4000"));
+  connecting.value();
   expectItStaysDisconnected();
 }
 
