@@ -638,10 +638,10 @@ class RealtimeClientV2WaitingConnect : public RealtimeClientV2Reconnect {
     client_ = Client::make(boost::urls::url("https://project.example/realtime/v1"),
                            std::move(options), held->function(), http_);
   }
-  // connect() on a task of its own, which holds the client by pointer only, so that a release
-  // still ends it.
+  // connect() on a task of its own. It holds the client object as the client's own tasks do,
+  // not a reference that make() handed out, so that a release still ends it.
   void startConnect() {
-    connecting_.emplace([client = client_.get(), outcome = outcome_] {
+    connecting_.emplace([client = client_->shared_from_this(), outcome = outcome_] {
       try {
         client->connect();
         *outcome = Outcome::connected;
@@ -745,12 +745,13 @@ class CancelledLineLogger final : public VoduzaziLogger {
     next_->log(message);
     {
       std::lock_guard lock(mutex_);
-      if (holding_ || !message.message.starts_with(line_)) return;
-      holding_ = true;
-      changed_.notify_all();
+      if (claimed_ || !message.message.starts_with(line_)) return;
+      claimed_ = true;
     }
-    std::stop_callback onStop(this_task::stopToken(), onCancel_);
+    std::stop_callback onStop(this_task::stopToken(), onCancel_);  // before anyone can cancel
     std::unique_lock lock(mutex_);
+    holding_ = true;
+    changed_.notify_all();
     changed_.wait_for(lock, this_task::stopToken(), 10s, [] { return false; });
   }
   bool waitUntilHolding() {
@@ -764,6 +765,7 @@ class CancelledLineLogger final : public VoduzaziLogger {
   const std::function<void()> onCancel_;
   std::mutex mutex_;
   std::condition_variable_any changed_;
+  bool claimed_ = false;
   bool holding_ = false;
 };
 

@@ -37,16 +37,21 @@ void closeSocket(const std::shared_ptr<WebSocket>& conn, std::optional<int> code
 
 void RealtimeClientV2::connect() {
   std::uint64_t attempt = 0;  // the attempt this call waits for
+  std::uint64_t opened = 0;   // the connections opened before it
   {
     std::lock_guard lock(mutex_);
     startConnectingLocked(false);
     attempt = askedAttempt_;
+    opened = state_.connections;
   }
-  // Every disconnect yields a status, so each is seen here.
+  // Every disconnect yields a status, so each is seen here. The state is newer than the status
+  // in hand: a connection that opened meanwhile counts, though a disconnect may have followed.
   auto statuses = statusChange();
   while (auto status = statuses.next()) {
     if (*status == RealtimeClientStatus::connected) return;
     std::lock_guard lock(mutex_);
+    if (closed_) break;
+    if (state_.connections != opened) return;
     if (attempt > endedAttempt_) continue;
     // A disconnect ended it: wait on only for an attempt the caller asked for since.
     if (askedAttempt_ == endedAttempt_) break;
