@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <boost/json/serialize.hpp>
 #include <stop_token>
 #include <ostream>
+#include <stop_token>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "tests/realtime/client_v2_harness.hpp"
 #include "voduzazi/concurrency/detail/wait_queue.hpp"
@@ -319,12 +323,13 @@ TEST_F(RealtimeClientV2Test, AsksTheTokenFunctionOnEveryBeat) {
 
 // --- A disconnect or release during a reconnect.
 
-// On the first line that starts with its text, the logger releases the client or disconnects
-// it; it counts the lines it gets after a release.
+// On the (skip + 1)-th line that starts with its text, the logger releases the client or
+// disconnects it; it counts the lines it gets after a release.
 class ActingLogger final : public VoduzaziLogger {
  public:
   enum class Action { release, disconnect };
-  ActingLogger(Action action, std::string line) : action_(action), line_(std::move(line)) {}
+  ActingLogger(Action action, std::string line, int skip = 0)
+      : action_(action), line_(std::move(line)), skip_(skip) {}
 
   using VoduzaziLogger::log;
   void log(const VoduzaziLogMessage& message) override {
@@ -332,7 +337,7 @@ class ActingLogger final : public VoduzaziLogger {
     {
       std::lock_guard lock(mutex_);
       if (released_) ++late_;
-      if (acted_ || !message.message.starts_with(line_)) return;
+      if (acted_ || !message.message.starts_with(line_) || skip_-- > 0) return;
       acted_ = true;
       client = action_ == Action::release ? std::move(held_) : watched_.lock();
     }
@@ -363,6 +368,7 @@ class ActingLogger final : public VoduzaziLogger {
   const Action action_;
   const std::string line_;
   mutable std::mutex mutex_;
+  int skip_;
   std::shared_ptr<Client> held_;
   std::weak_ptr<Client> watched_;
   bool acted_ = false;
@@ -541,6 +547,256 @@ TEST_F(RealtimeClientV2Reconnect, ARejoinAfterADisconnectDoesNotConnect) {
   EXPECT_EQ(transport_->attempts(), 2);
   EXPECT_TRUE(ended());
   EXPECT_EQ(client_->status(), RealtimeClientStatus::disconnected);
+}
+
+// --- A connect() whose attempt a disconnect ended; cancelling outside the client's lock.
+
+// A transport over the fake one whose openings wait until let go (10 s at most), as a slow
+// handshake does. One that honours cancellation ends once its task is cancelled, throwing
+// CancellationError as the library's socket does; its stop callback may read a client.
+class HeldOpenings : public std::enable_shared_from_this<HeldOpenings> {
+ public:
+  HeldOpenings(const std::shared_ptr<testing::FakeTransport>& inner, bool honoursCancellation)
+      : inner_(inner->function()), honoursCancellation_(honoursCancellation) {}
+
+  Client::WebSocketTransport function() {
+    return
+        [self = shared_from_this()](const boost::urls::url& url, const HeaderDictionary& headers) {
+          return self->open(url, headers);
+        };
+  }
+  // From the stop callback of each opening, reads `client` on another thread and waits 2 s for
+  // the read, so that a callback that would wait for ever fails the test instead.
+  void readOnCancel(Client* client) {
+    std::lock_guard lock(mutex_);
+    reader_ = client;
+  }
+  bool waitUntilOpening() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] { return openings_ > 0; });
+  }
+  // This opening and every later one go on.
+  void letGo() {
+    std::lock_guard lock(mutex_);
+    letGo_ = true;
+    changed_.notify_all();
+  }
+  // The reads made from stop callbacks, and how many of them returned within 2 s.
+  std::pair<int, int> reads() const {
+    std::lock_guard lock(mutex_);
+    return {static_cast<int>(reads_.size()), readsInTime_};
+  }
+
+ private:
+  std::shared_ptr<realtime::WebSocket> open(const boost::urls::url& url,
+                                            const HeaderDictionary& headers) {
+    const std::stop_token stop = honoursCancellation_ ? this_task::stopToken() : std::stop_token();
+    {
+      std::stop_callback onStop(stop, [this] { readClient(); });
+      std::unique_lock lock(mutex_);
+      ++openings_;
+      changed_.notify_all();
+      changed_.wait_for(lock, stop, 10s, [&] { return letGo_; });
+    }  // the end of onStop waits for a callback under way on another thread
+    std::vector<Task<void>> reads;
+    {
+      std::lock_guard lock(mutex_);
+      reads = reads_;
+    }
+    for (const auto& read : reads) read.value();  // the client outlives them
+    if (stop.stop_requested()) throw CancellationError();
+    return inner_(url, headers);
+  }
+
+  void readClient() {
+    Client* client = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      client = reader_;
+    }
+    if (!client) return;
+    Task<void> read = Task<void>::detached([client] { client->mutableState(); });
+    const bool inTime = eventually([&] { return read.isFinished(); }, 2s);
+    std::lock_guard lock(mutex_);
+    reads_.push_back(read);
+    if (inTime) ++readsInTime_;
+  }
+
+  const Client::WebSocketTransport inner_;
+  const bool honoursCancellation_;
+  mutable std::mutex mutex_;
+  std::condition_variable_any changed_;
+  int openings_ = 0;
+  bool letGo_ = false;
+  Client* reader_ = nullptr;
+  std::vector<Task<void>> reads_;
+  int readsInTime_ = 0;
+};
+
+class RealtimeClientV2WaitingConnect : public RealtimeClientV2Reconnect {
+ protected:
+  enum class Outcome { waiting, connected, cancelled };
+
+  // A client whose openings wait in `held`.
+  void makeClientOver(const std::shared_ptr<HeldOpenings>& held, RealtimeClientOptions options) {
+    held_ = held;
+    client_ = Client::make(boost::urls::url("https://project.example/realtime/v1"),
+                           std::move(options), held->function(), http_);
+  }
+  // connect() on a task of its own. It holds the client object as the client's own tasks do,
+  // not a reference that make() handed out, so that a release still ends it.
+  void startConnect() {
+    connecting_.emplace([client = client_->shared_from_this(), outcome = outcome_] {
+      try {
+        client->connect();
+        *outcome = Outcome::connected;
+      } catch (const CancellationError&) {
+        *outcome = Outcome::cancelled;
+      }
+    });
+  }
+  // connect() returned within 2 s. If not, the test fails, and the release ends that connect().
+  ::testing::AssertionResult connectReturns() {
+    if (eventually([&] { return connecting_->isFinished(); }, 2s)) {
+      return ::testing::AssertionSuccess();
+    }
+    const auto status = client_->status();
+    if (held_) held_->letGo();
+    client_.reset();
+    connecting_->value();
+    return ::testing::AssertionFailure()
+           << "connect() still waits 2 s after the disconnect; the status is " << toString(status);
+  }
+
+  std::shared_ptr<HeldOpenings> held_;
+  std::optional<Task<void>> connecting_;
+  const std::shared_ptr<std::atomic<Outcome>> outcome_ =
+      std::make_shared<std::atomic<Outcome>>(Outcome::waiting);
+};
+
+// The socket opens after the disconnect and goes unused; the connect() waiting for it ends.
+TEST_F(RealtimeClientV2WaitingConnect, ADisconnectFromAnotherThreadWhileTheSocketOpensEndsIt) {
+  makeClientOver(std::make_shared<HeldOpenings>(transport_, false), options());
+  startConnect();
+  ASSERT_TRUE(held_->waitUntilOpening());
+  client_->disconnect();
+  ASSERT_TRUE(connectReturns());
+  EXPECT_EQ(outcome_->load(), Outcome::cancelled);
+  held_->letGo();
+  const auto unused = transport_->waitForSocket(1);
+  ASSERT_NE(unused, nullptr);
+  EXPECT_TRUE(eventually([&] { return unused->closedWith().has_value(); }));
+  expectItStaysDisconnected();
+}
+
+// The logger disconnects on the second failed open: the connect() waiting through them ends.
+TEST_F(RealtimeClientV2WaitingConnect, ADisconnectFromTheLoggerWhileOpensFailEndsIt) {
+  auto logger = std::make_shared<ActingLogger>(
+      ActingLogger::Action::disconnect, "WebSocket error connection refused. Trying again in", 1);
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  logger->take(client_);
+  transport_->failNext(2);
+  startConnect();
+  advanceWhenSleeping(7s);
+  ASSERT_TRUE(eventually([&] { return logger->acted(); }));
+  ASSERT_TRUE(connectReturns());
+  EXPECT_EQ(outcome_->load(), Outcome::cancelled);
+  EXPECT_EQ(transport_->attempts(), 2);
+  expectItStaysDisconnected();
+}
+
+class RealtimeClientV2CancelledOpening : public RealtimeClientV2WaitingConnect,
+                                         public ::testing::WithParamInterface<bool> {};
+
+// An opening that honours cancellation, with a stop callback that reads the client: the
+// disconnect or the release cancels it once the client's lock is free.
+TEST_P(RealtimeClientV2CancelledOpening, LetsTheOpeningsStopCallbackReadTheClient) {
+  const bool release = GetParam();
+  makeClientOver(std::make_shared<HeldOpenings>(transport_, true), options());
+  held_->readOnCancel(client_.get());
+  startConnect();
+  ASSERT_TRUE(held_->waitUntilOpening());
+  if (release) {
+    client_.reset();
+  } else {
+    client_->disconnect();
+  }
+  EXPECT_EQ(held_->reads(), std::make_pair(1, 1)) << "the stop callback waited for the client";
+  if (release) {
+    ASSERT_TRUE(eventually([&] { return connecting_->isFinished(); }));
+  } else {
+    ASSERT_TRUE(connectReturns());
+    held_->letGo();
+    expectItStaysDisconnected();
+  }
+  EXPECT_EQ(outcome_->load(), Outcome::cancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(DisconnectOrRelease, RealtimeClientV2CancelledOpening, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Release" : "Disconnect"; });
+
+// Holds the task that logs its line until that task is cancelled (10 s at most); the
+// cancellation runs `onCancel` on the cancelling thread. Every line goes on to `next`.
+class CancelledLineLogger final : public VoduzaziLogger {
+ public:
+  CancelledLineLogger(std::string line, std::shared_ptr<VoduzaziLogger> next,
+                      std::function<void()> onCancel)
+      : line_(std::move(line)), next_(std::move(next)), onCancel_(std::move(onCancel)) {}
+
+  using VoduzaziLogger::log;
+  void log(const VoduzaziLogMessage& message) override {
+    next_->log(message);
+    {
+      std::lock_guard lock(mutex_);
+      if (claimed_ || !message.message.starts_with(line_)) return;
+      claimed_ = true;
+    }
+    std::stop_callback onStop(this_task::stopToken(), onCancel_);  // before anyone can cancel
+    std::unique_lock lock(mutex_);
+    holding_ = true;
+    changed_.notify_all();
+    changed_.wait_for(lock, this_task::stopToken(), 10s, [] { return false; });
+  }
+  bool waitUntilHolding() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] { return holding_; });
+  }
+
+ private:
+  const std::string line_;
+  const std::shared_ptr<VoduzaziLogger> next_;
+  const std::function<void()> onCancel_;
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  bool claimed_ = false;
+  bool holding_ = false;
+};
+
+// The disconnect cancels the connection task first. Its stop callback makes the server close,
+// which the receive task, not yet cancelled, takes for a reconnect: it finds the disconnect
+// recorded, and stands down.
+TEST_F(RealtimeClientV2Reconnect, AReconnectWhileTheDisconnectCancelsDoesNotUndoIt) {
+  std::optional<Task<void>> receiving;
+  bool handled = false;
+  auto logger =
+      std::make_shared<CancelledLineLogger>("Connected to realtime WebSocket", logger_, [&] {
+        transport_->sockets().front()->serverClose(4000, "restart");
+        handled = eventually([&] { return receiving->isFinished(); }, 2s);
+      });
+  auto options = this->options();
+  options.logger = logger;
+  makeClient(options);
+  Task<void> connecting([client = client_] { client->connect(); });
+  ASSERT_TRUE(logger->waitUntilHolding());
+  receiving = client_->mutableState().messageTask;
+  ASSERT_TRUE(receiving);
+  client_->disconnect();
+  EXPECT_TRUE(handled) << "the receive task waited for the disconnect to cancel it";
+  EXPECT_TRUE(logger_->contains("WebSocket closed. Code: 4000"));
+  connecting.value();
+  expectItStaysDisconnected();
 }
 
 // --- Access token and channels.

@@ -157,13 +157,15 @@ void RealtimeClientV2::close() {
     std::lock_guard lock(mutex_);
     if (closed_) return;
     closed_ = true;
+    ++generation_;  // the connection's tasks act on nothing more
     *released_ = true;
-    for (auto* task : {&state_.heartbeatTask, &state_.messageTask, &state_.connectionTask}) {
-      if (*task) (*task)->cancel();
-    }
     ending = std::move(state_);
     state_ = MutableState{};
     state_.accessToken = ending.accessToken;
+  }
+  // After the lock: cancelling runs the tasks' stop callbacks, a transport's among them.
+  for (const auto* task : {&ending.heartbeatTask, &ending.messageTask, &ending.connectionTask}) {
+    if (*task) (*task)->cancel();
   }
   // Listener calls not yet made are dropped; one under way is waited for.
   listeners_->close();

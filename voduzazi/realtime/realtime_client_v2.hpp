@@ -141,7 +141,9 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   std::shared_ptr<ObservationToken> onStatusChange(
       std::function<void(RealtimeClientStatus)> listener);
   // Returns once connected; a call while connecting waits for the attempt under way. Throws
-  // CancellationError when the calling task is cancelled first.
+  // CancellationError when the calling task is cancelled first, on the release, and when a
+  // disconnect() ends the attempt it waits for, unless another connect() or a subscribe has
+  // started a new attempt by then: it then waits for that one.
   void connect();
   // Closes the connection with `code` and `reason` and stops the connection's tasks. Returns at
   // once. No reconnect follows: a reconnect under way ends, and the client connects again only
@@ -230,16 +232,18 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // Drops a registered channel with the frames that wait for it; true when it sent a join on the
   // current connection.
   bool detach(const RealtimeChannelV2& channel);
-  // The waiting half of connect().
+  // A subscribe's wait for a connection. Unlike connect(), a disconnect does not end it: the
+  // subscribe's attempt times out instead, and its retry connects.
   void waitUntilConnected();
 
   // Connection (realtime_client_v2_connection.cpp).
   void startConnecting(bool reconnect);
   void startConnectingLocked(bool reconnect);
+  // The tasks of a connection, and its attempts, carry the generation they were started in.
   static void runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
-                            std::optional<Task<void>> previous);
+                            std::optional<Task<void>> previous, std::uint64_t generation);
   static bool waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>& weak);
-  bool attemptConnection();
+  bool attemptConnection(std::uint64_t generation);
   // The channels a new connection joins again, and that connection's number.
   struct Rejoins {
     std::vector<std::shared_ptr<RealtimeChannelV2>> channels;
@@ -252,28 +256,37 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // The number of the connection a frame pushed now goes out on: the open one, else the next.
   std::uint64_t connectionOfNextFrame() const;
   static void listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
-                                const AsyncStream<WebSocketEvent>& events);
-  bool handleEvent(const WebSocketEvent& event);
+                                const AsyncStream<WebSocketEvent>& events,
+                                std::uint64_t generation);
+  bool handleEvent(const WebSocketEvent& event, std::uint64_t generation);
   void onMessage(const RealtimeMessageV2& message);
   // With mutex_ held: the frame belongs to a join another object of the topic sent.
   bool isOfAnotherObject(const RealtimeMessageV2& message,
                          const std::shared_ptr<RealtimeChannelV2>& channel) const;
-  void onClose(std::optional<int> code, const std::string& reason);
+  void onClose(std::optional<int> code, const std::string& reason, std::uint64_t generation);
   void onError(const std::exception_ptr& error);
-  // On a task of the connection: disconnects and starts the next attempt, unless a disconnect
-  // (or the release) has cancelled that task already.
-  void reconnect(std::optional<std::string> disconnectReason);
-  // disconnect(), and with `thenReconnect` reconnect().
+  // On a task of the connection of `generation`: disconnects and starts the next attempt,
+  // unless a teardown since (a disconnect, another reconnect, the release) ended it.
+  void reconnect(std::optional<std::string> disconnectReason, std::uint64_t generation);
+  // disconnect(), or with the generation of the connection it replaces reconnect().
   void closeConnection(std::optional<int> code, std::optional<std::string> reason,
-                       bool thenReconnect);
+                       std::optional<std::uint64_t> reconnecting);
+  // What a teardown decided under mutex_ and does after it, since cancelling runs the tasks'
+  // stop callbacks (a transport's too) at once: the tasks to cancel, then the socket to close.
+  struct Teardown {
+    std::vector<Task<void>> tasks;
+    std::shared_ptr<WebSocket> conn;
+    void finish(std::optional<int> code, std::optional<std::string> reason) const;
+  };
   // Closes and forgets the connection and its tasks; the status becomes disconnected.
   void resetConnection(std::optional<int> code, std::optional<std::string> reason);
-  // resetConnection with mutex_ held, but returns the socket for the caller to close after it.
-  std::shared_ptr<WebSocket> resetConnectionLocked();
+  // resetConnection with mutex_ held, up to what `teardown` does after it.
+  void resetConnectionLocked(Teardown& teardown);
 
   // Heartbeat and sending (realtime_client_v2_sending.cpp).
-  static void runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval);
-  void sendHeartbeat();
+  static void runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval,
+                           std::uint64_t generation);
+  void sendHeartbeat(std::uint64_t generation);
   std::string makeRefLocked();
   // Sends the buffered frames `take` selects, in order; call with sendMutex_ held.
   void sendBuffered(const std::function<bool(const std::string& topic)>& take);
@@ -300,10 +313,18 @@ class RealtimeClientV2 : public std::enable_shared_from_this<RealtimeClientV2> {
   // Declared in this order so that the workers, which read the timers' time, go first.
   const std::unique_ptr<ClientTimers> timers_ = std::make_unique<ClientTimers>();
   const std::unique_ptr<BroadcastQueue> broadcasts_;
-  // Guards state_; held only for short steps, never while calling out.
+  // Guards state_; held only for short steps, never while calling out or cancelling a task.
   mutable std::mutex mutex_;
   MutableState state_;
   bool closed_ = false;  // guarded by mutex_
+  // Guarded by mutex_: the connection attempts the caller asked for (connect(), a subscribe),
+  // numbered from 1, and the latest one that a disconnect() ended.
+  std::uint64_t askedAttempt_ = 0;
+  std::uint64_t endedAttempt_ = 0;
+  // Guarded by mutex_: moved on by every teardown (a disconnect, a reconnect, the release). A
+  // task of an earlier generation, cancelled or not yet, acts on no connection.
+  std::uint64_t generation_ = 0;
+  std::uint64_t connectionGeneration_ = 0;  // that of state_.connectionTask
   // Orders frames on the connection: held from the decision to send a frame until it was sent.
   std::mutex sendMutex_;
 };

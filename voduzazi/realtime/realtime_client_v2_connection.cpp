@@ -23,10 +23,6 @@ std::string secondsText(Seconds seconds) {
   return text;
 }
 
-bool isRunning(const std::optional<Task<void>>& task) {
-  return task && !task->isCancelled() && !task->isFinished();
-}
-
 void closeSocket(const std::shared_ptr<WebSocket>& conn, std::optional<int> code,
                  std::optional<std::string> reason) {
   if (!conn) return;
@@ -40,8 +36,28 @@ void closeSocket(const std::shared_ptr<WebSocket>& conn, std::optional<int> code
 }  // namespace
 
 void RealtimeClientV2::connect() {
-  startConnecting(false);
-  waitUntilConnected();
+  std::uint64_t attempt = 0;  // the attempt this call waits for
+  std::uint64_t opened = 0;   // the connections opened before it
+  {
+    std::lock_guard lock(mutex_);
+    startConnectingLocked(false);
+    attempt = askedAttempt_;
+    opened = state_.connections;
+  }
+  // Every disconnect yields a status, so each is seen here. The state is newer than the status
+  // in hand: a connection that opened meanwhile counts, though a disconnect may have followed.
+  auto statuses = statusChange();
+  while (auto status = statuses.next()) {
+    if (*status == RealtimeClientStatus::connected) return;
+    std::lock_guard lock(mutex_);
+    if (closed_) break;
+    if (state_.connections != opened) return;
+    if (attempt > endedAttempt_) continue;
+    // A disconnect ended it: wait on only for an attempt the caller asked for since.
+    if (askedAttempt_ == endedAttempt_) break;
+    attempt = askedAttempt_;
+  }
+  throw CancellationError();
 }
 
 void RealtimeClientV2::waitUntilConnected() {
@@ -60,22 +76,28 @@ void RealtimeClientV2::startConnecting(bool reconnect) {
 void RealtimeClientV2::startConnectingLocked(bool reconnect) {
   if (closed_) return;
   if (!reconnect && status() != RealtimeClientStatus::disconnected) return;
-  // One attempt at a time: a loop already waiting or connecting serves this call too.
-  if (isRunning(state_.connectionTask)) return;
+  // One attempt at a time: a loop already waiting or connecting serves this call too, unless a
+  // teardown ended it (its cancellation may still be on its way).
+  const auto& running = state_.connectionTask;
+  if (running && !running->isFinished() && connectionGeneration_ == generation_) return;
   auto previous = std::exchange(state_.connectionTask, std::nullopt);
-  state_.connectionTask = startTask(
-      [weak = weak_from_this(), reconnect, previous] { runConnection(weak, reconnect, previous); });
+  if (!reconnect) ++askedAttempt_;
+  connectionGeneration_ = generation_;
+  state_.connectionTask =
+      startTask([weak = weak_from_this(), reconnect, previous, generation = generation_] {
+        runConnection(weak, reconnect, previous, generation);
+      });
 }
 
 void RealtimeClientV2::runConnection(const std::weak_ptr<RealtimeClientV2>& weak, bool reconnect,
-                                     std::optional<Task<void>> previous) {
+                                     std::optional<Task<void>> previous, std::uint64_t generation) {
   // A cancelled attempt may still be opening its socket; it ends before this one begins.
   if (previous) voduzazi::detail::waitForEnd(*previous);
   for (;;) {
     if (reconnect && !waitBeforeReconnect(weak)) return;
     const auto self = weak.lock();
     if (!self || this_task::isCancelled()) return;
-    if (self->attemptConnection()) return;
+    if (self->attemptConnection(generation)) return;
     reconnect = true;
   }
 }
@@ -98,14 +120,14 @@ bool RealtimeClientV2::waitBeforeReconnect(const std::weak_ptr<RealtimeClientV2>
   return false;
 }
 
-bool RealtimeClientV2::attemptConnection() {
+bool RealtimeClientV2::attemptConnection(std::uint64_t generation) {
   if (status() == RealtimeClientStatus::connected) {
     detail::logDebug(options_.logger, [] { return "WebsSocket already connected"; });
     return true;
   }
   {
     std::lock_guard lock(mutex_);
-    if (this_task::isCancelled()) return true;  // disconnected meanwhile
+    if (generation != generation_) return true;  // disconnected (or released) meanwhile
     statusSubject_.yield(RealtimeClientStatus::connecting);
   }
   const auto url = realtimeWebSocketURL(realtimeBaseURL(url_), apikey_, options_.logLevel);
@@ -130,16 +152,15 @@ bool RealtimeClientV2::attemptConnection() {
   {
     std::lock_guard lock(mutex_);
     // A disconnect (or the release) while the socket was opening wins: it goes unused.
-    if (!this_task::isCancelled() && !closed_) {
+    if (generation == generation_ && !closed_) {
       state_.conn = conn;
       const std::uint64_t connection = ++state_.connections;
       statusSubject_.yield(RealtimeClientStatus::connected);
-      state_.messageTask = startTask([weak = weak_from_this(), events = std::move(events)] {
-        listenForMessages(weak, events);
-      });
+      state_.messageTask = startTask([weak = weak_from_this(), events = std::move(events),
+                                      generation] { listenForMessages(weak, events, generation); });
       state_.heartbeatTask =
-          startTask([weak = weak_from_this(), interval = options_.heartbeatInterval] {
-            runHeartbeat(weak, interval);
+          startTask([weak = weak_from_this(), interval = options_.heartbeatInterval, generation] {
+            runHeartbeat(weak, interval, generation);
           });
       // Every channel the caller wants joined goes (back) in, whatever its status: also one
       // whose subscribe gave up while no connection answered. Its frames wait for its join.
@@ -188,22 +209,23 @@ std::uint64_t RealtimeClientV2::connectionOfNextFrame() const {
 }
 
 void RealtimeClientV2::listenForMessages(const std::weak_ptr<RealtimeClientV2>& weak,
-                                         const AsyncStream<WebSocketEvent>& events) {
+                                         const AsyncStream<WebSocketEvent>& events,
+                                         std::uint64_t generation) {
   while (const auto event = events.next()) {
     if (this_task::isCancelled()) return;
     const auto self = weak.lock();
-    if (!self || !self->handleEvent(*event)) return;
+    if (!self || !self->handleEvent(*event, generation)) return;
   }
 }
 
-bool RealtimeClientV2::handleEvent(const WebSocketEvent& event) {
+bool RealtimeClientV2::handleEvent(const WebSocketEvent& event, std::uint64_t generation) {
   if (const auto* text = std::get_if<WebSocketEvent::Text>(&event.kind)) {
     RealtimeMessageV2 message;
     try {
       message = decodeObjectFrame(text->text);
     } catch (...) {
       onError(std::current_exception());
-      reconnect(std::nullopt);
+      reconnect(std::nullopt, generation);
       return false;
     }
     onMessage(message);
@@ -211,7 +233,7 @@ bool RealtimeClientV2::handleEvent(const WebSocketEvent& event) {
     detail::logError(options_.logger, [] { return "Unsupported binary event received."; });
   } else {
     const auto& close = std::get<WebSocketEvent::Close>(event.kind);
-    onClose(close.code, close.reason);
+    onClose(close.code, close.reason, generation);
   }
   return true;
 }
@@ -258,12 +280,13 @@ bool RealtimeClientV2::isOfAnotherObject(const RealtimeMessageV2& message,
   return owner != channel && (!owner || owner->topic() == message.topic);
 }
 
-void RealtimeClientV2::onClose(std::optional<int> code, const std::string& reason) {
+void RealtimeClientV2::onClose(std::optional<int> code, const std::string& reason,
+                               std::uint64_t generation) {
   detail::logDebug(options_.logger, [&] {
     return "WebSocket closed. Code: " + (code ? std::to_string(*code) : "<none>") +
            ", Reason: " + (reason.empty() ? "<none>" : reason);
   });
-  reconnect(std::nullopt);
+  reconnect(std::nullopt, generation);
 }
 
 void RealtimeClientV2::onError(const std::exception_ptr& error) {
@@ -273,52 +296,62 @@ void RealtimeClientV2::onError(const std::exception_ptr& error) {
   });
 }
 
-void RealtimeClientV2::reconnect(std::optional<std::string> disconnectReason) {
-  closeConnection(std::nullopt, std::move(disconnectReason), /*thenReconnect=*/true);
+void RealtimeClientV2::reconnect(std::optional<std::string> disconnectReason,
+                                 std::uint64_t generation) {
+  closeConnection(std::nullopt, std::move(disconnectReason), generation);
 }
 
 void RealtimeClientV2::disconnect(std::optional<int> code, std::optional<std::string> reason) {
-  closeConnection(code, std::move(reason), /*thenReconnect=*/false);
+  closeConnection(code, std::move(reason), std::nullopt);
 }
 
 void RealtimeClientV2::closeConnection(std::optional<int> code, std::optional<std::string> reason,
-                                       bool thenReconnect) {
+                                       std::optional<std::uint64_t> reconnecting) {
   detail::logDebug(options_.logger, [] { return "Closing WebSocket connection"; });
-  std::shared_ptr<WebSocket> conn;
+  Teardown teardown;
   {
     std::lock_guard lock(mutex_);
-    // One step, so that a disconnect and a reconnect never interleave. A reconnect runs on a
-    // task of the connection it replaces, which any disconnect since (or the release) has
-    // cancelled: that disconnect stands, from whichever thread or callback it came. A disconnect
-    // after this step cancels the attempt the reconnect started.
-    if (thenReconnect && this_task::isCancelled()) return;
-    if (state_.connectionTask) state_.connectionTask->cancel();
-    conn = resetConnectionLocked();
-    if (thenReconnect) startConnectingLocked(true);
+    // One step, so that a disconnect and a reconnect never interleave. A reconnect comes from a
+    // task of the connection it replaces, whose generation any teardown since moved on (a
+    // disconnect from whichever thread or callback, the release): that teardown stands. A
+    // disconnect after this step ends the attempt the reconnect started.
+    if (reconnecting && *reconnecting != generation_) return;
+    ++generation_;
+    if (!reconnecting) endedAttempt_ = askedAttempt_;
+    if (state_.connectionTask) teardown.tasks.push_back(*state_.connectionTask);
+    resetConnectionLocked(teardown);
+    if (reconnecting) startConnectingLocked(true);
   }
-  closeSocket(conn, code, std::move(reason));
+  teardown.finish(code, std::move(reason));
 }
 
 void RealtimeClientV2::resetConnection(std::optional<int> code, std::optional<std::string> reason) {
-  std::shared_ptr<WebSocket> conn;
+  Teardown teardown;
   {
     std::lock_guard lock(mutex_);
-    conn = resetConnectionLocked();
+    resetConnectionLocked(teardown);
   }
-  closeSocket(conn, code, std::move(reason));
+  teardown.finish(code, std::move(reason));
 }
 
-std::shared_ptr<WebSocket> RealtimeClientV2::resetConnectionLocked() {
-  auto conn = std::move(state_.conn);
+void RealtimeClientV2::resetConnectionLocked(Teardown& teardown) {
+  teardown.conn = std::move(state_.conn);
   state_.conn.reset();
   state_.ref = 0;
   state_.joins.clear();  // references start again
   // A heartbeat unanswered on this connection says nothing about the next one.
   state_.pendingHeartbeatRef.reset();
-  if (state_.messageTask) state_.messageTask->cancel();
-  if (state_.heartbeatTask) state_.heartbeatTask->cancel();
+  for (const auto* task : {&state_.messageTask, &state_.heartbeatTask}) {
+    if (*task) teardown.tasks.push_back(**task);
+  }
   statusSubject_.yield(RealtimeClientStatus::disconnected);
-  return conn;
+}
+
+// The tasks first: a receive loop cancelled before its socket reports the close ignores it.
+void RealtimeClientV2::Teardown::finish(std::optional<int> code,
+                                        std::optional<std::string> reason) const {
+  for (const auto& task : tasks) task.cancel();
+  closeSocket(conn, code, std::move(reason));
 }
 
 }  // namespace voduzazi::realtime

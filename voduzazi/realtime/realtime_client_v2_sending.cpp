@@ -8,18 +8,19 @@
 
 namespace voduzazi::realtime {
 
-void RealtimeClientV2::runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval) {
+void RealtimeClientV2::runHeartbeat(const std::weak_ptr<RealtimeClientV2>& weak, Seconds interval,
+                                    std::uint64_t generation) {
   while (!this_task::isCancelled()) {
     try {
       currentClock()->sleep(interval.count());
     } catch (const CancellationError&) {
     }
     if (this_task::isCancelled()) return;
-    if (const auto self = weak.lock()) self->sendHeartbeat();
+    if (const auto self = weak.lock()) self->sendHeartbeat(generation);
   }
 }
 
-void RealtimeClientV2::sendHeartbeat() {
+void RealtimeClientV2::sendHeartbeat(std::uint64_t generation) {
   if (status() != RealtimeClientStatus::connected) {
     heartbeatSubject_.yield(HeartbeatStatus::disconnected);
     return;
@@ -37,7 +38,7 @@ void RealtimeClientV2::sendHeartbeat() {
   if (!ref) {
     detail::logDebug(options_.logger, [] { return "Heartbeat timeout"; });
     heartbeatSubject_.yield(HeartbeatStatus::timeout);
-    reconnect("heartbeat timeout");
+    reconnect("heartbeat timeout", generation);
     return;
   }
   push(RealtimeMessageV2{std::nullopt, ref, "phoenix", std::string(ChannelEvent::heartbeat), {}});
