@@ -2,7 +2,9 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <atomic>
 #include <cstdio>
+#include <future>
 #include <thread>
 
 #include "tests/realtime/client_v2_harness.hpp"
@@ -187,6 +189,40 @@ TEST_F(RealtimeChannelV2Test, UnsubscribingEndsAPendingJoin) {
   room->unsubscribe();
   EXPECT_EQ(subscribing.value(), "Channel realtime:room was unsubscribed while subscribing.");
   EXPECT_EQ(transport_->waitForSocket(1)->countEvents("phx_join"), 1u);
+}
+
+// Ending a subscribe stops its waits, the access-token function's among them, once the channel's
+// own lock is let go: a stop callback of that function's may call the channel.
+TEST_F(RealtimeChannelV2Test, AnEndedSubscribesStopCallbacksMayCallTheChannel) {
+  struct Scene {
+    std::shared_ptr<RealtimeChannelV2> room;
+    std::promise<void> reached;
+    std::future<void> unsubscribing;  // outlives the callback: it may still wait for the lock
+    std::atomic<bool> calledInTime{false};
+  };
+  auto scene = std::make_shared<Scene>();
+  auto options = this->options();
+  options.accessToken = [scene]() -> std::optional<std::string> {
+    // The call runs on a thread of its own, waited for at most 2 s: a channel still locked by
+    // the ending thread fails the test instead of hanging it.
+    std::stop_callback onStop(this_task::stopToken(), [scene] {
+      scene->unsubscribing =
+          std::async(std::launch::async, [scene] { scene->room->unsubscribe(); });
+      scene->calledInTime = scene->unsubscribing.wait_for(2s) == std::future_status::ready;
+    });
+    scene->reached.set_value();
+    this_task::sleepFor(10s);  // ends at the stop
+    return std::nullopt;
+  };
+  makeClient(options);
+  connected();
+  scene->room = client_->channel("room");
+  Task<std::string> subscribing([scene] { return subscribeOutcome(*scene->room); });
+  ASSERT_EQ(scene->reached.get_future().wait_for(10s), std::future_status::ready);
+  scene->room->unsubscribe();
+  EXPECT_TRUE(scene->calledInTime) << "the stop callback waited for the channel";
+  EXPECT_EQ(subscribing.value(), "Channel realtime:room was unsubscribed while subscribing.");
+  scene->unsubscribing.get();  // also lets go of the state that holds the scene
 }
 
 TEST(RetryDelay, StaysWithinAQuarterOfItsBaseAndNeverBelowATenth) {

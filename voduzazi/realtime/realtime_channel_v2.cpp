@@ -84,8 +84,12 @@ std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
 }
 
 void RealtimeChannelV2::endForRelease() {
-  std::lock_guard gate(joinGate_);
-  endSubscribes("The realtime client of channel " + topic_ + " was released.");
+  Runs ended;
+  {
+    std::lock_guard gate(joinGate_);
+    ended = endSubscribes("The realtime client of channel " + topic_ + " was released.");
+  }
+  stop(ended);
 }
 
 // One subscribeWithError() under way. Removal and unsubscribe end it through `stop`, which every
@@ -170,16 +174,23 @@ void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run,
   }
 }
 
-void RealtimeChannelV2::endSubscribes(const std::string& why) {
+RealtimeChannelV2::Runs RealtimeChannelV2::endSubscribes(const std::string& why) {
   wanted_ = false;
   for (const auto& run : runs_) {
     if (!run->endedBecause) run->endedBecause = why;
-    run->stop.request_stop();
   }
+  return runs_;
+}
+
+void RealtimeChannelV2::stop(const Runs& runs) {
+  for (const auto& run : runs) run->stop.request_stop();
 }
 
 void RealtimeChannelV2::throwIfEnded(const SubscribeRun& run) {
-  if (run.stop.stop_requested() || this_task::isCancelled()) throw CancellationError();
+  // endedBecause before the stop: the stop is requested only once the gate is released.
+  if (run.endedBecause || run.stop.stop_requested() || this_task::isCancelled()) {
+    throw CancellationError();
+  }
 }
 
 void RealtimeChannelV2::admit(RealtimeClientV2& client, const SubscribeRun& run) {
@@ -340,10 +351,12 @@ std::optional<std::string> RealtimeChannelV2::tokenForJoin(const RealtimeClientV
 }
 
 void RealtimeChannelV2::unsubscribe() {
+  Runs ended;
   {
     std::lock_guard gate(joinGate_);
-    endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
+    ended = endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
   }
+  stop(ended);
   setStatus(RealtimeChannelStatus::unsubscribing);
   detail::logDebug(logger_, [&] { return "Unsubscribing from channel " + topic_; });
   push(ChannelEvent::leave);
@@ -367,9 +380,15 @@ void RealtimeChannelV2::waitUntilClosed() {
 }
 
 bool RealtimeChannelV2::endForRemoval(RealtimeClientV2& client, bool detach) {
-  std::lock_guard gate(joinGate_);
-  endSubscribes("Channel " + topic_ + " was removed while subscribing.");
-  return detach && client.detach(*this);
+  Runs ended;
+  bool detached = false;
+  {
+    std::lock_guard gate(joinGate_);
+    ended = endSubscribes("Channel " + topic_ + " was removed while subscribing.");
+    detached = detach && client.detach(*this);
+  }
+  stop(ended);
+  return detached;
 }
 
 void RealtimeChannelV2::leaveUnanswered(RealtimeClientV2& client) {
