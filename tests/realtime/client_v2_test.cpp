@@ -592,12 +592,20 @@ class HeldOpenings : public std::enable_shared_from_this<HeldOpenings> {
                                             const HeaderDictionary& headers) {
     const std::stop_token stop = honoursCancellation_ ? this_task::stopToken() : std::stop_token();
     {
-      std::stop_callback onStop(stop, [this] { readClient(); });
+      // The opening goes on only once its stop callback has run: woken by the stop itself, it
+      // could end the callback's registration before the stop got to call it.
+      bool stopped = false;  // guarded by mutex_
+      std::stop_callback onStop(stop, [this, &stopped] {
+        readClient();
+        std::lock_guard lock(mutex_);
+        stopped = true;
+        changed_.notify_all();
+      });
       std::unique_lock lock(mutex_);
       ++openings_;
       changed_.notify_all();
-      changed_.wait_for(lock, stop, 10s, [&] { return letGo_; });
-    }  // the end of onStop waits for a callback under way on another thread
+      changed_.wait_for(lock, 10s, [&] { return letGo_ || stopped; });
+    }
     std::vector<Task<void>> reads;
     {
       std::lock_guard lock(mutex_);

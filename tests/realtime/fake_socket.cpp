@@ -48,11 +48,24 @@ void FakeTransport::disconnect(int code, const std::optional<std::string>& reaso
 }
 
 void FakeTransport::send(const Data& data) {
+  bool answer = false;
   {
     std::lock_guard lock(mutex_);
     sent_.push_back(data);
+    answer = answersHeartbeats_;
   }
   changed_.notify_all();
+  if (!answer) return;
+  const auto json = Defaults::decode(data);
+  const auto* sent = json ? json->arrayValue() : nullptr;
+  if (sent && sent->size() == 5 && textAt(*sent, 3) == "heartbeat") {
+    receive(reply(std::nullopt, textAt(*sent, 1), "phoenix", "ok"));
+  }
+}
+
+void FakeTransport::answerHeartbeats(bool answer) {
+  std::lock_guard lock(mutex_);
+  answersHeartbeats_ = answer;
 }
 
 void FakeTransport::open() {

@@ -59,6 +59,8 @@ class FakeTransport final : public PhoenixTransport {
   void closeFromServer(int code, std::optional<std::string> reason = std::nullopt);
   // A transport failure: an error, then a close of 999.
   void fail();
+  // From now on each heartbeat sent is answered "ok" at once (or, with false, no longer).
+  void answerHeartbeats(bool answer = true);
 
   const boost::urls::url& url() const { return url_; }
   std::map<std::string, std::string> headers() const;
@@ -76,6 +78,7 @@ class FakeTransport final : public PhoenixTransport {
   std::map<std::string, std::string> headers_;
   std::vector<std::string> sent_;
   std::vector<std::pair<int, std::optional<std::string>>> disconnects_;
+  bool answersHeartbeats_ = false;
 };
 
 // Answers every request with a fixed status and keeps the requests.

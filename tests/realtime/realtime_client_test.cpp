@@ -404,7 +404,7 @@ TEST(RealtimeClient, AReconnectAlreadyPostedWhenTheCallerDisconnectsDoesNothing)
   EXPECT_EQ(client->closeStatus(), CloseStatus::clean);
 }
 
-// Holds the main executor with one job until released, or for 3 s at most; the destructor waits
+// Holds the main executor with one job until released, or for 30 s at most; the destructor waits
 // for that job to end.
 class BusyMainExecutor {
  public:
@@ -413,7 +413,7 @@ class BusyMainExecutor {
       std::unique_lock lock(state->mutex);
       state->busy = true;
       state->changed.notify_all();
-      state->changed.wait_for(lock, 3s, [&] { return state->released; });
+      state->changed.wait_for(lock, 30s, [&] { return state->released; });
       state->busy = false;
       state->ended = true;
       state->changed.notify_all();
@@ -456,26 +456,21 @@ TEST(RealtimeClientHeartbeat, ABusyMainExecutorDelaysNeitherHeartbeatsNorTheSile
   client->connect();
   BusyMainExecutor main;
   ASSERT_TRUE(main.busy());
+  // Answered as they go out, a beat every 0.2 s, however late the test itself gets to run.
+  transport->answerHeartbeats();
   transport->open();
 
-  // Answered, a beat every 0.2 s; five within about a second.
   const auto heartbeats = [&] {
-    std::vector<JSONArray> beats;
-    for (const auto& sent : transport->frames()) {
-      if (textAt(sent, 3) == "heartbeat") beats.push_back(sent);
-    }
+    std::size_t beats = 0;
+    for (const auto& sent : transport->frames()) beats += textAt(sent, 3) == "heartbeat";
     return beats;
   };
-  for (std::size_t beat = 1; beat <= 5; ++beat) {
-    ASSERT_TRUE(voduzazi::testing::eventually([&] { return heartbeats().size() >= beat; }, 2s))
-        << "heartbeat " << beat;
-    const auto ref = textAt(heartbeats()[beat - 1], 1);
-    transport->receive(reply(std::nullopt, ref, "phoenix", "ok"));
-  }
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return heartbeats() >= 5; }));
+  EXPECT_TRUE(transport->disconnects().empty());
   EXPECT_TRUE(main.busy());
-  // Then silent: the next period finds the last beat unanswered.
-  ASSERT_TRUE(voduzazi::testing::eventually(
-      [&] { return !transport->disconnects().empty(); }, 2s));
+  // Then silent: a later period finds the last beat unanswered.
+  transport->answerHeartbeats(false);
+  ASSERT_TRUE(voduzazi::testing::eventually([&] { return !transport->disconnects().empty(); }));
   EXPECT_TRUE(main.busy()) << "the time-out came only once the main executor was free";
   EXPECT_THAT(transport->disconnects(),
               ElementsAre(std::pair<int, std::optional<std::string>>(1000, "heartbeat timeout")));
