@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/auth/auth_client_fakes.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/auth/api_client.hpp"
 #include "voduzazi/auth/dependencies.hpp"
 
@@ -9,6 +10,7 @@ namespace voduzazi::auth::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using voduzazi::testing::lastOf;
 
 class APIClientTest : public AuthClientTest {
  protected:
@@ -134,7 +136,8 @@ TEST_F(APIClientTest, AuthorizedExecuteSendsTheSessionsBearerOverTheConfiguredOn
   storeSession(*facadeLike, makeSession("user-access", "refresh", secondsFromNow(3600)));
   server->respondWith(200, "{}");
   Dependencies::get(facadeLike->clientID()).api.authorizedExecute(request());
-  EXPECT_EQ(server->requests().back().value("Authorization"), "Bearer user-access");
+  EXPECT_EQ(lastOf(server->requests(), "the requests sent").value("Authorization"),
+            "Bearer user-access");
 }
 
 TEST_F(APIClientTest, RetriesTransientFailuresOfPOSTButNeverTheRefreshGrant) {

@@ -12,12 +12,14 @@
 #include "local_backend/server.hpp"
 #include "local_backend/totp.hpp"
 #include "tests/auth/auth_client_fakes.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/platform/url_session.hpp"
 
 namespace voduzazi::auth::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using voduzazi::testing::lastOf;
 
 std::string newEmail() {
   static std::mt19937_64 generate{std::random_device{}()};
@@ -107,8 +109,9 @@ TEST_F(AuthFlowsEndToEndTest, SignsInWithAnEmailedCodeReadFromTheOutbox) {
   EXPECT_THAT(recorder.events(),
               ElementsAre(AuthChangeEvent::initialSession, AuthChangeEvent::signedIn));
   // The same code does not work twice.
-  EXPECT_THROW(device->verifyOTP(email, std::string(outboxOf(email).back().at("code").as_string()),
-                                 EmailOTPType::email),
+  EXPECT_THROW(device->verifyOTP(
+                   email, std::string(lastOf(outboxOf(email), "the outbox").at("code").as_string()),
+                   EmailOTPType::email),
                AuthError);
 }
 
@@ -143,14 +146,14 @@ TEST_F(AuthFlowsEndToEndTest, RecoveryResendAndReauthenticationSendCodes) {
   device->signUp(email, "correct horse battery");
   device->signOut();
   device->resetPasswordForEmail(email);
-  EXPECT_EQ(outboxOf(email).back().at("kind"), "recovery");
+  EXPECT_EQ(lastOf(outboxOf(email), "the outbox").at("kind"), "recovery");
   const AuthResponse recovered =
       device->verifyOTP(email, lastCodeTo(email), EmailOTPType::recovery);
   ASSERT_NE(recovered.session(), nullptr);
   device->reauthenticate();
-  EXPECT_EQ(outboxOf(email).back().at("kind"), "reauthentication");
+  EXPECT_EQ(lastOf(outboxOf(email), "the outbox").at("kind"), "reauthentication");
   device->resend(email, ResendEmailType::signup);
-  EXPECT_EQ(outboxOf(email).back().at("kind"), "signup");
+  EXPECT_EQ(lastOf(outboxOf(email), "the outbox").at("kind"), "signup");
   EXPECT_NE(device->verifyOTP(email, lastCodeTo(email), EmailOTPType::signup).session(), nullptr);
 }
 
@@ -262,7 +265,7 @@ TEST_F(AuthFlowsEndToEndTest, AdministersUsersWithTheServiceKeyOnly) {
 
   const User invited = admin->admin().inviteUserByEmail(newEmail(), JSONObject{{"team", "blue"}});
   EXPECT_EQ(invited.userMetadata.at("team"), "blue");
-  EXPECT_EQ(outboxOf(*invited.email).back().at("kind"), "invite");
+  EXPECT_EQ(lastOf(outboxOf(*invited.email), "the outbox").at("kind"), "invite");
 
   const User changed = admin->admin().updateUserById(
       created.id, AdminUserAttributes{.userMetadata = JSONObject{{"role", "tester"}}});
@@ -344,7 +347,7 @@ TEST_F(AuthFlowsEndToEndTest, NoSecretOfAnyFlowReachesTheLog) {
   log.session(*device->verifyOTP(email, code, EmailOTPType::email).session());
   device->signOut();
   device->signInWithOTP(email);
-  const std::string tokenHash(outboxOf(email).back().at("token_hash").as_string());
+  const std::string tokenHash(lastOf(outboxOf(email), "the outbox").at("token_hash").as_string());
   log.secret(tokenHash);
   log.secret(lastCodeTo(email));
   log.session(*device->verifyOTP(tokenHash, EmailOTPType::email).session());

@@ -43,6 +43,7 @@ TEST_F(AuthStateChangeEventEmitterTest, PostsThenDeliversWithoutReplay) {
   emitter.emit(AuthChangeEvent::signedOut, std::nullopt);
   ASSERT_EQ(late.size(), 1u);
   EXPECT_EQ(late[0].first, AuthChangeEvent::signedOut);
+  ASSERT_FALSE(posted_.empty());
   const Notification& note = posted_.back();
   EXPECT_EQ(std::any_cast<AuthChangeEvent>(note.userInfo.at(std::string(authChangeEventInfoKey))),
             AuthChangeEvent::signedOut);

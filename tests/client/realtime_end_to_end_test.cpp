@@ -11,6 +11,7 @@
 #include "local_backend/realtime_service.hpp"
 #include "local_backend/server.hpp"
 #include "tests/postgrest/message_rows.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
 #include "voduzazi/realtime/presence.hpp"
@@ -171,7 +172,7 @@ TEST_F(RealtimeEndToEndTest, ARowInsertedThroughRESTArrivesAsAPostgresChange) {
             ChannelFilter{.event = "INSERT", .schema = "public", .table = "messages"},
             changes.handler());
   ASSERT_TRUE(subscribed(inbox));
-  EXPECT_TRUE(inbox->bindings().at("postgres_changes").front().id);
+  EXPECT_TRUE(firstOf(inbox->bindings().at("postgres_changes"), "the bindings").id);
 
   ada->from("messages").insert(NewMessage{adaID, adaID, "note to self"}).execute();
   ASSERT_TRUE(changes.waitForCount(1));

@@ -11,6 +11,7 @@
 #include "tests/auth/auth_client_fakes.hpp"
 #include "tests/client/facade_fakes.hpp"
 #include "tests/issue_reporting/issue_recorder.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/client/detail/client_core.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
@@ -105,7 +106,7 @@ TEST_F(VoduzaziClientTest, LayersLibraryHeadersUnderTheKeyUnderGlobalHeaders) {
   EXPECT_EQ(header(merged, "X-Trace"), "on");
   // Every client built from them sends the caller's values.
   EXPECT_EQ(authorizationOfASelect(*client), "Bearer other");
-  EXPECT_EQ(transport->requests().back().value("apikey"), "second-key");
+  EXPECT_EQ(lastOf(transport->requests(), "the requests sent").value("apikey"), "second-key");
 }
 
 struct ProjectCase {
@@ -162,7 +163,7 @@ TEST_F(VoduzaziClientTest, SendsTheSessionTokenOrElseTheAPIKey) {
   storeSession(*client, "user-token");
   EXPECT_EQ(authorizationOfASelect(*client), "Bearer user-token");
   EXPECT_EQ(client->rpc("add_numbers", JSONObject{{"a", 1}}).execute().status(), 200);
-  const URLRequest call = transport->requests().back();
+  const URLRequest call = lastOf(transport->requests(), "the requests sent");
   EXPECT_EQ(call.url.buffer(), "https://abcd.example.co/rest/v1/rpc/add_numbers");
   EXPECT_EQ(call.value("Authorization"), "Bearer user-token");  // one field, the session's
 }
@@ -179,7 +180,7 @@ TEST_F(VoduzaziClientTest, BuildsOneFunctionsClientThatSendsTheSessionToken) {
 
   storeSession(*client, "user-token");
   functions.invoke("hello");
-  const URLRequest call = transport->requests().back();
+  const URLRequest call = lastOf(transport->requests(), "the requests sent");
   EXPECT_EQ(call.url.buffer(), "https://abcd.example.co/functions/v1/hello");
   EXPECT_EQ(call.value("Authorization"), "Bearer user-token");
   EXPECT_EQ(call.value("x-region"), "eu-west-1");
@@ -200,7 +201,7 @@ TEST_F(VoduzaziClientTest, BuildsOneStorageClientWhoseFetchAndUploadSendTheSessi
   EXPECT_EQ(transport->lastAuthorization(), "Bearer anon-key");
   storeSession(*client, "user-token");
   storage.listBuckets();
-  const URLRequest call = transport->requests().back();
+  const URLRequest call = lastOf(transport->requests(), "the requests sent");
   EXPECT_EQ(call.url.buffer(), "https://abcd.example.co/storage/v1/bucket");
   EXPECT_EQ(call.value("Authorization"), "Bearer user-token");
   EXPECT_EQ(call.value("apikey"), kKey);
@@ -210,15 +211,16 @@ TEST_F(VoduzaziClientTest, BuildsOneStorageClientWhoseFetchAndUploadSendTheSessi
   upload.httpMethod = "PUT";
   upload.headerFields = {{"Authorization", "Bearer anon-key"}};
   storage.configuration().session.upload(upload, "bytes");
-  EXPECT_EQ(transport->requests().back().value("Authorization"), "Bearer user-token");
-  EXPECT_EQ(transport->requests().back().httpBody, "bytes");
+  EXPECT_EQ(lastOf(transport->requests(), "the requests sent").value("Authorization"),
+            "Bearer user-token");
+  EXPECT_EQ(lastOf(transport->requests(), "the requests sent").httpBody, "bytes");
 }
 
 TEST_F(VoduzaziClientTest, AuthClientRequestsSkipTheTokenStep) {
   const auto client = makeClient();
   storeSession(*client, "user-token");
   EXPECT_ANY_THROW(client->auth().signIn("ada@example.com", "secret"));  // "[]" is no session
-  const URLRequest signIn = transport->requests().back();
+  const URLRequest signIn = lastOf(transport->requests(), "the requests sent");
   EXPECT_EQ(signIn.url.path(), "/auth/v1/token");
   EXPECT_EQ(signIn.value("Authorization"), "Bearer anon-key");
 }
@@ -232,7 +234,7 @@ TEST_F(VoduzaziClientTest, HandsIncomingURLsToTheAuthClient) {
     const auto requests = transport->requests();
     return !requests.empty() && requests.back().url.path() == "/auth/v1/token";
   }));
-  EXPECT_EQ(transport->requests().back().url.query(), "grant_type=pkce");
+  EXPECT_EQ(lastOf(transport->requests(), "the requests sent").url.query(), "grant_type=pkce");
 }
 
 TEST_F(VoduzaziClientTest, BuildsTheDatabaseClientOnceUnderConcurrentFirstUse) {
@@ -331,6 +333,7 @@ TEST_F(VoduzaziClientTest, BuildsTheOlderRealtimeClientUnconnectedFromTheProject
   EXPECT_EQ(realtime->headers(), client->headers());
   auto url = realtime->endPointUrl();
   EXPECT_EQ(url.path(), "/realtime/v1/websocket");
+  ASSERT_FALSE(url.params().empty());
   EXPECT_EQ((*url.params().begin()).key, "vsn");
   EXPECT_EQ((*url.params().begin()).value, "2.0.0");
   EXPECT_TRUE(url.params().contains("Apikey"));

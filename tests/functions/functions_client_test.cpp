@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/concurrency/this_task.hpp"
@@ -16,6 +17,8 @@
 
 namespace voduzazi {
 namespace {
+
+using testing::lastOf;
 
 // Answers every request with the reply set last and keeps what it was sent.
 struct FakeFetch {
@@ -38,7 +41,7 @@ struct FakeFetch {
   }
   URLRequest last() const {
     std::lock_guard lock(state->mutex);
-    return state->requests.back();
+    return lastOf(state->requests, "the requests sent");
   }
 };
 

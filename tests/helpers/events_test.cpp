@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "test_support.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/helpers/async_value_subject.hpp"
 #include "voduzazi/helpers/event_emitter.hpp"
@@ -13,6 +14,7 @@ namespace voduzazi {
 namespace {
 
 using testing::eventually;
+using testing::lastOf;
 
 struct Received {
   LockIsolated<std::vector<int>> values{std::vector<int>{}};
@@ -45,7 +47,7 @@ TEST(EventEmitter, DeliversInAttachOrderAndToTargetsOnly) {
   EXPECT_EQ(order, (std::vector<std::string>{"A", "B"}));
 
   emitter.emit(2, *b);
-  EXPECT_EQ(order.back(), "B");
+  EXPECT_EQ(lastOf(order, "the deliveries"), "B");
   EXPECT_EQ(order.size(), 3u);
 
   ObservationToken stranger;

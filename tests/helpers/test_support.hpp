@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -46,7 +47,9 @@ class ScriptedFetch {
     return [error](const URLRequest&) -> FetchResult { throw error; };
   }
 
-  explicit ScriptedFetch(std::vector<Step> steps) : steps_(steps.begin(), steps.end()) {}
+  explicit ScriptedFetch(std::vector<Step> steps) : steps_(steps.begin(), steps.end()) {
+    if (steps_.empty()) throw std::invalid_argument("ScriptedFetch: no step to answer with");
+  }
 
   FetchHandler handler() {
     return [this](const URLRequest& request) {

@@ -52,6 +52,7 @@ TEST(Jwt, RefusesASignatureSpelledDifferently) {
   // one leaves the decoded bytes as they were, so only a strict decoder tells the two apart.
   constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  ASSERT_FALSE(token.empty());
   std::string respelled = token;
   respelled.back() = kAlphabet[kAlphabet.find(token.back()) ^ 1];
   EXPECT_EQ(refusal(respelled, kSecret, 1000), JwtError::Kind::badSignature);

@@ -22,7 +22,13 @@ class Collector : public MultipartSink {
   void beginPart(const MultipartHeaders& headers) override {
     parts.push_back(Part{headers.fields, {}});
   }
-  void partData(std::string_view bytes) override { parts.back().content.append(bytes); }
+  void partData(std::string_view bytes) override {
+    if (parts.empty()) {
+      ADD_FAILURE() << "part data before any part began";
+      return;
+    }
+    parts.back().content.append(bytes);
+  }
   void endPart() override { ++ended; }
 
   std::vector<Part> parts;

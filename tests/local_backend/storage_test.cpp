@@ -386,6 +386,7 @@ TEST_F(StorageApi, SignedURLsWorkWithoutKeyForTheirObjectOnly) {
   const std::string token = url.substr(url.find("token=") + 6);
   expectError(bare(http::verb::get, "/object/sign/s/other.txt?token=" + token), 400,
               "InvalidSignature");
+  ASSERT_FALSE(token.empty()) << url;
   std::string tampered = token;
   tampered.back() = tampered.back() == 'A' ? 'B' : 'A';
   expectError(bare(http::verb::get, "/object/sign/s/dir/file%20one.txt?token=" + tampered), 400,

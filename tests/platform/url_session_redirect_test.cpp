@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "loopback_server.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/helpers/url_error.hpp"
 #include "voduzazi/platform/detail/curl_redirects.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -23,6 +24,7 @@
 namespace voduzazi {
 namespace {
 
+using testing::lastOf;
 using testing::LoopbackServer;
 using testing::trickled;
 
@@ -159,7 +161,7 @@ TEST_F(URLSessionRedirectTest, CredentialsGoOnlyToTheOriginTheyWereGivenFor) {
         if (std::string_view(method) != "GET") r.httpBody = "payload";
         const FetchResult result = session.data(r);
         const std::string context = std::to_string(status) + " " + method + " to " + location;
-        const auto landed = landing.requests().back();
+        const auto landed = lastOf(landing.requests(), "the landing requests");
         ASSERT_EQ(landed.target, "/landed") << context;
         for (const std::string& name : kCredentials) {
           EXPECT_EQ(header(landed, name).has_value(), sameOrigin) << context << ": " << name;
@@ -175,7 +177,7 @@ TEST_F(URLSessionRedirectTest, CredentialsStayOffForTheRestOfTheChain) {
   // Out to the other server, and from there back to the origin.
   const std::string back = other.url("/307?to=" + origin.url("/landed"));
   session.data(redirected(307, back, "GET"));
-  const auto landed = origin.requests().back();
+  const auto landed = lastOf(origin.requests(), "the origin's requests");
   ASSERT_EQ(landed.target, "/landed");
   for (const std::string& name : kCredentials) EXPECT_FALSE(header(landed, name)) << name;
 }
@@ -204,9 +206,10 @@ TEST_F(URLSessionRedirectTest, ARawSpaceInALocationIsSentEscaped) {
   for (const std::string& location : {origin.url("/a b?c d"), std::string("/a b?c d")}) {
     const FetchResult result = session.data(redirected(302, location, "GET"));
     EXPECT_EQ(result.data, "landed:") << location;
-    EXPECT_EQ(origin.requests().back().target, "/a%20b?c+d") << location;
+    EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").target, "/a%20b?c+d") << location;
     EXPECT_EQ(result.response->url().buffer(), origin.url("/a%20b?c+d")) << location;
-    EXPECT_EQ(credentialsOf(origin.requests().back()), kCredentials) << location;
+    EXPECT_EQ(credentialsOf(lastOf(origin.requests(), "the origin's requests")), kCredentials)
+        << location;
   }
 }
 
@@ -225,14 +228,15 @@ TEST(URLSessionRedirect, AnIPv6OriginIsTheSameWhicheverWayItsAddressIsWritten) {
     URLRequest r = redirected(*server, 307, "/x");
     r.url = boost::urls::url("http://" + host + ":" + port + std::string(r.url.encoded_resource()));
     session.data(r);
-    EXPECT_EQ(server->requests().back().target, "/x") << host;
-    EXPECT_EQ(credentialsOf(server->requests().back()), kCredentials) << host;
+    EXPECT_EQ(lastOf(server->requests(), "the requests received").target, "/x") << host;
+    EXPECT_EQ(credentialsOf(lastOf(server->requests(), "the requests received")), kCredentials)
+        << host;
   }
   // The same server reached by another name is another origin.
   LoopbackServer v4(redirectOrEcho);
   session.data(redirected(*server, 307, v4.url("/x")));
-  EXPECT_EQ(v4.requests().back().target, "/x");
-  EXPECT_TRUE(credentialsOf(v4.requests().back()).empty());
+  EXPECT_EQ(lastOf(v4.requests(), "the IPv4 requests").target, "/x");
+  EXPECT_TRUE(credentialsOf(lastOf(v4.requests(), "the IPv4 requests")).empty());
 }
 
 // Only 301, 302, 303, 307 and 308 redirect: any other 3xx, a Location or not, is the answer.
@@ -260,30 +264,37 @@ TEST_F(URLSessionRedirectTest, SeeOtherTurnsEveryMethodButHeadIntoABodilessGet) 
   for (const char* method : {"POST", "PUT", "PATCH", "DELETE"}) {
     const URLRequest r = withBody(redirected(303, "/landed", method), "payload");
     EXPECT_EQ(session.data(r).data, "landed:") << method;
-    EXPECT_EQ(origin.requests().back().method, "GET") << method;
+    EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, "GET") << method;
     // The fields that described the body went with it; the credentials stay in their origin.
-    EXPECT_THAT(bodyFieldsOf(origin.requests().back()), ::testing::IsEmpty()) << method;
-    EXPECT_EQ(credentialsOf(origin.requests().back()), kCredentials) << method;
+    EXPECT_THAT(bodyFieldsOf(lastOf(origin.requests(), "the origin's requests")),
+                ::testing::IsEmpty())
+        << method;
+    EXPECT_EQ(credentialsOf(lastOf(origin.requests(), "the origin's requests")), kCredentials)
+        << method;
   }
   session.data(redirected(303, "/landed", "HEAD"));
-  EXPECT_EQ(origin.requests().back().method, "HEAD");
+  EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, "HEAD");
 }
 
 TEST_F(URLSessionRedirectTest, MovedAndFoundTurnOnlyAPostIntoAGet) {
   for (const int status : {301, 302}) {
     const URLRequest post = withBody(redirected(status, "/landed", "POST"), "payload");
     EXPECT_EQ(session.data(post).data, "landed:") << status;
-    EXPECT_EQ(origin.requests().back().method, "GET") << status;
-    EXPECT_THAT(bodyFieldsOf(origin.requests().back()), ::testing::IsEmpty()) << status;
+    EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, "GET") << status;
+    EXPECT_THAT(bodyFieldsOf(lastOf(origin.requests(), "the origin's requests")),
+                ::testing::IsEmpty())
+        << status;
     // Any other method goes on with its body: a PUT replayed empty would overwrite data.
     for (const char* method : {"PUT", "PATCH", "DELETE"}) {
       const URLRequest r = withBody(redirected(status, "/landed", method), "payload");
       EXPECT_EQ(session.data(r).data, "landed:payload") << status << " " << method;
-      EXPECT_EQ(origin.requests().back().method, method) << status << " " << method;
-      EXPECT_EQ(bodyFieldsOf(origin.requests().back()), kBodyFields) << status << " " << method;
+      EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, method)
+          << status << " " << method;
+      EXPECT_EQ(bodyFieldsOf(lastOf(origin.requests(), "the origin's requests")), kBodyFields)
+          << status << " " << method;
     }
     session.data(redirected(status, "/landed", "HEAD"));
-    EXPECT_EQ(origin.requests().back().method, "HEAD");
+    EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, "HEAD");
   }
 }
 
@@ -305,8 +316,9 @@ TEST_F(URLSessionRedirectTest, TemporaryRedirectKeepsTheChunkedFramingWithTheBod
   for (const URLRequest& r : chunked(redirected(307, "/landed", "POST"), "payload")) {
     const std::string& method = r.httpMethod;
     EXPECT_EQ(session.data(r).data, "landed:payload") << method;
-    EXPECT_EQ(origin.requests().back().method, method);
-    EXPECT_EQ(fieldsAmong(origin.requests().back(), kChunkedFieldNames), kChunkedFieldNames)
+    EXPECT_EQ(lastOf(origin.requests(), "the origin's requests").method, method);
+    EXPECT_EQ(fieldsAmong(lastOf(origin.requests(), "the origin's requests"), kChunkedFieldNames),
+              kChunkedFieldNames)
         << method;
   }
 }
@@ -318,7 +330,7 @@ TEST_F(URLSessionRedirectTest, ABodyDroppedOnceStaysDroppedWithItsFieldsForTheRe
     }
     const std::string& method = r.httpMethod;
     EXPECT_EQ(session.data(r).data, "landed:") << method;
-    const auto landed = origin.requests().back();
+    const auto landed = lastOf(origin.requests(), "the origin's requests");
     ASSERT_EQ(landed.target, "/landed") << method;
     EXPECT_EQ(landed.method, "GET") << method;
     EXPECT_THAT(fieldsAmong(landed, kChunkedFieldNames), ::testing::IsEmpty()) << method;
@@ -340,8 +352,9 @@ TEST_F(URLSessionRedirectTest, TemporaryAndPermanentRedirectsResendEveryKindOfBo
       const std::string context = std::to_string(status) + " " + method;
       const URLRequest inMemory = withBody(redirected(status, elsewhere, method), "in memory");
       EXPECT_EQ(session.data(inMemory).data, "landed:in memory") << context;
-      EXPECT_EQ(other.requests().back().method, method) << context;
-      EXPECT_EQ(bodyFieldsOf(other.requests().back()), kBodyFields) << context;
+      EXPECT_EQ(lastOf(other.requests(), "the other origin's requests").method, method) << context;
+      EXPECT_EQ(bodyFieldsOf(lastOf(other.requests(), "the other origin's requests")), kBodyFields)
+          << context;
 
       const Data uploaded = "uploaded";
       EXPECT_EQ(session.upload(redirected(status, elsewhere, method), uploaded).data,
@@ -355,7 +368,7 @@ TEST_F(URLSessionRedirectTest, TemporaryAndPermanentRedirectsResendEveryKindOfBo
       URLRequest fromFile = redirected(status, elsewhere, method);
       fromFile.httpBodyStream = FileBodySource::open(path);
       EXPECT_EQ(session.data(fromFile).data, "landed:from a file") << context;
-      EXPECT_EQ(other.requests().back().method, method) << context;
+      EXPECT_EQ(lastOf(other.requests(), "the other origin's requests").method, method) << context;
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "loopback_server.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/cancellation_error.hpp"
 #include "voduzazi/concurrency/task.hpp"
@@ -23,7 +24,9 @@ namespace voduzazi {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::firstOf;
 using testing::Gate;
+using testing::lastOf;
 using testing::LoopbackServer;
 using testing::trickled;
 
@@ -91,7 +94,7 @@ TEST_F(URLSessionTest, HeadReturnsTheHeadWithoutABody) {
   const FetchResult result = session.data(request("/items", "HEAD"));
   EXPECT_EQ(http(result)->statusCode(), 200);
   EXPECT_TRUE(result.data.empty());
-  EXPECT_EQ(server.requests().back().method, "HEAD");
+  EXPECT_EQ(lastOf(server.requests(), "the requests received").method, "HEAD");
 }
 
 TEST_F(URLSessionTest, SendsBodiesWithEveryMethodThatCarriesOne) {
@@ -102,7 +105,7 @@ TEST_F(URLSessionTest, SendsBodiesWithEveryMethodThatCarriesOne) {
     const FetchResult result = session.data(r);
     EXPECT_EQ(result.data, *r.httpBody) << method;
     EXPECT_EQ(http(result)->value("X-Method"), method);
-    const auto received = server.requests().back();
+    const auto received = lastOf(server.requests(), "the requests received");
     EXPECT_EQ(received.method, method);
     int tags = 0;
     for (const auto& [name, value] : received.headers) {
@@ -115,7 +118,7 @@ TEST_F(URLSessionTest, SendsBodiesWithEveryMethodThatCarriesOne) {
 
 TEST_F(URLSessionTest, ABodilessPostCarriesNoContentType) {
   session.data(request("/echo", "POST"));
-  const auto received = server.requests().back();
+  const auto received = lastOf(server.requests(), "the requests received");
   EXPECT_EQ(received.method, "POST");
   for (const auto& [name, value] : received.headers) EXPECT_NE(name, "Content-Type") << value;
 }
@@ -157,7 +160,7 @@ TEST_F(URLSessionTest, StreamsABodySourceWithEveryMethodAndReusesTheConnection) 
   }
   // The lane's next plain request sends no leftover body.
   session.data(request("/echo"));
-  EXPECT_TRUE(server.requests().back().body.empty());
+  EXPECT_TRUE(lastOf(server.requests(), "the requests received").body.empty());
   EXPECT_EQ(server.connectionsAccepted(), 1u);
 }
 
@@ -170,7 +173,7 @@ TEST_F(URLSessionTest, ABodySourceThatFailsAbortsTheTransferWithItsError) {
 
 TEST_F(URLSessionTest, SendsDotSegmentsOfThePathAsTheyAre) {
   session.data(request("/a/../b/./c"));
-  EXPECT_EQ(server.requests().back().target, "/a/../b/./c");
+  EXPECT_EQ(lastOf(server.requests(), "the requests received").target, "/a/../b/./c");
 }
 
 TEST_F(URLSessionTest, EmptyBodiesAndErrorStatusesAreResponses) {
@@ -194,7 +197,7 @@ TEST_F(URLSessionTest, AReusedConnectionCarriesNothingOverFromTheLastRequest) {
   put.httpBody = "abc";
   session.data(put);
   session.data(request("/echo"));
-  const auto received = server.requests().back();
+  const auto received = lastOf(server.requests(), "the requests received");
   EXPECT_EQ(received.method, "GET");
   EXPECT_TRUE(received.body.empty());
   for (const auto& [name, value] : received.headers) EXPECT_NE(name, "Content-Type") << value;
@@ -265,7 +268,7 @@ TEST_F(URLSessionTest, StreamsChunksAfterTheResponseHead) {
   EXPECT_EQ(head->statusCode(), 200);
   std::string body;
   for (std::size_t i = 1; i < events.size(); ++i) body += events[i];
-  EXPECT_EQ(events.front(), "status 200");
+  EXPECT_EQ(firstOf(events, "the stream events"), "status 200");
   EXPECT_EQ(body, "first second third");
 }
 
@@ -362,7 +365,7 @@ TEST(DefaultFetch, EndsAnHTTPClientChainOnTheSharedSession) {
   const helpers::HTTPResponse response = client.send(*request);
   EXPECT_EQ(response.statusCode(), 200);
   EXPECT_EQ(response.data(), R"({"a":1})");
-  const auto received = server.requests().back();
+  const auto received = lastOf(server.requests(), "the requests received");
   bool json = false;
   for (const auto& [name, value] : received.headers) {
     json = json || (name == "Content-Type" && value == "application/json");

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/postgrest/recording_fetch.hpp"
+#include "tests/support/checked_list.hpp"
 
 namespace voduzazi {
 namespace {
@@ -16,6 +17,7 @@ namespace {
 using testing::queryOf;
 using testing::RecordingFetch;
 using Operator = PostgrestFilterBuilder::Operator;
+using testing::firstOf;
 
 struct FilterCase {
   std::string name;
@@ -31,7 +33,7 @@ class PostgrestFilterBuilderTest : public ::testing::Test {
     apply(builder);
     builder.execute();
     auto items = queryOf(fetch_.last());
-    EXPECT_EQ(items.front(), "select=*");
+    EXPECT_EQ(firstOf(items, "the query items"), "select=*");
     items.erase(items.begin());
     return items;
   }

@@ -23,6 +23,7 @@
 #include "local_backend/server.hpp"
 #include "tests/realtime/resource_counts.hpp"
 #include "tests/realtime/silent_listener.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/platform/url_session.hpp"
@@ -37,6 +38,7 @@ namespace {
 using namespace std::chrono_literals;
 using voduzazi::testing::eventually;
 using voduzazi::testing::expectReleasedAfter;
+using voduzazi::testing::firstOf;
 
 constexpr int kRounds = 50;
 
@@ -425,8 +427,9 @@ TEST_F(BusyReleaseOlder, ItsOwnCallbacksMayReleaseIt) {
         if (releaser == "message callback") {
           client->onMessage([release](const RealtimeMessage&) { release(); });
         } else if (releaser == "broadcast handler") {
-          client->channels().front()->on("broadcast", ChannelFilter{.event = "tick"},
-                                         [release](const RealtimeMessage&) { release(); });
+          firstOf(client->channels(), "the client's channels")
+              ->on("broadcast", ChannelFilter{.event = "tick"},
+                   [release](const RealtimeMessage&) { release(); });
         } else {
           client->onClose([release] { release(); });
         }

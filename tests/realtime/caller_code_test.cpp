@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
@@ -28,6 +29,7 @@ using testing::frame;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
+using voduzazi::testing::lastOf;
 using CloseCode = RealtimeClient::CloseCode;
 using CloseStatus = RealtimeClient::CloseStatus;
 
@@ -231,7 +233,7 @@ const LoggedLine loggedLines[] = {
      [](CallerCode& scene) {
        const auto ref = joinRefOf(*scene.room);
        scene.room->unsubscribe();
-       const auto leave = scene.harness.transport().frames().back();
+       const auto leave = lastOf(scene.harness.transport().frames(), "the sent frames");
        scene.harness.transport().receive(reply(ref, textAt(leave, 1), "realtime:room", "ok"));
      }},
 };
@@ -364,7 +366,7 @@ TEST(RealtimeClientFromItsChannels, ReleasedByATransformerOrAnErrorHandlerCallsN
   const auto leave = [](CallerCode& scene) {
     const auto ref = joinRefOf(*scene.room);
     scene.room->unsubscribe();
-    const auto sent = scene.harness.transport().frames().back();
+    const auto sent = lastOf(scene.harness.transport().frames(), "the sent frames");
     scene.harness.transport().receive(reply(ref, textAt(sent, 1), "realtime:room", "ok"));
   };
   const std::vector<std::pair<std::string, std::function<void(CallerCode&)>>> roads{

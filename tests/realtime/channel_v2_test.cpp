@@ -9,6 +9,7 @@
 
 #include "tests/realtime/client_v2_harness.hpp"
 #include "tests/realtime/thread_count.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/issue_reporting/expected_issue.hpp"
 #include "voduzazi/realtime/detail/retry_backoff.hpp"
@@ -23,6 +24,8 @@ using testing::FakeWebSocket;
 using testing::Recorder;
 using testing::replyTo;
 using testing::serverFrame;
+using voduzazi::testing::firstOf;
+using voduzazi::testing::lastOf;
 
 class RealtimeChannelV2Test : public testing::RealtimeV2Test {
  protected:
@@ -96,7 +99,7 @@ TEST_F(RealtimeChannelV2Test, SendsItsPostgresChangesAndPresenceWishInTheJoin) {
   EXPECT_EQ(config.at("presence").at("enabled"), true);
   EXPECT_EQ(json::serialize(config.at("postgres_changes")),
             R"([{"event":"INSERT","filter":"id=eq.7","schema":"public","table":"messages"}])");
-  EXPECT_EQ(channel->callbackManager().state().serverChanges.front().id, 1);
+  EXPECT_EQ(firstOf(channel->callbackManager().state().serverChanges, "the changes").id, 1);
 }
 
 TEST_F(RealtimeChannelV2Test, RetriesTimedOutJoinsWithBackOffThenGivesUp) {
@@ -124,7 +127,7 @@ TEST_F(RealtimeChannelV2Test, RetriesTimedOutJoinsWithBackOffThenGivesUp) {
       return logger_->count("Retrying subscription to channel 'realtime:room'") ==
              static_cast<std::size_t>(attempt);
     }));
-    const double delay = sleeper_->intervals().back();
+    const double delay = lastOf(sleeper_->intervals(), "the sleeps");
     EXPECT_GE(delay, bases[attempt - 1] * 0.75);
     EXPECT_LE(delay, bases[attempt - 1] * 1.25);
     advanceWhenSleeping(std::chrono::duration<double>(delay));
@@ -175,7 +178,7 @@ TEST_F(RealtimeChannelV2Test, RemovalEndsAPendingJoinWhoseAnswersNeverReachTheNe
       json::object{{"event", "*"}, {"schema", "public"}, {"table", "messages"}, {"id", 8}}};
   socket->receive(replyTo(liveJoin, "ok", {{"postgres_changes", liveChanges}}));
   EXPECT_EQ(liveSubscribe.value(), "subscribed");
-  EXPECT_EQ(live->callbackManager().state().serverChanges.front().id, 8);
+  EXPECT_EQ(firstOf(live->callbackManager().state().serverChanges, "the changes").id, 8);
   EXPECT_EQ(socket->countEvents("phx_join"), 3u);  // the removed object sent no other
   EXPECT_EQ(old->status(), RealtimeChannelStatus::unsubscribed);
 }

@@ -790,7 +790,9 @@ TEST_F(RealtimeClientV2Reconnect, AReconnectWhileTheDisconnectCancelsDoesNotUndo
   bool handled = false;
   auto logger =
       std::make_shared<CancelledLineLogger>("Connected to realtime WebSocket", logger_, [&] {
-        transport_->sockets().front()->serverClose(4000, "restart");
+        const auto sockets = transport_->sockets();
+        ASSERT_FALSE(sockets.empty()) << "connected without a socket";
+        sockets.front()->serverClose(4000, "restart");
         handled = eventually([&] { return receiving->isFinished(); }, 2s);
       });
   auto options = this->options();

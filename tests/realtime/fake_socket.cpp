@@ -1,6 +1,7 @@
 #include "tests/realtime/fake_socket.hpp"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "tests/support/settle.hpp"
 
@@ -189,6 +190,9 @@ std::shared_ptr<RealtimeClient> SocketHarness::openClient() {
 
 FakeTransport& SocketHarness::transport() const {
   std::lock_guard lock(mutex_);
+  if (transports_.empty()) {
+    throw std::logic_error("SocketHarness::transport(): no connection made yet");
+  }
   return *transports_.back();
 }
 

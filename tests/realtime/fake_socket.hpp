@@ -110,7 +110,7 @@ class SocketHarness {
   // The client connected and its transport open.
   std::shared_ptr<RealtimeClient> openClient();
 
-  // The latest connection and how many were made.
+  // The latest connection (throws std::logic_error before the first) and how many were made.
   FakeTransport& transport() const;
   std::size_t transportCount() const;
   // Moves the test clock on, waits until the timer thread has handed over what came due, and

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
@@ -34,6 +35,7 @@ using testing::nameOf;
 using testing::reply;
 using testing::SocketHarness;
 using voduzazi::testing::eventually;
+using voduzazi::testing::lastOf;
 
 // The "reason" of a reply's response: "no client" for an orphan's failure.
 std::string reasonOf(const RealtimeMessage& reply) {
@@ -310,7 +312,9 @@ class CallerTransports {
     client = std::move(made);
   }
 
-  std::shared_ptr<CallerTransport> transport() const { return transports.back().lock(); }
+  std::shared_ptr<CallerTransport> transport() const {
+    return lastOf(transports, "the transports made").lock();
+  }
   void release() {
     released = true;
     client.reset();
@@ -359,7 +363,7 @@ TEST(RealtimeClientFromItsTransport, ReleasedFromInsideACallItOutlivesThatCall) 
     ASSERT_TRUE(scene.released);
     for (int round = 0; round < 3; ++round) scene.harness.advance(1min);
     EXPECT_THAT(scene.late, IsEmpty());
-    EXPECT_TRUE(scene.transports.back().expired());
+    EXPECT_TRUE(lastOf(scene.transports, "the transports made").expired());
   }
 }
 
@@ -369,7 +373,7 @@ TEST(RealtimeClientFromItsTransport, DisconnectedFromInsideASendItOutlivesTheSen
   CallerTransports scene;
   scene.transport()->onSend = [&scene] { scene.client->disconnect(); };
   scene.harness.advance(30s);
-  EXPECT_TRUE(scene.transports.back().expired());
+  EXPECT_TRUE(lastOf(scene.transports, "the transports made").expired());
   EXPECT_EQ(scene.client->closeStatus(), RealtimeClient::CloseStatus::clean);
   scene.harness.advance(1min);
   EXPECT_EQ(scene.transports.size(), 1u);

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/realtime/presence.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 
@@ -17,6 +18,7 @@ using testing::frame;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
+using voduzazi::testing::lastOf;
 
 // A joined channel "realtime:room" on an open socket.
 class JoinedChannel : public ::testing::Test {
@@ -27,7 +29,7 @@ class JoinedChannel : public ::testing::Test {
   }
   // Answers the last frame sent with a reply of `status`.
   void answerLast(const std::string& status, const JSONObject& response = {}) {
-    const auto sent = harness.transport().frames().back();
+    const auto sent = lastOf(harness.transport().frames(), "the sent frames");
     harness.transport().receive(
         reply(textAt(sent, 0), textAt(sent, 1), "realtime:room", status, response));
   }
@@ -54,7 +56,7 @@ TEST_F(PushTest, HooksRunPerStatusInOrderAndLateHooksSeeAnEarlierReply) {
   EXPECT_EQ(push->receivedMessage()->payload(), (JSONObject{{"n", 1}}));
   push->receive(PushStatus::ok, [&](const auto&) { ran.push_back("late ok"); });
   push->receive(PushStatus::error, [&](const auto&) { ran.push_back("late error"); });
-  EXPECT_EQ(ran.back(), "late ok");
+  EXPECT_EQ(lastOf(ran, "the callbacks run"), "late ok");
   EXPECT_EQ(ran.size(), 3u);
 
   // A reply without a known status ends the wait but runs nothing.
@@ -206,7 +208,7 @@ TEST_F(PresenceTest, TrackAndUntrackSendPresenceEventsAndAwaitTheirReplies) {
     return channel->track({{"online_at", "now"}});
   });
   const auto count = harness.transport().sent().size();
-  auto sent = harness.transport().frames(count + 1).back();
+  auto sent = lastOf(harness.transport().frames(count + 1), "the sent frames");
   EXPECT_EQ(testing::payloadOf(sent), (JSONObject{{"type", "presence"},
                                                   {"event", "track"},
                                                   {"payload", JSONObject{{"online_at", "now"}}}}));
@@ -215,7 +217,7 @@ TEST_F(PresenceTest, TrackAndUntrackSendPresenceEventsAndAwaitTheirReplies) {
 
   std::future<ChannelResponse> untracked =
       std::async(std::launch::async, [&] { return channel->untrack(); });
-  sent = harness.transport().frames(count + 2).back();
+  sent = lastOf(harness.transport().frames(count + 2), "the sent frames");
   EXPECT_EQ(testing::payloadOf(sent), (JSONObject{{"type", "presence"}, {"event", "untrack"}}));
   answerLast("error");
   EXPECT_EQ(untracked.get(), ChannelResponse::error);
@@ -290,7 +292,8 @@ TEST_F(OlderClientAPITest, FramesUseTheReplaceableCodersAndStateCallbacksMayTake
     return Defaults::decode(text);
   });
   channel->push("custom", {{"n", 1}});
-  EXPECT_EQ(harness.transport().sent().back().back(), ' ');
+  const std::string last = lastOf(harness.transport().sent(), "the sent texts");
+  EXPECT_TRUE(last.ends_with(' ')) << last;
   answerLast("ok");
   EXPECT_EQ(decoded.size(), 1u);
   harness.transport().closeFromServer(1000);

@@ -8,6 +8,7 @@
 #include <future>
 
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/checked_list.hpp"
 
 namespace voduzazi::realtime {
 namespace {
@@ -20,6 +21,8 @@ using testing::payloadOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
+using voduzazi::testing::firstOf;
+using voduzazi::testing::lastOf;
 using States = std::vector<std::string>;
 
 class RealtimeChannelTest : public ::testing::Test {
@@ -33,10 +36,9 @@ class RealtimeChannelTest : public ::testing::Test {
   }
   // The last frame the client sent, which must carry `event`.
   JSONArray lastSent(const std::string& event) {
-    const auto frames = harness.transport().frames();
-    EXPECT_FALSE(frames.empty());
-    EXPECT_EQ(textAt(frames.back(), 3), event);
-    return frames.empty() ? JSONArray{} : frames.back();
+    const auto last = lastOf(harness.transport().frames(), "the sent frames");
+    EXPECT_EQ(textAt(last, 3), event);
+    return last;
   }
   // Answers the last join with `status` and the response.
   void answerJoin(const std::string& status, const JSONObject& response = {}) {
@@ -61,7 +63,7 @@ TEST_F(RealtimeChannelTest, SubscribeConnectsJoinsWithTheConfigAndFlushesBuffere
   auto early = channel->push("custom", {{"n", 1}});
   harness.transport().open();
 
-  const auto join = harness.transport().frames().front();
+  const auto join = firstOf(harness.transport().frames(), "the sent frames");
   EXPECT_EQ(textAt(join, 0), textAt(join, 1));  // the join reference is its own reference
   EXPECT_EQ(textAt(join, 2), "realtime:room");
   const JSONObject config{
@@ -81,7 +83,7 @@ TEST_F(RealtimeChannelTest, SubscribeConnectsJoinsWithTheConfigAndFlushesBuffere
   EXPECT_EQ(textAt(frames.at(1), 3), "custom");
   EXPECT_EQ(textAt(frames.at(1), 1), *early->ref());
   EXPECT_EQ(textAt(frames.at(2), 3), "access_token");
-  EXPECT_EQ(channel->bindings().at("postgres_changes").front().id, "7");
+  EXPECT_EQ(firstOf(channel->bindings().at("postgres_changes"), "the bindings").id, "7");
   EXPECT_THROW(channel->subscribe(), std::logic_error);
 }
 
@@ -287,7 +289,7 @@ TEST_F(RealtimeChannelTest, BroadcastSendWaitsForTheReplyOnlyWhenAcknowledged) {
            {"ok", ChannelResponse::ok}, {"error", ChannelResponse::error}}) {
     const auto count = harness.transport().sent().size();
     auto answer = sendFromAnotherThread();
-    const auto sent = harness.transport().frames(count + 1).back();
+    const auto sent = lastOf(harness.transport().frames(count + 1), "the sent frames");
     harness.transport().receive(reply(textAt(sent, 0), textAt(sent, 1), "realtime:acked", status));
     EXPECT_EQ(answer.get(), expected) << status;
   }
@@ -341,7 +343,7 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastSendsTheApiKeyAsApikeyAndTheCurrentToke
   auto channel = socket->channel("room");
   const auto broadcast = [&] {
     EXPECT_EQ(channel->send(RealtimeListenTypes::broadcast, "ping", {}), ChannelResponse::ok);
-    const auto request = harness.http->requests().back();
+    const auto request = lastOf(harness.http->requests(), "the HTTP requests");
     EXPECT_EQ(request.headers.values(HTTPField::Name("Content-Type")),
               std::vector<std::string>{"application/json"});
     EXPECT_TRUE(request.headers.contains(HTTPField::Name("X-Client-Info")));
@@ -406,7 +408,8 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastFindsTheSocketsApiKeyWhateverItsLetterC
     auto socket = harness.client("https://abcd.example.co/realtime/v1", c.params, c.headers);
     if (c.token) socket->setAuth(c.token);
     socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {});
-    EXPECT_EQ(credentialsOf(harness.http->requests().back()), c.expected) << c.what;
+    EXPECT_EQ(credentialsOf(lastOf(harness.http->requests(), "the HTTP requests")), c.expected)
+        << c.what;
   }
 }
 
@@ -425,7 +428,7 @@ TEST_F(RealtimeChannelTest, HTTPBroadcastAnswersWhatItCannotSendWithAnErrorAndNo
   socket->setAuth("T\r\nX-Injected: 1");
   EXPECT_EQ(socket->channel("room")->send(RealtimeListenTypes::broadcast, "ping", {}),
             ChannelResponse::ok);
-  const auto request = harness.http->requests().back();
+  const auto request = lastOf(harness.http->requests(), "the HTTP requests");
   EXPECT_FALSE(request.headers.contains(HTTPField::Name("X-Injected")));
   for (const HTTPField& field : request.headers) {
     EXPECT_EQ(field.value().find_first_of("\r\n"), std::string::npos) << field.description();

@@ -11,6 +11,7 @@
 
 #include "tests/realtime/thread_count.hpp"
 #include "tests/realtime/fake_socket.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/main_executor.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
@@ -26,6 +27,7 @@ using testing::payloadOf;
 using testing::reply;
 using testing::SocketHarness;
 using testing::textAt;
+using voduzazi::testing::lastOf;
 using CloseStatus = RealtimeClient::CloseStatus;
 
 RealtimeClient::ParamsClosure params(JSONObject given) {
@@ -105,7 +107,7 @@ TEST(RealtimeClient, SendsBufferedFramesInOrderWhenTheConnectionOpens) {
   EXPECT_TRUE(client->sendBufferRefs().empty());
   // Connected: straight out.
   client->push("phoenix", "heartbeat", {}, "9");
-  EXPECT_EQ(transport.sent().back(), R"([null,"9","phoenix","heartbeat",{}])");
+  EXPECT_EQ(lastOf(transport.sent(), "the sent texts"), R"([null,"9","phoenix","heartbeat",{}])");
 }
 
 TEST(RealtimeClient, ASecondConnectWhileOpeningKeepsOneWebsocket) {
@@ -243,7 +245,7 @@ TEST(RealtimeClient, SetAuthPutsTheTokenInJoinsAndSendsItToJoinedChannels) {
   auto joined = client->channel("joined");
   auto waiting = client->channel("waiting");
   joined->subscribe();
-  const auto join = harness.transport().frames().back();
+  const auto join = lastOf(harness.transport().frames(), "the sent frames");
   harness.transport().receive(reply(textAt(join, 1), textAt(join, 1), "realtime:joined", "ok"));
   const auto before = harness.transport().sent().size();
 
@@ -271,7 +273,7 @@ TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
   client->setAuth("first-jwt-secret");
   auto channel = client->channel("room");
   channel->subscribe();
-  const auto join = harness.transport().frames().back();
+  const auto join = lastOf(harness.transport().frames(), "the sent frames");
   harness.transport().receive(reply(textAt(join, 1), textAt(join, 1), "realtime:room", "ok"));
   client->setAuth("second-jwt-secret");
   harness.transport().receive(
@@ -287,7 +289,7 @@ TEST(RealtimeClient, LogsFramesWithoutTheTokensTheyCarry) {
     }
   }
   EXPECT_TRUE(sawJoin);
-  EXPECT_THAT(lines.back(), HasSubstr(R"("access_token":"<redacted>","n":1)"));
+  EXPECT_THAT(lastOf(lines, "the log lines"), HasSubstr(R"("access_token":"<redacted>","n":1)"));
 
   // A reply of an earlier join is dropped, and an error is logged by the channel: both lines
   // show the payload, redacted too.

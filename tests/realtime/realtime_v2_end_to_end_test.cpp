@@ -14,6 +14,7 @@
 #include "tests/local_backend/test_client.hpp"
 #include "tests/realtime/silent_listener.hpp"
 #include "tests/realtime/thread_count.hpp"
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/concurrency/task.hpp"
 #include "voduzazi/realtime/realtime_channel_v2.hpp"
@@ -24,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using voduzazi::testing::eventually;
+using voduzazi::testing::firstOf;
 using voduzazi::testing::threadCount;
 
 // What a callback saw, for the test thread to wait on; shared objects: safe.
@@ -295,7 +297,7 @@ TEST_F(RealtimeV2EndToEndTest, RemovingAChannelDuringItsJoinLeavesTheTopicToTheN
   auto keep = ada->channel("keep");  // keeps the client connected
   keep->subscribeWithError();
   auto& hub = server_.realtime().hub();
-  const auto socket = hub.sockets().front();
+  const auto socket = firstOf(hub.sockets(), "the hub's sockets");
   auto old = ada->channel("inbox");
   hub.pause(socket);  // a slow server: the join waits
   Task<std::string> oldSubscribe([old] { return subscribeOutcome(*old); });
@@ -404,7 +406,7 @@ TEST_F(RealtimeV2OutageTest, AChannelWhoseRejoinGaveUpDuringALongOutageJoinsAgai
   // than a subscribe's attempts last.
   auto& hub = server_.realtime().hub();
   hub.pauseNewSockets(true);
-  hub.pause(hub.sockets().front());
+  hub.pause(firstOf(hub.sockets(), "the hub's sockets"));
   ASSERT_TRUE(eventually(
       [&] {
         return hub.socketsAttached() >= 6 &&

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "tests/support/checked_list.hpp"
 #include "tests/support/eventually.hpp"
 #include "tests/support/settle.hpp"
 #include "voduzazi/clocks/test_clock.hpp"
@@ -16,6 +17,7 @@ namespace voduzazi::realtime {
 namespace {
 
 using namespace std::chrono_literals;
+using voduzazi::testing::lastOf;
 
 // A test clock and a main executor drained by hand: time moves and work runs only when told.
 struct Timing {
@@ -147,7 +149,7 @@ TEST(TimeoutTimer, WaitsTheOwnersDelayForEachAttemptAndCountsRuns) {
   timer->reset();
   EXPECT_EQ(timer->tries(), 0);
   timer->schedule();
-  EXPECT_EQ(owner->asked.back(), 1);
+  EXPECT_EQ(lastOf(owner->asked, "the attempts asked for"), 1);
 }
 
 TEST(TimeoutTimer, SchedulingTwiceLeavesOneRunForTheSameAttempt) {

@@ -5,12 +5,14 @@
 #include <variant>
 
 #include "tests/realtime/realtime_backend.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/realtime/phoenix_transport.hpp"
 #include "voduzazi/realtime/realtime_message.hpp"
 
 namespace voduzazi::realtime {
 namespace {
 
+using voduzazi::testing::firstOf;
 using voduzazi::testing::realtimeURL;
 
 // Records the delegate calls in order, as one line each.
@@ -105,7 +107,8 @@ TEST_F(URLSessionTransportTest, OpensSendsArrayFramesAndReceivesReplies) {
 TEST_F(URLSessionTransportTest, ReportsTheServersCloseCodeAndReason) {
   transport_->connect({});
   ASSERT_TRUE(delegate_->waitForCalls(1));
-  server_.realtime().hub().close(server_.realtime().hub().sockets().front(), 4001, "maintenance");
+  server_.realtime().hub().close(firstOf(server_.realtime().hub().sockets(), "the hub's sockets"),
+                                 4001, "maintenance");
   ASSERT_TRUE(delegate_->waitForCalls(2));
   EXPECT_EQ(delegate_->calls()[1], "close 4001 maintenance");
   EXPECT_EQ(transport_->readyState(), PhoenixTransportReadyState::closed);
@@ -124,7 +127,7 @@ TEST_F(URLSessionTransportTest, DisconnectClosesWithTheCodeAndNoReason) {
 TEST_F(URLSessionTransportTest, ADroppedConnectionIsAnErrorThenClose999) {
   transport_->connect({});
   ASSERT_TRUE(delegate_->waitForCalls(1));
-  server_.realtime().hub().drop(server_.realtime().hub().sockets().front());
+  server_.realtime().hub().drop(firstOf(server_.realtime().hub().sockets(), "the hub's sockets"));
   ASSERT_TRUE(delegate_->waitForCalls(3));
   const auto calls = delegate_->calls();
   EXPECT_EQ(calls[1], "error 0");  // after the opening there is no response to report
@@ -146,7 +149,7 @@ TEST_F(URLSessionTransportTest, ARefusedHandshakeReportsTheResponse) {
 TEST_F(URLSessionTransportTest, DropsBinaryMessages) {
   transport_->connect({});
   ASSERT_TRUE(delegate_->waitForCalls(1));
-  const auto id = server_.realtime().hub().sockets().front();
+  const auto id = firstOf(server_.realtime().hub().sockets(), "the hub's sockets");
   server_.realtime().hub().sendRaw(id, "binary", true);
   server_.realtime().hub().sendRaw(id, "text");
   ASSERT_TRUE(delegate_->waitForCalls(2));

@@ -1,10 +1,15 @@
 #include "storage_fakes.hpp"
 
+#include <stdexcept>
+
 #include "voduzazi/helpers/url_error.hpp"
 
 namespace voduzazi::storage::testing {
 
-FakeFetch::FakeFetch(std::vector<Reply> replies) { state_->replies = std::move(replies); }
+FakeFetch::FakeFetch(std::vector<Reply> replies) {
+  if (replies.empty()) throw std::invalid_argument("FakeFetch: no reply to answer with");
+  state_->replies = std::move(replies);
+}
 
 FetchHandler FakeFetch::handler() const {
   return [state = state_](const URLRequest& request) {
