@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "tests/auth/storage_test_support.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/auth/code_verifier_storage.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
 
 namespace voduzazi::auth {
 namespace {
 
+using voduzazi::testing::lastOf;
 using voduzazi::testing::RecordingLogger;
 
 TEST(PKCE, ChallengeIsTheS256TransformOfTheVerifier) {
@@ -79,7 +81,8 @@ TEST_F(CodeVerifierStorageTest, KeychainFailuresAreLoggedWithoutTheVerifier) {
   auto failing = std::make_shared<testing::FaultyStorage>();
   failing->failStoreOf.insert("voduzazi.auth.token-code-verifier");
   make(failing).set("secret-verifier");
-  EXPECT_EQ(logger_->messages().back().message, "Failure storing code verifier: disk full");
+  EXPECT_EQ(lastOf(logger_->messages(), "the log lines").message,
+            "Failure storing code verifier: disk full");
   for (const auto& message : logger_->messages()) {
     EXPECT_EQ(message.message.find("secret-verifier"), std::string::npos);
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/auth/storage_test_support.hpp"
+#include "tests/support/checked_list.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
 
 namespace voduzazi::auth {
@@ -12,6 +13,7 @@ namespace {
 
 using testing::FaultyStorage;
 using testing::sampleSession;
+using voduzazi::testing::lastOf;
 using voduzazi::testing::RecordingLogger;
 
 class SessionStorageTest : public ::testing::Test {
@@ -110,7 +112,7 @@ TEST_F(SessionStorageTest, AFailedStoreIsReportedAndKeepsTheOldSession) {
 
   store_->failRemoveOf.insert("voduzazi.auth.token");
   storage.remove();
-  EXPECT_EQ(errors().back(), "Failed to delete session: interrupted");
+  EXPECT_EQ(lastOf(errors(), "the error lines"), "Failed to delete session: interrupted");
   expectNoTokensLogged();
 }
 

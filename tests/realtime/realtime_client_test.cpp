@@ -261,7 +261,7 @@ TEST(RealtimeClient, SetAuthPutsTheTokenInJoinsAndSendsItToJoinedChannels) {
   client->setAuth(std::nullopt);
   EXPECT_EQ(client->accessToken(), std::nullopt);
   EXPECT_EQ(*waiting->params().at("user_token").stringValue(), "user-jwt");
-  EXPECT_EQ(payloadOf(harness.transport().frames().back()),
+  EXPECT_EQ(payloadOf(lastOf(harness.transport().frames(), "the sent frames")),
             (JSONObject{{"access_token", nullptr}}));
 }
 
