@@ -21,6 +21,7 @@
 #include "tests/support/eventually.hpp"
 #include "voduzazi/auth/dependencies.hpp"
 #include "voduzazi/client/voduzazi_client.hpp"
+#include "voduzazi/helpers/logger.hpp"
 #include "voduzazi/platform/url_session.hpp"
 #include "voduzazi/realtime/realtime_channel.hpp"
 #include "voduzazi/realtime/realtime_client.hpp"
@@ -39,7 +40,9 @@ constexpr auto tokenLifetime = 5s;
 
 // Lines one program writes and the other reads: "<EVENT> <access token>" for each auth event
 // (the token "none" without a session), "joined", "broadcast", "refresh sent" for each refresh
-// grant it sent, "failure <what>" for each select that failed.
+// grant it sent, "failure <what>" for each select that failed, "error <message>" for each error
+// its facade logged (an empty store's read among them: a failed read amid the session's refreshes
+// would show there).
 class Journal {
  public:
   explicit Journal(const fs::path& path) : out_(path, std::ios::app) {}
@@ -54,6 +57,13 @@ class Journal {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
+  // Every line, numbered, for a failure message: the order tells when a failure came.
+  static std::string listing(const fs::path& path) {
+    std::string text;
+    int number = 0;
+    for (const auto& line : read(path)) text += std::to_string(++number) + ": " + line + "\n";
+    return text;
+  }
   static bool holds(const fs::path& path, const std::string& line) {
     for (const auto& written : read(path)) {
       if (written == line) return true;
@@ -64,6 +74,18 @@ class Journal {
  private:
   std::mutex mutex_;
   std::ofstream out_;
+};
+
+// The facade's error lines, into the journal: a read of the store that failed shows up there.
+class JournalLogger final : public VoduzaziLogger {
+ public:
+  explicit JournalLogger(Journal& journal) : journal_(journal) {}
+  void log(const VoduzaziLogMessage& message) override {
+    if (message.level == VoduzaziLogLevel::error) journal_.write("error " + message.message);
+  }
+
+ private:
+  Journal& journal_;
 };
 
 // The shared URL session, noting each refresh grant sent.
@@ -113,6 +135,7 @@ int runWatcher(int argc, char** argv) {
   {
     VoduzaziClientOptions options;
     options.global.session = notingRefreshes(journal);
+    options.global.logger = std::make_shared<JournalLogger>(journal);
     VoduzaziClient client(argv[2], argv[3], options);
     // Its wall clock runs 30 seconds behind, so that it finds no token within its refresh margin
     // however short the tokens, and leaves every refresh to the other program. Nothing is stored
@@ -155,6 +178,12 @@ class SharedStoreFacadeTest : public ::testing::Test {
 
   std::unique_ptr<VoduzaziClient> facade() const {
     return std::make_unique<VoduzaziClient>(server_.url(), server_.anonKey());
+  }
+
+  // A failed test says what the watcher wrote and in what order: whether a failure came amid the
+  // refreshes or just after the sign-out.
+  void TearDown() override {
+    if (HasFailure()) ADD_FAILURE() << "the watcher's journal:\n" << Journal::listing(journal_);
   }
 
   // Waits until the watcher has written `line`.
