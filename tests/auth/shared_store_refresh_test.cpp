@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,10 +18,12 @@
 
 #include "local_backend/server.hpp"
 #include "tests/auth/other_program.hpp"
+#include "tests/auth/storage_test_support.hpp"
 #include "tests/support/eventually.hpp"
 #include "voduzazi/auth/auth_client.hpp"
 #include "voduzazi/auth/auth_error.hpp"
 #include "voduzazi/auth/keychain_local_storage.hpp"
+#include "voduzazi/auth/session_storage.hpp"
 #include "voduzazi/platform/application_lifecycle.hpp"
 #include "voduzazi/platform/url_session.hpp"
 
@@ -32,6 +35,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view peerFlag = "--shared-store-peer";
 constexpr std::string_view holderFlag = "--refresh-turn-holder";
+constexpr std::string_view writerFlag = "--session-writer";
 const std::string service = "voduzazi.vuvere.swift";
 const std::string sessionKey = "voduzazi.auth.token";
 const std::string password = "correct horse battery";
@@ -153,6 +157,26 @@ int holdTurn(int argc, char** argv) {
   return 0;
 }
 
+// The session storage of a program on the store in `folder`, logging to `logger`.
+SessionStorage sessionsIn(const fs::path& folder, std::shared_ptr<VoduzaziLogger> logger) {
+  auto store = std::make_shared<KeychainLocalStorage>(service, std::nullopt, folder);
+  return SessionStorage::live([store, logger = std::move(logger)] {
+    return AuthStorageConfiguration{std::nullopt, store, logger};
+  });
+}
+
+// The process that stores one new session after another, as a program refreshing in a tight
+// loop does, until a file appears: argv holds the flag, the store's folder and that file.
+int writeSessions(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const SessionStorage storage = sessionsIn(argv[2], nullptr);
+  const fs::path stop = argv[3];
+  for (int written = 1; !fs::exists(stop); ++written) {
+    if (!storage.store(sampleSession("token-" + std::to_string(written)))) return 1;
+  }
+  return 0;
+}
+
 class SharedStoreRefreshTest : public ::testing::Test {
  protected:
   // One round: a new user signs up in this process; then both processes make requests for
@@ -213,6 +237,40 @@ TEST(SharedStoreRefreshTurn, AProgramThatDiesHoldingTheTurnBlocksNoOther) {
   fs::remove_all(root, ignored);
 }
 
+// A program that looks at the store while another replaces the session in it finds the old
+// session or the new one, never none and never a failed read.
+TEST(SharedStoreReads, ALookDuringAnotherProgramsWritesFindsASession) {
+  const TemporaryFolder root;
+  const fs::path folder = root.path() / "secrets";
+  const fs::path stop = root.path() / "stop";
+  auto logger = std::make_shared<voduzazi::testing::RecordingLogger>();
+  const SessionStorage storage = sessionsIn(folder, logger);
+  ASSERT_TRUE(storage.store(sampleSession("token-0")));
+  PeerProgram writer({std::string(writerFlag), folder.string(), stop.string()});
+  ASSERT_TRUE(writer.started());
+  ASSERT_TRUE(voduzazi::testing::eventually(
+      [&] { return storage.get().value_or(sampleSession()).accessToken != "token-0"; }, 60s))
+      << "the other program wrote nothing";
+
+  int none = 0;
+  std::set<std::string> seen;
+  for (int look = 0; look < 10000; ++look) {
+    const std::optional<Session> session = storage.get();
+    if (session) {
+      seen.insert(session->accessToken);
+    } else {
+      ++none;
+    }
+  }
+  std::ofstream(stop) << "stop\n";
+  std::printf("10000 looks during the other program's writes: %zu sessions seen, %d none\n",
+              seen.size(), none);
+  EXPECT_EQ(writer.exitStatus(60s), 0);
+  EXPECT_EQ(none, 0) << "of 10000 looks";
+  EXPECT_GT(seen.size(), 1u) << "the looks saw no write";
+  for (const auto& message : logger->messages()) ADD_FAILURE() << message.message;
+}
+
 }  // namespace
 }  // namespace voduzazi::auth::testing
 
@@ -222,6 +280,9 @@ int main(int argc, char** argv) {
   }
   if (argc > 1 && argv[1] == voduzazi::auth::testing::holderFlag) {
     return voduzazi::auth::testing::holdTurn(argc, argv);
+  }
+  if (argc > 1 && argv[1] == voduzazi::auth::testing::writerFlag) {
+    return voduzazi::auth::testing::writeSessions(argc, argv);
   }
   ::testing::InitGoogleMock(&argc, argv);
   return RUN_ALL_TESTS();
