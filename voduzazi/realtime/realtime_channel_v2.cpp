@@ -84,12 +84,7 @@ std::shared_ptr<RealtimeClientV2> RealtimeChannelV2::requireSocket() const {
 }
 
 void RealtimeChannelV2::endForRelease() {
-  Runs ended;
-  {
-    std::lock_guard gate(joinGate_);
-    ended = endSubscribes("The realtime client of channel " + topic_ + " was released.");
-  }
-  stop(ended);
+  endSubscribes("The realtime client of channel " + topic_ + " was released.");
 }
 
 // One subscribeWithError() under way. Removal and unsubscribe end it through `stop`, which every
@@ -174,16 +169,19 @@ void RealtimeChannelV2::finishRun(const std::shared_ptr<SubscribeRun>& run,
   }
 }
 
-RealtimeChannelV2::Runs RealtimeChannelV2::endSubscribes(const std::string& why) {
-  wanted_ = false;
-  for (const auto& run : runs_) {
-    if (!run->endedBecause) run->endedBecause = why;
+void RealtimeChannelV2::endSubscribes(const std::string& why,
+                                      const std::function<void()>& alsoUnderGate) {
+  std::vector<std::shared_ptr<SubscribeRun>> ended;
+  {
+    std::lock_guard gate(joinGate_);
+    wanted_ = false;
+    for (const auto& run : runs_) {
+      if (!run->endedBecause) run->endedBecause = why;
+    }
+    ended = runs_;
+    if (alsoUnderGate) alsoUnderGate();
   }
-  return runs_;
-}
-
-void RealtimeChannelV2::stop(const Runs& runs) {
-  for (const auto& run : runs) run->stop.request_stop();
+  for (const auto& run : ended) run->stop.request_stop();
 }
 
 void RealtimeChannelV2::throwIfEnded(const SubscribeRun& run) {
@@ -351,12 +349,7 @@ std::optional<std::string> RealtimeChannelV2::tokenForJoin(const RealtimeClientV
 }
 
 void RealtimeChannelV2::unsubscribe() {
-  Runs ended;
-  {
-    std::lock_guard gate(joinGate_);
-    ended = endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
-  }
-  stop(ended);
+  endSubscribes("Channel " + topic_ + " was unsubscribed while subscribing.");
   setStatus(RealtimeChannelStatus::unsubscribing);
   detail::logDebug(logger_, [&] { return "Unsubscribing from channel " + topic_; });
   push(ChannelEvent::leave);
@@ -380,14 +373,9 @@ void RealtimeChannelV2::waitUntilClosed() {
 }
 
 bool RealtimeChannelV2::endForRemoval(RealtimeClientV2& client, bool detach) {
-  Runs ended;
   bool detached = false;
-  {
-    std::lock_guard gate(joinGate_);
-    ended = endSubscribes("Channel " + topic_ + " was removed while subscribing.");
-    detached = detach && client.detach(*this);
-  }
-  stop(ended);
+  endSubscribes("Channel " + topic_ + " was removed while subscribing.",
+                [&] { detached = detach && client.detach(*this); });
   return detached;
 }
 

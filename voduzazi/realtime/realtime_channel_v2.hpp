@@ -209,12 +209,10 @@ class RealtimeChannelV2 : public std::enable_shared_from_this<RealtimeChannelV2>
   // when another object holds the topic; else registers this channel.
   void admit(RealtimeClientV2& client, const SubscribeRun& run);
   static void throwIfEnded(const SubscribeRun& run);
-  using Runs = std::vector<std::shared_ptr<SubscribeRun>>;
-  // With joinGate_ held: ends every run under way, telling its caller `why`; returns them for
-  // stop() once the gate is released, since a stop runs the runs' stop callbacks at once (those
-  // of the caller's access-token function among them).
-  Runs endSubscribes(const std::string& why);
-  static void stop(const Runs& runs);
+  // Ends every run under way, telling its caller `why`, under joinGate_ (with `alsoUnderGate`
+  // in the same step), and stops them once the gate is released: a stop runs the runs' stop
+  // callbacks at once (those of the caller's access-token function among them).
+  void endSubscribes(const std::string& why, const std::function<void()>& alsoUnderGate = {});
   void finishRun(const std::shared_ptr<SubscribeRun>& run, RealtimeClientV2& client);
   // Removal: ends the runs under way and, when `detach`, drops the channel and its waiting
   // frames from the client in the same step; true when a join of it on the current connection
